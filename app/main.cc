@@ -1,0 +1,64 @@
+// The process entry: options, the single-copy guard, the configuration, the host address,
+// then the shell.
+#include <cstdio>
+#include <memory>
+
+#include "app/options.h"
+#include "app/shell.h"
+#include "config/server_config.h"
+#include "http/connection.h"
+#include "platform/event_loop.h"
+#include "platform/program.h"
+#include "platform/single_instance.h"
+
+namespace {
+
+constexpr const char* kLockName = "Vantry V1.0";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before any thread exists, so that only the event loop sees termination signals.
+    platform::BlockTerminationSignals();
+
+    app::Options options = app::ParseOptions(argc, argv);
+    if (options.help) {
+        std::fputs(app::UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("Vantry V1.0");
+        return 0;
+    }
+
+    auto lock = platform::SingleInstanceLock::Acquire(kLockName);
+    if (!lock) return 0;  // another copy runs: this one does nothing
+
+    std::string bindAddress;
+    std::string hostAddress;
+    if (options.bind) bindAddress = hostAddress = *options.bind;
+    if (options.absolute) hostAddress = *options.absolute;
+
+    std::string programDirectory = platform::ProgramDirectory();
+    config::ServerConfig configuration = config::ServerConfig::Load(programDirectory);
+    if (configuration.iniMissing) {
+        std::fprintf(stderr,
+                     "Vantry found no configuration file. It looked for %sZelvin.ini and "
+                     "%sVantry.ini.\n",
+                     programDirectory.c_str(), programDirectory.c_str());
+        return 1;
+    }
+
+    if (hostAddress.empty()) {
+        hostAddress = app::FindHostAddress();
+        if (hostAddress == "0.0.0.0" || hostAddress == "127.0.0.1") {
+            std::fprintf(stderr, "%s\n", app::kNoNetworkMessage);
+            return 0;
+        }
+    }
+
+    app::Shell shell(std::move(configuration), bindAddress, hostAddress,
+                     [] { return std::make_unique<http::Connection>(); });
+    shell.Run();
+    return 0;
+}

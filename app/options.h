@@ -1,0 +1,32 @@
+// The command line: "-bind" and "-absolute" with their addresses, and the switches of the
+// headless program.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// The longest address text kept from the command line.
+inline constexpr size_t kMaxAddressLength = 23;
+
+struct Options {
+    std::optional<std::string> bind;      // "-bind" address
+    std::optional<std::string> absolute;  // "-absolute" address
+    bool headless = false;
+    bool help = false;
+    bool version = false;
+};
+
+// The value of an option in a command line: the text between the first space after the
+// option's name (found anywhere, letter case as written) and the next space or the end, cut
+// to kMaxAddressLength characters. std::nullopt when the name does not occur.
+std::optional<std::string> OptionValue(std::string_view commandLine, std::string_view name);
+
+Options ParseOptions(int argc, const char* const* argv);
+
+// The text of --help.
+std::string UsageText();
+
+}  // namespace app

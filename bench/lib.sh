@@ -1,0 +1,311 @@
+# Shared pieces of the benchmarks: packages, the Release build, the Vantry instance and its
+# peers (each started as our own child and stopped by its id), load runs with ab, and
+# readings from /proc. Sourced by bench/run.sh; every wait here is bounded.
+
+BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+BENCH_VANTRY_ADDR=127.0.0.2
+BENCH_NGINX_ADDR=127.0.0.3
+BENCH_START_TIMEOUT=${BENCH_START_TIMEOUT:-10}  # seconds for a server to listen
+BENCH_STOP_TIMEOUT=${BENCH_STOP_TIMEOUT:-10}    # seconds for a server to end after SIGTERM
+BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatever happens
+BENCH_PIN=${BENCH_PIN:-1}                       # servers on CPU 0, ab on CPU 1
+
+BENCH_DIR=""      # the temporary directory of this run
+BENCH_OUT=""      # where raw outputs and server logs are kept after the run
+VANTRY_PID=""
+VANTRY_PORT=""
+VANTRY_URL=""
+NGINX_PID=""
+NGINX_PORT=""
+NGINX_URL=""
+BENCH_PEER_STOPS=()  # stop functions of the peers started, for bench_cleanup
+
+bench_say() { printf '%s\n' "$*"; }
+bench_die() {
+    printf 'bench: %s\n' "$*" >&2
+    exit 1
+}
+
+# Installs what the build and the benchmark need and is missing (apt-get update runs only
+# then); nginx-light unless an nginx is already there.
+bench_require_tools() {
+    local extra=(apache2-utils curl procps)
+    command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
+    "$BENCH_ROOT/tools/install-deps.sh" "${extra[@]}" || bench_die "could not install ${extra[*]}"
+}
+
+bench_nginx_binary() {
+    if command -v nginx >/dev/null 2>&1; then command -v nginx; else echo /usr/sbin/nginx; fi
+}
+
+# Builds the server without tests into build-bench/ at the repository root.
+bench_build_vantry() {
+    (
+        cd "$BENCH_ROOT"
+        cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVANTRY_TESTS=OFF >/dev/null
+        cmake --build build-bench -j2
+    ) >"$BENCH_OUT/build.log" 2>&1 || {
+        tail -n 30 "$BENCH_OUT/build.log" >&2
+        bench_die "the Release build failed (full log: $BENCH_OUT/build.log)"
+    }
+    [ -x "$BENCH_ROOT/build-bench/vantry" ] || bench_die "build-bench/vantry was not built"
+}
+
+# The temporary instance directory with an empty web root.
+bench_make_workdir() {
+    BENCH_DIR=$(mktemp -d /tmp/vantry-bench.XXXXXX) || bench_die "mktemp failed"
+    # nginx's worker may run as another user and must reach www/.
+    chmod 755 "$BENCH_DIR"
+    mkdir -p "$BENCH_DIR/www"
+}
+
+# The port of an IPv4 or IPv6 socket line of /proc/net/tcp*, in hex, at field 2 after ':'.
+bench_port_in_use() {
+    local hex
+    hex=$(printf '%04X' "$1")
+    awk -v p="$hex" 'NR > 1 { split($2, a, ":"); if (a[2] == p) found = 1 } END { exit !found }' \
+        /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+# A port that no socket of this machine uses, any address, any state.
+bench_free_port() {
+    local tries port
+    for ((tries = 0; tries < 200; tries++)); do
+        port=$((20000 + RANDOM % 12000))
+        bench_port_in_use "$port" || {
+            echo "$port"
+            return 0
+        }
+    done
+    bench_die "found no free port"
+}
+
+# True when ADDR:PORT has a listening socket. Looking at /proc/net/tcp instead of connecting
+# keeps the server free of any connection before its idle reading.
+bench_is_listening() {
+    local addr=$1 port=$2 hexaddr
+    hexaddr=$(printf '%02X%02X%02X%02X' $(echo "$addr" | awk -F. '{ print $4, $3, $2, $1 }'))
+    awk -v want="$hexaddr:$(printf '%04X' "$port")" \
+        'NR > 1 && $2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp
+}
+
+# Waits until PID listens on ADDR:PORT; fails when PID ends or the time runs out.
+bench_wait_listening() {
+    local pid=$1 addr=$2 port=$3 name=$4 i
+    for ((i = 0; i < BENCH_START_TIMEOUT * 10; i++)); do
+        kill -0 "$pid" 2>/dev/null || bench_die "$name ended at start (see $BENCH_OUT)"
+        bench_is_listening "$addr" "$port" && return 0
+        sleep 0.1
+    done
+    bench_die "$name did not listen on $addr:$port within ${BENCH_START_TIMEOUT}s"
+}
+
+# Sends SIGTERM to our child PID, waits a bounded time, then SIGKILL. Prints the outcome.
+bench_stop_pid() {
+    local pid=$1 name=$2 i status
+    [ -n "$pid" ] || return 0
+    kill -0 "$pid" 2>/dev/null || {
+        wait "$pid" 2>/dev/null
+        return 0
+    }
+    kill -TERM "$pid" 2>/dev/null
+    for ((i = 0; i < BENCH_STOP_TIMEOUT * 10; i++)); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        bench_say "$name (pid $pid) still ran ${BENCH_STOP_TIMEOUT}s after SIGTERM: killed"
+        kill -KILL "$pid" 2>/dev/null
+    fi
+    wait "$pid" 2>/dev/null
+    status=$?
+    BENCH_LAST_STOP_STATUS=$status
+}
+
+# Sets BENCH_PIN_CMD to the command prefix that keeps a process on CPU (empty when not
+# pinning). A prefix rather than a wrapper function: a server started with & must be our
+# direct child, so that $! is its own id.
+bench_pin_to() {
+    BENCH_PIN_CMD=()
+    if [ "$BENCH_PIN" = 1 ] && [ "$(nproc)" -ge 2 ] && command -v taskset >/dev/null 2>&1; then
+        BENCH_PIN_CMD=(taskset -c "$1")
+    fi
+}
+
+# A Vantry installation in $BENCH_DIR, listening on 127.0.0.2, started in the background.
+start_vantry() {
+    VANTRY_PORT=$(bench_free_port) || exit 1
+    cp "$BENCH_ROOT/build-bench/vantry" "$BENCH_DIR/vantry"
+    mkdir -p "$BENCH_DIR/run"
+    cat >"$BENCH_DIR/Vantry.ini" <<INI
+[Config]
+port=$VANTRY_PORT
+wwwroot=$BENCH_DIR/www/
+logs=N
+INI
+    bench_pin_to 0
+    env XDG_RUNTIME_DIR="$BENCH_DIR/run" VANTRY_REGISTRY="$BENCH_DIR/registry.reg" \
+        "${BENCH_PIN_CMD[@]}" "$BENCH_DIR/vantry" -bind "$BENCH_VANTRY_ADDR" --headless \
+        </dev/null >"$BENCH_OUT/vantry.stdout" 2>"$BENCH_OUT/vantry.stderr" &
+    VANTRY_PID=$!
+    bench_wait_listening "$VANTRY_PID" "$BENCH_VANTRY_ADDR" "$VANTRY_PORT" vantry
+    VANTRY_URL="http://$BENCH_VANTRY_ADDR:$VANTRY_PORT"
+}
+
+stop_vantry() {
+    bench_stop_pid "$VANTRY_PID" vantry
+    VANTRY_PID=""
+}
+
+# nginx with one worker, serving the same web root; a missing file is answered with
+# NOT_FOUND_PAGE (a copy of Vantry's 404 body), so both answers are the same size.
+# Every start_PEER takes that page, sets PEER_PID and PEER_URL and adds its stop function
+# to BENCH_PEER_STOPS.
+start_nginx() {
+    local notFoundPage=$1 conf user=""
+    local prefix=$BENCH_DIR/nginx
+    NGINX_PORT=$(bench_free_port) || exit 1
+    mkdir -p "$prefix/pages" "$prefix/temp"
+    cp "$notFoundPage" "$prefix/pages/bench-not-found.html"
+    # As root the master would hand the worker to "nobody"; keep it the same user as Vantry.
+    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
+    conf=$prefix/nginx.conf
+    cat >"$conf" <<CONF
+$user
+worker_processes 1;
+daemon off;
+master_process on;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log warn;
+
+events {
+    worker_connections 4096;
+}
+
+http {
+    types {
+        text/html html htm;
+        text/plain txt;
+        text/css css;
+        application/javascript js;
+        image/gif gif;
+        image/jpeg jpg jpeg;
+        image/png png;
+    }
+    default_type application/octet-stream;
+    access_log off;
+    server_tokens off;
+    keepalive_timeout 0;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $prefix/temp/client_body;
+    proxy_temp_path $prefix/temp/proxy;
+    fastcgi_temp_path $prefix/temp/fastcgi;
+    uwsgi_temp_path $prefix/temp/uwsgi;
+    scgi_temp_path $prefix/temp/scgi;
+
+    server {
+        listen $BENCH_NGINX_ADDR:$NGINX_PORT;
+        root $BENCH_DIR/www;
+        error_page 404 /bench-not-found.html;
+        location / {
+            try_files \$uri =404;
+        }
+        location = /bench-not-found.html {
+            internal;
+            root $prefix/pages;
+            etag off;
+        }
+    }
+}
+CONF
+    local nginx
+    nginx=$(bench_nginx_binary)
+    "$nginx" -t -q -p "$prefix/" -c "$conf" -e "$prefix/error.log" >"$BENCH_OUT/nginx-test.log" 2>&1 || {
+        cat "$BENCH_OUT/nginx-test.log" >&2
+        bench_die "nginx rejected its configuration"
+    }
+    bench_pin_to 0
+    "${BENCH_PIN_CMD[@]}" "$nginx" -p "$prefix/" -c "$conf" -e "$prefix/error.log" \
+        </dev/null >"$BENCH_OUT/nginx.stdout" 2>"$BENCH_OUT/nginx.stderr" &
+    NGINX_PID=$!
+    BENCH_PEER_STOPS+=(stop_nginx)
+    bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_PORT" nginx
+    NGINX_URL="http://$BENCH_NGINX_ADDR:$NGINX_PORT"
+}
+
+stop_nginx() {
+    [ -n "$NGINX_PID" ] || return 0
+    bench_stop_pid "$NGINX_PID" nginx
+    cp "$BENCH_DIR/nginx/error.log" "$BENCH_OUT/nginx-error.log" 2>/dev/null
+    NGINX_PID=""
+}
+
+# Stops whatever still runs and removes the temporary directory; safe to call twice.
+bench_cleanup() {
+    local stop
+    stop_vantry
+    for stop in "${BENCH_PEER_STOPS[@]}"; do "$stop"; done
+    BENCH_PEER_STOPS=()
+    if [ -n "$BENCH_DIR" ] && [ -d "$BENCH_DIR" ]; then
+        rm -rf "$BENCH_DIR"
+    fi
+    BENCH_DIR=""
+}
+
+# Status code and body of one HTTP/1.0 GET: prints "CODE BYTES" and keeps the body in FILE.
+bench_fetch() {
+    local url=$1 file=$2
+    curl --http1.0 -s --max-time 10 -o "$file" -w '%{http_code} %{size_download}\n' "$url" ||
+        echo "000 0"
+}
+
+# One ab run against URL (no keep-alive). Sets AB_RPS, AB_COMPLETE, AB_FAILED,
+# AB_NONLENGTH (failures other than a differing length, counting requests that ab never
+# completed), AB_P99 and AB_MAX (ms), AB_STATUS (ab's exit status; 124 when it was cut
+# off). The raw output goes to $BENCH_OUT/ab-LABEL.txt.
+measure_ab() {
+    local url=$1 requests=$2 concurrency=$3 label=$4
+    local out=$BENCH_OUT/ab-$label.txt
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" timeout "$BENCH_AB_TIMEOUT" ab -r -n "$requests" -c "$concurrency" "$url" \
+        >"$out" 2>&1
+    AB_STATUS=$?
+    AB_RPS=$(awk '/^Requests per second:/ { print $4 }' "$out")
+    AB_COMPLETE=$(awk '/^Complete requests:/ { print $3 }' "$out")
+    AB_FAILED=$(awk '/^Failed requests:/ { print $3 }' "$out")
+    AB_NONLENGTH=$(awk '/^ *\(Connect: / {
+            gsub(/[(),]/, " "); for (i = 1; i < NF; i++) {
+                if ($i == "Connect:" || $i == "Receive:" || $i == "Exceptions:") n += $(i + 1)
+            }
+        } END { print n + 0 }' "$out")
+    AB_P99=$(awk '/^ *99% / { print $2 }' "$out")
+    AB_MAX=$(awk '/^ *100% / { print $2 }' "$out")
+    : "${AB_RPS:=0}" "${AB_COMPLETE:=0}" "${AB_FAILED:=0}" "${AB_P99:=-}" "${AB_MAX:=-}"
+    if [ "$AB_COMPLETE" -lt "$requests" ]; then
+        AB_NONLENGTH=$((AB_NONLENGTH + requests - AB_COMPLETE))
+        AB_FAILED=$((AB_FAILED + requests - AB_COMPLETE))
+    fi
+}
+
+# Readings of a running process.
+proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+proc_fd_count() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+
+# Polls the descriptor count of PID every second until it is at most TARGET, for at most
+# LIMIT seconds; prints the last count and the seconds waited.
+wait_fd_count() {
+    local pid=$1 target=$2 limit=$3 count i
+    for ((i = 0; i <= limit; i++)); do
+        count=$(proc_fd_count "$pid")
+        [ "$count" -le "$target" ] && break
+        [ "$i" -lt "$limit" ] && sleep 1
+    done
+    echo "$count $i"
+}
+
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+at_least() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a != "-" && a + 0 >= b + 0) }'; }

@@ -1,0 +1,169 @@
+// The "Mime", "Script" and "VirtualDirectories" tables kept in the configuration file.
+#include "config/mapping_tables.h"
+
+#include "config/server_config.h"
+#include "platform/ini_file.h"
+
+namespace config {
+namespace {
+
+// Set operations keep this many characters of a key and of a value.
+constexpr std::size_t kSetLimit = 255;
+// Get operations give at most this many characters.
+constexpr std::size_t kGetLimit = 79;
+// A listing holds the keys as a buffer of this size would: each key ended by a NUL, the
+// list ended by one more.
+constexpr std::size_t kListBufferSize = 4096;
+
+constexpr std::string_view kContentTypePrefix = "Content-Type: ";
+// The longest type that keeps the header line within 79 characters.
+constexpr std::size_t kMaxContentType = kGetLimit - kContentTypePrefix.size();
+constexpr std::string_view kOctetStream = "application/octet-stream";
+
+struct Table {
+    std::string_view section;
+    std::string_view absentValue;
+};
+
+constexpr Table kMimeTable{"Mime", kOctetStream};
+constexpr Table kScriptTable{"Script", ""};
+constexpr Table kVirtualDirectoryTable{"VirtualDirectories", ""};
+
+struct Row {
+    std::string_view key;
+    std::string_view value;
+};
+
+constexpr Row kBuiltInMimeRows[] = {
+    {"gif", "image/gif"},        {"jpeg", "image/jpeg"},      {"jpg", "image/jpeg"},
+    {"html", "text/html"},       {"htm", "text/html"},        {"pps", "application/pps"},
+    {"pot", "application/pot"},  {"ppt", "application/ppt"},  {"doc", "application/msword"},
+};
+
+constexpr Row kBuiltInScriptRows[] = {
+    {"pl", "perl"},
+    {"cgi", "perl"},
+};
+
+// ".html" and "html" name the same row.
+std::string_view RowKey(std::string_view key) {
+    if (key.starts_with('.')) key.remove_prefix(1);
+    return key;
+}
+
+std::string CutAndLower(std::string_view text) {
+    std::string lower(text.substr(0, kSetLimit));
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+void SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
+            std::string_view value) {
+    platform::WriteProfileString(IniFilePath(programDirectory), table.section,
+                                 CutAndLower(RowKey(key)), CutAndLower(value));
+}
+
+std::string GetRow(const Table& table, const std::string& programDirectory,
+                   std::string_view key) {
+    std::string value = platform::GetProfileString(IniFilePath(programDirectory), table.section,
+                                                   RowKey(key), table.absentValue);
+    if (value.size() > kGetLimit) value.resize(kGetLimit);
+    return value;
+}
+
+void DeleteRow(const Table& table, const std::string& programDirectory, std::string_view key) {
+    platform::DeleteProfileKey(IniFilePath(programDirectory), table.section, RowKey(key));
+}
+
+std::vector<std::string> ListRows(const Table& table, const std::string& programDirectory) {
+    std::vector<std::string> keys =
+        platform::ListProfileKeys(IniFilePath(programDirectory), table.section);
+    std::size_t used = 1;  // the NUL that ends the list
+    std::size_t fitting = 0;
+    for (; fitting < keys.size(); ++fitting) {
+        std::size_t needed = keys[fitting].size() + 1;
+        if (needed > kListBufferSize - used) break;
+        used += needed;
+    }
+    keys.resize(fitting);
+    return keys;
+}
+
+template <std::size_t N>
+void WriteRows(const std::string& iniPath, std::string_view section, const Row (&rows)[N]) {
+    std::vector<platform::ProfileChange> changes;
+    for (const Row& row : rows) {
+        changes.push_back({std::string(section), std::string(row.key), std::string(row.value)});
+    }
+    platform::WriteProfileChanges(iniPath, changes);
+}
+
+// A type sent as it stands must keep the header on one line and within its length.
+bool UsableContentType(std::string_view type) {
+    if (type.empty() || type.size() > kMaxContentType) return false;
+    for (char c : type) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void SetMime(const std::string& programDirectory, std::string_view key, std::string_view value) {
+    SetRow(kMimeTable, programDirectory, key, value);
+}
+std::string GetMime(const std::string& programDirectory, std::string_view key) {
+    return GetRow(kMimeTable, programDirectory, key);
+}
+void DeleteMime(const std::string& programDirectory, std::string_view key) {
+    DeleteRow(kMimeTable, programDirectory, key);
+}
+std::vector<std::string> ListMime(const std::string& programDirectory) {
+    return ListRows(kMimeTable, programDirectory);
+}
+
+void SetScript(const std::string& programDirectory, std::string_view key, std::string_view value) {
+    SetRow(kScriptTable, programDirectory, key, value);
+}
+std::string GetScript(const std::string& programDirectory, std::string_view key) {
+    return GetRow(kScriptTable, programDirectory, key);
+}
+void DeleteScript(const std::string& programDirectory, std::string_view key) {
+    DeleteRow(kScriptTable, programDirectory, key);
+}
+std::vector<std::string> ListScript(const std::string& programDirectory) {
+    return ListRows(kScriptTable, programDirectory);
+}
+
+void SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
+                         std::string_view value) {
+    SetRow(kVirtualDirectoryTable, programDirectory, key, value);
+}
+std::string GetVirtualDirectory(const std::string& programDirectory, std::string_view key) {
+    return GetRow(kVirtualDirectoryTable, programDirectory, key);
+}
+void DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key) {
+    DeleteRow(kVirtualDirectoryTable, programDirectory, key);
+}
+std::vector<std::string> ListVirtualDirectory(const std::string& programDirectory) {
+    return ListRows(kVirtualDirectoryTable, programDirectory);
+}
+
+void WriteDefaultMimeTable(const std::string& iniPath) {
+    WriteRows(iniPath, kMimeTable.section, kBuiltInMimeRows);
+}
+
+void WriteDefaultScriptTable(const std::string& iniPath) {
+    WriteRows(iniPath, kScriptTable.section, kBuiltInScriptRows);
+}
+
+std::string ContentTypeFor(const std::string& programDirectory, std::string_view extension) {
+    std::string type = GetMime(programDirectory, extension);
+    if (!UsableContentType(type)) type = kOctetStream;
+    return std::string(kContentTypePrefix) + type;
+}
+
+}  // namespace config

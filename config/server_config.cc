@@ -1,0 +1,360 @@
+// The configuration record of both servers: where its file is, how it is loaded and saved.
+#include "config/server_config.h"
+
+#include <algorithm>
+#include <climits>
+#include <variant>
+#include <vector>
+
+#include "config/mapping_tables.h"
+#include "platform/file_io.h"
+#include "platform/ini_file.h"
+#include "platform/registry_file.h"
+
+namespace config {
+namespace {
+
+constexpr std::string_view kPreferredIniName = "Zelvin.ini";
+constexpr std::string_view kIniName = "Vantry.ini";
+
+constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
+constexpr std::string_view kSecondPortSection = "Server-2";
+constexpr std::string_view kRequestSection = "Request";
+
+constexpr std::string_view kAuthKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
+constexpr std::string_view kAuthValueNames[2] = {"AuthenticationRequiredServerOne",
+                                                 "AuthenticationRequiredServerTwo"};
+
+// A mapping table whose probe row reads as this (in any case) is written afresh at load.
+constexpr std::string_view kMappingProbeDefault = "DEFAULT";
+
+// Read sizes, the terminator included: a longer text is cut to one character less.
+constexpr std::size_t kLongReadSize = 260;
+constexpr std::size_t kShortReadSize = 80;
+constexpr std::size_t kPropertiesReadSize = 100;
+
+constexpr int32_t kDefaultPorts[2] = {80, 9600};
+constexpr long kDefaultGoodByeKiss = 30;
+
+constexpr std::string_view kWebRootName = "www/";
+constexpr std::string_view kFavoritesName = "Favorites";
+constexpr std::string_view kServerNamePlaceholder = "www.your-host.example/your-site";
+constexpr std::string_view kFtpSitePlaceholder = "ftp.your-host.example";
+constexpr std::string_view kFtpPasswordPlaceholder = "Your FTP Password";
+
+std::string WithTrailingSlash(std::string directory) {
+    if (!directory.empty() && directory.back() != '/') directory += '/';
+    return directory;
+}
+
+// Where a text field's value comes from when its key is absent.
+enum class Fallback { kLiteral, kWebRoot, kFavorites };
+
+struct TextField {
+    std::string ServerSettings::*member;
+    std::size_t readSize;
+    Fallback fallback;
+    std::string_view literal = {};
+};
+struct SwitchField {
+    bool ServerSettings::*member;
+    std::string_view byDefault;  // read like a stored value: "Y" is true
+};
+struct IntField {
+    int32_t ServerSettings::*member;
+    long byDefault;
+};
+struct Field {
+    std::string_view key;
+    std::variant<TextField, SwitchField, IntField> kind;
+};
+
+using S = ServerSettings;
+
+const Field kServerName{"servername",
+                        TextField{&S::servername, kLongReadSize, Fallback::kLiteral,
+                                  kServerNamePlaceholder}};
+const Field kWwwRoot{"wwwroot", TextField{&S::wwwroot, kLongReadSize, Fallback::kWebRoot}};
+const Field kDefaultDocument{
+    "default", TextField{&S::defaultDocument, kShortReadSize, Fallback::kLiteral, "index.html"}};
+const Field kLogs{"logs", SwitchField{&S::logs, "N"}};
+const Field kList{"list", SwitchField{&S::list, "Y"}};
+const Field kCgi{"cgi", SwitchField{&S::cgi, "N"}};
+
+// The built-in applications and the address publishing, in the order they are read and
+// saved. postSaveLocation is the last of the applications' fields.
+const Field kApplicationFields[] = {
+    {"searchEnabled", SwitchField{&S::searchEnabled, "Y"}},
+    {"homeEnabled", SwitchField{&S::homeEnabled, "Y"}},
+    {"homePageLocation",
+     TextField{&S::homePageLocation, kLongReadSize, Fallback::kLiteral, "index.html"}},
+    {"favoritesEnabled", SwitchField{&S::favoritesEnabled, "Y"}},
+    {"favoritesLocation", TextField{&S::favoritesLocation, kLongReadSize, Fallback::kFavorites}},
+    {"userListEnabled", SwitchField{&S::userListEnabled, "Y"}},
+    {"universalNavBarEnabled", SwitchField{&S::universalNavBarEnabled, "Y"}},
+    {"uploadEnabled", SwitchField{&S::uploadEnabled, "Y"}},
+    {"uploadMaxSizeKB", IntField{&S::uploadMaxSizeKB, 1000}},
+    {"uploadSaveLocation", TextField{&S::uploadSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"messageUploadEnabled", SwitchField{&S::messageUploadEnabled, "N"}},
+    {"messageMaxSizeKB", IntField{&S::messageMaxSizeKB, 32000}},
+    {"messageIsXML", SwitchField{&S::messageIsXML, "Y"}},
+    {"messageSaveLocation",
+     TextField{&S::messageSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"postEnabled", SwitchField{&S::postEnabled, "N"}},
+    {"postMaxSizeKB", IntField{&S::postMaxSizeKB, 1000}},
+    {"postSaveLocation", TextField{&S::postSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"redirectorEnabled", SwitchField{&S::redirectorEnabled, "N"}},
+    {"ftpSiteName",
+     TextField{&S::ftpSiteName, kLongReadSize, Fallback::kLiteral, kFtpSitePlaceholder}},
+    {"ftpUserID", TextField{&S::ftpUserID, kLongReadSize, Fallback::kLiteral, "Your FTP User ID"}},
+    {"ftpPassword",
+     TextField{&S::ftpPassword, kLongReadSize, Fallback::kLiteral, kFtpPasswordPlaceholder}},
+    {"ftpPath",
+     TextField{&S::ftpPath, kLongReadSize, Fallback::kLiteral, "Your Home Page Location"}},
+    {"ftpUploadFileName",
+     TextField{&S::ftpUploadFileName, kLongReadSize, Fallback::kLiteral, "index.html"}},
+    {"useJavaScriptRedirector", SwitchField{&S::useJavaScriptRedirector, "N"}},
+};
+constexpr std::string_view kLastReadOfServer2 = "postSaveLocation";
+
+// The page properties, read but never saved.
+const Field kPagePropertyFields[] = {
+    {"vpPageProperties", TextField{&S::vpPageProperties, kPropertiesReadSize, Fallback::kLiteral,
+                                   "bgColor=#ffffff"}},
+    {"vpTableProperties", TextField{&S::vpTableProperties, kPropertiesReadSize,
+                                    Fallback::kLiteral,
+                                    "BORDER=0 CELLSPACING='1' CELLPADDING='2'"}},
+    {"vpTHRowProperties", TextField{&S::vpTHRowProperties, kPropertiesReadSize,
+                                    Fallback::kLiteral,
+                                    "bgColor=#66ccff height='30' align='left'"}},
+    {"vpOddRowProperties", TextField{&S::vpOddRowProperties, kPropertiesReadSize,
+                                     Fallback::kLiteral, "bgColor=#cbfad2"}},
+    {"vpEvenRowProperties", TextField{&S::vpEvenRowProperties, kPropertiesReadSize,
+                                      Fallback::kLiteral, "bgColor=#caeaff"}},
+    {"vpNavBarBtnProperties", TextField{&S::vpNavBarBtnProperties, kPropertiesReadSize,
+                                        Fallback::kLiteral, "target='_parent'"}},
+    {"vpNavBarBtnImgProperties", TextField{&S::vpNavBarBtnImgProperties, kPropertiesReadSize,
+                                           Fallback::kLiteral, "height='25' width='75'"}},
+    {"vpEnablePageHeaders", SwitchField{&S::vpEnablePageHeaders, "Y"}},
+};
+// Saved in place of vpPageProperties, which load never reads back from this key.
+constexpr std::string_view kSavedPagePropertiesKey = "defaultPageProperties";
+
+// Reads one section of the configuration file with the value encodings of the record.
+class SectionReader {
+public:
+    SectionReader(const std::string& path, std::string_view section, const std::string& webRoot,
+                  const std::string& favorites)
+        : path_(path), section_(section), webRoot_(webRoot), favorites_(favorites) {}
+
+    std::string Text(std::string_view key, std::string_view byDefault,
+                     std::size_t readSize) const {
+        std::string value = platform::GetProfileString(path_, section_, key, byDefault);
+        if (value.size() > readSize - 1) value.resize(readSize - 1);
+        return value;
+    }
+
+    // True when the value's first character, upper-cased, is Y.
+    bool Switch(std::string_view key, std::string_view byDefault) const {
+        std::string value = Text(key, byDefault, kShortReadSize);
+        return !value.empty() && (value[0] == 'Y' || value[0] == 'y');
+    }
+
+    int32_t Integer(std::string_view key, long byDefault) const {
+        long value = platform::GetProfileInt(path_, section_, key, byDefault);
+        return static_cast<int32_t>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+    }
+
+    void Read(const Field& field, ServerSettings& settings) const {
+        if (const auto* text = std::get_if<TextField>(&field.kind)) {
+            settings.*(text->member) = Text(field.key, FallbackFor(*text), text->readSize);
+        } else if (const auto* flag = std::get_if<SwitchField>(&field.kind)) {
+            settings.*(flag->member) = Switch(field.key, flag->byDefault);
+        } else {
+            const auto& number = std::get<IntField>(field.kind);
+            settings.*(number.member) = Integer(field.key, number.byDefault);
+        }
+    }
+
+private:
+    std::string_view FallbackFor(const TextField& field) const {
+        switch (field.fallback) {
+            case Fallback::kWebRoot: return webRoot_;
+            case Fallback::kFavorites: return favorites_;
+            case Fallback::kLiteral: break;
+        }
+        return field.literal;
+    }
+
+    const std::string& path_;
+    std::string_view section_;
+    const std::string& webRoot_;
+    const std::string& favorites_;
+};
+
+// Collects the keys of one save, in the order they are written.
+class SectionWriter {
+public:
+    SectionWriter(std::vector<platform::ProfileChange>& changes, std::string_view section)
+        : changes_(changes), section_(section) {}
+
+    void Text(std::string_view key, const std::string& value) {
+        changes_.push_back({section_, std::string(key), value});
+    }
+    void Switch(std::string_view key, bool value) { Text(key, value ? "Y" : "N"); }
+    void Integer(std::string_view key, int32_t value) {
+        Text(key, std::to_string(static_cast<long>(value)));
+    }
+
+    void Write(const Field& field, const ServerSettings& settings) {
+        if (const auto* text = std::get_if<TextField>(&field.kind)) {
+            Text(field.key, settings.*(text->member));
+        } else if (const auto* flag = std::get_if<SwitchField>(&field.kind)) {
+            Switch(field.key, settings.*(flag->member));
+        } else {
+            Integer(field.key, settings.*(std::get<IntField>(field.kind).member));
+        }
+    }
+
+private:
+    std::vector<platform::ProfileChange>& changes_;
+    std::string section_;
+};
+
+std::string FavoritesDefault() {
+    std::string home = platform::HomeDirectory();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home == "/") home.clear();
+    return home + "/" + std::string(kFavoritesName);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// Writes a built-in table when its probe row is missing or reads as the default marker.
+void SeedMappingTables(const std::string& iniPath) {
+    if (EqualsIgnoringCase(
+            platform::GetProfileString(iniPath, "Mime", "html", kMappingProbeDefault),
+            kMappingProbeDefault)) {
+        WriteDefaultMimeTable(iniPath);
+    }
+    if (EqualsIgnoringCase(
+            platform::GetProfileString(iniPath, "Script", "pl", kMappingProbeDefault),
+            kMappingProbeDefault)) {
+        WriteDefaultScriptTable(iniPath);
+    }
+}
+
+}  // namespace
+
+std::string IniFilePath(const std::string& programDirectory) {
+    std::string directory = WithTrailingSlash(programDirectory);
+    std::string preferred = directory + std::string(kPreferredIniName);
+    if (platform::FileExists(preferred)) return preferred;
+    return directory + std::string(kIniName);
+}
+
+bool ReadAuthSwitch(std::string_view valueName) {
+    std::optional<platform::RegistryValue> value =
+        platform::RegistryFile::Load(platform::RegistryFilePath()).Find(kAuthKeyPath, valueName);
+    const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
+    return number != nullptr && *number != 0;
+}
+
+ServerConfig ServerConfig::Load(const std::string& programDirectory) {
+    ServerConfig config;
+    config.programDirectory = WithTrailingSlash(programDirectory);
+    const std::string webRoot = config.programDirectory + std::string(kWebRootName);
+    const std::string favorites = FavoritesDefault();
+
+    config.iniPath = IniFilePath(config.programDirectory);
+    if (!platform::FileExists(config.iniPath)) {
+        config.iniMissing = true;
+        return config;
+    }
+    const std::string& path = config.iniPath;
+
+    ServerSettings& one = config.servers[0];
+    const SectionReader first(path, kServerSections[0], webRoot, favorites);
+    first.Read(kServerName, one);
+    first.Read(kWwwRoot, one);
+    config.adminid = first.Text("adminid", "", kShortReadSize);
+    config.adminpw = first.Text("adminpw", "", kShortReadSize);
+    first.Read(kDefaultDocument, one);
+    first.Read(kLogs, one);
+    first.Read(kList, one);
+    first.Read(kCgi, one);
+    one.port = first.Integer("port", kDefaultPorts[0]);
+
+    SeedMappingTables(path);
+
+    one.authRequired = ReadAuthSwitch(kAuthValueNames[0]);
+    for (const Field& field : kApplicationFields) first.Read(field, one);
+
+    ServerSettings& two = config.servers[1];
+    const SectionReader second(path, kServerSections[1], webRoot, favorites);
+    second.Read(kServerName, two);
+    second.Read(kWwwRoot, two);
+    second.Read(kDefaultDocument, two);
+    two.port = second.Integer("port", kDefaultPorts[1]);
+    second.Read(kLogs, two);
+    second.Read(kList, two);
+    second.Read(kCgi, two);
+    two.authRequired = ReadAuthSwitch(kAuthValueNames[1]);
+    const Field* readLast = nullptr;
+    for (const Field& field : kApplicationFields) {
+        if (field.key == kLastReadOfServer2) {
+            readLast = &field;
+        } else {
+            second.Read(field, two);
+        }
+    }
+    if (readLast != nullptr) second.Read(*readLast, two);
+    config.secondPortEnabled = SectionReader(path, kSecondPortSection, webRoot, favorites)
+                                   .Switch("secondPortEnabled", "F");
+
+    for (const Field& field : kPagePropertyFields) first.Read(field, one);
+    for (const Field& field : kPagePropertyFields) second.Read(field, two);
+
+    config.goodByeKiss = SectionReader(path, kRequestSection, webRoot, favorites)
+                             .Integer("goodByeKiss", kDefaultGoodByeKiss);
+    return config;
+}
+
+bool ServerConfig::Save() const {
+    std::string path;
+    if (!programDirectory.empty()) {
+        path = IniFilePath(programDirectory);
+    } else if (!iniPath.empty()) {
+        path = iniPath;
+    } else {
+        return false;
+    }
+
+    std::vector<platform::ProfileChange> changes;
+    for (int index = 0; index < 2; ++index) {
+        const ServerSettings& settings = servers[index];
+        SectionWriter section(changes, kServerSections[index]);
+        section.Write(kServerName, settings);
+        section.Write(kWwwRoot, settings);
+        if (index == 0) {
+            section.Text("adminid", adminid);
+            section.Text("adminpw", adminpw);
+        }
+        section.Write(kDefaultDocument, settings);
+        section.Write(kLogs, settings);
+        section.Write(kList, settings);
+        section.Write(kCgi, settings);
+        section.Integer("port", settings.port);
+        section.Text(kSavedPagePropertiesKey, settings.vpPageProperties);
+        for (const Field& field : kApplicationFields) section.Write(field, settings);
+    }
+    SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
+    return platform::WriteProfileChanges(path, changes);
+}
+
+}  // namespace config

@@ -1,0 +1,114 @@
+// The configuration record of both servers, its INI file and the process-wide holder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace config {
+
+// The configuration file in `programDirectory` (which ends in "/"): "Zelvin.ini" when a file
+// of that name exists there, else "Vantry.ini", whether or not it exists.
+std::string IniFilePath(const std::string& programDirectory);
+
+// True when the registry file's key "HKEY_LOCAL_MACHINE\SOFTWARE\VANTRY" holds `valueName` as
+// a 32-bit number that is not zero. Anything else (missing file, key or value, a string)
+// gives false.
+bool ReadAuthSwitch(std::string_view valueName);
+
+// The settings of one server. Field names match the record's documentation; texts are cut
+// to their read size at load.
+struct ServerSettings {
+    std::string servername;
+    std::string wwwroot;
+    std::string defaultDocument;
+    int32_t port = 0;
+    bool logs = false;
+    bool list = false;
+    bool cgi = false;
+    bool authRequired = false;
+    bool searchEnabled = false;
+    bool homeEnabled = false;
+    std::string homePageLocation;
+    bool favoritesEnabled = false;
+    std::string favoritesLocation;
+    bool userListEnabled = false;
+    bool universalNavBarEnabled = false;
+    bool uploadEnabled = false;
+    int32_t uploadMaxSizeKB = 0;
+    std::string uploadSaveLocation;
+    bool messageUploadEnabled = false;
+    int32_t messageMaxSizeKB = 0;
+    bool messageIsXML = false;
+    std::string messageSaveLocation;
+    bool postEnabled = false;
+    int32_t postMaxSizeKB = 0;
+    std::string postSaveLocation;
+    bool redirectorEnabled = false;
+    std::string ftpSiteName;
+    std::string ftpUserID;
+    std::string ftpPassword;
+    std::string ftpPath;
+    std::string ftpUploadFileName;
+    bool useJavaScriptRedirector = false;
+    std::string vpPageProperties;
+    std::string vpTableProperties;
+    std::string vpTHRowProperties;
+    std::string vpOddRowProperties;
+    std::string vpEvenRowProperties;
+    std::string vpNavBarBtnProperties;
+    std::string vpNavBarBtnImgProperties;
+    bool vpEnablePageHeaders = false;
+};
+
+// The one configuration record: both servers' settings and the global items.
+struct ServerConfig {
+    ServerSettings servers[2];  // [0] is Server 1, [1] is Server 2
+    std::string adminid;
+    std::string adminpw;
+    bool iniMissing = false;
+    std::string iniPath;
+    bool secondPortEnabled = false;
+    int32_t goodByeKiss = 0;
+    std::string programDirectory;  // ends in "/"
+
+    // Reads the configuration file of `programDirectory` in the documented order, seeding
+    // the built-in MIME and script tables when the file has none. When the file is missing
+    // the record keeps its zero values and `iniMissing` is set.
+    static ServerConfig Load(const std::string& programDirectory);
+
+    // Writes every stored key (in one atomic rewrite that keeps unknown keys, comments and
+    // the mapping sections). Returns false when the file could not be written.
+    bool Save() const;
+
+    const ServerSettings& server1() const { return servers[0]; }
+    const ServerSettings& server2() const { return servers[1]; }
+};
+
+// The process-wide holder of the configuration record. Workers take an immutable snapshot
+// once per request; the administration pages install a changed copy whole, so a request
+// never sees a half-made change. The mutex guards only the pointer.
+class SharedConfig {
+public:
+    explicit SharedConfig(ServerConfig initial)
+        : current_(std::make_shared<const ServerConfig>(std::move(initial))) {}
+
+    std::shared_ptr<const ServerConfig> Snapshot() const {
+        std::lock_guard lock(mutex_);
+        return current_;
+    }
+
+    void Replace(ServerConfig next) {
+        auto fresh = std::make_shared<const ServerConfig>(std::move(next));
+        std::lock_guard lock(mutex_);
+        current_ = std::move(fresh);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const ServerConfig> current_;
+};
+
+}  // namespace config

@@ -1,0 +1,412 @@
+// The connection object: request reading, dispatch, the body reader and the worker's life.
+#include "http/connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "http/listener.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/socket.h"
+
+namespace http {
+namespace {
+
+constexpr size_t kInputBufferSize = 16 * 1024;
+constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name) {
+    size_t lineStart = 0;
+    while (lineStart < headers.size()) {
+        size_t lineEnd = headers.find('\r', lineStart);
+        if (lineEnd == std::string_view::npos) lineEnd = headers.size();
+        std::string_view line = headers.substr(lineStart, lineEnd - lineStart);
+        if (line.size() > name.size() && line[name.size()] == ':' &&
+            EqualsNoCase(line.substr(0, name.size()), name)) {
+            std::string_view value = line.substr(name.size() + 1);
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+                value.remove_prefix(1);
+            }
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+                value.remove_suffix(1);
+            }
+            return value;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return std::nullopt;
+}
+
+Connection::Connection() : input_(new char[kInputBufferSize]) {}
+
+Connection::~Connection() {
+    stopping_.store(true);
+    {
+        // A request still in progress is cut short: its reads and sends fail at once.
+        std::lock_guard lock(socketMutex_);
+        if (socket_) platform::ShutdownBoth(socket_.get());
+    }
+    assigned_.release();
+    worker_.Join();
+}
+
+void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uint32_t port,
+                        ServerInstance* owner) {
+    {
+        std::lock_guard lock(socketMutex_);
+        socket_ = std::move(acceptedSocket);
+    }
+    clientAddress = address;
+    clientPort = port;
+    server = owner;
+    busy_.store(true);
+    if (!worker_.running() && !worker_.Start([this] { WorkerMain(); })) {
+        // No thread could be had: serve this one request on the caller's thread rather
+        // than leave the client hanging.
+        ReadRequest();
+        return;
+    }
+    assigned_.release();
+}
+
+void Connection::WorkerMain() {
+    for (;;) {
+        assigned_.acquire();
+        if (stopping_.load()) return;
+        ReadRequest();
+    }
+}
+
+void Connection::ResetRequestState() {
+    filePath.clear();
+    statusLine.clear();
+    responseSent = false;
+    bytesSent = 0;
+    headOnly = false;
+    isPost = false;
+    bodyIsResponse = false;
+    body.Clear();
+    request.Clear();
+    method = url = headers = protocol = {};
+    sendFailed_ = false;
+    inputStart_ = inputEnd_ = 0;
+    inputClosed_ = false;
+    headComplete_ = false;
+    bodyStarted_ = false;
+    bodyHasLength_ = false;
+    leadingLineFeedChecked_ = false;
+    bodyRemaining_ = 0;
+}
+
+void Connection::ReadRequest() {
+    requestTime = platform::NowUtc();
+    ResetRequestState();
+    config_ = server->context().config.Snapshot();
+
+    bool answered = false;
+    try {
+        HeadResult head = ReadHead();
+        if (head == HeadResult::kTooLarge) {
+            SetStatus(400);
+            SendErrorPage();
+        } else if (SplitRequestLine()) {
+            answered = true;
+        }
+    } catch (...) {
+        answered = false;
+    }
+    if (answered) {
+        try {
+            Dispatch();
+        } catch (...) {
+            SetStatus(500);
+        }
+        try {
+            Respond();
+        } catch (...) {
+        }
+    }
+    ServerInstance* owner = server;
+    try {
+        Finish();
+        if (answered) LogRequest();
+    } catch (...) {
+    }
+    config_.reset();
+    // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
+    busy_.store(false);
+    owner->NotifyConnectionFreed();
+}
+
+bool Connection::FillInput(int timeoutMs) {
+    if (inputClosed_) return false;
+    platform::ReceiveResult r =
+        platform::ReceiveSome(socket_.get(), input_.get(), kInputBufferSize, timeoutMs);
+    if (r.status == platform::ReceiveStatus::kData) {
+        inputStart_ = 0;
+        inputEnd_ = r.bytes;
+        return true;
+    }
+    if (r.status != platform::ReceiveStatus::kTimedOut) inputClosed_ = true;
+    return false;
+}
+
+Connection::HeadResult Connection::ReadHead() {
+    // The idle limit counts whole seconds: reading ends once the second of the last byte is
+    // 31 seconds behind the current one.
+    uint64_t lastByteSecond = platform::MonotonicMillis() / 1000;
+    bool previousWasCr = false;
+    for (;;) {
+        if (inputStart_ == inputEnd_) {
+            uint64_t now = platform::MonotonicMillis();
+            uint64_t end = (lastByteSecond + kIdleLimitSeconds + 1) * 1000;
+            if (now >= end) return HeadResult::kEnded;
+            // A client that closes its side cannot send more: go on with what arrived.
+            if (!FillInput(static_cast<int>(end - now))) {
+                if (inputClosed_) return HeadResult::kEnded;
+                continue;
+            }
+            lastByteSecond = platform::MonotonicMillis() / 1000;
+        }
+        while (inputStart_ < inputEnd_) {
+            char c = input_[inputStart_++];
+            // Line feeds are dropped, so the head ends at the empty line whether the client
+            // sends CR LF or bare CR line ends.
+            if (c == '\n') continue;
+            if (request.length() >= kMaxHeadBytes) return HeadResult::kTooLarge;
+            request.AppendChar(c);
+            if (c == '\r' && previousWasCr) {
+                headComplete_ = true;
+                return HeadResult::kComplete;
+            }
+            previousWasCr = c == '\r';
+        }
+    }
+}
+
+bool Connection::SplitRequestLine() {
+    char* text = request.data();
+    size_t length = request.length();
+    std::string_view all(text, length);
+
+    size_t lineEnd = all.find('\r');
+    if (lineEnd == std::string_view::npos) return false;
+    text[lineEnd] = '\0';
+    headers = all.substr(lineEnd + 1);
+    std::string_view line = all.substr(0, lineEnd);
+    // A zero byte ends the line as it would end a C text.
+    line = line.substr(0, line.find('\0'));
+
+    size_t space = line.find(' ');
+    if (space == std::string_view::npos) return false;
+    std::string_view methodText = line.substr(0, space);
+    std::string_view rest = line.substr(space + 1);
+    if (rest.size() > kMaxUrlLength) rest = rest.substr(0, kMaxUrlLength);
+    size_t urlEnd = rest.find(' ');
+    if (urlEnd == std::string_view::npos) return false;
+
+    for (size_t i = 0; i < methodText.size(); ++i) {
+        text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    }
+    method = methodText;
+    url = rest.substr(0, urlEnd);
+    protocol = line.substr(space + 1 + urlEnd + 1);
+    return true;
+}
+
+void Connection::Dispatch() {
+    if (method == "HEAD") {
+        headOnly = true;
+        OnGet(std::string(url));
+    } else if (method == "GET") {
+        headOnly = false;
+        OnGet(std::string(url));
+    } else if (method == "POST") {
+        OnPost(std::string(url));
+    } else if (method == "PUT" || method == "TRACE") {
+        SetStatus(501);
+    } else {
+        SetStatus(400);
+    }
+}
+
+void Connection::Respond() {
+    if (statusLine.empty() && !filePath.empty() && filePath.back() == '/') ListDirectory();
+    if (statusLine.empty() && !responseSent) {
+        if (bodyIsResponse) {
+            SendRaw();
+        } else if (filePath.empty()) {
+            SendPage();
+        } else {
+            SendFile();
+        }
+    }
+    if (!statusLine.empty()) {
+        if (bodyIsResponse) {
+            SendRaw();
+        } else {
+            SendErrorPage();
+        }
+    }
+}
+
+void Connection::Finish() {
+    int linger = Config().goodByeKiss & 0xffff;
+    platform::UniqueFd finished;
+    {
+        std::lock_guard lock(socketMutex_);
+        platform::ShutdownSend(socket_.get());
+        finished = std::move(socket_);
+    }
+    // The main loop closes the socket once the client has closed its side, or after the
+    // linger time, so the worker never closes a socket the loop might still be watching.
+    server->context().loop.HandOver(std::move(finished), linger);
+}
+
+void Connection::OnGet(std::string) { SetStatus(404); }
+
+void Connection::OnPost(std::string requestUrl) {
+    isPost = true;
+    OnGet(std::move(requestUrl));
+}
+
+std::string Connection::ContentTypeFor(std::string_view extension) {
+    if (EqualsNoCase(extension, "html") || EqualsNoCase(extension, "htm")) {
+        return "Content-Type: text/html";
+    }
+    if (EqualsNoCase(extension, "jpg") || EqualsNoCase(extension, "jpeg")) {
+        return "Content-Type: image/jpeg";
+    }
+    if (EqualsNoCase(extension, "gif")) return "Content-Type: image/gif";
+    return "Content-Type: application/octet-stream";
+}
+
+void Connection::LogRequest() {}
+
+void Connection::ListDirectory() { SetStatus(403); }
+
+void Connection::StartBody() {
+    bodyStarted_ = true;
+    if (!headComplete_) {
+        // The head never ended properly: there is no body to read.
+        bodyHasLength_ = true;
+        bodyRemaining_ = 0;
+        leadingLineFeedChecked_ = true;
+        return;
+    }
+    if (auto declared = FindHeader(headers, "Content-Length")) {
+        uint64_t value = 0;
+        auto [end, error] =
+            std::from_chars(declared->data(), declared->data() + declared->size(), value);
+        if (error == std::errc() && end == declared->data() + declared->size() &&
+            !declared->empty()) {
+            bodyHasLength_ = true;
+            bodyRemaining_ = value;
+        }
+    }
+}
+
+size_t Connection::ReadBody(char* buffer, size_t size) {
+    if (!bodyStarted_) StartBody();
+    if (size == 0) return 0;
+    size_t copied = 0;
+    while (copied < size) {
+        if (bodyHasLength_ && bodyRemaining_ == 0 && leadingLineFeedChecked_) break;
+        if (inputStart_ == inputEnd_) {
+            if (copied > 0) break;  // hand over what we have before waiting again
+            int timeout = bodyHasLength_ ? kIdleLimitMs : 0;
+            if (!FillInput(timeout)) break;
+        }
+        if (!leadingLineFeedChecked_) {
+            leadingLineFeedChecked_ = true;
+            if (input_[inputStart_] == '\n') {
+                buffer[copied++] = input_[inputStart_++];
+                continue;
+            }
+        }
+        size_t available = inputEnd_ - inputStart_;
+        size_t take = std::min(available, size - copied);
+        if (bodyHasLength_) take = static_cast<size_t>(std::min<uint64_t>(take, bodyRemaining_));
+        std::copy_n(input_.get() + inputStart_, take, buffer + copied);
+        inputStart_ += take;
+        copied += take;
+        if (bodyHasLength_) bodyRemaining_ -= take;
+    }
+    return copied;
+}
+
+bool Connection::ReadFormField(std::string& name, size_t nameCapacity, std::string& value,
+                               size_t valueCapacity) {
+    name.clear();
+    value.clear();
+    const size_t nameLimit = std::min(kMaxFormNameLength, nameCapacity > 0 ? nameCapacity - 1 : 0);
+    const size_t valueLimit =
+        std::min(kMaxFormValueLength, valueCapacity > 0 ? valueCapacity - 1 : 0);
+    bool inValue = false;
+    auto store = [&](char c) {
+        if (inValue) {
+            if (value.size() < valueLimit) value.push_back(c);
+        } else if (name.size() < nameLimit) {
+            name.push_back(c);
+        }
+    };
+    enum class State { kPlain, kEscapeFirst, kEscapeSecond } state = State::kPlain;
+    char firstRaw = 0;
+    char c;
+    while (ReadBody(&c, 1) == 1) {
+        if (c == '\r' || c == '\n') continue;
+        switch (state) {
+            case State::kPlain:
+                if (c == '=') {
+                    inValue = true;
+                } else if (c == '&') {
+                    return true;
+                } else if (c == '+') {
+                    store(' ');
+                } else if (c == '%') {
+                    state = State::kEscapeFirst;
+                } else {
+                    store(c);
+                }
+                break;
+            case State::kEscapeFirst:
+                firstRaw = c;
+                state = State::kEscapeSecond;
+                break;
+            case State::kEscapeSecond: {
+                int high = HexValue(static_cast<char>(std::toupper(static_cast<unsigned char>(firstRaw))));
+                int low = HexValue(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+                if (high >= 0 && low >= 0) {
+                    store(static_cast<char>(high * 16 + low));
+                } else {
+                    // Not an escape after all: keep the characters as they came.
+                    store('%');
+                    store(firstRaw);
+                    store(c);
+                }
+                state = State::kPlain;
+                break;
+            }
+        }
+    }
+    return !name.empty();
+}
+
+}  // namespace http

@@ -1,0 +1,153 @@
+// One HTTP/1.0 exchange: the pooled connection object, its worker, the request reader, the
+// body reader and the response senders.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <semaphore>
+#include <string>
+#include <string_view>
+
+#include "config/server_config.h"
+#include "http/text_buffer.h"
+#include "platform/unique_fd.h"
+#include "platform/worker_thread.h"
+
+namespace http {
+
+class ServerInstance;
+
+// A request head may not grow past this; a larger one is answered with 400.
+inline constexpr size_t kMaxHeadBytes = 64 * 1024;
+// The longest URL kept; a longer one loses its protocol and the request is dropped.
+inline constexpr size_t kMaxUrlLength = 2048;
+// Seconds of silence after which reading (and sending) gives up.
+inline constexpr int kIdleLimitSeconds = 30;
+// Limits of one form field read by ReadFormField.
+inline constexpr size_t kMaxFormNameLength = 70;
+inline constexpr size_t kMaxFormValueLength = 33000;
+
+class Connection {
+public:
+    Connection();
+    virtual ~Connection();  // stops the worker, cutting short a request in progress
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Hands the object an accepted socket and wakes its worker. Main thread only, and only
+    // while the object is free.
+    void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
+                ServerInstance* server);
+    bool busy() const { return busy_.load(); }
+
+    // The worker's whole course for one request: read, dispatch, respond, finish, log, free.
+    // Runs on the worker; tests may call it directly after Assign on an object without one.
+    void ReadRequest();
+
+    // Handlers, overridden by the application class.
+    virtual void OnGet(std::string url);
+    virtual void OnPost(std::string url);
+    // The complete header line "Content-Type: <type>" for an extension.
+    virtual std::string ContentTypeFor(std::string_view extension);
+    virtual void LogRequest();
+    virtual void ListDirectory();
+
+    // Response writing.
+    void SendText(std::string_view text);
+    void SendLine(std::string_view text);
+    void SetStatus(int code);
+    void SendStatusHeaders();
+    void SendPage();
+    void SendFile();
+    void SendResource(int resourceId, std::string_view extension);
+    void SendErrorPage();
+    void SendRaw();
+    void AppendBody(std::string_view text) { body.Append(text); }
+    void AppendBodyLine(std::string_view text) {
+        body.Append(text);
+        body.Append("\r\n");
+    }
+
+    // Request bodies. The body is the line feed that ends the head's empty line (when the
+    // client sent one) followed by Content-Length bytes, read with the idle limit and ending
+    // early only when the client closes; without a Content-Length it is what has arrived.
+    // ReadBody returns 0 at the end of the body.
+    size_t ReadBody(char* buffer, size_t size);
+    // Reads the next field of a URL-encoded form from the body. The outputs hold at most
+    // capacity - 1 bytes; the rest of an over-long field is read and dropped. True when a
+    // field ended with "&", or the body ended after a non-empty name.
+    bool ReadFormField(std::string& name, size_t nameCapacity, std::string& value,
+                       size_t valueCapacity);
+
+    // The record of the current exchange, as handlers and the log see it.
+    uint32_t clientPort = 0;     // the client's TCP port, network byte order
+    uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    ServerInstance* server = nullptr;
+    std::string filePath;    // the file to send; ends in "/" for a directory
+    std::string statusLine;  // "HTTP/1.0 ..." once an error status is set
+    bool headOnly = false;
+    bool responseSent = false;
+    uint64_t bytesSent = 0;
+    bool isPost = false;
+    TextBuffer request;  // the head as read: CRs kept, LFs removed
+    TextBuffer body;     // the response body handlers build
+    std::string_view method;    // upper-cased
+    std::string_view url;       // at most kMaxUrlLength characters
+    std::string_view headers;   // the header lines, each ended by CR
+    std::string_view protocol;  // such as "HTTP/1.0"
+    bool bodyIsResponse = false;
+    std::time_t requestTime = 0;
+
+protected:
+    // The configuration as it was when this request began.
+    const config::ServerConfig& Config() const { return *config_; }
+    int socketFd() const { return socket_.get(); }
+
+private:
+    enum class HeadResult { kComplete, kEnded, kTooLarge };
+
+    void WorkerMain();
+    void ResetRequestState();
+    HeadResult ReadHead();
+    bool SplitRequestLine();
+    void Dispatch();
+    void Respond();
+    void Finish();
+    bool SendBytes(std::string_view bytes, bool more = false);
+    // Refills the input buffer, waiting at most the idle limit. False at the end of input.
+    bool FillInput(int timeoutMs);
+    void StartBody();
+
+    std::atomic<bool> busy_{false};
+    platform::UniqueFd socket_;
+    std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
+    std::shared_ptr<const config::ServerConfig> config_;
+    bool sendFailed_ = false;
+
+    // Bytes received and not yet consumed: the rest of the head's packet is the body's start.
+    std::unique_ptr<char[]> input_;
+    size_t inputStart_ = 0;
+    size_t inputEnd_ = 0;
+    bool inputClosed_ = false;
+
+    bool headComplete_ = false;
+    bool bodyStarted_ = false;
+    bool bodyHasLength_ = false;
+    bool leadingLineFeedChecked_ = false;
+    uint64_t bodyRemaining_ = 0;
+
+    platform::WorkerThread worker_;
+    std::counting_semaphore<> assigned_{0};
+    std::atomic<bool> stopping_{false};
+};
+
+// Finds the value of a header (name matched without regard to case at the start of a line)
+// in a header text whose lines end in CR. std::nullopt when absent.
+std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name);
+
+}  // namespace http

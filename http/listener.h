@@ -1,0 +1,81 @@
+// The listening socket of one server and its pool of connection objects.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "http/connection.h"
+#include "http/engine_context.h"
+#include "platform/unique_fd.h"
+
+namespace http {
+
+inline constexpr size_t kPoolSize = 100;
+// The connections the system queues for a server before it refuses more.
+inline constexpr int kListenBacklog = 511;
+
+class Listener {
+public:
+    virtual ~Listener();  // stops listening
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    // Starts listening on `port` (its low 16 bits); failures are shown to the owner.
+    virtual void Start(int port);
+    virtual void Stop();
+
+    // Accepts the connections waiting on the listening socket, each on a free connection
+    // object of the pool. Runs on the main loop.
+    void Accept();
+    bool OwnsSocket(int fd) const { return listenSocket_.valid() && listenSocket_.get() == fd; }
+    bool IsRunning() const { return running_; }
+    int Port() const { return port_; }
+
+    // The first free connection in slot order, waiting (in steps of at most a second) until
+    // one is free.
+    Connection* FindFreeConnection();
+    // Called by a worker after it freed its connection object.
+    void NotifyConnectionFreed();
+
+    // Fills every slot with a connection made by `make`; destroying the pool stops every
+    // worker.
+    void FillPool(const std::function<std::unique_ptr<Connection>()>& make);
+    void DestroyPool();
+
+    EngineContext& context() { return context_; }
+
+    // When set, a port in use makes Start try the next port up instead of failing.
+    bool nextPortOnConflict = false;
+    std::array<std::unique_ptr<Connection>, kPoolSize> pool;
+
+protected:
+    // Only server instances listen; connections hold their listener as one.
+    explicit Listener(EngineContext& context) : context_(context) {}
+
+private:
+    void StopListening();
+
+    EngineContext& context_;
+    platform::UniqueFd listenSocket_;
+    int port_ = 0;
+    bool running_ = false;
+
+    // Lets FindFreeConnection sleep until a worker frees its object.
+    std::mutex freedMutex_;
+    std::condition_variable freed_;
+    std::atomic<int> waiters_{0};
+};
+
+// One of the two servers. Its Start and Stop are where the publishing hooks attach.
+class ServerInstance : public Listener {
+public:
+    explicit ServerInstance(EngineContext& context) : Listener(context) {}
+    void Start(int port) override;
+    void Stop() override;
+};
+
+}  // namespace http

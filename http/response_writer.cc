@@ -1,0 +1,146 @@
+// Response writing: status lines, the standard headers, pages, files, embedded files and
+// error pages.
+#include <cstdio>
+
+#include "http/connection.h"
+#include "http/http_date.h"
+#include "platform/clock.h"
+#include "platform/open_file.h"
+#include "platform/resources.h"
+#include "platform/socket.h"
+
+namespace http {
+namespace {
+
+constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
+constexpr size_t kMaxStatusLine = 79;
+
+constexpr std::string_view kStatusHeaders =
+    "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+
+std::string_view StatusText(int code) {
+    switch (code) {
+        case 400: return "400 Bad Request";
+        case 403: return "403 Forbidden";
+        case 404: return "404 Object Not Found";
+        case 500: return "500 Internal Error";
+        case 501: return "501 Not Supported";
+        default: return "500 Internal Error";
+    }
+}
+
+// The head of a 200 response with a body of `length` bytes.
+std::string OkHead(std::string_view date, std::string_view contentTypeLine,
+                   std::string_view lastModified, uint64_t length) {
+    std::string head(kStatusHeaders);
+    head.append("Date: ").append(date).append("\r\n");
+    head.append(contentTypeLine).append("\r\n");
+    head.append("Last-Modified: ").append(lastModified).append("\r\n");
+    head.append("Content-Length: ").append(std::to_string(length)).append("\r\n\r\n");
+    return head;
+}
+
+// The extension of a file name: the text after the first full stop of its last component.
+std::optional<std::string_view> FileExtension(std::string_view path) {
+    size_t slash = path.rfind('/');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    return name.substr(dot + 1);
+}
+
+}  // namespace
+
+bool Connection::SendBytes(std::string_view bytes, bool more) {
+    // A client that went away makes the remaining sends fail quietly.
+    if (sendFailed_) return false;
+    if (!platform::SendAll(socket_.get(), bytes.data(), bytes.size(), kIdleLimitMs, nullptr, more)) {
+        sendFailed_ = true;
+    }
+    return !sendFailed_;
+}
+
+void Connection::SendText(std::string_view text) { SendBytes(text); }
+
+void Connection::SendLine(std::string_view text) {
+    std::string line(text);
+    line.append("\r\n");
+    SendBytes(line);
+}
+
+void Connection::SetStatus(int code) {
+    statusLine = "HTTP/1.0 ";
+    statusLine.append(StatusText(code));
+    if (statusLine.size() > kMaxStatusLine) statusLine.resize(kMaxStatusLine);
+}
+
+void Connection::SendStatusHeaders() { SendBytes(kStatusHeaders); }
+
+void Connection::SendPage() {
+    std::string date = FormatHttpDate(requestTime);
+    std::string head = OkHead(date, "Content-Type: text/html", date, body.length());
+    if (headOnly) {
+        SendBytes(head);
+        return;
+    }
+    if (sendFailed_) return;
+    if (!platform::SendTwo(socket_.get(), head.data(), head.size(), body.data(), body.length(),
+                           kIdleLimitMs, &bytesSent)) {
+        sendFailed_ = true;
+    }
+}
+
+void Connection::SendFile() {
+    std::optional<platform::OpenedFile> file = platform::OpenRegularFile(filePath);
+    if (!file) {
+        SetStatus(404);
+        return;
+    }
+    std::optional<std::string_view> extension = FileExtension(filePath);
+    std::string contentType =
+        extension ? ContentTypeFor(*extension) : std::string("Content-Type: text/html");
+    std::string head = OkHead(FormatHttpDate(platform::NowUtc()), contentType,
+                              FormatHttpDate(file->modified), file->size);
+    if (!SendBytes(head, !headOnly && file->size > 0) || headOnly) return;
+    if (!platform::SendFileContents(socket_.get(), file->fd.get(), file->size, kIdleLimitMs,
+                                    &bytesSent)) {
+        sendFailed_ = true;
+    }
+}
+
+void Connection::SendResource(int resourceId, std::string_view extension) {
+    std::optional<std::string_view> resource = platform::FindResource(resourceId);
+    if (!resource) {
+        SetStatus(404);
+        return;
+    }
+    std::string now = FormatHttpDate(platform::NowUtc());
+    std::string head = OkHead(now, ContentTypeFor(extension), now, resource->size());
+    if (headOnly) {
+        SendBytes(head);
+    } else if (!sendFailed_ &&
+               !platform::SendTwo(socket_.get(), head.data(), head.size(), resource->data(),
+                                  resource->size(), kIdleLimitMs, &bytesSent)) {
+        sendFailed_ = true;
+    }
+    responseSent = true;
+}
+
+void Connection::SendErrorPage() {
+    std::string page;
+    page.reserve(128 + body.length());
+    page.append(statusLine).append("\r\nContent-Type: text/html\r\n\r\n<body><h1>\r\n");
+    page.append(statusLine).append("\r\n</h1></body>\r\n");
+    page.append(body.view());
+    SendBytes(page);
+}
+
+void Connection::SendRaw() {
+    if (sendFailed_) return;
+    uint64_t before = 0;
+    if (!platform::SendAll(socket_.get(), body.data(), body.length(), kIdleLimitMs, &before)) {
+        sendFailed_ = true;
+    }
+}
+
+}  // namespace http

@@ -1,0 +1,49 @@
+// Wall-clock and monotonic time.
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace platform {
+namespace {
+
+CalendarTime FromTm(const struct tm& tm) {
+    CalendarTime c;
+    c.year = tm.tm_year + 1900;
+    c.month = tm.tm_mon + 1;
+    c.day = tm.tm_mday;
+    c.hour = tm.tm_hour;
+    c.minute = tm.tm_min;
+    c.second = tm.tm_sec;
+    c.weekday = tm.tm_wday;
+    return c;
+}
+
+}  // namespace
+
+std::time_t NowUtc() { return ::time(nullptr); }
+
+CalendarTime ToUtcCalendar(std::time_t t) {
+    struct tm tm{};
+    ::gmtime_r(&t, &tm);
+    return FromTm(tm);
+}
+
+CalendarTime ToLocalCalendar(std::time_t t) {
+    struct tm tm{};
+    ::localtime_r(&t, &tm);
+    return FromTm(tm);
+}
+
+int StandardOffsetMinutes() {
+    // `timezone` holds the standard time's offset in seconds west of UTC once tzset has run.
+    ::tzset();
+    return static_cast<int>(-::timezone / 60);
+}
+
+uint64_t MonotonicMillis() {
+    struct timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace platform

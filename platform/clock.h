@@ -1,0 +1,30 @@
+// Wall-clock time in UTC and local time, the zone's standard bias, and a monotonic tick.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+namespace platform {
+
+struct CalendarTime {
+    int year = 1970;
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int weekday = 4;  // 0 = Sunday
+};
+
+std::time_t NowUtc();
+CalendarTime ToUtcCalendar(std::time_t t);
+CalendarTime ToLocalCalendar(std::time_t t);
+
+// Minutes east of UTC of the local zone's standard time, ignoring daylight saving time
+// (Central European Time gives 60, US Eastern gives -300).
+int StandardOffsetMinutes();
+
+// Milliseconds of a clock that never jumps; only differences mean anything.
+uint64_t MonotonicMillis();
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+// The main thread's event loop: listening sockets, handed-over client sockets, terminal
+// input, termination signals and work posted from other threads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (and every thread it starts later),
+// so that only the event loop receives them; also ignores SIGPIPE. Call first thing in main.
+void BlockTerminationSignals();
+
+class EventLoop {
+public:
+    EventLoop();
+    ~EventLoop();  // closes every socket still handed over
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Calls `onReadable` on the loop's thread whenever `fd` has input. Loop thread only.
+    void Watch(int fd, std::function<void()> onReadable);
+    void Unwatch(int fd);
+
+    // Takes a client socket whose sending side is shut down; the loop drains and closes it
+    // when the client closes, or at the latest `lingerSeconds` after now. Any thread.
+    void HandOver(UniqueFd socket, int lingerSeconds);
+
+    // Runs `task` on the loop's thread soon. Any thread.
+    void Post(std::function<void()> task);
+
+    // Called on the loop's thread with the signal number when SIGINT, SIGTERM or SIGHUP arrive.
+    void OnSignal(std::function<void(int)> handler) { onSignal_ = std::move(handler); }
+
+    // Runs until Quit; returns the quit code.
+    int Run();
+    void Quit(int code);  // loop thread, or through Post
+
+    // Sockets handed over and not yet closed (for tests and the leak checks).
+    size_t PendingCloses() const;
+
+private:
+    struct Pending {
+        uint32_t serial;
+        std::multimap<uint64_t, int>::iterator deadline;
+    };
+
+    void Wake();
+    void RunPosted();
+    void HandleSignals();
+    void DrainAndMaybeClose(int fd, uint32_t serial);
+    void CloseExpired();
+    int NextTimeoutMs() const;
+    void CloseLocked(int fd);
+
+    UniqueFd epoll_;
+    UniqueFd wake_;
+    UniqueFd signals_;
+    std::unordered_map<int, std::function<void()>> watched_;
+    std::function<void(int)> onSignal_;
+    bool quit_ = false;
+    int quitCode_ = 0;
+
+    // Guards the handed-over sockets and the posted tasks; workers add, the loop removes.
+    mutable std::mutex mutex_;
+    std::unordered_map<int, Pending> pending_;
+    std::multimap<uint64_t, int> deadlines_;
+    uint32_t nextSerial_ = 1;
+    std::vector<std::function<void()>> posted_;
+    bool wakePending_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,173 @@
+// Whole-file reads, atomic whole-file writes and existence checks.
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+namespace {
+
+// How many unique temporary names are tried before a write gives up.
+constexpr int kTemporaryNameAttempts = 16;
+
+bool StatFollowingLinks(const std::string& path, struct stat* st) {
+    return ::stat(path.c_str(), st) == 0;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+    const char* data = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The file a write to `path` must replace: the target of a link, so that a configuration
+// file kept elsewhere through a link is updated rather than the link turned into a copy.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    return resolved ? std::string(resolved.get()) : path;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string TemporaryNameFor(const std::string& target) {
+    static std::atomic<unsigned long> counter{0};
+    std::size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // A leading "." keeps the temporary file out of directory listings while it exists.
+    return dir + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+}
+
+// Flushes the directory entry of a completed rename; a failure only weakens durability
+// after a crash, never the content, so it is not reported.
+void SyncDirectory(const std::string& dir) {
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) ::fsync(fd.get());
+}
+
+enum class ModeRule { kKeepExisting, kAlwaysGiven };
+
+bool WriteAtomically(const std::string& path, const std::string& content, mode_t mode,
+                     ModeRule rule) {
+    const std::string target = ResolveTarget(path);
+    struct stat old;
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) return false;
+
+    // With an old file whose mode is kept, the temporary file starts private and gets that
+    // mode explicitly; otherwise the umask applies to the new file as to any created file.
+    const bool keepOldMode = replacing && rule == ModeRule::kKeepExisting;
+    const mode_t createMode = keepOldMode ? 0600 : (mode & 0777);
+
+    std::string temporary;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && !fd; ++attempt) {
+        temporary = TemporaryNameFor(target);
+        fd.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
+        if (!fd && errno != EEXIST) return false;
+    }
+    if (!fd) return false;
+
+    bool ok = true;
+    if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Best effort: only a privileged writer can give the file back to its owner.
+        (void)::fchown(fd.get(), old.st_uid, old.st_gid);
+    }
+    if (keepOldMode) {
+        ok = ::fchmod(fd.get(), old.st_mode & 0777) == 0;
+    } else if (rule == ModeRule::kAlwaysGiven) {
+        ok = ::fchmod(fd.get(), mode & 0777) == 0;
+    }
+    ok = ok && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    ok = ::close(fd.Release()) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    SyncDirectory(DirectoryOf(target));
+    return true;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return StatFollowingLinks(path, &st) && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return StatFollowingLinks(path, &st) && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    return ReadWholeFile(path, std::numeric_limits<std::size_t>::max(), nullptr);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxSize,
+                                         struct stat* status) {
+    // O_NONBLOCK keeps the open itself from waiting on a FIFO; it is refused just below.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return std::nullopt;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (static_cast<uint64_t>(st.st_size) > maxSize) return std::nullopt;
+    if (status != nullptr) *status = st;
+
+    std::string content;
+    content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        // The size can grow while the file is read; the limit still holds.
+        if (static_cast<std::size_t>(n) > maxSize - content.size()) return std::nullopt;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         mode_t modeForNewFile) {
+    return WriteAtomically(path, content, modeForNewFile, ModeRule::kKeepExisting);
+}
+
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content,
+                                 mode_t mode) {
+    return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven);
+}
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+// Whole-file reads, atomic whole-file writes and existence checks.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform {
+
+bool FileExists(const std::string& path);       // a regular file (or a link to one)
+bool DirectoryExists(const std::string& path);  // a directory (or a link to one)
+
+// The whole file, or std::nullopt when it cannot be opened or read (or is not a regular
+// file: a FIFO would block the reader).
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Like ReadWholeFile, but a file of more than `maxSize` bytes is refused, and `status` (when
+// not null) receives the identity of the file that was read, taken before reading it, so a
+// cache keyed by it never holds content older than its key.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxSize,
+                                         struct stat* status);
+
+// Writes `content` to a temporary file beside `path`, flushes it and renames it over `path`,
+// so readers see the old file or the new one, never a torn one. The new file keeps the mode
+// of the file it replaces, or gets `modeForNewFile` (less the umask). When `path` is a link
+// to a file, that file is replaced and the link stays. Returns false (and leaves `path`
+// untouched) on any failure.
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         mode_t modeForNewFile = 0644);
+
+// The same, except that the file always ends up with `mode`, also when it replaces a file
+// that had another one (for files holding secrets).
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content,
+                                 mode_t mode);
+
+}  // namespace platform

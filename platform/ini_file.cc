@@ -1,0 +1,432 @@
+// INI files with the private-profile semantics the configuration relies on.
+#include "platform/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// A configuration file is a few kilobytes; anything this large is not one, and is neither
+// parsed nor rewritten.
+constexpr std::size_t kMaxIniFileSize = 16 * 1024 * 1024;
+// The process reads one or two INI files; the bound only keeps a stray caller from growing
+// the cache without end.
+constexpr std::size_t kMaxCachedFiles = 32;
+// How long after its last change a file is read afresh on every lookup.
+constexpr time_t kRecentChangeSeconds = 2;
+
+std::string_view Trim(std::string_view text) {
+    std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+std::string LowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = AsciiLower(c);
+    return lower;
+}
+
+// Calls `visit(line)` for every line of `text`, without its LF or CR LF ending.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        visit(line);
+        start = next;
+    }
+}
+
+enum class LineKind { kOther, kSection, kKey };
+
+struct LineInfo {
+    LineKind kind = LineKind::kOther;
+    std::string_view name;   // the section name or the key, trimmed
+    std::string_view value;  // the key's value, trimmed
+};
+
+// What one line of the file says: "[name]" opens a section, "key=value" is a key line
+// (the key is the text before the first "="), ";" starts a comment, anything else is kept
+// but carries nothing. The UTF-8 mark some editors put at the start of a file is kept in the
+// line but ignored here.
+LineInfo ClassifyLine(std::string_view line) {
+    if (line.starts_with(kUtf8ByteOrderMark)) line.remove_prefix(kUtf8ByteOrderMark.size());
+    std::string_view text = Trim(line);
+    if (text.empty() || text.front() == ';') return {};
+    if (text.front() == '[') {
+        std::size_t close = text.find(']');
+        if (close == std::string_view::npos) return {};
+        return {LineKind::kSection, Trim(text.substr(1, close - 1)), {}};
+    }
+    std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return {};
+    std::string_view key = Trim(text.substr(0, equals));
+    if (key.empty()) return {};
+    return {LineKind::kKey, key, Trim(text.substr(equals + 1))};
+}
+
+// A file parsed for lookups. Only the first section of each name is kept, since later ones
+// are never consulted.
+struct ParsedIni {
+    struct Entry {
+        std::string key;
+        std::string value;
+    };
+    struct Section {
+        std::string name;
+        std::vector<Entry> entries;  // file order, repeated keys included
+    };
+    std::vector<Section> sections;
+
+    const Section* FindSection(std::string_view name) const {
+        for (const Section& section : sections) {
+            if (EqualsIgnoringCase(section.name, name)) return &section;
+        }
+        return nullptr;
+    }
+
+    const std::string* FindValue(std::string_view section, std::string_view key) const {
+        const Section* found = FindSection(section);
+        if (found == nullptr) return nullptr;
+        for (const Entry& entry : found->entries) {
+            if (EqualsIgnoringCase(entry.key, key)) return &entry.value;
+        }
+        return nullptr;
+    }
+};
+
+ParsedIni Parse(std::string_view text) {
+    ParsedIni parsed;
+    // Index of the section that receives key lines; none before the first header and
+    // inside a repeated section.
+    constexpr std::size_t kNoSection = static_cast<std::size_t>(-1);
+    std::size_t current = kNoSection;
+    ForEachLine(text, [&](std::string_view line) {
+        LineInfo info = ClassifyLine(line);
+        if (info.kind == LineKind::kSection) {
+            current = kNoSection;
+            if (parsed.FindSection(info.name) == nullptr) {
+                parsed.sections.push_back({std::string(info.name), {}});
+                current = parsed.sections.size() - 1;
+            }
+        } else if (info.kind == LineKind::kKey && current != kNoSection) {
+            parsed.sections[current].entries.push_back(
+                {std::string(info.name), std::string(info.value)});
+        }
+    });
+    return parsed;
+}
+
+// The parsed files, revalidated on every read by the identity of the file on disk. A write
+// made by this process also bumps `generation_`, so a reader that read the file before the
+// write does not store what it read after the write has cleared the entry.
+class ParsedFileCache {
+public:
+    std::shared_ptr<const ParsedIni> Get(const std::string& path) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Empty();
+        uint64_t generation;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = files_.find(path);
+            if (found != files_.end() && SameFile(found->second.status, st)) {
+                return found->second.parsed;
+            }
+            generation = generation_;
+        }
+        timespec readStart;
+        ::clock_gettime(CLOCK_REALTIME, &readStart);
+        struct stat readStatus;
+        std::optional<std::string> content = ReadWholeFile(path, kMaxIniFileSize, &readStatus);
+        if (!content) return Empty();
+        auto parsed = std::make_shared<const ParsedIni>(Parse(*content));
+
+        std::lock_guard lock(mutex_);
+        if (generation == generation_ && !RecentlyChanged(readStatus, readStart)) {
+            if (files_.size() >= kMaxCachedFiles && !files_.contains(path)) files_.clear();
+            files_[path] = {readStatus, parsed};
+        }
+        return parsed;
+    }
+
+    void Forget(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        ++generation_;
+        files_.erase(path);
+    }
+
+private:
+    struct CachedFile {
+        struct stat status;
+        std::shared_ptr<const ParsedIni> parsed;
+    };
+
+    // A file changed shortly before it was read is not kept: a second change in place, of
+    // the same size and within the same timestamp tick, would leave its identity unchanged.
+    // The margin covers file systems that keep whole seconds.
+    static bool RecentlyChanged(const struct stat& status, const timespec& readStart) {
+        return status.st_mtim.tv_sec >= readStart.tv_sec - kRecentChangeSeconds ||
+               status.st_ctim.tv_sec >= readStart.tv_sec - kRecentChangeSeconds;
+    }
+
+    static bool SameTime(const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+
+    // The change time is compared too: a rename sets it, which tells apart a replaced file
+    // that happens to reuse the inode number, size and modification time.
+    static bool SameFile(const struct stat& a, const struct stat& b) {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+               SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
+    }
+
+    static std::shared_ptr<const ParsedIni> Empty() {
+        static const auto* empty = new std::shared_ptr<const ParsedIni>(
+            std::make_shared<const ParsedIni>());
+        return *empty;
+    }
+
+    std::mutex mutex_;  // guards files_ and generation_
+    std::unordered_map<std::string, CachedFile> files_;
+    uint64_t generation_ = 0;
+};
+
+// Both live until the process ends (never destroyed), so a save made while static objects
+// are being torn down still finds them.
+ParsedFileCache& Cache() {
+    static auto* cache = new ParsedFileCache;
+    return *cache;
+}
+
+// Serialises the read-modify-write of every INI file within this process; the advisory lock
+// on the directory does the same between processes.
+std::mutex& WriteMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+// Takes the advisory lock on the directory that holds `path`. Locking the directory rather
+// than the file survives the rename that replaces the file and leaves no lock file behind.
+UniqueFd LockDirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return fd;
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) return UniqueFd();
+    }
+    return fd;
+}
+
+// The current text of the file to be rewritten: empty when it does not exist yet, nothing
+// when it exists but cannot be read (it must then not be replaced).
+std::optional<std::string> ReadForUpdate(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
+    return ReadWholeFile(path, kMaxIniFileSize, nullptr);
+}
+
+// A change whose names can be written so that they read back as the same section and key.
+// A value cannot hold a line break or NUL: each becomes a space, so one change always
+// stays one line.
+std::optional<ProfileChange> Prepare(const ProfileChange& change) {
+    std::string_view section = Trim(change.section);
+    std::string_view key = Trim(change.key);
+    auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    for (char c : section) {
+        if (breaksLine(c) || c == ']') return std::nullopt;
+    }
+    for (char c : key) {
+        if (breaksLine(c) || c == '=') return std::nullopt;
+    }
+    if (section.empty() || key.empty() || key.front() == ';' || key.front() == '[') {
+        return std::nullopt;
+    }
+    ProfileChange prepared{std::string(section), std::string(key), change.value};
+    if (prepared.value) {
+        for (char& c : *prepared.value) {
+            if (breaksLine(c)) c = ' ';
+        }
+    }
+    return prepared;
+}
+
+// The lines of a file being rewritten; every line not touched by a change is kept as it is.
+class EditableIni {
+public:
+    explicit EditableIni(std::string_view text) {
+        ForEachLine(text, [this](std::string_view line) { lines_.emplace_back(line); });
+    }
+
+    void Apply(const ProfileChange& change) {
+        std::optional<std::size_t> header;
+        for (std::size_t i = 0; i < lines_.size() && !header; ++i) {
+            LineInfo info = ClassifyLine(lines_[i]);
+            if (info.kind == LineKind::kSection && EqualsIgnoringCase(info.name, change.section)) {
+                header = i;
+            }
+        }
+        if (!header) {
+            if (change.value) AppendSection(change);
+            return;
+        }
+
+        std::size_t lastKeyLine = *header;
+        std::vector<std::size_t> matches;
+        for (std::size_t i = *header + 1; i < lines_.size(); ++i) {
+            LineInfo info = ClassifyLine(lines_[i]);
+            if (info.kind == LineKind::kSection) break;
+            if (info.kind != LineKind::kKey) continue;
+            lastKeyLine = i;
+            if (EqualsIgnoringCase(info.name, change.key)) matches.push_back(i);
+        }
+
+        if (change.value) {
+            std::string line = change.key + "=" + *change.value;
+            if (matches.empty()) {
+                lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKeyLine + 1),
+                              std::move(line));
+            } else {
+                lines_[matches.front()] = std::move(line);
+            }
+            return;
+        }
+        // Every line of the key goes, so that the key really reads as missing afterwards even
+        // when a hand edit left it twice.
+        for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*it));
+        }
+    }
+
+    std::string Text() const {
+        std::string text;
+        for (const std::string& line : lines_) {
+            text += line;
+            text += '\n';
+        }
+        return text;
+    }
+
+private:
+    void AppendSection(const ProfileChange& change) {
+        if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+        lines_.push_back("[" + change.section + "]");
+        lines_.push_back(change.key + "=" + *change.value);
+    }
+
+    std::vector<std::string> lines_;
+};
+
+// The decimal prefix of `text`: an optional sign, then digits, held to the range of long.
+long ParseDecimalPrefix(std::string_view text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const unsigned long limit =
+        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
+    unsigned long magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<long>(magnitude);
+    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
+                                                                 : -static_cast<long>(magnitude);
+}
+
+}  // namespace
+
+std::string GetProfileString(const std::string& path, std::string_view section,
+                             std::string_view key, std::string_view defaultValue) {
+    std::shared_ptr<const ParsedIni> parsed = Cache().Get(path);
+    const std::string* value = parsed->FindValue(Trim(section), Trim(key));
+    return value != nullptr ? *value : std::string(defaultValue);
+}
+
+long GetProfileInt(const std::string& path, std::string_view section, std::string_view key,
+                   long defaultValue) {
+    std::shared_ptr<const ParsedIni> parsed = Cache().Get(path);
+    const std::string* value = parsed->FindValue(Trim(section), Trim(key));
+    if (value == nullptr || value->empty()) return defaultValue;
+    return ParseDecimalPrefix(*value);
+}
+
+bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes) {
+    std::vector<ProfileChange> prepared;
+    prepared.reserve(changes.size());
+    for (const ProfileChange& change : changes) {
+        std::optional<ProfileChange> ready = Prepare(change);
+        if (!ready) return false;
+        prepared.push_back(std::move(*ready));
+    }
+
+    std::lock_guard lock(WriteMutex());
+    UniqueFd directoryLock = LockDirectoryOf(path);
+    if (!directoryLock) return false;
+    std::optional<std::string> current = ReadForUpdate(path);
+    if (!current) return false;
+
+    EditableIni ini(*current);
+    for (const ProfileChange& change : prepared) ini.Apply(change);
+    std::string text = ini.Text();
+    bool written = text == *current || WriteFileAtomically(path, text);
+    Cache().Forget(path);
+    return written;
+}
+
+bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    return WriteProfileChanges(path, {{std::string(section), std::string(key), std::string(value)}});
+}
+
+bool DeleteProfileKey(const std::string& path, std::string_view section, std::string_view key) {
+    return WriteProfileChanges(path, {{std::string(section), std::string(key), std::nullopt}});
+}
+
+std::vector<std::string> ListProfileKeys(const std::string& path, std::string_view section) {
+    std::shared_ptr<const ParsedIni> parsed = Cache().Get(path);
+    std::vector<std::string> keys;
+    const ParsedIni::Section* found = parsed->FindSection(Trim(section));
+    if (found == nullptr) return keys;
+    std::unordered_set<std::string> seen;
+    for (const ParsedIni::Entry& entry : found->entries) {
+        if (seen.insert(LowerCopy(entry.key)).second) keys.push_back(entry.key);
+    }
+    return keys;
+}
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+// Facts about the running program and its machine: where it lives, its host name and address,
+// environment lookups.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The directory of the running executable, ending in "/".
+std::string ProgramDirectory();
+
+// The machine's host name, or an empty text when it cannot be had.
+std::string HostName();
+
+// The first IPv4 address `name` resolves to, as "%d.%d.%d.%d"; std::nullopt when it does not
+// resolve.
+std::optional<std::string> ResolveIpv4(const std::string& name);
+
+// An environment variable; std::nullopt when unset (an empty value counts as set).
+std::optional<std::string> GetEnv(const char* name);
+
+// `$XDG_RUNTIME_DIR` when set and not empty, else the system's temporary directory; no
+// trailing "/".
+std::string RuntimeDirectory();
+
+// True when both standard input and standard output are terminals.
+bool HasTerminal();
+
+}  // namespace platform

@@ -1,0 +1,285 @@
+// The registry file: reading, editing and writing a registry export.
+#include "platform/registry_file.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/file_io.h"
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kHeader = "REGEDIT4";
+constexpr std::string_view kDwordPrefix = "dword:";
+constexpr std::size_t kDwordDigits = 8;
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// The file holds a handful of users; a file this large is not one of ours.
+constexpr std::size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
+constexpr mode_t kDirectoryMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+std::string_view Trim(std::string_view text) {
+    std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+std::string WithoutLineBreaks(std::string_view text) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n' && c != '\0') kept += c;
+    }
+    return kept;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = AsciiLower(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A quoted string with the export escapes, starting at text[pos]; `pos` ends after the
+// closing quote. Any escape other than \\ and \" makes the line malformed.
+std::optional<std::string> ReadQuoted(std::string_view text, std::size_t& pos) {
+    if (pos >= text.size() || text[pos] != '"') return std::nullopt;
+    ++pos;
+    std::string out;
+    while (pos < text.size()) {
+        char c = text[pos++];
+        if (c == '"') return out;
+        if (c == '\\') {
+            if (pos >= text.size()) return std::nullopt;
+            char escaped = text[pos++];
+            if (escaped != '\\' && escaped != '"') return std::nullopt;
+            c = escaped;
+        }
+        out += c;
+    }
+    return std::nullopt;
+}
+
+// `"name"="string"` or `"name"=dword:xxxxxxxx`, with nothing but blanks after the value.
+std::optional<std::pair<std::string, RegistryValue>> ParseValueLine(std::string_view line) {
+    std::size_t pos = 0;
+    std::optional<std::string> name = ReadQuoted(line, pos);
+    if (!name) return std::nullopt;
+    std::string_view rest = Trim(line.substr(pos));
+    if (rest.empty() || rest.front() != '=') return std::nullopt;
+    rest = Trim(rest.substr(1));
+
+    if (!rest.empty() && rest.front() == '"') {
+        std::size_t end = 0;
+        std::optional<std::string> text = ReadQuoted(rest, end);
+        if (!text || !Trim(rest.substr(end)).empty()) return std::nullopt;
+        return std::pair<std::string, RegistryValue>(std::move(*name), std::move(*text));
+    }
+    if (rest.size() != kDwordPrefix.size() + kDwordDigits ||
+        !EqualsIgnoringCase(rest.substr(0, kDwordPrefix.size()), kDwordPrefix)) {
+        return std::nullopt;
+    }
+    uint32_t number = 0;
+    for (char c : rest.substr(kDwordPrefix.size())) {
+        int digit = HexDigit(c);
+        if (digit < 0) return std::nullopt;
+        number = number << 4 | static_cast<uint32_t>(digit);
+    }
+    return std::pair<std::string, RegistryValue>(std::move(*name), number);
+}
+
+void AppendQuoted(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+// The key of `keys` with this path, matched without regard to case; null when missing.
+template <typename Keys>
+auto FindKeyIn(Keys& keys, std::string_view keyPath) -> decltype(&keys.front()) {
+    for (auto& key : keys) {
+        if (EqualsIgnoringCase(key.path, keyPath)) return &key;
+    }
+    return nullptr;
+}
+
+// Creates each missing directory of `dir` with the private mode.
+bool MakeDirectories(const std::string& dir) {
+    for (std::size_t slash = dir.find('/', 1); ; slash = dir.find('/', slash + 1)) {
+        std::string prefix = dir.substr(0, slash);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) break;
+    }
+    return DirectoryExists(dir);
+}
+
+}  // namespace
+
+std::string HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
+    passwd entry;
+    passwd* result = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr && result->pw_dir != nullptr) {
+        return result->pw_dir;
+    }
+    return {};
+}
+
+std::string RegistryFilePath() {
+    if (const char* path = std::getenv("VANTRY_REGISTRY"); path != nullptr && *path != '\0') {
+        return path;
+    }
+    std::string configHome;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        configHome = xdg;
+    } else {
+        configHome = HomeDirectory() + "/.config";
+    }
+    return configHome + "/vantry/registry.reg";
+}
+
+RegistryFile RegistryFile::Load(const std::string& path) {
+    std::optional<std::string> text = ReadWholeFile(path, kMaxRegistryFileSize, nullptr);
+    return text ? Parse(*text) : RegistryFile();
+}
+
+RegistryFile RegistryFile::Parse(std::string_view text) {
+    RegistryFile file;
+    // The key that receives value lines: none before the first key line and after one that
+    // is not understood, so values never land in the wrong key.
+    std::optional<std::string> currentKey;
+    bool firstLine = true;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (firstLine && line.starts_with(kUtf8ByteOrderMark)) {
+            line.remove_prefix(kUtf8ByteOrderMark.size());
+        }
+        line = Trim(line);
+        bool wasFirst = std::exchange(firstLine, false);
+        if (line.empty() || line.front() == ';') continue;
+        if (wasFirst && line == kHeader) continue;
+
+        if (line.front() == '[') {
+            currentKey.reset();
+            if (line.back() != ']') continue;
+            std::string_view path = Trim(line.substr(1, line.size() - 2));
+            if (path.empty()) continue;
+            currentKey = std::string(path);
+            if (file.FindKey(path) == nullptr) file.keys_.push_back({std::string(path), {}});
+            continue;
+        }
+        if (!currentKey) continue;
+        if (auto value = ParseValueLine(line)) {
+            // A name given twice keeps its first place and its last value, as an import does.
+            file.Set(*currentKey, value->first, std::move(value->second));
+        }
+    }
+    return file;
+}
+
+const RegistryKey* RegistryFile::FindKey(std::string_view keyPath) const {
+    return FindKeyIn(keys_, keyPath);
+}
+
+std::optional<RegistryValue> RegistryFile::Find(std::string_view keyPath,
+                                                std::string_view valueName) const {
+    const RegistryKey* key = FindKey(keyPath);
+    if (key == nullptr) return std::nullopt;
+    for (const auto& [name, value] : key->values) {
+        if (EqualsIgnoringCase(name, valueName)) return value;
+    }
+    return std::nullopt;
+}
+
+void RegistryFile::Set(std::string_view keyPath, std::string_view valueName, RegistryValue value) {
+    std::string path = WithoutLineBreaks(Trim(keyPath));
+    std::string name = WithoutLineBreaks(valueName);
+    if (auto* text = std::get_if<std::string>(&value)) *text = WithoutLineBreaks(*text);
+
+    RegistryKey* key = FindKeyIn(keys_, path);
+    if (key == nullptr) key = &keys_.emplace_back(RegistryKey{std::move(path), {}});
+    for (auto& [storedName, storedValue] : key->values) {
+        if (EqualsIgnoringCase(storedName, name)) {
+            storedValue = std::move(value);
+            return;
+        }
+    }
+    key->values.emplace_back(std::move(name), std::move(value));
+}
+
+bool RegistryFile::Erase(std::string_view keyPath, std::string_view valueName) {
+    RegistryKey* key = FindKeyIn(keys_, keyPath);
+    if (key == nullptr) return false;
+    for (auto it = key->values.begin(); it != key->values.end(); ++it) {
+        if (EqualsIgnoringCase(it->first, valueName)) {
+            key->values.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string RegistryFile::Serialize() const {
+    std::string out(kHeader);
+    out += "\n\n";
+    for (const RegistryKey& key : keys_) {
+        out += '[';
+        out += key.path;
+        out += "]\n";
+        for (const auto& [name, value] : key.values) {
+            AppendQuoted(out, name);
+            out += '=';
+            if (const auto* text = std::get_if<std::string>(&value)) {
+                AppendQuoted(out, *text);
+            } else {
+                char digits[sizeof "dword:ffffffff"];
+                std::snprintf(digits, sizeof digits, "dword:%08x",
+                              static_cast<unsigned>(std::get<uint32_t>(value)));
+                out += digits;
+            }
+            out += '\n';
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+bool RegistryFile::SaveAs(const std::string& path) const {
+    std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+        return false;
+    }
+    return WriteFileAtomicallyWithMode(path, Serialize(), kFileMode);
+}
+
+}  // namespace platform

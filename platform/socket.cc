@@ -1,0 +1,199 @@
+// TCP sockets on top of the BSD socket calls.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+
+namespace platform {
+namespace {
+
+// Waits until `fd` is ready for `events` or the limit passes. False on time-out or error.
+bool WaitFor(int fd, short events, int timeoutMs) {
+    struct pollfd p{fd, events, 0};
+    for (;;) {
+        int n = ::poll(&p, 1, timeoutMs);
+        if (n > 0) return true;
+        if (n == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+std::string SocketCreationMessage(int error) {
+    switch (error) {
+        case EMFILE:
+        case ENFILE:
+            return "Could not start server. No more socket descriptors available.";
+        case EINPROGRESS:
+        case EALREADY:
+            return "Could not start server. Still processing a call.";
+        case EPROTOTYPE:
+            return "Could not start server. The wrong protocol for this socket.";
+        case EPROTONOSUPPORT:
+            return "Could not start server. Protocol is not supported.";
+        case ESOCKTNOSUPPORT:
+            return "Could not start server. Unsupported socket type for this address family.";
+        case EAFNOSUPPORT:
+            return "Could not start server. Address family not supported.";
+        case ENETDOWN:
+            return "Could not start server. The network subsystem failed.";
+        case ENOBUFS:
+        case ENOMEM:
+            return "Could not start server. No buffer available.";
+        default:
+            return "Could not start server.";
+    }
+}
+
+UniqueFd CreateTcpSocket(int* error) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0 && error != nullptr) *error = errno;
+    return UniqueFd(fd);
+}
+
+std::optional<uint32_t> ParseIpv4(const std::string& text) {
+    struct in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return std::nullopt;
+    return ntohl(a.s_addr);
+}
+
+std::string FormatIpv4(uint32_t a) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u,
+                  (a >> 8) & 255u, a & 255u);
+    return text;
+}
+
+int BindIpv4(int fd, uint32_t address, uint16_t port) {
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    struct sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(address);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return errno;
+    return 0;
+}
+
+bool IsAddressInUse(int error) { return error == EADDRINUSE; }
+
+int Listen(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : errno; }
+
+uint16_t LocalPort(int fd) {
+    struct sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+    return ntohs(sa.sin_port);
+}
+
+std::optional<AcceptedSocket> AcceptConnection(int listenFd) {
+    struct sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return std::nullopt;
+    AcceptedSocket accepted;
+    accepted.fd = UniqueFd(fd);
+    accepted.address = ntohl(peer.sin_addr.s_addr);
+    accepted.portNetworkOrder = peer.sin_port;
+    return accepted;
+}
+
+ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs) {
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, size, 0);
+        if (n > 0) return {ReceiveStatus::kData, static_cast<size_t>(n)};
+        if (n == 0) return {ReceiveStatus::kClosed, 0};
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return {ReceiveStatus::kError, 0};
+        if (timeoutMs == 0 || !WaitFor(fd, POLLIN, timeoutMs)) return {ReceiveStatus::kTimedOut, 0};
+    }
+}
+
+bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* sent, bool more) {
+    const char* p = static_cast<const char*>(data);
+    int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+    while (size > 0) {
+        ssize_t n = ::send(fd, p, size, flags);
+        if (n > 0) {
+            p += n;
+            size -= static_cast<size_t>(n);
+            if (sent != nullptr) *sent += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLOUT, idleLimitMs)) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
+             int idleLimitMs, uint64_t* secondSent) {
+    struct iovec iov[2] = {{const_cast<void*>(first), firstSize},
+                           {const_cast<void*>(second), secondSize}};
+    struct msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 2;
+    ssize_t n;
+    do {
+        n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        n = 0;
+    }
+    size_t done = static_cast<size_t>(n);
+    if (done < firstSize) {
+        if (!SendAll(fd, static_cast<const char*>(first) + done, firstSize - done, idleLimitMs,
+                     nullptr)) {
+            return false;
+        }
+        done = firstSize;
+    }
+    size_t bodyDone = done - firstSize;
+    if (secondSent != nullptr) *secondSent += bodyDone;
+    return SendAll(fd, static_cast<const char*>(second) + bodyDone, secondSize - bodyDone,
+                   idleLimitMs, secondSent);
+}
+
+bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent) {
+    off_t offset = 0;
+    while (count > 0) {
+        size_t chunk = count > (1u << 30) ? (1u << 30) : static_cast<size_t>(count);
+        ssize_t n = ::sendfile(socketFd, fileFd, &offset, chunk);
+        if (n > 0) {
+            count -= static_cast<uint64_t>(n);
+            if (sent != nullptr) *sent += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n == 0) return false;  // the file ended before its size said
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(socketFd, POLLOUT, idleLimitMs)) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+void ShutdownSend(int fd) { ::shutdown(fd, SHUT_WR); }
+void ShutdownBoth(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// TCP sockets: listening, accepting, receiving and sending with idle limits.
+//
+// Every socket is created non-blocking and close-on-exec; waiting is done with poll, so one
+// idle limit covers a client that stops sending and one that stops reading.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// The text shown when a listening socket cannot be created, chosen by errno.
+std::string SocketCreationMessage(int error);
+
+// A new TCP socket of the IPv4 family; on failure an invalid fd and `*error` set to errno.
+UniqueFd CreateTcpSocket(int* error);
+
+// Parses a dotted-decimal IPv4 address into host byte order; std::nullopt when it is not one.
+std::optional<uint32_t> ParseIpv4(const std::string& text);
+
+// An address in host byte order as "a.b.c.d".
+std::string FormatIpv4(uint32_t address);
+
+// Binds to address:port (host byte order) with SO_REUSEADDR; 0 or errno.
+int BindIpv4(int fd, uint32_t address, uint16_t port);
+bool IsAddressInUse(int error);
+
+// Listens with `backlog`; 0 or errno.
+int Listen(int fd, int backlog);
+
+// The local port a socket is bound to, or 0.
+uint16_t LocalPort(int fd);
+
+struct AcceptedSocket {
+    UniqueFd fd;
+    uint32_t address = 0;      // host byte order: a.b.c.d is a*2^24 + b*2^16 + c*2^8 + d
+    uint16_t portNetworkOrder = 0;
+};
+
+// One pending connection, or std::nullopt when none is waiting (or accept failed).
+std::optional<AcceptedSocket> AcceptConnection(int listenFd);
+
+enum class ReceiveStatus { kData, kClosed, kTimedOut, kError };
+struct ReceiveResult {
+    ReceiveStatus status;
+    size_t bytes = 0;
+};
+
+// Receives what is there, waiting at most `timeoutMs` (negative: forever) for the first byte.
+ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs);
+
+// Sends all bytes, waiting while the client's window is full, at most `idleLimitMs` without
+// progress. `*sent` grows by what went out. With `more`, tells the stack more data follows.
+bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* sent,
+             bool more = false);
+
+// Sends two pieces as one write where possible (head and body).
+bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
+             int idleLimitMs, uint64_t* secondSent);
+
+// Sends `count` bytes of `fileFd` from its start; stops early when the file ends or a read
+// fails. `*sent` grows by the file bytes that went out.
+bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent);
+
+// Shuts down the sending direction, or both.
+void ShutdownSend(int fd);
+void ShutdownBoth(int fd);
+
+}  // namespace platform

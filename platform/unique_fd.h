@@ -1,0 +1,33 @@
+// A move-only owner of one file descriptor, closed when the owner goes away.
+#pragma once
+
+#include <utility>
+
+namespace platform {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    explicit operator bool() const { return valid(); }
+
+    // Gives up ownership without closing.
+    int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Vantry normally and with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test in both builds.
+# VANTRY_TSAN=1 adds a ThreadSanitizer build and its test run.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-deps.sh
+
+run_suite() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j2
+    ctest --test-dir "$dir" --output-on-failure -j4 --timeout 300
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_ASAN=ON
+if [ "${VANTRY_TSAN:-0}" = 1 ]; then
+    run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_TSAN=ON
+fi

@@ -1,0 +1,231 @@
+// Loading and saving the configuration record through its INI file and the registry file.
+#include "config/server_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "platform/file_io.h"
+#include "platform/ini_file.h"
+
+namespace config {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A program directory of its own, with HOME and the registry file pointed inside it.
+class ServerConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = fs::temp_directory_path() / "vantry-config-XXXXXX";
+        root_ = ::mkdtemp(pattern.data());
+        dir_ = root_ + "/";
+        ini_ = dir_ + "Vantry.ini";
+        Override("HOME", root_ + "/home");
+        Override("VANTRY_REGISTRY", dir_ + "registry.reg");
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+        fs::remove_all(root_);
+    }
+    void Override(const std::string& name, const std::string& value) {
+        const char* old = std::getenv(name.c_str());
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::string Read(const std::string& path) const {
+        return platform::ReadWholeFile(path).value_or("<none>");
+    }
+
+    std::string root_, dir_, ini_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(ServerConfigTest, AMissingFileLeavesZeroValuesAndCreatesNothing) {
+    ServerConfig config = ServerConfig::Load(root_);  // the slash is added
+    EXPECT_TRUE(config.iniMissing);
+    EXPECT_EQ(config.programDirectory, dir_);
+    EXPECT_EQ(config.iniPath, ini_);
+    EXPECT_EQ(config.servers[0].port, 0);
+    EXPECT_EQ(config.servers[1].wwwroot, "");
+    EXPECT_FALSE(config.servers[0].list);
+    EXPECT_EQ(config.goodByeKiss, 0);
+    EXPECT_FALSE(platform::FileExists(ini_));
+}
+
+TEST_F(ServerConfigTest, AnEmptyFileGivesTheDefaults) {
+    WriteText(ini_, "");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_FALSE(config.iniMissing);
+    for (int i = 0; i < 2; ++i) {
+        const ServerSettings& s = config.servers[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(s.port, i == 0 ? 80 : 9600);
+        EXPECT_NE(s.servername.find('/'), std::string::npos);
+        EXPECT_EQ(s.wwwroot, dir_ + "www/");
+        EXPECT_EQ(s.uploadSaveLocation, dir_ + "www/");
+        EXPECT_EQ(s.postSaveLocation, dir_ + "www/");
+        EXPECT_EQ(s.defaultDocument, "index.html");
+        EXPECT_EQ(s.favoritesLocation, root_ + "/home/Favorites");
+        EXPECT_FALSE(s.logs);
+        EXPECT_TRUE(s.list);
+        EXPECT_FALSE(s.cgi);
+        EXPECT_FALSE(s.authRequired);
+        EXPECT_TRUE(s.searchEnabled);
+        EXPECT_FALSE(s.messageUploadEnabled);
+        EXPECT_EQ(s.uploadMaxSizeKB, 1000);
+        EXPECT_EQ(s.messageMaxSizeKB, 32000);
+        EXPECT_EQ(s.ftpUserID, "Your FTP User ID");
+        EXPECT_EQ(s.ftpPassword.size(), 17u);
+        EXPECT_EQ(s.ftpPath, "Your Home Page Location");
+        EXPECT_EQ(s.vpTableProperties, "BORDER=0 CELLSPACING='1' CELLPADDING='2'");
+        EXPECT_EQ(s.vpNavBarBtnImgProperties, "height='25' width='75'");
+        EXPECT_TRUE(s.vpEnablePageHeaders);
+    }
+    EXPECT_EQ(config.adminid, "");
+    EXPECT_FALSE(config.secondPortEnabled);
+    EXPECT_EQ(config.goodByeKiss, 30);
+}
+
+TEST_F(ServerConfigTest, SwitchesAreTrueOnlyForAValueStartingWithY) {
+    struct Case {
+        const char* stored;
+        bool expected;
+    } cases[] = {{"yes", true},  {"Y", true},    {"yikes", true}, {"  y", true}, {"1", false},
+                 {"TRUE", false}, {"N", false},  {"", false},     {"no", false}};
+    for (const Case& c : cases) {
+        WriteText(ini_, std::string("[Config]\nlogs=") + c.stored + "\n[Server-2]\nsecondPortEnabled=" +
+                            c.stored + "\n");
+        ServerConfig config = ServerConfig::Load(dir_);
+        EXPECT_EQ(config.servers[0].logs, c.expected) << c.stored;
+        EXPECT_EQ(config.secondPortEnabled, c.expected) << c.stored;
+    }
+}
+
+TEST_F(ServerConfigTest, ValuesAreReadPerServerAndCutToTheirReadSize) {
+    WriteText(ini_,
+              "[Config]\r\nservername=" + std::string(300, 's') + "\r\nport=8080\r\n" +
+                  "default=" + std::string(100, 'd') + "\r\nadminid=" + std::string(90, 'a') +
+                  "\r\nvpTableProperties=" + std::string(150, 't') +
+                  "\r\nuploadMaxSizeKB=99999999999\r\n"
+                  "[Server-2-Config]\r\nwwwroot=/srv/two/\r\nlist=N\r\n"
+                  "[Request]\r\ngoodByeKiss=5\r\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_EQ(config.servers[0].servername, std::string(259, 's'));
+    EXPECT_EQ(config.servers[0].defaultDocument, std::string(79, 'd'));
+    EXPECT_EQ(config.adminid, std::string(79, 'a'));
+    EXPECT_EQ(config.servers[0].vpTableProperties, std::string(99, 't'));
+    EXPECT_EQ(config.servers[0].uploadMaxSizeKB, INT32_MAX);
+    EXPECT_EQ(config.servers[0].port, 8080);
+    EXPECT_EQ(config.servers[1].port, 9600);
+    EXPECT_EQ(config.servers[1].wwwroot, "/srv/two/");
+    EXPECT_FALSE(config.servers[1].list);
+    EXPECT_TRUE(config.servers[0].list);
+    EXPECT_EQ(config.goodByeKiss, 5);
+}
+
+TEST_F(ServerConfigTest, ZelvinIniTakesPrecedenceForReadsAndWrites) {
+    EXPECT_EQ(IniFilePath(dir_), ini_);
+    WriteText(ini_, "[Config]\nport=1\n");
+    WriteText(dir_ + "Zelvin.ini", "[Config]\nport=2\n");
+    EXPECT_EQ(IniFilePath(dir_), dir_ + "Zelvin.ini");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_EQ(config.servers[0].port, 2);
+    config.servers[0].port = 3;
+    EXPECT_TRUE(config.Save());
+    EXPECT_EQ(Read(ini_), "[Config]\nport=1\n");
+    EXPECT_EQ(ServerConfig::Load(dir_).servers[0].port, 3);
+}
+
+TEST_F(ServerConfigTest, AuthenticationSwitchesComeFromTheRegistry) {
+    WriteText(dir_ + "registry.reg",
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+              "\"AuthenticationRequiredServerOne\"=dword:00000001\n"
+              "\"AuthenticationRequiredServerTwo\"=\"1\"\n"
+              "\"Zero\"=dword:00000000\n");
+    WriteText(ini_, "");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_TRUE(config.servers[0].authRequired);
+    EXPECT_FALSE(config.servers[1].authRequired);  // a string is not a switch
+    EXPECT_FALSE(ReadAuthSwitch("Zero"));
+    EXPECT_FALSE(ReadAuthSwitch("Missing"));
+    fs::remove(dir_ + "registry.reg");
+    EXPECT_FALSE(ReadAuthSwitch("AuthenticationRequiredServerOne"));
+}
+
+TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
+    WriteText(ini_,
+              "; owner's notes\n[Config]\nport=81\ncustom=kept\nvpTableProperties=x\n"
+              "[Request]\ngoodByeKiss=7\n[VirtualDirectories]\ndocs=/srv/docs\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    config.servers[0].logs = true;
+    config.servers[0].vpPageProperties = "bgColor=#000000";
+    config.servers[1].authRequired = true;
+    config.goodByeKiss = 99;
+    EXPECT_TRUE(config.Save());
+
+    const std::string text = Read(ini_);
+    EXPECT_TRUE(text.starts_with("; owner's notes\n[Config]\nport=81\ncustom=kept\n"));
+    using platform::GetProfileString;
+    EXPECT_EQ(GetProfileString(ini_, "Config", "logs", ""), "Y");
+    EXPECT_EQ(GetProfileString(ini_, "Config", "list", ""), "Y");
+    EXPECT_EQ(GetProfileString(ini_, "Config", "cgi", ""), "N");
+    EXPECT_EQ(GetProfileString(ini_, "Config", "defaultPageProperties", ""), "bgColor=#000000");
+    EXPECT_EQ(GetProfileString(ini_, "Config", "vpTableProperties", ""), "x");
+    EXPECT_EQ(GetProfileString(ini_, "Server-2-Config", "vpPageProperties", "absent"), "absent");
+    EXPECT_EQ(GetProfileString(ini_, "Request", "goodByeKiss", ""), "7");
+    EXPECT_EQ(GetProfileString(ini_, "VirtualDirectories", "docs", ""), "/srv/docs");
+    EXPECT_EQ(text.find("auth"), std::string::npos);
+    EXPECT_EQ(GetProfileString(ini_, "Server-2", "secondPortEnabled", ""), "N");
+
+    // The saved page properties are not what the next start reads.
+    EXPECT_EQ(ServerConfig::Load(dir_).servers[0].vpPageProperties, "bgColor=#ffffff");
+}
+
+TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
+    ServerConfig config = ServerConfig::Load(dir_);
+    ASSERT_TRUE(config.iniMissing);
+    config.servers[0].port = 8080;
+    config.servers[1].port = -1;
+    config.adminid = "boss";
+    EXPECT_TRUE(config.Save());
+
+    const std::vector<std::string> applications = {
+        "searchEnabled", "homeEnabled", "homePageLocation", "favoritesEnabled",
+        "favoritesLocation", "userListEnabled", "universalNavBarEnabled", "uploadEnabled",
+        "uploadMaxSizeKB", "uploadSaveLocation", "messageUploadEnabled", "messageMaxSizeKB",
+        "messageIsXML", "messageSaveLocation", "postEnabled", "postMaxSizeKB",
+        "postSaveLocation", "redirectorEnabled", "ftpSiteName", "ftpUserID", "ftpPassword",
+        "ftpPath", "ftpUploadFileName", "useJavaScriptRedirector"};
+    std::vector<std::string> first = {"servername", "wwwroot", "adminid", "adminpw", "default",
+                                      "logs", "list", "cgi", "port", "defaultPageProperties"};
+    std::vector<std::string> second = {"servername", "wwwroot", "default", "logs", "list",
+                                       "cgi", "port", "defaultPageProperties"};
+    first.insert(first.end(), applications.begin(), applications.end());
+    second.insert(second.end(), applications.begin(), applications.end());
+    EXPECT_EQ(platform::ListProfileKeys(ini_, "Config"), first);
+    EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2-Config"), second);
+    EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2"),
+              std::vector<std::string>{"secondPortEnabled"});
+
+    ServerConfig reloaded = ServerConfig::Load(dir_);
+    EXPECT_EQ(reloaded.servers[0].port, 8080);
+    EXPECT_EQ(reloaded.servers[1].port, -1);
+    EXPECT_EQ(reloaded.adminid, "boss");
+}
+
+}  // namespace
+}  // namespace config

@@ -1,0 +1,58 @@
+// The text buffer's growth and termination, and the header date format.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "http/http_date.h"
+#include "http/text_buffer.h"
+
+namespace http {
+namespace {
+
+TEST(TextBufferTest, SingleCharacterAppendsGrowByDoublingAndStayTerminated) {
+    TextBuffer buffer;
+    EXPECT_EQ(buffer.capacity(), 2048u);
+    for (int i = 0; i < 5000; ++i) buffer.AppendChar(static_cast<char>('a' + i % 26));
+    EXPECT_EQ(buffer.length(), 5000u);
+    EXPECT_GE(buffer.capacity(), 8192u);
+    EXPECT_EQ(buffer.capacity() & (buffer.capacity() - 1), 0u) << "capacity is a power of two";
+    EXPECT_EQ(buffer.data()[5000], '\0');
+    EXPECT_EQ(std::strlen(buffer.data()), 5000u);
+    EXPECT_EQ(buffer.data()[4999], static_cast<char>('a' + 4999 % 26));
+}
+
+TEST(TextBufferTest, KeepsFiveBytesOfRoomBeyondEveryAppend) {
+    TextBuffer buffer;
+    // 2042 bytes plus terminator plus slack no longer fit in 2048.
+    buffer.Append(std::string(2042, 'x'));
+    EXPECT_EQ(buffer.capacity(), 2048u);
+    buffer.Clear();
+    buffer.Append(std::string(2043, 'x'));
+    EXPECT_EQ(buffer.capacity(), 4096u);
+}
+
+TEST(TextBufferTest, BytesWithZerosAndClearKeepCapacity) {
+    TextBuffer buffer;
+    const char bytes[] = {'a', '\0', 'b'};
+    EXPECT_EQ(buffer.AppendBytes(bytes, 3), 3u);
+    EXPECT_EQ(buffer.view(), std::string_view(bytes, 3));
+    buffer.Append(std::string(10000, 'y'));
+    size_t grown = buffer.capacity();
+    buffer.Clear();
+    EXPECT_EQ(buffer.length(), 0u);
+    EXPECT_EQ(buffer.data()[0], '\0');
+    EXPECT_EQ(buffer.capacity(), grown);
+    EXPECT_EQ(buffer.Append("abc"), 3u);
+    EXPECT_STREQ(buffer.data(), "abc");
+}
+
+TEST(HttpDateTest, FullStopAfterWeekdayAndDayWithoutPadding) {
+    // 5 December 2026, 11:01:04 UTC, a Saturday.
+    EXPECT_EQ(FormatHttpDate(1796468464), "Sat. 5 Dec 2026 11:01:04 GMT");
+    EXPECT_EQ(FormatHttpDate(0), "Thu. 1 Jan 1970 00:00:00 GMT");
+    // 29 February 2024, 23:59:59 UTC, a Thursday.
+    EXPECT_EQ(FormatHttpDate(1709251199), "Thu. 29 Feb 2024 23:59:59 GMT");
+}
+
+}  // namespace
+}  // namespace http

@@ -1,0 +1,57 @@
+// Directory listings on a real directory: kinds, sizes, hidden names and links.
+#include "platform/directory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    TempDir() {
+        std::string pattern = fs::temp_directory_path() / "vantry-dir-XXXXXX";
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    fs::path path;
+};
+
+TEST(ListDirectoryTest, ListsEntriesWithKindSizeAndHiddenFlag) {
+    TempDir temp;
+    const fs::path dir = temp.path;
+    std::ofstream(dir / "page.html") << "12345";
+    std::ofstream(dir / ".hidden") << "x";
+    fs::create_directory(dir / "sub");
+    fs::create_symlink(dir / "page.html", dir / "link");
+    fs::create_symlink(dir / "nowhere", dir / "broken");
+
+    auto entries = ListDirectory(dir);
+    ASSERT_TRUE(entries);
+    auto find = [&](const std::string& name) {
+        auto it = std::find_if(entries->begin(), entries->end(),
+                               [&](const DirectoryEntry& e) { return e.name == name; });
+        return it == entries->end() ? DirectoryEntry{"<missing>"} : *it;
+    };
+    EXPECT_EQ(find("page.html").size, 5u);
+    EXPECT_FALSE(find("page.html").hidden);
+    EXPECT_GT(find("page.html").modified, 0);
+    EXPECT_TRUE(find(".hidden").hidden);
+    EXPECT_TRUE(find("sub").isDirectory);
+    EXPECT_EQ(find("sub").size, 0u);
+    EXPECT_EQ(find("link").size, 5u);
+    EXPECT_FALSE(find("broken").isDirectory);
+    EXPECT_EQ(find("broken").size, 0u);
+    EXPECT_EQ(find("..").name, "..");
+
+    fs::remove_all(dir);
+    EXPECT_FALSE(ListDirectory(dir));
+}
+
+}  // namespace
+}  // namespace platform

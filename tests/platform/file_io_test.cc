@@ -1,0 +1,113 @@
+// Whole-file reads and atomic writes, checked on real files: modes, links, failures.
+#include "platform/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = fs::temp_directory_path() / "vantry-io-XXXXXX";
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+std::size_t EntriesIn(const std::string& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
+}
+
+class FileIoTest : public ::testing::Test {
+protected:
+    TempDir dir_;
+    std::string file_ = dir_.File("data.txt");
+};
+
+TEST_F(FileIoTest, AtomicWriteCreatesReplacesAndLeavesNoTemporaryFile) {
+    EXPECT_TRUE(WriteFileAtomically(file_, "first", 0600));
+    EXPECT_EQ(ModeOf(file_), 0600u);
+    EXPECT_TRUE(WriteFileAtomically(file_, std::string("second\0binary", 13)));
+    EXPECT_EQ(ReadWholeFile(file_), std::string("second\0binary", 13));
+    EXPECT_EQ(ModeOf(file_), 0600u);  // the old file's mode wins over the default
+    EXPECT_EQ(EntriesIn(dir_.path()), 1u);
+}
+
+TEST_F(FileIoTest, ForcedModeReplacesTheOldFilesMode) {
+    std::ofstream(file_) << "old";
+    ::chmod(file_.c_str(), 0644);
+    EXPECT_TRUE(WriteFileAtomicallyWithMode(file_, "secret", 0600));
+    EXPECT_EQ(ModeOf(file_), 0600u);
+    EXPECT_EQ(ReadWholeFile(file_), "secret");
+}
+
+TEST_F(FileIoTest, WritingThroughALinkReplacesItsTargetAndKeepsTheLink) {
+    std::ofstream(file_) << "old";
+    const std::string link = dir_.File("link.txt");
+    fs::create_symlink(file_, link);
+    EXPECT_TRUE(WriteFileAtomically(link, "new"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadWholeFile(file_), "new");
+}
+
+TEST_F(FileIoTest, FailedWritesLeaveTheTargetUntouched) {
+    EXPECT_FALSE(WriteFileAtomically(dir_.File("no/such/dir.txt"), "x"));
+    fs::create_directory(dir_.File("a-directory"));
+    EXPECT_FALSE(WriteFileAtomically(dir_.File("a-directory"), "x"));
+    EXPECT_TRUE(fs::is_directory(dir_.File("a-directory")));
+
+    const std::string longName = dir_.File(std::string(255, 'x'));
+    std::ofstream(longName) << "kept";
+    EXPECT_FALSE(WriteFileAtomically(longName, "lost"));
+    EXPECT_EQ(ReadWholeFile(longName), "kept");
+    EXPECT_EQ(EntriesIn(dir_.path()), 2u);
+}
+
+TEST_F(FileIoTest, ReadingRefusesWhatIsNotARegularFileOrTooLarge) {
+    EXPECT_FALSE(ReadWholeFile(dir_.File("missing")));
+    EXPECT_FALSE(ReadWholeFile(dir_.path()));
+    const std::string fifo = dir_.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadWholeFile(fifo));  // returns at once instead of waiting for a writer
+    EXPECT_FALSE(FileExists(fifo));
+
+    std::ofstream(file_) << "12345";
+    struct stat st;
+    EXPECT_FALSE(ReadWholeFile(file_, 4, &st));
+    EXPECT_EQ(ReadWholeFile(file_, 5, &st), "12345");
+    EXPECT_EQ(st.st_size, 5);
+}
+
+TEST_F(FileIoTest, ExistenceChecksFollowLinks) {
+    std::ofstream(file_) << "x";
+    fs::create_symlink(file_, dir_.File("file-link"));
+    fs::create_symlink(dir_.path(), dir_.File("dir-link"));
+    fs::create_symlink(dir_.File("nowhere"), dir_.File("broken"));
+    EXPECT_TRUE(FileExists(dir_.File("file-link")));
+    EXPECT_FALSE(FileExists(dir_.File("dir-link")));
+    EXPECT_TRUE(DirectoryExists(dir_.File("dir-link")));
+    EXPECT_FALSE(FileExists(dir_.File("broken")));
+    EXPECT_FALSE(DirectoryExists(file_));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,138 @@
+// The registry file: parsing the export format, editing, and the file written for secrets.
+#include "platform/registry_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/file_io.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSwitches = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
+constexpr const char* kUsers = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS";
+
+const char kExample[] =
+    "REGEDIT4\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\r\n"
+    "\"AuthenticationRequiredServerOne\"=dword:00000001\r\n"
+    "\"Upper\"=DWORD:DEADBEEF\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\r\n"
+    "\"Admin\"=\"secret\"\r\n"
+    "\"bob\"=\"pa\\\"ss\"\r\n"
+    "\"back\\\\slash\"=\"c:\\\\dir\\\\\"\r\n";
+
+TEST(RegistryFileTest, ParsesTheExportFormatWithoutRegardToCase) {
+    RegistryFile registry = RegistryFile::Parse(kExample);
+    EXPECT_EQ(registry.Find("hkey_local_machine\\software\\vantry",
+                            "authenticationrequiredserverone"),
+              RegistryValue(uint32_t{1}));
+    EXPECT_EQ(registry.Find(kSwitches, "Upper"), RegistryValue(uint32_t{0xdeadbeef}));
+    EXPECT_EQ(registry.Find(kUsers, "ADMIN"), RegistryValue(std::string("secret")));
+    EXPECT_EQ(registry.Find(kUsers, "bob"), RegistryValue(std::string("pa\"ss")));
+    EXPECT_EQ(registry.Find(kUsers, "back\\slash"), RegistryValue(std::string("c:\\dir\\")));
+    EXPECT_FALSE(registry.Find(kUsers, "nobody"));
+    EXPECT_FALSE(registry.Find("HKEY_LOCAL_MACHINE\\SOFTWARE", "Admin"));
+    // Without the header line the same keys are read.
+    EXPECT_EQ(RegistryFile::Parse(std::string(kExample).substr(12)).keys().size(), 2u);
+}
+
+TEST(RegistryFileTest, SkipsLinesItDoesNotUnderstand) {
+    RegistryFile registry = RegistryFile::Parse(
+        "\"orphan\"=\"before any key\"\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+        "\"short\"=dword:1\n"
+        "\"long\"=dword:000000001\n"
+        "\"nothex\"=dword:0000000g\n"
+        "\"signed\"=dword:-0000001\n"
+        "\"escape\"=\"a\\nb\"\n"
+        "\"open\"=\"unterminated\n"
+        "\"trailing\"=\"x\" junk\n"
+        "\"good\"=dword:0000000A\n"
+        "[HKEY_BROKEN\n"
+        "\"lost\"=\"after a broken key line\"\n");
+    ASSERT_EQ(registry.keys().size(), 1u);
+    ASSERT_EQ(registry.keys()[0].values.size(), 1u);
+    EXPECT_EQ(registry.keys()[0].values[0].first, "good");
+    EXPECT_EQ(registry.keys()[0].values[0].second, RegistryValue(uint32_t{10}));
+}
+
+TEST(RegistryFileTest, EditingKeepsPositionsAndSerializesBackToTheSameRegistry) {
+    RegistryFile registry = RegistryFile::Parse(kExample);
+    registry.Set(kUsers, "admin", std::string("changed"));
+    registry.Set("hkey_local_machine\\software\\vantry\\users", "carol", std::string("q\"\\"));
+    registry.Set("HKEY_CURRENT_USER\\New", "n", uint32_t{0x1234abcd});
+    registry.Set(kUsers, "evil", std::string("x\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]"));
+    EXPECT_TRUE(registry.Erase(kSwitches, "UPPER"));
+    EXPECT_FALSE(registry.Erase(kSwitches, "Upper"));
+
+    const std::string text = registry.Serialize();
+    EXPECT_EQ(text,
+              "REGEDIT4\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+              "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
+              "\"Admin\"=\"changed\"\n"
+              "\"bob\"=\"pa\\\"ss\"\n"
+              "\"back\\\\slash\"=\"c:\\\\dir\\\\\"\n"
+              "\"carol\"=\"q\\\"\\\\\"\n"
+              "\"evil\"=\"x[HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\VANTRY]\"\n\n"
+              "[HKEY_CURRENT_USER\\New]\n"
+              "\"n\"=dword:1234abcd\n\n");
+    EXPECT_EQ(RegistryFile::Parse(text).Serialize(), text);
+}
+
+TEST(RegistryFileTest, SaveCreatesPrivateDirectoriesAndAPrivateFile) {
+    std::string pattern = fs::temp_directory_path() / "vantry-reg-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern.data());
+    const std::string path = dir + "/config/vantry/registry.reg";
+    RegistryFile registry = RegistryFile::Parse(kExample);
+    EXPECT_TRUE(registry.SaveAs(path));
+    EXPECT_EQ(fs::status(dir + "/config").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(RegistryFile::Load(path).Serialize(), registry.Serialize());
+
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_TRUE(registry.SaveAs(path));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(RegistryFile::Load(dir + "/missing.reg").keys().empty());
+    fs::remove_all(dir);
+}
+
+TEST(RegistryFileTest, PathComesFromTheEnvironment) {
+    const char* names[] = {"VANTRY_REGISTRY", "XDG_CONFIG_HOME", "HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    ::setenv("HOME", "/home/someone", 1);
+    ::setenv("VANTRY_REGISTRY", "/tmp/explicit.reg", 1);
+    EXPECT_EQ(RegistryFilePath(), "/tmp/explicit.reg");
+    ::setenv("VANTRY_REGISTRY", "", 1);
+    ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+    EXPECT_EQ(RegistryFilePath(), "/xdg/vantry/registry.reg");
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);
+    EXPECT_EQ(RegistryFilePath(), "/home/someone/.config/vantry/registry.reg");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(RegistryFilePath(), "/home/someone/.config/vantry/registry.reg");
+
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i]) {
+            ::setenv(names[i], saved[i]->c_str(), 1);
+        } else {
+            ::unsetenv(names[i]);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test Vantry, when any is missing.
+# Usage: tools/install-deps.sh [extra package...]
+set -euo pipefail
+packages=(g++ make cmake libgtest-dev perl "$@")
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}; run as root or install them first." >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
