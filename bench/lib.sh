@@ -20,6 +20,7 @@ NGINX_PID=""
 NGINX_PORT=""
 NGINX_URL=""
 BENCH_PEER_STOPS=()  # stop functions of the peers started, for bench_cleanup
+BENCH_AB_PID=""      # the load run in progress
 
 bench_say() { printf '%s\n' "$*"; }
 bench_die() {
@@ -245,6 +246,11 @@ stop_nginx() {
 # Stops whatever still runs and removes the temporary directory; safe to call twice.
 bench_cleanup() {
     local stop
+    if [ -n "$BENCH_AB_PID" ]; then
+        kill -TERM "$BENCH_AB_PID" 2>/dev/null
+        wait "$BENCH_AB_PID" 2>/dev/null
+        BENCH_AB_PID=""
+    fi
     stop_vantry
     for stop in "${BENCH_PEER_STOPS[@]}"; do "$stop"; done
     BENCH_PEER_STOPS=()
@@ -269,9 +275,14 @@ measure_ab() {
     local url=$1 requests=$2 concurrency=$3 label=$4
     local out=$BENCH_OUT/ab-$label.txt
     bench_pin_to 1
+    # In the background, so that a signal to the script is handled at once; the cleanup
+    # stops this run by its id.
     "${BENCH_PIN_CMD[@]}" timeout "$BENCH_AB_TIMEOUT" ab -r -n "$requests" -c "$concurrency" "$url" \
-        >"$out" 2>&1
+        >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
     AB_STATUS=$?
+    BENCH_AB_PID=""
     AB_RPS=$(awk '/^Requests per second:/ { print $4 }' "$out")
     AB_COMPLETE=$(awk '/^Complete requests:/ { print $3 }' "$out")
     AB_FAILED=$(awk '/^Failed requests:/ { print $3 }' "$out")

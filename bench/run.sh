@@ -142,8 +142,6 @@ run_scenario() {
 }
 
 main() {
-    trap bench_cleanup EXIT
-    trap 'exit 130' INT TERM
     bench_require_tools
     printf 'Vantry benchmark, %s; output kept in %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$BENCH_OUT"
     bench_build_vantry
@@ -246,5 +244,10 @@ main() {
 
 BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$BENCH_OUT" || exit 1
-# main runs in the pipeline's subshell, which owns the servers and the trap that stops them.
-main 2>&1 | tee "$BENCH_OUT/report.txt"
+exec > >(tee "$BENCH_OUT/report.txt") 2>&1
+teePid=$!
+# However the script ends, the servers are stopped and the report is complete on disk.
+trap 'bench_cleanup; exec >&- 2>&-; wait "$teePid"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+main

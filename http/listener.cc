@@ -11,7 +11,6 @@ namespace http {
 namespace {
 
 constexpr uint32_t kAnyAddress = 0;
-constexpr uint32_t kInvalidAddress = 0xffffffffu;
 constexpr int kHighestPort = 65535;
 // Connections taken from the backlog for one readiness event.
 constexpr int kAcceptBatch = 64;
@@ -42,12 +41,17 @@ void Listener::Start(int port) {
         return;
     }
 
-    uint32_t address = kAnyAddress;
-    if (!context_.bindAddress.empty()) {
-        address = platform::ParseIpv4(context_.bindAddress).value_or(kInvalidAddress);
+    // A bind address that is no IPv4 address cannot be bound (the system would take the
+    // all-ones value it stands for as the broadcast address).
+    std::optional<uint32_t> address = kAnyAddress;
+    if (!context_.bindAddress.empty()) address = platform::ParseIpv4(context_.bindAddress);
+    if (!address) {
+        owner.ShowStatusMessage(Format(
+            nextPortOnConflict ? "Can't bind to port %i." : "Can't bind to port %d.", port_));
+        return;
     }
     if (!nextPortOnConflict) {
-        error = platform::BindIpv4(socket.get(), address, static_cast<uint16_t>(port_ & 0xffff));
+        error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
         if (error != 0) {
             owner.ShowStatusMessage(
                 platform::IsAddressInUse(error)
@@ -57,7 +61,7 @@ void Listener::Start(int port) {
         }
     } else {
         for (;;) {
-            error = platform::BindIpv4(socket.get(), address, static_cast<uint16_t>(port_ & 0xffff));
+            error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
             if (error == 0) break;
             if (!platform::IsAddressInUse(error) || port_ >= kHighestPort) {
                 owner.ShowStatusMessage(Format("Can't bind to port %i.", port_));

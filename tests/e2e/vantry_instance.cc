@@ -110,7 +110,8 @@ VantryInstance::~VantryInstance() {
 }
 
 void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
-    std::vector<std::string> args = {dir_ + "/vantry", "-bind", address_, "--headless"};
+    std::vector<std::string> args = {dir_ + "/vantry", "-bind",
+                                     bindArgument.empty() ? address_ : bindArgument, "--headless"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -47,6 +47,8 @@ public:
     int port2() const { return port2_; }
     pid_t pid() const { return pid_; }
     std::map<std::string, std::string> extraEnv;
+    // The value given with -bind; the instance's own address when empty.
+    std::string bindArgument;
 
 private:
     std::string dir_;

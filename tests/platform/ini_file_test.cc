@@ -186,13 +186,6 @@ TEST_F(IniFileTest, AFailedWriteLeavesTheOldFileByteIdentical) {
     EXPECT_FALSE(WriteProfileString(dir_.File("missing/Vantry.ini"), "S", "k", "v"));
 }
 
-TEST_F(IniFileTest, AStrayTemporaryFileFromAnInterruptedSaveIsHarmless) {
-    WriteText(ini_, "[S]\nk=1\n");
-    WriteText(dir_.File(".Vantry.ini.tmp-1-0"), "[S]\nk=torn");
-    EXPECT_TRUE(WriteProfileString(ini_, "S", "k", "2"));
-    EXPECT_EQ(ReadText(ini_), "[S]\nk=2\n");
-}
-
 TEST_F(IniFileTest, HandEditsAreSeenByTheNextRead) {
     // Rewritten in place with the same size, many times within one timestamp tick.
     for (int i = 0; i < 200; ++i) {

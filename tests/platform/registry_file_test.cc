@@ -108,29 +108,25 @@ TEST(RegistryFileTest, SaveCreatesPrivateDirectoriesAndAPrivateFile) {
 }
 
 TEST(RegistryFileTest, PathComesFromTheEnvironment) {
-    const char* names[] = {"VANTRY_REGISTRY", "XDG_CONFIG_HOME", "HOME"};
+    const std::vector<std::string> names = {"VANTRY_REGISTRY", "XDG_CONFIG_HOME", "HOME"};
     std::vector<std::optional<std::string>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
+    for (const std::string& name : names) {
+        const char* value = std::getenv(name.c_str());
         saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
     }
-    ::setenv("HOME", "/home/someone", 1);
-    ::setenv("VANTRY_REGISTRY", "/tmp/explicit.reg", 1);
-    EXPECT_EQ(RegistryFilePath(), "/tmp/explicit.reg");
-    ::setenv("VANTRY_REGISTRY", "", 1);
-    ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
-    EXPECT_EQ(RegistryFilePath(), "/xdg/vantry/registry.reg");
-    ::setenv("XDG_CONFIG_HOME", "relative", 1);
-    EXPECT_EQ(RegistryFilePath(), "/home/someone/.config/vantry/registry.reg");
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(RegistryFilePath(), "/home/someone/.config/vantry/registry.reg");
-
-    for (std::size_t i = 0; i < saved.size(); ++i) {
-        if (saved[i]) {
-            ::setenv(names[i], saved[i]->c_str(), 1);
-        } else {
-            ::unsetenv(names[i]);
+    auto pathWith = [&](const char* explicitPath, const char* xdg) {
+        const char* values[] = {explicitPath, xdg, "/home/someone"};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            values[i] ? ::setenv(names[i].c_str(), values[i], 1) : ::unsetenv(names[i].c_str());
         }
+        return RegistryFilePath();
+    };
+    EXPECT_EQ(pathWith("/tmp/explicit.reg", "/xdg"), "/tmp/explicit.reg");
+    EXPECT_EQ(pathWith("", "/xdg"), "/xdg/vantry/registry.reg");
+    EXPECT_EQ(pathWith(nullptr, "relative"), "/home/someone/.config/vantry/registry.reg");
+    EXPECT_EQ(pathWith(nullptr, nullptr), "/home/someone/.config/vantry/registry.reg");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        saved[i] ? ::setenv(names[i].c_str(), saved[i]->c_str(), 1) : ::unsetenv(names[i].c_str());
     }
 }
 

@@ -1,0 +1,213 @@
+// The real vantry on loopback: raw requests and responses, start-up, the single copy, the
+// pool, shut-down and the saved configuration.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kNotFound = ErrorPage("404 Object Not Found");
+
+class RunningServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { vantry.Start(); }
+    std::string Ask(const std::string& request) {
+        return Exchange(vantry.address(), vantry.port1(), request);
+    }
+    VantryInstance vantry;
+};
+
+TEST_F(RunningServerTest, EveryMethodGetsItsExactErrorPage) {
+    EXPECT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Ask("get /index.html HTTP/1.0\r\nHost: x\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Ask("HEAD / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Ask("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\na=b"), kNotFound);
+    EXPECT_EQ(Ask("DELETE / HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
+    EXPECT_EQ(Ask("OPTIONS * HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
+    EXPECT_EQ(Ask("PUT /x HTTP/1.0\r\n\r\n"), ErrorPage("501 Not Supported"));
+    EXPECT_EQ(Ask("TRACE / HTTP/1.0\r\n\r\n"), ErrorPage("501 Not Supported"));
+}
+
+TEST_F(RunningServerTest, DroppedRequestLinesAreClosedWithoutAnswer) {
+    for (const std::string& request :
+         {std::string("GET /\r\n\r\n"), std::string("GARBAGE\r\n\r\n"),
+          "GET /" + std::string(3000, 'u') + " HTTP/1.0\r\n\r\n"}) {
+        Client client(vantry.address(), vantry.port1());
+        client.Send(request);
+        EXPECT_TRUE(client.ClosedWithoutData(5s)) << request.substr(0, 20);
+    }
+    EXPECT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound) << "the server still answers";
+}
+
+TEST_F(RunningServerTest, HeadSplitOverPacketsWithPausesAndBareCrHeads) {
+    Client client(vantry.address(), vantry.port1());
+    for (const char* piece : {"G", "ET / HTTP", "/1.0\r", "\nHost: a\r\n", "\r\n"}) {
+        client.Send(piece);
+        std::this_thread::sleep_for(300ms);
+    }
+    EXPECT_EQ(client.ReadAll(), kNotFound);
+    EXPECT_EQ(Ask("GET / HTTP/1.0\rHost: a\r\r"), kNotFound);
+}
+
+TEST_F(RunningServerTest, HeadOverSixtyFourKilobytesIsRefused) {
+    Client client(vantry.address(), vantry.port1());
+    client.Send("GET / HTTP/1.0\r\n");
+    std::string filler = "X-Filler: " + std::string(1000, 'f') + "\r\n";
+    for (int i = 0; i < 80; ++i) client.Send(filler);
+    EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request"));
+}
+
+TEST_F(RunningServerTest, UnfinishedHeadsEndAfterTheIdleLimit) {
+    // Both clients wait at once: one sent its request line without the empty line, the other
+    // used bare line feeds, which end no line at all.
+    Client unfinished(vantry.address(), vantry.port1());
+    Client lineFeedsOnly(vantry.address(), vantry.port1());
+    auto start = std::chrono::steady_clock::now();
+    unfinished.Send("GET / HTTP/1.0\r\n");
+    lineFeedsOnly.Send("GET / HTTP/1.0\n\n");
+    EXPECT_EQ(unfinished.ReadAll(40s), kNotFound);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 29s);
+    EXPECT_LE(waited, 33s);
+    EXPECT_TRUE(lineFeedsOnly.ClosedWithoutData(5s)) << "no carriage return: the request is dropped";
+}
+
+size_t OpenDescriptors(pid_t pid) {
+    size_t count = 0;
+    DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (dir == nullptr) return 0;
+    while (::readdir(dir) != nullptr) ++count;
+    ::closedir(dir);
+    return count;
+}
+
+TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
+    size_t before = OpenDescriptors(vantry.pid());
+    for (int i = 0; i < 2000; ++i) {
+        if (i % 3 == 0) {
+            // A client that vanishes right after sending half a head.
+            Client client(vantry.address(), vantry.port1());
+            client.Send("GET / HT");
+        } else {
+            ASSERT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound) << i;
+        }
+    }
+    size_t after = 0;
+    for (int i = 0; i < 100; ++i) {
+        after = OpenDescriptors(vantry.pid());
+        if (after <= before) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_LE(after, before);
+}
+
+TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 100; ++i) {
+        idle.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
+        idle.back()->Send("G");  // holds a worker in the head reader
+    }
+    std::this_thread::sleep_for(300ms);
+    Client waiting(vantry.address(), vantry.port1());
+    waiting.Send("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(waiting.ReadAll(1500ms), "") << "all 100 objects are busy";
+    idle.front().reset();  // its worker sees the close and frees the object
+    EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
+}
+
+TEST(StartupTest, MissingConfigurationEndsWithStatusOne) {
+    VantryInstance vantry("");
+    vantry.Start({}, false);
+    EXPECT_EQ(vantry.WaitForExit(10s), 1);
+    EXPECT_NE(vantry.Stderr().find("Vantry.ini"), std::string::npos) << vantry.Stderr();
+    EXPECT_FALSE(std::filesystem::exists(vantry.dir() + "/Vantry.ini"));
+}
+
+TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {
+    VantryInstance first;
+    first.Start();
+    // The same runtime directory, so the same lock.
+    VantryInstance second;
+    second.extraEnv["XDG_RUNTIME_DIR"] = first.dir() + "/run";
+    second.Start({}, false);
+    EXPECT_EQ(second.WaitForExit(5s), 0);
+    EXPECT_EQ(Exchange(first.address(), first.port1(), "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+}
+
+// A socket that keeps a port busy for the length of a test.
+class PortBlocker {
+public:
+    PortBlocker(const std::string& address, int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+        EXPECT_EQ(::listen(fd_, 1), 0);
+    }
+    ~PortBlocker() { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
+TEST(StartupTest, ServerTwoMovesToTheNextFreePortButServerOneReportsTheConflict) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\n[Server-2-Config]\nport={port2}\n[Server-2]\nsecondPortEnabled=Y\n");
+    PortBlocker blockServer2(vantry.address(), vantry.port2());
+    vantry.Start();
+    int moved = vantry.port2() + 1;
+    EXPECT_TRUE(vantry.WaitForStderr("Vantry Running (Server 2, port " + std::to_string(moved) + ")", 5s))
+        << vantry.Stderr();
+    EXPECT_EQ(Exchange(vantry.address(), moved, "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(vantry.Stop(), 0);
+
+    PortBlocker blockServer1(vantry.address(), vantry.port1());
+    vantry.Start({}, false);
+    EXPECT_TRUE(vantry.WaitForStderr("Can't use port " + std::to_string(vantry.port1()) +
+                                         ". Another web server may be running.\n",
+                                     5s))
+        << vantry.Stderr();
+}
+
+TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
+    VantryInstance vantry;
+    vantry.bindArgument = "999.1.2.3";
+    vantry.Start({}, false);
+    EXPECT_TRUE(vantry.WaitForStderr("Can't bind to port " + std::to_string(vantry.port1()) + ".\n", 5s))
+        << vantry.Stderr();
+    EXPECT_TRUE(vantry.Running()) << "a failed start leaves the program running";
+    EXPECT_EQ(vantry.Stop(), 0);
+}
+
+TEST(ShutdownTest, TerminationSavesTheConfigurationAndKeepsUnknownKeys) {
+    VantryInstance vantry(
+        "; the owner's note\n[Config]\nport={port1}\nlogs=yes\nmyOwnKey=kept\n"
+        "vpPageProperties=bgColor=#000000\n[Custom]\nanything=1\n[Request]\ngoodByeKiss=5\n");
+    vantry.Start();
+    EXPECT_EQ(vantry.Stop(), 0);
+    std::string saved = ReadFile(vantry.dir() + "/Vantry.ini");
+    for (const char* expected :
+         {"; the owner's note\n", "myOwnKey=kept\n", "[Custom]\nanything=1\n", "goodByeKiss=5\n",
+          "logs=Y\n", "list=Y\n", "defaultPageProperties=bgColor=#000000\n",
+          "vpPageProperties=bgColor=#000000\n", "[Mime]\n", "html=text/html\n", "pl=perl\n",
+          "secondPortEnabled=N\n"}) {
+        EXPECT_NE(saved.find(expected), std::string::npos) << expected << "\n" << saved;
+    }
+}
+
+}  // namespace
+}  // namespace e2e
