@@ -35,9 +35,9 @@ struct Row {
 };
 
 constexpr Row kBuiltInMimeRows[] = {
-    {"gif", "image/gif"},        {"jpeg", "image/jpeg"},      {"jpg", "image/jpeg"},
-    {"html", "text/html"},       {"htm", "text/html"},        {"pps", "application/pps"},
-    {"pot", "application/pot"},  {"ppt", "application/ppt"},  {"doc", "application/msword"},
+    {"gif", "image/gif"},       {"jpeg", "image/jpeg"},     {"jpg", "image/jpeg"},
+    {"html", "text/html"},      {"htm", "text/html"},       {"pps", "application/pps"},
+    {"pot", "application/pot"}, {"ppt", "application/ppt"}, {"doc", "application/msword"},
 };
 
 constexpr Row kBuiltInScriptRows[] = {
@@ -65,8 +65,7 @@ void SetRow(const Table& table, const std::string& programDirectory, std::string
                                  CutAndLower(RowKey(key)), CutAndLower(value));
 }
 
-std::string GetRow(const Table& table, const std::string& programDirectory,
-                   std::string_view key) {
+std::string GetRow(const Table& table, const std::string& programDirectory, std::string_view key) {
     std::string value = platform::GetProfileString(IniFilePath(programDirectory), table.section,
                                                    RowKey(key), table.absentValue);
     if (value.size() > kGetLimit) value.resize(kGetLimit);

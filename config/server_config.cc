@@ -71,9 +71,8 @@ struct Field {
 
 using S = ServerSettings;
 
-const Field kServerName{"servername",
-                        TextField{&S::servername, kLongReadSize, Fallback::kLiteral,
-                                  kServerNamePlaceholder}};
+const Field kServerName{"servername", TextField{&S::servername, kLongReadSize, Fallback::kLiteral,
+                                                kServerNamePlaceholder}};
 const Field kWwwRoot{"wwwroot", TextField{&S::wwwroot, kLongReadSize, Fallback::kWebRoot}};
 const Field kDefaultDocument{
     "default", TextField{&S::defaultDocument, kShortReadSize, Fallback::kLiteral, "index.html"}};
@@ -98,8 +97,7 @@ const Field kApplicationFields[] = {
     {"messageUploadEnabled", SwitchField{&S::messageUploadEnabled, "N"}},
     {"messageMaxSizeKB", IntField{&S::messageMaxSizeKB, 32000}},
     {"messageIsXML", SwitchField{&S::messageIsXML, "Y"}},
-    {"messageSaveLocation",
-     TextField{&S::messageSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"messageSaveLocation", TextField{&S::messageSaveLocation, kLongReadSize, Fallback::kWebRoot}},
     {"postEnabled", SwitchField{&S::postEnabled, "N"}},
     {"postMaxSizeKB", IntField{&S::postMaxSizeKB, 1000}},
     {"postSaveLocation", TextField{&S::postSaveLocation, kLongReadSize, Fallback::kWebRoot}},
@@ -119,16 +117,14 @@ constexpr std::string_view kLastReadOfServer2 = "postSaveLocation";
 
 // The page properties, read but never saved.
 const Field kPagePropertyFields[] = {
-    {"vpPageProperties", TextField{&S::vpPageProperties, kPropertiesReadSize, Fallback::kLiteral,
-                                   "bgColor=#ffffff"}},
-    {"vpTableProperties", TextField{&S::vpTableProperties, kPropertiesReadSize,
-                                    Fallback::kLiteral,
+    {"vpPageProperties",
+     TextField{&S::vpPageProperties, kPropertiesReadSize, Fallback::kLiteral, "bgColor=#ffffff"}},
+    {"vpTableProperties", TextField{&S::vpTableProperties, kPropertiesReadSize, Fallback::kLiteral,
                                     "BORDER=0 CELLSPACING='1' CELLPADDING='2'"}},
-    {"vpTHRowProperties", TextField{&S::vpTHRowProperties, kPropertiesReadSize,
-                                    Fallback::kLiteral,
+    {"vpTHRowProperties", TextField{&S::vpTHRowProperties, kPropertiesReadSize, Fallback::kLiteral,
                                     "bgColor=#66ccff height='30' align='left'"}},
-    {"vpOddRowProperties", TextField{&S::vpOddRowProperties, kPropertiesReadSize,
-                                     Fallback::kLiteral, "bgColor=#cbfad2"}},
+    {"vpOddRowProperties",
+     TextField{&S::vpOddRowProperties, kPropertiesReadSize, Fallback::kLiteral, "bgColor=#cbfad2"}},
     {"vpEvenRowProperties", TextField{&S::vpEvenRowProperties, kPropertiesReadSize,
                                       Fallback::kLiteral, "bgColor=#caeaff"}},
     {"vpNavBarBtnProperties", TextField{&S::vpNavBarBtnProperties, kPropertiesReadSize,
@@ -147,8 +143,7 @@ public:
                   const std::string& favorites)
         : path_(path), section_(section), webRoot_(webRoot), favorites_(favorites) {}
 
-    std::string Text(std::string_view key, std::string_view byDefault,
-                     std::size_t readSize) const {
+    std::string Text(std::string_view key, std::string_view byDefault, std::size_t readSize) const {
         std::string value = platform::GetProfileString(path_, section_, key, byDefault);
         if (value.size() > readSize - 1) value.resize(readSize - 1);
         return value;
@@ -179,9 +174,12 @@ public:
 private:
     std::string_view FallbackFor(const TextField& field) const {
         switch (field.fallback) {
-            case Fallback::kWebRoot: return webRoot_;
-            case Fallback::kFavorites: return favorites_;
-            case Fallback::kLiteral: break;
+            case Fallback::kWebRoot:
+                return webRoot_;
+            case Fallback::kFavorites:
+                return favorites_;
+            case Fallback::kLiteral:
+                break;
         }
         return field.literal;
     }

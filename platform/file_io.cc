@@ -165,8 +165,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
     return WriteAtomically(path, content, modeForNewFile, ModeRule::kKeepExisting);
 }
 
-bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content,
-                                 mode_t mode) {
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode) {
     return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven);
 }
 

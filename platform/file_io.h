@@ -1,11 +1,12 @@
 // Whole-file reads, atomic whole-file writes and existence checks.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace platform {
 
@@ -32,7 +33,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
 
 // The same, except that the file always ends up with `mode`, also when it replaces a file
 // that had another one (for files holding secrets).
-bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content,
-                                 mode_t mode);
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode);
 
 }  // namespace platform

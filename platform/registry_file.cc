@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "platform/file_io.h"
 
@@ -39,6 +40,12 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     }
     return true;
+}
+
+std::string LowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = AsciiLower(c);
+    return lower;
 }
 
 std::string WithoutLineBreaks(std::string_view text) {
@@ -125,7 +132,7 @@ auto FindKeyIn(Keys& keys, std::string_view keyPath) -> decltype(&keys.front()) 
 
 // Creates each missing directory of `dir` with the private mode.
 bool MakeDirectories(const std::string& dir) {
-    for (std::size_t slash = dir.find('/', 1); ; slash = dir.find('/', slash + 1)) {
+    for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
         std::string prefix = dir.substr(0, slash);
         if (!prefix.empty() && ::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
             return false;
@@ -172,7 +179,12 @@ RegistryFile RegistryFile::Parse(std::string_view text) {
     RegistryFile file;
     // The key that receives value lines: none before the first key line and after one that
     // is not understood, so values never land in the wrong key.
-    std::optional<std::string> currentKey;
+    constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
+    std::size_t current = kNoKey;
+    // Where each key and each value already stands, by names in small letters, so that a
+    // large file parses in linear time.
+    std::unordered_map<std::string, std::size_t> keyIndex;
+    std::unordered_map<std::string, std::size_t> valueIndex;  // "key index\nname" -> position
     bool firstLine = true;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -190,18 +202,26 @@ RegistryFile RegistryFile::Parse(std::string_view text) {
         if (wasFirst && line == kHeader) continue;
 
         if (line.front() == '[') {
-            currentKey.reset();
+            current = kNoKey;
             if (line.back() != ']') continue;
             std::string_view path = Trim(line.substr(1, line.size() - 2));
             if (path.empty()) continue;
-            currentKey = std::string(path);
-            if (file.FindKey(path) == nullptr) file.keys_.push_back({std::string(path), {}});
+            auto [found, added] = keyIndex.emplace(LowerCopy(path), file.keys_.size());
+            if (added) file.keys_.push_back({std::string(path), {}});
+            current = found->second;
             continue;
         }
-        if (!currentKey) continue;
-        if (auto value = ParseValueLine(line)) {
-            // A name given twice keeps its first place and its last value, as an import does.
-            file.Set(*currentKey, value->first, std::move(value->second));
+        if (current == kNoKey) continue;
+        RegistryKey& key = file.keys_[current];
+        auto value = ParseValueLine(line);
+        if (!value) continue;
+        // A name given twice keeps its first place and its last value, as an import does.
+        auto [found, added] = valueIndex.emplace(
+            std::to_string(current) + '\n' + LowerCopy(value->first), key.values.size());
+        if (added) {
+            key.values.push_back(std::move(*value));
+        } else {
+            key.values[found->second].second = std::move(value->second);
         }
     }
     return file;

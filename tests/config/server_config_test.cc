@@ -104,11 +104,11 @@ TEST_F(ServerConfigTest, SwitchesAreTrueOnlyForAValueStartingWithY) {
     struct Case {
         const char* stored;
         bool expected;
-    } cases[] = {{"yes", true},  {"Y", true},    {"yikes", true}, {"  y", true}, {"1", false},
-                 {"TRUE", false}, {"N", false},  {"", false},     {"no", false}};
+    } cases[] = {{"yes", true},   {"Y", true},  {"yikes", true}, {"  y", true}, {"1", false},
+                 {"TRUE", false}, {"N", false}, {"", false},     {"no", false}};
     for (const Case& c : cases) {
-        WriteText(ini_, std::string("[Config]\nlogs=") + c.stored + "\n[Server-2]\nsecondPortEnabled=" +
-                            c.stored + "\n");
+        WriteText(ini_, std::string("[Config]\nlogs=") + c.stored +
+                            "\n[Server-2]\nsecondPortEnabled=" + c.stored + "\n");
         ServerConfig config = ServerConfig::Load(dir_);
         EXPECT_EQ(config.servers[0].logs, c.expected) << c.stored;
         EXPECT_EQ(config.secondPortEnabled, c.expected) << c.stored;
@@ -116,13 +116,12 @@ TEST_F(ServerConfigTest, SwitchesAreTrueOnlyForAValueStartingWithY) {
 }
 
 TEST_F(ServerConfigTest, ValuesAreReadPerServerAndCutToTheirReadSize) {
-    WriteText(ini_,
-              "[Config]\r\nservername=" + std::string(300, 's') + "\r\nport=8080\r\n" +
-                  "default=" + std::string(100, 'd') + "\r\nadminid=" + std::string(90, 'a') +
-                  "\r\nvpTableProperties=" + std::string(150, 't') +
-                  "\r\nuploadMaxSizeKB=99999999999\r\n"
-                  "[Server-2-Config]\r\nwwwroot=/srv/two/\r\nlist=N\r\n"
-                  "[Request]\r\ngoodByeKiss=5\r\n");
+    WriteText(ini_, "[Config]\r\nservername=" + std::string(300, 's') + "\r\nport=8080\r\n" +
+                        "default=" + std::string(100, 'd') + "\r\nadminid=" + std::string(90, 'a') +
+                        "\r\nvpTableProperties=" + std::string(150, 't') +
+                        "\r\nuploadMaxSizeKB=99999999999\r\n"
+                        "[Server-2-Config]\r\nwwwroot=/srv/two/\r\nlist=N\r\n"
+                        "[Request]\r\ngoodByeKiss=5\r\n");
     ServerConfig config = ServerConfig::Load(dir_);
     EXPECT_EQ(config.servers[0].servername, std::string(259, 's'));
     EXPECT_EQ(config.servers[0].defaultDocument, std::string(79, 'd'));
@@ -203,17 +202,35 @@ TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     config.adminid = "boss";
     EXPECT_TRUE(config.Save());
 
-    const std::vector<std::string> applications = {
-        "searchEnabled", "homeEnabled", "homePageLocation", "favoritesEnabled",
-        "favoritesLocation", "userListEnabled", "universalNavBarEnabled", "uploadEnabled",
-        "uploadMaxSizeKB", "uploadSaveLocation", "messageUploadEnabled", "messageMaxSizeKB",
-        "messageIsXML", "messageSaveLocation", "postEnabled", "postMaxSizeKB",
-        "postSaveLocation", "redirectorEnabled", "ftpSiteName", "ftpUserID", "ftpPassword",
-        "ftpPath", "ftpUploadFileName", "useJavaScriptRedirector"};
-    std::vector<std::string> first = {"servername", "wwwroot", "adminid", "adminpw", "default",
-                                      "logs", "list", "cgi", "port", "defaultPageProperties"};
-    std::vector<std::string> second = {"servername", "wwwroot", "default", "logs", "list",
-                                       "cgi", "port", "defaultPageProperties"};
+    const std::vector<std::string> applications = {"searchEnabled",
+                                                   "homeEnabled",
+                                                   "homePageLocation",
+                                                   "favoritesEnabled",
+                                                   "favoritesLocation",
+                                                   "userListEnabled",
+                                                   "universalNavBarEnabled",
+                                                   "uploadEnabled",
+                                                   "uploadMaxSizeKB",
+                                                   "uploadSaveLocation",
+                                                   "messageUploadEnabled",
+                                                   "messageMaxSizeKB",
+                                                   "messageIsXML",
+                                                   "messageSaveLocation",
+                                                   "postEnabled",
+                                                   "postMaxSizeKB",
+                                                   "postSaveLocation",
+                                                   "redirectorEnabled",
+                                                   "ftpSiteName",
+                                                   "ftpUserID",
+                                                   "ftpPassword",
+                                                   "ftpPath",
+                                                   "ftpUploadFileName",
+                                                   "useJavaScriptRedirector"};
+    std::vector<std::string> first = {
+        "servername", "wwwroot", "adminid", "adminpw", "default",
+        "logs",       "list",    "cgi",     "port",    "defaultPageProperties"};
+    std::vector<std::string> second = {"servername", "wwwroot", "default", "logs",
+                                       "list",       "cgi",     "port",    "defaultPageProperties"};
     first.insert(first.end(), applications.begin(), applications.end());
     second.insert(second.end(), applications.begin(), applications.end());
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Config"), first);

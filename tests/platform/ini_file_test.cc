@@ -61,11 +61,11 @@ TEST_F(IniFileTest, LookupFollowsTheProfileRules) {
         const char* key;
         const char* expected;
     } cases[] = {
-        {"config", "PORT", "8080"},        {"Config", "name", "two words"},
+        {"config", "PORT", "8080"},         {"Config", "name", "two words"},
         {"Config", ";hidden", "<default>"}, {"Config", "not a key line", "<default>"},
-        {"Config", "equation", "a=b"},     {"Config", "empty", ""},
-        {"other section", "key", "other"}, {"Config", "late", "<default>"},
-        {"Config", "orphan", "<default>"}, {"Missing", "port", "<default>"},
+        {"Config", "equation", "a=b"},      {"Config", "empty", ""},
+        {"other section", "key", "other"},  {"Config", "late", "<default>"},
+        {"Config", "orphan", "<default>"},  {"Missing", "port", "<default>"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GetProfileString(ini_, c.section, c.key, "<default>"), c.expected)
@@ -79,9 +79,16 @@ TEST_F(IniFileTest, IntegerReaderTakesTheDecimalPrefix) {
         const char* stored;
         long expected;
     } cases[] = {
-        {"42", 42},     {"-17", -17},  {"+5", 5},          {"12abc", 12},
-        {"abc", 0},     {"0x1F", 0},   {"- 3", 0},         {"", 77},
-        {"99999999999999999999999", LONG_MAX},            {"-99999999999999999999999", LONG_MIN},
+        {"42", 42},
+        {"-17", -17},
+        {"+5", 5},
+        {"12abc", 12},
+        {"abc", 0},
+        {"0x1F", 0},
+        {"- 3", 0},
+        {"", 77},
+        {"99999999999999999999999", LONG_MAX},
+        {"-99999999999999999999999", LONG_MIN},
     };
     for (const Case& c : cases) {
         WriteText(ini_, std::string("[S]\nk=") + c.stored + "\n");
@@ -149,7 +156,8 @@ TEST_F(IniFileTest, ABatchEqualsTheSameChangesOneByOne) {
     WriteText(ini_, start);
     WriteText(single, start);
     std::vector<ProfileChange> changes = {
-        {"A", "x", "10"}, {"B", "z", "3"}, {"C", "w", "4"}, {"B", "y", std::nullopt}, {"A", "x", "11"},
+        {"A", "x", "10"},         {"B", "z", "3"},  {"C", "w", "4"},
+        {"B", "y", std::nullopt}, {"A", "x", "11"},
     };
     EXPECT_TRUE(WriteProfileChanges(ini_, changes));
     for (const ProfileChange& change : changes) {

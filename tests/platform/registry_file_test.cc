@@ -32,9 +32,9 @@ const char kExample[] =
 
 TEST(RegistryFileTest, ParsesTheExportFormatWithoutRegardToCase) {
     RegistryFile registry = RegistryFile::Parse(kExample);
-    EXPECT_EQ(registry.Find("hkey_local_machine\\software\\vantry",
-                            "authenticationrequiredserverone"),
-              RegistryValue(uint32_t{1}));
+    EXPECT_EQ(
+        registry.Find("hkey_local_machine\\software\\vantry", "authenticationrequiredserverone"),
+        RegistryValue(uint32_t{1}));
     EXPECT_EQ(registry.Find(kSwitches, "Upper"), RegistryValue(uint32_t{0xdeadbeef}));
     EXPECT_EQ(registry.Find(kUsers, "ADMIN"), RegistryValue(std::string("secret")));
     EXPECT_EQ(registry.Find(kUsers, "bob"), RegistryValue(std::string("pa\"ss")));
@@ -43,6 +43,14 @@ TEST(RegistryFileTest, ParsesTheExportFormatWithoutRegardToCase) {
     EXPECT_FALSE(registry.Find("HKEY_LOCAL_MACHINE\\SOFTWARE", "Admin"));
     // Without the header line the same keys are read.
     EXPECT_EQ(RegistryFile::Parse(std::string(kExample).substr(12)).keys().size(), 2u);
+
+    // A key or name given twice keeps its first place and takes the last value.
+    RegistryFile repeated =
+        RegistryFile::Parse("[K]\n\"a\"=\"1\"\n\"b\"=\"2\"\n[k]\n\"A\"=dword:00000003\n");
+    ASSERT_EQ(repeated.keys().size(), 1u);
+    ASSERT_EQ(repeated.keys()[0].values.size(), 2u);
+    EXPECT_EQ(repeated.keys()[0].values[0].first, "a");
+    EXPECT_EQ(repeated.keys()[0].values[0].second, RegistryValue(uint32_t{3}));
 }
 
 TEST(RegistryFileTest, SkipsLinesItDoesNotUnderstand) {
