@@ -23,11 +23,14 @@ constexpr std::string_view kOctetStream = "application/octet-stream";
 struct Table {
     std::string_view section;
     std::string_view absentValue;
+    // MIME types are stored in small letters; interpreters and directories are paths, whose
+    // letter case matters on this system, and keep theirs.
+    bool lowerCaseValues;
 };
 
-constexpr Table kMimeTable{"Mime", kOctetStream};
-constexpr Table kScriptTable{"Script", ""};
-constexpr Table kVirtualDirectoryTable{"VirtualDirectories", ""};
+constexpr Table kMimeTable{"Mime", kOctetStream, true};
+constexpr Table kScriptTable{"Script", "", false};
+constexpr Table kVirtualDirectoryTable{"VirtualDirectories", "", false};
 
 struct Row {
     std::string_view key;
@@ -51,8 +54,10 @@ std::string_view RowKey(std::string_view key) {
     return key;
 }
 
+std::string Cut(std::string_view text) { return std::string(text.substr(0, kSetLimit)); }
+
 std::string CutAndLower(std::string_view text) {
-    std::string lower(text.substr(0, kSetLimit));
+    std::string lower = Cut(text);
     for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
@@ -62,7 +67,8 @@ std::string CutAndLower(std::string_view text) {
 void SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
             std::string_view value) {
     platform::WriteProfileString(IniFilePath(programDirectory), table.section,
-                                 CutAndLower(RowKey(key)), CutAndLower(value));
+                                 CutAndLower(RowKey(key)),
+                                 table.lowerCaseValues ? CutAndLower(value) : Cut(value));
 }
 
 std::string GetRow(const Table& table, const std::string& programDirectory, std::string_view key) {

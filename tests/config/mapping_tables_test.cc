@@ -70,12 +70,16 @@ TEST_F(MappingTablesTest, AnHtmlRowOfAnotherTypeKeepsTheOwnersTables) {
     EXPECT_EQ(GetScript(dir_, "pl"), "perl");
 }
 
-TEST_F(MappingTablesTest, KeysLoseTheirDotAndSetStoresSmallLetters) {
+TEST_F(MappingTablesTest, KeysLoseTheirDotAndMimeTypesAreStoredInSmallLetters) {
     SetMime(dir_, ".TXT", "Text/Plain");
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Mime"), std::vector<std::string>{"txt"});
     EXPECT_EQ(GetMime(dir_, "TXT"), "text/plain");
     SetVirtualDirectory(dir_, "Docs", "/Srv/Docs");
-    EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "/srv/docs");
+    EXPECT_EQ(platform::ListProfileKeys(ini_, "VirtualDirectories"), std::vector<std::string>{"docs"});
+    EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "/Srv/Docs") << "paths keep their letter case";
+    SetScript(dir_, ".PY", "/opt/Python/bin/python3");
+    EXPECT_EQ(GetScript(dir_, "py"), "/opt/Python/bin/python3");
+    DeleteScript(dir_, "Py");
     DeleteVirtualDirectory(dir_, "DOCS");
     EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "");
     EXPECT_EQ(GetScript(dir_, "py"), "");
@@ -83,10 +87,10 @@ TEST_F(MappingTablesTest, KeysLoseTheirDotAndSetStoresSmallLetters) {
 }
 
 TEST_F(MappingTablesTest, SetCutsAt255AndGetAt79) {
-    SetScript(dir_, std::string(300, 'K'), std::string(300, 'V'));
+    SetMime(dir_, std::string(300, 'K'), std::string(300, 'V'));
     const std::string key(255, 'k');
-    EXPECT_EQ(platform::GetProfileString(ini_, "Script", key, ""), std::string(255, 'v'));
-    EXPECT_EQ(GetScript(dir_, key), std::string(79, 'v'));
+    EXPECT_EQ(platform::GetProfileString(ini_, "Mime", key, ""), std::string(255, 'v'));
+    EXPECT_EQ(GetMime(dir_, key), std::string(79, 'v'));
 }
 
 TEST_F(MappingTablesTest, ListingStopsWhereA4096CharacterBufferWouldBeFull) {
