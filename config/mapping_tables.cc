@@ -3,6 +3,7 @@
 
 #include "config/server_config.h"
 #include "platform/ini_file.h"
+#include "platform/text.h"
 
 namespace config {
 namespace {
@@ -56,13 +57,7 @@ std::string_view RowKey(std::string_view key) {
 
 std::string Cut(std::string_view text) { return std::string(text.substr(0, kSetLimit)); }
 
-std::string CutAndLower(std::string_view text) {
-    std::string lower = Cut(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
+std::string CutAndLower(std::string_view text) { return platform::LowerCopy(text.substr(0, kSetLimit)); }
 
 void SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
             std::string_view value) {

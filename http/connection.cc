@@ -2,27 +2,21 @@
 #include "http/connection.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 
 namespace http {
 namespace {
 
+using platform::EqualsNoCase;
+
 constexpr size_t kInputBufferSize = 16 * 1024;
 constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -223,7 +217,7 @@ bool Connection::SplitRequestLine() {
     if (urlEnd == std::string_view::npos) return false;
 
     for (size_t i = 0; i < methodText.size(); ++i) {
-        text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+        text[i] = platform::AsciiUpper(text[i]);
     }
     method = methodText;
     url = rest.substr(0, urlEnd);
@@ -391,8 +385,8 @@ bool Connection::ReadFormField(std::string& name, size_t nameCapacity, std::stri
                 state = State::kEscapeSecond;
                 break;
             case State::kEscapeSecond: {
-                int high = HexValue(static_cast<char>(std::toupper(static_cast<unsigned char>(firstRaw))));
-                int low = HexValue(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+                int high = HexValue(platform::AsciiUpper(firstRaw));
+                int low = HexValue(platform::AsciiUpper(c));
                 if (high >= 0 && low >= 0) {
                     store(static_cast<char>(high * 16 + low));
                 } else {

@@ -15,12 +15,13 @@
 #include <unordered_set>
 
 #include "platform/file_io.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 // A configuration file is a few kilobytes; anything this large is not one, and is neither
 // parsed nor rewritten.
@@ -31,28 +32,6 @@ constexpr std::size_t kMaxCachedFiles = 32;
 // How long after its last change a file is read afresh on every lookup.
 constexpr time_t kRecentChangeSeconds = 2;
 
-std::string_view Trim(std::string_view text) {
-    std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
-
-std::string LowerCopy(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = AsciiLower(c);
-    return lower;
-}
 
 // Calls `visit(line)` for every line of `text`, without its LF or CR LF ending.
 template <typename Visit>
@@ -112,7 +91,7 @@ struct ParsedIni {
 
     const Section* FindSection(std::string_view name) const {
         for (const Section& section : sections) {
-            if (EqualsIgnoringCase(section.name, name)) return &section;
+            if (EqualsNoCase(section.name, name)) return &section;
         }
         return nullptr;
     }
@@ -121,7 +100,7 @@ struct ParsedIni {
         const Section* found = FindSection(section);
         if (found == nullptr) return nullptr;
         for (const Entry& entry : found->entries) {
-            if (EqualsIgnoringCase(entry.key, key)) return &entry.value;
+            if (EqualsNoCase(entry.key, key)) return &entry.value;
         }
         return nullptr;
     }
@@ -298,7 +277,7 @@ public:
         std::optional<std::size_t> header;
         for (std::size_t i = 0; i < lines_.size() && !header; ++i) {
             LineInfo info = ClassifyLine(lines_[i]);
-            if (info.kind == LineKind::kSection && EqualsIgnoringCase(info.name, change.section)) {
+            if (info.kind == LineKind::kSection && EqualsNoCase(info.name, change.section)) {
                 header = i;
             }
         }
@@ -314,7 +293,7 @@ public:
             if (info.kind == LineKind::kSection) break;
             if (info.kind != LineKind::kKey) continue;
             lastKeyLine = i;
-            if (EqualsIgnoringCase(info.name, change.key)) matches.push_back(i);
+            if (EqualsNoCase(info.name, change.key)) matches.push_back(i);
         }
 
         if (change.value) {

@@ -11,42 +11,21 @@
 #include <unordered_map>
 
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
 
+
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kDwordPrefix = "dword:";
 constexpr std::size_t kDwordDigits = 8;
-constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 // The file holds a handful of users; a file this large is not one of ours.
 constexpr std::size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
 constexpr mode_t kDirectoryMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
-std::string_view Trim(std::string_view text) {
-    std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
-
-std::string LowerCopy(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = AsciiLower(c);
-    return lower;
-}
 
 std::string WithoutLineBreaks(std::string_view text) {
     std::string kept;
@@ -100,7 +79,7 @@ std::optional<std::pair<std::string, RegistryValue>> ParseValueLine(std::string_
         return std::pair<std::string, RegistryValue>(std::move(*name), std::move(*text));
     }
     if (rest.size() != kDwordPrefix.size() + kDwordDigits ||
-        !EqualsIgnoringCase(rest.substr(0, kDwordPrefix.size()), kDwordPrefix)) {
+        !EqualsNoCase(rest.substr(0, kDwordPrefix.size()), kDwordPrefix)) {
         return std::nullopt;
     }
     uint32_t number = 0;
@@ -125,7 +104,7 @@ void AppendQuoted(std::string& out, std::string_view text) {
 template <typename Keys>
 auto FindKeyIn(Keys& keys, std::string_view keyPath) -> decltype(&keys.front()) {
     for (auto& key : keys) {
-        if (EqualsIgnoringCase(key.path, keyPath)) return &key;
+        if (EqualsNoCase(key.path, keyPath)) return &key;
     }
     return nullptr;
 }
@@ -236,7 +215,7 @@ std::optional<RegistryValue> RegistryFile::Find(std::string_view keyPath,
     const RegistryKey* key = FindKey(keyPath);
     if (key == nullptr) return std::nullopt;
     for (const auto& [name, value] : key->values) {
-        if (EqualsIgnoringCase(name, valueName)) return value;
+        if (EqualsNoCase(name, valueName)) return value;
     }
     return std::nullopt;
 }
@@ -249,7 +228,7 @@ void RegistryFile::Set(std::string_view keyPath, std::string_view valueName, Reg
     RegistryKey* key = FindKeyIn(keys_, path);
     if (key == nullptr) key = &keys_.emplace_back(RegistryKey{std::move(path), {}});
     for (auto& [storedName, storedValue] : key->values) {
-        if (EqualsIgnoringCase(storedName, name)) {
+        if (EqualsNoCase(storedName, name)) {
             storedValue = std::move(value);
             return;
         }
@@ -261,7 +240,7 @@ bool RegistryFile::Erase(std::string_view keyPath, std::string_view valueName) {
     RegistryKey* key = FindKeyIn(keys_, keyPath);
     if (key == nullptr) return false;
     for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-        if (EqualsIgnoringCase(it->first, valueName)) {
+        if (EqualsNoCase(it->first, valueName)) {
             key->values.erase(it);
             return true;
         }

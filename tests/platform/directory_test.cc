@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_dir.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -13,18 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    TempDir() {
-        std::string pattern = fs::temp_directory_path() / "vantry-dir-XXXXXX";
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-    fs::path path;
-};
+using testing_support::TempDir;
 
 TEST(ListDirectoryTest, ListsEntriesWithKindSizeAndHiddenFlag) {
-    TempDir temp;
-    const fs::path dir = temp.path;
+    TempDir temp("vantry-dir");
+    const fs::path dir = temp.path();
     std::ofstream(dir / "page.html") << "12345";
     std::ofstream(dir / ".hidden") << "x";
     fs::create_directory(dir / "sub");

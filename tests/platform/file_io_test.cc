@@ -2,6 +2,8 @@
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,19 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = fs::temp_directory_path() / "vantry-io-XXXXXX";
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using testing_support::TempDir;
 
 mode_t ModeOf(const std::string& path) {
     struct stat st;
@@ -39,7 +29,7 @@ std::size_t EntriesIn(const std::string& dir) {
 
 class FileIoTest : public ::testing::Test {
 protected:
-    TempDir dir_;
+    TempDir dir_{"vantry-io"};
     std::string file_ = dir_.File("data.txt");
 };
 

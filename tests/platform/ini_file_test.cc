@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_dir.h"
+
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -15,19 +17,7 @@
 namespace platform {
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vantry-ini-XXXXXX");
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using testing_support::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -37,7 +27,7 @@ std::string ReadText(const std::string& path) { return ReadWholeFile(path).value
 
 class IniFileTest : public ::testing::Test {
 protected:
-    TempDir dir_;
+    TempDir dir_{"vantry-ini"};
     std::string ini_ = dir_.File("Vantry.ini");
 };
 

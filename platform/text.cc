@@ -1,0 +1,32 @@
+// Text helpers.
+#include "platform/text.h"
+
+namespace platform {
+
+std::string_view Trim(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t";
+    std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string LowerCopy(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = AsciiLower(c);
+    return lower;
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+// Small text helpers shared by every layer: trimming and comparisons without regard to
+// letter case (ASCII letters only, so bytes of other characters never compare equal by
+// accident).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The text without leading and trailing spaces and tabs.
+std::string_view Trim(std::string_view text);
+
+inline char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+std::string LowerCopy(std::string_view text);
+
+}  // namespace platform
