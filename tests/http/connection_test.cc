@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -285,6 +286,40 @@ TEST_F(ConnectionTest, EmbeddedFileIsSentWithItsLength) {
     EXPECT_NE(r.find("Content-Length: 15\r\n\r\nembedded bytes\n"), std::string::npos) << r;
     connection.onGet = [](ScriptedConnection& c, const std::string&) { c.SendResource(999, "gif"); };
     EXPECT_EQ(Exchange("GET / HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
+}
+
+}  // namespace
+}  // namespace http
+
+namespace http {
+namespace {
+
+// Random heads and form bodies: whatever arrives, the reader ends, answers or drops, and the
+// object is free again.
+TEST_F(ConnectionTest, RandomInputNeverBreaksTheReader) {
+    std::mt19937 random(20261206);
+    const std::string alphabet = "GETPOSHAD /%=&+\r\n\0aZ9:-";
+    int handled = 0;
+    connection.onGet = [&](ScriptedConnection& c, const std::string&) {
+        ++handled;
+        std::string name, value;
+        for (int i = 0; i < 50 && c.ReadFormField(name, 80, value, 256); ++i) {
+            EXPECT_LE(name.size(), kMaxFormNameLength);
+            EXPECT_LE(value.size(), 255u);
+        }
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string input = round % 2 == 0 ? "POST / HTTP/1.0\r\n\r\n" : "";
+        size_t length = random() % 600;
+        for (size_t i = 0; i < length; ++i) {
+            input.push_back(round % 3 == 0 ? static_cast<char>(random() & 0xff)
+                                           : alphabet[random() % alphabet.size()]);
+        }
+        input += "\r\r";
+        Exchange(input);
+        ASSERT_FALSE(connection.busy()) << round;
+    }
+    EXPECT_GT(handled, 100);
 }
 
 }  // namespace
