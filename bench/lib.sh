@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared pieces of the benchmarks: packages, the Release build, the Vantry instance and its
 # peers (each started as our own child and stopped by its id), load runs with ab, and
 # readings from /proc. Sourced by bench/run.sh; every wait here is bounded.
@@ -85,8 +86,10 @@ bench_free_port() {
 # True when ADDR:PORT has a listening socket. Looking at /proc/net/tcp instead of connecting
 # keeps the server free of any connection before its idle reading.
 bench_is_listening() {
-    local addr=$1 port=$2 hexaddr
-    hexaddr=$(printf '%02X%02X%02X%02X' $(echo "$addr" | awk -F. '{ print $4, $3, $2, $1 }'))
+    local addr=$1 port=$2 hexaddr octets
+    # The kernel shows the address as one 32-bit word in host (little-endian) order.
+    IFS=. read -r -a octets <<<"$addr"
+    hexaddr=$(printf '%02X%02X%02X%02X' "${octets[3]}" "${octets[2]}" "${octets[1]}" "${octets[0]}")
     awk -v want="$hexaddr:$(printf '%04X' "$port")" \
         'NR > 1 && $2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp
 }
@@ -303,7 +306,7 @@ measure_ab() {
 # Readings of a running process.
 proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
-proc_fd_count() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+proc_fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 
 # Polls the descriptor count of PID every second until it is at most TARGET, for at most
 # LIMIT seconds; prints the last count and the seconds waited.

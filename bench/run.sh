@@ -5,6 +5,7 @@
 # bench/out/<time>/. Exits 1 when a check fails. Settings are environment variables; see
 # bench/README.md.
 set -uo pipefail
+# shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
 
 BENCH_REQUESTS=${BENCH_REQUESTS:-20000}
