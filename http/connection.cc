@@ -57,7 +57,7 @@ Connection::~Connection() {
         std::lock_guard lock(socketMutex_);
         if (socket_) platform::ShutdownBoth(socket_.get());
     }
-    assigned_.release();
+    assigned_.Ring();
     worker_.Join();
 }
 
@@ -77,12 +77,12 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uin
         ReadRequest();
         return;
     }
-    assigned_.release();
+    assigned_.Ring();
 }
 
 void Connection::WorkerMain() {
     for (;;) {
-        assigned_.acquire();
+        assigned_.Wait();
         if (stopping_.load()) return;
         ReadRequest();
     }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <semaphore>
 #include <string>
 #include <string_view>
 
@@ -142,7 +141,7 @@ private:
     uint64_t bodyRemaining_ = 0;
 
     platform::WorkerThread worker_;
-    std::counting_semaphore<> assigned_{0};
+    platform::WakeUp assigned_;
     std::atomic<bool> stopping_{false};
 };
 

@@ -65,9 +65,7 @@ EventLoop::EventLoop() {
 
 EventLoop::~EventLoop() {
     std::lock_guard lock(mutex_);
-    for (auto& [fd, pending] : pending_) ::close(fd);
-    pending_.clear();
-    deadlines_.clear();
+    while (first_ >= 0) CloseLocked(first_);
 }
 
 void EventLoop::Watch(int fd, std::function<void()> onReadable) {
@@ -93,8 +91,10 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
         std::lock_guard lock(mutex_);
         uint32_t serial = nextSerial_++;
         if (nextSerial_ == 0) nextSerial_ = 1;
-        auto it = deadlines_.emplace(deadline, fd);
-        pending_[fd] = Pending{serial, it};
+        if (static_cast<size_t>(fd) >= pending_.size()) pending_.resize(static_cast<size_t>(fd) + 64);
+        pending_[fd].serial = serial;
+        pending_[fd].deadline = deadline;
+        Link(fd);
         struct epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.u64 = Tag(fd, serial);
@@ -103,7 +103,7 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
             return;
         }
         // The loop must recompute its time-out only when this deadline comes first.
-        wake = deadlines_.begin() == it && !wakePending_;
+        wake = first_ == fd && !wakePending_;
         if (wake) wakePending_ = true;
     }
     if (wake) Wake();
@@ -127,7 +127,7 @@ void EventLoop::Quit(int code) {
 
 size_t EventLoop::PendingCloses() const {
     std::lock_guard lock(mutex_);
-    return pending_.size();
+    return pendingCount_;
 }
 
 void EventLoop::Wake() {
@@ -194,33 +194,64 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
     }
     if (!closed) return;
     std::lock_guard lock(mutex_);
-    auto it = pending_.find(fd);
-    if (it != pending_.end() && it->second.serial == serial) CloseLocked(fd);
+    if (static_cast<size_t>(fd) < pending_.size() && pending_[fd].serial == serial) CloseLocked(fd);
 }
 
 void EventLoop::CloseExpired() {
     uint64_t now = MonotonicMillis();
     std::lock_guard lock(mutex_);
-    while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
-        CloseLocked(deadlines_.begin()->second);
-    }
+    while (first_ >= 0 && pending_[first_].deadline <= now) CloseLocked(first_);
 }
 
 void EventLoop::CloseLocked(int fd) {
-    auto it = pending_.find(fd);
-    if (it != pending_.end()) {
-        deadlines_.erase(it->second.deadline);
-        pending_.erase(it);
-    }
+    if (static_cast<size_t>(fd) < pending_.size() && pending_[fd].serial != 0) Unlink(fd);
     // close() also removes the socket from the epoll set.
     ::close(fd);
 }
 
+void EventLoop::Link(int fd) {
+    // Deadlines nearly always grow, so the place is found at or near the tail.
+    int after = last_;
+    while (after >= 0 && pending_[after].deadline > pending_[fd].deadline) {
+        after = pending_[after].previous;
+    }
+    Pending& entry = pending_[fd];
+    entry.previous = after;
+    entry.next = after >= 0 ? pending_[after].next : first_;
+    if (entry.next >= 0) {
+        pending_[entry.next].previous = fd;
+    } else {
+        last_ = fd;
+    }
+    if (after >= 0) {
+        pending_[after].next = fd;
+    } else {
+        first_ = fd;
+    }
+    ++pendingCount_;
+}
+
+void EventLoop::Unlink(int fd) {
+    Pending& entry = pending_[fd];
+    if (entry.previous >= 0) {
+        pending_[entry.previous].next = entry.next;
+    } else {
+        first_ = entry.next;
+    }
+    if (entry.next >= 0) {
+        pending_[entry.next].previous = entry.previous;
+    } else {
+        last_ = entry.previous;
+    }
+    entry = Pending{};
+    --pendingCount_;
+}
+
 int EventLoop::NextTimeoutMs() const {
     std::lock_guard lock(mutex_);
-    if (deadlines_.empty()) return -1;
+    if (first_ < 0) return -1;
     uint64_t now = MonotonicMillis();
-    uint64_t first = deadlines_.begin()->first;
+    uint64_t first = pending_[first_].deadline;
     if (first <= now) return 0;
     uint64_t wait = first - now;
     return wait > 60000 ? 60000 : static_cast<int>(wait);

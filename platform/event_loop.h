@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -46,9 +45,14 @@ public:
     size_t PendingCloses() const;
 
 private:
+    // A handed-over socket, indexed by its descriptor. The pending sockets form one list in
+    // order of their deadlines, so the next to expire is the head and adding one usually
+    // goes at the tail: no allocation per request.
     struct Pending {
-        uint32_t serial;
-        std::multimap<uint64_t, int>::iterator deadline;
+        uint32_t serial = 0;  // 0: the descriptor is not handed over
+        uint64_t deadline = 0;
+        int previous = -1;
+        int next = -1;
     };
 
     void Wake();
@@ -58,6 +62,8 @@ private:
     void CloseExpired();
     int NextTimeoutMs() const;
     void CloseLocked(int fd);
+    void Link(int fd);
+    void Unlink(int fd);
 
     UniqueFd epoll_;
     UniqueFd wake_;
@@ -69,8 +75,10 @@ private:
 
     // Guards the handed-over sockets and the posted tasks; workers add, the loop removes.
     mutable std::mutex mutex_;
-    std::unordered_map<int, Pending> pending_;
-    std::multimap<uint64_t, int> deadlines_;
+    std::vector<Pending> pending_;
+    int first_ = -1;
+    int last_ = -1;
+    size_t pendingCount_ = 0;
     uint32_t nextSerial_ = 1;
     std::vector<std::function<void()>> posted_;
     bool wakePending_ = false;

@@ -1,0 +1,119 @@
+// The event loop closes handed-over sockets when the peer closes or their linger time ends,
+// runs posted work and stops on request.
+#include "platform/event_loop.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct SocketPair {
+    SocketPair() {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+        server = UniqueFd(fds[0]);
+        client = UniqueFd(fds[1]);
+    }
+    // True once the server's end is closed: the client then reads the end of the stream.
+    bool ServerClosed() {
+        char c;
+        return ::recv(client.get(), &c, 1, 0) == 0;
+    }
+    UniqueFd server;
+    UniqueFd client;
+};
+
+class EventLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BlockTerminationSignals();
+        thread = std::thread([this] { loop.Run(); });
+    }
+    void TearDown() override {
+        loop.Post([this] { loop.Quit(0); });
+        thread.join();
+    }
+    template <typename Predicate>
+    static bool Within(std::chrono::milliseconds limit, Predicate done) {
+        auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            if (done()) return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return done();
+    }
+
+    EventLoop loop;
+    std::thread thread;
+};
+
+TEST_F(EventLoopTest, HandedOverSocketIsClosedWhenThePeerCloses) {
+    SocketPair pair;
+    int server = pair.server.get();
+    loop.HandOver(std::move(pair.server), 30);
+    EXPECT_EQ(loop.PendingCloses(), 1u);
+    ::send(pair.client.get(), "late bytes", 10, MSG_NOSIGNAL);  // drained, not an end
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(loop.PendingCloses(), 1u);
+    pair.client.Reset();
+    EXPECT_TRUE(Within(2s, [&] { return loop.PendingCloses() == 0; }));
+    (void)server;
+}
+
+TEST_F(EventLoopTest, LingerTimeClosesSocketsInDeadlineOrder) {
+    SocketPair slow;
+    SocketPair quick;
+    SocketPair immediate;
+    auto start = Clock::now();
+    loop.HandOver(std::move(slow.server), 2);
+    loop.HandOver(std::move(quick.server), 1);
+    loop.HandOver(std::move(immediate.server), 0);
+    EXPECT_TRUE(Within(500ms, [&] { return immediate.ServerClosed(); }));
+    EXPECT_FALSE(quick.ServerClosed());
+    EXPECT_TRUE(Within(2s, [&] { return quick.ServerClosed(); }));
+    EXPECT_GE(Clock::now() - start, 900ms);
+    EXPECT_FALSE(slow.ServerClosed());
+    EXPECT_TRUE(Within(2s, [&] { return slow.ServerClosed(); }));
+    EXPECT_GE(Clock::now() - start, 1900ms);
+    EXPECT_EQ(loop.PendingCloses(), 0u);
+}
+
+TEST_F(EventLoopTest, ManyHandOversFromManyThreadsAllEndClosed) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 250;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([this] {
+            for (int i = 0; i < kEach; ++i) {
+                SocketPair pair;
+                loop.HandOver(std::move(pair.server), 30);
+                // The client end closes here, so the loop closes the server end.
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    EXPECT_TRUE(Within(5s, [&] { return loop.PendingCloses() == 0; }));
+}
+
+TEST_F(EventLoopTest, PostedWorkRunsOnTheLoopThread) {
+    std::atomic<bool> ran{false};
+    std::thread::id where;
+    loop.Post([&] {
+        where = std::this_thread::get_id();
+        ran = true;
+    });
+    EXPECT_TRUE(Within(2s, [&] { return ran.load(); }));
+    EXPECT_EQ(where, thread.get_id());
+}
+
+}  // namespace
+}  // namespace platform
