@@ -1,6 +1,7 @@
 // The configuration record of both servers, its INI file and the process-wide holder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -104,11 +105,17 @@ public:
         auto fresh = std::make_shared<const ServerConfig>(std::move(next));
         std::lock_guard lock(mutex_);
         current_ = std::move(fresh);
+        version_.fetch_add(1, std::memory_order_release);
     }
+
+    // Grows with every Replace. A reader that keeps a snapshot takes a new one only when
+    // this has changed since, which saves every request the lock.
+    uint64_t version() const { return version_.load(std::memory_order_acquire); }
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<const ServerConfig> current_;
+    std::atomic<uint64_t> version_{0};
 };
 
 }  // namespace config

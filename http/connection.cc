@@ -112,7 +112,11 @@ void Connection::ResetRequestState() {
 void Connection::ReadRequest() {
     requestTime = platform::NowUtc();
     ResetRequestState();
-    config_ = server->context().config.Snapshot();
+    config::SharedConfig& shared = server->context().config;
+    if (uint64_t version = shared.version(); !config_ || version != configVersion_) {
+        config_ = shared.Snapshot();
+        configVersion_ = version;
+    }
 
     bool answered = false;
     try {
@@ -143,7 +147,6 @@ void Connection::ReadRequest() {
         if (answered) LogRequest();
     } catch (...) {
     }
-    config_.reset();
     // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
     busy_.store(false);
     owner->NotifyConnectionFreed();

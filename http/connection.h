@@ -125,7 +125,9 @@ private:
     std::atomic<bool> busy_{false};
     platform::UniqueFd socket_;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
+    // The configuration this object last read, kept until the configuration changes.
     std::shared_ptr<const config::ServerConfig> config_;
+    uint64_t configVersion_ = 0;
     bool sendFailed_ = false;
 
     // Bytes received and not yet consumed: the rest of the head's packet is the body's start.

@@ -193,14 +193,27 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
         break;
     }
     if (!closed) return;
-    std::lock_guard lock(mutex_);
-    if (static_cast<size_t>(fd) < pending_.size() && pending_[fd].serial == serial) CloseLocked(fd);
+    {
+        std::lock_guard lock(mutex_);
+        if (static_cast<size_t>(fd) >= pending_.size() || pending_[fd].serial != serial) return;
+        Unlink(fd);
+    }
+    // Closed outside the lock: the number cannot be reused before this close.
+    ::close(fd);
 }
 
 void EventLoop::CloseExpired() {
     uint64_t now = MonotonicMillis();
-    std::lock_guard lock(mutex_);
-    while (first_ >= 0 && pending_[first_].deadline <= now) CloseLocked(first_);
+    if (now < firstDeadline_.load(std::memory_order_acquire)) return;
+    std::vector<int> expired;
+    {
+        std::lock_guard lock(mutex_);
+        while (first_ >= 0 && pending_[first_].deadline <= now) {
+            expired.push_back(first_);
+            Unlink(first_);
+        }
+    }
+    for (int fd : expired) ::close(fd);
 }
 
 void EventLoop::CloseLocked(int fd) {
@@ -229,6 +242,7 @@ void EventLoop::Link(int fd) {
         first_ = fd;
     }
     ++pendingCount_;
+    firstDeadline_.store(pending_[first_].deadline, std::memory_order_release);
 }
 
 void EventLoop::Unlink(int fd) {
@@ -245,13 +259,14 @@ void EventLoop::Unlink(int fd) {
     }
     entry = Pending{};
     --pendingCount_;
+    firstDeadline_.store(first_ >= 0 ? pending_[first_].deadline : kNoDeadline,
+                         std::memory_order_release);
 }
 
 int EventLoop::NextTimeoutMs() const {
-    std::lock_guard lock(mutex_);
-    if (first_ < 0) return -1;
+    uint64_t first = firstDeadline_.load(std::memory_order_acquire);
+    if (first == kNoDeadline) return -1;
     uint64_t now = MonotonicMillis();
-    uint64_t first = pending_[first_].deadline;
     if (first <= now) return 0;
     uint64_t wait = first - now;
     return wait > 60000 ? 60000 : static_cast<int>(wait);

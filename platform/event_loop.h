@@ -2,6 +2,7 @@
 // input, termination signals and work posted from other threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -79,6 +80,9 @@ private:
     int first_ = -1;
     int last_ = -1;
     size_t pendingCount_ = 0;
+    // The head's deadline, readable by the loop without the lock.
+    static constexpr uint64_t kNoDeadline = UINT64_MAX;
+    std::atomic<uint64_t> firstDeadline_{kNoDeadline};
     uint32_t nextSerial_ = 1;
     std::vector<std::function<void()>> posted_;
     bool wakePending_ = false;
