@@ -1,10 +1,9 @@
 // A joinable thread with an explicit stack size.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 
 namespace platform {
 
@@ -30,27 +29,20 @@ private:
     bool started_ = false;
 };
 
-// Wakes a sleeping thread: each Ring lets one Wait return. It blocks in the kernel at once
-// instead of spinning first, which matters when a thread is woken for every request.
+// Wakes one sleeping thread. Rings that come before the thread waits are kept, but several
+// count as one, so the woken thread must look at what it was woken for. Waiting blocks in
+// the kernel at once instead of spinning first, which matters when a thread is woken for
+// every request.
 class WakeUp {
 public:
-    void Ring() {
-        {
-            std::lock_guard lock(mutex_);
-            ++pending_;
-        }
-        ready_.notify_one();
-    }
-    void Wait() {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return pending_ > 0; });
-        --pending_;
-    }
+    void Ring();
+    void Wait();
 
 private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    unsigned pending_ = 0;
+    static constexpr int kIdle = 0;
+    static constexpr int kRung = 1;
+    static constexpr int kSleeping = 2;
+    std::atomic<int> state_{kIdle};
 };
 
 }  // namespace platform
