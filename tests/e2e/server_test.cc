@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -191,6 +192,24 @@ TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
         << vantry.Stderr();
     EXPECT_TRUE(vantry.Running()) << "a failed start leaves the program running";
     EXPECT_EQ(vantry.Stop(), 0);
+}
+
+TEST(StartupTest, AbsoluteAddressIsTheOneShownWhileServersListenAsBefore) {
+    VantryInstance vantry;
+    vantry.Start({"-absolute", "203.0.113.7"});
+    EXPECT_TRUE(vantry.WaitForStderr("203.0.113.7  Vantry Running (Server 1", 5s)) << vantry.Stderr();
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+}
+
+TEST(ShutdownTest, HangUpAndInterruptStopTheProgramLikeTermination) {
+    for (int signal : {SIGHUP, SIGINT}) {
+        VantryInstance vantry;
+        vantry.Start();
+        ::kill(vantry.pid(), signal);
+        EXPECT_EQ(vantry.WaitForExit(10s), 0) << signal;
+        EXPECT_TRUE(vantry.WaitForStderr("Vantry Not Running (Server 1", 1s)) << vantry.Stderr();
+        EXPECT_NE(ReadFile(vantry.dir() + "/Vantry.ini").find("[Mime]"), std::string::npos);
+    }
 }
 
 TEST(ShutdownTest, TerminationSavesTheConfigurationAndKeepsUnknownKeys) {
