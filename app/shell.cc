@@ -12,8 +12,8 @@ Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string h
     : config_(std::move(config)),
       context_{loop_, config_, *this, std::move(bindAddress), std::move(hostAddress)},
       makeConnection_(std::move(makeConnection)),
-      server2_(context_),
-      server1_(context_) {
+      server2_(context_, 2),
+      server1_(context_, 1) {
     loop_.OnSignal([this](int) { Exit(); });
 }
 

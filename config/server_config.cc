@@ -35,6 +35,8 @@ constexpr std::size_t kPropertiesReadSize = 100;
 
 constexpr int32_t kDefaultPorts[2] = {80, 9600};
 constexpr long kDefaultGoodByeKiss = 30;
+// Seconds a CGI script may run before it is stopped.
+constexpr long kDefaultCgiTimeLimit = 300;
 
 constexpr std::string_view kWebRootName = "www/";
 constexpr std::string_view kFavoritesName = "Favorites";
@@ -318,8 +320,9 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     for (const Field& field : kPagePropertyFields) first.Read(field, one);
     for (const Field& field : kPagePropertyFields) second.Read(field, two);
 
-    config.goodByeKiss = SectionReader(path, kRequestSection, webRoot, favorites)
-                             .Integer("goodByeKiss", kDefaultGoodByeKiss);
+    SectionReader request(path, kRequestSection, webRoot, favorites);
+    config.goodByeKiss = request.Integer("goodByeKiss", kDefaultGoodByeKiss);
+    config.cgiTimeLimit = request.Integer("cgiTimeLimit", kDefaultCgiTimeLimit);
     return config;
 }
 

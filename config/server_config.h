@@ -73,6 +73,7 @@ struct ServerConfig {
     std::string iniPath;
     bool secondPortEnabled = false;
     int32_t goodByeKiss = 0;
+    int32_t cgiTimeLimit = 0;  // "Request" "cgiTimeLimit": seconds a CGI script may run
     std::string programDirectory;  // ends in "/"
 
     // Reads the configuration file of `programDirectory` in the documented order, seeding

@@ -48,6 +48,20 @@ std::optional<std::string_view> FindHeader(std::string_view headers, std::string
     return std::nullopt;
 }
 
+std::optional<std::string> FindHeaderValue(std::string_view headers, std::string_view name,
+                                           size_t capacity) {
+    std::string pattern(name);
+    pattern.append(": ");
+    size_t at = headers.find(pattern);
+    if (at == std::string_view::npos) return std::nullopt;
+    size_t start = at + pattern.size();
+    size_t end = headers.find('\r', start);
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string value(headers.substr(start, end - start));
+    if (capacity > 0 && value.size() > capacity - 1) value.resize(capacity - 1);
+    return value;
+}
+
 Connection::Connection() : input_(new char[kInputBufferSize]) {}
 
 Connection::~Connection() {
@@ -106,7 +120,9 @@ void Connection::ResetRequestState() {
     bodyStarted_ = false;
     bodyHasLength_ = false;
     leadingLineFeedChecked_ = false;
+    bodyComplete_ = false;
     bodyRemaining_ = 0;
+    sentStatus = 0;
 }
 
 void Connection::ReadRequest() {
@@ -308,28 +324,38 @@ void Connection::StartBody() {
         leadingLineFeedChecked_ = true;
         return;
     }
-    if (auto declared = FindHeader(headers, "Content-Length")) {
-        uint64_t value = 0;
-        auto [end, error] =
-            std::from_chars(declared->data(), declared->data() + declared->size(), value);
-        if (error == std::errc() && end == declared->data() + declared->size() &&
-            !declared->empty()) {
-            bodyHasLength_ = true;
-            bodyRemaining_ = value;
-        }
+    if (std::optional<uint64_t> declared = DeclaredBodyLength()) {
+        bodyHasLength_ = true;
+        bodyRemaining_ = *declared;
     }
 }
 
-size_t Connection::ReadBody(char* buffer, size_t size) {
+std::optional<uint64_t> Connection::DeclaredBodyLength() {
+    std::optional<std::string_view> declared = FindHeader(headers, "Content-Length");
+    if (!declared || declared->empty()) return std::nullopt;
+    uint64_t value = 0;
+    auto [end, error] = std::from_chars(declared->data(), declared->data() + declared->size(), value);
+    if (error != std::errc() || end != declared->data() + declared->size()) return std::nullopt;
+    return value;
+}
+
+size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
     if (!bodyStarted_) StartBody();
-    if (size == 0) return 0;
+    if (size == 0 || bodyComplete_) return 0;
     size_t copied = 0;
     while (copied < size) {
-        if (bodyHasLength_ && bodyRemaining_ == 0 && leadingLineFeedChecked_) break;
+        if (bodyHasLength_ && bodyRemaining_ == 0 && leadingLineFeedChecked_) {
+            bodyComplete_ = true;
+            break;
+        }
         if (inputStart_ == inputEnd_) {
             if (copied > 0) break;  // hand over what we have before waiting again
-            int timeout = bodyHasLength_ ? kIdleLimitMs : 0;
-            if (!FillInput(timeout)) break;
+            // Without a declared length the body is what has already arrived.
+            int timeout = bodyHasLength_ ? waitMs : 0;
+            if (!FillInput(timeout)) {
+                if (inputClosed_ || !bodyHasLength_ || timeout != 0) bodyComplete_ = true;
+                break;
+            }
         }
         if (!leadingLineFeedChecked_) {
             leadingLineFeedChecked_ = true;

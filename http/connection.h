@@ -75,8 +75,12 @@ public:
     // Request bodies. The body is the line feed that ends the head's empty line (when the
     // client sent one) followed by Content-Length bytes, read with the idle limit and ending
     // early only when the client closes; without a Content-Length it is what has arrived.
-    // ReadBody returns 0 at the end of the body.
-    size_t ReadBody(char* buffer, size_t size);
+    // ReadBody returns 0 at the end of the body; with `waitMs` 0 it returns only what is
+    // there now (0 then may also mean "nothing yet": BodyComplete tells the two apart).
+    size_t ReadBody(char* buffer, size_t size, int waitMs = kIdleLimitSeconds * 1000);
+    bool BodyComplete() const { return bodyComplete_; }
+    // The declared Content-Length when there is a valid one.
+    std::optional<uint64_t> DeclaredBodyLength();
     // Reads the next field of a URL-encoded form from the body. The outputs hold at most
     // capacity - 1 bytes; the rest of an over-long field is read and dropped. True when a
     // field ended with "&", or the body ended after a non-empty name.
@@ -102,10 +106,12 @@ public:
     bool bodyIsResponse = false;
     std::time_t requestTime = 0;
 
-protected:
     // The configuration as it was when this request began.
     const config::ServerConfig& Config() const { return *config_; }
+    // The client's socket, for handlers that wait on it together with other descriptors.
     int socketFd() const { return socket_.get(); }
+    // The status of a response a handler sent itself (a redirect, a challenge), for the log.
+    int sentStatus = 0;
 
 private:
     enum class HeadResult { kComplete, kEnded, kTooLarge };
@@ -140,6 +146,7 @@ private:
     bool bodyStarted_ = false;
     bool bodyHasLength_ = false;
     bool leadingLineFeedChecked_ = false;
+    bool bodyComplete_ = false;
     uint64_t bodyRemaining_ = 0;
 
     platform::WorkerThread worker_;
@@ -150,5 +157,11 @@ private:
 // Finds the value of a header (name matched without regard to case at the start of a line)
 // in a header text whose lines end in CR. std::nullopt when absent.
 std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name);
+
+// The page handlers' header lookup: the first place where the name, a colon and one space
+// stand, anywhere in the header text and with the letter case as written; the value runs to
+// the end of its line and is cut to `capacity` - 1 characters. std::nullopt when absent.
+std::optional<std::string> FindHeaderValue(std::string_view headers, std::string_view name,
+                                           size_t capacity);
 
 }  // namespace http

@@ -73,9 +73,16 @@ private:
 // One of the two servers. Its Start and Stop are where the publishing hooks attach.
 class ServerInstance : public Listener {
 public:
-    explicit ServerInstance(EngineContext& context) : Listener(context) {}
+    ServerInstance(EngineContext& context, int number) : Listener(context), number_(number) {}
     void Start(int port) override;
     void Stop() override;
+
+    // 1 for Server 1, 2 for Server 2: which settings its requests use, whatever port it had
+    // to take.
+    int number() const { return number_; }
+
+private:
+    int number_;
 };
 
 }  // namespace http

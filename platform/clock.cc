@@ -34,6 +34,14 @@ CalendarTime ToLocalCalendar(std::time_t t) {
     return FromTm(tm);
 }
 
+CalendarTime LocalNow() {
+    struct timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    CalendarTime c = ToLocalCalendar(ts.tv_sec);
+    c.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+    return c;
+}
+
 int StandardOffsetMinutes() {
     // `timezone` holds the standard time's offset in seconds west of UTC once tzset has run.
     ::tzset();

@@ -14,11 +14,14 @@ struct CalendarTime {
     int minute = 0;
     int second = 0;
     int weekday = 4;  // 0 = Sunday
+    int millisecond = 0;
 };
 
 std::time_t NowUtc();
 CalendarTime ToUtcCalendar(std::time_t t);
 CalendarTime ToLocalCalendar(std::time_t t);
+// The local date and time now, to the millisecond.
+CalendarTime LocalNow();
 
 // Minutes east of UTC of the local zone's standard time, ignoring daylight saving time
 // (Central European Time gives 60, US Eastern gives -300).

@@ -86,7 +86,7 @@ protected:
     config::SharedConfig config{TestConfig()};
     SilentOwner owner;
     EngineContext context{loop, config, owner, "", "127.0.0.1"};
-    ServerInstance server{context};
+    ServerInstance server{context, 1};
     ScriptedConnection connection;
 };
 
