@@ -6,7 +6,7 @@
 #include "app/options.h"
 #include "app/shell.h"
 #include "config/server_config.h"
-#include "http/connection.h"
+#include "content/app_connection.h"
 #include "platform/event_loop.h"
 #include "platform/program.h"
 #include "platform/single_instance.h"
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     }
 
     app::Shell shell(std::move(configuration), bindAddress, hostAddress,
-                     [] { return std::make_unique<http::Connection>(); });
+                     [] { return std::make_unique<content::AppConnection>(); });
     shell.Run();
     return 0;
 }

@@ -1,1 +1,151 @@
-// placeholder
+// Basic authentication: decoding credentials, checking them against the registry file's
+// user store, and the 401 challenge.
+#include "auth/basic_auth.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "apps/visitor_table.h"
+#include "http/connection.h"
+#include "http/http_date.h"
+#include "platform/clock.h"
+#include "platform/registry_file.h"
+#include "platform/text.h"
+
+namespace auth {
+namespace {
+
+// The Authorization value is read into a text of this capacity: at most 255 characters.
+constexpr size_t kAuthorizationCapacity = 256;
+constexpr std::string_view kAuthorizationHeader = "Authorization";
+constexpr std::string_view kBasicScheme = "Basic";
+// "Basic" and the one character that separates it from the credentials.
+constexpr size_t kBasicPrefixLength = 6;
+
+constexpr std::string_view kChallengeStart =
+    "HTTP/1.0 401 OK\r\n"
+    "Server: Vantry/1.0\r\n"
+    "Date: ";
+constexpr std::string_view kChallengeTypeAndRealm =
+    "\r\n"
+    "Content-type: text/html\r\n"
+    "WWW-Authenticate: Basic    realm=\"";
+constexpr std::string_view kChallengeEnd =
+    "\"\r\n"
+    "Content-Length: 0\r\n"
+    "\r\n";
+constexpr int kChallengeStatus = 401;
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+bool CheckLogin(std::string_view credentials, uint32_t clientAddress, bool administrator) {
+    std::string decoded = Base64Decode(credentials);
+    // The decoded credentials are text, which a zero byte ends.
+    std::string_view text(decoded);
+    text = text.substr(0, text.find('\0'));
+
+    // The first colon separates: a password may hold colons, a user name cannot.
+    size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string_view userName = text.substr(0, colon);
+    std::string_view password = text.substr(colon + 1);
+    if (password.empty() || userName.empty()) return false;
+    if (userName.size() > kMaxUserNameLength || password.size() > kMaxPasswordLength) {
+        return false;
+    }
+    if (administrator && !platform::EqualsNoCase(userName, kAdminUserName)) return false;
+
+    std::optional<std::string> stored = ReadUserPassword(userName);
+    if (!stored || !platform::EqualsNoCase(*stored, password)) return false;
+    apps::RecordVisit(clientAddress, userName);
+    return true;
+}
+
+// A configured realm could otherwise end the header line or its quoted text.
+std::string SafeRealm(std::string_view realm) {
+    std::string safe;
+    safe.reserve(realm.size());
+    for (char c : realm) {
+        if (c != '\r' && c != '\n' && c != '"') safe += c;
+    }
+    return safe;
+}
+
+}  // namespace
+
+std::string Base64Decode(std::string_view encoded) {
+    std::string out;
+    out.reserve(encoded.size() / 4 * 3 + 2);
+    uint32_t bits = 0;
+    int pending = 0;  // characters in `bits` not yet turned into bytes
+    for (char c : encoded) {
+        int value = Base64Value(c);
+        if (value < 0) break;
+        bits = bits << 6 | static_cast<uint32_t>(value);
+        if (++pending == 4) {
+            out += static_cast<char>(bits >> 16 & 0xff);
+            out += static_cast<char>(bits >> 8 & 0xff);
+            out += static_cast<char>(bits & 0xff);
+            bits = 0;
+            pending = 0;
+        }
+    }
+    if (pending == 2) {
+        out += static_cast<char>(bits >> 4 & 0xff);
+    } else if (pending == 3) {
+        out += static_cast<char>(bits >> 10 & 0xff);
+        out += static_cast<char>(bits >> 2 & 0xff);
+    }
+    return out;
+}
+
+std::optional<std::string> ReadUserPassword(std::string_view userName) {
+    std::optional<platform::RegistryValue> value =
+        platform::RegistryFile::Load(platform::RegistryFilePath()).Find(kUsersKeyPath, userName);
+    if (!value) return std::nullopt;
+    std::string* password = std::get_if<std::string>(&*value);
+    // A stored password too long to be read counts as a user who cannot log in.
+    if (password == nullptr || password->size() > kMaxStoredPasswordBytes) return std::nullopt;
+    return std::move(*password);
+}
+
+bool CheckUserLogin(std::string_view credentials, uint32_t clientAddress) {
+    return CheckLogin(credentials, clientAddress, false);
+}
+
+bool CheckAdminLogin(std::string_view credentials, uint32_t clientAddress) {
+    return CheckLogin(credentials, clientAddress, true);
+}
+
+bool CheckAuthorizationHeader(std::string_view headers, bool administrator,
+                              uint32_t clientAddress) {
+    std::optional<std::string> value =
+        http::FindHeaderValue(headers, kAuthorizationHeader, kAuthorizationCapacity);
+    if (!value) return false;
+    std::string_view credentials = *value;
+    if (platform::StartsWithNoCase(credentials, kBasicScheme)) {
+        credentials.remove_prefix(std::min(credentials.size(), kBasicPrefixLength));
+    }
+    return administrator ? CheckAdminLogin(credentials, clientAddress)
+                         : CheckUserLogin(credentials, clientAddress);
+}
+
+void SendAuthChallenge(http::Connection& connection, std::string_view realm) {
+    std::string response(kChallengeStart);
+    response.append(http::FormatHttpDate(platform::NowUtc()));
+    response.append(kChallengeTypeAndRealm);
+    response.append(SafeRealm(realm));
+    response.append(kChallengeEnd);
+    connection.SendText(response);
+    connection.responseSent = true;
+    connection.sentStatus = kChallengeStatus;
+}
+
+}  // namespace auth

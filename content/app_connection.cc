@@ -1,1 +1,310 @@
-// placeholder
+// Routing of requests to the administration pages, the applications, CGI scripts, files and
+// directories; the helpers that every handler shares.
+#include "content/app_connection.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+
+#include "apps/visitor_table.h"
+#include "auth/basic_auth.h"
+#include "config/mapping_tables.h"
+#include "content/access_log.h"
+#include "content/cgi.h"
+#include "http/listener.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/program.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+
+namespace content {
+namespace {
+
+using platform::StartsWithNoCase;
+
+// The longest local path a request may map to, and the longest virtual-directory key.
+constexpr size_t kMaxPathLength = 259;
+constexpr size_t kMaxVirtualDirectoryKey = 259;
+
+constexpr std::string_view kAdminPrefix = "admin";
+constexpr std::string_view kDownloadPage = "VNTFileDownload.html";
+constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
+constexpr std::string_view kApplicationPrefix = "VNT";
+constexpr std::string_view kCgiPrefix = "cgi-bin";
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The directory part of a URL: the text before its last "/", or all of it.
+std::string_view DirectoryPart(std::string_view url) {
+    size_t slash = url.rfind('/');
+    return slash == std::string_view::npos ? url : url.substr(0, slash);
+}
+
+// The address this host's own name resolves to, looked up at most every few seconds: every
+// administration request asks for it.
+std::optional<uint32_t> OwnAddress() {
+    static std::mutex mutex;
+    static std::optional<uint32_t> cached;
+    static uint64_t lookedUpAt = 0;
+    static bool everLookedUp = false;
+    constexpr uint64_t kLifetimeMs = 10000;
+    std::lock_guard lock(mutex);
+    uint64_t now = platform::MonotonicMillis();
+    if (!everLookedUp || now - lookedUpAt >= kLifetimeMs) {
+        cached.reset();
+        if (auto text = platform::ResolveIpv4(platform::HostName())) {
+            cached = platform::ParseIpv4(*text);
+        }
+        lookedUpAt = now;
+        everLookedUp = true;
+    }
+    return cached;
+}
+
+}  // namespace
+
+void UrlDecode(std::string& text) {
+    for (char& c : text) {
+        if (c == '+') c = ' ';
+    }
+    size_t out = 0;
+    for (size_t in = 0; in < text.size(); ++in) {
+        if (text[in] != '%') {
+            text[out++] = text[in];
+            continue;
+        }
+        if (in + 2 < text.size() && HexValue(text[in + 1]) >= 0 && HexValue(text[in + 2]) >= 0) {
+            text[out++] = static_cast<char>(HexValue(text[in + 1]) * 16 + HexValue(text[in + 2]));
+            in += 2;
+        }
+        // A "%" without two hex digits after it is dropped alone.
+    }
+    text.resize(out);
+}
+
+void ReplaceChar(std::string& text, char from, char to) {
+    for (char& c : text) {
+        if (c == from) c = to;
+    }
+}
+
+void AppendBackslash(std::string& path) {
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+}
+
+std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,
+                                               std::string_view url) {
+    std::string_view key = DirectoryPart(url);
+    if (key.size() > kMaxVirtualDirectoryKey) return std::nullopt;
+    std::string value = config::GetVirtualDirectory(programDirectory, key);
+    if (value.size() > kMaxPathLength) value.resize(kMaxPathLength);
+    if (value.empty()) return std::nullopt;
+    size_t slash = url.rfind('/');
+    if (slash != std::string_view::npos) value.append(url.substr(slash));
+    return value;
+}
+
+std::string UrlEncodeName(std::string_view name) {
+    static constexpr std::string_view kEscaped = " %&+?[\\]^`{|}~\"";
+    std::string encoded;
+    encoded.reserve(name.size() + 8);
+    for (char c : name) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        // Control characters are escaped too, so a name can never end a header line or
+        // break out of the attribute it stands in.
+        if (kEscaped.find(c) != std::string_view::npos || byte < 0x20 || byte == 0x7f) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            encoded.push_back('%');
+            encoded.push_back(kHex[byte >> 4]);
+            encoded.push_back(kHex[byte & 15]);
+        } else {
+            encoded.push_back(c);
+        }
+    }
+    return encoded;
+}
+
+int AppConnection::ServerNumber() const {
+    return server != nullptr ? server->number() : 0;
+}
+
+const config::ServerSettings* AppConnection::Settings() const {
+    int number = ServerNumber();
+    return number == 0 ? nullptr : &Config().servers[number - 1];
+}
+
+std::string AppConnection::BaseUrl() const {
+    if (ServerNumber() == 0) return {};
+    std::string host = server->context().hostAddress;
+    if (host == "0.0.0.0") host = "127.0.0.1";
+    // The port the server really listens on: Server 2 may have moved up from its own.
+    int port = server->Port();
+    if (port == 80) return "http://" + host;
+    return "http://" + host + ":" + std::to_string(port);
+}
+
+bool AppConnection::AuthRequiredFor() const {
+    const config::ServerSettings* settings = Settings();
+    return settings != nullptr && settings->authRequired;
+}
+
+bool AppConnection::IsRemoteClient() const {
+    // A host whose own name does not resolve cannot tell local clients apart: every client
+    // then counts as remote and must log in.
+    std::optional<uint32_t> own = OwnAddress();
+    return !own || *own != clientAddress;
+}
+
+bool AppConnection::CheckAuthorization(bool administrator) {
+    if (auth::CheckAuthorizationHeader(headers, administrator, clientAddress)) return true;
+    auth::SendAuthChallenge(*this, Config().servers[0].servername);
+    return false;
+}
+
+void AppConnection::OnGet(std::string requestUrl) {
+    queryString.reset();
+    decodedUrl = std::move(requestUrl);
+    UrlDecode(decodedUrl);
+    url = decodedUrl;
+    // A zero byte would cut the path short at the system's door: refuse it outright.
+    if (decodedUrl.find('\0') != std::string::npos) {
+        SetStatus(400);
+        return;
+    }
+    std::string_view u = decodedUrl;
+    if (!u.empty() && u.front() == '/') u.remove_prefix(1);
+
+    if (StartsWithNoCase(u, kAdminPrefix)) {
+        if (IsRemoteClient()) {
+            if (!CheckAuthorization(true)) return;
+        } else {
+            apps::RecordVisit(clientAddress, "");
+        }
+        HandleAdmin(std::string(u.substr(kAdminPrefix.size())));
+        return;
+    }
+    if (StartsWithNoCase(u, kDownloadPage)) {
+        if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+        if (const config::ServerSettings* settings = Settings()) filePath = settings->wwwroot;
+        AppendBackslash(filePath);
+        return;
+    }
+    if (StartsWithNoCase(u, kFavoritesPrefix)) {
+        if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+        SetStatus(404);
+        return;
+    }
+    if (StartsWithNoCase(u, kApplicationPrefix)) {
+        if (AuthRequiredFor()) {
+            if (!CheckAuthorization(false)) return;
+        } else {
+            apps::RecordVisit(clientAddress, "");
+        }
+        SetStatus(404);
+        return;
+    }
+    if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+    MapToFile(u);
+}
+
+bool AppConnection::MapToFile(std::string_view u) {
+    const config::ServerSettings* settings = Settings();
+    if (DirectoryPart(u).size() > kMaxVirtualDirectoryKey) {
+        SetStatus(404);
+        return false;
+    }
+    std::string path;
+    if (std::optional<std::string> mapped = MapVirtualDirectory(Config().programDirectory, u)) {
+        path = std::move(*mapped);
+    } else {
+        if (settings != nullptr) {
+            path = settings->wwwroot.substr(0, kMaxPathLength);
+            AppendBackslash(path);
+        }
+        path.append(u);
+    }
+    if (size_t question = path.find('?'); question != std::string::npos) {
+        queryString = path.substr(question + 1);
+        path.resize(question);
+    }
+    if (path.size() > kMaxPathLength) {
+        SetStatus(404);
+        return false;
+    }
+    if (path.find("..") != std::string::npos || path.find('*') != std::string::npos) {
+        SetStatus(403);
+        return false;
+    }
+    filePath = path;
+    if (settings != nullptr && settings->cgi && StartsWithNoCase(u, kCgiPrefix)) {
+        if (RunCgi(std::string(u.substr(kCgiPrefix.size())))) return true;
+    }
+    if (filePath.back() != '/' && platform::DirectoryExists(filePath)) {
+        SendDirectoryRedirect(u);
+        return true;
+    }
+    if (filePath.back() == '/' && settings != nullptr) {
+        std::string withDocument = filePath + settings->defaultDocument;
+        if (platform::FileExists(withDocument)) filePath = std::move(withDocument);
+    }
+    return true;
+}
+
+void AppConnection::SendDirectoryRedirect(std::string_view decoded) {
+    // The target is absolute: a relative one would be resolved against the parent of the
+    // requested directory.
+    std::string_view path = decoded.substr(0, decoded.find('?'));
+    std::string target = "/" + UrlEncodeName(path) + "/";
+    std::string response =
+        "HTTP/1.0 301 Moved Permanently\r\n"
+        "Date: Mon, 27 Sep 1999 02:55:36 GMT\r\n"
+        "Server: Vantry/1.0\r\n"
+        "Location: " + target + "\r\n"
+        "Keep-Alive: timeout=15, max=100\r\n"
+        "Content-Type: text/html\r\n"
+        "\r\n"
+        "<HTML><HEAD>\r\n"
+        "<TITLE>301 Moved Permanently</TITLE>\r\n"
+        "</HEAD><BODY>\r\n"
+        "<H1>Moved Permanently</H1>\r\n"
+        "The document has moved <A HREF=\"\r\n" + target.substr(0, target.size() - 1) + "\r\n"
+        "/\r\n"
+        "\">here</A>.<P></BODY></HTML>\r\n";
+    SendText(response);
+    responseSent = true;
+    sentStatus = 301;
+}
+
+std::string AppConnection::ContentTypeFor(std::string_view extension) {
+    return config::ContentTypeFor(Config().programDirectory, extension);
+}
+
+void AppConnection::HandleAdmin(std::string) { SetStatus(404); }
+
+bool AppConnection::RunCgi(std::string scriptName) {
+    return RunCgiScript(*this, std::move(scriptName));
+}
+
+void AppConnection::LogRequest() {
+    const config::ServerSettings* settings = Settings();
+    if (settings != nullptr && !settings->logs) return;
+    int status = 200;
+    uint64_t bytes = bytesSent;
+    if (!statusLine.empty()) {
+        // The number after "HTTP/1.0 ".
+        status = std::atoi(statusLine.c_str() + std::min<size_t>(9, statusLine.size()));
+        bytes = body.length();
+    } else if (sentStatus != 0) {
+        status = sentStatus;
+    }
+    AppendToAccessLog(FormatLogLine(clientAddress, platform::LocalNow(),
+                                    platform::StandardOffsetMinutes(), url, status, bytes));
+}
+
+}  // namespace content

@@ -1,1 +1,373 @@
-// placeholder
+// The CGI gateway: the script's environment, its command line, and the relay between the
+// client, the script's standard input and its output.
+#include "content/cgi.h"
+
+#include <algorithm>
+#include <bit>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <unordered_set>
+
+#include "config/mapping_tables.h"
+#include "content/app_connection.h"
+#include "http/connection.h"
+#include "platform/child_process.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+
+namespace content {
+namespace {
+
+constexpr std::string_view kServerSoftware = "Vantry/1.0";
+constexpr std::string_view kGatewayInterface = "CGI/1.1";
+constexpr std::string_view kScriptDirectory = "cgi-bin/";
+constexpr std::string_view kHeaderPrefix = "HTTP_";
+// A client must not be able to hand the script a proxy through a "Proxy:" header.
+constexpr std::string_view kProxyVariable = "HTTP_PROXY";
+// The longest root the script directory is built from.
+constexpr size_t kMaxRootLength = 259;
+// An extension that picks an interpreter has at most four characters after its ".".
+constexpr size_t kExtensionWindow = 5;
+// One read from the client or the script.
+constexpr size_t kRelayChunk = 64 * 1024;
+// Without a Content-Length the body is what has arrived before the script starts, up to this.
+constexpr size_t kMaxUndeclaredBody = 1024 * 1024;
+constexpr uint64_t kIdleLimitMs = http::kIdleLimitSeconds * 1000ULL;
+// The longest single wait; a far deadline is reached through several.
+constexpr uint64_t kMaxWaitMs = 60 * 60 * 1000;
+
+int WaitMs(uint64_t ms) { return static_cast<int>(std::min(ms, kMaxWaitMs)); }
+
+std::string Entry(std::string_view name, std::string_view value,
+                  size_t limit = kMaxCgiValueLength) {
+    std::string entry(name);
+    entry.push_back('=');
+    entry.append(value.substr(0, limit));
+    return entry;
+}
+
+std::string_view EntryName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The HTTP_ entry of one header line, or nothing for a line that gives none.
+std::optional<std::string> HeaderEntry(std::string_view line) {
+    line = line.substr(0, line.find('\0'));
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    std::string_view name = line.substr(0, colon);
+    if (name.size() > kMaxCgiValueLength || name.find('=') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view value = line.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+    std::string entry(kHeaderPrefix);
+    for (char c : name) entry.push_back(platform::AsciiUpper(c));
+    if (entry == kProxyVariable) return std::nullopt;
+    entry.push_back('=');
+    for (char c : value.substr(0, kMaxCgiValueLength)) entry.push_back(platform::AsciiUpper(c));
+    return entry;
+}
+
+uint16_t HostOrderPort(uint32_t networkOrder) {
+    auto raw = static_cast<uint16_t>(networkOrder);
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<uint16_t>((raw >> 8) | (raw << 8));
+    }
+    return raw;
+}
+
+// The interpreter's words for a script, from the "Script" table by the script's extension;
+// empty when the script is to run by itself.
+std::vector<std::string> InterpreterFor(const std::string& programDirectory,
+                                        const std::string& scriptPath) {
+    std::vector<std::string> words;
+    size_t dot = scriptPath.rfind('.');
+    if (dot == std::string::npos || dot + kExtensionWindow < scriptPath.size() ||
+        scriptPath.find('/', dot) != std::string::npos || dot + 1 == scriptPath.size()) {
+        return words;
+    }
+    std::string interpreter = config::GetScript(programDirectory, scriptPath.substr(dot + 1));
+    std::string_view rest = interpreter;
+    while (!rest.empty()) {
+        size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        size_t end = std::min(rest.find(' '), rest.size());
+        words.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    return words;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+// One run of a script: the body on its way from the client to the script's input, the
+// script's output on its way to the client, and the time limit over both.
+class CgiRun {
+  public:
+    CgiRun(AppConnection& connection, platform::ChildProcess& child)
+        : connection_(connection), child_(child), chunk_(std::make_unique<char[]>(kRelayChunk)) {}
+
+    // Takes the body that has already arrived, for a request that declares no length.
+    uint64_t TakeArrivedBody() {
+        while (!bodyDone_ && TakeBody()) {
+        }
+        bodyDone_ = true;
+        return pending_.size();
+    }
+    void SetBodyDone() { bodyDone_ = true; }
+
+    void Relay(int timeLimitSeconds) {
+        const uint64_t start = platform::MonotonicMillis();
+        const std::optional<uint64_t> deadline =
+            timeLimitSeconds > 0 ? std::optional<uint64_t>(start + timeLimitSeconds * 1000ULL)
+                                 : std::nullopt;
+        uint64_t lastBodyByte = start;
+        bool clientReadable = true;  // bytes may wait in the connection's own buffer
+        bool scriptOutputOpen = true;
+        bool stopScript = false;
+        while (scriptOutputOpen) {
+            bool wantBody = child_.stdinFd() >= 0 && !bodyDone_ && pending_.empty();
+            if (wantBody && clientReadable) {
+                if (TakeBody()) lastBodyByte = platform::MonotonicMillis();
+                clientReadable = false;
+                continue;
+            }
+            // The script reads the end of its input once the whole body is in it.
+            if (child_.stdinFd() >= 0 && bodyDone_ && pending_.empty()) child_.CloseStdin();
+
+            uint64_t now = platform::MonotonicMillis();
+            if (deadline && now >= *deadline) {
+                stopScript = true;
+                break;
+            }
+            if (wantBody && now - lastBodyByte >= kIdleLimitMs) {
+                // The client stopped sending: the script gets what came.
+                bodyDone_ = true;
+                continue;
+            }
+            int waitMs = -1;
+            if (deadline) waitMs = WaitMs(*deadline - now);
+            if (wantBody) {
+                int idleLeft = WaitMs(lastBodyByte + kIdleLimitMs - now);
+                waitMs = waitMs < 0 ? idleLeft : std::min(waitMs, idleLeft);
+            }
+
+            platform::PollItem items[3];
+            items[0].fd = connection_.socketFd();
+            items[0].wantRead = wantBody;
+            items[1].fd = child_.stdinFd();
+            items[1].wantWrite = !pending_.empty();
+            items[2].fd = child_.stdoutFd();
+            items[2].wantRead = true;
+            if (platform::WaitForDescriptors(items, waitMs) < 0) {
+                stopScript = true;
+                break;
+            }
+            if (items[0].readable) clientReadable = true;
+            if (items[1].writable) FeedScript();
+            if (items[2].readable) {
+                platform::PipeResult r = child_.ReadStdout(chunk_.get(), kRelayChunk);
+                if (r.status == platform::PipeStatus::kData) {
+                    if (!SendToClient(r.bytes, deadline)) {
+                        stopScript = true;  // the client went away
+                        break;
+                    }
+                } else if (r.status != platform::PipeStatus::kWouldBlock) {
+                    scriptOutputOpen = false;
+                }
+            }
+        }
+        child_.CloseStdin();
+        if (!stopScript) {
+            // The script closed its output; it may still be finishing.
+            if (!deadline) {
+                child_.Wait();
+                return;
+            }
+            uint64_t now = platform::MonotonicMillis();
+            while (now < *deadline) {
+                if (child_.WaitFor(WaitMs(*deadline - now))) return;
+                now = platform::MonotonicMillis();
+            }
+        }
+        child_.Kill();
+        child_.Wait();
+    }
+
+  private:
+    // Moves what the body reader has now into the pending bytes. True when bytes came.
+    bool TakeBody() {
+        size_t room = std::min(kRelayChunk,
+                               kMaxUndeclaredBody - std::min(pending_.size(), kMaxUndeclaredBody));
+        if (room == 0) return false;
+        size_t n = connection_.ReadBody(chunk_.get(), room, 0);
+        if (n == 0) {
+            if (connection_.BodyComplete()) bodyDone_ = true;
+            return false;
+        }
+        std::string_view got(chunk_.get(), n);
+        // The line feed that ends the head's empty line comes first; it is no body byte.
+        if (!leadingByteSeen_) {
+            leadingByteSeen_ = true;
+            if (got.front() == '\n') got.remove_prefix(1);
+        }
+        if (pendingOffset_ == pending_.size()) {
+            pending_.clear();
+            pendingOffset_ = 0;
+        }
+        pending_.append(got);
+        return true;
+    }
+
+    void FeedScript() {
+        platform::PipeResult r =
+            child_.WriteStdin(pending_.data() + pendingOffset_, pending_.size() - pendingOffset_);
+        if (r.status == platform::PipeStatus::kData) {
+            pendingOffset_ += r.bytes;
+            if (pendingOffset_ == pending_.size()) {
+                pending_.clear();
+                pendingOffset_ = 0;
+            }
+        } else if (r.status != platform::PipeStatus::kWouldBlock) {
+            // The script wants no more input: the rest of the body is left unread.
+            pending_.clear();
+            pendingOffset_ = 0;
+            bodyDone_ = true;
+            child_.CloseStdin();
+        }
+    }
+
+    bool SendToClient(size_t size, const std::optional<uint64_t>& deadline) {
+        uint64_t idleMs = kIdleLimitMs;
+        if (deadline) {
+            uint64_t now = platform::MonotonicMillis();
+            idleMs = std::min(idleMs, now < *deadline ? *deadline - now : 0);
+        }
+        return platform::SendAll(connection_.socketFd(), chunk_.get(), size,
+                                 static_cast<int>(idleMs), &connection_.bytesSent);
+    }
+
+    AppConnection& connection_;
+    platform::ChildProcess& child_;
+    std::unique_ptr<char[]> chunk_;
+    std::string pending_;  // body bytes read and not yet written to the script
+    size_t pendingOffset_ = 0;
+    bool bodyDone_ = false;
+    bool leadingByteSeen_ = false;
+};
+
+}  // namespace
+
+std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
+                                             const CgiRequest& request) {
+    std::vector<std::string> variables;
+    variables.push_back(Entry("REQUEST_METHOD", request.isPost ? "POST" : "GET"));
+    variables.push_back(Entry("CONTENT_LENGTH", std::to_string(request.contentLength)));
+    variables.push_back(Entry("QUERY_STRING", request.queryString));
+    variables.push_back(Entry("SERVER_SOFTWARE", kServerSoftware));
+    variables.push_back(Entry("SERVER_NAME", request.serverName));
+    variables.push_back(Entry("SERVER_PORT", std::to_string(request.serverPort)));
+    std::string address = platform::FormatIpv4(request.clientAddress);
+    variables.push_back(Entry("REMOTE_HOST", address));
+    variables.push_back(Entry("REMOTE_ADDR", address));
+    variables.push_back(Entry("DOCUMENT_ROOT", request.documentRoot, kMaxCgiPathValueLength));
+    variables.push_back(Entry("SCRIPT_FILENAME", request.scriptFilename, kMaxCgiPathValueLength));
+    variables.push_back(Entry("REMOTE_PORT", std::to_string(request.clientPort)));
+    variables.push_back(Entry("GATEWAY_INTERFACE", kGatewayInterface));
+    variables.push_back(Entry("SERVER_PROTOCOL", request.protocol));
+    variables.push_back(Entry("REQUEST_URI", request.requestUri));
+    variables.push_back(Entry("SCRIPT_NAME", request.scriptName));
+
+    std::unordered_set<std::string_view> names;
+    for (const std::string& variable : variables) names.insert(EntryName(variable));
+    std::vector<std::string> headerVariables;
+    std::string_view rest = request.headers;
+    while (!rest.empty()) {
+        size_t end = std::min(rest.find('\r'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        std::optional<std::string> entry = HeaderEntry(line);
+        if (!entry) continue;
+        headerVariables.push_back(std::move(*entry));
+        // The first line of a name wins: a script reading its environment either way sees it.
+        if (!names.insert(EntryName(headerVariables.back())).second) headerVariables.pop_back();
+    }
+
+    // The script sees the request's values, not the server's own of the same names.
+    std::vector<std::string> environment;
+    environment.reserve(processEnvironment.size() + variables.size() + headerVariables.size());
+    for (const std::string& entry : processEnvironment) {
+        if (!names.contains(EntryName(entry))) environment.push_back(entry);
+    }
+    for (std::string& variable : variables) environment.push_back(std::move(variable));
+    for (std::string& variable : headerVariables) environment.push_back(std::move(variable));
+    return environment;
+}
+
+bool RunCgiScript(AppConnection& connection, std::string scriptName) {
+    const config::ServerSettings* settings = connection.Settings();
+    if (settings == nullptr) return false;
+    std::string_view name = scriptName;
+    if (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    if (name.empty()) return false;
+
+    std::string directory = settings->wwwroot.substr(0, kMaxRootLength);
+    AppendBackslash(directory);
+    directory.append(kScriptDirectory);
+    std::string scriptPath = directory + std::string(name.substr(0, name.find('?')));
+    if (!platform::FileExists(scriptPath)) return false;
+
+    platform::ChildProcess child;
+    CgiRun run(connection, child);
+    uint64_t contentLength = 0;
+    std::optional<uint64_t> declared = connection.DeclaredBodyLength();
+    if (!declared) {
+        contentLength = run.TakeArrivedBody();
+    } else {
+        contentLength = *declared;
+        // Nothing to stream; waiting for the head's last line feed could only delay the script.
+        if (contentLength == 0) run.SetBodyDone();
+    }
+
+    std::string_view requestUri = connection.url;
+    // The access log shows the script without its query.
+    connection.url = requestUri.substr(0, requestUri.find('?'));
+    CgiRequest request;
+    request.isPost = connection.isPost;
+    request.contentLength = contentLength;
+    if (connection.queryString) request.queryString = *connection.queryString;
+    request.serverName = settings->servername;
+    request.serverPort = settings->port;
+    request.clientAddress = connection.clientAddress;
+    request.clientPort = HostOrderPort(connection.clientPort);
+    request.documentRoot = settings->wwwroot;
+    request.scriptFilename = scriptPath;
+    request.protocol = connection.protocol;
+    request.requestUri = requestUri;
+    request.scriptName = connection.url;
+    request.headers = connection.headers;
+    std::vector<std::string> environment =
+        BuildCgiEnvironment(platform::ProcessEnvironment(), request);
+
+    // No shell sees the command line: the interpreter's words and the script as one argument.
+    std::string absoluteScript = Absolute(scriptPath);
+    std::vector<std::string> argv =
+        InterpreterFor(connection.Config().programDirectory, scriptPath);
+    argv.push_back(absoluteScript);
+    if (!child.Start(argv, environment, Absolute(directory))) return false;
+
+    connection.SendStatusHeaders();
+    run.Relay(connection.Config().cgiTimeLimit);
+    connection.responseSent = true;
+    connection.sentStatus = 200;
+    return true;
+}
+
+}  // namespace content

@@ -44,8 +44,12 @@ CalendarTime LocalNow() {
 
 int StandardOffsetMinutes() {
     // `timezone` holds the standard time's offset in seconds west of UTC once tzset has run.
-    ::tzset();
-    return static_cast<int>(-::timezone / 60);
+    // The zone is read once: the program does not follow a change of zone while it runs.
+    static const int offset = [] {
+        ::tzset();
+        return static_cast<int>(-::timezone / 60);
+    }();
+    return offset;
 }
 
 uint64_t MonotonicMillis() {

@@ -1,1 +1,408 @@
-int main() { return 0; }
+// vantry-passwd: the password manager, the one program that writes the registry file's
+// user store and the two servers' login switches.
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "auth/basic_auth.h"
+#include "platform/file_io.h"
+#include "platform/registry_file.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitIoFailure = 1;
+constexpr int kExitBadInput = 2;
+
+constexpr std::string_view kProgram = "vantry-passwd";
+// The file holds a handful of users; a larger file is not one of ours and is left alone.
+constexpr size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
+// Longer lines of standard input are cut here; the rest of the line is dropped.
+constexpr size_t kMaxInputLine = 1024;
+
+constexpr std::string_view kUsage =
+    "Usage: vantry-passwd [COMMAND]\n"
+    "Manages the users who may log in to Vantry and whether each server asks for a login.\n"
+    "\n"
+    "Commands:\n"
+    "  list                 print the user names, one per line (never the passwords)\n"
+    "  set USER [PASSWORD]  add USER, or change USER's password; without PASSWORD it is\n"
+    "                       asked for twice without echo on a terminal, or read as one\n"
+    "                       line from standard input otherwise. A PASSWORD given here is\n"
+    "                       visible to other users of this machine while the program runs.\n"
+    "  delete USER          remove USER\n"
+    "  require 1|2 on|off   make every request to Server 1 or Server 2 need a login (on),\n"
+    "                       or none (off); Vantry reads this switch when it starts\n"
+    "  status               show whether each server needs a login\n"
+    "  --help               show this text\n"
+    "Without a command, a menu of the same actions reads its choices from standard input.\n"
+    "\n"
+    "User names have 1 to 63 characters, without control characters or colons; passwords\n"
+    "have 1 to 63 characters, without control characters. User names match without regard\n"
+    "to letter case, and so do passwords when a user logs in.\n"
+    "\n"
+    "The registry file is $VANTRY_REGISTRY when set, else\n"
+    "$XDG_CONFIG_HOME/vantry/registry.reg ($XDG_CONFIG_HOME defaults to ~/.config). It is\n"
+    "written atomically with mode 0600: it holds the passwords in plain text.\n"
+    "\n"
+    "Exit status: 0 done, 1 the registry file could not be read or written, 2 bad\n"
+    "command or input.\n";
+
+int Fail(int status, std::string_view message) {
+    std::cerr << kProgram << ": " << message << '\n';
+    return status;
+}
+
+int UsageError(std::string_view message) {
+    std::cerr << kProgram << ": " << message << "\nTry 'vantry-passwd --help'.\n";
+    return kExitBadInput;
+}
+
+bool HasControlCharacter(std::string_view text) {
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return true;
+    }
+    return false;
+}
+
+// An error message for a user name that cannot be stored or could never log in; empty
+// when the name is fine.
+std::string CheckUserName(std::string_view name) {
+    if (name.empty() || name.size() > auth::kMaxUserNameLength) {
+        return "a user name has 1 to 63 characters";
+    }
+    if (HasControlCharacter(name) || name.find(':') != std::string_view::npos) {
+        return "a user name may not contain control characters or a colon";
+    }
+    return {};
+}
+
+std::string CheckPassword(std::string_view password) {
+    if (password.empty() || password.size() > auth::kMaxPasswordLength) {
+        return "a password has 1 to 63 characters";
+    }
+    if (HasControlCharacter(password)) return "a password may not contain control characters";
+    return {};
+}
+
+// One line of standard input without its line end; std::nullopt at the end of input.
+std::optional<std::string> ReadLine() {
+    std::string line;
+    bool any = false;
+    for (int c = std::cin.get(); c != std::char_traits<char>::eof(); c = std::cin.get()) {
+        any = true;
+        if (c == '\n') break;
+        if (line.size() < kMaxInputLine) line += static_cast<char>(c);
+    }
+    if (!any) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+// The terminal settings to put back when a signal ends the program while echo is off, so
+// an interrupted prompt does not leave the shell typing blind.
+termios gSavedTerminal{};
+volatile sig_atomic_t gEchoIsOff = 0;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void RestoreEchoAndEnd(int signalNumber) {
+    if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
+// Turns off the echo of the terminal on standard input for as long as it lives.
+class EchoOff {
+public:
+    EchoOff() {
+        if (::tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
+        struct sigaction restore {};
+        restore.sa_handler = RestoreEchoAndEnd;
+        ::sigemptyset(&restore.sa_mask);
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &restore, &previous_[i]);
+        }
+        termios quiet = gSavedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        gEchoIsOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        handlersSet_ = true;
+    }
+    ~EchoOff() {
+        if (!handlersSet_) return;
+        if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedTerminal);
+        gEchoIsOff = 0;
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    struct sigaction previous_[std::size(kEndingSignals)] {};
+    bool handlersSet_ = false;
+};
+
+std::optional<std::string> ReadHiddenLine(std::string_view prompt) {
+    std::cout << prompt << std::flush;
+    EchoOff echoOff;
+    std::optional<std::string> line = ReadLine();
+    // The typed line end was not echoed either.
+    std::cout << '\n';
+    return line;
+}
+
+// The new password of `user`: asked twice without echo on a terminal, else one line of
+// standard input. Sets `status` and gives std::nullopt when there is none to take.
+std::optional<std::string> AskPassword(std::string_view user, int& status) {
+    if (!InputIsTerminal()) {
+        std::optional<std::string> line = ReadLine();
+        if (!line) status = Fail(kExitBadInput, "no password on standard input");
+        return line;
+    }
+    std::optional<std::string> first =
+        ReadHiddenLine("New password for " + std::string(user) + ": ");
+    if (!first) {
+        status = Fail(kExitBadInput, "no password given");
+        return std::nullopt;
+    }
+    if (std::string problem = CheckPassword(*first); !problem.empty()) {
+        status = Fail(kExitBadInput, problem);
+        return std::nullopt;
+    }
+    std::optional<std::string> second = ReadHiddenLine("Retype the password: ");
+    if (!second || *second != *first) {
+        status = Fail(kExitBadInput, "the passwords do not match; nothing was changed");
+        return std::nullopt;
+    }
+    return first;
+}
+
+// The registry file as one action sees it: read before the action, written after it.
+class Store {
+public:
+    explicit Store(std::string path) : path_(std::move(path)) {}
+
+    // A missing file is an empty store. A file that exists but cannot be read is a
+    // failure: writing over it would lose every user in it.
+    bool Load() {
+        std::error_code error;
+        std::filesystem::file_status status = std::filesystem::status(path_, error);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            file_ = {};
+            return true;
+        }
+        std::optional<std::string> text =
+            platform::ReadWholeFile(path_, kMaxRegistryFileSize, nullptr);
+        if (!text) {
+            Fail(kExitIoFailure, "cannot read the registry file " + path_);
+            return false;
+        }
+        file_ = platform::RegistryFile::Parse(*text);
+        return true;
+    }
+
+    bool Save() {
+        if (file_.SaveAs(path_)) return true;
+        Fail(kExitIoFailure, "cannot write the registry file " + path_);
+        return false;
+    }
+
+    std::vector<std::string> UserNames() const {
+        std::vector<std::string> names;
+        if (const platform::RegistryKey* key = file_.FindKey(auth::kUsersKeyPath)) {
+            for (const auto& value : key->values) names.push_back(value.first);
+        }
+        return names;
+    }
+    bool HasUser(std::string_view name) const {
+        return file_.Find(auth::kUsersKeyPath, name).has_value();
+    }
+    void SetUser(std::string_view name, const std::string& password) {
+        file_.Set(auth::kUsersKeyPath, name, password);
+    }
+    bool DeleteUser(std::string_view name) { return file_.Erase(auth::kUsersKeyPath, name); }
+
+    // As the server reads it: on when the value is a 32-bit number other than zero.
+    bool LoginRequired(int server) const {
+        std::optional<platform::RegistryValue> value =
+            file_.Find(auth::kSwitchesKeyPath, SwitchName(server));
+        const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
+        return number != nullptr && *number != 0;
+    }
+    // Off removes the value, which reads as off whatever else might be read into it.
+    void SetLoginRequired(int server, bool on) {
+        if (on) {
+            file_.Set(auth::kSwitchesKeyPath, SwitchName(server), uint32_t{1});
+        } else {
+            file_.Erase(auth::kSwitchesKeyPath, SwitchName(server));
+        }
+    }
+
+    const std::string& path() const { return path_; }
+
+private:
+    static std::string_view SwitchName(int server) { return auth::kAuthSwitchNames[server - 1]; }
+
+    std::string path_;
+    platform::RegistryFile file_;
+};
+
+int ListUsers(Store& store) {
+    if (!store.Load()) return kExitIoFailure;
+    for (const std::string& name : store.UserNames()) std::cout << name << '\n';
+    return kExitOk;
+}
+
+// Stores `password` for `user` (asking for it when not given).
+int SetUser(Store& store, const std::string& user, std::optional<std::string> password) {
+    if (std::string problem = CheckUserName(user); !problem.empty()) {
+        return Fail(kExitBadInput, problem);
+    }
+    if (!password) {
+        int status = kExitOk;
+        password = AskPassword(user, status);
+        if (!password) return status;
+    }
+    if (std::string problem = CheckPassword(*password); !problem.empty()) {
+        return Fail(kExitBadInput, problem);
+    }
+    if (!store.Load()) return kExitIoFailure;
+    bool existed = store.HasUser(user);
+    store.SetUser(user, *password);
+    if (!store.Save()) return kExitIoFailure;
+    std::cout << (existed ? "Changed the password of " : "Added the user ") << user << ".\n";
+    return kExitOk;
+}
+
+int DeleteUser(Store& store, const std::string& user) {
+    if (!store.Load()) return kExitIoFailure;
+    if (!store.DeleteUser(user)) return Fail(kExitBadInput, "there is no user named " + user);
+    if (!store.Save()) return kExitIoFailure;
+    std::cout << "Deleted the user " << user << ".\n";
+    return kExitOk;
+}
+
+std::string SwitchText(int server, bool on) {
+    return "Server " + std::to_string(server) + ": " +
+           (on ? "login required" : "no login required");
+}
+
+int SetSwitch(Store& store, int server, bool on) {
+    if (!store.Load()) return kExitIoFailure;
+    store.SetLoginRequired(server, on);
+    if (!store.Save()) return kExitIoFailure;
+    std::cout << SwitchText(server, on) << " (from the next start of Vantry).\n";
+    return kExitOk;
+}
+
+int ShowStatus(Store& store) {
+    if (!store.Load()) return kExitIoFailure;
+    std::cout << SwitchText(1, store.LoginRequired(1)) << '\n'
+              << SwitchText(2, store.LoginRequired(2)) << '\n';
+    return kExitOk;
+}
+
+// The menu shown without a command. It ends at "Quit" or at the end of input; an action
+// that fails is reported and the menu goes on.
+int RunMenu(Store& store) {
+    for (;;) {
+        bool server1 = false;
+        bool server2 = false;
+        if (store.Load()) {
+            server1 = store.LoginRequired(1);
+            server2 = store.LoginRequired(2);
+        }
+        std::cout << "\nVantry password manager (" << store.path() << ")\n"
+                  << "  1  List users\n"
+                  << "  2  Add a user or change a password\n"
+                  << "  3  Delete a user\n"
+                  << "  4  Switch Server 1 login (now " << (server1 ? "on" : "off") << ")\n"
+                  << "  5  Switch Server 2 login (now " << (server2 ? "on" : "off") << ")\n"
+                  << "  6  Quit\n"
+                  << "Choice: " << std::flush;
+        std::optional<std::string> choice = ReadLine();
+        if (!choice || *choice == "6") {
+            if (!choice) std::cout << '\n';
+            return kExitOk;
+        }
+        if (*choice == "1") {
+            ListUsers(store);
+        } else if (*choice == "2" || *choice == "3") {
+            std::cout << "User name: " << std::flush;
+            std::optional<std::string> user = ReadLine();
+            if (!user) return kExitOk;
+            if (*choice == "2") {
+                SetUser(store, *user, std::nullopt);
+            } else {
+                DeleteUser(store, *user);
+            }
+        } else if (*choice == "4") {
+            SetSwitch(store, 1, !server1);
+        } else if (*choice == "5") {
+            SetSwitch(store, 2, !server2);
+        } else {
+            std::cout << "Please choose 1 to 6.\n";
+        }
+    }
+}
+
+int Run(const std::vector<std::string_view>& args) {
+    Store store(platform::RegistryFilePath());
+    if (args.empty()) return RunMenu(store);
+
+    std::string_view command = args[0];
+    size_t operands = args.size() - 1;
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return kExitOk;
+    }
+    if (command == "list" || command == "status") {
+        if (operands != 0) return UsageError(std::string(command) + " takes no operands");
+        return command == "list" ? ListUsers(store) : ShowStatus(store);
+    }
+    if (command == "set") {
+        if (operands < 1 || operands > 2) {
+            return UsageError("set takes USER and an optional PASSWORD");
+        }
+        std::optional<std::string> password;
+        if (operands == 2) password = std::string(args[2]);
+        return SetUser(store, std::string(args[1]), std::move(password));
+    }
+    if (command == "delete") {
+        if (operands != 1) return UsageError("delete takes one USER");
+        return DeleteUser(store, std::string(args[1]));
+    }
+    if (command == "require") {
+        if (operands != 2 || (args[1] != "1" && args[1] != "2") ||
+            (args[2] != "on" && args[2] != "off")) {
+            return UsageError("require takes a server (1 or 2) and on or off");
+        }
+        return SetSwitch(store, args[1] == "1" ? 1 : 2, args[2] == "on");
+    }
+    return UsageError("unknown command '" + std::string(command) + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    try {
+        return Run(args);
+    } catch (const std::exception& e) {
+        return Fail(kExitIoFailure, e.what());
+    }
+}

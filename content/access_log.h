@@ -1,0 +1,23 @@
+// The access log: one common-format line per request in "access.log" in the working
+// directory, shared by both servers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace content {
+
+// One line: address, the local time with the zone's standard offset, the request target, the
+// status and the byte count, ended by CR LF. Control characters of the target are written as
+// \xHH, so a target can never break or forge a line.
+std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& localTime,
+                          int standardOffsetMinutes, std::string_view target, int status,
+                          uint64_t bytes);
+
+// Appends a line to the log; lines from many threads are written whole, one at a time.
+void AppendToAccessLog(std::string_view line);
+
+}  // namespace content

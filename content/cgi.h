@@ -1,0 +1,50 @@
+// The CGI gateway: runs a program from the server's cgi-bin directory with the request in its
+// environment and on its standard input, and relays what it writes to the client.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace content {
+
+class AppConnection;
+
+// The longest value the gateway puts into a script's environment; longer ones are cut.
+inline constexpr size_t kMaxCgiValueLength = 4096;
+// The longest DOCUMENT_ROOT and SCRIPT_FILENAME values.
+inline constexpr size_t kMaxCgiPathValueLength = 255;
+
+// What a script's environment reports about one request.
+struct CgiRequest {
+    bool isPost = false;
+    uint64_t contentLength = 0;
+    std::string_view queryString;
+    std::string_view serverName;
+    int serverPort = 0;
+    uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    uint16_t clientPort = 0;     // host byte order
+    std::string_view documentRoot;
+    std::string_view scriptFilename;
+    std::string_view protocol;
+    std::string_view requestUri;  // the decoded URL, query included
+    std::string_view scriptName;  // the decoded URL without its query
+    std::string_view headers;     // the request's header lines, each ended by CR
+};
+
+// The script's environment as "NAME=value" entries: `processEnvironment` first, less the
+// entries whose names the gateway sets itself, then the request's variables and one HTTP_
+// variable per header line (name and value upper-cased). Header lines without a colon, with
+// a name that would not stay one variable name, or naming HTTP_PROXY are left out, and of
+// several lines giving the same name only the first counts.
+std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
+                                             const CgiRequest& request);
+
+// Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
+// directory and relays its output after the success head. False, with nothing sent, when it
+// is no runnable script: the request is then served as a file.
+bool RunCgiScript(AppConnection& connection, std::string scriptName);
+
+}  // namespace content

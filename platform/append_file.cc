@@ -1,0 +1,67 @@
+// Appending whole lines to a shared file.
+#include "platform/append_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+// How often the path is checked for a file that replaced the open one.
+constexpr uint64_t kRecheckMs = 1000;
+}  // namespace
+
+bool AppendFile::OpenLocked() {
+    fd_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    if (!fd_) return false;
+    struct stat st{};
+    if (::fstat(fd_.get(), &st) != 0) {
+        fd_.Reset();
+        return false;
+    }
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    lastCheckMs_ = MonotonicMillis();
+    return true;
+}
+
+bool AppendFile::StillCurrentLocked() {
+    uint64_t now = MonotonicMillis();
+    if (now - lastCheckMs_ < kRecheckMs) return true;
+    lastCheckMs_ = now;
+    struct stat st{};
+    return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+}
+
+bool AppendFile::Append(std::string_view line) {
+    std::lock_guard lock(mutex_);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if ((!fd_ || !StillCurrentLocked()) && !OpenLocked()) return false;
+        const char* p = line.data();
+        size_t left = line.size();
+        while (left > 0) {
+            ssize_t n = ::write(fd_.get(), p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+        if (left == 0) return true;
+        fd_.Reset();  // try once more with a freshly opened file
+    }
+    return false;
+}
+
+std::string WorkingDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return "./";
+    std::string dir = buffer;
+    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    return dir;
+}
+
+}  // namespace platform

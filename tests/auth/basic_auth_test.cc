@@ -1,0 +1,362 @@
+// Basic authentication: decoding, the login rules against a registry file on disk, the
+// visits recorded for logins, and the challenge bytes on the wire.
+#include "auth/basic_auth.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+#include "apps/visitor_table.h"
+#include "config/server_config.h"
+#include "http/connection.h"
+#include "http/listener.h"
+#include "platform/event_loop.h"
+#include "platform/text.h"
+#include "tests/support/temp_dir.h"
+
+namespace auth {
+namespace {
+
+std::string Base64Encode(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16 |
+                     static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[n >> shift & 63];
+    }
+    size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
+        if (rest == 2) n |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        out += kAlphabet[n >> 18 & 63];
+        out += kAlphabet[n >> 12 & 63];
+        out += rest == 2 ? kAlphabet[n >> 6 & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+TEST(Base64DecodeTest, DecodesUpToTheFirstCharacterOutsideTheAlphabet) {
+    struct Case {
+        std::string encoded;
+        std::string decoded;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"TWFu", "Man"},
+        {"TWE=", "Ma"},
+        {"TWE", "Ma"},
+        {"TQ==", "M"},
+        {"TQ", "M"},
+        {"T", ""},
+        {"TWFuT", "Man"},
+        {"TWFuTQ", "ManM"},
+        {"Ym9iOnNlY3JldA==", "bob:secret"},
+        {"TWFu TWFu", "Man"},
+        {"TW=Fu", "M"},
+        {"TWFu\r\n", "Man"},
+        {"-_-_", ""},
+        {"+/+/", "\xfb\xff\xbf"},
+        {"////", "\xff\xff\xff"},
+        {"AAAA", std::string(3, '\0')},
+        {"YQ==YWFh", "a"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Base64Decode(c.encoded), c.decoded) << "\"" << c.encoded << "\"";
+    }
+}
+
+TEST(Base64DecodeTest, RoundTripsEveryLengthAndByte) {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(255 - i);
+    for (size_t length = 0; length <= bytes.size(); length += 1) {
+        std::string_view original = std::string_view(bytes).substr(0, length);
+        ASSERT_EQ(Base64Decode(Base64Encode(original)), original) << length;
+    }
+}
+
+// Points VANTRY_REGISTRY at a file in a temporary directory for the test's duration.
+class BasicAuthLoginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* old = std::getenv("VANTRY_REGISTRY")) saved_ = old;
+        ::setenv("VANTRY_REGISTRY", path_.c_str(), 1);
+        WriteRegistry(
+            "REGEDIT4\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+            "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
+            "\"Admin\"=\"Secret\"\n"
+            "\"bob\"=\"Pa:ss\"\n"
+            "\"number\"=dword:00000001\n"
+            "\"" + std::string(63, 'n') + "\"=\"x\"\n"
+            "\"" + std::string(64, 'm') + "\"=\"x\"\n"
+            "\"longpass\"=\"" + std::string(64, 'p') + "\"\n"
+            "\"maxpass\"=\"" + std::string(63, 'p') + "\"\n"
+            "\"huge\"=\"" + std::string(300, 'h') + "\"\n");
+    }
+    void TearDown() override {
+        if (saved_) {
+            ::setenv("VANTRY_REGISTRY", saved_->c_str(), 1);
+        } else {
+            ::unsetenv("VANTRY_REGISTRY");
+        }
+    }
+
+    void WriteRegistry(const std::string& text) {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+    static bool User(std::string_view credentials) {
+        return CheckUserLogin(Base64Encode(credentials), kClient);
+    }
+    static bool Admin(std::string_view credentials) {
+        return CheckAdminLogin(Base64Encode(credentials), kClient);
+    }
+
+    static constexpr uint32_t kClient = 0x0a000001;  // 10.0.0.1
+    testing_support::TempDir dir_;
+    std::string path_ = dir_.File("registry.reg");
+    std::optional<std::string> saved_;
+};
+
+TEST_F(BasicAuthLoginTest, UserLoginRules) {
+    EXPECT_TRUE(User("bob:Pa:ss")) << "the first colon separates; the password keeps its colon";
+    EXPECT_TRUE(User("BOB:pA:SS")) << "names and passwords match without regard to case";
+    EXPECT_TRUE(User("admin:secret")) << "the administrator is a user too";
+    EXPECT_FALSE(User("bob:Pa:s"));
+    EXPECT_FALSE(User("bob:Pa:ssx"));
+    EXPECT_FALSE(User("bob")) << "no colon";
+    EXPECT_FALSE(User(":Pa:ss")) << "empty name";
+    EXPECT_FALSE(User("bob:")) << "empty password";
+    EXPECT_FALSE(User("nobody:x"));
+    EXPECT_FALSE(User("number:00000001")) << "a value that is not text is no user";
+    EXPECT_FALSE(User("number:1"));
+    EXPECT_FALSE(CheckUserLogin("", kClient));
+    EXPECT_FALSE(CheckUserLogin("!!!!", kClient)) << "not Base64";
+}
+
+TEST_F(BasicAuthLoginTest, NamesAndPasswordsOverSixtyThreeCharactersNeverLogIn) {
+    EXPECT_TRUE(User(std::string(63, 'n') + ":x"));
+    EXPECT_FALSE(User(std::string(64, 'm') + ":x"));
+    EXPECT_TRUE(User("maxpass:" + std::string(63, 'p')));
+    EXPECT_FALSE(User("longpass:" + std::string(64, 'p')));
+    EXPECT_FALSE(User("longpass:" + std::string(63, 'p'))) << "a longer stored password is not cut";
+    EXPECT_FALSE(User("huge:" + std::string(300, 'h')));
+    EXPECT_FALSE(ReadUserPassword("huge").has_value());
+}
+
+TEST_F(BasicAuthLoginTest, DecodedCredentialsEndAtAZeroByte) {
+    EXPECT_FALSE(User(std::string("bob\0:Pa:ss", 10)));
+    EXPECT_TRUE(User(std::string("bob:Pa:ss\0tail", 14)));
+}
+
+TEST_F(BasicAuthLoginTest, AdminLoginAcceptsOnlyTheAdminUser) {
+    EXPECT_TRUE(Admin("Admin:Secret"));
+    EXPECT_TRUE(Admin("ADMIN:secret"));
+    EXPECT_FALSE(Admin("Admin:wrong"));
+    EXPECT_FALSE(Admin("bob:Pa:ss"));
+    EXPECT_TRUE(User("bob:Pa:ss"));
+    EXPECT_FALSE(Admin("Admin"));
+    EXPECT_FALSE(Admin("Admin:"));
+}
+
+TEST_F(BasicAuthLoginTest, PasswordsAreReadAfreshAtEveryLogin) {
+    EXPECT_EQ(ReadUserPassword("BOB"), "Pa:ss");
+    EXPECT_TRUE(User("bob:Pa:ss"));
+
+    WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Bob\"=\"new \\\"one\\\"\"\n");
+    EXPECT_EQ(ReadUserPassword("bob"), "new \"one\"");
+    EXPECT_FALSE(User("bob:Pa:ss"));
+    EXPECT_TRUE(User("bob:NEW \"ONE\""));
+    EXPECT_FALSE(User("admin:secret"));
+
+    WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n\"bob\"=\"Pa:ss\"\n");
+    EXPECT_FALSE(ReadUserPassword("bob").has_value()) << "only the USERS key holds users";
+
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    EXPECT_FALSE(ReadUserPassword("bob").has_value());
+    EXPECT_FALSE(User("bob:NEW \"ONE\""));
+}
+
+// The entries of the program's visitor table at `address`.
+std::vector<apps::Visitor> VisitsFrom(uint32_t address) {
+    std::vector<apps::Visitor> found;
+    for (size_t i = 0; i < apps::Visitors().VisitorCount(); ++i) {
+        std::optional<apps::Visitor> v = apps::Visitors().CopyVisitor(i);
+        if (v && v->address == address) found.push_back(*v);
+    }
+    return found;
+}
+
+TEST_F(BasicAuthLoginTest, SuccessfulLoginsRecordTheVisitAndFailuresDoNot) {
+    WriteRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"visit-check\"=\"pw\"\n");
+    const uint32_t failed = 0x0a580001;     // 10.88.0.1
+    const uint32_t succeeded = 0x0a580002;  // 10.88.0.2
+    EXPECT_FALSE(CheckUserLogin(Base64Encode("visit-check:wrong"), failed));
+    EXPECT_FALSE(CheckAdminLogin(Base64Encode("visit-check:pw"), failed));
+    EXPECT_TRUE(VisitsFrom(failed).empty());
+
+    EXPECT_TRUE(CheckUserLogin(Base64Encode("VISIT-CHECK:PW"), succeeded));
+    std::vector<apps::Visitor> visits = VisitsFrom(succeeded);
+    ASSERT_EQ(visits.size(), 1u);
+    EXPECT_TRUE(platform::EqualsNoCase(visits[0].userName, "visit-check"));
+    uint32_t hits = visits[0].hits;
+    EXPECT_TRUE(CheckUserLogin(Base64Encode("visit-check:pw"), succeeded));
+    ASSERT_EQ(VisitsFrom(succeeded).size(), 1u);
+    EXPECT_EQ(VisitsFrom(succeeded)[0].hits, hits + 1);
+}
+
+TEST_F(BasicAuthLoginTest, AuthorizationHeaderIsFoundAndItsSchemeSkipped) {
+    const std::string bob = Base64Encode("bob:Pa:ss");
+    const std::string admin = Base64Encode("Admin:Secret");
+    auto check = [](const std::string& headers, bool administrator) {
+        return CheckAuthorizationHeader(headers, administrator, kClient);
+    };
+    EXPECT_TRUE(check("Host: a\rAuthorization: Basic " + bob + "\rAccept: */*\r", false));
+    EXPECT_TRUE(check("Authorization: basic " + bob + "\r", false));
+    EXPECT_TRUE(check("Authorization: BASIC=" + bob + "\r", false))
+        << "six characters are skipped whatever the sixth is";
+    EXPECT_TRUE(check("Authorization: " + bob + "\r", false)) << "the scheme may be left out";
+    EXPECT_TRUE(check("Authorization: Basic " + bob + " trailing\r", false));
+    EXPECT_FALSE(check("Authorization: Basic  " + bob + "\r", false)) << "a second blank ends it";
+    EXPECT_FALSE(check("authorization: Basic " + bob + "\r", false))
+        << "the header name is matched as written";
+    EXPECT_FALSE(check("Authorization:Basic " + bob + "\r", false));
+    EXPECT_FALSE(check("Host: a\r", false));
+    EXPECT_FALSE(check("", false));
+    EXPECT_FALSE(check("Authorization: Basic\r", false));
+    EXPECT_FALSE(check("Authorization: \r", false));
+    EXPECT_FALSE(check("Authorization: Basic " + bob + "\r", true));
+    EXPECT_TRUE(check("Authorization: Basic " + admin + "\r", true));
+    EXPECT_FALSE(check("Authorization: Basic " + std::string(100000, 'A') + "\r", false));
+}
+
+class SilentOwner : public http::ServerOwner {
+public:
+    void ShowStatusMessage(const std::string&) override {}
+    void OnServerStateChanged(const http::Listener&, bool) override {}
+};
+
+// A connection whose GET handler guards a page with a login, as the router does.
+class GuardedConnection : public http::Connection {
+public:
+    std::string realm;
+    bool administrator = false;
+    int loggedStatus = -1;
+
+    void OnGet(std::string) override {
+        if (!CheckAuthorizationHeader(headers, administrator, clientAddress)) {
+            SendAuthChallenge(*this, realm);
+            return;
+        }
+        AppendBody("welcome");
+    }
+    void LogRequest() override { loggedStatus = sentStatus; }
+};
+
+config::ServerConfig TestConfig() {
+    config::ServerConfig c;
+    c.goodByeKiss = 30;
+    return c;
+}
+
+class AuthChallengeTest : public BasicAuthLoginTest {
+protected:
+    std::string Exchange(const std::string& request) {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+            throw std::runtime_error("socketpair");
+        }
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        connection.Assign(platform::UniqueFd(fds[0]), 0x7f000001u, 0, &server);
+        EXPECT_EQ(::send(fds[1], request.data(), request.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(request.size()));
+        std::string response;
+        char buffer[4096];
+        for (;;) {
+            pollfd p{fds[1], POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) break;
+            ssize_t n = ::recv(fds[1], buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            response.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fds[1]);
+        for (int i = 0; i < 500 && connection.busy(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return response;
+    }
+
+    static std::string ChallengePattern(const std::string& realm) {
+        return "HTTP/1\\.0 401 OK\r\n"
+               "Server: Vantry/1\\.0\r\n"
+               "Date: [A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
+               "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\n"
+               "Content-type: text/html\r\n"
+               "WWW-Authenticate: Basic    realm=\"" + realm + "\"\r\n"
+               "Content-Length: 0\r\n"
+               "\r\n";
+    }
+
+    platform::EventLoop loop;
+    config::SharedConfig config{TestConfig()};
+    SilentOwner owner;
+    http::EngineContext context{loop, config, owner, "", "127.0.0.1"};
+    http::ServerInstance server{context, 1};
+    GuardedConnection connection;
+};
+
+TEST_F(AuthChallengeTest, MissingOrWrongLoginGetsTheExactChallengeAndNothingElse) {
+    connection.realm = "Home Server";
+    std::string response = Exchange("GET /private.html HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("Home Server"))))
+        << response;
+    EXPECT_EQ(connection.loggedStatus, 401);
+
+    response = Exchange("HEAD / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:wrong") +
+                        "\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("Home Server"))))
+        << response;
+}
+
+TEST_F(AuthChallengeTest, RightLoginGetsThePage) {
+    const std::string request =
+        "GET / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:pa:SS") + "\r\n\r\n";
+    std::string response = Exchange(request);
+    EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << response;
+    EXPECT_TRUE(response.ends_with("\r\n\r\nwelcome")) << response;
+    EXPECT_EQ(connection.loggedStatus, 0);
+
+    connection.administrator = true;
+    response = Exchange(request);
+    EXPECT_TRUE(response.starts_with("HTTP/1.0 401 OK\r\n")) << response;
+}
+
+TEST_F(AuthChallengeTest, RealmCannotBreakTheHeader) {
+    connection.realm = "My \"Home\"\r\nSet-Cookie: x=1\n";
+    std::string response = Exchange("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("My HomeSet-Cookie: x=1"))))
+        << response;
+
+    connection.realm = "";
+    response = Exchange("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("")))) << response;
+}
+
+}  // namespace
+}  // namespace auth

@@ -1,0 +1,68 @@
+// URL decoding and encoding, and the access log's line format.
+#include <gtest/gtest.h>
+
+#include "content/access_log.h"
+#include "content/app_connection.h"
+
+namespace content {
+namespace {
+
+TEST(UrlDecodeTest, PlusEscapesAndBrokenEscapes) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"/a%20b.html", "/a b.html"},  {"/a+b.html", "/a b.html"}, {"/a%2Bb", "/a+b"},
+        {"/a%zzb", "/azzb"},           {"/%2e%2e/x", "/../x"},      {"/%2E%2e%2F", "/../"},
+        {"%", ""},                     {"%4", "4"},                 {"ab%", "ab"},
+        {"%41%42", "AB"},              {"%00", std::string(1, '\0')}, {"100%", "100"},
+        {"%%41", "A"},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.in;
+        UrlDecode(text);
+        EXPECT_EQ(text, c.out) << c.in;
+    }
+}
+
+TEST(UrlEncodeNameTest, EscapesWhatWouldBreakALinkOnly) {
+    EXPECT_EQ(UrlEncodeName("a b&c.txt"), "a%20b%26c.txt");
+    EXPECT_EQ(UrlEncodeName("x#y"), "x#y");
+    EXPECT_EQ(UrlEncodeName("%+?[\\]^`{|}~"), "%25%2B%3F%5B%5C%5D%5E%60%7B%7C%7D%7E");
+    EXPECT_EQ(UrlEncodeName("line\r\nbreak\"q"), "line%0D%0Abreak%22q");
+    EXPECT_EQ(UrlEncodeName("caf\xc3\xa9"), "caf\xc3\xa9");
+}
+
+TEST(PathHelpersTest, BackslashAndReplace) {
+    std::string empty;
+    AppendBackslash(empty);
+    EXPECT_EQ(empty, "");
+    std::string dir = "/srv/www";
+    AppendBackslash(dir);
+    AppendBackslash(dir);
+    EXPECT_EQ(dir, "/srv/www/");
+    std::string text = "a/b/c";
+    ReplaceChar(text, '/', '\\');
+    EXPECT_EQ(text, "a\\b\\c");
+}
+
+TEST(AccessLogLineTest, CommonFormatWithStandardZoneOffset) {
+    platform::CalendarTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 5;
+    t.hour = 9;
+    t.minute = 7;
+    t.second = 3;
+    uint32_t address = (192u << 24) | (168u << 16) | 7u;
+    EXPECT_EQ(FormatLogLine(address, t, -300, "/a b.html", 200, 5000),
+              "192.168.0.7 - - [05/Dec/2026:09:07:03 -0500] \"/a b.html\" 200 5000\r\n");
+    EXPECT_EQ(FormatLogLine(address, t, 330, "/", 404, 0),
+              "192.168.0.7 - - [05/Dec/2026:09:07:03 +0530] \"/\" 404 0\r\n");
+    EXPECT_EQ(FormatLogLine(address, t, 0, "/", 200, 1),
+              "192.168.0.7 - - [05/Dec/2026:09:07:03 +0000] \"/\" 200 1\r\n");
+    EXPECT_EQ(FormatLogLine(address, t, 60, "/x\r\nforged", 200, 6000000000ull),
+              "192.168.0.7 - - [05/Dec/2026:09:07:03 +0100] \"/x\\x0D\\x0Aforged\" 200 6000000000\r\n");
+}
+
+}  // namespace
+}  // namespace content

@@ -1,0 +1,265 @@
+// The password manager run as a program: the registry file it leaves on disk, what it
+// prints, and its exit status for bad input and for a file it cannot write.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/registry_file.h"
+#include "tests/e2e/vantry_instance.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+constexpr const char* kUsers = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS";
+constexpr const char* kSwitches = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
+
+struct Outcome {
+    int status = -1;  // the exit status, or -1 when the program did not end by itself
+    std::string out;
+    std::string err;
+};
+
+class PasswdTest : public ::testing::Test {
+protected:
+    // Runs vantry-passwd with `args`, `input` as its standard input and VANTRY_REGISTRY
+    // pointing at `registry`; gives up (and kills it) after ten seconds.
+    Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
+        WriteFile(dir.File("stdin.txt"), input);
+        std::vector<std::string> argStrings = {VANTRY_PASSWD_BINARY};
+        argStrings.insert(argStrings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : argStrings) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        std::vector<std::string> envStrings;
+        for (char** e = environ; *e != nullptr; ++e) {
+            if (std::string_view(*e).starts_with("VANTRY_REGISTRY=")) continue;
+            envStrings.emplace_back(*e);
+        }
+        envStrings.push_back("VANTRY_REGISTRY=" + registry);
+        std::vector<char*> envp;
+        for (std::string& s : envStrings) envp.push_back(s.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, dir.File("stdin.txt").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, dir.File("stderr.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("posix_spawn of vantry-passwd failed");
+
+        Outcome outcome;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        pid_t ended = 0;
+        while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (ended == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        } else if (ended == pid && WIFEXITED(status)) {
+            outcome.status = WEXITSTATUS(status);
+        }
+        outcome.out = ReadFile(dir.File("stdout.txt"));
+        outcome.err = ReadFile(dir.File("stderr.txt"));
+        return outcome;
+    }
+
+    platform::RegistryFile Registry() const { return platform::RegistryFile::Load(registry); }
+
+    std::optional<platform::RegistryValue> Password(const std::string& user) const {
+        return Registry().Find(kUsers, user);
+    }
+
+    mode_t RegistryMode() const {
+        struct stat st{};
+        if (::stat(registry.c_str(), &st) != 0) return 0;
+        return st.st_mode & 07777;
+    }
+
+    bool RegistryExists() const { return std::filesystem::exists(registry); }
+
+    testing_support::TempDir dir{"vantry-passwd"};
+    // In a directory that does not exist yet: the program makes it.
+    std::string registry = dir.File("config/vantry/registry.reg");
+};
+
+using Text = platform::RegistryValue;
+
+TEST_F(PasswdTest, SetWritesAPrivateFileAndListShowsOnlyNames) {
+    Outcome set = Run({"set", "bob", "pa\"ss\\word"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(RegistryMode(), 0600u);
+    EXPECT_EQ(Password("bob"), Text(std::string("pa\"ss\\word")));
+    EXPECT_NE(ReadFile(registry).find("\"bob\"=\"pa\\\"ss\\\\word\"\n"), std::string::npos)
+        << ReadFile(registry);
+
+    EXPECT_EQ(Run({"set", "Admin", "Secret"}).status, 0);
+    Outcome list = Run({"list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, "bob\nAdmin\n");
+    EXPECT_EQ(list.err, "");
+}
+
+TEST_F(PasswdTest, ChangingAPasswordKeepsTheNameAndEverythingElseInTheFile) {
+    std::filesystem::create_directories(std::filesystem::path(registry).parent_path());
+    WriteFile(registry,
+              "REGEDIT4\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER]\r\n"
+              "\"Keep\"=\"me\"\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\r\n"
+              "\"Bob\"=\"old\"\r\n");
+    ::chmod(registry.c_str(), 0644);
+
+    Outcome set = Run({"set", "BOB", "new"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("Changed"), std::string::npos) << set.out;
+    EXPECT_EQ(Run({"list"}).out, "Bob\n");
+    EXPECT_EQ(Password("bob"), Text(std::string("new")));
+    EXPECT_EQ(Registry().Find("HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER", "Keep"),
+              Text(std::string("me")));
+    EXPECT_EQ(RegistryMode(), 0600u) << "a file holding passwords becomes private";
+}
+
+TEST_F(PasswdTest, PasswordIsReadAsOneLineFromStandardInput) {
+    Outcome set = Run({"set", "carol"}, "from stdin\r\nsecond line\n");
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(Password("carol"), Text(std::string("from stdin")));
+
+    Outcome unterminated = Run({"set", "dave"}, "no line end");
+    EXPECT_EQ(unterminated.status, 0) << unterminated.err;
+    EXPECT_EQ(Password("dave"), Text(std::string("no line end")));
+
+    Outcome empty = Run({"set", "erin"}, "");
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_FALSE(Password("erin"));
+    EXPECT_EQ(Run({"set", "erin"}, "\n").status, 2);
+    EXPECT_EQ(Run({"set", "erin"}, std::string(64, 'x') + "\n").status, 2);
+    EXPECT_FALSE(Password("erin"));
+}
+
+TEST_F(PasswdTest, DeleteRemovesTheUserAndAnUnknownUserIsBadInput) {
+    ASSERT_EQ(Run({"set", "bob", "one"}).status, 0);
+    ASSERT_EQ(Run({"set", "carol", "two"}).status, 0);
+    EXPECT_EQ(Run({"delete", "BOB"}).status, 0);
+    EXPECT_EQ(Run({"list"}).out, "carol\n");
+    EXPECT_FALSE(Password("bob"));
+
+    Outcome again = Run({"delete", "bob"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("bob"), std::string::npos) << again.err;
+    EXPECT_EQ(Run({"list"}).out, "carol\n");
+}
+
+TEST_F(PasswdTest, SwitchesAreSetAsNumbersAndClearedByRemoval) {
+    Outcome status = Run({"status"});
+    EXPECT_EQ(status.status, 0);
+    EXPECT_EQ(status.out, "Server 1: no login required\nServer 2: no login required\n");
+    EXPECT_FALSE(RegistryExists()) << "reading never creates the file";
+
+    EXPECT_EQ(Run({"require", "2", "on"}).status, 0);
+    EXPECT_EQ(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"), Text(uint32_t{1}));
+    EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerOne"));
+    EXPECT_NE(ReadFile(registry).find("\"AuthenticationRequiredServerTwo\"=dword:00000001\n"),
+              std::string::npos);
+    EXPECT_EQ(Run({"status"}).out, "Server 1: no login required\nServer 2: login required\n");
+
+    EXPECT_EQ(Run({"require", "1", "on"}).status, 0);
+    EXPECT_EQ(Run({"require", "2", "off"}).status, 0);
+    EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"));
+    EXPECT_EQ(Run({"status"}).out, "Server 1: login required\nServer 2: no login required\n");
+}
+
+TEST_F(PasswdTest, BadCommandsAndInputEndWithStatusTwoAndWriteNothing) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"set", "", "x"},
+        {"set", std::string(64, 'u'), "x"},
+        {"set", "a:b", "x"},
+        {"set", "tab\tname", "x"},
+        {"set", "bob", std::string(64, 'p')},
+        {"set", "bob", "line\nbreak"},
+        {"set", "bob", ""},
+        {"set"},
+        {"set", "bob", "x", "y"},
+        {"delete"},
+        {"require", "3", "on"},
+        {"require", "1", "yes"},
+        {"require", "1"},
+        {"list", "extra"},
+        {"frobnicate"},
+    };
+    for (const auto& args : bad) {
+        Outcome outcome = Run(args);
+        std::string shown;
+        for (const std::string& a : args) shown += " [" + a + "]";
+        EXPECT_EQ(outcome.status, 2) << shown;
+        EXPECT_FALSE(outcome.err.empty()) << shown;
+    }
+    EXPECT_FALSE(RegistryExists());
+
+    EXPECT_EQ(Run({"set", std::string(63, 'u'), std::string(63, 'p')}).status, 0);
+    EXPECT_EQ(Password(std::string(63, 'u')), Text(std::string(63, 'p')));
+}
+
+TEST_F(PasswdTest, FileThatCannotBeReadOrWrittenIsStatusOne) {
+    std::filesystem::create_directories(registry);  // a directory where the file should be
+    EXPECT_EQ(Run({"list"}).status, 1);
+    Outcome set = Run({"set", "bob", "x"});
+    EXPECT_EQ(set.status, 1);
+    EXPECT_NE(set.err.find(registry), std::string::npos) << set.err;
+
+    WriteFile(dir.File("plain"), "");
+    registry = dir.File("plain/registry.reg");  // under a file, so no directory can be made
+    EXPECT_EQ(Run({"require", "1", "on"}).status, 1);
+}
+
+TEST_F(PasswdTest, HelpNamesEveryCommand) {
+    Outcome help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* text : {"list", "set USER [PASSWORD]", "delete USER", "require 1|2 on|off",
+                             "status", "VANTRY_REGISTRY", "0600"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST_F(PasswdTest, MenuWithoutArgumentsReadsItsChoicesFromStandardInput) {
+    Outcome menu = Run({}, "2\ndave\nsecret\n5\n7\n1\n3\nnobody\n6\nignored\n");
+    EXPECT_EQ(menu.status, 0) << menu.err;
+    EXPECT_EQ(Password("dave"), Text(std::string("secret")));
+    EXPECT_EQ(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"), Text(uint32_t{1}));
+    EXPECT_NE(menu.out.find("Please choose"), std::string::npos);
+    EXPECT_NE(menu.out.find("dave\n"), std::string::npos) << menu.out;
+    EXPECT_NE(menu.err.find("nobody"), std::string::npos) << "a failed action is reported";
+    EXPECT_EQ(menu.out.find("secret"), std::string::npos) << "passwords are never shown";
+
+    // The menu shows each switch's state and flips it; the end of input quits.
+    menu = Run({}, "5\n");
+    EXPECT_EQ(menu.status, 0);
+    EXPECT_NE(menu.out.find("Server 2 login (now on)"), std::string::npos) << menu.out;
+    EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,274 @@
+// Routing, files, redirects, virtual directories, authentication and the access log of the
+// real program, seen as bytes on the wire and files on disk.
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kNotFound = ErrorPage("404 Object Not Found");
+const std::string kForbidden = ErrorPage("403 Forbidden");
+
+std::string Base64(const std::string& text) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < text.size(); i += 3) {
+        uint32_t n = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
+        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(n >> s) & 63];
+    }
+    if (i + 1 == text.size()) {
+        uint32_t n = uint8_t(text[i]) << 16;
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == text.size()) {
+        uint32_t n = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += kAlphabet[(n >> 6) & 63];
+        out += "=";
+    }
+    return out;
+}
+
+// The body after the head of a response.
+std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+class RoutingTest : public ::testing::Test {
+protected:
+    RoutingTest()
+        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
+                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ndefault=start.htm\n"
+                 "[Server-2]\nsecondPortEnabled=Y\n"
+                 "[VirtualDirectories]\ndocs={dir}/shared\n") {
+        const std::string& d = vantry.dir();
+        fs::create_directories(d + "/www/sub/deeper");
+        fs::create_directories(d + "/www/empty");
+        fs::create_directories(d + "/www2");
+        fs::create_directories(d + "/shared");
+        WriteFile(d + "/www/index.html", "<p>root index</p>");
+        WriteFile(d + "/www/a b.html", "space");
+        WriteFile(d + "/www/azzb", "zz");
+        WriteFile(d + "/www/sub/index.html", "sub index");
+        WriteFile(d + "/www/page.gif", "GIF89a");
+        WriteFile(d + "/www/secret.txt", "secret");
+        WriteFile(d + "/www2/start.htm", "server two");
+        WriteFile(d + "/shared/x.html", "shared x");
+        WriteFile(d + "/outside.txt", "outside");
+    }
+    void SetUp() override { vantry.Start(); }
+    std::string Ask(const std::string& target, int port = 0) {
+        return Exchange(vantry.address(), port == 0 ? vantry.port1() : port,
+                        "GET " + target + " HTTP/1.0\r\n\r\n");
+    }
+    std::string LogText() { return ReadFile(vantry.dir() + "/access.log"); }
+    VantryInstance vantry;
+};
+
+TEST_F(RoutingTest, FilesAreServedWithTheirTypeAndDefaultDocuments) {
+    std::string r = Ask("/");
+    EXPECT_EQ(StatusOf(r), "HTTP/1.0 200 OK");
+    EXPECT_NE(r.find("Content-Type: text/html\r\n"), std::string::npos);
+    EXPECT_EQ(BodyOf(r), "<p>root index</p>");
+    EXPECT_EQ(BodyOf(Ask("/sub/")), "sub index");
+    r = Ask("/page.gif");
+    EXPECT_NE(r.find("Content-Type: image/gif\r\nLast-Modified: "), std::string::npos);
+    EXPECT_NE(r.find("Content-Length: 6\r\n"), std::string::npos);
+    EXPECT_NE(Ask("/secret.txt").find("Content-Type: application/octet-stream\r\n"), std::string::npos);
+    EXPECT_EQ(Ask("/missing.html"), kNotFound);
+    // A directory without a default document is listed only where listings exist.
+    EXPECT_EQ(Ask("/empty/"), kForbidden);
+    EXPECT_EQ(Ask("/nodir/"), kForbidden);
+    EXPECT_EQ(Ask("/nodir"), kNotFound);
+}
+
+TEST_F(RoutingTest, UrlsAreDecodedBeforeTheyAreMapped) {
+    EXPECT_EQ(BodyOf(Ask("/a%20b.html")), "space");
+    EXPECT_EQ(BodyOf(Ask("/a+b.html")), "space");
+    EXPECT_EQ(BodyOf(Ask("/a%zzb")), "zz");
+    EXPECT_EQ(Ask("/sub/../secret.txt"), kForbidden);
+    EXPECT_EQ(Ask("/sub/%2e%2e/%2e%2e/outside.txt"), kForbidden);
+    EXPECT_EQ(Ask("/*.html"), kForbidden);
+    EXPECT_EQ(Ask("/a%00b.html"), ErrorPage("400 Bad Request"));
+    EXPECT_EQ(Ask("/" + std::string(300, 'p') + ".html"), kNotFound) << "too long a path";
+}
+
+TEST_F(RoutingTest, DirectoryWithoutSlashIsRedirectedToItsAbsoluteAddress) {
+    std::string expected =
+        "HTTP/1.0 301 Moved Permanently\r\n"
+        "Date: Mon, 27 Sep 1999 02:55:36 GMT\r\n"
+        "Server: Vantry/1.0\r\n"
+        "Location: /sub/deeper/\r\n"
+        "Keep-Alive: timeout=15, max=100\r\n"
+        "Content-Type: text/html\r\n"
+        "\r\n"
+        "<HTML><HEAD>\r\n"
+        "<TITLE>301 Moved Permanently</TITLE>\r\n"
+        "</HEAD><BODY>\r\n"
+        "<H1>Moved Permanently</H1>\r\n"
+        "The document has moved <A HREF=\"\r\n"
+        "/sub/deeper\r\n"
+        "/\r\n"
+        "\">here</A>.<P></BODY></HTML>\r\n";
+    EXPECT_EQ(Ask("/sub/deeper"), expected);
+    fs::create_directories(vantry.dir() + "/www/my dir");
+    EXPECT_NE(Ask("/my%20dir").find("Location: /my%20dir/\r\n"), std::string::npos);
+}
+
+TEST_F(RoutingTest, VirtualDirectoriesAndBothServersRoots) {
+    EXPECT_EQ(BodyOf(Ask("/Docs/x.html")), "shared x");
+    EXPECT_EQ(Ask("/docs/sub/x.html"), kNotFound) << "only the whole directory part matches";
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
+    EXPECT_EQ(BodyOf(Ask("/", vantry.port2())), "server two");
+    EXPECT_EQ(Ask("/index.html", vantry.port2()), kNotFound);
+}
+
+TEST_F(RoutingTest, RoutesBeforeFilesAnswerUntilTheirPagesExist) {
+    WriteFile(vantry.dir() + "/www/VNTsomething.html", "never served as a file");
+    EXPECT_EQ(Ask("/VNTsomething.html"), kNotFound);
+    EXPECT_EQ(Ask("/vnt/FAVORITES/x"), kNotFound);
+    EXPECT_EQ(Ask("/VNTFileDownload.html"), kForbidden) << "the root is listed, or refused";
+}
+
+TEST_F(RoutingTest, EveryRequestLeavesOneLogLineEvenUnderConcurrency) {
+    constexpr int kThreads = 6;
+    constexpr int kEach = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([this] {
+            for (int i = 0; i < kEach; ++i) Ask(i % 2 ? "/a%20b.html" : "/missing");
+        });
+    }
+    for (auto& t : threads) t.join();
+    // The log line is written after the response: give the last ones a moment.
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log = LogText();
+        if (std::count(log.begin(), log.end(), '\n') >= kThreads * kEach) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    std::regex line(
+        "127\\.0\\.0\\.1 - - \\[[0-9]{2}/[A-Z][a-z]{2}/[0-9]{4}:[0-9]{2}:[0-9]{2}:[0-9]{2} "
+        "[+-][0-9]{4}\\] \"(/a b\\.html\" 200 5|/missing\" 404 0)\r");
+    size_t count = 0;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_TRUE(std::regex_match(log.substr(start, end - start), line)) << log.substr(start, end - start);
+        ++count;
+        start = end + 1;
+    }
+    EXPECT_EQ(count, static_cast<size_t>(kThreads * kEach));
+}
+
+TEST(AccessLogTest, PerServerSwitchAndTheTrueStatusOfRedirects) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nlogs=N\n[Server-2]\nsecondPortEnabled=Y\n");
+    fs::create_directories(vantry.dir() + "/www/d");
+    vantry.extraEnv["TZ"] = "EST5EDT";
+    vantry.Start();
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
+    Exchange(vantry.address(), vantry.port2(), "GET /x HTTP/1.0\r\n\r\n");
+    Exchange(vantry.address(), vantry.port1(), "GET /d HTTP/1.0\r\n\r\n");
+    Exchange(vantry.address(), vantry.port1(), "DELETE /z HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(200ms);
+    std::string log = ReadFile(vantry.dir() + "/access.log");
+    std::regex expected(
+        "127\\.0\\.0\\.1 - - \\[[^\\]]* -0500\\] \"/d\" 301 0\r\n"
+        "127\\.0\\.0\\.1 - - \\[[^\\]]* -0500\\] \"/z\" 400 0\r\n");
+    EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+// The first IPv4 address of this host's name: requests from it are local.
+std::string OwnAddress() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return "";
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    ::freeaddrinfo(found);
+    return text;
+}
+
+class AuthenticationTest : public ::testing::Test {
+protected:
+    AuthenticationTest()
+        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=My \"Site\"\n"
+                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=Y\n") {
+        WriteFile(vantry.dir() + "/www/index.html", "welcome");
+        WriteFile(vantry.dir() + "/registry.reg",
+                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+                  "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
+                  "\"Admin\"=\"Root\"\n\"bob\"=\"Pa:ss\"\n");
+    }
+    void SetUp() override {
+        vantry.Start();
+        ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
+    }
+    std::string Ask(int port, const std::string& target, const std::string& credentials,
+                    const std::string& from = "") {
+        Client client(vantry.address(), port, from);
+        std::string request = "GET " + target + " HTTP/1.0\r\n";
+        if (!credentials.empty()) request += "Authorization: Basic " + Base64(credentials) + "\r\n";
+        client.Send(request + "\r\n");
+        return client.ReadAll();
+    }
+    static bool IsChallenge(const std::string& response) {
+        static const std::regex challenge(
+            "HTTP/1\\.0 401 OK\r\nServer: Vantry/1\\.0\r\nDate: [A-Z][a-z]{2}\\. [^\r]* GMT\r\n"
+            "Content-type: text/html\r\nWWW-Authenticate: Basic    realm=\"My Site\"\r\n"
+            "Content-Length: 0\r\n\r\n");
+        return std::regex_match(response, challenge);
+    }
+    VantryInstance vantry;
+};
+
+TEST_F(AuthenticationTest, OnlyTheServerWhoseSwitchIsSetAsksForALogin) {
+    EXPECT_EQ(BodyOf(Ask(vantry.port1(), "/", "")), "welcome");
+    EXPECT_TRUE(IsChallenge(Ask(vantry.port2(), "/", ""))) << Ask(vantry.port2(), "/", "");
+    EXPECT_TRUE(IsChallenge(Ask(vantry.port2(), "/VNT/x", "")));
+    EXPECT_EQ(BodyOf(Ask(vantry.port2(), "/", "bob:pA:SS")), "welcome")
+        << "the first colon separates; passwords compare without regard to case";
+    EXPECT_EQ(BodyOf(Ask(vantry.port2(), "/", "BOB:Pa:ss")), "welcome");
+    for (const char* wrong : {"bob:wrong", "bob", ":Pa:ss", "bob:", "nobody:x"}) {
+        EXPECT_TRUE(IsChallenge(Ask(vantry.port2(), "/", wrong))) << wrong;
+    }
+}
+
+TEST_F(AuthenticationTest, AdministrationFromAnotherComputerNeedsTheAdmin) {
+    const std::string remote = "127.0.0.3";
+    EXPECT_TRUE(IsChallenge(Ask(vantry.port1(), "/admin/index.html", "", remote)));
+    EXPECT_TRUE(IsChallenge(Ask(vantry.port1(), "/ADMIN/", "bob:Pa:ss", remote)));
+    EXPECT_EQ(Ask(vantry.port1(), "/admin/index.html", "admin:root", remote), kNotFound)
+        << "past the login the administration pages answer";
+    std::string own = OwnAddress();
+    if (own.empty() || own == vantry.address()) GTEST_SKIP() << "this host's name does not resolve";
+    EXPECT_EQ(Ask(vantry.port1(), "/admin/index.html", "", own), kNotFound) << "local: no login";
+}
+
+}  // namespace
+}  // namespace e2e
