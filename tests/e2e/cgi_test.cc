@@ -1,0 +1,310 @@
+// Scripts under cgi-bin run by the real program: their environment, their standard input,
+// interpreters, the time limit, and what is served when a script cannot run.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+const std::string kCgiHead = "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+
+// Prints the variables a script is told about, one "NAME=value" line each.
+const std::string kEnvironmentScript = R"(use Cwd;
+print "Content-Type: text/plain\r\n\r\n";
+for my $name (qw(REQUEST_METHOD CONTENT_LENGTH QUERY_STRING SCRIPT_NAME REQUEST_URI
+                 SERVER_SOFTWARE SERVER_NAME SERVER_PORT REMOTE_HOST REMOTE_ADDR REMOTE_PORT
+                 GATEWAY_INTERFACE SERVER_PROTOCOL DOCUMENT_ROOT SCRIPT_FILENAME HTTP_COOKIE
+                 HTTP_PROXY)) {
+    print "$name=", (defined $ENV{$name} ? $ENV{$name} : "<unset>"), "\n";
+}
+print "CWD=", getcwd(), "\n";
+)";
+
+// Reads its input to the end and shows it between brackets, with its length.
+const std::string kEchoScript = R"(binmode STDIN;
+local $/;
+my $in = <STDIN>;
+$in = "" unless defined $in;
+print "Content-Type: text/plain\r\n\r\n";
+print length($in), " of $ENV{CONTENT_LENGTH} [$in]";
+)";
+
+// Writes much before it reads its input, then reports the input's length and a checksum.
+const std::string kChattyScript = R"(binmode STDIN;
+print "Content-Type: text/plain\r\n\r\n";
+print "x" x 300000, "\n";
+local $/;
+my $in = <STDIN>;
+print "got ", length($in), " sum ", unpack("%32C*", $in), "\n";
+)";
+
+// Records its own id and that of the command it waits for, then sleeps far past the limit.
+const std::string kSleepyScript =
+    "#!/bin/sh\n"
+    "echo 'Content-Type: text/plain'\n"
+    "echo\n"
+    "echo started\n"
+    "sleep 30 &\n"
+    "echo $$ $! > pids.txt\n"
+    "wait\n"
+    "echo never\n";
+
+const std::string kShellScript =
+    "#!/bin/sh\n"
+    "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+    "echo \"shell $REQUEST_METHOD $QUERY_STRING\"\n";
+
+std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+// The "NAME=value" lines of an environment listing.
+std::map<std::string, std::string> Variables(const std::string& response) {
+    std::map<std::string, std::string> variables;
+    std::istringstream lines(BodyOf(response));
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) variables[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return variables;
+}
+
+void WriteScript(const std::string& path, const std::string& text, bool executable = false) {
+    WriteFile(path, text);
+    ::chmod(path.c_str(), executable ? 0755 : 0644);
+}
+
+// True once `pid` names no running process (a zombie waiting for its new parent counts).
+bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        size_t close = text.rfind(')');
+        if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+// A request sent from `fromAddress` and a port this test chose, so the script's view of the
+// client can be checked exactly.
+std::string ExchangeFromPort(const std::string& address, int port, const std::string& fromAddress,
+                             int fromPort, const std::string& request) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(fromPort));
+    ::inet_pton(AF_INET, fromAddress.c_str(), &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address.c_str(), &remote.sin_addr);
+    std::string response;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 1000) < 0) break;
+            if (p.revents == 0) continue;
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            response.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return response;
+}
+
+class CgiTest : public ::testing::Test {
+  protected:
+    CgiTest()
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\nservername=one.test\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ncgi=Y\n"
+              "servername=two.test\n"
+              "[Server-2]\nsecondPortEnabled=Y\n"
+              "[Request]\ncgiTimeLimit=2\n"
+              "[Script]\nnope=/nonexistent/interpreter -x\n") {
+        const std::string& d = vantry.dir();
+        fs::create_directories(d + "/www/cgi-bin");
+        fs::create_directories(d + "/www2/cgi-bin");
+        WriteScript(d + "/www/cgi-bin/env.pl", kEnvironmentScript);
+        WriteScript(d + "/www2/cgi-bin/env.pl", kEnvironmentScript);
+        WriteScript(d + "/www/cgi-bin/echo.pl", kEchoScript);
+        WriteScript(d + "/www/cgi-bin/chatty.cgi", kChattyScript);
+        WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, true);
+        WriteScript(d + "/www/cgi-bin/hello", kShellScript, true);
+        WriteScript(d + "/www/cgi-bin/notexec", kShellScript, false);
+        WriteScript(d + "/www/cgi-bin/page.nope", "plain page text");
+    }
+    void SetUp() override { vantry.Start(); }
+    std::string Ask(const std::string& request, int port = 0) {
+        return Exchange(vantry.address(), port == 0 ? vantry.port1() : port, request);
+    }
+    VantryInstance vantry;
+};
+
+TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
+    const std::string from = "127.0.0.7";
+    const int fromPort = FreePort(from);
+    std::string response = ExchangeFromPort(vantry.address(), vantry.port1(), from, fromPort,
+                                            "GET /cgi-bin/env.pl?x=1&y=a%20b HTTP/1.0\r\nCookie: "
+                                            "id=ab1\r\nProxy: http://evil/\r\n\r\n");
+    ASSERT_EQ(response.substr(0, kCgiHead.size()), kCgiHead) << response;
+    auto v = Variables(response);
+    EXPECT_EQ(v["REQUEST_METHOD"], "GET");
+    EXPECT_EQ(v["CONTENT_LENGTH"], "0");
+    EXPECT_EQ(v["QUERY_STRING"], "x=1&y=a b");
+    EXPECT_EQ(v["SCRIPT_NAME"], "/cgi-bin/env.pl");
+    EXPECT_EQ(v["REQUEST_URI"], "/cgi-bin/env.pl?x=1&y=a b");
+    EXPECT_EQ(v["SERVER_SOFTWARE"], "Vantry/1.0");
+    EXPECT_EQ(v["SERVER_NAME"], "one.test");
+    EXPECT_EQ(v["SERVER_PORT"], std::to_string(vantry.port1()));
+    EXPECT_EQ(v["REMOTE_HOST"], from);
+    EXPECT_EQ(v["REMOTE_ADDR"], from);
+    EXPECT_EQ(v["REMOTE_PORT"], std::to_string(fromPort));
+    EXPECT_EQ(v["GATEWAY_INTERFACE"], "CGI/1.1");
+    EXPECT_EQ(v["SERVER_PROTOCOL"], "HTTP/1.0");
+    EXPECT_EQ(v["DOCUMENT_ROOT"], vantry.dir() + "/www/");
+    EXPECT_EQ(v["SCRIPT_FILENAME"], vantry.dir() + "/www/cgi-bin/env.pl");
+    EXPECT_EQ(v["HTTP_COOKIE"], "ID=AB1");
+    EXPECT_EQ(v["HTTP_PROXY"], "<unset>") << "a client cannot set the script's proxy";
+    EXPECT_EQ(fs::canonical(v["CWD"]), fs::canonical(vantry.dir() + "/www/cgi-bin"));
+}
+
+TEST_F(CgiTest, ServerTwoRunsItsOwnScriptsAndReportsItsOwnPort) {
+    std::string response;
+    // Server 2 starts beside Server 1; give it a moment.
+    for (int attempt = 0; attempt < 50 && response.empty(); ++attempt) {
+        response = Ask("GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n", vantry.port2());
+        if (response == "<no connection>") {
+            response.clear();
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    auto v = Variables(response);
+    EXPECT_EQ(v["SERVER_PORT"], std::to_string(vantry.port2())) << response;
+    EXPECT_EQ(v["SERVER_NAME"], "two.test");
+    EXPECT_EQ(v["DOCUMENT_ROOT"], vantry.dir() + "/www2/");
+}
+
+TEST_F(CgiTest, PostBodyReachesTheScriptExactly) {
+    EXPECT_EQ(Ask("POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 7\r\n\r\na=1&b=2"),
+              kCgiHead + "Content-Type: text/plain\r\n\r\n7 of 7 [a=1&b=2]");
+    // Bytes past the declared length are not the script's.
+    EXPECT_EQ(Ask("POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 3\r\n\r\nabcdef"),
+              kCgiHead + "Content-Type: text/plain\r\n\r\n3 of 3 [abc]");
+    // Without a length the body is what came with the head.
+    EXPECT_EQ(Ask("POST /cgi-bin/echo.pl HTTP/1.0\r\n\r\nxyz"),
+              kCgiHead + "Content-Type: text/plain\r\n\r\n3 of 3 [xyz]");
+    // A GET has an empty input, which the script reads to its end at once.
+    EXPECT_EQ(Ask("GET /cgi-bin/echo.pl HTTP/1.0\r\n\r\n"),
+              kCgiHead + "Content-Type: text/plain\r\n\r\n0 of 0 []");
+}
+
+TEST_F(CgiTest, SlowPostArrivesWholeAtTheScript) {
+    Client client(vantry.address(), vantry.port1());
+    client.Send("POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst");
+    std::this_thread::sleep_for(300ms);
+    client.Send("-mid-");
+    std::this_thread::sleep_for(300ms);
+    client.Send("last!");
+    EXPECT_EQ(client.ReadAll(),
+              kCgiHead + "Content-Type: text/plain\r\n\r\n15 of 15 [first-mid-last!]");
+}
+
+TEST_F(CgiTest, LargeBodyAndLargeOutputFlowTogether) {
+    std::string body(1024 * 1024, '\0');
+    unsigned sum = 0;
+    for (size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>('a' + i % 26);
+        sum += static_cast<unsigned char>(body[i]);
+    }
+    Client client(vantry.address(), vantry.port1());
+    std::thread sender([&] {
+        client.Send("POST /cgi-bin/chatty.cgi HTTP/1.0\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    std::string response = client.ReadAll(20s);
+    sender.join();
+    EXPECT_EQ(response, kCgiHead + "Content-Type: text/plain\r\n\r\n" + std::string(300000, 'x') +
+                            "\ngot " + std::to_string(body.size()) + " sum " + std::to_string(sum) +
+                            "\n");
+}
+
+TEST_F(CgiTest, ScriptWithoutInterpreterRowRunsByItself) {
+    EXPECT_EQ(Ask("GET /cgi-bin/hello?q=2 HTTP/1.0\r\n\r\n"),
+              kCgiHead + "Content-Type: text/plain\r\n\r\nshell GET q=2\n");
+    // Without the execute bit it cannot run: the file itself is served.
+    std::string response = Ask("GET /cgi-bin/notexec HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(response.substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_EQ(BodyOf(response), kShellScript);
+}
+
+TEST_F(CgiTest, ScriptWhoseInterpreterIsMissingIsServedAsTheFile) {
+    std::string response = Ask("GET /cgi-bin/page.nope HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(response.substr(0, 15), "HTTP/1.0 200 OK") << response;
+    EXPECT_EQ(BodyOf(response), "plain page text");
+}
+
+TEST_F(CgiTest, ScriptPastTheTimeLimitIsKilledWithWhatItStarted) {
+    auto start = Clock::now();
+    std::string response = Ask("GET /cgi-bin/sleepy HTTP/1.0\r\n\r\n");
+    auto elapsed = Clock::now() - start;
+    EXPECT_EQ(response, kCgiHead + "Content-Type: text/plain\n\nstarted\n");
+    EXPECT_GE(elapsed, 1500ms);
+    EXPECT_LT(elapsed, 6s);
+    std::istringstream pids(ReadFile(vantry.dir() + "/www/cgi-bin/pids.txt"));
+    pid_t script = 0, sleeper = 0;
+    ASSERT_TRUE(pids >> script >> sleeper);
+    EXPECT_TRUE(ProcessGone(script, 5s));
+    EXPECT_TRUE(ProcessGone(sleeper, 5s));
+}
+
+TEST_F(CgiTest, NamesThatAreNoScriptFallBackToFiles) {
+    // The directory itself is no script: the engine lists it or refuses it.
+    std::string directory = Ask("GET /cgi-bin/ HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(directory.empty());
+    EXPECT_NE(directory.substr(0, kCgiHead.size()), kCgiHead) << directory;
+    EXPECT_EQ(Ask("GET /cgi-bin/env.pl/extra HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
+    EXPECT_EQ(Ask("GET /cgi-bin/missing.pl HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
+}
+
+TEST(CgiSwitchTest, WithCgiOffTheScriptIsServedAsAFile) {
+    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=N\n");
+    fs::create_directories(vantry.dir() + "/www/cgi-bin");
+    WriteScript(vantry.dir() + "/www/cgi-bin/env.pl", kEnvironmentScript);
+    vantry.Start();
+    std::string response =
+        Exchange(vantry.address(), vantry.port1(), "GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(response.substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_EQ(BodyOf(response), kEnvironmentScript);
+}
+
+}  // namespace
+}  // namespace e2e
