@@ -31,10 +31,10 @@ protected:
 };
 
 TEST_F(RunningServerTest, EveryMethodGetsItsExactErrorPage) {
-    EXPECT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
     EXPECT_EQ(Ask("get /index.html HTTP/1.0\r\nHost: x\r\n\r\n"), kNotFound);
-    EXPECT_EQ(Ask("HEAD / HTTP/1.0\r\n\r\n"), kNotFound);
-    EXPECT_EQ(Ask("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\na=b"), kNotFound);
+    EXPECT_EQ(Ask("HEAD /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Ask("POST /nothing-here HTTP/1.0\r\nContent-Length: 3\r\n\r\na=b"), kNotFound);
     EXPECT_EQ(Ask("DELETE / HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
     EXPECT_EQ(Ask("OPTIONS * HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
     EXPECT_EQ(Ask("PUT /x HTTP/1.0\r\n\r\n"), ErrorPage("501 Not Supported"));
@@ -49,22 +49,22 @@ TEST_F(RunningServerTest, DroppedRequestLinesAreClosedWithoutAnswer) {
         client.Send(request);
         EXPECT_TRUE(client.ClosedWithoutData(5s)) << request.substr(0, 20);
     }
-    EXPECT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound) << "the server still answers";
+    EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound) << "the server still answers";
 }
 
 TEST_F(RunningServerTest, HeadSplitOverPacketsWithPausesAndBareCrHeads) {
     Client client(vantry.address(), vantry.port1());
-    for (const char* piece : {"G", "ET / HTTP", "/1.0\r", "\nHost: a\r\n", "\r\n"}) {
+    for (const char* piece : {"G", "ET /nothing-here HTTP", "/1.0\r", "\nHost: a\r\n", "\r\n"}) {
         client.Send(piece);
         std::this_thread::sleep_for(300ms);
     }
     EXPECT_EQ(client.ReadAll(), kNotFound);
-    EXPECT_EQ(Ask("GET / HTTP/1.0\rHost: a\r\r"), kNotFound);
+    EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\rHost: a\r\r"), kNotFound);
 }
 
 TEST_F(RunningServerTest, HeadOverSixtyFourKilobytesIsRefused) {
     Client client(vantry.address(), vantry.port1());
-    client.Send("GET / HTTP/1.0\r\n");
+    client.Send("GET /nothing-here HTTP/1.0\r\n");
     std::string filler = "X-Filler: " + std::string(1000, 'f') + "\r\n";
     for (int i = 0; i < 80; ++i) client.Send(filler);
     EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request"));
@@ -76,8 +76,8 @@ TEST_F(RunningServerTest, UnfinishedHeadsEndAfterTheIdleLimit) {
     Client unfinished(vantry.address(), vantry.port1());
     Client lineFeedsOnly(vantry.address(), vantry.port1());
     auto start = std::chrono::steady_clock::now();
-    unfinished.Send("GET / HTTP/1.0\r\n");
-    lineFeedsOnly.Send("GET / HTTP/1.0\n\n");
+    unfinished.Send("GET /nothing-here HTTP/1.0\r\n");
+    lineFeedsOnly.Send("GET /nothing-here HTTP/1.0\n\n");
     EXPECT_EQ(unfinished.ReadAll(40s), kNotFound);
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 29s);
@@ -102,7 +102,7 @@ TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
             Client client(vantry.address(), vantry.port1());
             client.Send("GET / HT");
         } else {
-            ASSERT_EQ(Ask("GET / HTTP/1.0\r\n\r\n"), kNotFound) << i;
+            ASSERT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound) << i;
         }
     }
     size_t after = 0;
@@ -122,7 +122,7 @@ TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
     }
     std::this_thread::sleep_for(300ms);
     Client waiting(vantry.address(), vantry.port1());
-    waiting.Send("GET / HTTP/1.0\r\n\r\n");
+    waiting.Send("GET /nothing-here HTTP/1.0\r\n\r\n");
     EXPECT_EQ(waiting.ReadAll(1500ms), "") << "all 100 objects are busy";
     idle.front().reset();  // its worker sees the close and frees the object
     EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
@@ -144,7 +144,7 @@ TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {
     second.extraEnv["XDG_RUNTIME_DIR"] = first.dir() + "/run";
     second.Start({}, false);
     EXPECT_EQ(second.WaitForExit(5s), 0);
-    EXPECT_EQ(Exchange(first.address(), first.port1(), "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Exchange(first.address(), first.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
 }
 
 // A socket that keeps a port busy for the length of a test.
@@ -173,7 +173,7 @@ TEST(StartupTest, ServerTwoMovesToTheNextFreePortButServerOneReportsTheConflict)
     int moved = vantry.port2() + 1;
     EXPECT_TRUE(vantry.WaitForStderr("Vantry Running (Server 2, port " + std::to_string(moved) + ")", 5s))
         << vantry.Stderr();
-    EXPECT_EQ(Exchange(vantry.address(), moved, "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Exchange(vantry.address(), moved, "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
     EXPECT_EQ(vantry.Stop(), 0);
 
     PortBlocker blockServer1(vantry.address(), vantry.port1());
@@ -198,7 +198,7 @@ TEST(StartupTest, AbsoluteAddressIsTheOneShownWhileServersListenAsBefore) {
     VantryInstance vantry;
     vantry.Start({"-absolute", "203.0.113.7"});
     EXPECT_TRUE(vantry.WaitForStderr("203.0.113.7  Vantry Running (Server 1", 5s)) << vantry.Stderr();
-    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET / HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
 }
 
 TEST(ShutdownTest, HangUpAndInterruptStopTheProgramLikeTermination) {
