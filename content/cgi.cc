@@ -36,6 +36,7 @@ constexpr size_t kRelayChunk = 64 * 1024;
 // Without a Content-Length the body is what has arrived before the script starts, up to this.
 constexpr size_t kMaxUndeclaredBody = 1024 * 1024;
 constexpr uint64_t kIdleLimitMs = http::kIdleLimitSeconds * 1000ULL;
+constexpr uint64_t kNoDeadline = UINT64_MAX;
 // The longest single wait; a far deadline is reached through several.
 constexpr uint64_t kMaxWaitMs = 60 * 60 * 1000;
 
@@ -110,7 +111,7 @@ std::string Absolute(const std::string& path) {
 // One run of a script: the body on its way from the client to the script's input, the
 // script's output on its way to the client, and the time limit over both.
 class CgiRun {
-  public:
+public:
     CgiRun(AppConnection& connection, platform::ChildProcess& child)
         : connection_(connection), child_(child), chunk_(std::make_unique<char[]>(kRelayChunk)) {}
 
@@ -125,37 +126,41 @@ class CgiRun {
 
     void Relay(int timeLimitSeconds) {
         const uint64_t start = platform::MonotonicMillis();
-        const std::optional<uint64_t> deadline =
-            timeLimitSeconds > 0 ? std::optional<uint64_t>(start + timeLimitSeconds * 1000ULL)
-                                 : std::nullopt;
-        uint64_t lastBodyByte = start;
+        // With no limit the deadline lies beyond any time the clock reaches.
+        const uint64_t deadline =
+            timeLimitSeconds > 0 ? start + timeLimitSeconds * 1000ULL : kNoDeadline;
+        uint64_t lastBodyProgress = start;
         bool clientReadable = true;  // bytes may wait in the connection's own buffer
         bool scriptOutputOpen = true;
         bool stopScript = false;
         while (scriptOutputOpen) {
             bool wantBody = child_.stdinFd() >= 0 && !bodyDone_ && pending_.empty();
             if (wantBody && clientReadable) {
-                if (TakeBody()) lastBodyByte = platform::MonotonicMillis();
-                clientReadable = false;
+                // After bytes came, ask again: more may be buffered, or the body may be whole.
+                if (TakeBody()) {
+                    lastBodyProgress = platform::MonotonicMillis();
+                } else {
+                    clientReadable = false;
+                }
                 continue;
             }
             // The script reads the end of its input once the whole body is in it.
             if (child_.stdinFd() >= 0 && bodyDone_ && pending_.empty()) child_.CloseStdin();
 
             uint64_t now = platform::MonotonicMillis();
-            if (deadline && now >= *deadline) {
+            if (now >= deadline) {
                 stopScript = true;
                 break;
             }
-            if (wantBody && now - lastBodyByte >= kIdleLimitMs) {
+            if (wantBody && now - lastBodyProgress >= kIdleLimitMs) {
                 // The client stopped sending: the script gets what came.
                 bodyDone_ = true;
                 continue;
             }
             int waitMs = -1;
-            if (deadline) waitMs = WaitMs(*deadline - now);
+            if (deadline != kNoDeadline) waitMs = WaitMs(deadline - now);
             if (wantBody) {
-                int idleLeft = WaitMs(lastBodyByte + kIdleLimitMs - now);
+                int idleLeft = WaitMs(lastBodyProgress + kIdleLimitMs - now);
                 waitMs = waitMs < 0 ? idleLeft : std::min(waitMs, idleLeft);
             }
 
@@ -171,7 +176,11 @@ class CgiRun {
                 break;
             }
             if (items[0].readable) clientReadable = true;
-            if (items[1].writable) FeedScript();
+            if (items[1].writable) {
+                FeedScript();
+                // The client's idle time counts from when the script has taken what came.
+                lastBodyProgress = platform::MonotonicMillis();
+            }
             if (items[2].readable) {
                 platform::PipeResult r = child_.ReadStdout(chunk_.get(), kRelayChunk);
                 if (r.status == platform::PipeStatus::kData) {
@@ -187,13 +196,13 @@ class CgiRun {
         child_.CloseStdin();
         if (!stopScript) {
             // The script closed its output; it may still be finishing.
-            if (!deadline) {
+            if (deadline == kNoDeadline) {
                 child_.Wait();
                 return;
             }
             uint64_t now = platform::MonotonicMillis();
-            while (now < *deadline) {
-                if (child_.WaitFor(WaitMs(*deadline - now))) return;
+            while (now < deadline) {
+                if (child_.WaitFor(WaitMs(deadline - now))) return;
                 now = platform::MonotonicMillis();
             }
         }
@@ -201,7 +210,7 @@ class CgiRun {
         child_.Wait();
     }
 
-  private:
+private:
     // Moves what the body reader has now into the pending bytes. True when bytes came.
     bool TakeBody() {
         size_t room = std::min(kRelayChunk,
@@ -244,11 +253,11 @@ class CgiRun {
         }
     }
 
-    bool SendToClient(size_t size, const std::optional<uint64_t>& deadline) {
+    bool SendToClient(size_t size, uint64_t deadline) {
         uint64_t idleMs = kIdleLimitMs;
-        if (deadline) {
+        if (deadline != kNoDeadline) {
             uint64_t now = platform::MonotonicMillis();
-            idleMs = std::min(idleMs, now < *deadline ? *deadline - now : 0);
+            idleMs = std::min(idleMs, now < deadline ? deadline - now : 0);
         }
         return platform::SendAll(connection_.socketFd(), chunk_.get(), size,
                                  static_cast<int>(idleMs), &connection_.bytesSent);

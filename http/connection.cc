@@ -64,7 +64,10 @@ std::optional<std::string> FindHeaderValue(std::string_view headers, std::string
 
 Connection::Connection() : input_(new char[kInputBufferSize]) {}
 
-Connection::~Connection() {
+Connection::~Connection() { StopWorker(); }
+
+void Connection::StopWorker() {
+    if (!worker_.running()) return;
     stopping_.store(true);
     {
         // A request still in progress is cut short: its reads and sends fail at once.

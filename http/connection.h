@@ -34,7 +34,7 @@ inline constexpr size_t kMaxFormValueLength = 33000;
 class Connection {
 public:
     Connection();
-    virtual ~Connection();  // stops the worker, cutting short a request in progress
+    virtual ~Connection();  // stops the worker (see StopWorker)
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -43,6 +43,9 @@ public:
     void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
                 ServerInstance* server);
     bool busy() const { return busy_.load(); }
+    // Stops the worker thread, cutting short a request in progress. The pool calls it before
+    // destroying an object, while the handlers of its class still exist.
+    void StopWorker();
 
     // The worker's whole course for one request: read, dispatch, respond, finish, log, free.
     // Runs on the worker; tests may call it directly after Assign on an object without one.

@@ -132,7 +132,10 @@ void Listener::FillPool(const std::function<std::unique_ptr<Connection>()>& make
 }
 
 void Listener::DestroyPool() {
-    for (auto& slot : pool) slot.reset();
+    for (auto& slot : pool) {
+        if (slot) slot->StopWorker();
+        slot.reset();
+    }
 }
 
 void ServerInstance::Start(int port) { Listener::Start(port); }

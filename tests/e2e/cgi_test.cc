@@ -2,6 +2,8 @@
 // interpreters, the time limit, and what is served when a script cannot run.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/process_watch.h"
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -93,19 +95,7 @@ void WriteScript(const std::string& path, const std::string& text, bool executab
     ::chmod(path.c_str(), executable ? 0755 : 0644);
 }
 
-// True once `pid` names no running process (a zombie waiting for its new parent counts).
-bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
-    auto deadline = Clock::now() + limit;
-    for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text;
-        std::getline(stat, text);
-        size_t close = text.rfind(')');
-        if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-}
+using testing_support::ProcessGone;
 
 // A request sent from `fromAddress` and a port this test chose, so the script's view of the
 // client can be checked exactly.
@@ -141,10 +131,10 @@ std::string ExchangeFromPort(const std::string& address, int port, const std::st
 }
 
 class CgiTest : public ::testing::Test {
-  protected:
+protected:
     CgiTest()
         : vantry(
-              "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\nservername=one.test\n"
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\nservername=one.test\nlogs=Y\n"
               "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ncgi=Y\n"
               "servername=two.test\n"
               "[Server-2]\nsecondPortEnabled=Y\n"
@@ -195,18 +185,21 @@ TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     EXPECT_EQ(v["HTTP_COOKIE"], "ID=AB1");
     EXPECT_EQ(v["HTTP_PROXY"], "<unset>") << "a client cannot set the script's proxy";
     EXPECT_EQ(fs::canonical(v["CWD"]), fs::canonical(vantry.dir() + "/www/cgi-bin"));
+
+    // The log shows the script without its query, and the bytes the script sent.
+    const std::string logged =
+        "\"/cgi-bin/env.pl\" 200 " + std::to_string(response.size() - kCgiHead.size()) + "\r\n";
+    std::string log;
+    for (int attempt = 0; attempt < 100 && log.find(logged) == std::string::npos; ++attempt) {
+        std::this_thread::sleep_for(20ms);
+        log = ReadFile(vantry.dir() + "/access.log");
+    }
+    EXPECT_NE(log.find(logged), std::string::npos) << log;
 }
 
 TEST_F(CgiTest, ServerTwoRunsItsOwnScriptsAndReportsItsOwnPort) {
-    std::string response;
-    // Server 2 starts beside Server 1; give it a moment.
-    for (int attempt = 0; attempt < 50 && response.empty(); ++attempt) {
-        response = Ask("GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n", vantry.port2());
-        if (response == "<no connection>") {
-            response.clear();
-            std::this_thread::sleep_for(50ms);
-        }
-    }
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
+    std::string response = Ask("GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n", vantry.port2());
     auto v = Variables(response);
     EXPECT_EQ(v["SERVER_PORT"], std::to_string(vantry.port2())) << response;
     EXPECT_EQ(v["SERVER_NAME"], "two.test");
@@ -252,9 +245,13 @@ TEST_F(CgiTest, LargeBodyAndLargeOutputFlowTogether) {
     });
     std::string response = client.ReadAll(20s);
     sender.join();
-    EXPECT_EQ(response, kCgiHead + "Content-Type: text/plain\r\n\r\n" + std::string(300000, 'x') +
-                            "\ngot " + std::to_string(body.size()) + " sum " + std::to_string(sum) +
-                            "\n");
+    const std::string head = kCgiHead + "Content-Type: text/plain\r\n\r\n";
+    const std::string tail =
+        "\ngot " + std::to_string(body.size()) + " sum " + std::to_string(sum) + "\n";
+    ASSERT_EQ(response.size(), head.size() + 300000 + tail.size());
+    EXPECT_EQ(response.substr(0, head.size()), head);
+    EXPECT_EQ(response.find_first_not_of('x', head.size()), head.size() + 300000);
+    EXPECT_EQ(response.substr(head.size() + 300000), tail);
 }
 
 TEST_F(CgiTest, ScriptWithoutInterpreterRowRunsByItself) {
@@ -293,6 +290,26 @@ TEST_F(CgiTest, NamesThatAreNoScriptFallBackToFiles) {
     EXPECT_NE(directory.substr(0, kCgiHead.size()), kCgiHead) << directory;
     EXPECT_EQ(Ask("GET /cgi-bin/env.pl/extra HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
     EXPECT_EQ(Ask("GET /cgi-bin/missing.pl HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
+}
+
+TEST(CgiClientGoneTest, ScriptIsStoppedWhenTheClientGoesAway) {
+    // No time limit here: only the failed send can stop the script.
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\n[Request]\ncgiTimeLimit=0\n");
+    fs::create_directories(vantry.dir() + "/www/cgi-bin");
+    WriteScript(vantry.dir() + "/www/cgi-bin/endless.pl",
+                "$| = 1;\n"
+                "open(my $f, '>', 'pid.txt'); print $f $$; close $f;\n"
+                "print \"Content-Type: text/plain\\r\\n\\r\\n\";\n"
+                "while (1) { print \"tick\\n\"; select(undef, undef, undef, 0.01); }\n");
+    vantry.Start();
+    {
+        Client client(vantry.address(), vantry.port1());
+        client.Send("GET /cgi-bin/endless.pl HTTP/1.0\r\n\r\n");
+        EXPECT_NE(client.ReadAll(300ms).find("tick\n"), std::string::npos);
+    }
+    pid_t script = std::stoi(ReadFile(vantry.dir() + "/www/cgi-bin/pid.txt"));
+    EXPECT_TRUE(ProcessGone(script, 5s));
 }
 
 TEST(CgiSwitchTest, WithCgiOffTheScriptIsServedAsAFile) {

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/process_watch.h"
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,18 +46,7 @@ std::pair<int, std::string> RunChild(const std::vector<std::string>& argv,
 std::vector<std::string> Shell(const std::string& script) { return {"/bin/sh", "-c", script}; }
 
 // True once `pid` names no live process (a zombie waiting for its new parent counts as gone).
-bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
-    auto deadline = Clock::now() + limit;
-    for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text;
-        std::getline(stat, text);
-        size_t close = text.rfind(')');
-        if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-}
+using testing_support::ProcessGone;
 
 TEST(ChildProcessTest, ExitStatusIsTheCodeOrOneHundredTwentyEightPlusTheSignal) {
     EXPECT_EQ(RunChild(Shell("exit 0")).first, 0);
@@ -185,15 +176,6 @@ TEST(ChildProcessTest, DestroyingARunningChildKillsAndReapsIt) {
     int error = errno;
     EXPECT_EQ(waited, -1);
     EXPECT_EQ(error, ECHILD);
-}
-
-TEST(ChildProcessTest, MovedChildIsOwnedOnceAndWaitedForOnce) {
-    ChildProcess first;
-    ASSERT_TRUE(first.Start(Shell("exit 4"), {}, ""));
-    ChildProcess second = std::move(first);
-    EXPECT_FALSE(first.started());
-    EXPECT_EQ(second.Wait(), 4);
-    EXPECT_EQ(second.TryWait(), 4);
 }
 
 TEST(ChildProcessTest, LargeInputAndOutputTogetherDoNotDeadlock) {
