@@ -21,6 +21,8 @@ namespace {
 // Event data: the low 32 bits are the fd, the high 32 bits a serial for handed-over sockets
 // (0 for watched descriptors), so an event can never be taken for a later socket that reuses
 // the same number.
+constexpr uint32_t kHandedOverEvents = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+
 uint64_t Tag(int fd, uint32_t serial) {
     return (static_cast<uint64_t>(serial) << 32) | static_cast<uint32_t>(fd);
 }
@@ -96,7 +98,7 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
         pending_[fd].deadline = deadline;
         Link(fd);
         struct epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLRDHUP;
+        ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
         if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
             CloseLocked(fd);
@@ -181,7 +183,17 @@ void EventLoop::HandleSignals() {
     }
 }
 
+bool EventLoop::IsPending(int fd, uint32_t serial) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(fd) < pending_.size() && pending_[fd].serial == serial;
+}
+
 void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
+    // An event can outlive its socket: a child process started at that moment holds a copy
+    // of every descriptor until it replaces its program, and the registration lives as long
+    // as any copy. The number may by then belong to a new client that a worker is reading,
+    // so nothing is read before the number is known to be the handed-over socket.
+    if (!IsPending(fd, serial)) return;
     // Whatever the client still sends is read and thrown away; its close ends the socket.
     char scratch[4096];
     bool closed = false;
@@ -192,7 +204,13 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
         closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
         break;
     }
-    if (!closed) return;
+    if (!closed) {
+        // Registered for one event at a time, so a stale registration fires at most once.
+        struct epoll_event ev{};
+        ev.events = kHandedOverEvents;
+        ev.data.u64 = Tag(fd, serial);
+        if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) return;
+    }
     {
         std::lock_guard lock(mutex_);
         if (static_cast<size_t>(fd) >= pending_.size() || pending_[fd].serial != serial) return;

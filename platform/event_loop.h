@@ -59,6 +59,7 @@ private:
     void Wake();
     void RunPosted();
     void HandleSignals();
+    bool IsPending(int fd, uint32_t serial) const;
     void DrainAndMaybeClose(int fd, uint32_t serial);
     void CloseExpired();
     int NextTimeoutMs() const;

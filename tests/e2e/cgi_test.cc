@@ -197,6 +197,28 @@ TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     EXPECT_NE(log.find(logged), std::string::npos) << log;
 }
 
+TEST_F(CgiTest, ManyScriptsAtOnceEachAnswerTheirOwnRequest) {
+    // Starting a script briefly gives the child a copy of every descriptor; no other
+    // request may lose its bytes or its answer to that.
+    constexpr int kClients = 24;
+    constexpr int kRounds = 3;
+    std::vector<std::string> responses(kClients * kRounds);
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<std::thread> clients;
+        for (int i = 0; i < kClients; ++i) {
+            clients.emplace_back([&, round, i] {
+                responses[round * kClients + i] =
+                    Ask("GET /cgi-bin/env.pl?n=" + std::to_string(round * kClients + i) +
+                        " HTTP/1.0\r\n\r\n");
+            });
+        }
+        for (auto& c : clients) c.join();
+    }
+    for (int n = 0; n < kClients * kRounds; ++n) {
+        EXPECT_EQ(Variables(responses[n])["QUERY_STRING"], "n=" + std::to_string(n)) << responses[n];
+    }
+}
+
 TEST_F(CgiTest, ServerTwoRunsItsOwnScriptsAndReportsItsOwnPort) {
     ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
     std::string response = Ask("GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n", vantry.port2());

@@ -104,6 +104,26 @@ TEST_F(EventLoopTest, ManyHandOversFromManyThreadsAllEndClosed) {
     EXPECT_TRUE(Within(5s, [&] { return loop.PendingCloses() == 0; }));
 }
 
+// A child process started at the wrong moment holds a copy of a handed-over socket, so its
+// registration outlives the close. The number then goes to a new client whose request a
+// worker is about to read: the loop must not touch it.
+TEST_F(EventLoopTest, StaleEventsNeverReadFromASocketThatReusedTheNumber) {
+    SocketPair old;
+    int number = old.server.get();
+    UniqueFd copy(::dup(number));  // what the child would hold
+    loop.HandOver(std::move(old.server), 30);
+    old.client.Reset();
+    ASSERT_TRUE(Within(2s, [&] { return loop.PendingCloses() == 0; }));
+
+    SocketPair fresh;
+    if (fresh.server.get() != number) GTEST_SKIP() << "the number was not reused";
+    ASSERT_EQ(::send(fresh.client.get(), "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL), 18);
+    std::this_thread::sleep_for(200ms);
+    char buffer[64];
+    EXPECT_EQ(::recv(fresh.server.get(), buffer, sizeof buffer, 0), 18)
+        << "the request is still there for the worker";
+}
+
 TEST_F(EventLoopTest, PostedWorkRunsOnTheLoopThread) {
     std::atomic<bool> ran{false};
     std::thread::id where;
