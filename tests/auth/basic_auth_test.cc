@@ -22,6 +22,7 @@
 #include "http/listener.h"
 #include "platform/event_loop.h"
 #include "platform/text.h"
+#include "tests/support/connection_harness.h"
 #include "tests/support/temp_dir.h"
 
 namespace auth {
@@ -246,12 +247,6 @@ TEST_F(BasicAuthLoginTest, AuthorizationHeaderIsFoundAndItsSchemeSkipped) {
     EXPECT_FALSE(check("Authorization: Basic " + std::string(100000, 'A') + "\r", false));
 }
 
-class SilentOwner : public http::ServerOwner {
-public:
-    void ShowStatusMessage(const std::string&) override {}
-    void OnServerStateChanged(const http::Listener&, bool) override {}
-};
-
 // A connection whose GET handler guards a page with a login, as the router does.
 class GuardedConnection : public http::Connection {
 public:
@@ -269,37 +264,10 @@ public:
     void LogRequest() override { loggedStatus = sentStatus; }
 };
 
-config::ServerConfig TestConfig() {
-    config::ServerConfig c;
-    c.goodByeKiss = 30;
-    return c;
-}
-
 class AuthChallengeTest : public BasicAuthLoginTest {
 protected:
     std::string Exchange(const std::string& request) {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-            throw std::runtime_error("socketpair");
-        }
-        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        connection.Assign(platform::UniqueFd(fds[0]), 0x7f000001u, 0, &server);
-        EXPECT_EQ(::send(fds[1], request.data(), request.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(request.size()));
-        std::string response;
-        char buffer[4096];
-        for (;;) {
-            pollfd p{fds[1], POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0) break;
-            ssize_t n = ::recv(fds[1], buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            response.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(fds[1]);
-        for (int i = 0; i < 500 && connection.busy(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return response;
+        return testing_support::ExchangeOverSocketPair(connection, engine.server, {request});
     }
 
     static std::string ChallengePattern(const std::string& realm) {
@@ -313,11 +281,7 @@ protected:
                "\r\n";
     }
 
-    platform::EventLoop loop;
-    config::SharedConfig config{TestConfig()};
-    SilentOwner owner;
-    http::EngineContext context{loop, config, owner, "", "127.0.0.1"};
-    http::ServerInstance server{context, 1};
+    testing_support::EngineHarness engine;
     GuardedConnection connection;
 };
 

@@ -19,21 +19,10 @@
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/event_loop.h"
+#include "tests/support/connection_harness.h"
 
 namespace http {
 namespace {
-
-class SilentOwner : public ServerOwner {
-public:
-    void ShowStatusMessage(const std::string&) override {}
-    void OnServerStateChanged(const Listener&, bool) override {}
-};
-
-config::ServerConfig TestConfig() {
-    config::ServerConfig c;
-    c.goodByeKiss = 30;
-    return c;
-}
 
 // A connection whose GET handler is a test's lambda.
 class ScriptedConnection : public Connection {
@@ -46,47 +35,15 @@ public:
 
 class ConnectionTest : public ::testing::Test {
 protected:
-    // Sends the request pieces (pausing `pause` between them) and returns the response.
     std::string Exchange(const std::vector<std::string>& pieces,
                          std::chrono::milliseconds pause = std::chrono::milliseconds(0)) {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-            throw std::runtime_error("socketpair");
-        }
-        // Accepted sockets are non-blocking; the server's end here is too.
-        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        connection.Assign(platform::UniqueFd(fds[0]), 0x7f000001u, 0, &server);
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            if (i > 0) std::this_thread::sleep_for(pause);
-            EXPECT_EQ(::send(fds[1], pieces[i].data(), pieces[i].size(), MSG_NOSIGNAL),
-                      static_cast<ssize_t>(pieces[i].size()));
-        }
-        std::string response;
-        char buffer[65536];
-        for (;;) {
-            pollfd p{fds[1], POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0) break;
-            ssize_t n = ::recv(fds[1], buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            response.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(fds[1]);
-        // The worker frees the object after its last send; wait for that (bounded).
-        for (int i = 0; i < 500 && connection.busy(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return response;
+        return testing_support::ExchangeOverSocketPair(connection, engine.server, pieces, pause);
     }
-
     std::string Exchange(const std::string& request) {
         return Exchange(std::vector<std::string>{request});
     }
 
-    platform::EventLoop loop;
-    config::SharedConfig config{TestConfig()};
-    SilentOwner owner;
-    EngineContext context{loop, config, owner, "", "127.0.0.1"};
-    ServerInstance server{context, 1};
+    testing_support::EngineHarness engine;
     ScriptedConnection connection;
 };
 
