@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -107,7 +108,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       reaped_(std::exchange(other.reaped_, false)),
       exitStatus_(std::exchange(other.exitStatus_, -1)),
       stdin_(std::move(other.stdin_)),
-      stdout_(std::move(other.stdout_)) {}
+      stdout_(std::move(other.stdout_)),
+      exitNotice_(std::move(other.exitNotice_)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
@@ -117,6 +119,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         exitStatus_ = std::exchange(other.exitStatus_, -1);
         stdin_ = std::move(other.stdin_);
         stdout_ = std::move(other.stdout_);
+        exitNotice_ = std::move(other.exitNotice_);
     }
     return *this;
 }
@@ -128,6 +131,7 @@ void ChildProcess::Release() {
         Kill();
         Wait();
     }
+    exitNotice_.Reset();
     pid_ = -1;
     reaped_ = false;
     exitStatus_ = -1;
@@ -203,6 +207,9 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
         return false;
     }
     pid_ = pid;
+    // A descriptor that becomes readable when the child ends, so waiting for the end takes
+    // no polling; systems without it fall back to short sleeps.
+    exitNotice_ = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     reaped_ = false;
     exitStatus_ = -1;
     stdin_ = std::move(inputWrite);
@@ -287,6 +294,15 @@ int ChildProcess::Wait() {
 }
 
 std::optional<int> ChildProcess::WaitFor(int timeoutMs) {
+    if (exitNotice_ && !reaped_) {
+        struct pollfd p{exitNotice_.get(), POLLIN, 0};
+        int n;
+        do {
+            n = ::poll(&p, 1, std::max(timeoutMs, 0));
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) return TryWait();
+        if (n == 0) return std::nullopt;
+    }
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     auto pause = std::chrono::milliseconds(1);

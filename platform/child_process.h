@@ -85,6 +85,7 @@ private:
     int exitStatus_ = -1;
     UniqueFd stdin_;
     UniqueFd stdout_;
+    UniqueFd exitNotice_;  // readable once the child has ended
 };
 
 // One descriptor to wait on. Readable also reports the end of input, a hang-up and errors,

@@ -198,7 +198,7 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
     char scratch[4096];
     bool closed = false;
     for (;;) {
-        ssize_t n = ::recv(fd, scratch, sizeof scratch, 0);
+        ssize_t n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
         if (n > 0) continue;
         if (n < 0 && errno == EINTR) continue;
         closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);

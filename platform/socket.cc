@@ -174,7 +174,19 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
 }
 
 bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent) {
+    // A large file goes out fastest through a blocking socket: the kernel sleeps until the
+    // client's window opens and goes on, instead of returning to wait in poll each time. The
+    // idle limit then becomes the socket's send time-out.
+    constexpr uint64_t kBlockingThreshold = 256 * 1024;
+    const bool blocking = count >= kBlockingThreshold;
+    int flags = ::fcntl(socketFd, F_GETFL);
+    if (blocking && flags >= 0) {
+        struct timeval limit{idleLimitMs / 1000, (idleLimitMs % 1000) * 1000};
+        ::setsockopt(socketFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        ::fcntl(socketFd, F_SETFL, flags & ~O_NONBLOCK);
+    }
     off_t offset = 0;
+    bool complete = true;
     while (count > 0) {
         size_t chunk = count > (1u << 30) ? (1u << 30) : static_cast<size_t>(count);
         ssize_t n = ::sendfile(socketFd, fileFd, &offset, chunk);
@@ -183,14 +195,17 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs,
             if (sent != nullptr) *sent += static_cast<uint64_t>(n);
             continue;
         }
-        if (n == 0) return false;  // the file ended before its size said
-        if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(socketFd, POLLOUT, idleLimitMs)) {
+        if (n < 0 && errno == EINTR) continue;
+        // A blocking socket that could send nothing for the idle limit reports EAGAIN too.
+        if (n < 0 && !blocking && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            WaitFor(socketFd, POLLOUT, idleLimitMs)) {
             continue;
         }
-        return false;
+        complete = false;  // the file ended before its size said, or the client is gone
+        break;
     }
-    return true;
+    if (blocking && flags >= 0) ::fcntl(socketFd, F_SETFL, flags);
+    return complete;
 }
 
 void ShutdownSend(int fd) { ::shutdown(fd, SHUT_WR); }

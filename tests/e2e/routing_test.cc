@@ -100,6 +100,20 @@ TEST_F(RoutingTest, FilesAreServedWithTheirTypeAndDefaultDocuments) {
     EXPECT_EQ(Ask("/nodir"), kNotFound);
 }
 
+TEST_F(RoutingTest, LargeFilesArriveWholeAndTheConnectionEndsCleanly) {
+    std::string content;
+    for (int i = 0; content.size() < 5 * 1024 * 1024 + 7; ++i) content += std::to_string(i * 7919) + ",";
+    WriteFile(vantry.dir() + "/www/big.bin", content);
+    Client slow(vantry.address(), vantry.port1());
+    slow.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(300ms);  // the server fills the socket and waits for the client
+    std::string response = slow.ReadAll(30s);
+    EXPECT_NE(response.find("Content-Length: " + std::to_string(content.size()) + "\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(BodyOf(response) == content) << "got " << BodyOf(response).size() << " bytes";
+    EXPECT_EQ(BodyOf(Ask("/a%20b.html")), "space") << "the server goes on serving";
+}
+
 TEST_F(RoutingTest, UrlsAreDecodedBeforeTheyAreMapped) {
     EXPECT_EQ(BodyOf(Ask("/a%20b.html")), "space");
     EXPECT_EQ(BodyOf(Ask("/a+b.html")), "space");
