@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -31,6 +32,8 @@ constexpr std::size_t kMaxIniFileSize = 16 * 1024 * 1024;
 constexpr std::size_t kMaxCachedFiles = 32;
 // How long after its last change a file is read afresh on every lookup.
 constexpr time_t kRecentChangeSeconds = 2;
+// How long a cached file that has not changed for a while is used without a look at the disk.
+constexpr uint64_t kTrustMs = 500;
 
 
 // Calls `visit(line)` for every line of `text`, without its LF or CR LF ending.
@@ -136,6 +139,17 @@ ParsedIni Parse(std::string_view text) {
 class ParsedFileCache {
 public:
     std::shared_ptr<const ParsedIni> Get(const std::string& path) {
+        const uint64_t now = MonotonicMillis();
+        {
+            // A file that has not changed for a while is trusted for a moment without
+            // looking at the disk: every request reads the tables, and an edit by hand is
+            // still seen within kTrustMs. This process's own writes clear the entry at once.
+            std::lock_guard lock(mutex_);
+            auto found = files_.find(path);
+            if (found != files_.end() && now - found->second.checkedAtMs < kTrustMs) {
+                return found->second.parsed;
+            }
+        }
         struct stat st;
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Empty();
         uint64_t generation;
@@ -143,6 +157,7 @@ public:
             std::lock_guard lock(mutex_);
             auto found = files_.find(path);
             if (found != files_.end() && SameFile(found->second.status, st)) {
+                found->second.checkedAtMs = now;
                 return found->second.parsed;
             }
             generation = generation_;
@@ -157,7 +172,7 @@ public:
         std::lock_guard lock(mutex_);
         if (generation == generation_ && !RecentlyChanged(readStatus, readStart)) {
             if (files_.size() >= kMaxCachedFiles && !files_.contains(path)) files_.clear();
-            files_[path] = {readStatus, parsed};
+            files_[path] = {readStatus, parsed, now};
         }
         return parsed;
     }
@@ -172,6 +187,7 @@ private:
     struct CachedFile {
         struct stat status;
         std::shared_ptr<const ParsedIni> parsed;
+        uint64_t checkedAtMs;
     };
 
     // A file changed shortly before it was read is not kept: a second change in place, of

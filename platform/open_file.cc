@@ -12,9 +12,11 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path) {
     if (!fd) return std::nullopt;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    // The descriptor was opened non-blocking only so that a FIFO cannot hang the open.
-    ::fcntl(fd.get(), F_SETFL, 0);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // The descriptor was opened non-blocking only so that a FIFO cannot hang the open; on a
+    // regular file the flag changes nothing. Small files are read in one go anyway, so only
+    // large ones get the sequential-access hint.
+    constexpr off_t kHintThreshold = 1024 * 1024;
+    if (st.st_size >= kHintThreshold) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     OpenedFile file;
     file.fd = std::move(fd);
     file.size = static_cast<uint64_t>(st.st_size);

@@ -196,6 +196,25 @@ TEST_F(IniFileTest, HandEditsAreSeenByTheNextRead) {
     EXPECT_EQ(GetProfileString(ini_, "S", "k", "gone"), "gone");
 }
 
+TEST_F(IniFileTest, HandEditsOfASettledFileAreSeenWithinHalfASecond) {
+    using namespace std::chrono_literals;
+    auto settle = [&] {
+        // As if the file had last changed a minute ago.
+        auto past = std::filesystem::file_time_type::clock::now() - 60s;
+        std::filesystem::last_write_time(ini_, past);
+    };
+    WriteText(ini_, "[S]\nk=old\n");
+    settle();
+    ASSERT_EQ(GetProfileString(ini_, "S", "k", ""), "old");
+    WriteText(ini_, "[S]\nk=newer\n");
+    settle();
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(GetProfileString(ini_, "S", "k", ""), "newer");
+    // This process's own writes are seen at once.
+    ASSERT_TRUE(WriteProfileString(ini_, "S", "k", "ours"));
+    EXPECT_EQ(GetProfileString(ini_, "S", "k", ""), "ours");
+}
+
 TEST_F(IniFileTest, ConcurrentSaversNeverLoseKeysOrTearTheFile) {
     const std::string head = "[Head]\nname=x\n\n[Threads]\n\n";
     const std::string tail = "[Tail]\nend=yes\n";
