@@ -102,7 +102,7 @@ TEST_F(RoutingTest, FilesAreServedWithTheirTypeAndDefaultDocuments) {
 
 TEST_F(RoutingTest, LargeFilesArriveWholeAndTheConnectionEndsCleanly) {
     std::string content;
-    for (int i = 0; content.size() < 5 * 1024 * 1024 + 7; ++i) content += std::to_string(i * 7919) + ",";
+    for (uint64_t i = 0; content.size() < 5 * 1024 * 1024 + 7; ++i) content += std::to_string(i * 7919) + ",";
     WriteFile(vantry.dir() + "/www/big.bin", content);
     Client slow(vantry.address(), vantry.port1());
     slow.Send("GET /big.bin HTTP/1.0\r\n\r\n");
