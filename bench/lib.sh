@@ -1,16 +1,28 @@
 # shellcheck shell=bash
-# Shared pieces of the benchmarks: packages, the Release build, the Vantry instance and its
-# peers (each started as our own child and stopped by its id), load runs with ab, and
-# readings from /proc. Sourced by bench/run.sh; every wait here is bounded.
+# Shared pieces of the benchmarks: packages, the Release build, the Vantry instances and their
+# peers (each started as our own child and stopped by its id), load runs with ab, downloads
+# with curl, and readings from /proc. Sourced by bench/run.sh; every wait here is bounded.
 
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 BENCH_VANTRY_ADDR=127.0.0.2
 BENCH_NGINX_ADDR=127.0.0.3
+BENCH_LIGHTTPD_ADDR=127.0.0.4
 BENCH_START_TIMEOUT=${BENCH_START_TIMEOUT:-10}  # seconds for a server to listen
 BENCH_STOP_TIMEOUT=${BENCH_STOP_TIMEOUT:-10}    # seconds for a server to end after SIGTERM
 BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatever happens
 BENCH_PIN=${BENCH_PIN:-1}                       # servers on CPU 0, ab on CPU 1
+BENCH_CURL_TIMEOUT=${BENCH_CURL_TIMEOUT:-120}   # seconds for one download
+# The servers start with this environment only, not the caller's: a CGI script gets Vantry's
+# environment and its interpreter is looked up in PATH, so a long PATH or many variables
+# would weigh on the figures differently on every machine.
+BENCH_SERVER_ENV=("PATH=/usr/local/bin:/usr/bin:/bin" "HOME=${HOME:-/}")
+# The login of the authentication scenario, in Vantry's user store and nginx's password file.
+BENCH_AUTH_USER=bench
+BENCH_AUTH_PASSWORD=b3nch-pass
+# How nginx keeps that password: "plain" (as Vantry keeps it), "apr1" (hashed with openssl),
+# or "none" (no nginx comparison).
+BENCH_NGINX_AUTH=${BENCH_NGINX_AUTH:-plain}
 
 BENCH_DIR=""      # the temporary directory of this run
 BENCH_OUT=""      # where raw outputs and server logs are kept after the run
@@ -20,7 +32,12 @@ VANTRY_URL=""
 NGINX_PID=""
 NGINX_PORT=""
 NGINX_URL=""
-BENCH_PEER_STOPS=()  # stop functions of the peers started, for bench_cleanup
+NGINX_AUTH_PORT=""
+NGINX_AUTH_URL=""    # empty when nginx serves no page behind a login
+LIGHTTPD_PID=""
+LIGHTTPD_PORT=""
+LIGHTTPD_URL=""
+BENCH_PEER_STOPS=()  # stop commands of the peers and instances started, for bench_cleanup
 BENCH_AB_PID=""      # the load run in progress
 
 bench_say() { printf '%s\n' "$*"; }
@@ -30,10 +47,11 @@ bench_die() {
 }
 
 # Installs what the build and the benchmark need and is missing (apt-get update runs only
-# then); nginx-light unless an nginx is already there.
+# then); nginx-light unless an nginx is already there, lighttpd unless it is there.
 bench_require_tools() {
     local extra=(apache2-utils curl procps)
     command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
+    command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || extra+=(lighttpd)
     "$BENCH_ROOT/tools/install-deps.sh" "${extra[@]}" || bench_die "could not install ${extra[*]}"
 }
 
@@ -41,16 +59,30 @@ bench_nginx_binary() {
     if command -v nginx >/dev/null 2>&1; then command -v nginx; else echo /usr/sbin/nginx; fi
 }
 
-# Builds the server without tests into build-bench/ at the repository root.
+bench_lighttpd_binary() {
+    if command -v lighttpd >/dev/null 2>&1; then command -v lighttpd; else echo /usr/sbin/lighttpd; fi
+}
+
+# Builds the server without tests into build-bench/ at the repository root. A failed build
+# is tried again after BENCH_BUILD_RETRY_DELAY seconds, up to BENCH_BUILD_TRIES times in all:
+# sources being edited while the benchmark starts need not end the run.
 bench_build_vantry() {
-    (
-        cd "$BENCH_ROOT"
-        cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVANTRY_TESTS=OFF >/dev/null
-        cmake --build build-bench -j2
-    ) >"$BENCH_OUT/build.log" 2>&1 || {
-        tail -n 30 "$BENCH_OUT/build.log" >&2
-        bench_die "the Release build failed (full log: $BENCH_OUT/build.log)"
-    }
+    local tries=${BENCH_BUILD_TRIES:-1} delay=${BENCH_BUILD_RETRY_DELAY:-60} try
+    for ((try = 1; ; try++)); do
+        if (
+            cd "$BENCH_ROOT"
+            cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVANTRY_TESTS=OFF >/dev/null
+            cmake --build build-bench -j2
+        ) >"$BENCH_OUT/build.log" 2>&1; then
+            break
+        fi
+        if [ "$try" -ge "$tries" ]; then
+            tail -n 30 "$BENCH_OUT/build.log" >&2
+            bench_die "the Release build failed (full log: $BENCH_OUT/build.log)"
+        fi
+        bench_say "the Release build failed (try $try of $tries); again in ${delay}s"
+        sleep "$delay"
+    done
     [ -x "$BENCH_ROOT/build-bench/vantry" ] || bench_die "build-bench/vantry was not built"
 }
 
@@ -137,24 +169,40 @@ bench_pin_to() {
     fi
 }
 
-# A Vantry installation in $BENCH_DIR, listening on 127.0.0.2, started in the background.
-start_vantry() {
-    VANTRY_PORT=$(bench_free_port) || exit 1
-    cp "$BENCH_ROOT/build-bench/vantry" "$BENCH_DIR/vantry"
-    mkdir -p "$BENCH_DIR/run"
-    cat >"$BENCH_DIR/Vantry.ini" <<INI
-[Config]
-port=$VANTRY_PORT
-wwwroot=$BENCH_DIR/www/
-logs=N
-INI
+# A Vantry installation in DIR: its own copy of the program, Vantry.ini, XDG_RUNTIME_DIR and
+# registry file (DIR/registry.reg, which may be missing), serving the shared web root on
+# 127.0.0.2, started in the background with DIR as its working directory (its access log
+# goes there). NAME names its output files in $BENCH_OUT; the [Config] lines after NAME
+# follow the port and web root. Sets the variables NAME_PID, NAME_PORT and NAME_URL (NAME in
+# capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it.
+bench_start_vantry_in() {
+    local dir=$1 name=$2 prefix port pid
+    shift 2
+    prefix=${name^^}
+    prefix=${prefix//-/_}
+    port=$(bench_free_port) || exit 1
+    mkdir -p "$dir/run"
+    cp "$BENCH_ROOT/build-bench/vantry" "$dir/vantry"
+    {
+        printf '[Config]\nport=%s\nwwwroot=%s/www/\n' "$port" "$BENCH_DIR"
+        printf '%s\n' "$@"
+    } >"$dir/Vantry.ini"
     bench_pin_to 0
-    env XDG_RUNTIME_DIR="$BENCH_DIR/run" VANTRY_REGISTRY="$BENCH_DIR/registry.reg" \
-        "${BENCH_PIN_CMD[@]}" "$BENCH_DIR/vantry" -bind "$BENCH_VANTRY_ADDR" --headless \
-        </dev/null >"$BENCH_OUT/vantry.stdout" 2>"$BENCH_OUT/vantry.stderr" &
-    VANTRY_PID=$!
-    bench_wait_listening "$VANTRY_PID" "$BENCH_VANTRY_ADDR" "$VANTRY_PORT" vantry
-    VANTRY_URL="http://$BENCH_VANTRY_ADDR:$VANTRY_PORT"
+    env -i -C "$dir" "${BENCH_SERVER_ENV[@]}" XDG_RUNTIME_DIR="$dir/run" \
+        VANTRY_REGISTRY="$dir/registry.reg" \
+        "${BENCH_PIN_CMD[@]}" "$dir/vantry" -bind "$BENCH_VANTRY_ADDR" --headless \
+        </dev/null >"$BENCH_OUT/$name.stdout" 2>"$BENCH_OUT/$name.stderr" &
+    pid=$!
+    printf -v "${prefix}_PID" '%s' "$pid"
+    printf -v "${prefix}_PORT" '%s' "$port"
+    bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "$port" "$name"
+    printf -v "${prefix}_URL" '%s' "http://$BENCH_VANTRY_ADDR:$port"
+}
+
+# The main instance, in $BENCH_DIR: access log off, CGI on (a server not asked for a script
+# never runs one).
+start_vantry() {
+    bench_start_vantry_in "$BENCH_DIR" vantry logs=N cgi=Y
 }
 
 stop_vantry() {
@@ -162,16 +210,49 @@ stop_vantry() {
     VANTRY_PID=""
 }
 
+# nginx's password file for the login, per BENCH_NGINX_AUTH; fails when there is to be none.
+bench_nginx_password_file() {
+    local file=$1 hash
+    case $BENCH_NGINX_AUTH in
+    plain) hash="{PLAIN}$BENCH_AUTH_PASSWORD" ;;
+    apr1)
+        command -v openssl >/dev/null 2>&1 || return 1
+        hash=$(openssl passwd -apr1 "$BENCH_AUTH_PASSWORD") || return 1
+        ;;
+    *) return 1 ;;
+    esac
+    printf '%s:%s\n' "$BENCH_AUTH_USER" "$hash" >"$file"
+}
+
 # nginx with one worker, serving the same web root; a missing file is answered with
-# NOT_FOUND_PAGE (a copy of Vantry's 404 body), so both answers are the same size.
+# NOT_FOUND_PAGE (a copy of Vantry's 404 body), so both answers are the same size. A second
+# server of the same process serves the web root behind a Basic login (NGINX_AUTH_URL),
+# unless BENCH_NGINX_AUTH is "none".
 # Every start_PEER takes that page, sets PEER_PID and PEER_URL and adds its stop function
 # to BENCH_PEER_STOPS.
 start_nginx() {
-    local notFoundPage=$1 conf user=""
+    local notFoundPage=$1 conf user="" authServer=""
     local prefix=$BENCH_DIR/nginx
     NGINX_PORT=$(bench_free_port) || exit 1
     mkdir -p "$prefix/pages" "$prefix/temp"
     cp "$notFoundPage" "$prefix/pages/bench-not-found.html"
+    NGINX_AUTH_URL=""
+    if bench_nginx_password_file "$prefix/htpasswd"; then
+        NGINX_AUTH_PORT=$NGINX_PORT
+        while [ "$NGINX_AUTH_PORT" = "$NGINX_PORT" ]; do
+            NGINX_AUTH_PORT=$(bench_free_port) || exit 1
+        done
+        authServer="
+    server {
+        listen $BENCH_NGINX_ADDR:$NGINX_AUTH_PORT;
+        root $BENCH_DIR/www;
+        location / {
+            auth_basic \"Vantry benchmark\";
+            auth_basic_user_file $prefix/htpasswd;
+            try_files \$uri =404;
+        }
+    }"
+    fi
     # As root the master would hand the worker to "nobody"; keep it the same user as Vantry.
     [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
     conf=$prefix/nginx.conf
@@ -222,6 +303,7 @@ http {
             etag off;
         }
     }
+$authServer
 }
 CONF
     local nginx
@@ -231,12 +313,17 @@ CONF
         bench_die "nginx rejected its configuration"
     }
     bench_pin_to 0
-    "${BENCH_PIN_CMD[@]}" "$nginx" -p "$prefix/" -c "$conf" -e "$prefix/error.log" \
+    env -i "${BENCH_SERVER_ENV[@]}" \
+        "${BENCH_PIN_CMD[@]}" "$nginx" -p "$prefix/" -c "$conf" -e "$prefix/error.log" \
         </dev/null >"$BENCH_OUT/nginx.stdout" 2>"$BENCH_OUT/nginx.stderr" &
     NGINX_PID=$!
     BENCH_PEER_STOPS+=(stop_nginx)
     bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_PORT" nginx
     NGINX_URL="http://$BENCH_NGINX_ADDR:$NGINX_PORT"
+    if [ -n "$authServer" ]; then
+        bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_AUTH_PORT" nginx
+        NGINX_AUTH_URL="http://$BENCH_NGINX_ADDR:$NGINX_AUTH_PORT"
+    fi
 }
 
 stop_nginx() {
@@ -244,6 +331,61 @@ stop_nginx() {
     bench_stop_pid "$NGINX_PID" nginx
     cp "$BENCH_DIR/nginx/error.log" "$BENCH_OUT/nginx-error.log" 2>/dev/null
     NGINX_PID=""
+}
+
+# lighttpd in the foreground, one process (no extra workers), no access log, serving the same
+# web root with sendfile; its 404 answers carry NOT_FOUND_PAGE. Scripts under /cgi-bin/ run
+# through mod_cgi: .pl with perl, .sh by themselves (execute bit and #! line), as Vantry runs
+# them.
+start_lighttpd() {
+    local notFoundPage=$1 conf
+    local prefix=$BENCH_DIR/lighttpd
+    LIGHTTPD_PORT=$(bench_free_port) || exit 1
+    mkdir -p "$prefix/pages"
+    cp "$notFoundPage" "$prefix/pages/status-404.html"
+    conf=$prefix/lighttpd.conf
+    cat >"$conf" <<CONF
+server.modules = ("mod_cgi")
+server.document-root = "$BENCH_DIR/www"
+server.bind = "$BENCH_LIGHTTPD_ADDR"
+server.port = $LIGHTTPD_PORT
+server.pid-file = "$prefix/lighttpd.pid"
+server.errorlog = "$prefix/error.log"
+server.max-worker = 0
+server.network-backend = "sendfile"
+server.tag = ""
+server.errorfile-prefix = "$prefix/pages/status-"
+index-file.names = ()
+mimetype.assign = (
+    ".html" => "text/html", ".htm" => "text/html", ".txt" => "text/plain",
+    ".css" => "text/css", ".js" => "application/javascript", ".gif" => "image/gif",
+    ".jpg" => "image/jpeg", ".jpeg" => "image/jpeg", ".png" => "image/png",
+    "" => "application/octet-stream"
+)
+\$HTTP["url"] =~ "^/cgi-bin/" {
+    cgi.assign = (".pl" => "/usr/bin/perl", ".sh" => "")
+}
+CONF
+    local lighttpd
+    lighttpd=$(bench_lighttpd_binary)
+    "$lighttpd" -tt -f "$conf" >"$BENCH_OUT/lighttpd-test.log" 2>&1 || {
+        cat "$BENCH_OUT/lighttpd-test.log" >&2
+        bench_die "lighttpd rejected its configuration"
+    }
+    bench_pin_to 0
+    env -i "${BENCH_SERVER_ENV[@]}" "${BENCH_PIN_CMD[@]}" "$lighttpd" -D -f "$conf" \
+        </dev/null >"$BENCH_OUT/lighttpd.stdout" 2>"$BENCH_OUT/lighttpd.stderr" &
+    LIGHTTPD_PID=$!
+    BENCH_PEER_STOPS+=(stop_lighttpd)
+    bench_wait_listening "$LIGHTTPD_PID" "$BENCH_LIGHTTPD_ADDR" "$LIGHTTPD_PORT" lighttpd
+    LIGHTTPD_URL="http://$BENCH_LIGHTTPD_ADDR:$LIGHTTPD_PORT"
+}
+
+stop_lighttpd() {
+    [ -n "$LIGHTTPD_PID" ] || return 0
+    bench_stop_pid "$LIGHTTPD_PID" lighttpd
+    cp "$BENCH_DIR/lighttpd/error.log" "$BENCH_OUT/lighttpd-error.log" 2>/dev/null
+    LIGHTTPD_PID=""
 }
 
 # Stops whatever still runs and removes the temporary directory; safe to call twice.
@@ -255,7 +397,9 @@ bench_cleanup() {
         BENCH_AB_PID=""
     fi
     stop_vantry
-    for stop in "${BENCH_PEER_STOPS[@]}"; do "$stop"; done
+    # A stop command may carry arguments (the name of an instance).
+    # shellcheck disable=SC2086
+    for stop in "${BENCH_PEER_STOPS[@]}"; do $stop; done
     BENCH_PEER_STOPS=()
     if [ -n "$BENCH_DIR" ] && [ -d "$BENCH_DIR" ]; then
         rm -rf "$BENCH_DIR"
@@ -264,23 +408,41 @@ bench_cleanup() {
 }
 
 # Status code and body of one HTTP/1.0 GET: prints "CODE BYTES" and keeps the body in FILE.
+# Further arguments go to curl (a login, for instance).
 bench_fetch() {
     local url=$1 file=$2
-    curl --http1.0 -s --max-time 10 -o "$file" -w '%{http_code} %{size_download}\n' "$url" ||
+    shift 2
+    curl --http1.0 -s --max-time 10 "$@" -o "$file" -w '%{http_code} %{size_download}\n' "$url" ||
         echo "000 0"
 }
 
-# One ab run against URL (no keep-alive). Sets AB_RPS, AB_COMPLETE, AB_FAILED,
-# AB_NONLENGTH (failures other than a differing length, counting requests that ab never
-# completed), AB_P99 and AB_MAX (ms), AB_STATUS (ab's exit status; 124 when it was cut
-# off). The raw output goes to $BENCH_OUT/ab-LABEL.txt.
+# One download of URL with curl, pinned like ab. Sets CURL_CODE, CURL_BYTES and CURL_SPEED
+# (bytes per second); the outcome line goes to $BENCH_OUT/curl-LABEL.txt.
+measure_curl() {
+    local url=$1 label=$2 out=$BENCH_OUT/curl-$2.txt
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" curl --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" -o /dev/null \
+        -w '%{http_code} %{size_download} %{speed_download}\n' "$url" >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    BENCH_AB_PID=""
+    read -r CURL_CODE CURL_BYTES CURL_SPEED <"$out"
+    : "${CURL_CODE:=000}" "${CURL_BYTES:=0}" "${CURL_SPEED:=0}"
+}
+
+# One ab run against URL (no keep-alive); further arguments go to ab (-A USER:PASSWORD, for
+# instance). Sets AB_RPS, AB_COMPLETE, AB_FAILED, AB_NONLENGTH (failures other than a
+# differing length, counting requests that ab never completed), AB_NON2XX (answers with
+# another status than 2xx), AB_P99 and AB_MAX (ms), AB_STATUS (ab's exit status; 124 when it
+# was cut off). The raw output goes to $BENCH_OUT/ab-LABEL.txt.
 measure_ab() {
     local url=$1 requests=$2 concurrency=$3 label=$4
+    shift 4
     local out=$BENCH_OUT/ab-$label.txt
     bench_pin_to 1
     # In the background, so that a signal to the script is handled at once; the cleanup
     # stops this run by its id.
-    "${BENCH_PIN_CMD[@]}" timeout "$BENCH_AB_TIMEOUT" ab -r -n "$requests" -c "$concurrency" "$url" \
+    "${BENCH_PIN_CMD[@]}" timeout "$BENCH_AB_TIMEOUT" ab -r "$@" -n "$requests" -c "$concurrency" "$url" \
         >"$out" 2>&1 &
     BENCH_AB_PID=$!
     wait "$BENCH_AB_PID"
@@ -294,9 +456,10 @@ measure_ab() {
                 if ($i == "Connect:" || $i == "Receive:" || $i == "Exceptions:") n += $(i + 1)
             }
         } END { print n + 0 }' "$out")
+    AB_NON2XX=$(awk '/^Non-2xx responses:/ { print $3 }' "$out")
     AB_P99=$(awk '/^ *99% / { print $2 }' "$out")
     AB_MAX=$(awk '/^ *100% / { print $2 }' "$out")
-    : "${AB_RPS:=0}" "${AB_COMPLETE:=0}" "${AB_FAILED:=0}" "${AB_P99:=-}" "${AB_MAX:=-}"
+    : "${AB_RPS:=0}" "${AB_COMPLETE:=0}" "${AB_FAILED:=0}" "${AB_NON2XX:=0}" "${AB_P99:=-}" "${AB_MAX:=-}"
     if [ "$AB_COMPLETE" -lt "$requests" ]; then
         AB_NONLENGTH=$((AB_NONLENGTH + requests - AB_COMPLETE))
         AB_FAILED=$((AB_FAILED + requests - AB_COMPLETE))
@@ -307,6 +470,14 @@ measure_ab() {
 proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
+# "NUMBER -> TARGET" for every open descriptor, sorted by number.
+proc_fd_list() {
+    local fd
+    for fd in "/proc/$1/fd"/*; do
+        [ -e "$fd" ] || [ -L "$fd" ] || continue
+        printf '%s -> %s\n' "${fd##*/}" "$(readlink "$fd" 2>/dev/null)"
+    done | sort -n
+}
 
 # Polls the descriptor count of PID every second until it is at most TARGET, for at most
 # LIMIT seconds; prints the last count and the seconds waited.
@@ -322,4 +493,5 @@ wait_fd_count() {
 
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+mib_per_s() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 at_least() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a != "-" && a + 0 >= b + 0) }'; }

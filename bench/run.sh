@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Measures a Release build of Vantry against nginx on loopback: requests per second at
-# several client counts for each scenario, then memory, threads and descriptors around a
-# long run. Prints a report and keeps it, with the raw ab outputs and the servers' logs, in
-# bench/out/<time>/. Exits 1 when a check fails. Settings are environment variables; see
-# bench/README.md.
+# Measures a Release build of Vantry against nginx and lighttpd on loopback: requests per
+# second at several client counts for each scenario (a missing page, small and larger files,
+# CGI scripts, a page behind a login, the access log), the download rate of a large file,
+# then memory, threads and descriptors around a long run. Prints a report and keeps it, with
+# the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
+# check fails. Settings are environment variables; see bench/README.md.
 set -uo pipefail
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -12,34 +13,255 @@ BENCH_REQUESTS=${BENCH_REQUESTS:-20000}
 BENCH_CONCURRENCY=${BENCH_CONCURRENCY:-"1 50 200"}
 BENCH_ROUNDS=${BENCH_ROUNDS:-3}                 # runs per server and client count
 BENCH_WARMUP=${BENCH_WARMUP:-2000}
+BENCH_CGI_WARMUP=${BENCH_CGI_WARMUP:-300}        # warm-up requests per script
+BENCH_LARGE_REQUESTS=${BENCH_LARGE_REQUESTS:-5000}  # per run, for the 100 KiB file
+BENCH_BIG_MIB=${BENCH_BIG_MIB:-100}              # size of the downloaded file
+BENCH_BIG_ROUNDS=${BENCH_BIG_ROUNDS:-3}          # downloads per server
+BENCH_CGI_REQUESTS=${BENCH_CGI_REQUESTS:-1000}   # per run, for the scripts
+BENCH_CGI_CONCURRENCY=${BENCH_CGI_CONCURRENCY:-"1 50"}
 BENCH_SOAK_REQUESTS=${BENCH_SOAK_REQUESTS:-100000}
 BENCH_SOAK_CONCURRENCY=${BENCH_SOAK_CONCURRENCY:-50}
-BENCH_RATIO_MIN=${BENCH_RATIO_MIN:-0.9}          # Vantry/nginx at the ratio check's clients
-BENCH_RATIO_CONCURRENCY=${BENCH_RATIO_CONCURRENCY:-50}
+BENCH_RATIO_CONCURRENCY=${BENCH_RATIO_CONCURRENCY:-50}  # clients of the speed checks
+BENCH_RATIO_MIN=${BENCH_RATIO_MIN:-0.9}          # Vantry/nginx, 404 page and 1 KiB page
+BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 KiB page
+BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
+BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.8}  # Vantry/nginx download rate
+BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
 BENCH_FD_SETTLE_LIMIT=${BENCH_FD_SETTLE_LIMIT:-35}  # seconds; covers the lingering sockets
+BENCH_LOAD_WARN=${BENCH_LOAD_WARN:-1.5}           # load average above which a note says so
+
+# A file no server has: every server answers it with the same 404 page. (GET / is no longer
+# one: Vantry refuses a web root without an index page with 403.)
+MISSING_PATH=/missing-page.html
 
 # The peers measured beside Vantry; each has start_NAME (given the 404 page to answer
 # with), stop_NAME, NAME_PID and NAME_URL.
-PEERS=(nginx)
+PEERS=(nginx lighttpd)
 
-# The scenarios, in order. scenario_NAME prepares the web root and sets SCENARIO_TITLE,
-# SCENARIO_PATH, SCENARIO_STATUS (the status every server must answer) and optionally
-# SCENARIO_REQUESTS (requests per run, for slow answers such as large files).
-SCENARIOS=(not_found)
+# Every server a scenario may name: the variables holding its URL and its process id.
+# "+login" servers are asked with the benchmark's login.
+declare -A SERVER_URL_VAR=(
+    [vantry]=VANTRY_URL [nginx]=NGINX_URL [lighttpd]=LIGHTTPD_URL
+    [vantry+log]=VANTRY_LOG_URL [vantry+nolog]=VANTRY_NOLOG_URL
+    [vantry+login]=VANTRY_LOGIN_URL [nginx+login]=NGINX_AUTH_URL
+)
+declare -A SERVER_PID_VAR=(
+    [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID
+    [vantry+log]=VANTRY_LOG_PID [vantry+nolog]=VANTRY_NOLOG_PID
+    [vantry+login]=VANTRY_LOGIN_PID [nginx+login]=NGINX_PID
+)
+# Set by bench_start_vantry_in and read through the tables above.
+# shellcheck disable=SC2034
+VANTRY_LOG_PID="" VANTRY_LOG_URL="" VANTRY_NOLOG_PID="" VANTRY_NOLOG_URL=""
+# shellcheck disable=SC2034
+VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 
-scenario_not_found() {
-    SCENARIO_TITLE="GET / answered with the 404 page"
-    SCENARIO_PATH=/
-    SCENARIO_STATUS=404
+# The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
+# and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
+# answer); it may set SCENARIO_SERVERS (the first is the one the others are compared with;
+# default Vantry and every peer), SCENARIO_CONCURRENCY, SCENARIO_REQUESTS (per run, for slow
+# answers), SCENARIO_TOOL (ab, or curl for a download rate), SCENARIO_LENGTH_VARIES (1 when a
+# differing body length is no failure) and SCENARIO_AFTER (a function run after it).
+# BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
+ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log)
+read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
+
+# A text page of exactly SIZE bytes.
+write_page() {
+    local size=$1 file=$2
+    local head='<html><head><title>Vantry benchmark</title></head><body><pre>'
+    local tail=$'</pre></body></html>\n'
+    {
+        printf '%s\n' "$head"
+        yes 'A line of the benchmark page, sent as it is by every server.' |
+            head -c $((size - ${#head} - 1 - ${#tail}))
+        printf '%s' "$tail"
+    } >"$file"
 }
 
-declare -A RPS FAILED NONLENGTH P99 MAX   # key: scenario:server:concurrency
-CHECKS_FAILED=0
+# Everything the scenarios ask for, in the shared web root.
+prepare_web_root() {
+    local www=$BENCH_DIR/www
+    write_page 1024 "$www/file.html"
+    write_page $((100 * 1024)) "$www/file-100k.html"
+    head -c "${BENCH_BIG_MIB}M" /dev/urandom >"$www/big.bin" ||
+        bench_die "could not write the $BENCH_BIG_MIB MiB file"
+    mkdir -p "$www/cgi-bin"
+    cat >"$www/cgi-bin/hello.pl" <<'PERL'
+#!/usr/bin/perl
+print "Content-Type: text/plain\r\n\r\nhello\n";
+PERL
+    cat >"$www/cgi-bin/hello.sh" <<'SH'
+#!/bin/sh
+printf 'Content-Type: text/plain\r\n\r\nhello\n'
+SH
+    chmod 755 "$www/cgi-bin/hello.pl" "$www/cgi-bin/hello.sh"
+}
 
+# Every kind of request once in bulk before anything is measured, so that the figures and
+# the "warmed up" memory reading include what each kind first allocates (threads' buffers,
+# the script runs) and the large file is in the page cache.
+warm_up() {
+    local server=$1 maxC=$2 maxCgiC=$3 url path
+    url=$(server_url "$server")
+    for path in "$MISSING_PATH" /file.html /file-100k.html; do
+        measure_ab "$url$path" "$BENCH_WARMUP" "$maxC" "warmup-$server${path//\//-}"
+    done
+    measure_curl "$url/big.bin" "warmup-$server"
+    if [ "$server" = vantry ] || [ "$server" = lighttpd ]; then
+        for path in /cgi-bin/hello.pl /cgi-bin/hello.sh; do
+            measure_ab "$url$path" "$BENCH_CGI_WARMUP" "$maxCgiC" "warmup-$server${path//\//-}"
+        done
+    fi
+}
+
+scenario_not_found() {
+    SCENARIO_TITLE="GET $MISSING_PATH answered with the 404 page"
+    SCENARIO_PATH=$MISSING_PATH
+    SCENARIO_STATUS=404
+    SCENARIO_LENGTH_VARIES=1
+}
+
+scenario_file_1k() {
+    SCENARIO_TITLE="a 1 KiB page"
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+}
+
+scenario_file_100k() {
+    SCENARIO_TITLE="a 100 KiB file"
+    SCENARIO_PATH=/file-100k.html
+    SCENARIO_STATUS=200
+    SCENARIO_REQUESTS=$BENCH_LARGE_REQUESTS
+}
+
+scenario_big_file() {
+    SCENARIO_TITLE="download of a $BENCH_BIG_MIB MiB file with curl"
+    SCENARIO_PATH=/big.bin
+    SCENARIO_STATUS=200
+    SCENARIO_TOOL=curl
+}
+
+scenario_cgi_perl() {
+    SCENARIO_TITLE="a Perl CGI script (perl hello.pl)"
+    SCENARIO_PATH=/cgi-bin/hello.pl
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry lighttpd)
+    SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
+    SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+}
+
+scenario_cgi_shell() {
+    SCENARIO_TITLE="a shell CGI script run by itself (#!/bin/sh)"
+    SCENARIO_PATH=/cgi-bin/hello.sh
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry lighttpd)
+    SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
+    SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+}
+
+# Readings of a Vantry instance started for one scenario, taken after its warm-up.
+declare -A EXTRA_RSS EXTRA_FDS EXTRA_STOP_STATUS
+
+# Starts a second Vantry installation (NAME in $BENCH_DIR/NAME, the [Config] lines after it),
+# warms it up with the login of SERVER when it has one, and takes its readings.
+start_extra_vantry() {
+    local name=$1 server=$2 pidVar
+    shift 2
+    bench_start_vantry_in "$BENCH_DIR/$name" "$name" "$@"
+    BENCH_PEER_STOPS+=("stop_extra_vantry $name")
+    # shellcheck disable=SC2046  # login_args gives whole words
+    measure_ab "$(server_url "$server")/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" \
+        "warmup-$name" $(login_args "$server" -A)
+    [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + AB_COMPLETE))
+    sleep 1
+    pidVar=${SERVER_PID_VAR[$server]}
+    EXTRA_RSS[$name]=$(proc_rss_kib "${!pidVar}")
+    EXTRA_FDS[$name]=$(proc_fd_count "${!pidVar}")
+}
+
+stop_extra_vantry() {
+    local name=$1 prefix
+    prefix=${name^^}
+    prefix=${prefix//-/_}
+    local pidVar=${prefix}_PID
+    [ -n "${!pidVar}" ] || return 0
+    bench_stop_pid "${!pidVar}" "$name"
+    EXTRA_STOP_STATUS[$name]=${BENCH_LAST_STOP_STATUS:-?}
+    printf -v "$pidVar" '%s' ""
+}
+
+# Prints the instance's memory and descriptors after its scenario, then stops it.
+finish_extra_vantry() {
+    local name=$1 server=$2 pidVar rss settled
+    pidVar=${SERVER_PID_VAR[$server]}
+    rss=$(proc_rss_kib "${!pidVar}")
+    settled=$(wait_fd_count "${!pidVar}" "${EXTRA_FDS[$name]}" 5)
+    printf '%s: resident memory %s MiB after its warm-up, %s MiB after the scenario; descriptors %s, then %s\n' \
+        "$server" "$(mib "${EXTRA_RSS[$name]}")" "$(mib "$rss")" "${EXTRA_FDS[$name]}" "${settled% *}"
+    stop_extra_vantry "$name"
+}
+
+scenario_login() {
+    SCENARIO_TITLE="the 1 KiB page behind a Basic login (ab -A) at $BENCH_RATIO_CONCURRENCY clients"
+    mkdir -p "$BENCH_DIR/vantry-login"
+    cat >"$BENCH_DIR/vantry-login/registry.reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]
+"AuthenticationRequiredServerOne"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]
+"$BENCH_AUTH_USER"="$BENCH_AUTH_PASSWORD"
+REG
+    start_extra_vantry vantry-login vantry+login logs=N
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+login vantry)
+    [ -n "$NGINX_AUTH_URL" ] && SCENARIO_SERVERS+=(nginx+login)
+    SCENARIO_CONCURRENCY=$BENCH_RATIO_CONCURRENCY
+    SCENARIO_AFTER="finish_extra_vantry vantry-login vantry+login"
+}
+
+# Two new installations that differ only in the switch: the main one has served every other
+# scenario before, which alone moves its figure by a few percent.
+scenario_access_log() {
+    SCENARIO_TITLE="the 1 KiB page with the access log (logs=Y) and without, at $BENCH_RATIO_CONCURRENCY clients"
+    start_extra_vantry vantry-log vantry+log logs=Y
+    start_extra_vantry vantry-nolog vantry+nolog logs=N
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+log vantry+nolog)
+    SCENARIO_CONCURRENCY=$BENCH_RATIO_CONCURRENCY
+    SCENARIO_AFTER=finish_access_log
+}
+
+finish_access_log() {
+    local log=$BENCH_DIR/vantry-log/access.log lines=0 size=0
+    if [ -f "$log" ]; then
+        lines=$(wc -l <"$log")
+        size=$(stat -c %s "$log")
+        tail -n 1 "$log" >"$BENCH_OUT/access-log-tail.txt"
+    fi
+    printf 'access.log: %s lines, %s bytes (one line per request expected: %s)\n' \
+        "$lines" "$size" "${LOGGED_REQUESTS:-?}"
+    finish_extra_vantry vantry-log vantry+log
+    finish_extra_vantry vantry-nolog vantry+nolog
+}
+
+declare -A RPS FAILS TOTAL P99 MAX SPEED   # key: scenario:server:concurrency (SPEED: scenario:server)
+declare -A SKIPPED                         # scenario: why it was not measured
+declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
+CHECKS_FAILED=0
+LOGGED_REQUESTS=0   # requests sent to the instance with the access log
+
+# PASS or FAIL and the words after OK, joined by blanks.
 check() {
-    local ok=$1 text=$2
+    local ok=$1
+    shift
+    local text="$*"
     if [ "$ok" = 1 ]; then
         printf 'PASS  %s\n' "$text"
     else
@@ -48,73 +270,121 @@ check() {
     fi
 }
 
-peer_url() {
-    local var=${1^^}_URL
+server_url() {
+    local var=${SERVER_URL_VAR[$1]}
     echo "${!var}"
 }
 
-vantry_alive() {
-    kill -0 "$VANTRY_PID" 2>/dev/null || bench_die "vantry ended during the run (see $BENCH_OUT/vantry.stderr)"
+# The login arguments of a "+login" server for the tool whose option is OPTION (ab -A,
+# curl -u); nothing for the others.
+login_args() {
+    [[ $1 == *+login ]] && printf '%s\n' "$2" "$BENCH_AUTH_USER:$BENCH_AUTH_PASSWORD"
 }
 
-# Every server must answer the scenario's request with its status and the same length.
+server_alive() {
+    local pidVar=${SERVER_PID_VAR[$1]}
+    kill -0 "${!pidVar}" 2>/dev/null && return 0
+    [ "$1" = vantry ] && bench_die "vantry ended during the run (see $BENCH_OUT/vantry.stderr)"
+    bench_say "note: $1 ended during the run"
+    return 1
+}
+
+# Every server must answer the scenario's request with its status, all with the same body
+# length unless SCENARIO_LENGTH_VARIES; a "+login" server must refuse the request without the
+# login. Returns 1, with the reason in VERIFY_PROBLEM, when one does not.
 verify_answers() {
-    local name=$1 answer peer vantryAnswer
-    vantryAnswer=$(bench_fetch "$VANTRY_URL$SCENARIO_PATH" "$BENCH_DIR/answer-vantry")
-    [ "${vantryAnswer%% *}" = "$SCENARIO_STATUS" ] ||
-        bench_die "$name: vantry answered $vantryAnswer, expected status $SCENARIO_STATUS"
-    for peer in "${PEERS[@]}"; do
-        answer=$(bench_fetch "$(peer_url "$peer")$SCENARIO_PATH" "$BENCH_DIR/answer-$peer")
-        [ "${answer%% *}" = "$SCENARIO_STATUS" ] ||
-            bench_die "$name: $peer answered $answer, expected status $SCENARIO_STATUS"
-        [ "$answer" = "$vantryAnswer" ] ||
-            bench_say "note: $name: body sizes differ (vantry $vantryAnswer, $peer $answer)"
+    local name=$1 server answer first="" refused
+    VERIFY_PROBLEM=""
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        # shellcheck disable=SC2046  # login_args gives whole words
+        answer=$(bench_fetch "$(server_url "$server")$SCENARIO_PATH" "$BENCH_DIR/answer-$server" \
+            $(login_args "$server" -u))
+        [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + 1))
+        if [ "${answer%% *}" != "$SCENARIO_STATUS" ]; then
+            VERIFY_PROBLEM="$server answered $answer, expected status $SCENARIO_STATUS"
+            return 1
+        fi
+        if [[ $server == *+login ]]; then
+            refused=$(bench_fetch "$(server_url "$server")$SCENARIO_PATH" "$BENCH_DIR/answer-$server-refused")
+            if [ "${refused%% *}" != 401 ]; then
+                VERIFY_PROBLEM="$server answered $refused without the login, expected status 401"
+                return 1
+            fi
+        fi
+        if [ -z "$first" ]; then
+            first=$answer
+            printf 'answer: status %s, body %s bytes\n' "$SCENARIO_STATUS" "${answer#* }"
+        elif [ "$answer" != "$first" ]; then
+            if [ "${SCENARIO_LENGTH_VARIES:-0}" = 1 ]; then
+                bench_say "note: $name: body sizes differ (${SCENARIO_SERVERS[0]} $first, $server $answer)"
+            else
+                VERIFY_PROBLEM="body sizes differ (${SCENARIO_SERVERS[0]} $first, $server $answer)"
+                return 1
+            fi
+        fi
     done
-    printf 'answer: status %s, body %s bytes\n' "$SCENARIO_STATUS" "${vantryAnswer#* }"
 }
 
-# The failures other than by length; the total in brackets when there are any.
+# The failures counted against a server; ab's own total (failures and other statuses) in
+# brackets when it differs.
 format_fail() {
-    local total=$1 nonLength=$2
-    if [ "$nonLength" != 0 ]; then
-        printf '%s(%s)' "$nonLength" "$total"
+    local counted=$1 total=$2
+    if [ "$total" != "$counted" ]; then
+        printf '%s(%s)' "$counted" "$total"
     else
-        printf '%s' "$nonLength"
+        printf '%s' "$counted"
     fi
 }
 
-run_scenario() {
-    local name=$1 c requests peer key server url row header round
-    SCENARIO_REQUESTS=""
-    "scenario_$name"
-    printf '\n== %s: %s\n' "$name" "$SCENARIO_TITLE"
-    verify_answers "$name"
+# Prints one table row: the cells right-aligned to the widths of the header cells.
+print_row() {
+    local -n rowWidths=$1
+    shift
+    local i=0 line="" cell
+    for cell in "$@"; do
+        line+=$(printf '%*s ' "${rowWidths[$i]}" "$cell")
+        i=$((i + 1))
+    done
+    printf '%s\n' "${line% }"
+}
 
-    header=$(printf '%6s %12s' clients "vantry rps")
-    for peer in "${PEERS[@]}"; do header+=$(printf ' %12s %8s' "$peer rps" "ratio"); done
-    header+=$(printf ' %12s' "vantry fail")
-    for peer in "${PEERS[@]}"; do header+=$(printf ' %12s' "$peer fail"); done
-    header+=$(printf ' %16s' "vantry p99/max")
-    for peer in "${PEERS[@]}"; do header+=$(printf ' %16s' "$peer p99/max"); done
-    local lines=()
+run_ab_table() {
+    local name=$1 c requests server url key round first=${SCENARIO_SERVERS[0]}
+    local -a header=(clients) widths=() rows=()
+    for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server rps"); done
+    for server in "${SCENARIO_SERVERS[@]:1}"; do header+=("$first/$server"); done
+    for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server fail"); done
+    for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server p99/max ms"); done
+    local cell
+    for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
 
-    for c in $BENCH_CONCURRENCY; do
+    for c in $SCENARIO_CONCURRENCY; do
         requests=${SCENARIO_REQUESTS:-$BENCH_REQUESTS}
         [ "$requests" -lt $((5 * c)) ] && requests=$((5 * c))
         # The servers take turns; a server's figure is its best round, so that a passing
         # disturbance on the machine does not decide the ratio. Failures add up over all
         # rounds, and the latencies are the worst seen.
         for ((round = 1; round <= BENCH_ROUNDS; round++)); do
-            for server in vantry "${PEERS[@]}"; do
-                if [ "$server" = vantry ]; then url=$VANTRY_URL; else url=$(peer_url "$server"); fi
-                measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round"
+            for server in "${SCENARIO_SERVERS[@]}"; do
+                url=$(server_url "$server")
+                # shellcheck disable=SC2046  # login_args gives whole words
+                measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
+                    $(login_args "$server" -A)
+                [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + AB_COMPLETE))
                 key=$name:$server:$c
                 if [ "$round" = 1 ]; then
-                    RPS[$key]=0 FAILED[$key]=0 NONLENGTH[$key]=0 P99[$key]=0 MAX[$key]=0
+                    RPS[$key]=0 FAILS[$key]=0 TOTAL[$key]=0 P99[$key]=0 MAX[$key]=0
                 fi
                 at_least "${RPS[$key]}" "$AB_RPS" || RPS[$key]=$AB_RPS
-                FAILED[$key]=$((FAILED[$key] + AB_FAILED))
-                NONLENGTH[$key]=$((NONLENGTH[$key] + AB_NONLENGTH))
+                # Other statuses are failures where a 2xx status is expected.
+                local otherStatus=$AB_NON2XX
+                [[ $SCENARIO_STATUS == 2* ]] || otherStatus=0
+                if [ "${SCENARIO_LENGTH_VARIES:-0}" = 1 ]; then
+                    FAILS[$key]=$((FAILS[$key] + AB_NONLENGTH))
+                else
+                    FAILS[$key]=$((FAILS[$key] + AB_FAILED + otherStatus))
+                fi
+                TOTAL[$key]=$((TOTAL[$key] + AB_FAILED + otherStatus))
                 at_least "${P99[$key]}" "$AB_P99" || P99[$key]=$AB_P99
                 at_least "${MAX[$key]}" "$AB_MAX" || MAX[$key]=$AB_MAX
                 if [ "$AB_STATUS" = 124 ]; then
@@ -122,31 +392,131 @@ run_scenario() {
                 elif [ "$AB_COMPLETE" != "$requests" ]; then
                     bench_say "note: $server completed $AB_COMPLETE of $requests requests at $c clients (ab status $AB_STATUS)"
                 fi
-                [ "$server" = vantry ] && vantry_alive
+                server_alive "$server"
             done
         done
-        row=$(printf '%6s %12s' "$c" "${RPS[$name:vantry:$c]}")
-        for peer in "${PEERS[@]}"; do
-            row+=$(printf ' %12s %8s' "${RPS[$name:$peer:$c]}" \
-                "$(ratio "${RPS[$name:vantry:$c]}" "${RPS[$name:$peer:$c]}")")
+        local row=("$c")
+        for server in "${SCENARIO_SERVERS[@]}"; do row+=("${RPS[$name:$server:$c]}"); done
+        for server in "${SCENARIO_SERVERS[@]:1}"; do
+            row+=("$(ratio "${RPS[$name:$first:$c]}" "${RPS[$name:$server:$c]}")")
         done
-        row+=$(printf ' %12s' "$(format_fail "${FAILED[$name:vantry:$c]}" "${NONLENGTH[$name:vantry:$c]}")")
-        for peer in "${PEERS[@]}"; do
-            row+=$(printf ' %12s' "$(format_fail "${FAILED[$name:$peer:$c]}" "${NONLENGTH[$name:$peer:$c]}")")
+        for server in "${SCENARIO_SERVERS[@]}"; do
+            key=$name:$server:$c
+            row+=("$(format_fail "${FAILS[$key]}" "${TOTAL[$key]}")")
         done
-        for server in vantry "${PEERS[@]}"; do
-            row+=$(printf ' %16s' "${P99[$name:$server:$c]}/${MAX[$name:$server:$c]} ms")
+        for server in "${SCENARIO_SERVERS[@]}"; do
+            row+=("${P99[$name:$server:$c]}/${MAX[$name:$server:$c]}")
         done
-        lines+=("$row")
+        rows+=("$(print_row widths "${row[@]}")")
     done
-    printf '%s\n' "$header" "${lines[@]}"
+    print_row widths "${header[@]}"
+    printf '%s\n' "${rows[@]}"
+}
+
+# Downloads of the scenario's file, the servers taking turns; a server's rate is its best.
+run_downloads() {
+    local name=$1 server round key expected rates first=${SCENARIO_SERVERS[0]}
+    expected=$(stat -c %s "$BENCH_DIR/www${SCENARIO_PATH}")
+    declare -A roundRates
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        key=$name:$server
+        SPEED[$key]=0 FAILS[$key]=0
+        roundRates[$server]=""
+    done
+    for ((round = 1; round <= BENCH_BIG_ROUNDS; round++)); do
+        for server in "${SCENARIO_SERVERS[@]}"; do
+            key=$name:$server
+            measure_curl "$(server_url "$server")$SCENARIO_PATH" "$name-$server-r$round"
+            if [ "$CURL_CODE" != 200 ] || [ "$CURL_BYTES" != "$expected" ]; then
+                FAILS[$key]=$((FAILS[$key] + 1))
+                bench_say "note: $server answered $CURL_CODE with $CURL_BYTES of $expected bytes"
+            else
+                at_least "${SPEED[$key]}" "$CURL_SPEED" || SPEED[$key]=$CURL_SPEED
+            fi
+            roundRates[$server]+=" $(mib_per_s "$CURL_SPEED")"
+            server_alive "$server"
+        done
+    done
+    local -a header=(server "best MiB/s" "each round (MiB/s)" "$first/server" fail) widths=()
+    local cell
+    for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
+    widths[2]=$((BENCH_BIG_ROUNDS * 8 > ${#header[2]} ? BENCH_BIG_ROUNDS * 8 : ${#header[2]}))
+    print_row widths "${header[@]}"
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        rates=${roundRates[$server]# }
+        print_row widths "$server" "$(mib_per_s "${SPEED[$name:$server]}")" "$rates" \
+            "$(ratio "${SPEED[$name:$first]}" "${SPEED[$name:$server]}")" "${FAILS[$name:$server]}"
+    done
+}
+
+run_scenario() {
+    local name=$1
+    SCENARIO_REQUESTS="" SCENARIO_TOOL=ab SCENARIO_LENGTH_VARIES=0 SCENARIO_AFTER=""
+    SCENARIO_CONCURRENCY=$BENCH_CONCURRENCY
+    SCENARIO_SERVERS=(vantry "${PEERS[@]}")
+    "scenario_$name"
+    local load
+    read -r load _ </proc/loadavg
+    printf '\n== %s: %s (load %s)\n' "$name" "$SCENARIO_TITLE" "$load"
+    if ! verify_answers "$name"; then
+        SKIPPED[$name]=$VERIFY_PROBLEM
+        printf 'not measured: %s\n' "$VERIFY_PROBLEM"
+    elif [ "$SCENARIO_TOOL" = curl ]; then
+        run_downloads "$name"
+    else
+        run_ab_table "$name"
+    fi
+    # The function and its arguments are words of one setting.
+    # shellcheck disable=SC2086
+    [ -n "$SCENARIO_AFTER" ] && $SCENARIO_AFTER
+    SCENARIO_RSS[$name]=$(proc_rss_kib "$VANTRY_PID")
+    return 0
+}
+
+# True when SCENARIO is one of this run's.
+selected() {
+    local scenario
+    for scenario in "${SCENARIOS[@]}"; do [ "$scenario" = "$1" ] && return 0; done
+    return 1
+}
+
+# One check of the requests per second (or, for a download, the rate) of server A over server
+# B in SCENARIO at C clients against MIN; a scenario that was not measured fails it, one that
+# was not chosen skips it.
+check_ratio() {
+    local scenario=$1 a=$2 b=$3 c=$4 min=$5 what=$6 r
+    if ! selected "$scenario"; then
+        printf 'skip  %s\n' "$what"
+        return
+    fi
+    if [ -n "${SKIPPED[$scenario]:-}" ]; then
+        check 0 "$what: not measured (${SKIPPED[$scenario]})"
+        return
+    fi
+    if [ "$c" = - ]; then
+        r=$(ratio "${SPEED[$scenario:$a]:-0}" "${SPEED[$scenario:$b]:-0}")
+    else
+        r=$(ratio "${RPS[$scenario:$a:$c]:-0}" "${RPS[$scenario:$b:$c]:-0}")
+    fi
+    check "$(at_least "$r" "$min" && echo 1)" "$what: $r (>= $min)"
 }
 
 main() {
+    local scenario
+    for scenario in "${SCENARIOS[@]}"; do
+        [[ " ${ALL_SCENARIOS[*]} " == *" $scenario "* ]] ||
+            bench_die "no scenario \"$scenario\" (there are: ${ALL_SCENARIOS[*]})"
+    done
     bench_require_tools
     printf 'Vantry benchmark, %s; output kept in %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$BENCH_OUT"
     bench_build_vantry
+    local load
+    read -r load _ </proc/loadavg
+    printf 'load average (1 min) after the build: %s\n' "$load"
+    at_least "$BENCH_LOAD_WARN" "$load" ||
+        bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
+    prepare_web_root
 
     start_vantry
     sleep 0.5
@@ -154,48 +524,48 @@ main() {
     idleRss=$(proc_rss_kib "$VANTRY_PID")
     idleFds=$(proc_fd_count "$VANTRY_PID")
     idleThreads=$(proc_threads "$VANTRY_PID")
+    proc_fd_list "$VANTRY_PID" >"$BENCH_OUT/vantry-fds-idle.txt"
 
     local notFound answer
     notFound=$BENCH_DIR/not-found.html
-    answer=$(bench_fetch "$VANTRY_URL/" "$notFound")
-    [ "${answer%% *}" = 404 ] || bench_die "vantry answered GET / with $answer, expected the 404 page"
-    local peer pidVar
+    answer=$(bench_fetch "$VANTRY_URL$MISSING_PATH" "$notFound")
+    [ "${answer%% *}" = 404 ] ||
+        bench_die "vantry answered GET $MISSING_PATH with $answer, expected the 404 page"
+    local peer
     printf 'vantry pid %s at %s\n' "$VANTRY_PID" "$VANTRY_URL"
     for peer in "${PEERS[@]}"; do
         "start_$peer" "$notFound"
-        pidVar=${peer^^}_PID
-        printf '%s pid %s at %s\n' "$peer" "${!pidVar}" "$(peer_url "$peer")"
+        local pidVar=${SERVER_PID_VAR[$peer]}
+        printf '%s pid %s at %s\n' "$peer" "${!pidVar}" "$(server_url "$peer")"
     done
     bench_pin_to 0
     if [ ${#BENCH_PIN_CMD[@]} -gt 0 ]; then
-        printf 'servers on CPU 0, ab on CPU 1\n'
+        printf 'servers on CPU 0, ab and curl on CPU 1\n'
     else
-        printf 'servers and ab on any CPU\n'
+        printf 'servers, ab and curl on any CPU\n'
     fi
-    printf 'requests per run: %s (at least 5 x clients), no keep-alive; best of %s rounds\n' \
-        "$BENCH_REQUESTS" "$BENCH_ROUNDS"
+    printf 'requests per run: %s (at least 5 x clients; 100 KiB file %s, CGI %s), no keep-alive; best of %s rounds\n' \
+        "$BENCH_REQUESTS" "$BENCH_LARGE_REQUESTS" "$BENCH_CGI_REQUESTS" "$BENCH_ROUNDS"
 
-    local maxC=1 c server
+    local maxC=1 maxCgiC=1 c server
     for c in $BENCH_CONCURRENCY; do [ "$c" -gt "$maxC" ] && maxC=$c; done
-    for server in vantry "${PEERS[@]}"; do
-        local url=$VANTRY_URL
-        [ "$server" = vantry ] || url=$(peer_url "$server")
-        measure_ab "$url/" "$BENCH_WARMUP" "$maxC" "warmup-$server"
-    done
-    vantry_alive
+    for c in $BENCH_CGI_CONCURRENCY; do [ "$c" -gt "$maxCgiC" ] && maxCgiC=$c; done
+    for server in vantry "${PEERS[@]}"; do warm_up "$server" "$maxC" "$maxCgiC"; done
+    server_alive vantry
     sleep 2
     local warmRss warmFds warmThreads
     warmRss=$(proc_rss_kib "$VANTRY_PID")
     warmFds=$(proc_fd_count "$VANTRY_PID")
     warmThreads=$(proc_threads "$VANTRY_PID")
 
-    local scenario
     for scenario in "${SCENARIOS[@]}"; do run_scenario "$scenario"; done
+    local beforeSoakRss
+    beforeSoakRss=$(proc_rss_kib "$VANTRY_PID")
 
-    printf '\n== memory and descriptors: %s requests to GET / at %s clients\n' \
-        "$BENCH_SOAK_REQUESTS" "$BENCH_SOAK_CONCURRENCY"
-    measure_ab "$VANTRY_URL/" "$BENCH_SOAK_REQUESTS" "$BENCH_SOAK_CONCURRENCY" soak-vantry
-    vantry_alive
+    printf '\n== memory and descriptors: %s requests to GET %s at %s clients\n' \
+        "$BENCH_SOAK_REQUESTS" "$MISSING_PATH" "$BENCH_SOAK_CONCURRENCY"
+    measure_ab "$VANTRY_URL$MISSING_PATH" "$BENCH_SOAK_REQUESTS" "$BENCH_SOAK_CONCURRENCY" soak-vantry
+    server_alive vantry
     local soakRps=$AB_RPS soakFailed=$AB_FAILED soakNonLength=$AB_NONLENGTH soakComplete=$AB_COMPLETE
     sleep 2
     local afterRss afterThreads afterFds2s settled afterFds waited
@@ -206,40 +576,100 @@ main() {
     afterFds=${settled% *}
     waited=${settled#* }
 
-    printf '%-28s %10s %10s %10s\n' "" idle "warmed up" "after run"
-    printf '%-28s %10s %10s %10s\n' "resident memory (MiB)" "$(mib "$idleRss")" "$(mib "$warmRss")" "$(mib "$afterRss")"
-    printf '%-28s %10s %10s %10s\n' "threads" "$idleThreads" "$warmThreads" "$afterThreads"
-    printf '%-28s %10s %10s %10s\n' "descriptors" "$idleFds" "$warmFds" "$afterFds"
+    local scenarioRss=""
+    for scenario in "${SCENARIOS[@]}"; do
+        scenarioRss+=", $scenario $(mib "${SCENARIO_RSS[$scenario]:-0}")"
+    done
+    printf 'resident memory after each scenario (MiB): %s\n' "${scenarioRss#, }"
+    printf '%-28s %10s %10s %10s %10s\n' "" idle "warmed up" "before run" "after run"
+    printf '%-28s %10s %10s %10s %10s\n' "resident memory (MiB)" "$(mib "$idleRss")" "$(mib "$warmRss")" \
+        "$(mib "$beforeSoakRss")" "$(mib "$afterRss")"
+    printf '%-28s %10s %10s %10s %10s\n' "threads" "$idleThreads" "$warmThreads" "" "$afterThreads"
+    printf '%-28s %10s %10s %10s %10s\n' "descriptors" "$idleFds" "$warmFds" "" "$afterFds"
     printf 'run: %s rps, %s of %s complete, %s failed (%s not by length)\n' \
         "$soakRps" "$soakComplete" "$BENCH_SOAK_REQUESTS" "$soakFailed" "$soakNonLength"
     printf 'descriptors 2 s after the run: %s; after %s s more: %s\n' "$afterFds2s" "$waited" "$afterFds"
+    if [ "$afterFds" -gt "$idleFds" ]; then
+        printf 'descriptors open now and not when idle:\n'
+        proc_fd_list "$VANTRY_PID" | grep -vxF -f "$BENCH_OUT/vantry-fds-idle.txt" | head -n 20
+    fi
 
     printf '\n== checks\n'
-    local ratioKey=not_found:vantry:$BENCH_RATIO_CONCURRENCY r
-    r=$(ratio "${RPS[$ratioKey]:-0}" "${RPS[not_found:nginx:$BENCH_RATIO_CONCURRENCY]:-0}")
-    check "$(at_least "$r" "$BENCH_RATIO_MIN" && echo 1)" \
-        "requests per second vantry/nginx at $BENCH_RATIO_CONCURRENCY clients: $r (>= $BENCH_RATIO_MIN)"
+    local rc=$BENCH_RATIO_CONCURRENCY
+    check_ratio not_found vantry nginx "$rc" "$BENCH_RATIO_MIN" \
+        "404 page: requests per second vantry/nginx at $rc clients"
+    check_ratio file_1k vantry nginx "$rc" "$BENCH_RATIO_MIN" \
+        "1 KiB page: requests per second vantry/nginx at $rc clients"
+    check_ratio file_1k vantry lighttpd "$rc" "$BENCH_LIGHTTPD_RATIO_MIN" \
+        "1 KiB page: requests per second vantry/lighttpd at $rc clients"
+    check_ratio big_file vantry nginx - "$BENCH_BIG_RATIO_MIN" \
+        "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
+    for scenario in cgi_perl cgi_shell; do
+        for c in $BENCH_CGI_CONCURRENCY; do
+            check_ratio "$scenario" vantry lighttpd "$c" "$BENCH_CGI_RATIO_MIN" \
+                "$scenario: requests per second vantry/lighttpd at $c clients"
+        done
+    done
+    if ! selected access_log; then
+        printf 'skip  access log\n'
+    elif [ -n "${SKIPPED[access_log]:-}" ]; then
+        check 0 "access log: not measured (${SKIPPED[access_log]})"
+    else
+        local withLog=${RPS[access_log:vantry+log:$rc]:-0} withoutLog=${RPS[access_log:vantry+nolog:$rc]:-0}
+        local cost
+        cost=$(awk -v a="$withLog" -v b="$withoutLog" \
+            'BEGIN { if (b > 0) printf "%.1f", (1 - a / b) * 100; else print "-" }')
+        check "$(awk -v c="$cost" -v m="$BENCH_LOG_COST_MAX" \
+            'BEGIN { exit !(c != "-" && c + 0 < m + 0) }' && echo 1)" \
+            "access log: costs $cost % of requests per second at $rc clients" \
+            "($withLog with, $withoutLog without; < $BENCH_LOG_COST_MAX %)"
+    fi
     check "$([ "$idleRss" -lt "$BENCH_IDLE_RSS_MAX_KIB" ] && echo 1)" \
         "idle resident memory $(mib "$idleRss") MiB (< $(mib "$BENCH_IDLE_RSS_MAX_KIB") MiB)"
     check "$([ $((afterRss - warmRss)) -le "$BENCH_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
-        "resident memory after warm-up $(mib "$warmRss") MiB, after $BENCH_SOAK_REQUESTS requests $(mib "$afterRss") MiB (growth <= $(mib "$BENCH_RSS_GROWTH_MAX_KIB") MiB)"
+        "resident memory after warm-up $(mib "$warmRss") MiB," \
+        "after every scenario and $BENCH_SOAK_REQUESTS requests $(mib "$afterRss") MiB" \
+        "(growth <= $(mib "$BENCH_RSS_GROWTH_MAX_KIB") MiB)"
     check "$([ "$afterFds" -le "$idleFds" ] && echo 1)" \
         "descriptors back to the idle count: $afterFds (idle $idleFds)"
-    local key nonLength=0
-    for key in "${!NONLENGTH[@]}"; do
-        [[ $key == *:vantry:* ]] && nonLength=$((nonLength + NONLENGTH[$key]))
-    done
-    nonLength=$((nonLength + soakNonLength))
-    check "$([ "$nonLength" = 0 ] && [ "$soakComplete" = "$BENCH_SOAK_REQUESTS" ] && echo 1)" \
-        "vantry: no failed requests other than by length: $nonLength"
 
-    local errors
-    errors=$(grep -c . "$BENCH_OUT/vantry.stderr" 2>/dev/null)
-    printf '\nvantry stderr: %s line(s)\n' "${errors:-0}"
-    [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/vantry.stderr"
+    # Every failed Vantry request, by scenario: for the 404 page only failures other than by
+    # length, elsewhere every failure and every answer with another status.
+    local key failed=0 where=""
+    declare -A byScenario
+    for key in "${!FAILS[@]}"; do
+        [[ $key == *:vantry:* || $key == *:vantry+*:* || $key == *:vantry ]] || continue
+        [ "${FAILS[$key]}" -gt 0 ] || continue
+        failed=$((failed + FAILS[$key]))
+        byScenario[${key%%:*}]=$((${byScenario[${key%%:*}]:-0} + FAILS[$key]))
+    done
+    if [ "$soakNonLength" -gt 0 ] || [ "$soakComplete" != "$BENCH_SOAK_REQUESTS" ]; then
+        failed=$((failed + soakNonLength + BENCH_SOAK_REQUESTS - soakComplete))
+        byScenario["long run"]=$((soakNonLength + BENCH_SOAK_REQUESTS - soakComplete))
+    fi
+    for scenario in "${SCENARIOS[@]}" "long run"; do
+        [ -n "${byScenario[$scenario]:-}" ] && where+=", $scenario ${byScenario[$scenario]}"
+    done
+    check "$([ "$failed" = 0 ] && echo 1)" \
+        "vantry: every request answered in full: $failed failed${where:+ (${where#, })}"
+
+    local name errors
+    printf '\n'
+    for name in vantry vantry-login vantry-log vantry-nolog; do
+        [ -f "$BENCH_OUT/$name.stderr" ] || continue
+        errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
+        printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
+        [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
+    done
+    for name in vantry-login vantry-log vantry-nolog; do
+        [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
+            printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
+    done
 
     stop_vantry
     printf 'vantry stopped with status %s\n' "${BENCH_LAST_STOP_STATUS:-?}"
+    read -r load _ </proc/loadavg
+    printf 'load average (1 min) at the end, the benchmark included: %s\n' "$load"
     [ "$CHECKS_FAILED" -eq 0 ]
 }
 
