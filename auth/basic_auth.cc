@@ -69,14 +69,7 @@ bool CheckLogin(std::string_view credentials, uint32_t clientAddress, bool admin
 }
 
 // A configured realm could otherwise end the header line or its quoted text.
-std::string SafeRealm(std::string_view realm) {
-    std::string safe;
-    safe.reserve(realm.size());
-    for (char c : realm) {
-        if (c != '\r' && c != '\n' && c != '"') safe += c;
-    }
-    return safe;
-}
+std::string SafeRealm(std::string_view realm) { return platform::WithoutCharacters(realm, "\r\n\""); }
 
 }  // namespace
 

@@ -28,12 +28,7 @@ constexpr mode_t kFileMode = 0600;
 
 
 std::string WithoutLineBreaks(std::string_view text) {
-    std::string kept;
-    kept.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n' && c != '\0') kept += c;
-    }
-    return kept;
+    return WithoutCharacters(text, std::string_view("\r\n\0", 3));
 }
 
 int HexDigit(char c) {

@@ -29,4 +29,13 @@ std::string LowerCopy(std::string_view text) {
     return lower;
 }
 
+std::string WithoutCharacters(std::string_view text, std::string_view drop) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text) {
+        if (drop.find(c) == std::string_view::npos) kept += c;
+    }
+    return kept;
+}
+
 }  // namespace platform

@@ -21,5 +21,7 @@ inline char AsciiUpper(char c) {
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string LowerCopy(std::string_view text);
+// The text without any of the characters in `drop`.
+std::string WithoutCharacters(std::string_view text, std::string_view drop);
 
 }  // namespace platform
