@@ -466,6 +466,30 @@ measure_ab() {
     fi
 }
 
+# Other work on the machine: processes of other sessions seen running (or waiting for the
+# disk) in ten samples over a second, as "N/10 samples: NAME, NAME", or "none". The load
+# average cannot tell: it counts the benchmark's own threads and scripts as well.
+bench_other_activity() {
+    local sid i seen=0 names="" line
+    sid=$(ps -o sid= -p $$ | tr -d ' ')
+    for ((i = 0; i < 10; i++)); do
+        # Session 0 holds the kernel's own threads.
+        line=$(ps -eo sid=,stat=,comm= |
+            awk -v sid="$sid" '$1 != sid && $1 != 0 && $2 ~ /^[RD]/ { printf "%s ", $3 }')
+        if [ -n "$line" ]; then
+            seen=$((seen + 1))
+            names+=" $line"
+        fi
+        sleep 0.1
+    done
+    if [ "$seen" = 0 ]; then
+        echo none
+    else
+        printf '%s/10 samples: %s\n' "$seen" \
+            "$(tr ' ' '\n' <<<"$names" | sed '/^$/d' | sort -u | paste -sd, - | sed 's/,/, /g')"
+    fi
+}
+
 # Readings of a running process.
 proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }

@@ -30,7 +30,6 @@ BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per secon
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
 BENCH_FD_SETTLE_LIMIT=${BENCH_FD_SETTLE_LIMIT:-35}  # seconds; covers the lingering sockets
-BENCH_LOAD_WARN=${BENCH_LOAD_WARN:-1.5}           # load average above which a note says so
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -455,9 +454,7 @@ run_scenario() {
     SCENARIO_CONCURRENCY=$BENCH_CONCURRENCY
     SCENARIO_SERVERS=(vantry "${PEERS[@]}")
     "scenario_$name"
-    local load
-    read -r load _ </proc/loadavg
-    printf '\n== %s: %s (load %s)\n' "$name" "$SCENARIO_TITLE" "$load"
+    printf '\n== %s: %s (other work: %s)\n' "$name" "$SCENARIO_TITLE" "$(bench_other_activity)"
     if ! verify_answers "$name"; then
         SKIPPED[$name]=$VERIFY_PROBLEM
         printf 'not measured: %s\n' "$VERIFY_PROBLEM"
@@ -510,10 +507,10 @@ main() {
     bench_require_tools
     printf 'Vantry benchmark, %s; output kept in %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$BENCH_OUT"
     bench_build_vantry
-    local load
-    read -r load _ </proc/loadavg
-    printf 'load average (1 min) after the build: %s\n' "$load"
-    at_least "$BENCH_LOAD_WARN" "$load" ||
+    local others
+    others=$(bench_other_activity)
+    printf 'other work after the build: %s\n' "$others"
+    [ "$others" = none ] ||
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
     prepare_web_root
@@ -668,8 +665,7 @@ main() {
 
     stop_vantry
     printf 'vantry stopped with status %s\n' "${BENCH_LAST_STOP_STATUS:-?}"
-    read -r load _ </proc/loadavg
-    printf 'load average (1 min) at the end, the benchmark included: %s\n' "$load"
+    printf 'other work at the end: %s\n' "$(bench_other_activity)"
     [ "$CHECKS_FAILED" -eq 0 ]
 }
 
