@@ -33,13 +33,6 @@ constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
 constexpr std::string_view kApplicationPrefix = "VNT";
 constexpr std::string_view kCgiPrefix = "cgi-bin";
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The directory part of a URL: the text before its last "/", or all of it.
 std::string_view DirectoryPart(std::string_view url) {
     size_t slash = url.rfind('/');
@@ -79,8 +72,10 @@ void UrlDecode(std::string& text) {
             text[out++] = text[in];
             continue;
         }
-        if (in + 2 < text.size() && HexValue(text[in + 1]) >= 0 && HexValue(text[in + 2]) >= 0) {
-            text[out++] = static_cast<char>(HexValue(text[in + 1]) * 16 + HexValue(text[in + 2]));
+        int high = in + 2 < text.size() ? platform::HexDigitValue(text[in + 1]) : -1;
+        int low = in + 2 < text.size() ? platform::HexDigitValue(text[in + 2]) : -1;
+        if (high >= 0 && low >= 0) {
+            text[out++] = static_cast<char>(high * 16 + low);
             in += 2;
         }
         // A "%" without two hex digits after it is dropped alone.

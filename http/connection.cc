@@ -18,12 +18,6 @@ using platform::EqualsNoCase;
 constexpr size_t kInputBufferSize = 16 * 1024;
 constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name) {
@@ -417,8 +411,8 @@ bool Connection::ReadFormField(std::string& name, size_t nameCapacity, std::stri
                 state = State::kEscapeSecond;
                 break;
             case State::kEscapeSecond: {
-                int high = HexValue(platform::AsciiUpper(firstRaw));
-                int low = HexValue(platform::AsciiUpper(c));
+                int high = platform::HexDigitValue(firstRaw);
+                int low = platform::HexDigitValue(c);
                 if (high >= 0 && low >= 0) {
                     store(static_cast<char>(high * 16 + low));
                 } else {
