@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    platform::RaiseDescriptorLimit();
     auto lock = platform::SingleInstanceLock::Acquire(kLockName);
     if (!lock) return 0;  // another copy runs: this one does nothing
 

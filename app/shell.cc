@@ -41,11 +41,20 @@ int Shell::Run() {
 
 void Shell::StartServers() {
     auto snapshot = config_.Snapshot();
+    ReportUnusableRoot(*snapshot, 1);
     server1_.Start(snapshot->server1().port);
     if (snapshot->secondPortEnabled) {
+        ReportUnusableRoot(*snapshot, 2);
         server2_.nextPortOnConflict = true;
         server2_.Start(snapshot->server2().port);
     }
+}
+
+void Shell::ReportUnusableRoot(const config::ServerConfig& config, int number) {
+    const std::string& root = config.servers[number - 1].wwwroot;
+    if (config::IsUsableRoot(root)) return;
+    ShowStatusMessage("Server " + std::to_string(number) + " serves no files: its root \"" + root +
+                      "\" is not an absolute path.");
 }
 
 void Shell::StopServers() {

@@ -42,6 +42,9 @@ public:
     void OnServerStateChanged(const http::Listener& listener, bool notRunning) override;
 
 private:
+    // Tells the owner when a server's root is empty or relative: it then serves no files.
+    void ReportUnusableRoot(const config::ServerConfig& config, int number);
+
     platform::EventLoop loop_;
     config::SharedConfig config_;
     http::EngineContext context_;

@@ -64,6 +64,11 @@ struct ServerSettings {
     bool vpEnablePageHeaders = false;
 };
 
+// A document root, or a virtual directory's target, that files may be served from: an
+// absolute path. An empty or relative one would resolve against the working directory,
+// where the configuration file and its passwords are.
+inline bool IsUsableRoot(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
 // The one configuration record: both servers' settings and the global items.
 struct ServerConfig {
     ServerSettings servers[2];  // [0] is Server 1, [1] is Server 2

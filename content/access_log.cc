@@ -1,6 +1,7 @@
 // The access log.
 #include "content/access_log.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/append_file.h"
@@ -29,7 +30,9 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     std::string line = head;
     for (char c : target) {
         unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
+        // Quotes and backslashes too: a target must not end its field early and forge the
+        // status and byte count after it, nor pass for an escape a reader would decode.
+        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\') {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
             line += escaped;
@@ -43,10 +46,18 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     return line;
 }
 
-void AppendToAccessLog(std::string_view line) {
+std::optional<std::string> AppendToAccessLog(std::string_view line) {
     // The working directory is the one the program started in; it never changes it.
     static platform::AppendFile log(platform::WorkingDirectory() + "access.log");
-    log.Append(line);
+    // Set while writing fails, so the owner hears of a failure once, not once per request.
+    static std::atomic<bool> failing{false};
+    std::string error;
+    if (log.Append(line, &error)) {
+        if (failing.load(std::memory_order_relaxed)) failing.store(false);
+        return std::nullopt;
+    }
+    if (failing.exchange(true)) return std::nullopt;
+    return error;
 }
 
 }  // namespace content

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,13 +12,15 @@
 namespace content {
 
 // One line: address, the local time with the zone's standard offset, the request target, the
-// status and the byte count, ended by CR LF. Control characters of the target are written as
-// \xHH, so a target can never break or forge a line.
+// status and the byte count, ended by CR LF. Control characters, quotes and backslashes of
+// the target are written as \xHH, so a target can never break or forge a line.
 std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& localTime,
                           int standardOffsetMinutes, std::string_view target, int status,
                           uint64_t bytes);
 
 // Appends a line to the log; lines from many threads are written whole, one at a time.
-void AppendToAccessLog(std::string_view line);
+// When writing starts to fail, returns the failure (the call, the path and the error) once;
+// std::nullopt otherwise, until a line has been written again.
+std::optional<std::string> AppendToAccessLog(std::string_view line);
 
 }  // namespace content

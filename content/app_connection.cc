@@ -186,7 +186,12 @@ void AppConnection::OnGet(std::string requestUrl) {
     }
     if (StartsWithNoCase(u, kDownloadPage)) {
         if (AuthRequiredFor() && !CheckAuthorization(false)) return;
-        if (const config::ServerSettings* settings = Settings()) filePath = settings->wwwroot;
+        const config::ServerSettings* settings = Settings();
+        if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) {
+            SetStatus(404);
+            return;
+        }
+        filePath = settings->wwwroot;
         AppendBackslash(filePath);
         return;
     }
@@ -214,15 +219,19 @@ bool AppConnection::MapToFile(std::string_view u) {
         SetStatus(404);
         return false;
     }
+    // Only a root the owner named as an absolute path is served from: anything else would
+    // be resolved against the working directory.
     std::string path;
     if (std::optional<std::string> mapped = MapVirtualDirectory(Config().programDirectory, u)) {
         path = std::move(*mapped);
-    } else {
-        if (settings != nullptr) {
-            path = settings->wwwroot.substr(0, kMaxPathLength);
-            AppendBackslash(path);
-        }
+    } else if (settings != nullptr) {
+        path = settings->wwwroot.substr(0, kMaxPathLength);
+        AppendBackslash(path);
         path.append(u);
+    }
+    if (!config::IsUsableRoot(path)) {
+        SetStatus(404);
+        return false;
     }
     if (size_t question = path.find('?'); question != std::string::npos) {
         queryString = path.substr(question + 1);
@@ -298,8 +307,10 @@ void AppConnection::LogRequest() {
     } else if (sentStatus != 0) {
         status = sentStatus;
     }
-    AppendToAccessLog(FormatLogLine(clientAddress, platform::LocalNow(),
-                                    platform::StandardOffsetMinutes(), url, status, bytes));
+    std::optional<std::string> failure =
+        AppendToAccessLog(FormatLogLine(clientAddress, platform::LocalNow(),
+                                        platform::StandardOffsetMinutes(), url, status, bytes));
+    if (failure) ReportToOwner("Could not write the access log: " + *failure + ".");
 }
 
 }  // namespace content

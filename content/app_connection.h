@@ -22,7 +22,7 @@ public:
     // The administration pages under "/admin"; `path` is the URL after "admin".
     virtual void HandleAdmin(std::string path);
     // Runs `scriptName` (the URL after "cgi-bin") from the server's cgi-bin directory; false
-    // when it is no runnable script, and the request is then served as a file.
+    // when there is no such script, and the request is then served as a file.
     virtual bool RunCgi(std::string scriptName);
 
     // 1 or 2: the server this connection belongs to (0 only for a connection without one).

@@ -40,7 +40,12 @@ constexpr uint64_t kNoDeadline = UINT64_MAX;
 // The longest single wait; a far deadline is reached through several.
 constexpr uint64_t kMaxWaitMs = 60 * 60 * 1000;
 
+// How often the end of a script is looked for where the system cannot report it.
+constexpr int kExitPollMs = 50;
+
 int WaitMs(uint64_t ms) { return static_cast<int>(std::min(ms, kMaxWaitMs)); }
+// The shorter of two waits, where -1 stands for no limit.
+int ShorterWait(int a, int b) { return a < 0 ? b : (b < 0 ? a : std::min(a, b)); }
 
 std::string Entry(std::string_view name, std::string_view value,
                   size_t limit = kMaxCgiValueLength) {
@@ -124,6 +129,9 @@ public:
     }
     void SetBodyDone() { bodyDone_ = true; }
 
+    // Relays until the script has closed its output and ended. The client is watched the
+    // whole time: once it has gone (or the server cut the request short) the script's group
+    // is killed at once, as it is when the time limit passes.
     void Relay(int timeLimitSeconds) {
         const uint64_t start = platform::MonotonicMillis();
         // With no limit the deadline lies beyond any time the clock reaches.
@@ -131,9 +139,8 @@ public:
             timeLimitSeconds > 0 ? start + timeLimitSeconds * 1000ULL : kNoDeadline;
         uint64_t lastBodyProgress = start;
         bool clientReadable = true;  // bytes may wait in the connection's own buffer
-        bool scriptOutputOpen = true;
-        bool stopScript = false;
-        while (scriptOutputOpen) {
+        bool outputOpen = true;
+        for (;;) {
             bool wantBody = child_.stdinFd() >= 0 && !bodyDone_ && pending_.empty();
             if (wantBody && clientReadable) {
                 // After bytes came, ask again: more may be buffered, or the body may be whole.
@@ -146,12 +153,11 @@ public:
             }
             // The script reads the end of its input once the whole body is in it.
             if (child_.stdinFd() >= 0 && bodyDone_ && pending_.empty()) child_.CloseStdin();
+            // With its output closed the response is complete; what is left is its end.
+            if (!outputOpen && child_.TryWait()) return;
 
             uint64_t now = platform::MonotonicMillis();
-            if (now >= deadline) {
-                stopScript = true;
-                break;
-            }
+            if (now >= deadline) break;
             if (wantBody && now - lastBodyProgress >= kIdleLimitMs) {
                 // The client stopped sending: the script gets what came.
                 bodyDone_ = true;
@@ -159,23 +165,27 @@ public:
             }
             int waitMs = -1;
             if (deadline != kNoDeadline) waitMs = WaitMs(deadline - now);
-            if (wantBody) {
-                int idleLeft = WaitMs(lastBodyProgress + kIdleLimitMs - now);
-                waitMs = waitMs < 0 ? idleLeft : std::min(waitMs, idleLeft);
-            }
+            if (wantBody) waitMs = ShorterWait(waitMs, WaitMs(lastBodyProgress + kIdleLimitMs - now));
+            // Without a descriptor that reports the script's end, look for it now and then.
+            if (!outputOpen && child_.exitFd() < 0) waitMs = ShorterWait(waitMs, kExitPollMs);
 
-            platform::PollItem items[3];
+            platform::PollItem items[4];
             items[0].fd = connection_.socketFd();
-            items[0].wantRead = wantBody;
+            // Once the body is whole, the client is watched for its going away.
+            items[0].wantRead = wantBody || bodyDone_;
+            items[0].watchHangUp = true;
             items[1].fd = child_.stdinFd();
             items[1].wantWrite = !pending_.empty();
             items[2].fd = child_.stdoutFd();
-            items[2].wantRead = true;
-            if (platform::WaitForDescriptors(items, waitMs) < 0) {
-                stopScript = true;
-                break;
+            items[2].wantRead = outputOpen;
+            items[3].fd = child_.exitFd();
+            items[3].wantRead = !outputOpen;
+            if (platform::WaitForDescriptors(items, waitMs) < 0) break;
+            if (items[0].readable && wantBody) {
+                clientReadable = true;
+            } else if (items[0].readable || items[0].hungUp) {
+                if (items[0].hungUp || ClientGone()) break;
             }
-            if (items[0].readable) clientReadable = true;
             if (items[1].writable) {
                 FeedScript();
                 // The client's idle time counts from when the script has taken what came.
@@ -184,26 +194,16 @@ public:
             if (items[2].readable) {
                 platform::PipeResult r = child_.ReadStdout(chunk_.get(), kRelayChunk);
                 if (r.status == platform::PipeStatus::kData) {
-                    if (!SendToClient(r.bytes, deadline)) {
-                        stopScript = true;  // the client went away
-                        break;
-                    }
+                    if (!SendToClient(r.bytes, deadline)) break;  // the client went away
                 } else if (r.status != platform::PipeStatus::kWouldBlock) {
-                    scriptOutputOpen = false;
+                    // The script has answered: it gets no more input.
+                    outputOpen = false;
+                    child_.CloseStdout();
+                    child_.CloseStdin();
+                    pending_.clear();
+                    pendingOffset_ = 0;
+                    bodyDone_ = true;
                 }
-            }
-        }
-        child_.CloseStdin();
-        if (!stopScript) {
-            // The script closed its output; it may still be finishing.
-            if (deadline == kNoDeadline) {
-                child_.Wait();
-                return;
-            }
-            uint64_t now = platform::MonotonicMillis();
-            while (now < deadline) {
-                if (child_.WaitFor(WaitMs(deadline - now))) return;
-                now = platform::MonotonicMillis();
             }
         }
         child_.Kill();
@@ -253,6 +253,16 @@ private:
         }
     }
 
+    // The body is whole, so whatever the client still sends belongs to no request and is
+    // dropped; the end of its input means it has gone (a client waiting for its answer
+    // keeps its side open), as does a reset or a socket the server shut down.
+    bool ClientGone() {
+        platform::ReceiveResult r =
+            platform::ReceiveSome(connection_.socketFd(), chunk_.get(), kRelayChunk, 0);
+        return r.status == platform::ReceiveStatus::kClosed ||
+               r.status == platform::ReceiveStatus::kError;
+    }
+
     bool SendToClient(size_t size, uint64_t deadline) {
         uint64_t idleMs = kIdleLimitMs;
         if (deadline != kNoDeadline) {
@@ -270,6 +280,20 @@ private:
     size_t pendingOffset_ = 0;
     bool bodyDone_ = false;
     bool leadingByteSeen_ = false;
+};
+
+// Marks the connection as running a script for as long as it lives.
+class ScriptMark {
+public:
+    explicit ScriptMark(http::Connection& connection) : connection_(connection) {
+        connection_.SetRunningScript(true);
+    }
+    ~ScriptMark() { connection_.SetRunningScript(false); }
+    ScriptMark(const ScriptMark&) = delete;
+    ScriptMark& operator=(const ScriptMark&) = delete;
+
+private:
+    http::Connection& connection_;
 };
 
 }  // namespace
@@ -322,7 +346,7 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
 
 bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     const config::ServerSettings* settings = connection.Settings();
-    if (settings == nullptr) return false;
+    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return false;
     std::string_view name = scriptName;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
     if (name.empty()) return false;
@@ -370,7 +394,16 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     std::vector<std::string> argv =
         InterpreterFor(connection.Config().programDirectory, scriptPath);
     argv.push_back(absoluteScript);
-    if (!child.Start(argv, environment, Absolute(directory))) return false;
+    std::string error;
+    // From here on a server that stops cuts the request short, and with it the script.
+    ScriptMark mark(connection);
+    if (!child.Start(argv, environment, Absolute(directory), &error)) {
+        // The script exists but cannot run (no descriptors left, no interpreter, no execute
+        // bit): the client gets an error, never the script's source.
+        connection.ReportToOwner("Could not run the CGI script " + scriptPath + ": " + error);
+        connection.SetStatus(500);
+        return true;
+    }
 
     connection.SendStatusHeaders();
     run.Relay(connection.Config().cgiTimeLimit);

@@ -43,8 +43,9 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
                                              const CgiRequest& request);
 
 // Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
-// directory and relays its output after the success head. False, with nothing sent, when it
-// is no runnable script: the request is then served as a file.
+// directory and relays its output after the success head. A script that exists but cannot
+// be started leaves status 500 (and the failure on the owner's status line). False, with
+// nothing sent, when there is no such script: the request is then served as a file.
 bool RunCgiScript(AppConnection& connection, std::string scriptName);
 
 }  // namespace content

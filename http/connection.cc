@@ -137,15 +137,17 @@ void Connection::ReadRequest() {
         if (head == HeadResult::kTooLarge) {
             SetStatus(400);
             SendErrorPage();
-        } else if (SplitRequestLine()) {
-            answered = true;
+        } else {
+            LineResult line = SplitRequestLine();
+            answered = line != LineResult::kDropped;
+            if (line == LineResult::kBad) SetStatus(400);
         }
     } catch (...) {
         answered = false;
     }
     if (answered) {
         try {
-            Dispatch();
+            if (statusLine.empty()) Dispatch();
         } catch (...) {
             SetStatus(500);
         }
@@ -211,26 +213,31 @@ Connection::HeadResult Connection::ReadHead() {
     }
 }
 
-bool Connection::SplitRequestLine() {
+Connection::LineResult Connection::SplitRequestLine() {
     char* text = request.data();
     size_t length = request.length();
     std::string_view all(text, length);
 
     size_t lineEnd = all.find('\r');
-    if (lineEnd == std::string_view::npos) return false;
+    if (lineEnd == std::string_view::npos) return LineResult::kDropped;
     text[lineEnd] = '\0';
     headers = all.substr(lineEnd + 1);
     std::string_view line = all.substr(0, lineEnd);
-    // A zero byte ends the line as it would end a C text.
-    line = line.substr(0, line.find('\0'));
+    // A zero byte could cut a name short wherever the text reaches the system: the request
+    // is refused, whatever part of the line holds it.
+    const bool holdsZero = line.find('\0') != std::string_view::npos;
 
     size_t space = line.find(' ');
-    if (space == std::string_view::npos) return false;
+    if (space == std::string_view::npos) return holdsZero ? LineResult::kBad : LineResult::kDropped;
     std::string_view methodText = line.substr(0, space);
     std::string_view rest = line.substr(space + 1);
     if (rest.size() > kMaxUrlLength) rest = rest.substr(0, kMaxUrlLength);
     size_t urlEnd = rest.find(' ');
-    if (urlEnd == std::string_view::npos) return false;
+    if (urlEnd == std::string_view::npos) {
+        if (!holdsZero) return LineResult::kDropped;
+        url = rest;
+        return LineResult::kBad;
+    }
 
     for (size_t i = 0; i < methodText.size(); ++i) {
         text[i] = platform::AsciiUpper(text[i]);
@@ -238,7 +245,7 @@ bool Connection::SplitRequestLine() {
     method = methodText;
     url = rest.substr(0, urlEnd);
     protocol = line.substr(space + 1 + urlEnd + 1);
-    return true;
+    return holdsZero ? LineResult::kBad : LineResult::kComplete;
 }
 
 void Connection::Dispatch() {
@@ -288,6 +295,18 @@ void Connection::Finish() {
     // The main loop closes the socket once the client has closed its side, or after the
     // linger time, so the worker never closes a socket the loop might still be watching.
     server->context().loop.HandOver(std::move(finished), linger);
+}
+
+void Connection::StopScript() {
+    std::lock_guard lock(socketMutex_);
+    if (runningScript_.load() && socket_) platform::ShutdownBoth(socket_.get());
+}
+
+void Connection::ReportToOwner(std::string text) {
+    if (server == nullptr) return;
+    EngineContext& context = server->context();
+    ServerOwner& owner = context.owner;
+    context.loop.Post([&owner, text = std::move(text)] { owner.ShowStatusMessage(text); });
 }
 
 void Connection::OnGet(std::string) { SetStatus(404); }
@@ -342,6 +361,12 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
     size_t copied = 0;
     while (copied < size) {
         if (bodyHasLength_ && bodyRemaining_ == 0 && leadingLineFeedChecked_) {
+            bodyComplete_ = true;
+            break;
+        }
+        // An empty body is complete at once: after a bare-CR head no line feed is coming,
+        // and one that is already here is taken below.
+        if (bodyHasLength_ && bodyRemaining_ == 0 && inputStart_ == inputEnd_) {
             bodyComplete_ = true;
             break;
         }

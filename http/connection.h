@@ -116,13 +116,25 @@ public:
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 
+    // While a request runs a script, a server that stops cuts it short: StopScript (any
+    // thread) shuts the client's socket down, and the relay then stops the script.
+    void SetRunningScript(bool running) { runningScript_.store(running); }
+    void StopScript();
+
+    // Shows `text` to the owner (on the main thread, where the status line lives): failures
+    // the owner must act on, never shown to the client.
+    void ReportToOwner(std::string text);
+
 private:
     enum class HeadResult { kComplete, kEnded, kTooLarge };
+    // A request line is split, dropped unanswered (no method and URL to be found) or
+    // answered with 400.
+    enum class LineResult { kComplete, kDropped, kBad };
 
     void WorkerMain();
     void ResetRequestState();
     HeadResult ReadHead();
-    bool SplitRequestLine();
+    LineResult SplitRequestLine();
     void Dispatch();
     void Respond();
     void Finish();
@@ -132,6 +144,7 @@ private:
     void StartBody();
 
     std::atomic<bool> busy_{false};
+    std::atomic<bool> runningScript_{false};
     platform::UniqueFd socket_;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.

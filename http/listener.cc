@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/error_text.h"
 #include "platform/event_loop.h"
 #include "platform/socket.h"
 
@@ -14,11 +15,19 @@ constexpr uint32_t kAnyAddress = 0;
 constexpr int kHighestPort = 65535;
 // Connections taken from the backlog for one readiness event.
 constexpr int kAcceptBatch = 64;
+// How long accepting pauses when the process is out of descriptors.
+constexpr uint64_t kAcceptPauseMs = 100;
 
 std::string Format(const char* format, int port) {
     char text[96];
     std::snprintf(text, sizeof text, format, port);
     return text;
+}
+
+// The owner's message followed by the call that failed and its error, so the owner knows
+// what to change.
+std::string WithCause(const std::string& message, const std::string& call, int error) {
+    return message + " (" + call + ": " + platform::ErrorText(error) + ")";
 }
 
 }  // namespace
@@ -46,33 +55,29 @@ void Listener::Start(int port) {
     std::optional<uint32_t> address = kAnyAddress;
     if (!context_.bindAddress.empty()) address = platform::ParseIpv4(context_.bindAddress);
     if (!address) {
-        owner.ShowStatusMessage(Format(
-            nextPortOnConflict ? "Can't bind to port %i." : "Can't bind to port %d.", port_));
+        owner.ShowStatusMessage(Format("Can't bind to port %d.", port_) + " (" +
+                                context_.bindAddress + " is no IPv4 address)");
         return;
     }
-    if (!nextPortOnConflict) {
+    // Server 1 fails on a port in use; Server 2 moves up to the next free one.
+    for (;;) {
         error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
-        if (error != 0) {
-            owner.ShowStatusMessage(
-                platform::IsAddressInUse(error)
-                    ? Format("Can't use port %d. Another web server may be running.", port_)
-                    : Format("Can't bind to port %d.", port_));
+        if (error == 0) break;
+        std::string call = "bind " + platform::FormatIpv4(*address) + ":" + std::to_string(port_);
+        if (!platform::IsAddressInUse(error) || !nextPortOnConflict || port_ >= kHighestPort) {
+            bool inUse = platform::IsAddressInUse(error) && !nextPortOnConflict;
+            owner.ShowStatusMessage(WithCause(
+                Format(inUse ? "Can't use port %d. Another web server may be running."
+                             : "Can't bind to port %d.",
+                       port_),
+                call, error));
             return;
         }
-    } else {
-        for (;;) {
-            error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
-            if (error == 0) break;
-            if (!platform::IsAddressInUse(error) || port_ >= kHighestPort) {
-                owner.ShowStatusMessage(Format("Can't bind to port %i.", port_));
-                return;
-            }
-            ++port_;
-        }
+        ++port_;
     }
 
-    if (platform::Listen(socket.get(), kListenBacklog) != 0) {
-        owner.ShowStatusMessage("Socket Listen Failed");
+    if (int listenError = platform::Listen(socket.get(), kListenBacklog); listenError != 0) {
+        owner.ShowStatusMessage(WithCause("Socket Listen Failed", "listen", listenError));
         return;
     }
     listenSocket_ = std::move(socket);
@@ -84,25 +89,56 @@ void Listener::Start(int port) {
 void Listener::Stop() {
     if (!running_) return;
     StopListening();
+    // Scripts do not outlive their server.
+    for (auto& slot : pool) {
+        if (slot && slot->busy()) slot->StopScript();
+    }
     context_.owner.OnServerStateChanged(*this, true);
 }
 
 void Listener::StopListening() {
     if (!running_) return;
-    context_.loop.Unwatch(listenSocket_.get());
+    if (!acceptPaused_) context_.loop.Unwatch(listenSocket_.get());
+    acceptPaused_ = false;
     listenSocket_.Reset();
     running_ = false;
 }
 
 void Listener::Accept() {
     for (int i = 0; i < kAcceptBatch && listenSocket_.valid(); ++i) {
+        platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
+        int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
-            platform::AcceptConnection(listenSocket_.get());
-        if (!accepted) return;
+            platform::AcceptConnection(listenSocket_.get(), &failure, &error);
+        if (!accepted) {
+            if (failure == platform::AcceptFailure::kConnectionFailed) continue;
+            if (failure == platform::AcceptFailure::kOutOfResources) PauseAccepting(error);
+            return;
+        }
+        acceptFailureShown_ = false;
         Connection* connection = FindFreeConnection();
         connection->Assign(std::move(accepted->fd), accepted->address,
                            accepted->portNetworkOrder, static_cast<ServerInstance*>(this));
     }
+}
+
+void Listener::PauseAccepting(int error) {
+    if (!acceptFailureShown_) {
+        acceptFailureShown_ = true;
+        context_.owner.ShowStatusMessage("accept on port " + std::to_string(port_) + ": " +
+                                         platform::ErrorText(error) +
+                                         "; new connections wait until descriptors are free.");
+    }
+    context_.loop.Unwatch(listenSocket_.get());
+    acceptPaused_ = true;
+    context_.loop.After(kAcceptPauseMs, [this] { ResumeAccepting(); });
+}
+
+void Listener::ResumeAccepting() {
+    if (!acceptPaused_ || !running_) return;
+    acceptPaused_ = false;
+    context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
+    Accept();
 }
 
 Connection* Listener::FindFreeConnection() {

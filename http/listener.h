@@ -58,11 +58,18 @@ protected:
 
 private:
     void StopListening();
+    // Out of descriptors, a waiting connection would keep the listener readable and the
+    // loop spinning: stop watching it for a moment, then try again.
+    void PauseAccepting(int error);
+    void ResumeAccepting();
 
     EngineContext& context_;
     platform::UniqueFd listenSocket_;
     int port_ = 0;
     bool running_ = false;
+    bool acceptPaused_ = false;
+    // The owner has been told that accepting failed, and no connection came in since.
+    bool acceptFailureShown_ = false;
 
     // Lets FindFreeConnection sleep until a worker frees its object.
     std::mutex freedMutex_;

@@ -91,9 +91,12 @@ void Connection::SendPage() {
 }
 
 void Connection::SendFile() {
-    std::optional<platform::OpenedFile> file = platform::OpenRegularFile(filePath);
+    platform::OpenFailure failure = platform::OpenFailure::kNotFound;
+    std::optional<platform::OpenedFile> file = platform::OpenRegularFile(filePath, &failure);
     if (!file) {
-        SetStatus(404);
+        // A file that exists but cannot be read now (no descriptor left, an I/O error) is
+        // the server's fault, not a missing page.
+        SetStatus(failure == platform::OpenFailure::kFailed ? 500 : 404);
         return;
     }
     std::optional<std::string_view> extension = FileExtension(filePath);

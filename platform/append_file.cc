@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/error_text.h"
 
 namespace platform {
 namespace {
@@ -37,16 +38,25 @@ bool AppendFile::StillCurrentLocked() {
     return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
-bool AppendFile::Append(std::string_view line) {
+bool AppendFile::Append(std::string_view line, std::string* error) {
     std::lock_guard lock(mutex_);
+    // What a short write left over is continued, in a fresh file if need be, and never
+    // written again from the start: a line may be cut by a failure, but never doubled.
+    const char* p = line.data();
+    size_t left = line.size();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if ((!fd_ || !StillCurrentLocked()) && !OpenLocked()) return false;
-        const char* p = line.data();
-        size_t left = line.size();
+        if ((!fd_ || !StillCurrentLocked()) && !OpenLocked()) {
+            if (error != nullptr) *error = "open " + path_ + ": " + ErrorText(errno);
+            return false;
+        }
         while (left > 0) {
             ssize_t n = ::write(fd_.get(), p, left);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+            if (n <= 0) {
+                // A write that takes nothing without an error is a full device too.
+                if (error != nullptr) *error = "write " + path_ + ": " + ErrorText(n < 0 ? errno : ENOSPC);
+                break;
+            }
             p += n;
             left -= static_cast<size_t>(n);
         }

@@ -16,8 +16,9 @@ namespace platform {
 class AppendFile {
 public:
     explicit AppendFile(std::string path) : path_(std::move(path)) {}
-    // Appends `line` whole; false when the file cannot be opened or written.
-    bool Append(std::string_view line);
+    // Appends `line` whole; false when the file cannot be opened or written, with the failed
+    // call, the path and the error in `*error` when that is given.
+    bool Append(std::string_view line, std::string* error = nullptr);
     const std::string& path() const { return path_; }
 
 private:

@@ -19,6 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/error_text.h"
+
 extern char** environ;
 
 namespace platform {
@@ -28,14 +30,8 @@ constexpr int kFirstNonStandardFd = 3;
 // Communicate's reads and writes.
 constexpr size_t kCommunicateChunk = 64 * 1024;
 
-std::string ErrnoText(int error) {
-    char buffer[256];
-    // The GNU strerror_r returns the text, which may or may not live in `buffer`.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
 void SetError(std::string* error, const std::string& call, int code) {
-    if (error != nullptr) *error = call + ": " + ErrnoText(code);
+    if (error != nullptr) *error = call + ": " + ErrorText(code);
 }
 
 // Moves a descriptor the child will receive away from 0, 1 and 2, so that placing the pipes
@@ -373,11 +369,13 @@ int WaitForDescriptors(std::span<PollItem> items, int timeoutMs) {
     std::vector<struct pollfd> fds;
     fds.reserve(items.size());
     for (PollItem& item : items) {
-        item.readable = item.writable = false;
+        item.readable = item.writable = item.hungUp = false;
         short events =
             static_cast<short>((item.wantRead ? POLLIN : 0) | (item.wantWrite ? POLLOUT : 0));
-        // A negative descriptor is skipped by poll itself.
-        fds.push_back({events != 0 ? item.fd : -1, events, 0});
+        // A negative descriptor is skipped by poll itself; hang-ups and errors are reported
+        // whatever the events asked for.
+        bool watched = events != 0 || item.watchHangUp;
+        fds.push_back({watched ? item.fd : -1, events, 0});
     }
     int n;
     do {
@@ -389,6 +387,7 @@ int WaitForDescriptors(std::span<PollItem> items, int timeoutMs) {
         constexpr short kTrouble = POLLHUP | POLLERR | POLLNVAL;
         if (items[i].wantRead && (got & (POLLIN | kTrouble))) items[i].readable = true;
         if (items[i].wantWrite && (got & (POLLOUT | kTrouble))) items[i].writable = true;
+        if (got & kTrouble) items[i].hungUp = true;
     }
     return n;
 }

@@ -59,6 +59,8 @@ public:
     // Reads the child's standard output and error; kClosed once every writer has closed it.
     PipeResult ReadStdout(char* buffer, size_t size);
     // The child reads the end of its input.
+    // Readable once the child has ended; -1 where the system offers no such descriptor.
+    int exitFd() const { return reaped_ ? -1 : exitNotice_.get(); }
     void CloseStdin() { stdin_.Reset(); }
     void CloseStdout() { stdout_.Reset(); }
 
@@ -94,8 +96,12 @@ struct PollItem {
     int fd = -1;  // ignored when negative
     bool wantRead = false;
     bool wantWrite = false;
+    // Reports a hang-up or an error even while neither reading nor writing is wanted (a
+    // socket reset by its peer or shut down by this process).
+    bool watchHangUp = false;
     bool readable = false;
     bool writable = false;
+    bool hungUp = false;
 };
 
 // Waits at most `timeoutMs` (negative: without limit) until one of the items is ready.

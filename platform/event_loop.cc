@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +123,19 @@ void EventLoop::Post(std::function<void()> task) {
     if (wake) Wake();
 }
 
+void EventLoop::After(uint64_t delayMs, std::function<void()> task) {
+    timers_.emplace(MonotonicMillis() + delayMs, std::move(task));
+}
+
+void EventLoop::RunDueTimers() {
+    uint64_t now = MonotonicMillis();
+    while (!timers_.empty() && timers_.begin()->first <= now && !quit_) {
+        auto task = std::move(timers_.begin()->second);
+        timers_.erase(timers_.begin());
+        task();  // may add timers of its own
+    }
+}
+
 void EventLoop::Quit(int code) {
     quit_ = true;
     quitCode_ = code;
@@ -162,6 +176,7 @@ int EventLoop::Run() {
             }
         }
         CloseExpired();
+        RunDueTimers();
     }
     return quitCode_;
 }
@@ -283,6 +298,7 @@ void EventLoop::Unlink(int fd) {
 
 int EventLoop::NextTimeoutMs() const {
     uint64_t first = firstDeadline_.load(std::memory_order_acquire);
+    if (!timers_.empty()) first = std::min(first, timers_.begin()->first);
     if (first == kNoDeadline) return -1;
     uint64_t now = MonotonicMillis();
     if (first <= now) return 0;

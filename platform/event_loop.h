@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -34,6 +35,8 @@ public:
 
     // Runs `task` on the loop's thread soon. Any thread.
     void Post(std::function<void()> task);
+    // Runs `task` on the loop's thread once `delayMs` have passed. Loop thread only.
+    void After(uint64_t delayMs, std::function<void()> task);
 
     // Called on the loop's thread with the signal number when SIGINT, SIGTERM or SIGHUP arrive.
     void OnSignal(std::function<void(int)> handler) { onSignal_ = std::move(handler); }
@@ -62,6 +65,7 @@ private:
     bool IsPending(int fd, uint32_t serial) const;
     void DrainAndMaybeClose(int fd, uint32_t serial);
     void CloseExpired();
+    void RunDueTimers();
     int NextTimeoutMs() const;
     void CloseLocked(int fd);
     void Link(int fd);
@@ -71,6 +75,8 @@ private:
     UniqueFd wake_;
     UniqueFd signals_;
     std::unordered_map<int, std::function<void()>> watched_;
+    // Delayed tasks by their due time; the loop's thread alone touches them.
+    std::multimap<uint64_t, std::function<void()>> timers_;
     std::function<void(int)> onSignal_;
     bool quit_ = false;
     int quitCode_ = 0;

@@ -1,17 +1,48 @@
 // Opening files for sending.
 #include "platform/open_file.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace platform {
 
-std::optional<OpenedFile> OpenRegularFile(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
+namespace {
+
+OpenFailure Classify(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+        case ENXIO:
+        case ENODEV:
+        case EISDIR:
+            return OpenFailure::kNotFound;
+        case EACCES:
+        case EPERM:
+            return OpenFailure::kNotAllowed;
+        default:
+            return OpenFailure::kFailed;
+    }
+}
+
+std::nullopt_t Fail(OpenFailure* failure, OpenFailure reason) {
+    if (failure != nullptr) *failure = reason;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* failure) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        return Fail(failure, OpenFailure::kNotFound);
+    }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd) return std::nullopt;
+    if (!fd) return Fail(failure, Classify(errno));
     struct stat st{};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::fstat(fd.get(), &st) != 0) return Fail(failure, Classify(errno));
+    if (!S_ISREG(st.st_mode)) return Fail(failure, OpenFailure::kNotFound);
     // The descriptor was opened non-blocking only so that a FIFO cannot hang the open; on a
     // regular file the flag changes nothing. Small files are read in one go anyway, so only
     // large ones get the sequential-access hint.

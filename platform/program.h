@@ -27,4 +27,8 @@ std::string RuntimeDirectory();
 // True when both standard input and standard output are terminals.
 bool HasTerminal();
 
+// Raises this process's soft limit of open descriptors to its hard limit: every client, file
+// and script pipe takes one.
+void RaiseDescriptorLimit();
+
 }  // namespace platform

@@ -97,7 +97,8 @@ uint16_t LocalPort(int fd) {
     return ntohs(sa.sin_port);
 }
 
-std::optional<AcceptedSocket> AcceptConnection(int listenFd) {
+std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* failure,
+                                               int* error) {
     struct sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd;
@@ -105,7 +106,30 @@ std::optional<AcceptedSocket> AcceptConnection(int listenFd) {
         fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        int code = errno;
+        if (error != nullptr) *error = code;
+        if (failure != nullptr) {
+            switch (code) {
+                case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+                case EWOULDBLOCK:
+#endif
+                    *failure = AcceptFailure::kNoneWaiting;
+                    break;
+                case EMFILE:
+                case ENFILE:
+                case ENOBUFS:
+                case ENOMEM:
+                    *failure = AcceptFailure::kOutOfResources;
+                    break;
+                default:
+                    *failure = AcceptFailure::kConnectionFailed;
+                    break;
+            }
+        }
+        return std::nullopt;
+    }
     AcceptedSocket accepted;
     accepted.fd = UniqueFd(fd);
     accepted.address = ntohl(peer.sin_addr.s_addr);

@@ -42,8 +42,19 @@ struct AcceptedSocket {
     uint16_t portNetworkOrder = 0;
 };
 
-// One pending connection, or std::nullopt when none is waiting (or accept failed).
-std::optional<AcceptedSocket> AcceptConnection(int listenFd);
+enum class AcceptFailure {
+    kNoneWaiting,
+    // Out of descriptors or memory: the connection stays queued, and the listener stays
+    // readable until something is freed.
+    kOutOfResources,
+    // This one connection failed (reset before it was taken, say); others may be waiting.
+    kConnectionFailed,
+};
+
+// One pending connection, or std::nullopt with the reason in `*failure` (when given) and the
+// errno in `*error`.
+std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* failure = nullptr,
+                                               int* error = nullptr);
 
 enum class ReceiveStatus { kData, kClosed, kTimedOut, kError };
 struct ReceiveResult {

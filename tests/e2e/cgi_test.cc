@@ -138,8 +138,7 @@ protected:
               "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ncgi=Y\n"
               "servername=two.test\n"
               "[Server-2]\nsecondPortEnabled=Y\n"
-              "[Request]\ncgiTimeLimit=2\n"
-              "[Script]\nnope=/nonexistent/interpreter -x\n") {
+              "[Request]\ncgiTimeLimit=2\n") {
         const std::string& d = vantry.dir();
         fs::create_directories(d + "/www/cgi-bin");
         fs::create_directories(d + "/www2/cgi-bin");
@@ -149,8 +148,6 @@ protected:
         WriteScript(d + "/www/cgi-bin/chatty.cgi", kChattyScript);
         WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, true);
         WriteScript(d + "/www/cgi-bin/hello", kShellScript, true);
-        WriteScript(d + "/www/cgi-bin/notexec", kShellScript, false);
-        WriteScript(d + "/www/cgi-bin/page.nope", "plain page text");
     }
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& request, int port = 0) {
@@ -279,16 +276,6 @@ TEST_F(CgiTest, LargeBodyAndLargeOutputFlowTogether) {
 TEST_F(CgiTest, ScriptWithoutInterpreterRowRunsByItself) {
     EXPECT_EQ(Ask("GET /cgi-bin/hello?q=2 HTTP/1.0\r\n\r\n"),
               kCgiHead + "Content-Type: text/plain\r\n\r\nshell GET q=2\n");
-    // Without the execute bit it cannot run: the file itself is served.
-    std::string response = Ask("GET /cgi-bin/notexec HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(response.substr(0, 15), "HTTP/1.0 200 OK");
-    EXPECT_EQ(BodyOf(response), kShellScript);
-}
-
-TEST_F(CgiTest, ScriptWhoseInterpreterIsMissingIsServedAsTheFile) {
-    std::string response = Ask("GET /cgi-bin/page.nope HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(response.substr(0, 15), "HTTP/1.0 200 OK") << response;
-    EXPECT_EQ(BodyOf(response), "plain page text");
 }
 
 TEST_F(CgiTest, ScriptPastTheTimeLimitIsKilledWithWhatItStarted) {

@@ -179,7 +179,9 @@ TEST(StartupTest, ServerTwoMovesToTheNextFreePortButServerOneReportsTheConflict)
     PortBlocker blockServer1(vantry.address(), vantry.port1());
     vantry.Start({}, false);
     EXPECT_TRUE(vantry.WaitForStderr("Can't use port " + std::to_string(vantry.port1()) +
-                                         ". Another web server may be running.\n",
+                                         ". Another web server may be running. (bind " +
+                                         vantry.address() + ":" + std::to_string(vantry.port1()) +
+                                         ": Address already in use)\n",
                                      5s))
         << vantry.Stderr();
 }
@@ -188,7 +190,9 @@ TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
     VantryInstance vantry;
     vantry.bindArgument = "999.1.2.3";
     vantry.Start({}, false);
-    EXPECT_TRUE(vantry.WaitForStderr("Can't bind to port " + std::to_string(vantry.port1()) + ".\n", 5s))
+    EXPECT_TRUE(vantry.WaitForStderr("Can't bind to port " + std::to_string(vantry.port1()) +
+                                         ". (999.1.2.3 is no IPv4 address)\n",
+                                     5s))
         << vantry.Stderr();
     EXPECT_TRUE(vantry.Running()) << "a failed start leaves the program running";
     EXPECT_EQ(vantry.Stop(), 0);

@@ -187,6 +187,9 @@ TEST_F(ConnectionTest, BodyIsLineFeedOfEmptyLineThenDeclaredLength) {
     EXPECT_EQ(body, "abc") << "a bare-CR head has no line feed to pass on";
     Exchange("POST / HTTP/1.0\r\n\r\nwhat arrived");
     EXPECT_EQ(body, "\nwhat arrived") << "without a length, what has arrived";
+    // No line feed follows a bare-CR head: an empty body is complete at once.
+    EXPECT_NE(Exchange("POST / HTTP/1.0\rContent-Length: 0\r\r"), "");
+    EXPECT_EQ(body, "");
 }
 
 class SendFileTest : public ConnectionTest {

@@ -1,0 +1,14 @@
+// System error texts.
+#include "platform/error_text.h"
+
+#include <string.h>
+
+namespace platform {
+
+std::string ErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not live in `buffer`.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace platform
