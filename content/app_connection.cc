@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "admin/admin_router.h"
+#include "apps/application_router.h"
 #include "apps/visitor_table.h"
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
@@ -83,16 +85,6 @@ void UrlDecode(std::string& text) {
     text.resize(out);
 }
 
-void ReplaceChar(std::string& text, char from, char to) {
-    for (char& c : text) {
-        if (c == from) c = to;
-    }
-}
-
-void AppendBackslash(std::string& path) {
-    if (!path.empty() && path.back() != '/') path.push_back('/');
-}
-
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,
                                                std::string_view url) {
     std::string_view key = DirectoryPart(url);
@@ -123,25 +115,6 @@ std::string UrlEncodeName(std::string_view name) {
         }
     }
     return encoded;
-}
-
-int AppConnection::ServerNumber() const {
-    return server != nullptr ? server->number() : 0;
-}
-
-const config::ServerSettings* AppConnection::Settings() const {
-    int number = ServerNumber();
-    return number == 0 ? nullptr : &Config().servers[number - 1];
-}
-
-std::string AppConnection::BaseUrl() const {
-    if (ServerNumber() == 0) return {};
-    std::string host = server->context().hostAddress;
-    if (host == "0.0.0.0") host = "127.0.0.1";
-    // The port the server really listens on: Server 2 may have moved up from its own.
-    int port = server->Port();
-    if (port == 80) return "http://" + host;
-    return "http://" + host + ":" + std::to_string(port);
 }
 
 bool AppConnection::AuthRequiredFor() const {
@@ -206,7 +179,7 @@ void AppConnection::OnGet(std::string requestUrl) {
         } else {
             apps::RecordVisit(clientAddress, "");
         }
-        SetStatus(404);
+        RouteApplication(std::string(u.substr(kApplicationPrefix.size())));
         return;
     }
     if (AuthRequiredFor() && !CheckAuthorization(false)) return;
@@ -289,7 +262,22 @@ std::string AppConnection::ContentTypeFor(std::string_view extension) {
     return config::ContentTypeFor(Config().programDirectory, extension);
 }
 
-void AppConnection::HandleAdmin(std::string) { SetStatus(404); }
+void AppConnection::UpperCaseUrlTail(size_t length) {
+    size_t start = decodedUrl.size() - std::min(length, decodedUrl.size());
+    for (size_t i = start; i < decodedUrl.size(); ++i) {
+        decodedUrl[i] = platform::AsciiUpper(decodedUrl[i]);
+    }
+}
+
+void AppConnection::HandleAdmin(std::string path) {
+    UpperCaseUrlTail(path.size());
+    admin::HandleAdmin(*this, platform::UpperCopy(path));
+}
+
+void AppConnection::RouteApplication(std::string path) {
+    UpperCaseUrlTail(path.size());
+    apps::RouteApplication(*this, platform::UpperCopy(path));
+}
 
 bool AppConnection::RunCgi(std::string scriptName) {
     return RunCgiScript(*this, std::move(scriptName));

@@ -10,6 +10,7 @@
 
 #include "config/server_config.h"
 #include "http/connection.h"
+#include "platform/text.h"
 
 namespace content {
 
@@ -21,16 +22,12 @@ public:
 
     // The administration pages under "/admin"; `path` is the URL after "admin".
     virtual void HandleAdmin(std::string path);
+    // The applications under "/VNT"; `path` is the URL after "VNT".
+    void RouteApplication(std::string path);
     // Runs `scriptName` (the URL after "cgi-bin") from the server's cgi-bin directory; false
     // when there is no such script, and the request is then served as a file.
     virtual bool RunCgi(std::string scriptName);
 
-    // 1 or 2: the server this connection belongs to (0 only for a connection without one).
-    int ServerNumber() const;
-    // The settings of this connection's server; null for server number 0.
-    const config::ServerSettings* Settings() const;
-    // "http://address" or "http://address:port", the server's own address for links.
-    std::string BaseUrl() const;
     bool AuthRequiredFor() const;
     // True unless the client's address is the first IPv4 address of this host's name.
     bool IsRemoteClient() const;
@@ -46,16 +43,17 @@ protected:
     std::string decodedUrl;
 
 private:
+    // The routers work on upper-cased names, and the request's URL (and so its log line)
+    // shows the name as they saw it: the last `length` characters are upper-cased in place.
+    void UpperCaseUrlTail(size_t length);
     void SendDirectoryRedirect(std::string_view decoded);
     bool MapToFile(std::string_view u);
 };
 
 // Decodes "+" and "%XX" escapes in place; a "%" without two hex digits after it is dropped.
 void UrlDecode(std::string& text);
-// Replaces every `from` with `to`.
-void ReplaceChar(std::string& text, char from, char to);
-// Appends "/" to a path that is not empty and does not end in one.
-void AppendBackslash(std::string& path);
+using platform::AppendBackslash;
+using platform::ReplaceChar;
 // The local path of a URL (without its leading "/") whose directory part is a key of the
 // "VirtualDirectories" table; std::nullopt when it is none.
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,

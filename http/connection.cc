@@ -297,6 +297,23 @@ void Connection::Finish() {
     server->context().loop.HandOver(std::move(finished), linger);
 }
 
+int Connection::ServerNumber() const { return server != nullptr ? server->number() : 0; }
+
+const config::ServerSettings* Connection::Settings() const {
+    int number = ServerNumber();
+    return number == 0 ? nullptr : &Config().servers[number - 1];
+}
+
+std::string Connection::BaseUrl() const {
+    if (ServerNumber() == 0) return {};
+    std::string host = server->context().hostAddress;
+    if (host == "0.0.0.0") host = "127.0.0.1";
+    // The port the server really listens on: Server 2 may have moved up from its own.
+    int port = server->Port();
+    if (port == 80) return "http://" + host;
+    return "http://" + host + ":" + std::to_string(port);
+}
+
 void Connection::StopScript() {
     std::lock_guard lock(socketMutex_);
     if (runningScript_.load() && socket_) platform::ShutdownBoth(socket_.get());

@@ -67,6 +67,8 @@ public:
     void SendPage();
     void SendFile();
     void SendResource(int resourceId, std::string_view extension);
+    // Sends `data` whole as an embedded file is sent, with the type of `extension`.
+    void SendData(std::string_view data, std::string_view extension);
     void SendErrorPage();
     void SendRaw();
     void AppendBody(std::string_view text) { body.Append(text); }
@@ -111,6 +113,13 @@ public:
 
     // The configuration as it was when this request began.
     const config::ServerConfig& Config() const { return *config_; }
+    // 1 or 2: the server this connection belongs to (0 only for a connection without one).
+    int ServerNumber() const;
+    // The settings of this connection's server; null for server number 0.
+    const config::ServerSettings* Settings() const;
+    // "http://address" or "http://address:port", the server's own address for links (empty
+    // for server number 0).
+    std::string BaseUrl() const;
     // The client's socket, for handlers that wait on it together with other descriptors.
     int socketFd() const { return socket_.get(); }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.

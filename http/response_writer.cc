@@ -117,13 +117,17 @@ void Connection::SendResource(int resourceId, std::string_view extension) {
         SetStatus(404);
         return;
     }
+    SendData(*resource, extension);
+}
+
+void Connection::SendData(std::string_view data, std::string_view extension) {
     std::string now = FormatHttpDate(platform::NowUtc());
-    std::string head = OkHead(now, ContentTypeFor(extension), now, resource->size());
+    std::string head = OkHead(now, ContentTypeFor(extension), now, data.size());
     if (headOnly) {
         SendBytes(head);
     } else if (!sendFailed_ &&
-               !platform::SendTwo(socket_.get(), head.data(), head.size(), resource->data(),
-                                  resource->size(), kIdleLimitMs, &bytesSent)) {
+               !platform::SendTwo(socket_.get(), head.data(), head.size(), data.data(),
+                                  data.size(), kIdleLimitMs, &bytesSent)) {
         sendFailed_ = true;
     }
     responseSent = true;

@@ -29,6 +29,12 @@ std::string LowerCopy(std::string_view text) {
     return lower;
 }
 
+std::string UpperCopy(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) c = AsciiUpper(c);
+    return upper;
+}
+
 std::string WithoutCharacters(std::string_view text, std::string_view drop) {
     std::string kept;
     kept.reserve(text.size());
@@ -36,6 +42,32 @@ std::string WithoutCharacters(std::string_view text, std::string_view drop) {
         if (drop.find(c) == std::string_view::npos) kept += c;
     }
     return kept;
+}
+
+void ReplaceChar(std::string& text, char from, char to) {
+    for (char& c : text) {
+        if (c == from) c = to;
+    }
+}
+
+void AppendBackslash(std::string& path) {
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+}
+
+std::string EscapeHtml(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': escaped += "&amp;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            case '"': escaped += "&quot;"; break;
+            case '\'': escaped += "&#39;"; break;
+            default: escaped += c;
+        }
+    }
+    return escaped;
 }
 
 }  // namespace platform

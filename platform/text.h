@@ -29,7 +29,16 @@ inline int HexDigitValue(char c) {
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string LowerCopy(std::string_view text);
+std::string UpperCopy(std::string_view text);
 // The text without any of the characters in `drop`.
 std::string WithoutCharacters(std::string_view text, std::string_view drop);
+
+// Replaces every `from` with `to`.
+void ReplaceChar(std::string& text, char from, char to);
+// Appends "/" to a path that is not empty and does not end in one.
+void AppendBackslash(std::string& path);
+// The text with &, <, >, " and ' written as character references, so it can stand in an
+// HTML page or a quoted attribute value whatever it holds.
+std::string EscapeHtml(std::string_view text);
 
 }  // namespace platform

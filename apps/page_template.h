@@ -1,0 +1,55 @@
+// The page template every generated page is built from (the applications, the directory
+// listing and the administration pages): HTML header, body tag, heading, table and row tags,
+// body file, navigation bar and footer, each replaceable by the owner's override files in
+// the VNT directory under the server's root; the help links and the navigation images.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "http/connection.h"
+
+namespace apps {
+
+// The help site: a help link is its base, "/us/help/vnt/", a topic and ".shtml".
+inline constexpr std::string_view kHelpSite = "http://help.vantry.example";
+
+// The help page of `topic`.
+std::string HelpAddress(std::string_view topic);
+
+// Appends the override file `file` of page `page` (page-specific first, then site-wide)
+// followed by CR LF; false when the owner has neither.
+bool AppendTemplateFile(http::Connection& c, std::string_view page, std::string_view file);
+
+void AppendHtmlHeader(http::Connection& c, std::string_view page);
+void AppendBodyTag(http::Connection& c, std::string_view page);
+// The sponsor banner: there is none, so nothing is appended.
+void AppendBanner(http::Connection& c, std::string_view page);
+// The owner's heading file, else the page's built-in heading; nothing when page headings
+// are off.
+void AppendPageHeading(http::Connection& c, std::string_view page);
+void AppendTableTag(http::Connection& c, std::string_view page);
+// A table row: band 0 is the header row, odd bands the odd rows, even ones the even rows.
+void AppendRowTag(http::Connection& c, std::string_view page, int band);
+void AppendBodyFile(http::Connection& c, std::string_view page);
+// The owner's navigation bar, else one built from the switched-on features.
+void AppendNavigationBar(http::Connection& c, std::string_view page);
+void AppendFooter(http::Connection& c, std::string_view page);
+
+// The right-aligned "Help" link of a page.
+void AppendHelpLink(http::Connection& c, std::string_view page);
+
+// Sends a navigation-bar image: the owner's file "<name>.<type>" in the VNT directory when
+// there is one (true), else the embedded image `resourceId` (false).
+bool SendNavImage(http::Connection& c, int resourceId, std::string_view type,
+                  std::string_view name);
+
+// The page after a submission: title, message, help link and the closing pieces.
+void AppendAcknowledgement(http::Connection& c, std::string_view page, std::string_view title,
+                           std::string_view message);
+
+// The local date and time as the year, month, day, hour, minute, second and millisecond
+// written one after another without padding: a name no two requests share in practice.
+std::string MakeTimestamp();
+
+}  // namespace apps
