@@ -1,11 +1,8 @@
-// Administration pages not built yet: they answer 404.
+// The MIME, script and virtual-directory editors (not built yet: they answer 404).
 #include "admin/admin_pages.h"
 
 namespace admin {
 
-void WebMasterHome(http::Connection& c) { c.SetStatus(404); }
-void HandleServerProperties(http::Connection& c) { c.SetStatus(404); }
-void HandleChange(http::Connection& c) { c.SetStatus(404); }
 void HandleMime(http::Connection& c) { c.SetStatus(404); }
 void HandleChangeMime(http::Connection& c) { c.SetStatus(404); }
 void HandleDeleteMime(http::Connection& c) { c.SetStatus(404); }
