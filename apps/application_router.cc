@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "apps/application_pages.h"
 #include "apps/page_template.h"
 #include "platform/text.h"
 
@@ -32,22 +33,21 @@ constexpr std::string_view kHome = "Home", kSearch = "Search", kFavorites = "Fav
                            kDownload = "Download", kUpload = "Upload", kMessage = "Message",
                            kUserList = "UserList";
 
-// In the order the names are tried. The application pages answer 404 until their handlers
-// exist.
+// In the order the names are tried.
 constexpr Route kRoutes[] = {
-    {"FILEUPLOAD.HTML", Match::kPrefix, NotFound},
-    {"HANDLEFILEUPLOAD.HTML", Match::kPrefix, NotFound},
-    {"USERLIST.HTML", Match::kPrefix, NotFound},
-    {"SEARCH.HTML", Match::kPrefix, NotFound},
-    {"HANDLESEARCH.HTML", Match::kPrefix, NotFound},
-    {"HANDLESEARCHRESULTS.HTML", Match::kPrefix, NotFound},
-    {"SENDMESSAGE.HTML", Match::kPrefix, NotFound},
-    {"HANDLESENDMESSAGE.HTML", Match::kPrefix, NotFound},
-    {"NAVIGATOR.HTML", Match::kPrefix, NotFound},
-    {"NAVIGATION.HTML", Match::kPrefix, NotFound},
-    {"HANDLEPOST.HTML", Match::kPrefix, NotFound},
-    {"HANDLEPOSTRAW.HTML", Match::kPrefix, NotFound},
-    {"HANDLEPOSTPLUSHEADERS.HTML", Match::kPrefix, NotFound},
+    {"FILEUPLOAD.HTML", Match::kPrefix, FileUploadPage},
+    {"HANDLEFILEUPLOAD.HTML", Match::kPrefix, HandleFileUpload},
+    {"USERLIST.HTML", Match::kPrefix, UserListPage},
+    {"SEARCH.HTML", Match::kPrefix, SearchPage},
+    {"HANDLESEARCH.HTML", Match::kPrefix, HandleSearch},
+    {"HANDLESEARCHRESULTS.HTML", Match::kPrefix, HandleSearchResults},
+    {"SENDMESSAGE.HTML", Match::kPrefix, SendMessagePage},
+    {"HANDLESENDMESSAGE.HTML", Match::kPrefix, HandleSendMessage},
+    {"NAVIGATOR.HTML", Match::kPrefix, NavigatorPage},
+    {"NAVIGATION.HTML", Match::kPrefix, NavigatorPage},
+    {"HANDLEPOST.HTML", Match::kPrefix, HandlePost},
+    {"HANDLEPOSTRAW.HTML", Match::kPrefix, HandlePostRaw},
+    {"HANDLEPOSTPLUSHEADERS.HTML", Match::kPrefix, HandlePostPlusHeaders},
     {"FILE.GIF", Match::kExact, Image<126>},
     {"FOLDER.GIF", Match::kExact, Image<127>},
     {"SHORTCUT.GIF", Match::kExact, Image<144>},

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "admin/admin_router.h"
+#include "apps/application_pages.h"
 #include "apps/application_router.h"
 #include "apps/visitor_table.h"
 #include "auth/basic_auth.h"
@@ -170,7 +171,7 @@ void AppConnection::OnGet(std::string requestUrl) {
     }
     if (StartsWithNoCase(u, kFavoritesPrefix)) {
         if (AuthRequiredFor() && !CheckAuthorization(false)) return;
-        SetStatus(404);
+        apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
         return;
     }
     if (StartsWithNoCase(u, kApplicationPrefix)) {
