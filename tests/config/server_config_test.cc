@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <sstream>
 
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace config {
 namespace {
@@ -23,35 +23,16 @@ void WriteText(const std::string& path, const std::string& text) {
 // A program directory of its own, with HOME and the registry file pointed inside it.
 class ServerConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vantry-config-XXXXXX";
-        root_ = ::mkdtemp(pattern.data());
-        dir_ = root_ + "/";
-        ini_ = dir_ + "Vantry.ini";
-        Override("HOME", root_ + "/home");
-        Override("VANTRY_REGISTRY", dir_ + "registry.reg");
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-        fs::remove_all(root_);
-    }
-    void Override(const std::string& name, const std::string& value) {
-        const char* old = std::getenv(name.c_str());
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
     std::string Read(const std::string& path) const {
         return platform::ReadWholeFile(path).value_or("<none>");
     }
 
-    std::string root_, dir_, ini_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    testing_support::TempDir temp_{"vantry-config"};
+    const std::string root_ = temp_.path();
+    const std::string dir_ = root_ + "/";
+    const std::string ini_ = dir_ + "Vantry.ini";
+    testing_support::ScopedEnv home_{"HOME", root_ + "/home"};
+    testing_support::ScopedEnv registry_{"VANTRY_REGISTRY", dir_ + "registry.reg"};
 };
 
 TEST_F(ServerConfigTest, AMissingFileLeavesZeroValuesAndCreatesNothing) {
@@ -202,37 +183,22 @@ TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     config.adminid = "boss";
     EXPECT_TRUE(config.Save());
 
-    const std::vector<std::string> applications = {"searchEnabled",
-                                                   "homeEnabled",
-                                                   "homePageLocation",
-                                                   "favoritesEnabled",
-                                                   "favoritesLocation",
-                                                   "userListEnabled",
-                                                   "universalNavBarEnabled",
-                                                   "uploadEnabled",
-                                                   "uploadMaxSizeKB",
-                                                   "uploadSaveLocation",
-                                                   "messageUploadEnabled",
-                                                   "messageMaxSizeKB",
-                                                   "messageIsXML",
-                                                   "messageSaveLocation",
-                                                   "postEnabled",
-                                                   "postMaxSizeKB",
-                                                   "postSaveLocation",
-                                                   "redirectorEnabled",
-                                                   "ftpSiteName",
-                                                   "ftpUserID",
-                                                   "ftpPassword",
-                                                   "ftpPath",
-                                                   "ftpUploadFileName",
-                                                   "useJavaScriptRedirector"};
-    std::vector<std::string> first = {
-        "servername", "wwwroot", "adminid", "adminpw", "default",
-        "logs",       "list",    "cgi",     "port",    "defaultPageProperties"};
-    std::vector<std::string> second = {"servername", "wwwroot", "default", "logs",
-                                       "list",       "cgi",     "port",    "defaultPageProperties"};
-    first.insert(first.end(), applications.begin(), applications.end());
-    second.insert(second.end(), applications.begin(), applications.end());
+    auto words = [](std::string text) {
+        std::vector<std::string> out;
+        for (std::istringstream in(text); in >> text;) out.push_back(text);
+        return out;
+    };
+    const std::string applications =
+        " searchEnabled homeEnabled homePageLocation favoritesEnabled favoritesLocation"
+        " userListEnabled universalNavBarEnabled uploadEnabled uploadMaxSizeKB uploadSaveLocation"
+        " messageUploadEnabled messageMaxSizeKB messageIsXML messageSaveLocation postEnabled"
+        " postMaxSizeKB postSaveLocation redirectorEnabled ftpSiteName ftpUserID ftpPassword"
+        " ftpPath ftpUploadFileName useJavaScriptRedirector";
+    const std::vector<std::string> first = words(
+        "servername wwwroot adminid adminpw default logs list cgi port defaultPageProperties" +
+        applications);
+    const std::vector<std::string> second =
+        words("servername wwwroot default logs list cgi port defaultPageProperties" + applications);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Config"), first);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2-Config"), second);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2"),

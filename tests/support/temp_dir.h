@@ -1,9 +1,11 @@
-// A temporary directory for one test, removed with everything in it when the test ends.
+// A temporary directory for one test, removed with everything in it when the test ends, and
+// an environment variable set for one test.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +30,26 @@ public:
 
 private:
     std::string path_;
+};
+
+// Sets (or, given no value, unsets) one variable and restores what it was when it goes away.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+        if (const char* old = ::getenv(name_.c_str())) saved_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(saved_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+    void Set(const std::optional<std::string>& value) {
+        value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> saved_;
 };
 
 }  // namespace testing_support
