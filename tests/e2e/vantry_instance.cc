@@ -80,6 +80,17 @@ std::string ReadFile(const std::string& path) {
     return out.str();
 }
 
+std::vector<int> OpenDescriptors(pid_t pid) {
+    std::vector<int> fds;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        fds.push_back(std::stoi(entry.path().filename().string()));
+    }
+    std::sort(fds.begin(), fds.end());
+    return fds;
+}
+
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;

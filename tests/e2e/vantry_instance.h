@@ -27,6 +27,8 @@ std::string NextLoopbackAddress();
 int FreePort(const std::string& address);
 
 std::string ReadFile(const std::string& path);
+// The descriptors a process has open, by number.
+std::vector<int> OpenDescriptors(pid_t pid);
 void WriteFile(const std::string& path, const std::string& content);
 
 // Starts `args` in `directory` with this process's environment changed by `env`, standard
