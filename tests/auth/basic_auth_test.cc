@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <regex>
 
 #include "apps/visitor_table.h"
@@ -77,10 +76,7 @@ protected:
             "\"maxpass\"=\"" + std::string(63, 'p') + "\"\n"
             "\"huge\"=\"" + std::string(300, 'h') + "\"\n");
     }
-    void WriteRegistry(const std::string& text) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    void WriteRegistry(const std::string& text) { testing_support::WriteFile(path_, text); }
 
     static bool User(std::string_view credentials) {
         return CheckUserLogin(Base64Encode(credentials), kClient);

@@ -1,7 +1,6 @@
 // Scripts under cgi-bin run by the real program: their environment, their standard input,
 // interpreters, the time limit, and what is served when a script cannot run.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -78,11 +77,6 @@ std::map<std::string, std::string> Variables(const std::string& response) {
     return variables;
 }
 
-void WriteScript(const std::string& path, const std::string& text, bool executable = false) {
-    WriteFile(path, text);
-    ::chmod(path.c_str(), executable ? 0755 : 0644);
-}
-
 using testing_support::ProcessGone;
 
 class CgiTest : public ::testing::Test {
@@ -101,8 +95,8 @@ protected:
         WriteScript(d + "/www2/cgi-bin/env.pl", kEnvironmentScript);
         WriteScript(d + "/www/cgi-bin/echo.pl", kEchoScript);
         WriteScript(d + "/www/cgi-bin/chatty.cgi", kChattyScript);
-        WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, true);
-        WriteScript(d + "/www/cgi-bin/hello", kShellScript, true);
+        WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, 0755);
+        WriteScript(d + "/www/cgi-bin/hello", kShellScript, 0755);
     }
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& request, int port = 0) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -31,11 +30,6 @@ const std::string kSilentScript =
     "#!/bin/sh\n"
     "echo $$ > pid.txt\n"
     "exec sleep 120\n";
-
-void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0755) {
-    WriteFile(path, text);
-    ::chmod(path.c_str(), mode);
-}
 
 // The process id a script wrote into `path`, waiting (bounded) for it to appear.
 pid_t WaitForPid(const std::string& path) {
@@ -102,9 +96,9 @@ protected:
                  "[Request]\ncgiTimeLimit=0\n"
                  "[Script]\nnope=/nonexistent/interpreter -x\n") {
         fs::create_directories(vantry.dir() + "/www/cgi-bin");
-        WriteScript(vantry.dir() + "/www/cgi-bin/silent", kSilentScript);
+        WriteScript(vantry.dir() + "/www/cgi-bin/silent", kSilentScript, 0755);
         WriteScript(vantry.dir() + "/www/cgi-bin/notexec", "#!/bin/sh\necho secret source\n", 0644);
-        WriteScript(vantry.dir() + "/www/cgi-bin/page.nope", "secret source");
+        WriteScript(vantry.dir() + "/www/cgi-bin/page.nope", "secret source", 0755);
         WriteFile(vantry.dir() + "/www/a.txt", "file");
     }
     void SetUp() override { vantry.Start(); }

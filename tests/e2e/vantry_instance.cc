@@ -3,6 +3,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,12 +18,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -42,13 +42,6 @@ sockaddr_in SocketAddress(const std::string& address, int port) {
     sa.sin_port = htons(static_cast<uint16_t>(port));
     ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
     return sa;
-}
-
-// An address as /proc/net/tcp spells it: the raw address word and the port, in hex.
-std::string ProcNetAddress(const sockaddr_in& sa) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X:%04X", sa.sin_addr.s_addr, ntohs(sa.sin_port));
-    return text;
 }
 
 }  // namespace
@@ -73,11 +66,9 @@ int FreePort(const std::string& address) {
     return ntohs(sa.sin_port);
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+void WriteScript(const std::string& path, const std::string& text, mode_t mode) {
+    WriteFile(path, text);
+    ::chmod(path.c_str(), mode);
 }
 
 std::vector<int> OpenDescriptors(pid_t pid) {
@@ -89,11 +80,6 @@ std::vector<int> OpenDescriptors(pid_t pid) {
     }
     std::sort(fds.begin(), fds.end());
     return fds;
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 std::string VantryInstance::DefaultIni() {
@@ -272,26 +258,43 @@ bool Client::ClosedWithoutData(std::chrono::milliseconds limit) {
     return ::recv(fd_, &c, 1, 0) == 0;
 }
 
-std::optional<Client::ServerQueues> Client::ServerSide(const std::string& table) const {
+std::optional<Client::ServerQueues> Client::ServerSide() const {
     sockaddr_in local{}, peer{};
     socklen_t length = sizeof local;
     if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return {};
     length = sizeof peer;
     if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return {};
-    // The server's row: its local address is our peer, its remote address is us; then the
-    // state and "tx_queue:rx_queue".
-    size_t row = table.find(" " + ProcNetAddress(peer) + " " + ProcNetAddress(local) + " ");
-    if (row == std::string::npos) return {};
-    unsigned state = 0;
-    unsigned long unsent = 0, unread = 0;
-    if (std::sscanf(table.c_str() + row, " %*s %*s %x %lx:%lx", &state, &unsent, &unread) != 3) {
+    // Asks the kernel for the one socket whose own address is our peer and whose peer is us:
+    // a direct lookup, however many other connections the machine holds.
+    int diag = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (diag < 0) return {};
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST;
+    query.request.sdiag_family = AF_INET;
+    query.request.sdiag_protocol = IPPROTO_TCP;
+    query.request.idiag_states = ~0u;
+    query.request.id.idiag_sport = peer.sin_port;
+    query.request.id.idiag_dport = local.sin_port;
+    query.request.id.idiag_src[0] = peer.sin_addr.s_addr;
+    query.request.id.idiag_dst[0] = local.sin_addr.s_addr;
+    query.request.id.idiag_cookie[0] = query.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    alignas(nlmsghdr) char reply[1024];
+    ssize_t n = -1;
+    if (::send(diag, &query, sizeof query, 0) == static_cast<ssize_t>(sizeof query)) {
+        n = ::recv(diag, reply, sizeof reply, 0);
+    }
+    ::close(diag);
+    auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+    if (n < 0 || !NLMSG_OK(header, static_cast<size_t>(n)) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
         return {};
     }
-    return ServerQueues{static_cast<long>(unread), static_cast<long>(unsent)};
-}
-
-std::optional<Client::ServerQueues> Client::ServerSide() const {
-    return ServerSide(ReadFile("/proc/net/tcp"));
+    auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+    return ServerQueues{static_cast<long>(found->idiag_rqueue), static_cast<long>(found->idiag_wqueue)};
 }
 
 bool Client::WaitUntilServerRead(std::chrono::milliseconds limit) {
@@ -299,11 +302,9 @@ bool Client::WaitUntilServerRead(std::chrono::milliseconds limit) {
 }
 
 bool WaitUntilServerRead(const std::vector<const Client*>& clients, std::chrono::milliseconds limit) {
-    // The kernel builds the whole table on every read, so one read serves all clients.
     return WaitUntil(limit, [&] {
-        const std::string table = ReadFile("/proc/net/tcp");
-        return std::all_of(clients.begin(), clients.end(), [&](const Client* client) {
-            std::optional<Client::ServerQueues> queues = client->ServerSide(table);
+        return std::all_of(clients.begin(), clients.end(), [](const Client* client) {
+            std::optional<Client::ServerQueues> queues = client->ServerSide();
             return queues && queues->unread == 0;
         });
     });

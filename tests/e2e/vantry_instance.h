@@ -19,6 +19,8 @@ namespace e2e {
 using testing_support::Base64Encode;
 using testing_support::BodyOf;
 using testing_support::ErrorPage;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
 using testing_support::WaitUntil;
 
 // A fresh loopback address for each instance, so tests never share a port.
@@ -26,10 +28,10 @@ std::string NextLoopbackAddress();
 // A port that is free on `address` right now.
 int FreePort(const std::string& address);
 
-std::string ReadFile(const std::string& path);
+// Writes a script with `mode` (one run by an interpreter needs no execute bit).
+void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0644);
 // The descriptors a process has open, by number.
 std::vector<int> OpenDescriptors(pid_t pid);
-void WriteFile(const std::string& path, const std::string& content);
 
 // Starts `args` in `directory` with this process's environment changed by `env`, standard
 // input read from the file `input` and standard output and error written to the files `output`
@@ -106,8 +108,6 @@ public:
         long unsent = 0;
     };
     std::optional<ServerQueues> ServerSide() const;
-    // The same, found in a copy of /proc/net/tcp.
-    std::optional<ServerQueues> ServerSide(const std::string& table) const;
     // Waits until the server has read everything sent so far.
     bool WaitUntilServerRead(std::chrono::milliseconds limit = std::chrono::seconds(5));
     // Waits until the server has more to send than this client has taken: it waits for us.

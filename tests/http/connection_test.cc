@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <regex>
@@ -188,18 +187,14 @@ protected:
         return Exchange(requestMethod + " / HTTP/1.0\r\n\r\n");
     }
 
-    static void Write(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-
     testing_support::TempDir temp{"vantry-sendfile"};
     const std::string dir = temp.path();
 };
 
 TEST_F(SendFileTest, ContentTypeComesFromTheFileNameNotTheDirectories) {
-    Write(dir + "/my.site/page", "no extension");
-    Write(dir + "/my.site/photo.JPG", "jpeg bytes");
-    Write(dir + "/my.site/archive.tar.gz", "gz");
+    testing_support::WriteFile(dir + "/my.site/page", "no extension");
+    testing_support::WriteFile(dir + "/my.site/photo.JPG", "jpeg bytes");
+    testing_support::WriteFile(dir + "/my.site/archive.tar.gz", "gz");
     std::string r = Serve(dir + "/my.site/page");
     EXPECT_NE(r.find("Content-Type: text/html\r\n"), std::string::npos) << r;
     EXPECT_NE(r.find("Content-Length: 12\r\n\r\nno extension"), std::string::npos) << r;
@@ -210,7 +205,7 @@ TEST_F(SendFileTest, ContentTypeComesFromTheFileNameNotTheDirectories) {
 }
 
 TEST_F(SendFileTest, HeadSendsLengthWithoutBodyAndMissingFilesAreNotFound) {
-    Write(dir + "/a.html", std::string(3000, 'z'));
+    testing_support::WriteFile(dir + "/a.html", std::string(3000, 'z'));
     std::string r = Serve(dir + "/a.html", "HEAD");
     EXPECT_NE(r.find("Content-Length: 3000\r\n\r\n"), std::string::npos);
     EXPECT_EQ(r.find('z'), std::string::npos);

@@ -1,11 +1,13 @@
-// A temporary directory for one test, removed with everything in it when the test ends, and
-// an environment variable set for one test.
+// Files on disk for one test: a temporary directory removed with everything in it when the
+// test ends, whole-file reads and writes, and an environment variable set for one test.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -31,6 +33,19 @@ public:
 private:
     std::string path_;
 };
+
+// A file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Creates or replaces a file with `content`.
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
 
 // Sets (or, given no value, unsets) one variable and restores what it was when it goes away.
 class ScopedEnv {
