@@ -25,8 +25,7 @@ TEST(OptionsTest, BindAndAbsoluteTakeTheWordAfterThem) {
 }
 
 TEST(OptionsTest, ValuesAreCutAndNamesFoundAnywhere) {
-    EXPECT_EQ(OptionValue("-bind 123456789012345678901234567890", "-bind"),
-              std::string(kMaxAddressLength == 23 ? "12345678901234567890123" : ""));
+    EXPECT_EQ(OptionValue("-bind 123456789012345678901234567890", "-bind"), "12345678901234567890123");
     // The name may stand inside a longer word; the value is still the next word.
     EXPECT_EQ(OptionValue("x-bindy 1.2.3.4 rest", "-bind"), "1.2.3.4");
     // A name at the very end has an empty value.

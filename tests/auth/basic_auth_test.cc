@@ -3,52 +3,21 @@
 #include "auth/basic_auth.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <functional>
 #include <regex>
-#include <stdexcept>
-#include <thread>
 
 #include "apps/visitor_table.h"
-#include "config/server_config.h"
 #include "http/connection.h"
-#include "http/listener.h"
-#include "platform/event_loop.h"
 #include "platform/text.h"
 #include "tests/support/connection_harness.h"
+#include "tests/support/http_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace auth {
 namespace {
 
-std::string Base64Encode(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16 |
-                     static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
-        for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[n >> shift & 63];
-    }
-    size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
-        if (rest == 2) n |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-        out += kAlphabet[n >> 18 & 63];
-        out += kAlphabet[n >> 12 & 63];
-        out += rest == 2 ? kAlphabet[n >> 6 & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
+using testing_support::Base64Encode;
 
 TEST(Base64DecodeTest, DecodesUpToTheFirstCharacterOutsideTheAlphabet) {
     struct Case {
@@ -93,8 +62,6 @@ TEST(Base64DecodeTest, RoundTripsEveryLengthAndByte) {
 class BasicAuthLoginTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* old = std::getenv("VANTRY_REGISTRY")) saved_ = old;
-        ::setenv("VANTRY_REGISTRY", path_.c_str(), 1);
         WriteRegistry(
             "REGEDIT4\n\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
@@ -109,18 +76,7 @@ protected:
             "\"maxpass\"=\"" + std::string(63, 'p') + "\"\n"
             "\"huge\"=\"" + std::string(300, 'h') + "\"\n");
     }
-    void TearDown() override {
-        if (saved_) {
-            ::setenv("VANTRY_REGISTRY", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("VANTRY_REGISTRY");
-        }
-    }
-
-    void WriteRegistry(const std::string& text) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    void WriteRegistry(const std::string& text) { testing_support::WriteFile(path_, text); }
 
     static bool User(std::string_view credentials) {
         return CheckUserLogin(Base64Encode(credentials), kClient);
@@ -132,7 +88,7 @@ protected:
     static constexpr uint32_t kClient = 0x0a000001;  // 10.0.0.1
     testing_support::TempDir dir_;
     std::string path_ = dir_.File("registry.reg");
-    std::optional<std::string> saved_;
+    testing_support::ScopedEnv registry_{"VANTRY_REGISTRY", path_};
 };
 
 TEST_F(BasicAuthLoginTest, UserLoginRules) {

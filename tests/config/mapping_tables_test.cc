@@ -3,31 +3,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "config/server_config.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace config {
 namespace {
 
-namespace fs = std::filesystem;
-
 class MappingTablesTest : public ::testing::Test {
 protected:
-    MappingTablesTest() {
-        std::string pattern = fs::temp_directory_path() / "vantry-tables-XXXXXX";
-        dir_ = std::string(::mkdtemp(pattern.data())) + "/";
-        ini_ = dir_ + "Vantry.ini";
-    }
-    ~MappingTablesTest() override { fs::remove_all(dir_); }
-
     void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::trunc) << text; }
 
-    std::string dir_, ini_;
+    testing_support::TempDir temp_{"vantry-tables"};
+    const std::string dir_ = temp_.path() + "/";
+    const std::string ini_ = dir_ + "Vantry.ini";
 };
 
 const std::vector<std::string> kBuiltInMimeKeys = {"gif", "jpeg", "jpg", "html", "htm",

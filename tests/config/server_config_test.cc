@@ -3,55 +3,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
+#include <sstream>
 
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace config {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using testing_support::ReadFile;
+using testing_support::WriteFile;
 
 // A program directory of its own, with HOME and the registry file pointed inside it.
 class ServerConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vantry-config-XXXXXX";
-        root_ = ::mkdtemp(pattern.data());
-        dir_ = root_ + "/";
-        ini_ = dir_ + "Vantry.ini";
-        Override("HOME", root_ + "/home");
-        Override("VANTRY_REGISTRY", dir_ + "registry.reg");
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-        fs::remove_all(root_);
-    }
-    void Override(const std::string& name, const std::string& value) {
-        const char* old = std::getenv(name.c_str());
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::string Read(const std::string& path) const {
-        return platform::ReadWholeFile(path).value_or("<none>");
-    }
-
-    std::string root_, dir_, ini_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    testing_support::TempDir temp_{"vantry-config"};
+    const std::string root_ = temp_.path();
+    const std::string dir_ = root_ + "/";
+    const std::string ini_ = dir_ + "Vantry.ini";
+    testing_support::ScopedEnv home_{"HOME", root_ + "/home"};
+    testing_support::ScopedEnv registry_{"VANTRY_REGISTRY", dir_ + "registry.reg"};
 };
 
 TEST_F(ServerConfigTest, AMissingFileLeavesZeroValuesAndCreatesNothing) {
@@ -67,7 +41,7 @@ TEST_F(ServerConfigTest, AMissingFileLeavesZeroValuesAndCreatesNothing) {
 }
 
 TEST_F(ServerConfigTest, AnEmptyFileGivesTheDefaults) {
-    WriteText(ini_, "");
+    WriteFile(ini_, "");
     ServerConfig config = ServerConfig::Load(dir_);
     EXPECT_FALSE(config.iniMissing);
     for (int i = 0; i < 2; ++i) {
@@ -107,7 +81,7 @@ TEST_F(ServerConfigTest, SwitchesAreTrueOnlyForAValueStartingWithY) {
     } cases[] = {{"yes", true},   {"Y", true},  {"yikes", true}, {"  y", true}, {"1", false},
                  {"TRUE", false}, {"N", false}, {"", false},     {"no", false}};
     for (const Case& c : cases) {
-        WriteText(ini_, std::string("[Config]\nlogs=") + c.stored +
+        WriteFile(ini_, std::string("[Config]\nlogs=") + c.stored +
                             "\n[Server-2]\nsecondPortEnabled=" + c.stored + "\n");
         ServerConfig config = ServerConfig::Load(dir_);
         EXPECT_EQ(config.servers[0].logs, c.expected) << c.stored;
@@ -116,7 +90,7 @@ TEST_F(ServerConfigTest, SwitchesAreTrueOnlyForAValueStartingWithY) {
 }
 
 TEST_F(ServerConfigTest, ValuesAreReadPerServerAndCutToTheirReadSize) {
-    WriteText(ini_, "[Config]\r\nservername=" + std::string(300, 's') + "\r\nport=8080\r\n" +
+    WriteFile(ini_, "[Config]\r\nservername=" + std::string(300, 's') + "\r\nport=8080\r\n" +
                         "default=" + std::string(100, 'd') + "\r\nadminid=" + std::string(90, 'a') +
                         "\r\nvpTableProperties=" + std::string(150, 't') +
                         "\r\nuploadMaxSizeKB=99999999999\r\n"
@@ -138,24 +112,24 @@ TEST_F(ServerConfigTest, ValuesAreReadPerServerAndCutToTheirReadSize) {
 
 TEST_F(ServerConfigTest, ZelvinIniTakesPrecedenceForReadsAndWrites) {
     EXPECT_EQ(IniFilePath(dir_), ini_);
-    WriteText(ini_, "[Config]\nport=1\n");
-    WriteText(dir_ + "Zelvin.ini", "[Config]\nport=2\n");
+    WriteFile(ini_, "[Config]\nport=1\n");
+    WriteFile(dir_ + "Zelvin.ini", "[Config]\nport=2\n");
     EXPECT_EQ(IniFilePath(dir_), dir_ + "Zelvin.ini");
     ServerConfig config = ServerConfig::Load(dir_);
     EXPECT_EQ(config.servers[0].port, 2);
     config.servers[0].port = 3;
     EXPECT_TRUE(config.Save());
-    EXPECT_EQ(Read(ini_), "[Config]\nport=1\n");
+    EXPECT_EQ(ReadFile(ini_), "[Config]\nport=1\n");
     EXPECT_EQ(ServerConfig::Load(dir_).servers[0].port, 3);
 }
 
 TEST_F(ServerConfigTest, AuthenticationSwitchesComeFromTheRegistry) {
-    WriteText(dir_ + "registry.reg",
+    WriteFile(dir_ + "registry.reg",
               "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
               "\"AuthenticationRequiredServerOne\"=dword:00000001\n"
               "\"AuthenticationRequiredServerTwo\"=\"1\"\n"
               "\"Zero\"=dword:00000000\n");
-    WriteText(ini_, "");
+    WriteFile(ini_, "");
     ServerConfig config = ServerConfig::Load(dir_);
     EXPECT_TRUE(config.servers[0].authRequired);
     EXPECT_FALSE(config.servers[1].authRequired);  // a string is not a switch
@@ -166,7 +140,7 @@ TEST_F(ServerConfigTest, AuthenticationSwitchesComeFromTheRegistry) {
 }
 
 TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
-    WriteText(ini_,
+    WriteFile(ini_,
               "; owner's notes\n[Config]\nport=81\ncustom=kept\nvpTableProperties=x\n"
               "[Request]\ngoodByeKiss=7\n[VirtualDirectories]\ndocs=/srv/docs\n");
     ServerConfig config = ServerConfig::Load(dir_);
@@ -176,7 +150,7 @@ TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
     config.goodByeKiss = 99;
     EXPECT_TRUE(config.Save());
 
-    const std::string text = Read(ini_);
+    const std::string text = ReadFile(ini_);
     EXPECT_TRUE(text.starts_with("; owner's notes\n[Config]\nport=81\ncustom=kept\n"));
     using platform::GetProfileString;
     EXPECT_EQ(GetProfileString(ini_, "Config", "logs", ""), "Y");
@@ -202,37 +176,22 @@ TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     config.adminid = "boss";
     EXPECT_TRUE(config.Save());
 
-    const std::vector<std::string> applications = {"searchEnabled",
-                                                   "homeEnabled",
-                                                   "homePageLocation",
-                                                   "favoritesEnabled",
-                                                   "favoritesLocation",
-                                                   "userListEnabled",
-                                                   "universalNavBarEnabled",
-                                                   "uploadEnabled",
-                                                   "uploadMaxSizeKB",
-                                                   "uploadSaveLocation",
-                                                   "messageUploadEnabled",
-                                                   "messageMaxSizeKB",
-                                                   "messageIsXML",
-                                                   "messageSaveLocation",
-                                                   "postEnabled",
-                                                   "postMaxSizeKB",
-                                                   "postSaveLocation",
-                                                   "redirectorEnabled",
-                                                   "ftpSiteName",
-                                                   "ftpUserID",
-                                                   "ftpPassword",
-                                                   "ftpPath",
-                                                   "ftpUploadFileName",
-                                                   "useJavaScriptRedirector"};
-    std::vector<std::string> first = {
-        "servername", "wwwroot", "adminid", "adminpw", "default",
-        "logs",       "list",    "cgi",     "port",    "defaultPageProperties"};
-    std::vector<std::string> second = {"servername", "wwwroot", "default", "logs",
-                                       "list",       "cgi",     "port",    "defaultPageProperties"};
-    first.insert(first.end(), applications.begin(), applications.end());
-    second.insert(second.end(), applications.begin(), applications.end());
+    auto words = [](std::string text) {
+        std::vector<std::string> out;
+        for (std::istringstream in(text); in >> text;) out.push_back(text);
+        return out;
+    };
+    const std::string applications =
+        " searchEnabled homeEnabled homePageLocation favoritesEnabled favoritesLocation"
+        " userListEnabled universalNavBarEnabled uploadEnabled uploadMaxSizeKB uploadSaveLocation"
+        " messageUploadEnabled messageMaxSizeKB messageIsXML messageSaveLocation postEnabled"
+        " postMaxSizeKB postSaveLocation redirectorEnabled ftpSiteName ftpUserID ftpPassword"
+        " ftpPath ftpUploadFileName useJavaScriptRedirector";
+    const std::vector<std::string> first = words(
+        "servername wwwroot adminid adminpw default logs list cgi port defaultPageProperties" +
+        applications);
+    const std::vector<std::string> second =
+        words("servername wwwroot default logs list cgi port defaultPageProperties" + applications);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Config"), first);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2-Config"), second);
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Server-2"),

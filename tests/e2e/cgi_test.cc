@@ -1,22 +1,14 @@
 // Scripts under cgi-bin run by the real program: their environment, their standard input,
 // interpreters, the time limit, and what is served when a script cannot run.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "tests/support/process_watch.h"
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "tests/e2e/vantry_instance.h"
+#include "tests/support/process_watch.h"
 
 namespace e2e {
 namespace {
@@ -73,11 +65,6 @@ const std::string kShellScript =
     "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
     "echo \"shell $REQUEST_METHOD $QUERY_STRING\"\n";
 
-std::string BodyOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
-
 // The "NAME=value" lines of an environment listing.
 std::map<std::string, std::string> Variables(const std::string& response) {
     std::map<std::string, std::string> variables;
@@ -90,45 +77,7 @@ std::map<std::string, std::string> Variables(const std::string& response) {
     return variables;
 }
 
-void WriteScript(const std::string& path, const std::string& text, bool executable = false) {
-    WriteFile(path, text);
-    ::chmod(path.c_str(), executable ? 0755 : 0644);
-}
-
 using testing_support::ProcessGone;
-
-// A request sent from `fromAddress` and a port this test chose, so the script's view of the
-// client can be checked exactly.
-std::string ExchangeFromPort(const std::string& address, int port, const std::string& fromAddress,
-                             int fromPort, const std::string& request) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(fromPort));
-    ::inet_pton(AF_INET, fromAddress.c_str(), &local.sin_addr);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address.c_str(), &remote.sin_addr);
-    std::string response;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-        char buffer[4096];
-        auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 1000) < 0) break;
-            if (p.revents == 0) continue;
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            response.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ::close(fd);
-    return response;
-}
 
 class CgiTest : public ::testing::Test {
 protected:
@@ -146,8 +95,8 @@ protected:
         WriteScript(d + "/www2/cgi-bin/env.pl", kEnvironmentScript);
         WriteScript(d + "/www/cgi-bin/echo.pl", kEchoScript);
         WriteScript(d + "/www/cgi-bin/chatty.cgi", kChattyScript);
-        WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, true);
-        WriteScript(d + "/www/cgi-bin/hello", kShellScript, true);
+        WriteScript(d + "/www/cgi-bin/sleepy", kSleepyScript, 0755);
+        WriteScript(d + "/www/cgi-bin/hello", kShellScript, 0755);
     }
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& request, int port = 0) {
@@ -159,9 +108,10 @@ protected:
 TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     const std::string from = "127.0.0.7";
     const int fromPort = FreePort(from);
-    std::string response = ExchangeFromPort(vantry.address(), vantry.port1(), from, fromPort,
-                                            "GET /cgi-bin/env.pl?x=1&y=a%20b HTTP/1.0\r\nCookie: "
-                                            "id=ab1\r\nProxy: http://evil/\r\n\r\n");
+    Client client(vantry.address(), vantry.port1(), from, fromPort);
+    client.Send("GET /cgi-bin/env.pl?x=1&y=a%20b HTTP/1.0\r\nCookie: id=ab1\r\n"
+                "Proxy: http://evil/\r\n\r\n");
+    std::string response = client.ReadAll();
     ASSERT_EQ(response.substr(0, kCgiHead.size()), kCgiHead) << response;
     auto v = Variables(response);
     EXPECT_EQ(v["REQUEST_METHOD"], "GET");
@@ -186,11 +136,7 @@ TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     // The log shows the script without its query, and the bytes the script sent.
     const std::string logged =
         "\"/cgi-bin/env.pl\" 200 " + std::to_string(response.size() - kCgiHead.size()) + "\r\n";
-    std::string log;
-    for (int attempt = 0; attempt < 100 && log.find(logged) == std::string::npos; ++attempt) {
-        std::this_thread::sleep_for(20ms);
-        log = ReadFile(vantry.dir() + "/access.log");
-    }
+    std::string log = vantry.WaitForLogLines(1);
     EXPECT_NE(log.find(logged), std::string::npos) << log;
 }
 
@@ -241,11 +187,12 @@ TEST_F(CgiTest, PostBodyReachesTheScriptExactly) {
 
 TEST_F(CgiTest, SlowPostArrivesWholeAtTheScript) {
     Client client(vantry.address(), vantry.port1());
-    client.Send("POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst");
-    std::this_thread::sleep_for(300ms);
-    client.Send("-mid-");
-    std::this_thread::sleep_for(300ms);
-    client.Send("last!");
+    // Each piece is sent once the server has read the one before.
+    for (const char* piece : {"POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst",
+                              "-mid-", "last!"}) {
+        ASSERT_TRUE(client.WaitUntilServerRead());
+        client.Send(piece);
+    }
     EXPECT_EQ(client.ReadAll(),
               kCgiHead + "Content-Type: text/plain\r\n\r\n15 of 15 [first-mid-last!]");
 }
@@ -315,7 +262,7 @@ TEST(CgiClientGoneTest, ScriptIsStoppedWhenTheClientGoesAway) {
     {
         Client client(vantry.address(), vantry.port1());
         client.Send("GET /cgi-bin/endless.pl HTTP/1.0\r\n\r\n");
-        EXPECT_NE(client.ReadAll(300ms).find("tick\n"), std::string::npos);
+        EXPECT_NE(client.ReadUntil("tick\n", 10s).find("tick\n"), std::string::npos);
     }
     pid_t script = std::stoi(ReadFile(vantry.dir() + "/www/cgi-bin/pid.txt"));
     EXPECT_TRUE(ProcessGone(script, 5s));

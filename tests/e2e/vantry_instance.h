@@ -6,18 +6,39 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/http_text.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+
 namespace e2e {
+
+using testing_support::Base64Encode;
+using testing_support::BodyOf;
+using testing_support::ErrorPage;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+using testing_support::WaitUntil;
 
 // A fresh loopback address for each instance, so tests never share a port.
 std::string NextLoopbackAddress();
 // A port that is free on `address` right now.
 int FreePort(const std::string& address);
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
+// Writes a script with `mode` (one run by an interpreter needs no execute bit).
+void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0644);
+// The descriptors a process has open, by number.
+std::vector<int> OpenDescriptors(pid_t pid);
+
+// Starts `args` in `directory` with this process's environment changed by `env`, standard
+// input read from the file `input` and standard output and error written to the files `output`
+// and `errors`; throws when it cannot start.
+pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            const std::string& input, const std::string& output, const std::string& errors,
+            const std::string& directory = "");
 
 class VantryInstance {
 public:
@@ -40,8 +61,10 @@ public:
     // Waits until the program's standard error holds `text`; false after `limit`.
     bool WaitForStderr(const std::string& text, std::chrono::milliseconds limit);
     std::string Stderr() const;
+    // Waits until the access log holds at least `lines` lines and returns it.
+    std::string WaitForLogLines(size_t lines, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_.path(); }
     const std::string& address() const { return address_; }
     int port1() const { return port1_; }
     int port2() const { return port2_; }
@@ -51,7 +74,7 @@ public:
     std::string bindArgument;
 
 private:
-    std::string dir_;
+    testing_support::TempDir dir_{"vantry-e2e"};
     std::string address_;
     int port1_ = 0;
     int port2_ = 0;
@@ -62,26 +85,44 @@ private:
 // A client socket, bounded in every wait.
 class Client {
 public:
-    // Connects to address:port, optionally from `fromAddress`.
+    // Connects to address:port, optionally from `fromAddress` (and `fromPort`).
     Client(const std::string& address, int port, const std::string& fromAddress = "");
+    Client(const std::string& address, int port, const std::string& fromAddress, int fromPort);
     ~Client();
     bool connected() const { return fd_ >= 0; }
     void Send(const std::string& bytes);
     void ShutdownSend();
     // Reads until the server closes or `limit` passes.
     std::string ReadAll(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Reads until what arrived holds `text` (never, when it is empty), the server closes or
+    // `limit` passes.
+    std::string ReadUntil(const std::string& text, std::chrono::milliseconds limit);
     // True when the server closed the connection within `limit` without sending anything.
     bool ClosedWithoutData(std::chrono::milliseconds limit);
+
+    // The server's end of this connection as the kernel shows it (accepted or not): bytes
+    // that arrived there and were not read yet, and bytes written there that this client has
+    // not taken yet. Empty when the connection is not found.
+    struct ServerQueues {
+        long unread = 0;
+        long unsent = 0;
+    };
+    std::optional<ServerQueues> ServerSide() const;
+    // Waits until the server has read everything sent so far.
+    bool WaitUntilServerRead(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // Waits until the server has more to send than this client has taken: it waits for us.
+    bool WaitUntilServerWaitsForUs(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 private:
     int fd_ = -1;
 };
 
+// Waits until the server has read everything each of `clients` sent so far.
+bool WaitUntilServerRead(const std::vector<const Client*>& clients,
+                         std::chrono::milliseconds limit = std::chrono::seconds(5));
+
 // Sends `request` on a new connection and returns everything the server sent.
 std::string Exchange(const std::string& address, int port, const std::string& request,
                      std::chrono::milliseconds limit = std::chrono::seconds(10));
-
-// The exact error page a client receives for a status text such as "404 Object Not Found".
-std::string ErrorPage(const std::string& status);
 
 }  // namespace e2e

@@ -5,20 +5,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using testing_support::ReadFile;
 
 // The file-size limit lets a write through only partly and then refuses the rest; the
 // signal that refusal raises lifts the limit, as an owner freeing disk space would.
@@ -43,7 +36,7 @@ TEST(AppendFileTest, ShortWriteIsContinuedNeverWrittenAgainFromItsStart) {
     ::sigaction(SIGXFSZ, &previous, nullptr);
 
     EXPECT_TRUE(appended) << error;
-    EXPECT_EQ(Contents(dir.File("access.log")), "0123456789abcdef\r\nsecond line\r\n");
+    EXPECT_EQ(ReadFile(dir.File("access.log")), "0123456789abcdef\r\nsecond line\r\n");
 }
 
 TEST(AppendFileTest, FailureNamesTheCallAndThePath) {

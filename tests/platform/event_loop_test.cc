@@ -7,14 +7,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
+
+#include "tests/support/wait_until.h"
 
 namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing_support::WaitUntil;
 
 struct SocketPair {
     SocketPair() {
@@ -42,14 +46,14 @@ protected:
         loop.Post([this] { loop.Quit(0); });
         thread.join();
     }
-    template <typename Predicate>
-    static bool Within(std::chrono::milliseconds limit, Predicate done) {
-        auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(5ms);
+    // Returns once the loop has handled what was ready and gone round twice more, so any
+    // event it was going to handle by now has been handled.
+    void LetTheLoopGoRound() {
+        for (int round = 0; round < 3; ++round) {
+            std::atomic<bool> ran{false};
+            loop.Post([&] { ran = true; });
+            ASSERT_TRUE(WaitUntil(2s, [&] { return ran.load(); }));
         }
-        return done();
     }
 
     EventLoop loop;
@@ -62,10 +66,10 @@ TEST_F(EventLoopTest, HandedOverSocketIsClosedWhenThePeerCloses) {
     loop.HandOver(std::move(pair.server), 30);
     EXPECT_EQ(loop.PendingCloses(), 1u);
     ::send(pair.client.get(), "late bytes", 10, MSG_NOSIGNAL);  // drained, not an end
-    std::this_thread::sleep_for(50ms);
+    LetTheLoopGoRound();
     EXPECT_EQ(loop.PendingCloses(), 1u);
     pair.client.Reset();
-    EXPECT_TRUE(Within(2s, [&] { return loop.PendingCloses() == 0; }));
+    EXPECT_TRUE(WaitUntil(2s, [&] { return loop.PendingCloses() == 0; }));
     (void)server;
 }
 
@@ -77,12 +81,14 @@ TEST_F(EventLoopTest, LingerTimeClosesSocketsInDeadlineOrder) {
     loop.HandOver(std::move(slow.server), 2);
     loop.HandOver(std::move(quick.server), 1);
     loop.HandOver(std::move(immediate.server), 0);
-    EXPECT_TRUE(Within(500ms, [&] { return immediate.ServerClosed(); }));
-    EXPECT_FALSE(quick.ServerClosed());
-    EXPECT_TRUE(Within(2s, [&] { return quick.ServerClosed(); }));
+    EXPECT_TRUE(WaitUntil(2s, [&] { return immediate.ServerClosed(); }));
+    if (Clock::now() - start < 900ms) {
+        EXPECT_FALSE(quick.ServerClosed()) << "closed before its time";
+    }
+    EXPECT_TRUE(WaitUntil(2s, [&] { return quick.ServerClosed(); }));
     EXPECT_GE(Clock::now() - start, 900ms);
     EXPECT_FALSE(slow.ServerClosed());
-    EXPECT_TRUE(Within(2s, [&] { return slow.ServerClosed(); }));
+    EXPECT_TRUE(WaitUntil(2s, [&] { return slow.ServerClosed(); }));
     EXPECT_GE(Clock::now() - start, 1900ms);
     EXPECT_EQ(loop.PendingCloses(), 0u);
 }
@@ -101,7 +107,7 @@ TEST_F(EventLoopTest, ManyHandOversFromManyThreadsAllEndClosed) {
         });
     }
     for (auto& w : workers) w.join();
-    EXPECT_TRUE(Within(5s, [&] { return loop.PendingCloses() == 0; }));
+    EXPECT_TRUE(WaitUntil(5s, [&] { return loop.PendingCloses() == 0; }));
 }
 
 // A child process started at the wrong moment holds a copy of a handed-over socket, so its
@@ -113,12 +119,12 @@ TEST_F(EventLoopTest, StaleEventsNeverReadFromASocketThatReusedTheNumber) {
     UniqueFd copy(::dup(number));  // what the child would hold
     loop.HandOver(std::move(old.server), 30);
     old.client.Reset();
-    ASSERT_TRUE(Within(2s, [&] { return loop.PendingCloses() == 0; }));
+    ASSERT_TRUE(WaitUntil(2s, [&] { return loop.PendingCloses() == 0; }));
 
     SocketPair fresh;
     if (fresh.server.get() != number) GTEST_SKIP() << "the number was not reused";
     ASSERT_EQ(::send(fresh.client.get(), "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL), 18);
-    std::this_thread::sleep_for(200ms);
+    LetTheLoopGoRound();
     char buffer[64];
     EXPECT_EQ(::recv(fresh.server.get(), buffer, sizeof buffer, 0), 18)
         << "the request is still there for the worker";
@@ -131,7 +137,7 @@ TEST_F(EventLoopTest, PostedWorkRunsOnTheLoopThread) {
         where = std::this_thread::get_id();
         ran = true;
     });
-    EXPECT_TRUE(Within(2s, [&] { return ran.load(); }));
+    EXPECT_TRUE(WaitUntil(2s, [&] { return ran.load(); }));
     EXPECT_EQ(where, thread.get_id());
 }
 

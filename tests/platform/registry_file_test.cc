@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
-#include "platform/file_io.h"
+#include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -99,8 +97,8 @@ TEST(RegistryFileTest, EditingKeepsPositionsAndSerializesBackToTheSameRegistry) 
 }
 
 TEST(RegistryFileTest, SaveCreatesPrivateDirectoriesAndAPrivateFile) {
-    std::string pattern = fs::temp_directory_path() / "vantry-reg-XXXXXX";
-    const std::string dir = ::mkdtemp(pattern.data());
+    testing_support::TempDir temp("vantry-reg");
+    const std::string& dir = temp.path();
     const std::string path = dir + "/config/vantry/registry.reg";
     RegistryFile registry = RegistryFile::Parse(kExample);
     EXPECT_TRUE(registry.SaveAs(path));
@@ -112,30 +110,21 @@ TEST(RegistryFileTest, SaveCreatesPrivateDirectoriesAndAPrivateFile) {
     EXPECT_TRUE(registry.SaveAs(path));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(RegistryFile::Load(dir + "/missing.reg").keys().empty());
-    fs::remove_all(dir);
 }
 
 TEST(RegistryFileTest, PathComesFromTheEnvironment) {
-    const std::vector<std::string> names = {"VANTRY_REGISTRY", "XDG_CONFIG_HOME", "HOME"};
-    std::vector<std::optional<std::string>> saved;
-    for (const std::string& name : names) {
-        const char* value = std::getenv(name.c_str());
-        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-    }
-    auto pathWith = [&](const char* explicitPath, const char* xdg) {
-        const char* values[] = {explicitPath, xdg, "/home/someone"};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            values[i] ? ::setenv(names[i].c_str(), values[i], 1) : ::unsetenv(names[i].c_str());
-        }
+    testing_support::ScopedEnv explicitPath("VANTRY_REGISTRY", std::nullopt);
+    testing_support::ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+    testing_support::ScopedEnv home("HOME", "/home/someone");
+    auto pathWith = [&](const char* explicitValue, const char* xdgValue) {
+        explicitPath.Set(explicitValue ? std::optional<std::string>(explicitValue) : std::nullopt);
+        xdg.Set(xdgValue ? std::optional<std::string>(xdgValue) : std::nullopt);
         return RegistryFilePath();
     };
     EXPECT_EQ(pathWith("/tmp/explicit.reg", "/xdg"), "/tmp/explicit.reg");
     EXPECT_EQ(pathWith("", "/xdg"), "/xdg/vantry/registry.reg");
     EXPECT_EQ(pathWith(nullptr, "relative"), "/home/someone/.config/vantry/registry.reg");
     EXPECT_EQ(pathWith(nullptr, nullptr), "/home/someone/.config/vantry/registry.reg");
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        saved[i] ? ::setenv(names[i].c_str(), saved[i]->c_str(), 1) : ::unsetenv(names[i].c_str());
-    }
 }
 
 }  // namespace

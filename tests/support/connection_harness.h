@@ -3,20 +3,22 @@
 #pragma once
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "config/server_config.h"
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/event_loop.h"
+#include "tests/support/wait_until.h"
 
 namespace testing_support {
 
@@ -42,12 +44,11 @@ struct EngineHarness {
     http::ServerInstance server{context, 1};
 };
 
-// Sends the request pieces (pausing `pause` between them) to `connection` and returns all it
-// answered, waiting at most ten seconds for the answer.
+// Sends the request pieces to `connection`, each once the connection has read the one before,
+// and returns all it answered, waiting at most ten seconds for the answer.
 inline std::string ExchangeOverSocketPair(http::Connection& connection,
                                           http::ServerInstance& server,
-                                          const std::vector<std::string>& pieces,
-                                          std::chrono::milliseconds pause = {}) {
+                                          const std::vector<std::string>& pieces) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         throw std::runtime_error("socketpair");
@@ -55,9 +56,13 @@ inline std::string ExchangeOverSocketPair(http::Connection& connection,
     // Accepted sockets are non-blocking; the server's end here is too.
     ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
     connection.Assign(platform::UniqueFd(fds[0]), 0x7f000001u, 0, &server);
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0) std::this_thread::sleep_for(pause);
-        ::send(fds[1], pieces[i].data(), pieces[i].size(), MSG_NOSIGNAL);
+    for (const std::string& piece : pieces) {
+        // A local socket counts what it sent until the peer has read it.
+        WaitUntil(std::chrono::seconds(5), [&] {
+            int unread = 0;
+            return ::ioctl(fds[1], SIOCOUTQ, &unread) == 0 && unread == 0;
+        });
+        ::send(fds[1], piece.data(), piece.size(), MSG_NOSIGNAL);
     }
     std::string response;
     char buffer[65536];
@@ -70,9 +75,7 @@ inline std::string ExchangeOverSocketPair(http::Connection& connection,
     }
     ::close(fds[1]);
     // The worker frees the object after its last send; wait for that (bounded).
-    for (int i = 0; i < 500 && connection.busy(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    WaitUntil(std::chrono::seconds(1), [&] { return !connection.busy(); });
     return response;
 }
 

@@ -6,23 +6,21 @@
 #include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
+
+#include "tests/support/wait_until.h"
 
 namespace testing_support {
 
 // True once `pid` names no running process within `limit` (a zombie waiting for its new
 // parent counts as gone).
 inline bool ProcessGone(pid_t pid, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
+    return WaitUntil(limit, [pid] {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string text;
         std::getline(stat, text);
         size_t close = text.rfind(')');
-        if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+        return !stat || close == std::string::npos || text.substr(close + 2, 1) == "Z";
+    });
 }
 
 }  // namespace testing_support

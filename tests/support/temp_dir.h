@@ -1,9 +1,13 @@
-// A temporary directory for one test, removed with everything in it when the test ends.
+// Files on disk for one test: a temporary directory removed with everything in it when the
+// test ends, whole-file reads and writes, and an environment variable set for one test.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +32,39 @@ public:
 
 private:
     std::string path_;
+};
+
+// A file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Creates or replaces a file with `content`.
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// Sets (or, given no value, unsets) one variable and restores what it was when it goes away.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+        if (const char* old = ::getenv(name_.c_str())) saved_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(saved_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+    void Set(const std::optional<std::string>& value) {
+        value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> saved_;
 };
 
 }  // namespace testing_support

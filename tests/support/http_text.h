@@ -1,0 +1,40 @@
+// Texts the tests build or take apart: Base64 credentials, the engine's error page, the body
+// of a response.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace testing_support {
+
+inline std::string Base64Encode(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        size_t rest = bytes.size() - i;
+        uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
+        if (rest > 1) n |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (rest > 2) n |= static_cast<uint8_t>(bytes[i + 2]);
+        out += kAlphabet[n >> 18 & 63];
+        out += kAlphabet[n >> 12 & 63];
+        out += rest > 1 ? kAlphabet[n >> 6 & 63] : '=';
+        out += rest > 2 ? kAlphabet[n & 63] : '=';
+    }
+    return out;
+}
+
+// The exact error page a client receives for a status text such as "404 Object Not Found".
+inline std::string ErrorPage(const std::string& status) {
+    return "HTTP/1.0 " + status + "\r\nContent-Type: text/html\r\n\r\n<body><h1>\r\nHTTP/1.0 " +
+           status + "\r\n</h1></body>\r\n";
+}
+
+// What follows the empty line that ends a response's head; empty when there is none.
+inline std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+}  // namespace testing_support
