@@ -7,13 +7,6 @@
 #include "platform/append_file.h"
 
 namespace content {
-namespace {
-
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-}  // namespace
-
 std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& t,
                           int standardOffsetMinutes, std::string_view target, int status,
                           uint64_t bytes) {
@@ -25,7 +18,7 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     std::snprintf(head, sizeof head, "%u.%u.%u.%u - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"",
                   (clientAddress >> 24) & 255u, (clientAddress >> 16) & 255u,
                   (clientAddress >> 8) & 255u, clientAddress & 255u, t.day,
-                  kMonths[(t.month + 11) % 12], t.year, t.hour, t.minute, t.second, sign,
+                  platform::MonthAbbreviation(t.month), t.year, t.hour, t.minute, t.second, sign,
                   offset / 60 * 100 + offset % 60);
     std::string line = head;
     for (char c : target) {
