@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "platform/append_file.h"
+#include "platform/socket.h"
 
 namespace content {
+
 std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& t,
                           int standardOffsetMinutes, std::string_view target, int status,
                           uint64_t bytes) {
@@ -14,13 +16,11 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     // or equal to it.
     char sign = standardOffsetMinutes >= 0 ? '+' : '-';
     int offset = standardOffsetMinutes >= 0 ? standardOffsetMinutes : -standardOffsetMinutes;
-    char head[128];
-    std::snprintf(head, sizeof head, "%u.%u.%u.%u - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"",
-                  (clientAddress >> 24) & 255u, (clientAddress >> 16) & 255u,
-                  (clientAddress >> 8) & 255u, clientAddress & 255u, t.day,
+    char stamp[128];
+    std::snprintf(stamp, sizeof stamp, " - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"", t.day,
                   platform::MonthAbbreviation(t.month), t.year, t.hour, t.minute, t.second, sign,
                   offset / 60 * 100 + offset % 60);
-    std::string line = head;
+    std::string line = platform::FormatIpv4(clientAddress) + stamp;
     for (char c : target) {
         unsigned char byte = static_cast<unsigned char>(c);
         // Quotes and backslashes too: a target must not end its field early and forge the
