@@ -31,13 +31,6 @@ std::string WithoutLineBreaks(std::string_view text) {
     return WithoutCharacters(text, std::string_view("\r\n\0", 3));
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = AsciiLower(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // A quoted string with the export escapes, starting at text[pos]; `pos` ends after the
 // closing quote. Any escape other than \\ and \" makes the line malformed.
 std::optional<std::string> ReadQuoted(std::string_view text, std::size_t& pos) {
@@ -79,7 +72,7 @@ std::optional<std::pair<std::string, RegistryValue>> ParseValueLine(std::string_
     }
     uint32_t number = 0;
     for (char c : rest.substr(kDwordPrefix.size())) {
-        int digit = HexDigit(c);
+        int digit = HexDigitValue(c);
         if (digit < 0) return std::nullopt;
         number = number << 4 | static_cast<uint32_t>(digit);
     }
