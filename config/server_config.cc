@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
 #include "platform/registry_file.h"
+#include "platform/text.h"
 
 namespace config {
 namespace {
@@ -228,21 +229,14 @@ std::string FavoritesDefault() {
     return home + "/" + std::string(kFavoritesName);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
 // Writes a built-in table when its probe row is missing or reads as the default marker.
 void SeedMappingTables(const std::string& iniPath) {
-    if (EqualsIgnoringCase(
+    if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Mime", "html", kMappingProbeDefault),
             kMappingProbeDefault)) {
         WriteDefaultMimeTable(iniPath);
     }
-    if (EqualsIgnoringCase(
+    if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Script", "pl", kMappingProbeDefault),
             kMappingProbeDefault)) {
         WriteDefaultScriptTable(iniPath);
