@@ -22,10 +22,6 @@ constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
 constexpr std::string_view kSecondPortSection = "Server-2";
 constexpr std::string_view kRequestSection = "Request";
 
-constexpr std::string_view kAuthKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
-constexpr std::string_view kAuthValueNames[2] = {"AuthenticationRequiredServerOne",
-                                                 "AuthenticationRequiredServerTwo"};
-
 // A mapping table whose probe row reads as this (in any case) is written afresh at load.
 constexpr std::string_view kMappingProbeDefault = "DEFAULT";
 
@@ -254,7 +250,8 @@ std::string IniFilePath(const std::string& programDirectory) {
 
 bool ReadAuthSwitch(std::string_view valueName) {
     std::optional<platform::RegistryValue> value =
-        platform::RegistryFile::Load(platform::RegistryFilePath()).Find(kAuthKeyPath, valueName);
+        platform::RegistryFile::Load(platform::RegistryFilePath())
+            .Find(kAuthSwitchesKeyPath, valueName);
     const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
     return number != nullptr && *number != 0;
 }
@@ -286,7 +283,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
 
     SeedMappingTables(path);
 
-    one.authRequired = ReadAuthSwitch(kAuthValueNames[0]);
+    one.authRequired = ReadAuthSwitch(kAuthSwitchNames[0]);
     for (const Field& field : kApplicationFields) first.Read(field, one);
 
     ServerSettings& two = config.servers[1];
@@ -298,7 +295,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     second.Read(kLogs, two);
     second.Read(kList, two);
     second.Read(kCgi, two);
-    two.authRequired = ReadAuthSwitch(kAuthValueNames[1]);
+    two.authRequired = ReadAuthSwitch(kAuthSwitchNames[1]);
     const Field* readLast = nullptr;
     for (const Field& field : kApplicationFields) {
         if (field.key == kLastReadOfServer2) {

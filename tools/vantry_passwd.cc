@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "auth/basic_auth.h"
+#include "config/server_config.h"
 #include "platform/file_io.h"
 #include "platform/registry_file.h"
 
@@ -239,23 +240,23 @@ public:
     // As the server reads it: on when the value is a 32-bit number other than zero.
     bool LoginRequired(int server) const {
         std::optional<platform::RegistryValue> value =
-            file_.Find(auth::kSwitchesKeyPath, SwitchName(server));
+            file_.Find(config::kAuthSwitchesKeyPath, SwitchName(server));
         const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
         return number != nullptr && *number != 0;
     }
     // Off removes the value, which reads as off whatever else might be read into it.
     void SetLoginRequired(int server, bool on) {
         if (on) {
-            file_.Set(auth::kSwitchesKeyPath, SwitchName(server), uint32_t{1});
+            file_.Set(config::kAuthSwitchesKeyPath, SwitchName(server), uint32_t{1});
         } else {
-            file_.Erase(auth::kSwitchesKeyPath, SwitchName(server));
+            file_.Erase(config::kAuthSwitchesKeyPath, SwitchName(server));
         }
     }
 
     const std::string& path() const { return path_; }
 
 private:
-    static std::string_view SwitchName(int server) { return auth::kAuthSwitchNames[server - 1]; }
+    static std::string_view SwitchName(int server) { return config::kAuthSwitchNames[server - 1]; }
 
     std::string path_;
     platform::RegistryFile file_;
