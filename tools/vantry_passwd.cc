@@ -1,13 +1,8 @@
 // vantry-passwd: the password manager, the one program that writes the registry file's
 // user store and the two servers' login switches.
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +13,7 @@
 #include "config/server_config.h"
 #include "platform/file_io.h"
 #include "platform/registry_file.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -111,55 +107,9 @@ std::optional<std::string> ReadLine() {
     return line;
 }
 
-bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
-
-// The terminal settings to put back when a signal ends the program while echo is off, so
-// an interrupted prompt does not leave the shell typing blind.
-termios gSavedTerminal{};
-volatile sig_atomic_t gEchoIsOff = 0;
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-extern "C" void RestoreEchoAndEnd(int signalNumber) {
-    if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
-}
-
-// Turns off the echo of the terminal on standard input for as long as it lives.
-class EchoOff {
-public:
-    EchoOff() {
-        if (::tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
-        struct sigaction restore {};
-        restore.sa_handler = RestoreEchoAndEnd;
-        ::sigemptyset(&restore.sa_mask);
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], &restore, &previous_[i]);
-        }
-        termios quiet = gSavedTerminal;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        gEchoIsOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        handlersSet_ = true;
-    }
-    ~EchoOff() {
-        if (!handlersSet_) return;
-        if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedTerminal);
-        gEchoIsOff = 0;
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
-        }
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-
-private:
-    struct sigaction previous_[std::size(kEndingSignals)] {};
-    bool handlersSet_ = false;
-};
-
 std::optional<std::string> ReadHiddenLine(std::string_view prompt) {
     std::cout << prompt << std::flush;
-    EchoOff echoOff;
+    platform::EchoOff echoOff;
     std::optional<std::string> line = ReadLine();
     // The typed line end was not echoed either.
     std::cout << '\n';
@@ -169,7 +119,7 @@ std::optional<std::string> ReadHiddenLine(std::string_view prompt) {
 // The new password of `user`: asked twice without echo on a terminal, else one line of
 // standard input. Sets `status` and gives std::nullopt when there is none to take.
 std::optional<std::string> AskPassword(std::string_view user, int& status) {
-    if (!InputIsTerminal()) {
+    if (!platform::InputIsTerminal()) {
         std::optional<std::string> line = ReadLine();
         if (!line) status = Fail(kExitBadInput, "no password on standard input");
         return line;
