@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/append_file.h"
+#include "platform/program.h"
 #include "platform/socket.h"
 
 namespace content {

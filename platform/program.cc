@@ -1,4 +1,4 @@
-// Program directory, host name and environment lookups.
+// Program and working directories, host name and environment lookups.
 #include "platform/program.h"
 
 #include <arpa/inet.h>
@@ -21,6 +21,14 @@ std::string ProgramDirectory() {
     std::string path(buffer, static_cast<size_t>(n));
     auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string WorkingDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return "./";
+    std::string dir = buffer;
+    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    return dir;
 }
 
 std::string HostName() {
