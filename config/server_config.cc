@@ -317,13 +317,14 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     return config;
 }
 
-bool ServerConfig::Save() const {
+bool ServerConfig::Save(std::string* error) const {
     std::string path;
     if (!programDirectory.empty()) {
         path = IniFilePath(programDirectory);
     } else if (!iniPath.empty()) {
         path = iniPath;
     } else {
+        if (error != nullptr) *error = "no configuration file is known";
         return false;
     }
 
@@ -346,7 +347,7 @@ bool ServerConfig::Save() const {
         for (const Field& field : kApplicationFields) section.Write(field, settings);
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
-    return platform::WriteProfileChanges(path, changes);
+    return platform::WriteProfileChanges(path, changes, error);
 }
 
 }  // namespace config

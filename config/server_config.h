@@ -92,8 +92,9 @@ struct ServerConfig {
     static ServerConfig Load(const std::string& programDirectory);
 
     // Writes every stored key (in one atomic rewrite that keeps unknown keys, comments and
-    // the mapping sections). Returns false when the file could not be written.
-    bool Save() const;
+    // the mapping sections). Returns false when the file could not be written; `*error`, when
+    // not null, then names the call that failed and the error.
+    bool Save(std::string* error = nullptr) const;
 
     const ServerSettings& server1() const { return servers[0]; }
     const ServerSettings& server2() const { return servers[1]; }
