@@ -167,8 +167,9 @@ public:
     }
 
     bool Save() {
-        if (file_.SaveAs(path_)) return true;
-        Fail(kExitIoFailure, "cannot write the registry file " + path_);
+        std::string error;
+        if (file_.SaveAs(path_, &error)) return true;
+        Fail(kExitIoFailure, "cannot write the registry file " + path_ + ": " + error);
         return false;
     }
 
