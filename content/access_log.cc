@@ -7,6 +7,7 @@
 #include "platform/append_file.h"
 #include "platform/program.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 
 namespace content {
 
@@ -23,12 +24,11 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
                   offset / 60 * 100 + offset % 60);
     std::string line = platform::FormatIpv4(clientAddress) + stamp;
     for (char c : target) {
-        unsigned char byte = static_cast<unsigned char>(c);
         // Quotes and backslashes too: a target must not end its field early and forge the
         // status and byte count after it, nor pass for an escape a reader would decode.
-        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\') {
+        if (platform::IsControlCharacter(c) || c == '"' || c == '\\') {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
             line += escaped;
         } else {
             line += c;

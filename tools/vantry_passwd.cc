@@ -14,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/registry_file.h"
 #include "platform/terminal.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -65,21 +66,13 @@ int UsageError(std::string_view message) {
     return kExitBadInput;
 }
 
-bool HasControlCharacter(std::string_view text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) return true;
-    }
-    return false;
-}
-
 // An error message for a user name that cannot be stored or could never log in; empty
 // when the name is fine.
 std::string CheckUserName(std::string_view name) {
     if (name.empty() || name.size() > auth::kMaxUserNameLength) {
         return "a user name has 1 to 63 characters";
     }
-    if (HasControlCharacter(name) || name.find(':') != std::string_view::npos) {
+    if (platform::HasControlCharacter(name) || name.find(':') != std::string_view::npos) {
         return "a user name may not contain control characters or a colon";
     }
     return {};
@@ -89,7 +82,9 @@ std::string CheckPassword(std::string_view password) {
     if (password.empty() || password.size() > auth::kMaxPasswordLength) {
         return "a password has 1 to 63 characters";
     }
-    if (HasControlCharacter(password)) return "a password may not contain control characters";
+    if (platform::HasControlCharacter(password)) {
+        return "a password may not contain control characters";
+    }
     return {};
 }
 
