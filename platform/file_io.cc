@@ -51,13 +51,6 @@ std::string ResolveTarget(const std::string& path) {
     return resolved ? std::string(resolved.get()) : path;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 std::string TemporaryNameFor(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
     std::size_t slash = target.rfind('/');
@@ -140,6 +133,13 @@ bool WriteAtomically(const std::string& path, const std::string& content, mode_t
 }
 
 }  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
 
 bool FileExists(const std::string& path) {
     struct stat st;

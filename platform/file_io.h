@@ -13,6 +13,10 @@ namespace platform {
 // The mode a written file is created with when nothing else is asked for (less the umask).
 inline constexpr mode_t kNewFileMode = 0644;
 
+// The directory that holds `path`, without a trailing "/": "." for a bare name, "/" for a
+// name in the root.
+std::string DirectoryOf(const std::string& path);
+
 bool FileExists(const std::string& path);       // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);  // a directory (or a link to one)
 

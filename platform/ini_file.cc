@@ -238,8 +238,7 @@ std::mutex& WriteMutex() {
 // Takes the advisory lock on the directory that holds `path`. Locking the directory rather
 // than the file survives the rename that replaces the file and leaves no lock file behind.
 UniqueFd LockDirectoryOf(const std::string& path, std::string* error) {
-    std::size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = DirectoryOf(path);
     UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
         SetError(error, "open " + dir, errno);
