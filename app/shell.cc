@@ -33,8 +33,10 @@ int Shell::Run() {
     server1_.DestroyPool();
     server2_.DestroyPool();
     auto snapshot = config_.Snapshot();
-    if (!snapshot->iniMissing && !snapshot->Save()) {
-        ShowStatusMessage("Could not save the configuration file " + snapshot->iniPath + ".");
+    std::string error;
+    if (!snapshot->iniMissing && !snapshot->Save(&error)) {
+        ShowStatusMessage("Could not save the configuration file " + snapshot->iniPath + ": " +
+                          error + ".");
     }
     return code;
 }
