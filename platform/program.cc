@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include "platform/socket.h"
 
 namespace platform {
 
@@ -38,12 +38,9 @@ std::optional<std::string> ResolveIpv4(const std::string& name) {
         return std::nullopt;
     }
     const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    uint32_t a = ntohl(in->sin_addr.s_addr);
+    uint32_t address = ntohl(in->sin_addr.s_addr);
     ::freeaddrinfo(found);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u,
-                  (a >> 8) & 255u, a & 255u);
-    return std::string(text);
+    return FormatIpv4(address);
 }
 
 std::optional<std::string> GetEnv(const char* name) {
