@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include "platform/program.h"
-
 namespace app {
 
 Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string hostAddress,
@@ -80,10 +78,6 @@ void Shell::OnServerStateChanged(const http::Listener& listener, bool notRunning
     std::fprintf(stderr, "%s  Vantry %s (Server %d, port %d)\n", context_.hostAddress.c_str(),
                  notRunning ? "Not Running" : "Running", isServer1 ? 1 : 2, listener.Port());
     std::fflush(stderr);
-}
-
-std::string FindHostAddress() {
-    return platform::ResolveIpv4(platform::HostName()).value_or("0.0.0.0");
 }
 
 }  // namespace app

@@ -47,9 +47,9 @@ std::optional<std::string> ResolveIpv4(const std::string& name) {
         return std::nullopt;
     }
     const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    uint32_t a = ntohl(in->sin_addr.s_addr);
+    uint32_t address = ntohl(in->sin_addr.s_addr);
     ::freeaddrinfo(found);
-    return FormatIpv4(a);
+    return FormatIpv4(address);
 }
 
 std::optional<std::string> GetEnv(const char* name) {
