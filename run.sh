@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Vantry and starts it from the folder instance/, which is
 # made on the first run with a starter configuration (Server 1 on port 8080, Server 2 on
-# 9600) and a web root. Arguments are passed on to vantry, e.g. ./run.sh -bind 127.0.0.1;
-# without any, links use the machine's first network address.
+# 9600) and a web root. Arguments are passed on to vantry, e.g. ./run.sh -bind 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
@@ -31,15 +30,5 @@ if [ ! -e "$instance/www/index.html" ]; then
     printf '<html><body><h1>Vantry is running.</h1></body></html>\n' > "$instance/www/index.html"
 fi
 cd "$instance"
-if [ $# -eq 0 ]; then
-    # Without options, links use the machine's first network address; a machine whose host
-    # name only resolves to loopback would otherwise be told to connect to the Internet.
-    address=$(hostname -I 2>/dev/null | awk '{print $1}')
-    if [ -n "$address" ]; then
-        set -- -absolute "$address"
-    else
-        set -- -bind 127.0.0.1
-    fi
-fi
 echo "Starting Vantry in $instance: ./vantry $*"
 exec ./vantry "$@"

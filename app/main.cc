@@ -2,7 +2,10 @@
 // then the shell.
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "app/host_address.h"
 #include "app/options.h"
 #include "app/shell.h"
 #include "config/server_config.h"
@@ -51,11 +54,12 @@ int main(int argc, char** argv) {
     }
 
     if (hostAddress.empty()) {
-        hostAddress = app::FindHostAddress();
-        if (hostAddress == "0.0.0.0" || hostAddress == "127.0.0.1") {
+        std::optional<std::string> found = app::FindHostAddress();
+        if (!found) {
             std::fprintf(stderr, "%s\n", app::kNoNetworkMessage);
             return 0;
         }
+        hostAddress = *found;
     }
 
     app::Shell shell(std::move(configuration), bindAddress, hostAddress,

@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include "platform/program.h"
-
 namespace app {
 
 Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string hostAddress,
@@ -33,8 +31,10 @@ int Shell::Run() {
     server1_.DestroyPool();
     server2_.DestroyPool();
     auto snapshot = config_.Snapshot();
-    if (!snapshot->iniMissing && !snapshot->Save()) {
-        ShowStatusMessage("Could not save the configuration file " + snapshot->iniPath + ".");
+    std::string error;
+    if (!snapshot->iniMissing && !snapshot->Save(&error)) {
+        ShowStatusMessage("Could not save the configuration file " + snapshot->iniPath + ": " +
+                          error + ".");
     }
     return code;
 }
@@ -78,10 +78,6 @@ void Shell::OnServerStateChanged(const http::Listener& listener, bool notRunning
     std::fprintf(stderr, "%s  Vantry %s (Server %d, port %d)\n", context_.hostAddress.c_str(),
                  notRunning ? "Not Running" : "Running", isServer1 ? 1 : 2, listener.Port());
     std::fflush(stderr);
-}
-
-std::string FindHostAddress() {
-    return platform::ResolveIpv4(platform::HostName()).value_or("0.0.0.0");
 }
 
 }  // namespace app

@@ -13,10 +13,6 @@
 
 namespace app {
 
-// The message shown when the machine has no address the world could reach it by.
-inline constexpr const char* kNoNetworkMessage =
-    "Restart Vantry After Connecting To The Internet.";
-
 class Shell : public http::ServerOwner {
 public:
     using ConnectionFactory = std::function<std::unique_ptr<http::Connection>()>;
@@ -56,9 +52,5 @@ private:
     bool server1Shown_ = false;
     bool server2Shown_ = false;
 };
-
-// The address the servers are reached at when none was given: the first IPv4 address of the
-// machine's host name, or "0.0.0.0" when it does not resolve.
-std::string FindHostAddress();
 
 }  // namespace app

@@ -14,12 +14,9 @@ class Connection;
 
 namespace auth {
 
-// Where the registry file keeps the user store (one string value per user, named by the
-// user, holding the password) and the two servers' login switches (32-bit numbers).
+// Where the registry file keeps the user store: one string value per user, named by the
+// user, holding the password.
 inline constexpr std::string_view kUsersKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS";
-inline constexpr std::string_view kSwitchesKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
-inline constexpr std::string_view kAuthSwitchNames[2] = {"AuthenticationRequiredServerOne",
-                                                         "AuthenticationRequiredServerTwo"};
 // The user whose login opens the administration pages to other computers.
 inline constexpr std::string_view kAdminUserName = "Admin";
 

@@ -102,12 +102,7 @@ void WriteRows(const std::string& iniPath, std::string_view section, const Row (
 
 // A type sent as it stands must keep the header on one line and within its length.
 bool UsableContentType(std::string_view type) {
-    if (type.empty() || type.size() > kMaxContentType) return false;
-    for (char c : type) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) return false;
-    }
-    return true;
+    return !type.empty() && type.size() <= kMaxContentType && !platform::HasControlCharacter(type);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
 #include "platform/registry_file.h"
+#include "platform/text.h"
 
 namespace config {
 namespace {
@@ -20,10 +21,6 @@ constexpr std::string_view kIniName = "Vantry.ini";
 constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
 constexpr std::string_view kSecondPortSection = "Server-2";
 constexpr std::string_view kRequestSection = "Request";
-
-constexpr std::string_view kAuthKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
-constexpr std::string_view kAuthValueNames[2] = {"AuthenticationRequiredServerOne",
-                                                 "AuthenticationRequiredServerTwo"};
 
 // A mapping table whose probe row reads as this (in any case) is written afresh at load.
 constexpr std::string_view kMappingProbeDefault = "DEFAULT";
@@ -228,21 +225,14 @@ std::string FavoritesDefault() {
     return home + "/" + std::string(kFavoritesName);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
 // Writes a built-in table when its probe row is missing or reads as the default marker.
 void SeedMappingTables(const std::string& iniPath) {
-    if (EqualsIgnoringCase(
+    if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Mime", "html", kMappingProbeDefault),
             kMappingProbeDefault)) {
         WriteDefaultMimeTable(iniPath);
     }
-    if (EqualsIgnoringCase(
+    if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Script", "pl", kMappingProbeDefault),
             kMappingProbeDefault)) {
         WriteDefaultScriptTable(iniPath);
@@ -260,7 +250,8 @@ std::string IniFilePath(const std::string& programDirectory) {
 
 bool ReadAuthSwitch(std::string_view valueName) {
     std::optional<platform::RegistryValue> value =
-        platform::RegistryFile::Load(platform::RegistryFilePath()).Find(kAuthKeyPath, valueName);
+        platform::RegistryFile::Load(platform::RegistryFilePath())
+            .Find(kAuthSwitchesKeyPath, valueName);
     const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
     return number != nullptr && *number != 0;
 }
@@ -292,7 +283,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
 
     SeedMappingTables(path);
 
-    one.authRequired = ReadAuthSwitch(kAuthValueNames[0]);
+    one.authRequired = ReadAuthSwitch(kAuthSwitchNames[0]);
     for (const Field& field : kApplicationFields) first.Read(field, one);
 
     ServerSettings& two = config.servers[1];
@@ -304,7 +295,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     second.Read(kLogs, two);
     second.Read(kList, two);
     second.Read(kCgi, two);
-    two.authRequired = ReadAuthSwitch(kAuthValueNames[1]);
+    two.authRequired = ReadAuthSwitch(kAuthSwitchNames[1]);
     const Field* readLast = nullptr;
     for (const Field& field : kApplicationFields) {
         if (field.key == kLastReadOfServer2) {
@@ -326,13 +317,14 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     return config;
 }
 
-bool ServerConfig::Save() const {
+bool ServerConfig::Save(std::string* error) const {
     std::string path;
     if (!programDirectory.empty()) {
         path = IniFilePath(programDirectory);
     } else if (!iniPath.empty()) {
         path = iniPath;
     } else {
+        if (error != nullptr) *error = "no configuration file is known";
         return false;
     }
 
@@ -355,7 +347,7 @@ bool ServerConfig::Save() const {
         for (const Field& field : kApplicationFields) section.Write(field, settings);
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
-    return platform::WriteProfileChanges(path, changes);
+    return platform::WriteProfileChanges(path, changes, error);
 }
 
 }  // namespace config

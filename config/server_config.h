@@ -14,9 +14,14 @@ namespace config {
 // of that name exists there, else "Vantry.ini", whether or not it exists.
 std::string IniFilePath(const std::string& programDirectory);
 
-// True when the registry file's key "HKEY_LOCAL_MACHINE\SOFTWARE\VANTRY" holds `valueName` as
-// a 32-bit number that is not zero. Anything else (missing file, key or value, a string)
-// gives false.
+// Where the registry file keeps the two servers' login switches, and their value names
+// ([0] is Server 1). The server reads them; the password manager writes them.
+inline constexpr std::string_view kAuthSwitchesKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY";
+inline constexpr std::string_view kAuthSwitchNames[2] = {"AuthenticationRequiredServerOne",
+                                                         "AuthenticationRequiredServerTwo"};
+
+// True when the registry file's switches key holds `valueName` as a 32-bit number that is
+// not zero. Anything else (missing file, key or value, a string) gives false.
 bool ReadAuthSwitch(std::string_view valueName);
 
 // The settings of one server. Field names match the record's documentation; texts are cut
@@ -87,8 +92,9 @@ struct ServerConfig {
     static ServerConfig Load(const std::string& programDirectory);
 
     // Writes every stored key (in one atomic rewrite that keeps unknown keys, comments and
-    // the mapping sections). Returns false when the file could not be written.
-    bool Save() const;
+    // the mapping sections). Returns false when the file could not be written; `*error`, when
+    // not null, then names the call that failed and the error.
+    bool Save(std::string* error = nullptr) const;
 
     const ServerSettings& server1() const { return servers[0]; }
     const ServerSettings& server2() const { return servers[1]; }

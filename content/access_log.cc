@@ -5,14 +5,11 @@
 #include <cstdio>
 
 #include "platform/append_file.h"
+#include "platform/program.h"
+#include "platform/socket.h"
+#include "platform/text.h"
 
 namespace content {
-namespace {
-
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-}  // namespace
 
 std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& t,
                           int standardOffsetMinutes, std::string_view target, int status,
@@ -21,20 +18,17 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     // or equal to it.
     char sign = standardOffsetMinutes >= 0 ? '+' : '-';
     int offset = standardOffsetMinutes >= 0 ? standardOffsetMinutes : -standardOffsetMinutes;
-    char head[128];
-    std::snprintf(head, sizeof head, "%u.%u.%u.%u - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"",
-                  (clientAddress >> 24) & 255u, (clientAddress >> 16) & 255u,
-                  (clientAddress >> 8) & 255u, clientAddress & 255u, t.day,
-                  kMonths[(t.month + 11) % 12], t.year, t.hour, t.minute, t.second, sign,
+    char stamp[128];
+    std::snprintf(stamp, sizeof stamp, " - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"", t.day,
+                  platform::MonthAbbreviation(t.month), t.year, t.hour, t.minute, t.second, sign,
                   offset / 60 * 100 + offset % 60);
-    std::string line = head;
+    std::string line = platform::FormatIpv4(clientAddress) + stamp;
     for (char c : target) {
-        unsigned char byte = static_cast<unsigned char>(c);
         // Quotes and backslashes too: a target must not end its field early and forge the
         // status and byte count after it, nor pass for an escape a reader would decode.
-        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\') {
+        if (platform::IsControlCharacter(c) || c == '"' || c == '\\') {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
             line += escaped;
         } else {
             line += c;

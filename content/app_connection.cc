@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "admin/admin_router.h"
 #include "apps/application_pages.h"
@@ -17,6 +18,7 @@
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/network.h"
 #include "platform/program.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -42,20 +44,25 @@ std::string_view DirectoryPart(std::string_view url) {
     return slash == std::string_view::npos ? url : url.substr(0, slash);
 }
 
-// The address this host's own name resolves to, looked up at most every few seconds: every
-// administration request asks for it.
-std::optional<uint32_t> OwnAddress() {
+// The addresses a client of this machine itself comes from: the one this host's own name
+// resolves to and every address of the machine's interfaces (127.0.0.1 and the LAN address,
+// say). Looked up at most every few seconds: every administration request asks, and the
+// addresses change when the machine joins another network.
+std::vector<uint32_t> OwnAddresses() {
     static std::mutex mutex;
-    static std::optional<uint32_t> cached;
+    static std::vector<uint32_t> cached;
     static uint64_t lookedUpAt = 0;
     static bool everLookedUp = false;
     constexpr uint64_t kLifetimeMs = 10000;
     std::lock_guard lock(mutex);
     uint64_t now = platform::MonotonicMillis();
     if (!everLookedUp || now - lookedUpAt >= kLifetimeMs) {
-        cached.reset();
+        cached.clear();
         if (auto text = platform::ResolveIpv4(platform::HostName())) {
-            cached = platform::ParseIpv4(*text);
+            if (auto address = platform::ParseIpv4(*text)) cached.push_back(*address);
+        }
+        for (const platform::InterfaceAddress& own : platform::InterfaceAddresses()) {
+            cached.push_back(own.address);
         }
         lookedUpAt = now;
         everLookedUp = true;
@@ -124,10 +131,9 @@ bool AppConnection::AuthRequiredFor() const {
 }
 
 bool AppConnection::IsRemoteClient() const {
-    // A host whose own name does not resolve cannot tell local clients apart: every client
-    // then counts as remote and must log in.
-    std::optional<uint32_t> own = OwnAddress();
-    return !own || *own != clientAddress;
+    // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
+    std::vector<uint32_t> own = OwnAddresses();
+    return std::find(own.begin(), own.end(), clientAddress) == own.end();
 }
 
 bool AppConnection::CheckAuthorization(bool administrator) {

@@ -8,17 +8,15 @@
 namespace http {
 namespace {
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 }  // namespace
 
 std::string FormatHttpDate(std::time_t utc) {
     platform::CalendarTime c = platform::ToUtcCalendar(utc);
     char text[160];
-    std::snprintf(text, sizeof text, "%s. %ld %s %ld %02ld:%02ld:%02ld GMT",
-                  kWeekdays[c.weekday % 7], static_cast<long>(c.day), kMonths[(c.month + 11) % 12],
-                  static_cast<long>(c.year), static_cast<long>(c.hour),
-                  static_cast<long>(c.minute), static_cast<long>(c.second));
+    std::snprintf(
+        text, sizeof text, "%s. %ld %s %ld %02ld:%02ld:%02ld GMT", kWeekdays[c.weekday % 7],
+        static_cast<long>(c.day), platform::MonthAbbreviation(c.month), static_cast<long>(c.year),
+        static_cast<long>(c.hour), static_cast<long>(c.minute), static_cast<long>(c.second));
     return text;
 }
 

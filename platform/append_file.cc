@@ -3,7 +3,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,14 +63,6 @@ bool AppendFile::Append(std::string_view line, std::string* error) {
         fd_.Reset();  // try once more with a freshly opened file
     }
     return false;
-}
-
-std::string WorkingDirectory() {
-    char buffer[PATH_MAX];
-    if (::getcwd(buffer, sizeof buffer) == nullptr) return "./";
-    std::string dir = buffer;
-    if (dir.empty() || dir.back() != '/') dir.push_back('/');
-    return dir;
 }
 
 }  // namespace platform

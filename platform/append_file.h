@@ -33,7 +33,4 @@ private:
     uint64_t lastCheckMs_ = 0;
 };
 
-// The process's working directory, ending in "/".
-std::string WorkingDirectory();
-
 }  // namespace platform

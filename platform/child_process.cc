@@ -7,7 +7,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
-#include <string.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -29,10 +28,6 @@ namespace {
 constexpr int kFirstNonStandardFd = 3;
 // Communicate's reads and writes.
 constexpr size_t kCommunicateChunk = 64 * 1024;
-
-void SetError(std::string* error, const std::string& call, int code) {
-    if (error != nullptr) *error = call + ": " + ErrorText(code);
-}
 
 // Moves a descriptor the child will receive away from 0, 1 and 2, so that placing the pipes
 // there cannot overwrite one of them before it has been placed itself.

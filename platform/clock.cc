@@ -6,6 +6,9 @@
 namespace platform {
 namespace {
 
+constexpr const char* kMonthAbbreviations[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 CalendarTime FromTm(const struct tm& tm) {
     CalendarTime c;
     c.year = tm.tm_year + 1900;
@@ -50,6 +53,10 @@ int StandardOffsetMinutes() {
         return static_cast<int>(-::timezone / 60);
     }();
     return offset;
+}
+
+const char* MonthAbbreviation(int month) {
+    return kMonthAbbreviations[((month - 1) % 12 + 12) % 12];
 }
 
 uint64_t MonotonicMillis() {

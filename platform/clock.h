@@ -27,6 +27,10 @@ CalendarTime LocalNow();
 // (Central European Time gives 60, US Eastern gives -300).
 int StandardOffsetMinutes();
 
+// The English three-letter name of `month` (1 = "Jan" .. 12 = "Dec"); a month outside 1..12
+// wraps around the year.
+const char* MonthAbbreviation(int month);
+
 // Milliseconds of a clock that never jumps; only differences mean anything.
 uint64_t MonotonicMillis();
 

@@ -11,4 +11,8 @@ std::string ErrorText(int error) {
     return strerror_r(error, buffer, sizeof buffer);
 }
 
+void SetError(std::string* error, const std::string& call, int code) {
+    if (error != nullptr) *error = call + ": " + ErrorText(code);
+}
+
 }  // namespace platform

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <utility>
 
+#include "platform/error_text.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -49,13 +51,6 @@ std::string ResolveTarget(const std::string& path) {
     return resolved ? std::string(resolved.get()) : path;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 std::string TemporaryNameFor(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
     std::size_t slash = target.rfind('/');
@@ -76,11 +71,15 @@ void SyncDirectory(const std::string& dir) {
 enum class ModeRule { kKeepExisting, kAlwaysGiven };
 
 bool WriteAtomically(const std::string& path, const std::string& content, mode_t mode,
-                     ModeRule rule) {
+                     ModeRule rule, std::string* error) {
     const std::string target = ResolveTarget(path);
     struct stat old;
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && !S_ISREG(old.st_mode)) return false;
+    if (replacing && !S_ISREG(old.st_mode)) {
+        // Only a regular file is replaced; the rename would refuse a directory the same way.
+        SetError(error, "rename " + target, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
 
     // With an old file whose mode is kept, the temporary file starts private and gets that
     // mode explicitly; otherwise the umask applies to the new file as to any created file.
@@ -92,25 +91,41 @@ bool WriteAtomically(const std::string& path, const std::string& content, mode_t
     for (int attempt = 0; attempt < kTemporaryNameAttempts && !fd; ++attempt) {
         temporary = TemporaryNameFor(target);
         fd.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
-        if (!fd && errno != EEXIST) return false;
+        if (!fd && errno != EEXIST) break;
     }
-    if (!fd) return false;
+    if (!fd) {
+        SetError(error, "open " + temporary, errno);
+        return false;
+    }
 
+    // The first call that fails is the one reported; the calls after it are skipped, except
+    // the close, which must happen whatever came before.
+    std::string failedCall;
+    int failedErrno = 0;
+    auto check = [&](bool succeeded, std::string call) {
+        if (!succeeded && failedCall.empty()) {
+            failedErrno = errno;
+            failedCall = std::move(call);
+        }
+        return succeeded;
+    };
     bool ok = true;
     if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
         // Best effort: only a privileged writer can give the file back to its owner.
         (void)::fchown(fd.get(), old.st_uid, old.st_gid);
     }
     if (keepOldMode) {
-        ok = ::fchmod(fd.get(), old.st_mode & 0777) == 0;
+        ok = check(::fchmod(fd.get(), old.st_mode & 0777) == 0, "fchmod " + temporary);
     } else if (rule == ModeRule::kAlwaysGiven) {
-        ok = ::fchmod(fd.get(), mode & 0777) == 0;
+        ok = check(::fchmod(fd.get(), mode & 0777) == 0, "fchmod " + temporary);
     }
-    ok = ok && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
-    ok = ::close(fd.Release()) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && check(WriteAll(fd.get(), content), "write " + temporary) &&
+         check(::fsync(fd.get()) == 0, "fsync " + temporary);
+    ok = check(::close(fd.Release()) == 0, "close " + temporary) && ok;
+    ok = ok && check(::rename(temporary.c_str(), target.c_str()) == 0, "rename " + target);
     if (!ok) {
         ::unlink(temporary.c_str());
+        SetError(error, failedCall, failedErrno);
         return false;
     }
     SyncDirectory(DirectoryOf(target));
@@ -118,6 +133,13 @@ bool WriteAtomically(const std::string& path, const std::string& content, mode_t
 }
 
 }  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
 
 bool FileExists(const std::string& path) {
     struct stat st;
@@ -160,13 +182,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     return content;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         mode_t modeForNewFile) {
-    return WriteAtomically(path, content, modeForNewFile, ModeRule::kKeepExisting);
+bool WriteFileAtomically(const std::string& path, const std::string& content, mode_t modeForNewFile,
+                         std::string* error) {
+    return WriteAtomically(path, content, modeForNewFile, ModeRule::kKeepExisting, error);
 }
 
-bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode) {
-    return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven);
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
+                                 std::string* error) {
+    return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven, error);
 }
 
 }  // namespace platform

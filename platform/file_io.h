@@ -10,6 +10,13 @@
 
 namespace platform {
 
+// The mode a written file is created with when nothing else is asked for (less the umask).
+inline constexpr mode_t kNewFileMode = 0644;
+
+// The directory that holds `path`, without a trailing "/": "." for a bare name, "/" for a
+// name in the root.
+std::string DirectoryOf(const std::string& path);
+
 bool FileExists(const std::string& path);       // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);  // a directory (or a link to one)
 
@@ -27,12 +34,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 // so readers see the old file or the new one, never a torn one. The new file keeps the mode
 // of the file it replaces, or gets `modeForNewFile` (less the umask). When `path` is a link
 // to a file, that file is replaced and the link stays. Returns false (and leaves `path`
-// untouched) on any failure.
+// untouched) on any failure; `*error`, when not null, then names the call that failed, the
+// file it acted on and the error ("rename /srv/Vantry.ini: Permission denied").
 bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         mode_t modeForNewFile = 0644);
+                         mode_t modeForNewFile = kNewFileMode, std::string* error = nullptr);
 
 // The same, except that the file always ends up with `mode`, also when it replaces a file
 // that had another one (for files holding secrets).
-bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode);
+bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
+                                 std::string* error = nullptr);
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "platform/clock.h"
+#include "platform/error_text.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -236,25 +237,39 @@ std::mutex& WriteMutex() {
 
 // Takes the advisory lock on the directory that holds `path`. Locking the directory rather
 // than the file survives the rename that replaces the file and leaves no lock file behind.
-UniqueFd LockDirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+UniqueFd LockDirectoryOf(const std::string& path, std::string* error) {
+    const std::string dir = DirectoryOf(path);
     UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return fd;
+    if (!fd) {
+        SetError(error, "open " + dir, errno);
+        return fd;
+    }
     while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return UniqueFd();
+        if (errno != EINTR) {
+            SetError(error, "flock " + dir, errno);
+            return UniqueFd();
+        }
     }
     return fd;
 }
 
 // The current text of the file to be rewritten: empty when it does not exist yet, nothing
 // when it exists but cannot be read (it must then not be replaced).
-std::optional<std::string> ReadForUpdate(const std::string& path) {
+std::optional<std::string> ReadForUpdate(const std::string& path, std::string* error) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
-        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+        if (errno == ENOENT) return std::string();
+        SetError(error, "stat " + path, errno);
+        return std::nullopt;
     }
-    return ReadWholeFile(path, kMaxIniFileSize, nullptr);
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxIniFileSize) {
+        int refusal = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        SetError(error, "read " + path, refusal);
+        return std::nullopt;
+    }
+    std::optional<std::string> text = ReadWholeFile(path, kMaxIniFileSize, nullptr);
+    if (!text) SetError(error, "read " + path, errno);
+    return text;
 }
 
 // A change whose names can be written so that they read back as the same section and key.
@@ -382,25 +397,32 @@ long GetProfileInt(const std::string& path, std::string_view section, std::strin
     return ParseDecimalPrefix(*value);
 }
 
-bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes) {
+bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes,
+                         std::string* error) {
     std::vector<ProfileChange> prepared;
     prepared.reserve(changes.size());
     for (const ProfileChange& change : changes) {
         std::optional<ProfileChange> ready = Prepare(change);
-        if (!ready) return false;
+        if (!ready) {
+            if (error != nullptr) {
+                *error = path + ": cannot hold the key \"" + change.key + "\" of [" +
+                         change.section + "]";
+            }
+            return false;
+        }
         prepared.push_back(std::move(*ready));
     }
 
     std::lock_guard lock(WriteMutex());
-    UniqueFd directoryLock = LockDirectoryOf(path);
+    UniqueFd directoryLock = LockDirectoryOf(path, error);
     if (!directoryLock) return false;
-    std::optional<std::string> current = ReadForUpdate(path);
+    std::optional<std::string> current = ReadForUpdate(path, error);
     if (!current) return false;
 
     EditableIni ini(*current);
     for (const ProfileChange& change : prepared) ini.Apply(change);
     std::string text = ini.Text();
-    bool written = text == *current || WriteFileAtomically(path, text);
+    bool written = text == *current || WriteFileAtomically(path, text, kNewFileMode, error);
     Cache().Forget(path);
     return written;
 }

@@ -36,8 +36,10 @@ struct ProfileChange {
 // Applies the changes in order in one atomic rewrite; the result equals applying them one by
 // one. A key that is set and missing is added after the last key line of its section; a
 // missing section is appended to the file. Returns false when the file could not be written
-// (the old file is then untouched).
-bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes);
+// (the old file is then untouched); `*error`, when not null, then says why, naming the call
+// that failed and the error.
+bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes,
+                         std::string* error = nullptr);
 
 // Adds or replaces one key.
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,

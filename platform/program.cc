@@ -1,4 +1,4 @@
-// Program directory, host name and environment lookups.
+// Program and working directories, host name and environment lookups.
 #include "platform/program.h"
 
 #include <arpa/inet.h>
@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include "platform/socket.h"
 
 namespace platform {
 
@@ -21,6 +21,14 @@ std::string ProgramDirectory() {
     std::string path(buffer, static_cast<size_t>(n));
     auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string WorkingDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return "./";
+    std::string dir = buffer;
+    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    return dir;
 }
 
 std::string HostName() {
@@ -39,12 +47,9 @@ std::optional<std::string> ResolveIpv4(const std::string& name) {
         return std::nullopt;
     }
     const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    uint32_t a = ntohl(in->sin_addr.s_addr);
+    uint32_t address = ntohl(in->sin_addr.s_addr);
     ::freeaddrinfo(found);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u,
-                  (a >> 8) & 255u, a & 255u);
-    return std::string(text);
+    return FormatIpv4(address);
 }
 
 std::optional<std::string> GetEnv(const char* name) {

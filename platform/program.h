@@ -1,5 +1,5 @@
-// Facts about the running program and its machine: where it lives, its host name and address,
-// environment lookups.
+// Facts about the running program and its machine: where it lives and where it runs, its host
+// name and address, environment lookups.
 #pragma once
 
 #include <optional>
@@ -9,6 +9,9 @@ namespace platform {
 
 // The directory of the running executable, ending in "/".
 std::string ProgramDirectory();
+
+// The process's working directory, ending in "/"; "./" when it cannot be had.
+std::string WorkingDirectory();
 
 // The machine's host name, or an empty text when it cannot be had.
 std::string HostName();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "platform/error_text.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -29,13 +30,6 @@ constexpr mode_t kFileMode = 0600;
 
 std::string WithoutLineBreaks(std::string_view text) {
     return WithoutCharacters(text, std::string_view("\r\n\0", 3));
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = AsciiLower(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 // A quoted string with the export escapes, starting at text[pos]; `pos` ends after the
@@ -79,7 +73,7 @@ std::optional<std::pair<std::string, RegistryValue>> ParseValueLine(std::string_
     }
     uint32_t number = 0;
     for (char c : rest.substr(kDwordPrefix.size())) {
-        int digit = HexDigit(c);
+        int digit = HexDigitValue(c);
         if (digit < 0) return std::nullopt;
         number = number << 4 | static_cast<uint32_t>(digit);
     }
@@ -105,15 +99,18 @@ auto FindKeyIn(Keys& keys, std::string_view keyPath) -> decltype(&keys.front()) 
 }
 
 // Creates each missing directory of `dir` with the private mode.
-bool MakeDirectories(const std::string& dir) {
+bool MakeDirectories(const std::string& dir, std::string* error) {
     for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
         std::string prefix = dir.substr(0, slash);
         if (!prefix.empty() && ::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+            SetError(error, "mkdir " + prefix, errno);
             return false;
         }
         if (slash == std::string::npos) break;
     }
-    return DirectoryExists(dir);
+    if (DirectoryExists(dir)) return true;
+    SetError(error, "mkdir " + dir, EEXIST);
+    return false;
 }
 
 }  // namespace
@@ -268,12 +265,12 @@ std::string RegistryFile::Serialize() const {
     return out;
 }
 
-bool RegistryFile::SaveAs(const std::string& path) const {
+bool RegistryFile::SaveAs(const std::string& path, std::string* error) const {
     std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) {
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash), error)) {
         return false;
     }
-    return WriteFileAtomicallyWithMode(path, Serialize(), kFileMode);
+    return WriteFileAtomicallyWithMode(path, Serialize(), kFileMode, error);
 }
 
 }  // namespace platform

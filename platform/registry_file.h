@@ -60,8 +60,9 @@ public:
 
     // The export text ("REGEDIT4", a blank line, then each key and its values).
     std::string Serialize() const;
-    // Writes atomically with mode 0600, creating the directory when needed.
-    bool SaveAs(const std::string& path) const;
+    // Writes atomically with mode 0600, creating the directory when needed. On failure
+    // `*error`, when not null, names the call that failed and the error.
+    bool SaveAs(const std::string& path, std::string* error = nullptr) const;
 
     const std::vector<RegistryKey>& keys() const { return keys_; }
 

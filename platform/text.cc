@@ -11,6 +11,13 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+bool HasControlCharacter(std::string_view text) {
+    for (char c : text) {
+        if (IsControlCharacter(c)) return true;
+    }
+    return false;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

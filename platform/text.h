@@ -26,6 +26,14 @@ inline int HexDigitValue(char c) {
     return -1;
 }
 
+// The ASCII control characters and DEL: any of them could end or forge a line of a header,
+// a log or a stored file.
+inline bool IsControlCharacter(char c) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+bool HasControlCharacter(std::string_view text);
+
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string LowerCopy(std::string_view text);

@@ -1,13 +1,8 @@
 // vantry-passwd: the password manager, the one program that writes the registry file's
 // user store and the two servers' login switches.
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,8 +10,11 @@
 #include <vector>
 
 #include "auth/basic_auth.h"
+#include "config/server_config.h"
 #include "platform/file_io.h"
 #include "platform/registry_file.h"
+#include "platform/terminal.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -68,21 +66,13 @@ int UsageError(std::string_view message) {
     return kExitBadInput;
 }
 
-bool HasControlCharacter(std::string_view text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) return true;
-    }
-    return false;
-}
-
 // An error message for a user name that cannot be stored or could never log in; empty
 // when the name is fine.
 std::string CheckUserName(std::string_view name) {
     if (name.empty() || name.size() > auth::kMaxUserNameLength) {
         return "a user name has 1 to 63 characters";
     }
-    if (HasControlCharacter(name) || name.find(':') != std::string_view::npos) {
+    if (platform::HasControlCharacter(name) || name.find(':') != std::string_view::npos) {
         return "a user name may not contain control characters or a colon";
     }
     return {};
@@ -92,7 +82,9 @@ std::string CheckPassword(std::string_view password) {
     if (password.empty() || password.size() > auth::kMaxPasswordLength) {
         return "a password has 1 to 63 characters";
     }
-    if (HasControlCharacter(password)) return "a password may not contain control characters";
+    if (platform::HasControlCharacter(password)) {
+        return "a password may not contain control characters";
+    }
     return {};
 }
 
@@ -110,55 +102,9 @@ std::optional<std::string> ReadLine() {
     return line;
 }
 
-bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
-
-// The terminal settings to put back when a signal ends the program while echo is off, so
-// an interrupted prompt does not leave the shell typing blind.
-termios gSavedTerminal{};
-volatile sig_atomic_t gEchoIsOff = 0;
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-extern "C" void RestoreEchoAndEnd(int signalNumber) {
-    if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
-}
-
-// Turns off the echo of the terminal on standard input for as long as it lives.
-class EchoOff {
-public:
-    EchoOff() {
-        if (::tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
-        struct sigaction restore {};
-        restore.sa_handler = RestoreEchoAndEnd;
-        ::sigemptyset(&restore.sa_mask);
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], &restore, &previous_[i]);
-        }
-        termios quiet = gSavedTerminal;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        gEchoIsOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        handlersSet_ = true;
-    }
-    ~EchoOff() {
-        if (!handlersSet_) return;
-        if (gEchoIsOff) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedTerminal);
-        gEchoIsOff = 0;
-        for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
-        }
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-
-private:
-    struct sigaction previous_[std::size(kEndingSignals)] {};
-    bool handlersSet_ = false;
-};
-
 std::optional<std::string> ReadHiddenLine(std::string_view prompt) {
     std::cout << prompt << std::flush;
-    EchoOff echoOff;
+    platform::EchoOff echoOff;
     std::optional<std::string> line = ReadLine();
     // The typed line end was not echoed either.
     std::cout << '\n';
@@ -168,7 +114,7 @@ std::optional<std::string> ReadHiddenLine(std::string_view prompt) {
 // The new password of `user`: asked twice without echo on a terminal, else one line of
 // standard input. Sets `status` and gives std::nullopt when there is none to take.
 std::optional<std::string> AskPassword(std::string_view user, int& status) {
-    if (!InputIsTerminal()) {
+    if (!platform::InputIsTerminal()) {
         std::optional<std::string> line = ReadLine();
         if (!line) status = Fail(kExitBadInput, "no password on standard input");
         return line;
@@ -216,8 +162,9 @@ public:
     }
 
     bool Save() {
-        if (file_.SaveAs(path_)) return true;
-        Fail(kExitIoFailure, "cannot write the registry file " + path_);
+        std::string error;
+        if (file_.SaveAs(path_, &error)) return true;
+        Fail(kExitIoFailure, "cannot write the registry file " + path_ + ": " + error);
         return false;
     }
 
@@ -239,23 +186,23 @@ public:
     // As the server reads it: on when the value is a 32-bit number other than zero.
     bool LoginRequired(int server) const {
         std::optional<platform::RegistryValue> value =
-            file_.Find(auth::kSwitchesKeyPath, SwitchName(server));
+            file_.Find(config::kAuthSwitchesKeyPath, SwitchName(server));
         const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
         return number != nullptr && *number != 0;
     }
     // Off removes the value, which reads as off whatever else might be read into it.
     void SetLoginRequired(int server, bool on) {
         if (on) {
-            file_.Set(auth::kSwitchesKeyPath, SwitchName(server), uint32_t{1});
+            file_.Set(config::kAuthSwitchesKeyPath, SwitchName(server), uint32_t{1});
         } else {
-            file_.Erase(auth::kSwitchesKeyPath, SwitchName(server));
+            file_.Erase(config::kAuthSwitchesKeyPath, SwitchName(server));
         }
     }
 
     const std::string& path() const { return path_; }
 
 private:
-    static std::string_view SwitchName(int server) { return auth::kAuthSwitchNames[server - 1]; }
+    static std::string_view SwitchName(int server) { return config::kAuthSwitchNames[server - 1]; }
 
     std::string path_;
     platform::RegistryFile file_;

@@ -168,6 +168,13 @@ TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
     EXPECT_EQ(ServerConfig::Load(dir_).servers[0].vpPageProperties, "bgColor=#ffffff");
 }
 
+TEST_F(ServerConfigTest, FailedSaveNamesTheCallAndTheError) {
+    ServerConfig config = ServerConfig::Load(dir_ + "missing/");
+    std::string error;
+    EXPECT_FALSE(config.Save(&error));
+    EXPECT_EQ(error, "open " + dir_ + "missing: No such file or directory");
+}
+
 TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     ServerConfig config = ServerConfig::Load(dir_);
     ASSERT_TRUE(config.iniMissing);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -15,16 +14,10 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const std::string kNotFound = ErrorPage("404 Object Not Found");
-// "admin:root", the Admin login of the registry below.
-const std::string kAdminLogin = "Authorization: Basic YWRtaW46cm9vdA==\r\n";
+const std::string kAdminLogin = "Authorization: Basic " + Base64Encode("admin:root") + "\r\n";
 
 std::string Resource(const std::string& name) {
     return ReadFile(std::string(VANTRY_SOURCE_DIR) + "/resources/" + name);
-}
-
-std::string BodyOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
 }
 
 std::string HeaderOf(const std::string& response, const std::string& name) {
@@ -98,10 +91,10 @@ TEST_F(PageRoutesTest, LicensePageCarriesTheTextAndTheLogShowsTheUpperCasedName)
     EXPECT_NE(page.find("/us/terms/SoftwareLicenseAndDisclaimer.shtml\" target='_new'>"),
               std::string::npos);
     std::string log;
-    for (int i = 0; i < 250 && log.find("LICENSEANDDISCLAIMER") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(20ms);
+    WaitUntil(5s, [&] {
         log = ReadFile(vantry.dir() + "/access.log");
-    }
+        return log.find("LICENSEANDDISCLAIMER") != std::string::npos;
+    });
     EXPECT_NE(log.find("\"/admin/LICENSEANDDISCLAIMER.HTML?FROM=ABOUT\" 200 "), std::string::npos)
         << log;
 }

@@ -162,8 +162,8 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
 
     // The client's socket takes the last descriptor: neither the script's pipes nor the
     // file can be opened, and both are the server's fault.
-    EXPECT_EQ(Ask("/cgi-bin/page.nope"), kInternalError);
-    EXPECT_EQ(Ask("/a.txt"), kInternalError);
+    EXPECT_EQ(Ask("/cgi-bin/page.nope"), kInternalError) << vantry.Stderr();
+    EXPECT_EQ(Ask("/a.txt"), kInternalError) << vantry.Stderr();
 
     // One idle client holds the last descriptor; the next cannot be accepted yet.
     auto idle = std::make_unique<Client>(vantry.address(), vantry.port1());
@@ -177,7 +177,7 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
         << vantry.Stderr();
     long before = CpuTicks(vantry.pid());
     std::this_thread::sleep_for(1s);
-    EXPECT_LT(CpuTicks(vantry.pid()) - before, 30) << "the accept loop spins";
+    EXPECT_LT(CpuTicks(vantry.pid()) - before, 30) << "the accept loop spins: " << vantry.Stderr();
 
     // Once descriptors are to be had again, the waiting client is served.
     ASSERT_EQ(::prlimit(vantry.pid(), RLIMIT_NOFILE, &original, nullptr), 0);

@@ -1,0 +1,37 @@
+// Choosing the address the servers advertise from the host name and the interfaces.
+#include "app/host_address.h"
+
+#include "platform/program.h"
+#include "platform/socket.h"
+
+namespace app {
+namespace {
+
+// 0.0.0.0 names no machine and 127.0.0.0/8 only this one: no visitor reaches either.
+bool Reachable(uint32_t address) { return address != 0 && (address >> 24) != 127; }
+
+}  // namespace
+
+std::optional<uint32_t> ChooseHostAddress(
+    std::optional<uint32_t> hostNameAddress,
+    const std::vector<platform::InterfaceAddress>& interfaces) {
+    if (hostNameAddress && Reachable(*hostNameAddress)) return hostNameAddress;
+    for (const platform::InterfaceAddress& candidate : interfaces) {
+        if (candidate.up && !candidate.loopback && Reachable(candidate.address)) {
+            return candidate.address;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FindHostAddress() {
+    std::optional<uint32_t> hostNameAddress;
+    if (auto text = platform::ResolveIpv4(platform::HostName())) {
+        hostNameAddress = platform::ParseIpv4(*text);
+    }
+    auto chosen = ChooseHostAddress(hostNameAddress, platform::InterfaceAddresses());
+    if (!chosen) return std::nullopt;
+    return platform::FormatIpv4(*chosen);
+}
+
+}  // namespace app

@@ -1,0 +1,94 @@
+// Who counts as this machine itself: a request from any of its own interface addresses
+// reaches the administration pages without a login; one from any other address is asked for
+// the Admin login.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The first IPv4 address of an interface of this machine that is up and not loopback; empty
+// when there is none.
+std::string NonLoopbackAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return "";
+    std::string found;
+    for (ifaddrs* entry = list; entry != nullptr && found.empty(); entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text,
+                    sizeof text);
+        if (std::string(text).rfind("127.", 0) != 0) found = text;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+// A vantry listening on `address` only, on a port that is free there.
+class AdminServer {
+public:
+    explicit AdminServer(const std::string& address)
+        : address_(address),
+          port_(FreePort(address)),
+          vantry_("[Config]\nport=" + std::to_string(port_) +
+                  "\nwwwroot={dir}/www/\nservername=Home\n") {
+        vantry_.bindArgument = address;
+        vantry_.Start({}, false);
+    }
+    bool WaitReady() { return vantry_.WaitForStderr("Vantry Running (Server 1", 10s); }
+    // The answer to "GET /admin/" without credentials from a client bound to `from`.
+    std::string AskAdmin(const std::string& from) {
+        Client client(address_, port_, from);
+        if (!client.connected()) return "<no connection from " + from + ">";
+        client.Send("GET /admin/ HTTP/1.0\r\n\r\n");
+        return client.ReadAll();
+    }
+    std::string Stderr() const { return vantry_.Stderr(); }
+
+private:
+    std::string address_;
+    int port_;
+    VantryInstance vantry_;
+};
+
+// Past the access check /admin/ answers 404 until the administration pages exist: a local
+// client gets there without a challenge.
+const std::string kLocalAnswer = ErrorPage("404 Object Not Found");
+
+bool IsChallenge(const std::string& response) {
+    static const std::regex challenge(
+        "HTTP/1\\.0 401 OK\r\nServer: Vantry/1\\.0\r\nDate: [A-Z][a-z]{2}\\. [^\r]* GMT\r\n"
+        "Content-type: text/html\r\nWWW-Authenticate: Basic    realm=\"Home\"\r\n"
+        "Content-Length: 0\r\n\r\n");
+    return std::regex_match(response, challenge);
+}
+
+TEST(LocalClientsTest, LoopbackCountsOnlyFromTheLoopbackInterfacesOwnAddress) {
+    AdminServer server("127.0.0.1");
+    ASSERT_TRUE(server.WaitReady()) << server.Stderr();
+    EXPECT_EQ(server.AskAdmin("127.0.0.1"), kLocalAnswer) << "http://localhost/ is local";
+    std::string fromOther = server.AskAdmin("127.0.0.3");
+    EXPECT_TRUE(IsChallenge(fromOther)) << "127.0.0.3 is no interface's address\n" << fromOther;
+}
+
+TEST(LocalClientsTest, TheMachinesNetworkAddressIsLocal) {
+    std::string own = NonLoopbackAddress();
+    if (own.empty()) GTEST_SKIP() << "this machine has no interface that is up and not loopback";
+    AdminServer server(own);
+    ASSERT_TRUE(server.WaitReady()) << server.Stderr();
+    EXPECT_EQ(server.AskAdmin(own), kLocalAnswer) << "from " << own << " to itself";
+}
+
+}  // namespace
+}  // namespace e2e
