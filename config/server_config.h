@@ -87,7 +87,8 @@ struct ServerConfig {
     static ServerConfig Load(const std::string& programDirectory);
 
     // Writes every stored key (in one atomic rewrite that keeps unknown keys, comments and
-    // the mapping sections). Returns false when the file could not be written.
+    // the mapping sections) and leaves the file readable by its owner only (mode 0600).
+    // Returns false when the file could not be written.
     bool Save() const;
 
     const ServerSettings& server1() const { return servers[0]; }

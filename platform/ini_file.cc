@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -348,23 +347,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-// The decimal prefix of `text`: an optional sign, then digits, held to the range of long.
-long ParseDecimalPrefix(std::string_view text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const unsigned long limit =
-        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
-    unsigned long magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
-        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
-    }
-    if (!negative) return static_cast<long>(magnitude);
-    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
-                                                                 : -static_cast<long>(magnitude);
-}
-
 }  // namespace
 
 std::string GetProfileString(const std::string& path, std::string_view section,
@@ -382,7 +364,8 @@ long GetProfileInt(const std::string& path, std::string_view section, std::strin
     return ParseDecimalPrefix(*value);
 }
 
-bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes) {
+bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes,
+                         std::optional<mode_t> mode) {
     std::vector<ProfileChange> prepared;
     prepared.reserve(changes.size());
     for (const ProfileChange& change : changes) {
@@ -400,7 +383,8 @@ bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChang
     EditableIni ini(*current);
     for (const ProfileChange& change : prepared) ini.Apply(change);
     std::string text = ini.Text();
-    bool written = text == *current || WriteFileAtomically(path, text);
+    bool written = mode ? WriteFileAtomicallyWithMode(path, text, *mode)
+                        : text == *current || WriteFileAtomically(path, text);
     Cache().Forget(path);
     return written;
 }

@@ -189,6 +189,8 @@ TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
     EXPECT_EQ(GetProfileString(ini_, "VirtualDirectories", "docs", ""), "/srv/docs");
     EXPECT_EQ(text.find("auth"), std::string::npos);
     EXPECT_EQ(GetProfileString(ini_, "Server-2", "secondPortEnabled", ""), "N");
+    EXPECT_EQ(fs::status(ini_).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "the file holds passwords";
 
     // The saved page properties are not what the next start reads.
     EXPECT_EQ(ServerConfig::Load(dir_).servers[0].vpPageProperties, "bgColor=#ffffff");
