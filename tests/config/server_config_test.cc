@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
@@ -244,6 +246,31 @@ TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     EXPECT_EQ(reloaded.servers[0].port, 8080);
     EXPECT_EQ(reloaded.servers[1].port, -1);
     EXPECT_EQ(reloaded.adminid, "boss");
+}
+
+TEST(SharedConfigTest, ConcurrentUpdatesAllTakeEffectAndReadersSeeWholeRecords) {
+    SharedConfig shared{ServerConfig{}};
+    constexpr int kWriters = 4, kChanges = 500;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&shared, w] {
+            for (int i = 0; i < kChanges; ++i) {
+                shared.Update([w](ServerConfig& config) {
+                    ++config.servers[w % 2].port;
+                    config.servers[w % 2].servername = std::to_string(config.servers[w % 2].port);
+                });
+            }
+        });
+    }
+    for (int i = 0; i < kChanges; ++i) {
+        auto snapshot = shared.Snapshot();
+        for (const ServerSettings& settings : snapshot->servers) {
+            ASSERT_EQ(settings.servername, settings.port == 0 ? "" : std::to_string(settings.port));
+        }
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(shared.Snapshot()->servers[0].port, kWriters / 2 * kChanges);
+    EXPECT_EQ(shared.Snapshot()->servers[1].port, kWriters / 2 * kChanges);
 }
 
 }  // namespace
