@@ -1,8 +1,213 @@
-// Applying the posted server properties. (not built yet: it answers 404)
+// Applying the posted server properties: the settings change in memory at once, then a
+// mapping page opens or the change is confirmed and saved.
+#include <climits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
 #include "admin/admin_pages.h"
+#include "admin/admin_router.h"
+#include "admin/property_rows.h"
+#include "apps/page_template.h"
+#include "http/listener.h"
+#include "platform/text.h"
 
 namespace admin {
+namespace {
 
-void HandleChange(http::Connection& c) { c.SetStatus(404); }
+constexpr std::string_view kPage = "HandleChange";
+
+constexpr std::string_view kActionField = "ACTION";
+constexpr std::size_t kMaxActionLength = 79;
+constexpr std::string_view kSecondPortField = "SECONDPORTENABLED";
+// Accepted although the properties page does not send them. Both servers' names of the
+// administrator's fields set the one global value.
+constexpr std::string_view kAdminIdField = "ID";
+constexpr std::string_view kAdminPasswordField = "PW";
+constexpr std::string_view kPagePropertiesField = "DEFUALTPAGEPROPERTIES";
+constexpr std::size_t kMaxPagePropertiesLength = 99;
+
+constexpr std::string_view kSwitchOn = "on";
+
+constexpr std::string_view kConfirmation =
+    "<HTML><HEAD><TITLE>Changes Made</TITLE><SCRIPT>window.resizeTo(500, "
+    "400);</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1> The changes you requested have been "
+    "made.</H1><P> If you changed the port, this change will not take effect until the server "
+    "is restarted (click stop and then start).";
+
+struct Button {
+    std::string_view action;
+    void (*page)(http::Connection&);
+};
+// The buttons that open a mapping page; with any other, the change is saved.
+constexpr Button kMappingButtons[] = {
+    {"MIME", HandleMime},
+    {"SCRIPT", HandleScript},
+    {"Virtual Directories", HandleVirtualDirectory},
+};
+
+std::string Cut(std::string value, std::size_t maxLength) {
+    if (value.size() > maxLength) value.resize(maxLength);
+    return value;
+}
+
+// Leading blanks, an optional sign, then digits up to the first other character; no digits
+// give 0.
+int32_t ToNumber(std::string_view value) {
+    std::size_t start = value.find_first_not_of(" \t\n\v\f\r");
+    long number =
+        start == std::string_view::npos ? 0 : platform::ParseDecimalPrefix(value.substr(start));
+    if (number > INT32_MAX) return INT32_MAX;
+    if (number < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(number);
+}
+
+bool ToSwitch(std::string_view value) { return platform::EqualsNoCase(value, kSwitchOn); }
+
+// A form has no field for an unticked box, so every switch of the form is off unless its
+// field arrives.
+void ClearSwitches(config::ServerConfig& config) {
+    config.secondPortEnabled = false;
+    for (config::ServerSettings& settings : config.servers) {
+        for (const PropertyRow& row : kPropertyRows) {
+            if (auto flag = std::get_if<bool ServerSettings::*>(&row.setting)) {
+                settings.*(*flag) = false;
+            }
+        }
+    }
+}
+
+// What a posted field changes.
+struct Target {
+    enum class Kind { kSecondPort, kAdminId, kAdminPassword, kPageProperties, kRow };
+    Kind kind;
+    int server = 0;  // 0 for Server 1, 1 for Server 2
+    const PropertyRow* row = nullptr;
+    bool operator==(const Target&) const = default;
+};
+
+// The target of a field name, or nothing for a name that belongs to no setting.
+std::optional<Target> Resolve(std::string_view name) {
+    if (platform::EqualsNoCase(name, kSecondPortField)) return Target{Target::Kind::kSecondPort};
+    int server = 0;
+    if (name.size() > kServer2Suffix.size() &&
+        platform::EqualsNoCase(name.substr(name.size() - kServer2Suffix.size()), kServer2Suffix)) {
+        name.remove_suffix(kServer2Suffix.size());
+        server = 1;
+    }
+    if (platform::EqualsNoCase(name, kAdminIdField)) return Target{Target::Kind::kAdminId};
+    if (platform::EqualsNoCase(name, kAdminPasswordField)) {
+        return Target{Target::Kind::kAdminPassword};
+    }
+    if (platform::EqualsNoCase(name, kPagePropertiesField)) {
+        return Target{Target::Kind::kPageProperties, server};
+    }
+    for (const PropertyRow& row : kPropertyRows) {
+        if (platform::EqualsNoCase(name, row.field)) {
+            return Target{Target::Kind::kRow, server, &row};
+        }
+    }
+    return std::nullopt;
+}
+
+void Apply(const Target& target, const std::string& value, config::ServerConfig& config) {
+    config::ServerSettings& settings = config.servers[target.server];
+    switch (target.kind) {
+        case Target::Kind::kSecondPort:
+            config.secondPortEnabled = ToSwitch(value);
+            return;
+        case Target::Kind::kAdminId:
+            config.adminid = Cut(value, kMaxTextLength);
+            return;
+        case Target::Kind::kAdminPassword:
+            config.adminpw = Cut(value, kMaxTextLength);
+            return;
+        case Target::Kind::kPageProperties:
+            settings.vpPageProperties = Cut(value, kMaxPagePropertiesLength);
+            return;
+        case Target::Kind::kRow:
+            break;
+    }
+    const PropertyRow& row = *target.row;
+    if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
+        settings.*(*text) = Cut(value, row.maxLength);
+    } else if (auto number = std::get_if<int32_t ServerSettings::*>(&row.setting)) {
+        settings.*(*number) = ToNumber(value);
+    } else {
+        settings.*std::get<bool ServerSettings::*>(row.setting) = ToSwitch(value);
+    }
+}
+
+// The posted values by target, the last one of each: a form that repeats a field sets it
+// to its last value, and the list stays as short as the form.
+class PostedChanges {
+public:
+    void Add(const Target& target, std::string value) {
+        for (auto& [known, held] : changes_) {
+            if (known == target) {
+                held = std::move(value);
+                return;
+            }
+        }
+        changes_.emplace_back(target, std::move(value));
+    }
+    void ApplyTo(config::ServerConfig& config) const {
+        for (const auto& [target, value] : changes_) Apply(target, value, config);
+    }
+
+private:
+    std::vector<std::pair<Target, std::string>> changes_;
+};
+
+void AppendConfirmation(http::Connection& c) {
+    c.AppendBodyLine(kConfirmation);
+    c.AppendBodyLine("<P><HR>");
+    AppendContinueForm(c);
+    apps::AppendHelpLink(c, kPage);
+    c.AppendBodyLine("</BODY></HTML>");
+}
+
+}  // namespace
+
+void HandleChange(http::Connection& c) {
+    // The whole form is read before anything changes: other requests see the old settings
+    // or the new ones, never switches cleared and not yet set again.
+    PostedChanges changes;
+    std::string action;
+    std::string name, value;
+    while (c.ReadFormField(name, kFormNameCapacity, value, kFormValueCapacity)) {
+        if (platform::EqualsNoCase(name, kActionField)) {
+            action = Cut(value, kMaxActionLength);
+        } else if (std::optional<Target> target = Resolve(name)) {
+            changes.Add(*target, value);
+        }
+    }
+
+    const Button* opened = nullptr;
+    for (const Button& button : kMappingButtons) {
+        if (platform::EqualsNoCase(action, button.action)) opened = &button;
+    }
+
+    bool saved = true;
+    std::shared_ptr<const config::ServerConfig> changed =
+        c.server->context().config.Update([&](config::ServerConfig& config) {
+            ClearSwitches(config);
+            changes.ApplyTo(config);
+            // Saved under the change lock, so the file receives the changes in their order.
+            if (opened == nullptr) saved = config.Save();
+        });
+
+    if (opened != nullptr) {
+        // The change stays unsaved until the next save, from wherever it comes.
+        opened->page(c);
+        return;
+    }
+    AppendConfirmation(c);
+    if (!saved) c.ReportToOwner("Could not save the configuration file " + changed->iniPath + ".");
+}
 
 }  // namespace admin

@@ -30,6 +30,9 @@ constexpr std::size_t kLongReadSize = 260;
 constexpr std::size_t kShortReadSize = 80;
 constexpr std::size_t kPropertiesReadSize = 100;
 
+// The file holds the administrator's and the FTP passwords: only its owner may read it.
+constexpr mode_t kIniFileMode = 0600;
+
 constexpr int32_t kDefaultPorts[2] = {80, 9600};
 constexpr long kDefaultGoodByeKiss = 30;
 // Seconds a CGI script may run before it is stopped.
@@ -347,7 +350,7 @@ bool ServerConfig::Save(std::string* error) const {
         for (const Field& field : kApplicationFields) section.Write(field, settings);
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
-    return platform::WriteProfileChanges(path, changes, error);
+    return platform::WriteProfileChanges(path, changes, kIniFileMode, error);
 }
 
 }  // namespace config

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -92,8 +93,9 @@ struct ServerConfig {
     static ServerConfig Load(const std::string& programDirectory);
 
     // Writes every stored key (in one atomic rewrite that keeps unknown keys, comments and
-    // the mapping sections). Returns false when the file could not be written; `*error`, when
-    // not null, then names the call that failed and the error.
+    // the mapping sections) and leaves the file readable by its owner only (mode 0600).
+    // Returns false when the file could not be written; `*error`, when not null, then names
+    // the call that failed and the error.
     bool Save(std::string* error = nullptr) const;
 
     const ServerSettings& server1() const { return servers[0]; }
@@ -102,7 +104,8 @@ struct ServerConfig {
 
 // The process-wide holder of the configuration record. Workers take an immutable snapshot
 // once per request; the administration pages install a changed copy whole, so a request
-// never sees a half-made change. The mutex guards only the pointer.
+// never sees a half-made change. `mutex_` guards only the pointer; `changeMutex_` puts the
+// changes in a row, so that none starts from a record another is about to replace.
 class SharedConfig {
 public:
     explicit SharedConfig(ServerConfig initial)
@@ -114,10 +117,19 @@ public:
     }
 
     void Replace(ServerConfig next) {
-        auto fresh = std::make_shared<const ServerConfig>(std::move(next));
-        std::lock_guard lock(mutex_);
-        current_ = std::move(fresh);
-        version_.fetch_add(1, std::memory_order_release);
+        std::lock_guard changing(changeMutex_);
+        Install(std::move(next));
+    }
+
+    // Applies `change` to a copy of the current record and installs the copy whole. Readers
+    // see the old record or the new one; two changes at once both take effect, one after
+    // the other. `change` runs under the change lock, so what it writes out (a save) lands
+    // in the order of the changes. Returns the installed record.
+    std::shared_ptr<const ServerConfig> Update(const std::function<void(ServerConfig&)>& change) {
+        std::lock_guard changing(changeMutex_);
+        ServerConfig next = *Snapshot();
+        change(next);
+        return Install(std::move(next));
     }
 
     // Grows with every Replace. A reader that keeps a snapshot takes a new one only when
@@ -125,6 +137,15 @@ public:
     uint64_t version() const { return version_.load(std::memory_order_acquire); }
 
 private:
+    std::shared_ptr<const ServerConfig> Install(ServerConfig next) {
+        auto fresh = std::make_shared<const ServerConfig>(std::move(next));
+        std::lock_guard lock(mutex_);
+        current_ = fresh;
+        version_.fetch_add(1, std::memory_order_release);
+        return fresh;
+    }
+
+    std::mutex changeMutex_;
     mutable std::mutex mutex_;
     std::shared_ptr<const ServerConfig> current_;
     std::atomic<uint64_t> version_{0};

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -363,23 +362,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-// The decimal prefix of `text`: an optional sign, then digits, held to the range of long.
-long ParseDecimalPrefix(std::string_view text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const unsigned long limit =
-        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
-    unsigned long magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
-        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
-    }
-    if (!negative) return static_cast<long>(magnitude);
-    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
-                                                                 : -static_cast<long>(magnitude);
-}
-
 }  // namespace
 
 std::string GetProfileString(const std::string& path, std::string_view section,
@@ -398,7 +380,7 @@ long GetProfileInt(const std::string& path, std::string_view section, std::strin
 }
 
 bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes,
-                         std::string* error) {
+                         std::optional<mode_t> mode, std::string* error) {
     std::vector<ProfileChange> prepared;
     prepared.reserve(changes.size());
     for (const ProfileChange& change : changes) {
@@ -422,7 +404,8 @@ bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChang
     EditableIni ini(*current);
     for (const ProfileChange& change : prepared) ini.Apply(change);
     std::string text = ini.Text();
-    bool written = text == *current || WriteFileAtomically(path, text, kNewFileMode, error);
+    bool written = mode ? WriteFileAtomicallyWithMode(path, text, *mode, error)
+                        : text == *current || WriteFileAtomically(path, text, kNewFileMode, error);
     Cache().Forget(path);
     return written;
 }

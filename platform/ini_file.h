@@ -9,6 +9,8 @@
 // (inode, size, modification time), so an edit made by hand is seen on the next read.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,9 +39,11 @@ struct ProfileChange {
 // one. A key that is set and missing is added after the last key line of its section; a
 // missing section is appended to the file. Returns false when the file could not be written
 // (the old file is then untouched); `*error`, when not null, then says why, naming the call
-// that failed and the error.
+// that failed and the error. With `mode` the file always ends up with that mode, also when
+// it had another one or the changes leave its text as it was (for files that hold secrets);
+// without it a new file gets 0644 less the umask and an old one keeps its mode.
 bool WriteProfileChanges(const std::string& path, const std::vector<ProfileChange>& changes,
-                         std::string* error = nullptr);
+                         std::optional<mode_t> mode = std::nullopt, std::string* error = nullptr);
 
 // Adds or replaces one key.
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,

@@ -1,6 +1,8 @@
 // Text helpers.
 #include "platform/text.h"
 
+#include <climits>
+
 namespace platform {
 
 std::string_view Trim(std::string_view text) {
@@ -75,6 +77,22 @@ std::string EscapeHtml(std::string_view text) {
         }
     }
     return escaped;
+}
+
+long ParseDecimalPrefix(std::string_view text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const unsigned long limit =
+        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
+    unsigned long magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<long>(magnitude);
+    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
+                                                                 : -static_cast<long>(magnitude);
 }
 
 }  // namespace platform

@@ -41,6 +41,10 @@ std::string UpperCopy(std::string_view text);
 // The text without any of the characters in `drop`.
 std::string WithoutCharacters(std::string_view text, std::string_view drop);
 
+// The decimal prefix of `text`: an optional sign, then digits up to the first other
+// character, held to the range of long. No digits give 0.
+long ParseDecimalPrefix(std::string_view text);
+
 // Replaces every `from` with `to`.
 void ReplaceChar(std::string& text, char from, char to);
 // Appends "/" to a path that is not empty and does not end in one.

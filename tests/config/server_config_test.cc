@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
@@ -163,6 +167,8 @@ TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
     EXPECT_EQ(GetProfileString(ini_, "VirtualDirectories", "docs", ""), "/srv/docs");
     EXPECT_EQ(text.find("auth"), std::string::npos);
     EXPECT_EQ(GetProfileString(ini_, "Server-2", "secondPortEnabled", ""), "N");
+    EXPECT_EQ(fs::status(ini_).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "the file holds passwords";
 
     // The saved page properties are not what the next start reads.
     EXPECT_EQ(ServerConfig::Load(dir_).servers[0].vpPageProperties, "bgColor=#ffffff");
@@ -208,6 +214,31 @@ TEST_F(ServerConfigTest, SaveCreatesTheFileWithTheDocumentedKeyOrder) {
     EXPECT_EQ(reloaded.servers[0].port, 8080);
     EXPECT_EQ(reloaded.servers[1].port, -1);
     EXPECT_EQ(reloaded.adminid, "boss");
+}
+
+TEST(SharedConfigTest, ConcurrentUpdatesAllTakeEffectAndReadersSeeWholeRecords) {
+    SharedConfig shared{ServerConfig{}};
+    constexpr int kWriters = 4, kChanges = 500;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&shared, w] {
+            for (int i = 0; i < kChanges; ++i) {
+                shared.Update([w](ServerConfig& config) {
+                    ++config.servers[w % 2].port;
+                    config.servers[w % 2].servername = std::to_string(config.servers[w % 2].port);
+                });
+            }
+        });
+    }
+    for (int i = 0; i < kChanges; ++i) {
+        auto snapshot = shared.Snapshot();
+        for (const ServerSettings& settings : snapshot->servers) {
+            ASSERT_EQ(settings.servername, settings.port == 0 ? "" : std::to_string(settings.port));
+        }
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(shared.Snapshot()->servers[0].port, kWriters / 2 * kChanges);
+    EXPECT_EQ(shared.Snapshot()->servers[1].port, kWriters / 2 * kChanges);
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+// The rows of the server properties form: what each one shows, which form fields it posts
+// and which setting of a server they change. The page and the handler of its post share it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <variant>
+
+#include "config/server_config.h"
+
+namespace admin {
+
+// The form value buffer of the administration handlers: longer values arrive cut to one
+// character less.
+inline constexpr std::size_t kFormNameCapacity = 80;
+inline constexpr std::size_t kFormValueCapacity = 256;
+// The longest text a row stores from the form.
+inline constexpr std::size_t kMaxTextLength = kFormValueCapacity - 1;
+inline constexpr std::size_t kMaxLocationLength = 99;
+
+// Server 2's form field is Server 1's followed by this.
+inline constexpr std::string_view kServer2Suffix = "-2";
+
+using config::ServerSettings;
+
+// Where a row's value goes: a text, a number or a switch of a server's settings.
+using Setting =
+    std::variant<std::string ServerSettings::*, int32_t ServerSettings::*, bool ServerSettings::*>;
+
+struct PropertyRow {
+    int band;  // AppendRowTag's band: the rows of one feature share a colour
+    std::string_view label;
+    std::string_view field;
+    Setting setting;
+    std::string_view helpTopic;
+    std::size_t maxLength = kMaxTextLength;  // for texts
+};
+
+// In page order, after the "Enable Server" row, which is no per-server setting.
+inline constexpr PropertyRow kPropertyRows[] = {
+    {2, "<TD>Port to run Web from:</TD>", "PORT", &ServerSettings::port, "PortNumber"},
+    {3, "<TD>Website Name(domain i.e. www.example.com):</TD>", "SITE", &ServerSettings::servername,
+     "SiteName"},
+    {4, "<TD>Root Directory for Web Site:</TD>", "ROOT", &ServerSettings::wwwroot, "RootDirectory"},
+    {5, "<TD>Default Document:</TD>", "DEF", &ServerSettings::defaultDocument, "DefaultDocuments"},
+    {6, "<TD>Log Web Requests(access.log)</TD>", "LOG", &ServerSettings::logs, "LogWebRequests"},
+    {7, "<TD>Use Enable /cgi-bin directory</TD>", "CGI", &ServerSettings::cgi, "EnableCgi"},
+    {8, "<TD>Directory Browsing Enabled</TD>", "LIST", &ServerSettings::list, "AllowBrowsing"},
+    {9, "<TD>Search Page Enabled</TD>", "SEARCHENABLED", &ServerSettings::searchEnabled,
+     "EnableSearch"},
+    {10, "<TD>Home Page Enabled Enabled</TD>", "HOMEENABLED", &ServerSettings::homeEnabled,
+     "EnableHome"},
+    {10, "<TD>Home Page Location:</TD>", "HOMEPAGELOCATION", &ServerSettings::homePageLocation,
+     "HomePageLocation", kMaxLocationLength},
+    {11, "<TD>Favorites List Enabled</TD>", "FAVORITESENABLED", &ServerSettings::favoritesEnabled,
+     "EnableFavortes"},
+    {11, "<TD>Favorites Location:</TD>", "FAVORITESLOCATION", &ServerSettings::favoritesLocation,
+     "FavortesLocation", kMaxLocationLength},
+    {12, "<TD>User List Page Enabled</TD>", "USERLISTENABLED", &ServerSettings::userListEnabled,
+     "EnableUserList"},
+    {13, "<TD>Universal Navigation Bar Enabled</TD>", "UNIVERSALNAVBARENABLED",
+     &ServerSettings::universalNavBarEnabled, "EnableNavBar"},
+    {14, "<TD>File Uploads Enabled</TD>", "UPLOADENABLED", &ServerSettings::uploadEnabled,
+     "UploadsEnabled"},
+    {14, "<TD>Maximum Allowable Upload Size in KB:</TD>", "UPLOADMAXSIZEKB",
+     &ServerSettings::uploadMaxSizeKB, "UploadMaxSize"},
+    {14, "<TD>File Upload Location:</TD>", "UPLOADSAVELOCATION",
+     &ServerSettings::uploadSaveLocation, "UploadLocation"},
+    {15, "<TD>Message Posting Enabled</TD>", "MESSAGEUPLOADENABLED",
+     &ServerSettings::messageUploadEnabled, "MessagesEnabled"},
+    // The range in the label is advice only: the value is stored as posted.
+    {15, "<TD>Maximim Allowable Message Size 1 - 32000:</TD>", "MESSAGEMAXSIZEKB",
+     &ServerSettings::messageMaxSizeKB, "MessageMaxSize"},
+    {15, "<TD>Message is in XML Format</TD>", "MESSAGEISXMLFORMAT", &ServerSettings::messageIsXML,
+     "MessageIsInXMLFormat"},
+    {15, "<TD>Message Location:</TD>", "MESSAGESAVELOCATION", &ServerSettings::messageSaveLocation,
+     "MessageLocation"},
+    {16, "<TD>Generic Posting Enabled</TD>", "POSTENABLED", &ServerSettings::postEnabled,
+     "PostingEnabled"},
+    {16, "<TD>Maximim Allowable Posting Size in KB:</TD>", "POSTMAXSIZEKB",
+     &ServerSettings::postMaxSizeKB, "PostingMaxSize"},
+    {16, "<TD>Posting Location:</TD>", "POSTSAVELOCATION", &ServerSettings::postSaveLocation,
+     "PostingLocation"},
+    {17, "<TD>Site Redirector Enabled</TD>", "REDIRECTORENABLED",
+     &ServerSettings::redirectorEnabled, "ReDirectorEnabled"},
+    {17, "<TD>FTP Site Name:</TD>", "FTPSITENAME", &ServerSettings::ftpSiteName,
+     "ReDirectorSiteName"},
+    {17, "<TD>FTP User ID:</TD>", "FTPUSERID", &ServerSettings::ftpUserID, "ReDirectorUserID"},
+    {17, "<TD>FTP Password:</TD>", "FTPPASSWORD", &ServerSettings::ftpPassword,
+     "ReDirectorPassword"},
+    {17, "<TD>FTP Path:</TD>", "FTPPATH", &ServerSettings::ftpPath, "ReDirectorPath"},
+    {17, "<TD>FTP File Upload Name:</TD>", "FTPUPLOADFILENAME", &ServerSettings::ftpUploadFileName,
+     "ReDirectorFileName"},
+    {17, "<TD>Use JavaScript Redirector</TD>", "USEJAVASCRIPTREDIRECTOR",
+     &ServerSettings::useJavaScriptRedirector, "ReDirectorUseJavaScript"},
+};
+
+}  // namespace admin
