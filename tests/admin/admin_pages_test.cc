@@ -1,5 +1,5 @@
-// The pages that no URL of their own reaches (the mapping tables' listings), driven on a
-// connection over a socket pair.
+// The pages that no URL of their own reaches (the mapping tables' listings) and the rows of
+// the webmaster home, driven on a connection over a socket pair.
 #include "admin/admin_pages.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +145,59 @@ TEST_F(AdminPagesTest, EachListingShowsItsRowsEscapedAndCut) {
             EXPECT_NE(page.find(piece), std::string::npos) << piece;
         }
     }
+}
+
+TEST_F(AdminPagesTest, IncomingDirectoriesAreLinkedWhenTheyLieInTheRoot) {
+    struct Case {
+        std::string root;
+        std::string location;
+        std::string doIt;  // "{base}" stands for the server's base address
+    };
+    const std::vector<Case> cases = {
+        {"/srv/www", "/srv/www/in", "<A HREF=\"{base}/in/\"> Display </A>"},
+        {"/srv/www/", "/srv/www/in", "<A HREF=\"{base}/in/\"> Display </A>"},
+        {"/srv/www", "/SRV/Www/In/Box/", "<A HREF=\"{base}/In/Box/\"> Display </A>"},
+        {"/srv/www", "/SRV/WWW", "<A HREF=\"{base}\"> Display </A>"},
+        {"/srv/www/", "/srv/www", "<A HREF=\"{base}\"> Display </A>"},
+        {"/", "/in", "<A HREF=\"{base}/in/\"> Display </A>"},
+        {"/srv/www", "/srv/www/a&b <'\">",
+         "<A HREF=\"{base}/a&amp;b &lt;&#39;&quot;&gt;/\"> Display </A>"},
+        {"/srv/www", "/srv/wwwdata/in", "Path Not In Web"},
+        {"/srv/www", "/home/uploads", "Path Not In Web"},
+        {"", "/srv/www/in", "Path Not In Web"},
+        {"/srv/www", "", "Path Empty"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.root + " " + test.location);
+        Configure([&](config::ServerConfig& c) {
+            c.servers[0].wwwroot = test.root;
+            c.servers[0].uploadEnabled = true;
+            c.servers[0].uploadSaveLocation = test.location;
+        });
+        std::string page = Show(WebMasterHome);
+        std::string doIt = test.doIt;
+        if (size_t at = doIt.find("{base}"); at != std::string::npos) {
+            doIt.replace(at, 6, connection.baseUrl);
+        }
+        EXPECT_NE(page.find("<TD>Incoming Uploads</TD><TD>" + doIt +
+                            "</TD><TD><A HREF=\"http://help.vantry.example/us/help/vnt/"
+                            "CheckingUploads.shtml\"> Help </A></TD></TR>\r\n"),
+                  std::string::npos)
+            << page;
+    }
+}
+
+TEST(WebMasterHomeTest, AConnectionOfNoServerHasNoHeadingAndNoDirectoryRows) {
+    testing_support::EngineHarness engine;
+    http::ServerInstance noServer{engine.context, 0};
+    PageConnection connection;
+    connection.page = [](PageConnection& c) { WebMasterHome(c); };
+    std::string page = BodyOf(
+        testing_support::ExchangeOverSocketPair(connection, noServer, {"GET / HTTP/1.0\r\n\r\n"}));
+    EXPECT_EQ(page.find("<H3>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("Incoming"), std::string::npos);
+    EXPECT_NE(page.find("<TD>Server Properties</TD>"), std::string::npos);
+    EXPECT_NE(page.find("<TD>Accessing This Page Remotely</TD>"), std::string::npos);
 }
 
 }  // namespace
