@@ -1,0 +1,116 @@
+// The add/change and delete forms of the MIME, script and virtual-directory tables, seen as
+// the confirmation on the wire and the rows in the saved configuration file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+const std::string kIni = "[Config]\nport={port1}\nwwwroot={dir}/www/\n";
+// Admin:Root, the administrator of the registry file below.
+const std::string kAdminLogin = "Authorization: Basic QWRtaW46Um9vdA==\r\n";
+
+std::string PageOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+// The lines of one INI section, from its header to the next section, without blank lines.
+std::string SectionOf(const std::string& ini, const std::string& name) {
+    size_t start = ini.find("[" + name + "]\n");
+    if (start == std::string::npos) return "";
+    start = ini.find('\n', start) + 1;
+    std::string section = ini.substr(start, ini.find("\n[", start) - start + 1);
+    while (section.ends_with("\n\n")) section.pop_back();
+    return section;
+}
+
+class MappingEditorsTest : public ::testing::Test {
+  protected:
+    MappingEditorsTest() : vantry(kIni) {
+        WriteFile(
+            vantry.dir() + "/registry.reg",
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+    }
+    void SetUp() override { vantry.Start(); }
+    std::string Post(const std::string& target, const std::string& form) {
+        return Exchange(vantry.address(), vantry.port1(),
+                        "POST " + target + " HTTP/1.0\r\n" + kAdminLogin +
+                            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                            std::to_string(form.size()) + "\r\n\r\n" + form);
+    }
+    std::string Ini() { return ReadFile(vantry.dir() + "/Vantry.ini"); }
+    VantryInstance vantry;
+};
+
+TEST_F(MappingEditorsTest, EachFamilyAddsChangesAndDeletesRowsAndSaves) {
+    const std::string head =
+        "<HTML><HEAD><TITLE>Changes Made</TITLE><SCRIPT>window.resizeTo(500, 300);</SCRIPT>"
+        "</HEAD><BODY BGCOLOR='#ffffff'>";
+    const std::string tail =
+        "<FORM METHOD='POST' ACTION='/admin/ServerProperties.html'>\r\n"
+        "<INPUT TYPE='SUBMIT' VALUE='Continue'>\r\n</FORM>\r\n</BODY></HTML>\r\n";
+    struct Family {
+        std::string change;
+        std::string remove;
+        std::string section;
+        std::string form;
+        std::string storedRow;
+        std::string deleteForm;
+        std::string changed;  // the confirmations' lines before the Continue form
+        std::string deleted;
+    };
+    const std::vector<Family> families = {
+        {"/admin/changemime.html", "/admin/delmime.html", "Mime", "EXT=.TXT&TAG=Text%2FPlain",
+         "txt=text/plain\n", "EXT=txt",
+         head + "\r\n<H1> The MIME changes you requested have been made.</H1>\r\n",
+         head + "\r\n<H1> The MIME tag you requested has been deleted.</H1>\r\n"},
+        {"/admin/ChangeScript.html", "/admin/delscript.html?x", "Script",
+         "AID=a&EXT=py&APW=b&TAG=%2Fusr%2Fbin%2Fpython3", "py=/usr/bin/python3\n", "EXT=.PY",
+         head + "<H1> The Script changes you requested have been made.</H1>\r\n",
+         head + "<H1> The Script tag you requested has been deleted.</H1>\r\n"},
+        {"/admin/changevirtualdirectory.html", "/admin/deletevirtualdirectory.html",
+         "VirtualDirectories", "EXT=Media&TAG=%2Fsrv%2Fmedia", "media=/srv/media\n", "EXT=media",
+         head + "<H1> The Virtual Directory changes you requested have been made.</H1>\r\n",
+         head + "<H1> The Virtual Directory you requested has been deleted.</H1>\r\n"},
+    };
+    const std::string ok = "HTTP/1.0 200 OK\r\n";
+    for (const Family& family : families) {
+        SCOPED_TRACE(family.section);
+        // The file as the owner wrote it: nothing saved in it yet.
+        WriteFile(vantry.dir() + "/Vantry.ini", "[" + family.section + "]\nkeep=this\n");
+
+        std::string response = Post(family.change, "EXT=&TAG=x");
+        EXPECT_EQ(response.substr(0, ok.size()), ok);
+        EXPECT_EQ(PageOf(response), family.changed + tail);
+        EXPECT_EQ(PageOf(Post(family.change, "EXT=only")), family.changed + tail);
+        EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n") << "nothing changed";
+        EXPECT_NE(Ini().find("[Server-2]\nsecondPortEnabled=N\n"), std::string::npos)
+            << "but the configuration was saved";
+
+        EXPECT_EQ(PageOf(Post(family.change, family.form)), family.changed + tail);
+        EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n" + family.storedRow);
+
+        EXPECT_EQ(PageOf(Post(family.remove, family.deleteForm)), family.deleted + tail);
+        EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n");
+        EXPECT_EQ(PageOf(Post(family.remove, family.deleteForm)), family.deleted + tail)
+            << "a row that is not there is still confirmed";
+        EXPECT_EQ(PageOf(Post(family.remove, "")), family.deleted + tail);
+        EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n");
+    }
+}
+
+TEST_F(MappingEditorsTest, AddedMimeTypesAreServed) {
+    WriteFile(vantry.dir() + "/www/notes.txt", "plain");
+    Post("/admin/changemime.html", "EXT=.TXT&TAG=Text%2FPlain");
+    EXPECT_NE(Exchange(vantry.address(), vantry.port1(), "GET /notes.txt HTTP/1.0\r\n\r\n")
+                  .find("Content-Type: text/plain\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e
