@@ -20,6 +20,10 @@ BENCH_SERVER_ENV=("PATH=/usr/local/bin:/usr/bin:/bin" "HOME=${HOME:-/}")
 # The login of the authentication scenario, in Vantry's user store and nginx's password file.
 BENCH_AUTH_USER=bench
 BENCH_AUTH_PASSWORD=b3nch-pass
+# The administrator of the main instance (a user of its registry file, which asks no one else
+# for a login), for the administration pages.
+BENCH_ADMIN_ID=Admin
+BENCH_ADMIN_PASSWORD=adm1n-pass
 # How nginx keeps that password: "plain" (as Vantry keeps it), "apr1" (hashed with openssl),
 # or "none" (no nginx comparison).
 BENCH_NGINX_AUTH=${BENCH_NGINX_AUTH:-plain}
@@ -200,8 +204,14 @@ bench_start_vantry_in() {
 }
 
 # The main instance, in $BENCH_DIR: access log off, CGI on (a server not asked for a script
-# never runs one).
+# never runs one), the administrator's login in its registry file.
 start_vantry() {
+    cat >"$BENCH_DIR/registry.reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]
+"$BENCH_ADMIN_ID"="$BENCH_ADMIN_PASSWORD"
+REG
     bench_start_vantry_in "$BENCH_DIR" vantry logs=N cgi=Y
 }
 
@@ -297,6 +307,9 @@ http {
         location / {
             try_files \$uri =404;
         }
+        location /listing/ {
+            autoindex on;
+        }
         location = /bench-not-found.html {
             internal;
             root $prefix/pages;
@@ -336,7 +349,7 @@ stop_nginx() {
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same
 # web root with sendfile; its 404 answers carry NOT_FOUND_PAGE. Scripts under /cgi-bin/ run
 # through mod_cgi: .pl with perl, .sh by themselves (execute bit and #! line), as Vantry runs
-# them.
+# them. mod_dirlisting lists /listing/.
 start_lighttpd() {
     local notFoundPage=$1 conf
     local prefix=$BENCH_DIR/lighttpd
@@ -345,7 +358,7 @@ start_lighttpd() {
     cp "$notFoundPage" "$prefix/pages/status-404.html"
     conf=$prefix/lighttpd.conf
     cat >"$conf" <<CONF
-server.modules = ("mod_cgi")
+server.modules = ("mod_cgi", "mod_dirlisting")
 server.document-root = "$BENCH_DIR/www"
 server.bind = "$BENCH_LIGHTTPD_ADDR"
 server.port = $LIGHTTPD_PORT
@@ -364,6 +377,9 @@ mimetype.assign = (
 )
 \$HTTP["url"] =~ "^/cgi-bin/" {
     cgi.assign = (".pl" => "/usr/bin/perl", ".sh" => "")
+}
+\$HTTP["url"] =~ "^/listing/" {
+    dir-listing.activate = "enable"
 }
 CONF
     local lighttpd
@@ -492,6 +508,10 @@ bench_other_activity() {
 
 # Readings of a running process.
 proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+# CPU time in clock ticks used so far by a process and the children it has waited for.
+proc_cpu_ticks() {
+    sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 + $14 + $15 }' || echo 0
+}
 proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # "NUMBER -> TARGET" for every open descriptor, sorted by number.

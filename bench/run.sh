@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures a Release build of Vantry against nginx and lighttpd on loopback: requests per
 # second at several client counts for each scenario (a missing page, small and larger files,
-# CGI scripts, a page behind a login, the access log), the download rate of a large file,
+# CGI scripts, a page behind a login, the access log, a directory listing, the server
+# properties page), the download rate of a large file,
 # then memory, threads and descriptors around a long run. Prints a report and keeps it, with
 # the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
 # check fails. Settings are environment variables; see bench/README.md.
@@ -15,6 +16,9 @@ BENCH_ROUNDS=${BENCH_ROUNDS:-3}                 # runs per server and client cou
 BENCH_WARMUP=${BENCH_WARMUP:-2000}
 BENCH_CGI_WARMUP=${BENCH_CGI_WARMUP:-300}        # warm-up requests per script
 BENCH_LARGE_REQUESTS=${BENCH_LARGE_REQUESTS:-5000}  # per run, for the 100 KiB file
+BENCH_LISTING_ENTRIES=${BENCH_LISTING_ENTRIES:-1000}  # files in the listed directory
+BENCH_LISTING_REQUESTS=${BENCH_LISTING_REQUESTS:-1000}  # per run, for the listing
+BENCH_ADMIN_REQUESTS=${BENCH_ADMIN_REQUESTS:-5000}  # per run, for the server properties page
 BENCH_BIG_MIB=${BENCH_BIG_MIB:-100}              # size of the downloaded file
 BENCH_BIG_ROUNDS=${BENCH_BIG_ROUNDS:-3}          # downloads per server
 BENCH_CGI_REQUESTS=${BENCH_CGI_REQUESTS:-1000}   # per run, for the scripts
@@ -26,6 +30,7 @@ BENCH_RATIO_MIN=${BENCH_RATIO_MIN:-0.9}          # Vantry/nginx, 404 page and 1 
 BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 KiB page
 BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
 BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.8}  # Vantry/nginx download rate
+BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
 BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
@@ -40,14 +45,15 @@ MISSING_PATH=/missing-page.html
 PEERS=(nginx lighttpd)
 
 # Every server a scenario may name: the variables holding its URL and its process id.
-# "+login" servers are asked with the benchmark's login.
+# "+login" servers are asked with the benchmark's login, "+admin" ones with the
+# administrator's.
 declare -A SERVER_URL_VAR=(
-    [vantry]=VANTRY_URL [nginx]=NGINX_URL [lighttpd]=LIGHTTPD_URL
+    [vantry]=VANTRY_URL [nginx]=NGINX_URL [lighttpd]=LIGHTTPD_URL [vantry+admin]=VANTRY_URL
     [vantry+log]=VANTRY_LOG_URL [vantry+nolog]=VANTRY_NOLOG_URL
     [vantry+login]=VANTRY_LOGIN_URL [nginx+login]=NGINX_AUTH_URL
 )
 declare -A SERVER_PID_VAR=(
-    [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID
+    [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
     [vantry+log]=VANTRY_LOG_PID [vantry+nolog]=VANTRY_NOLOG_PID
     [vantry+login]=VANTRY_LOGIN_PID [nginx+login]=NGINX_PID
 )
@@ -59,12 +65,15 @@ VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
-# answer); it may set SCENARIO_SERVERS (the first is the one the others are compared with;
+# answer; with several, the first server's answer picks one for all); it may set
+# SCENARIO_SERVERS (the first is the one the others are compared with;
 # default Vantry and every peer), SCENARIO_CONCURRENCY, SCENARIO_REQUESTS (per run, for slow
 # answers), SCENARIO_TOOL (ab, or curl for a download rate), SCENARIO_LENGTH_VARIES (1 when a
-# differing body length is no failure) and SCENARIO_AFTER (a function run after it).
+# differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
+# of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log)
+ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log listing
+    server_properties)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -97,6 +106,13 @@ PERL
 printf 'Content-Type: text/plain\r\n\r\nhello\n'
 SH
     chmod 755 "$www/cgi-bin/hello.pl" "$www/cgi-bin/hello.sh"
+    # The listed directory: files of a few sizes, every one with the same time.
+    mkdir -p "$www/listing"
+    local i
+    for ((i = 1; i <= BENCH_LISTING_ENTRIES; i++)); do
+        head -c $((i * 37 % 5000)) "$www/file-100k.html" >"$www/listing/entry-$i.html"
+    done
+    touch -d '2024-01-02 03:04:05' "$www/listing"/*
 }
 
 # Every kind of request once in bulk before anything is measured, so that the figures and
@@ -105,7 +121,9 @@ SH
 warm_up() {
     local server=$1 maxC=$2 maxCgiC=$3 url path
     url=$(server_url "$server")
-    for path in "$MISSING_PATH" /file.html /file-100k.html; do
+    local paths=("$MISSING_PATH" /file.html /file-100k.html)
+    selected listing && paths+=(/listing/)
+    for path in "${paths[@]}"; do
         measure_ab "$url$path" "$BENCH_WARMUP" "$maxC" "warmup-$server${path//\//-}"
     done
     measure_curl "$url/big.bin" "warmup-$server"
@@ -237,6 +255,25 @@ scenario_access_log() {
     SCENARIO_AFTER=finish_access_log
 }
 
+scenario_listing() {
+    SCENARIO_TITLE="the listing of a directory of $BENCH_LISTING_ENTRIES files"
+    SCENARIO_PATH=/listing/
+    SCENARIO_STATUS=200
+    SCENARIO_PAGES_DIFFER=1
+    SCENARIO_REQUESTS=$BENCH_LISTING_REQUESTS
+}
+
+# The administration page, asked with the administrator's login (the benchmark's client is
+# not this machine's own address). It answers 404 until the page exists; it is measured either
+# way.
+scenario_server_properties() {
+    SCENARIO_TITLE="the server properties page (with the administrator's login)"
+    SCENARIO_PATH=/admin/serverproperties.html
+    SCENARIO_STATUS="200 404"
+    SCENARIO_SERVERS=(vantry+admin)
+    SCENARIO_REQUESTS=$BENCH_ADMIN_REQUESTS
+}
+
 finish_access_log() {
     local log=$BENCH_DIR/vantry-log/access.log lines=0 size=0
     if [ -f "$log" ]; then
@@ -251,6 +288,7 @@ finish_access_log() {
 }
 
 declare -A RPS FAILS TOTAL P99 MAX SPEED   # key: scenario:server:concurrency (SPEED: scenario:server)
+declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:concurrency, for a first server that is a Vantry
 declare -A SKIPPED                         # scenario: why it was not measured
 declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
 CHECKS_FAILED=0
@@ -277,7 +315,10 @@ server_url() {
 # The login arguments of a "+login" server for the tool whose option is OPTION (ab -A,
 # curl -u); nothing for the others.
 login_args() {
-    [[ $1 == *+login ]] && printf '%s\n' "$2" "$BENCH_AUTH_USER:$BENCH_AUTH_PASSWORD"
+    case $1 in
+    *+login) printf '%s\n' "$2" "$BENCH_AUTH_USER:$BENCH_AUTH_PASSWORD" ;;
+    *+admin) printf '%s\n' "$2" "$BENCH_ADMIN_ID:$BENCH_ADMIN_PASSWORD" ;;
+    esac
 }
 
 server_alive() {
@@ -289,8 +330,10 @@ server_alive() {
 }
 
 # Every server must answer the scenario's request with its status, all with the same body
-# length unless SCENARIO_LENGTH_VARIES; a "+login" server must refuse the request without the
-# login. Returns 1, with the reason in VERIFY_PROBLEM, when one does not.
+# length unless SCENARIO_LENGTH_VARIES or SCENARIO_PAGES_DIFFER; a "+login" server must refuse
+# the request without the login. Where SCENARIO_STATUS lists several statuses, the first
+# server's answer chooses the one every server must give. Returns 1, with the reason in
+# VERIFY_PROBLEM, when one does not.
 verify_answers() {
     local name=$1 server answer first="" refused
     VERIFY_PROBLEM=""
@@ -299,6 +342,9 @@ verify_answers() {
         answer=$(bench_fetch "$(server_url "$server")$SCENARIO_PATH" "$BENCH_DIR/answer-$server" \
             $(login_args "$server" -u))
         [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + 1))
+        if [ -z "$first" ] && [[ " $SCENARIO_STATUS " == *" ${answer%% *} "* ]]; then
+            SCENARIO_STATUS=${answer%% *}
+        fi
         if [ "${answer%% *}" != "$SCENARIO_STATUS" ]; then
             VERIFY_PROBLEM="$server answered $answer, expected status $SCENARIO_STATUS"
             return 1
@@ -314,7 +360,9 @@ verify_answers() {
             first=$answer
             printf 'answer: status %s, body %s bytes\n' "$SCENARIO_STATUS" "${answer#* }"
         elif [ "$answer" != "$first" ]; then
-            if [ "${SCENARIO_LENGTH_VARIES:-0}" = 1 ]; then
+            if [ "${SCENARIO_PAGES_DIFFER:-0}" = 1 ]; then
+                printf 'answer of %s: status %s, body %s bytes\n' "$server" "$SCENARIO_STATUS" "${answer#* }"
+            elif [ "${SCENARIO_LENGTH_VARIES:-0}" = 1 ]; then
                 bench_say "note: $name: body sizes differ (${SCENARIO_SERVERS[0]} $first, $server $answer)"
             else
                 VERIFY_PROBLEM="body sizes differ (${SCENARIO_SERVERS[0]} $first, $server $answer)"
@@ -354,6 +402,9 @@ run_ab_table() {
     for server in "${SCENARIO_SERVERS[@]:1}"; do header+=("$first/$server"); done
     for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server fail"); done
     for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server p99/max ms"); done
+    # A Vantry is one process, so its CPU time per request can be read from /proc.
+    local cpuServer="" pidVar before
+    [[ $first == vantry* ]] && cpuServer=$first && header+=("$first cpu us/req")
     local cell
     for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
 
@@ -366,9 +417,15 @@ run_ab_table() {
         for ((round = 1; round <= BENCH_ROUNDS; round++)); do
             for server in "${SCENARIO_SERVERS[@]}"; do
                 url=$(server_url "$server")
+                pidVar=${SERVER_PID_VAR[$server]}
+                before=$(proc_cpu_ticks "${!pidVar}")
                 # shellcheck disable=SC2046  # login_args gives whole words
                 measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
                     $(login_args "$server" -A)
+                if [ "$server" = "$cpuServer" ]; then
+                    CPU_TICKS[$name:$c]=$((${CPU_TICKS[$name:$c]:-0} + $(proc_cpu_ticks "${!pidVar}") - before))
+                    CPU_REQUESTS[$name:$c]=$((${CPU_REQUESTS[$name:$c]:-0} + AB_COMPLETE))
+                fi
                 [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + AB_COMPLETE))
                 key=$name:$server:$c
                 if [ "$round" = 1 ]; then
@@ -406,6 +463,8 @@ run_ab_table() {
         for server in "${SCENARIO_SERVERS[@]}"; do
             row+=("${P99[$name:$server:$c]}/${MAX[$name:$server:$c]}")
         done
+        [ -n "$cpuServer" ] && row+=("$(awk -v t="${CPU_TICKS[$name:$c]}" -v n="${CPU_REQUESTS[$name:$c]}" \
+            -v hz="$CLOCK_TICKS" 'BEGIN { if (n > 0) printf "%.0f", t * 1e6 / hz / n; else print "-" }')")
         rows+=("$(print_row widths "${row[@]}")")
     done
     print_row widths "${header[@]}"
@@ -450,7 +509,8 @@ run_downloads() {
 
 run_scenario() {
     local name=$1
-    SCENARIO_REQUESTS="" SCENARIO_TOOL=ab SCENARIO_LENGTH_VARIES=0 SCENARIO_AFTER=""
+    SCENARIO_REQUESTS="" SCENARIO_TOOL=ab SCENARIO_LENGTH_VARIES=0 SCENARIO_PAGES_DIFFER=0
+    SCENARIO_AFTER=""
     SCENARIO_CONCURRENCY=$BENCH_CONCURRENCY
     SCENARIO_SERVERS=(vantry "${PEERS[@]}")
     "scenario_$name"
@@ -601,6 +661,8 @@ main() {
         "1 KiB page: requests per second vantry/lighttpd at $rc clients"
     check_ratio big_file vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
+    check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
+        "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
     for scenario in cgi_perl cgi_shell; do
         for c in $BENCH_CGI_CONCURRENCY; do
             check_ratio "$scenario" vantry lighttpd "$c" "$BENCH_CGI_RATIO_MIN" \
@@ -669,6 +731,7 @@ main() {
     [ "$CHECKS_FAILED" -eq 0 ]
 }
 
+CLOCK_TICKS=$(getconf CLK_TCK 2>/dev/null || echo 100)
 BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$BENCH_OUT" || exit 1
 exec > >(tee "$BENCH_OUT/report.txt") 2>&1

@@ -19,6 +19,8 @@ public:
     void OnGet(std::string requestUrl) override;
     std::string ContentTypeFor(std::string_view extension) override;
     void LogRequest() override;
+    // The listing of the directory `filePath` names, when the server lists directories.
+    void ListDirectory() override;
 
     // The administration pages under "/admin"; `path` is the URL after "admin".
     virtual void HandleAdmin(std::string path);

@@ -20,6 +20,8 @@ public:
     void AppendChar(char c);
     // Empties the buffer; the capacity stays.
     void Clear();
+    // Makes room for `count` more bytes plus slack, doubling the capacity as often as needed.
+    void Reserve(size_t count);
 
     size_t length() const { return length_; }
     size_t capacity() const { return capacity_; }
@@ -28,9 +30,6 @@ public:
     std::string_view view() const { return {data_.get(), length_}; }
 
 private:
-    // Makes room for `count` more bytes plus slack, doubling the capacity as often as needed.
-    void Reserve(size_t count);
-
     size_t length_ = 0;
     size_t capacity_ = 0;
     std::unique_ptr<char[]> data_;
