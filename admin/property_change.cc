@@ -193,21 +193,27 @@ void HandleChange(http::Connection& c) {
     }
 
     bool saved = true;
+    std::string error;
     std::shared_ptr<const config::ServerConfig> changed =
         c.server->context().config.Update([&](config::ServerConfig& config) {
             ClearSwitches(config);
             changes.ApplyTo(config);
             // Saved under the change lock, so the file receives the changes in their order.
-            if (opened == nullptr) saved = config.Save();
+            if (opened == nullptr) saved = config.Save(&error);
         });
 
     if (opened != nullptr) {
-        // The change stays unsaved until the next save, from wherever it comes.
+        // The change stays unsaved until the next save, from wherever it comes; the page
+        // shows the record as it now is.
+        c.RefreshConfig();
         opened->page(c);
         return;
     }
     AppendConfirmation(c);
-    if (!saved) c.ReportToOwner("Could not save the configuration file " + changed->iniPath + ".");
+    if (!saved) {
+        c.ReportToOwner("Could not save the configuration file " + changed->iniPath + ": " + error +
+                        ".");
+    }
 }
 
 }  // namespace admin

@@ -297,6 +297,12 @@ void Connection::Finish() {
     server->context().loop.HandOver(std::move(finished), linger);
 }
 
+void Connection::RefreshConfig() {
+    config::SharedConfig& shared = server->context().config;
+    configVersion_ = shared.version();
+    config_ = shared.Snapshot();
+}
+
 int Connection::ServerNumber() const { return server != nullptr ? server->number() : 0; }
 
 const config::ServerSettings* Connection::Settings() const {

@@ -113,6 +113,9 @@ public:
 
     // The configuration as it was when this request began.
     const config::ServerConfig& Config() const { return *config_; }
+    // Takes the configuration as it is now, for a handler that changed it and goes on to
+    // show it.
+    void RefreshConfig();
     // 1 or 2: the server this connection belongs to (0 only for a connection without one).
     int ServerNumber() const;
     // The settings of this connection's server; null for server number 0.
