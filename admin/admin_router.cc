@@ -5,37 +5,20 @@
 
 #include "admin/admin_pages.h"
 #include "apps/page_template.h"
+#include "apps/route_table.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 
 namespace admin {
 namespace {
 
-enum class Match { kPrefix, kExact };
-
-struct Route {
-    std::string_view name;
-    Match match;
-    void (*answer)(http::Connection&);
-};
+using apps::Match;
+using apps::Route;
 
 template <int kId>
 void Document(http::Connection& c) {
     c.SendResource(kId, "HTML");
 }
-template <int kId>
-void Gif(http::Connection& c) {
-    c.SendResource(kId, "GIF");
-}
-template <int kId, const std::string_view* kName>
-void NavImage(http::Connection& c) {
-    apps::SendNavImage(c, kId, "GIF", *kName);
-}
-void NotFound(http::Connection& c) { c.SetStatus(404); }
-
-constexpr std::string_view kHome = "Home", kSearch = "Search", kFavorites = "Favorites",
-                           kDownload = "Download", kUpload = "Upload", kMessage = "Message",
-                           kUserList = "UserList";
 
 // In the order the names are tried: "CHANGE.HTML" is no prefix of "CHANGEMIME.HTML", so the
 // mapping handlers are reached although the property handler comes first.
@@ -57,32 +40,24 @@ constexpr Route kRoutes[] = {
     {"LICENSE.HTML", Match::kExact, Document<119>},
     {"TERMSOFUSE.HTML", Match::kExact, Document<152>},
     {"ABOUT.HTML", Match::kExact, Document<107>},
-    {"VNTICON.GIF", Match::kExact, Gif<145>},
-    // The desktop's bitmaps are no web files.
-    {"VNTICON.BMP", Match::kExact, NotFound},
-    {"VNTGRAYICON.BMP", Match::kExact, NotFound},
-    {"HOME.GIF", Match::kExact, NavImage<137, &kHome>},
-    {"SEARCH.GIF", Match::kExact, NavImage<138, &kSearch>},
-    {"FAVORITES.GIF", Match::kExact, NavImage<139, &kFavorites>},
-    {"DOWNLOAD.GIF", Match::kExact, NavImage<140, &kDownload>},
-    {"UPLOAD.GIF", Match::kExact, NavImage<141, &kUpload>},
-    {"MESSAGE.GIF", Match::kExact, NavImage<142, &kMessage>},
-    {"USERLIST.GIF", Match::kExact, NavImage<143, &kUserList>},
 };
 
 constexpr std::string_view kLicenseTerms = "/us/terms/SoftwareLicenseAndDisclaimer.shtml";
 constexpr int kLicenseText = 135;
 
-// "scheme://host[:port]" of an absolute URL, in small letters and without the default
-// port, or nothing when the URL is no http URL.
+// "host[:port]" in small letters and without the default port.
+std::string CanonicalAuthority(std::string_view authority) {
+    std::string canonical = platform::LowerCopy(authority);
+    if (canonical.size() > 3 && canonical.ends_with(":80")) canonical.resize(canonical.size() - 3);
+    return canonical;
+}
+
+// The canonical "host[:port]" of an http URL, or nothing for any other URL.
 std::optional<std::string> OriginOf(std::string_view url) {
     constexpr std::string_view kScheme = "http://";
     if (!platform::StartsWithNoCase(url, kScheme)) return std::nullopt;
     std::string_view authority = url.substr(kScheme.size());
-    authority = authority.substr(0, authority.find_first_of("/?#"));
-    std::string origin = platform::LowerCopy(authority);
-    if (origin.size() > 3 && origin.ends_with(":80")) origin.resize(origin.size() - 3);
-    return origin;
+    return CanonicalAuthority(authority.substr(0, authority.find_first_of("/?#")));
 }
 
 }  // namespace
@@ -93,10 +68,7 @@ bool IsSameOriginRequest(std::string_view headers) {
     if (!claimed) return true;
     std::optional<std::string> origin = OriginOf(*claimed);
     std::optional<std::string_view> host = http::FindHeader(headers, "Host");
-    if (!origin || !host) return false;
-    std::string own = platform::LowerCopy(*host);
-    if (own.size() > 3 && own.ends_with(":80")) own.resize(own.size() - 3);
-    return *origin == own;
+    return origin && host && *origin == CanonicalAuthority(*host);
 }
 
 void HandleAdmin(http::Connection& c, std::string path) {
@@ -108,15 +80,9 @@ void HandleAdmin(http::Connection& c, std::string path) {
     }
     std::string_view name = path;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    for (const Route& route : kRoutes) {
-        bool matches = route.match == Match::kPrefix ? platform::StartsWithNoCase(name, route.name)
-                                                     : platform::EqualsNoCase(name, route.name);
-        if (matches) {
-            route.answer(c);
-            return;
-        }
+    if (!apps::RunRoute(kRoutes, name, c) && !apps::RunRoute(apps::kNavigationImages, name, c)) {
+        c.SetStatus(404);
     }
-    c.SetStatus(404);
 }
 
 void AppendContinueForm(http::Connection& c) {
