@@ -92,10 +92,7 @@ void HandleServerProperties(http::Connection& c) {
     c.AppendBodyLine("</TABLE></FORM>");
     c.AppendBodyLine("<P><A HREF='ServerProperties.html'>[Cancel Changes]</A></P>");
 
-    apps::AppendBodyFile(c, kPage);
-    apps::AppendNavigationBar(c, kPage);
-    apps::AppendFooter(c, kPage);
-    c.AppendBodyLine("</BODY></HTML>");
+    apps::AppendPageEnd(c, kPage);
 }
 
 }  // namespace admin

@@ -119,10 +119,7 @@ void WebMasterHome(http::Connection& c) {
     apps::AppendHelpLink(c, kPage);
     c.AppendBodyLine("</TD> </TABLE>");
 
-    apps::AppendBodyFile(c, kPage);
-    apps::AppendNavigationBar(c, kPage);
-    apps::AppendFooter(c, kPage);
-    c.AppendBodyLine("</BODY></HTML>");
+    apps::AppendPageEnd(c, kPage);
 }
 
 }  // namespace admin

@@ -169,6 +169,13 @@ void AppendFooter(http::Connection& c, std::string_view page) {
     AppendTemplateFile(c, page, "Footer.html");
 }
 
+void AppendPageEnd(http::Connection& c, std::string_view page) {
+    AppendBodyFile(c, page);
+    AppendNavigationBar(c, page);
+    AppendFooter(c, page);
+    c.AppendBodyLine("</BODY></HTML>");
+}
+
 void AppendHelpLink(http::Connection& c, std::string_view page) {
     std::string link = "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' "
                        "color='White'> <A href=\"";
@@ -217,10 +224,7 @@ void AppendAcknowledgement(http::Connection& c, std::string_view page, std::stri
     c.AppendBodyLine("<TD COLSPAN=3 height='60'>");
     AppendHelpLink(c, page);
     c.AppendBodyLine("</TD> </TABLE>");
-    AppendBodyFile(c, page);
-    AppendNavigationBar(c, page);
-    AppendFooter(c, page);
-    c.AppendBodyLine("</BODY></HTML>");
+    AppendPageEnd(c, page);
 }
 
 std::string MakeTimestamp() {

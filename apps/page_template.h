@@ -35,6 +35,8 @@ void AppendBodyFile(http::Connection& c, std::string_view page);
 // The owner's navigation bar, else one built from the switched-on features.
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);
+// The end every page shares: body file, navigation bar, footer and the closing tags.
+void AppendPageEnd(http::Connection& c, std::string_view page);
 
 // The right-aligned "Help" link of a page.
 void AppendHelpLink(http::Connection& c, std::string_view page);

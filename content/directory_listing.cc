@@ -118,10 +118,7 @@ void AppConnection::ListDirectory() {
     apps::AppendHelpLink(*this, kPage);
     AppendBodyLine("</TD> </TABLE>");
     bodyIsResponse = true;
-    apps::AppendBodyFile(*this, kPage);
-    apps::AppendNavigationBar(*this, kPage);
-    apps::AppendFooter(*this, kPage);
-    AppendBodyLine("</BODY></HTML>");
+    apps::AppendPageEnd(*this, kPage);
 }
 
 }  // namespace content
