@@ -1,4 +1,5 @@
-// Whole-file reads, atomic whole-file writes and existence checks.
+// Whole-file reads, atomic whole-file writes, new files that never replace others, and
+// existence checks.
 #include "platform/file_io.h"
 
 #include <fcntl.h>
@@ -26,7 +27,7 @@ bool StatFollowingLinks(const std::string& path, struct stat* st) {
     return ::stat(path.c_str(), st) == 0;
 }
 
-bool WriteAll(int fd, const std::string& content) {
+bool WriteAll(int fd, std::string_view content) {
     const char* data = content.data();
     std::size_t left = content.size();
     while (left > 0) {
@@ -190,6 +191,25 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, mo
 bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
                                  std::string* error) {
     return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven, error);
+}
+
+NewFileResult CreateNewFile(const std::string& path, std::string_view content, mode_t mode,
+                            std::string* error) {
+    // O_EXCL also refuses a link of that name, dangling or not, so nothing is written
+    // through one.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+    if (!fd) {
+        if (errno == EEXIST) return NewFileResult::kNameTaken;
+        SetError(error, "open " + path, errno);
+        return NewFileResult::kFailed;
+    }
+    const bool written = WriteAll(fd.get(), content);
+    const int writeErrno = errno;
+    const bool closed = ::close(fd.Release()) == 0;
+    if (written && closed) return NewFileResult::kCreated;
+    SetError(error, (written ? "close " : "write ") + path, written ? errno : writeErrno);
+    ::unlink(path.c_str());
+    return NewFileResult::kFailed;
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// Whole-file reads, atomic whole-file writes and existence checks.
+// Whole-file reads, atomic whole-file writes, new files that never replace others, and
+// existence checks.
 #pragma once
 
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -43,5 +45,16 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
 // that had another one (for files holding secrets).
 bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
                                  std::string* error = nullptr);
+
+// What CreateNewFile did.
+enum class NewFileResult { kCreated, kNameTaken, kFailed };
+
+// Creates `path` with `content` only when nothing of that name exists yet (not even a link),
+// so no file is ever replaced: kNameTaken then, and nothing is touched. The name is reserved
+// by the creation itself, so two writers of one name never share a file. A write that fails
+// removes the file again: `path` ends up whole or absent. kFailed for any other failure, with
+// the failed call, the file and the error in `*error` when that is given.
+NewFileResult CreateNewFile(const std::string& path, std::string_view content,
+                            mode_t mode = kNewFileMode, std::string* error = nullptr);
 
 }  // namespace platform

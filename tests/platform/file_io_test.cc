@@ -1,11 +1,14 @@
-// Whole-file reads and atomic writes, checked on real files: modes, links, failures.
+// Whole-file reads, atomic writes and new files, checked on real files: modes, links, failures.
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +83,34 @@ TEST_F(FileIoTest, ReadingRefusesWhatIsNotARegularFileOrTooLarge) {
     EXPECT_FALSE(ReadWholeFile(file_, 4, &st));
     EXPECT_EQ(ReadWholeFile(file_, 5, &st), "12345");
     EXPECT_EQ(st.st_size, 5);
+}
+
+TEST_F(FileIoTest, NewFilesNeverReplaceAnythingAndAreWholeOrAbsent) {
+    EXPECT_EQ(CreateNewFile(file_, "first"), NewFileResult::kCreated);
+    EXPECT_EQ(CreateNewFile(file_, "second"), NewFileResult::kNameTaken);
+    EXPECT_EQ(ReadWholeFile(file_), "first");
+    const std::string dangling = dir_.File("dangling");
+    fs::create_symlink(dir_.File("target"), dangling);
+    EXPECT_EQ(CreateNewFile(dangling, "x"), NewFileResult::kNameTaken);
+    EXPECT_FALSE(fs::exists(dir_.File("target")));
+
+    std::string error;
+    EXPECT_EQ(CreateNewFile(dir_.File("no/such/dir.txt"), "x", kNewFileMode, &error),
+              NewFileResult::kFailed);
+    EXPECT_NE(error.find("open " + dir_.File("no/such/dir.txt") + ": "), std::string::npos);
+
+    // A file size limit makes the write fail half way: the file must not stay behind.
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    NewFileResult cut = CreateNewFile(dir_.File("cut.txt"), "longer than four bytes");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(cut, NewFileResult::kFailed);
+    EXPECT_FALSE(fs::exists(dir_.File("cut.txt")));
 }
 
 }  // namespace
