@@ -267,10 +267,7 @@ void SendMessagePage(http::Connection& c) {
     } else {
         c.AppendBodyLine(kDisabledContent);
     }
-    AppendBodyFile(c, kFormPage);
-    AppendNavigationBar(c, kFormPage);
-    AppendFooter(c, kFormPage);
-    c.AppendBodyLine("</BODY></HTML>");
+    AppendPageEnd(c, kFormPage);
 }
 
 void HandleSendMessage(http::Connection& c) {
