@@ -1,8 +1,136 @@
-// The owner's favorites listing. (not built yet: answers 404)
+// The owner's favorites listing: the folders and Internet shortcuts below the favorites
+// location, one table row each.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "apps/application_pages.h"
+#include "apps/page_template.h"
+#include "config/server_config.h"
+#include "platform/directory.h"
+#include "platform/file_io.h"
+#include "platform/ini_file.h"
+#include "platform/text.h"
 
 namespace apps {
+namespace {
 
-void ListFavorites(http::Connection& c, std::string) { c.SetStatus(404); }
+constexpr std::string_view kPage = "Favorites";
+constexpr std::string_view kTitle = "Favorites Listng";
+constexpr std::string_view kDisabled =
+    "<H2>The Favorites List Is Currently Disabled By The Administrator<H2>";
+constexpr std::string_view kShortcutExtension = ".url";
+constexpr std::string_view kShortcutSection = "InternetShortcut";
+constexpr std::string_view kShortcutKey = "URL";
+constexpr size_t kMaxShortcutUrlLength = 999;
+// A shortcut is a few hundred bytes; a larger file is read as one without an address.
+constexpr size_t kMaxShortcutFileBytes = 64 * 1024;
+constexpr std::string_view kParentName = "Parent Directory";
+
+struct NameParts {
+    std::string_view stem;
+    std::string_view extension;  // from the last "." on; empty without one
+};
+
+NameParts SplitName(std::string_view name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return {name, {}};
+    return {name.substr(0, dot), name.substr(dot)};
+}
+
+void AppendFolderRow(http::Connection& c, std::string_view link, std::string_view text,
+                     const std::string& base) {
+    c.AppendBody("<TD><A HREF=\"");
+    c.AppendBody(link);
+    c.AppendBody("\">");
+    c.AppendBody("<img src=\"" + base + "/VNT/folder.gif\" border='0'></A>");
+    c.AppendBody("</TD><TD><A HREF=\"");
+    c.AppendBody(link);
+    c.AppendBody("\">");
+    c.AppendBody(text);
+    c.AppendBody("</A></TD>");
+}
+
+// The first anchor opens a new window and stays open to the end of its cell.
+void AppendShortcutRow(http::Connection& c, std::string_view address, std::string_view stem,
+                       const std::string& base) {
+    c.AppendBody("<TD><A HREF=\"");
+    c.AppendBody(address);
+    c.AppendBody("\" target='_new'>");
+    c.AppendBody("<img src=\"" + base + "/VNT/shortcut.gif\" border='0'>");
+    c.AppendBody("</TD><TD><A HREF=\"");
+    c.AppendBody(address);
+    c.AppendBody("\">");
+    c.AppendBody(stem);
+    c.AppendBody("</A></TD>");
+}
+
+// The address an Internet shortcut file holds; empty when it holds none.
+std::string ShortcutAddress(const std::string& path) {
+    std::optional<std::string> text = platform::ReadWholeFile(path, kMaxShortcutFileBytes, nullptr);
+    if (!text) return {};
+    return platform::GetIniTextString(*text, kShortcutSection, kShortcutKey, "");
+}
+
+void AppendEntries(http::Connection& c, const std::string& location, const std::string& subPath) {
+    // A location that is no absolute path would be read against the working directory, or
+    // as the file system's root when empty: such a folder lists nothing.
+    if (!config::IsUsableRoot(location)) return;
+    std::string folder = location + "/" + subPath;
+    platform::AppendBackslash(folder);
+    std::vector<platform::DirectoryEntry> entries =
+        platform::ListDirectory(folder).value_or(std::vector<platform::DirectoryEntry>{});
+
+    const std::string base = c.BaseUrl();
+    int row = 1;
+    for (const platform::DirectoryEntry& entry : entries) {
+        if (entry.name == ".") continue;
+        const bool parent = entry.name == "..";
+        if (parent ? subPath.empty() : entry.hidden) continue;
+        NameParts parts = SplitName(entry.name);
+        if (entry.isDirectory) {
+            AppendRowTag(c, kPage, row++);
+            if (parent) {
+                AppendFolderRow(c, "../", kParentName, base);
+            } else {
+                std::string link = platform::EscapeHtml(platform::UrlEncodeName(parts.stem));
+                link.push_back('/');
+                AppendFolderRow(c, link, platform::EscapeHtml(parts.stem), base);
+            }
+        } else if (platform::EqualsNoCase(parts.extension, kShortcutExtension)) {
+            AppendRowTag(c, kPage, row++);
+            std::string address = ShortcutAddress(folder + entry.name);
+            if (address.size() > kMaxShortcutUrlLength) address.resize(kMaxShortcutUrlLength);
+            AppendShortcutRow(c, platform::EscapeHtml(address), platform::EscapeHtml(parts.stem),
+                              base);
+        }
+    }
+}
+
+}  // namespace
+
+void ListFavorites(http::Connection& c, std::string subPath) {
+    // The listing stays inside the favorites location.
+    if (subPath.find("..") != std::string::npos) {
+        c.SetStatus(403);
+        return;
+    }
+    const config::ServerSettings* settings = c.Settings();
+    AppendPageStart(c, kPage, kTitle, kFullHeightWindow, true);
+    if (settings == nullptr || !settings->favoritesEnabled) {
+        c.AppendBody(kDisabled);
+    } else {
+        AppendTableTag(c, kPage);
+        AppendRowTag(c, kPage, 0);
+        c.AppendBodyLine("<TH>Type</TH><TH>Web Site Name</TH></TR>");
+        AppendEntries(c, settings->favoritesLocation, subPath);
+        AppendRowTag(c, kPage, 0);
+        c.AppendBodyLine("<TD COLSPAN=2 height='30'>");
+        AppendHelpLink(c, kPage);
+        c.AppendBodyLine("</TD> </TABLE>");
+    }
+    AppendPageEnd(c, kPage);
+}
 
 }  // namespace apps

@@ -1,8 +1,20 @@
-// The navigator page. (not built yet: answers 404)
+// The navigator page: the navigation bar alone, for the owner's own frames and windows.
 #include "apps/application_pages.h"
+#include "apps/page_template.h"
 
 namespace apps {
 
-void NavigatorPage(http::Connection& c) { c.SetStatus(404); }
+// The one page that carries the bar even where the bar is off for every other page.
+void NavigatorPage(http::Connection& c) {
+    constexpr std::string_view kPage = "Navigator";
+    c.AppendBodyLine("<HTML><HEAD><TITLE>Navigator</TITLE>");
+    AppendHtmlHeader(c, kPage);
+    c.AppendBodyLine("</HEAD>");
+    AppendBodyTag(c, kPage);
+    AppendBodyFile(c, kPage);
+    AppendNavigationBar(c, kPage);
+    AppendFooter(c, kPage);
+    c.AppendBodyLine("</BODY></HTML>");
+}
 
 }  // namespace apps

@@ -169,6 +169,19 @@ void AppendFooter(http::Connection& c, std::string_view page) {
     AppendTemplateFile(c, page, "Footer.html");
 }
 
+void AppendPageStart(http::Connection& c, std::string_view page, std::string_view title,
+                     std::string_view windowScript, bool withHeading) {
+    c.AppendBodyLine("<HTML><HEAD><TITLE>");
+    c.AppendBodyLine(title);
+    c.AppendBodyLine("</TITLE>");
+    c.AppendBodyLine(windowScript);
+    AppendHtmlHeader(c, page);
+    c.AppendBodyLine("</HEAD>");
+    AppendBodyTag(c, page);
+    AppendBanner(c, page);
+    if (withHeading) AppendPageHeading(c, page);
+}
+
 void AppendPageEnd(http::Connection& c, std::string_view page) {
     AppendBodyFile(c, page);
     AppendNavigationBar(c, page);

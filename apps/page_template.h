@@ -14,6 +14,10 @@ namespace apps {
 // The help site: a help link is its base, "/us/help/vnt/", a topic and ".shtml".
 inline constexpr std::string_view kHelpSite = "http://help.vantry.example";
 
+// The window script of the pages that take the screen's whole height.
+inline constexpr std::string_view kFullHeightWindow =
+    "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>";
+
 // The help page of `topic`.
 std::string HelpAddress(std::string_view topic);
 
@@ -35,6 +39,10 @@ void AppendBodyFile(http::Connection& c, std::string_view page);
 // The owner's navigation bar, else one built from the switched-on features.
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);
+// The start of a standard page: the title and window script, the HTML header, the body tag
+// and the banner, then the page heading when `withHeading` (list pages).
+void AppendPageStart(http::Connection& c, std::string_view page, std::string_view title,
+                     std::string_view windowScript, bool withHeading);
 // The end every page shares: body file, navigation bar, footer and the closing tags.
 void AppendPageEnd(http::Connection& c, std::string_view page);
 

@@ -1,8 +1,69 @@
-// The list of recent visitors. (not built yet: answers 404)
+// The user list page: the visitor table with each visitor's address, links to the
+// visitor's own web, FTP and search pages, the hits and the time of the last visit.
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "apps/application_pages.h"
+#include "apps/page_template.h"
+#include "apps/visitor_table.h"
+#include "http/http_date.h"
+#include "platform/text.h"
 
 namespace apps {
+namespace {
 
-void UserListPage(http::Connection& c) { c.SetStatus(404); }
+constexpr std::string_view kPage = "UserList";
+constexpr std::string_view kTitle = "User List";
+constexpr std::string_view kDisabled =
+    "<H2>The User List Is Currently Disabled By The Administrator<H2>";
+constexpr std::string_view kColumns =
+    "<TH>IP Address</TH><TH>WEB</TH><TH>FTP</TH><TH>SEARCH</TH><TH>Hits</TH>"
+    "<TH>Last Accessed</TH></TR>";
+
+std::string AddressText(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xff) + "." +
+           std::to_string(address >> 8 & 0xff) + "." + std::to_string(address & 0xff);
+}
+
+// One visitor's cells; the user's name leads when the server asks for logins.
+std::string VisitorCells(const Visitor& visitor, bool withUser) {
+    const std::string address = AddressText(visitor.address);
+    const std::string web = "http://" + address;
+    std::string cells;
+    if (withUser) cells = "<TD>" + platform::EscapeHtml(visitor.userName) + "</TD>";
+    cells += "<TD><A HREF=\"" + web + "\"> " + address + " </A><TD><A HREF=\"" + web +
+             "\">WEB</TD><TD><A HREF=\"" + web + ":21\">FTP</TD><TD><A HREF=\"" + web +
+             "/VNT/Search.html\">SEARCH</TD></TD><TD>" + std::to_string(visitor.hits) +
+             "</TD><TD>" + http::FormatHttpDate(visitor.lastAccess) + "</TD></TR>";
+    return cells;
+}
+
+}  // namespace
+
+void UserListPage(http::Connection& c) {
+    const config::ServerSettings* settings = c.Settings();
+    // The columns follow this server's login setting, whoever recorded the entries.
+    const bool withUser = settings != nullptr && settings->authRequired;
+    AppendPageStart(c, kPage, kTitle, kFullHeightWindow, true);
+    if (settings == nullptr || !settings->userListEnabled) {
+        c.AppendBodyLine(kDisabled);
+    } else {
+        AppendTableTag(c, kPage);
+        AppendRowTag(c, kPage, 0);
+        c.AppendBodyLine(withUser ? "<TH>User</TH>" + std::string(kColumns)
+                                  : std::string(kColumns));
+        // Entries recorded while the page is built may or may not show.
+        for (size_t i = 0; std::optional<Visitor> visitor = Visitors().CopyVisitor(i); ++i) {
+            AppendRowTag(c, kPage, static_cast<int>(i) + 1);
+            c.AppendBodyLine(VisitorCells(*visitor, withUser));
+        }
+        AppendRowTag(c, kPage, 0);
+        c.AppendBodyLine(withUser ? "<TD COLSPAN=7 height='30'>" : "<TD COLSPAN=6 height='30'>");
+        AppendHelpLink(c, kPage);
+        c.AppendBodyLine("</TD> </TABLE>");
+    }
+    AppendPageEnd(c, kPage);
+}
 
 }  // namespace apps

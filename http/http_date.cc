@@ -3,15 +3,14 @@
 
 #include <cstdio>
 
-#include "platform/clock.h"
-
 namespace http {
 namespace {
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 }  // namespace
 
-std::string FormatHttpDate(std::time_t utc) {
-    platform::CalendarTime c = platform::ToUtcCalendar(utc);
+std::string FormatHttpDate(std::time_t utc) { return FormatHttpDate(platform::ToUtcCalendar(utc)); }
+
+std::string FormatHttpDate(const platform::CalendarTime& c) {
     char text[160];
     std::snprintf(
         text, sizeof text, "%s. %ld %s %ld %02ld:%02ld:%02ld GMT", kWeekdays[c.weekday % 7],

@@ -371,6 +371,13 @@ std::string GetProfileString(const std::string& path, std::string_view section,
     return value != nullptr ? *value : std::string(defaultValue);
 }
 
+std::string GetIniTextString(std::string_view text, std::string_view section,
+                             std::string_view key, std::string_view defaultValue) {
+    const ParsedIni parsed = Parse(text);
+    const std::string* value = parsed.FindValue(Trim(section), Trim(key));
+    return value != nullptr ? *value : std::string(defaultValue);
+}
+
 long GetProfileInt(const std::string& path, std::string_view section, std::string_view key,
                    long defaultValue) {
     std::shared_ptr<const ParsedIni> parsed = Cache().Get(path);

@@ -52,5 +52,7 @@ void AppendBackslash(std::string& path);
 // The text with &, <, >, " and ' written as character references, so it can stand in an
 // HTML page or a quoted attribute value whatever it holds.
 std::string EscapeHtml(std::string_view text);
+// The name with the characters that would break a link escaped.
+std::string UrlEncodeName(std::string_view name);
 
 }  // namespace platform

@@ -114,7 +114,10 @@ TEST_F(RoutingTest, VirtualDirectoriesAndBothServersRoots) {
 TEST_F(RoutingTest, RoutesBeforeFilesAnswerUntilTheirPagesExist) {
     WriteFile(vantry.dir() + "/www/VNTsomething.html", "never served as a file");
     EXPECT_EQ(Ask("/VNTsomething.html"), kNotFound);
-    EXPECT_EQ(Ask("/vnt/FAVORITES/x"), kNotFound);
+    fs::create_directories(vantry.dir() + "/www/vnt/FAVORITES");
+    WriteFile(vantry.dir() + "/www/vnt/FAVORITES/x", "never served as a file");
+    EXPECT_NE(Ask("/vnt/FAVORITES/x").find("<TITLE>\r\nFavorites Listng\r\n"), std::string::npos)
+        << "the favorites listing, not the file";
 }
 
 TEST_F(RoutingTest, EveryRequestLeavesOneLogLineEvenUnderConcurrency) {

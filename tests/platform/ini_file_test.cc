@@ -28,20 +28,21 @@ protected:
 };
 
 TEST_F(IniFileTest, LookupFollowsTheProfileRules) {
-    WriteFile(ini_,
-              "orphan=before any section\r\n"
-              "[Config]\r\n"
-              "Port = 8080 \r\n"
-              "port=9999\r\n"
-              "\tName\t=\t two words \r\n"
-              ";hidden=comment\r\n"
-              "not a key line\r\n"
-              "equation=a=b\r\n"
-              "empty=\r\n"
-              "[  Other Section  ] trailing text\r\n"
-              "key=other\r\n"
-              "[CONFIG]\r\n"
-              "late=second section of the same name\r\n");
+    const std::string text =
+        "orphan=before any section\r\n"
+        "[Config]\r\n"
+        "Port = 8080 \r\n"
+        "port=9999\r\n"
+        "\tName\t=\t two words \r\n"
+        ";hidden=comment\r\n"
+        "not a key line\r\n"
+        "equation=a=b\r\n"
+        "empty=\r\n"
+        "[  Other Section  ] trailing text\r\n"
+        "key=other\r\n"
+        "[CONFIG]\r\n"
+        "late=second section of the same name\r\n";
+    WriteFile(ini_, text);
     struct Case {
         const char* section;
         const char* key;
@@ -56,6 +57,8 @@ TEST_F(IniFileTest, LookupFollowsTheProfileRules) {
     for (const Case& c : cases) {
         EXPECT_EQ(GetProfileString(ini_, c.section, c.key, "<default>"), c.expected)
             << c.section << " " << c.key;
+        EXPECT_EQ(GetIniTextString(text, c.section, c.key, "<default>"), c.expected)
+            << "in memory: " << c.section << " " << c.key;
     }
     EXPECT_EQ(GetProfileString(dir_.File("absent.ini"), "Config", "port", "d"), "d");
 }
