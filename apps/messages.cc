@@ -21,8 +21,6 @@ namespace {
 
 constexpr std::string_view kFormPage = "SendMessage";
 constexpr std::string_view kFormTitle = "Send Message";
-constexpr std::string_view kFormScript =
-    "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>";
 constexpr std::string_view kDisabledContent =
     "<H2>Message Sending Is Currently Disabled By The Administrator<H2>";
 constexpr std::string_view kHandlerPage = "HandleSendMessage";
@@ -254,14 +252,7 @@ void SendMessagePage(http::Connection& c) {
         return;
     }
     const int32_t limit = CorrectedLimit(c);
-    c.AppendBodyLine("<HTML><HEAD><TITLE>");
-    c.AppendBodyLine(kFormTitle);
-    c.AppendBodyLine("</TITLE>");
-    c.AppendBodyLine(kFormScript);
-    AppendHtmlHeader(c, kFormPage);
-    c.AppendBodyLine("</HEAD>");
-    AppendBodyTag(c, kFormPage);
-    AppendBanner(c, kFormPage);
+    AppendPageStart(c, kFormPage, kFormTitle, kFullHeightWindow, false);
     if (c.Settings()->messageUploadEnabled) {
         AppendForm(c, limit);
     } else {
