@@ -105,26 +105,6 @@ std::optional<std::string> MapVirtualDirectory(const std::string& programDirecto
     return value;
 }
 
-std::string UrlEncodeName(std::string_view name) {
-    static constexpr std::string_view kEscaped = " %&+?[\\]^`{|}~\"";
-    std::string encoded;
-    encoded.reserve(name.size() + 8);
-    for (char c : name) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        // Control characters are escaped too, so a name can never end a header line or
-        // break out of the attribute it stands in.
-        if (kEscaped.find(c) != std::string_view::npos || byte < 0x20 || byte == 0x7f) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            encoded.push_back('%');
-            encoded.push_back(kHex[byte >> 4]);
-            encoded.push_back(kHex[byte & 15]);
-        } else {
-            encoded.push_back(c);
-        }
-    }
-    return encoded;
-}
-
 bool AppConnection::AuthRequiredFor() const {
     const config::ServerSettings* settings = Settings();
     return settings != nullptr && settings->authRequired;

@@ -61,7 +61,6 @@ using platform::ReplaceChar;
 // "VirtualDirectories" table; std::nullopt when it is none.
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,
                                                std::string_view url);
-// The name with the characters that would break a link escaped.
-std::string UrlEncodeName(std::string_view name);
+using platform::UrlEncodeName;
 
 }  // namespace content
