@@ -2,7 +2,7 @@
 # Measures a Release build of Vantry against nginx and lighttpd on loopback: requests per
 # second at several client counts for each scenario (a missing page, small and larger files,
 # CGI scripts, a page behind a login, the access log, a directory listing, the server
-# properties page), the download rate of a large file,
+# properties page, a search of the root against find), the download rate of a large file,
 # then memory, threads and descriptors around a long run. Prints a report and keeps it, with
 # the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
 # check fails. Settings are environment variables; see bench/README.md.
@@ -19,6 +19,9 @@ BENCH_LARGE_REQUESTS=${BENCH_LARGE_REQUESTS:-5000}  # per run, for the 100 KiB f
 BENCH_LISTING_ENTRIES=${BENCH_LISTING_ENTRIES:-1000}  # files in the listed directory
 BENCH_LISTING_REQUESTS=${BENCH_LISTING_REQUESTS:-1000}  # per run, for the listing
 BENCH_ADMIN_REQUESTS=${BENCH_ADMIN_REQUESTS:-5000}  # per run, for the server properties page
+BENCH_SEARCH_FILES=${BENCH_SEARCH_FILES:-20000}   # files in the searched tree
+BENCH_SEARCH_REQUESTS=${BENCH_SEARCH_REQUESTS:-50}  # searches per run, and finds per round
+BENCH_SEARCH_RATIO_MAX=${BENCH_SEARCH_RATIO_MAX:-2.0}  # time per search, vantry/find
 BENCH_BIG_MIB=${BENCH_BIG_MIB:-100}              # size of the downloaded file
 BENCH_BIG_ROUNDS=${BENCH_BIG_ROUNDS:-3}          # downloads per server
 BENCH_CGI_REQUESTS=${BENCH_CGI_REQUESTS:-1000}   # per run, for the scripts
@@ -73,7 +76,7 @@ VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log listing
-    server_properties)
+    server_properties search)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -113,6 +116,28 @@ SH
         head -c $((i * 37 % 5000)) "$www/file-100k.html" >"$www/listing/entry-$i.html"
     done
     touch -d '2024-01-02 03:04:05' "$www/listing"/*
+    selected search && write_search_tree "$www/search-tree"
+}
+
+# The searched tree: BENCH_SEARCH_FILES empty files in 10 directories of 10 subdirectories
+# each, one file of every subdirectory named with the word SEARCH_WORD.
+SEARCH_WORD=needle
+write_search_tree() {
+    local top=$1 perLeaf i j leaf n=0
+    perLeaf=$(((BENCH_SEARCH_FILES + 99) / 100))
+    for ((i = 1; i <= 10; i++)); do
+        for ((j = 1; j <= 10; j++)); do
+            leaf=$top/part-$i/section-$j
+            mkdir -p "$leaf"
+            (
+                cd "$leaf" || exit 1
+                eval "touch file-{1..$((perLeaf - 1))}.txt"
+                touch "$SEARCH_WORD-$i-$j.txt"
+            ) || bench_die "could not write the searched tree"
+            n=$((n + perLeaf))
+        done
+    done
+    SEARCH_TREE_FILES=$n
 }
 
 # Every kind of request once in bulk before anything is measured, so that the figures and
@@ -272,6 +297,41 @@ scenario_server_properties() {
     SCENARIO_STATUS="200 404"
     SCENARIO_SERVERS=(vantry+admin)
     SCENARIO_REQUESTS=$BENCH_ADMIN_REQUESTS
+}
+
+# One search of the whole root (the listing, the searched tree and the rest) for a word that
+# one file of each subdirectory holds, one client at a time; afterwards find walks the same
+# root.
+scenario_search() {
+    SCENARIO_TITLE="a search of the root ($SEARCH_TREE_FILES files in the searched tree) against find -iname"
+    SCENARIO_PATH="/VNT/HandleSearch.html?searchTarget=$SEARCH_WORD"
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry)
+    SCENARIO_CONCURRENCY=1
+    SCENARIO_REQUESTS=$BENCH_SEARCH_REQUESTS
+    SCENARIO_AFTER=time_find_search
+}
+
+# The time of `find ROOT -iname "*WORD*"` on the same tree, pinned as the servers are: the
+# best of BENCH_ROUNDS rounds of BENCH_SEARCH_REQUESTS runs, after one run that warms the
+# page cache. Sets SEARCH_FIND_MS and SEARCH_VANTRY_MS (from the scenario's best rate).
+time_find_search() {
+    local root=$BENCH_DIR/www round i start ms best="" found
+    bench_pin_to 0
+    found=$("${BENCH_PIN_CMD[@]}" find "$root" -iname "*$SEARCH_WORD*" | wc -l)
+    for ((round = 1; round <= BENCH_ROUNDS; round++)); do
+        start=$(date +%s%N)
+        for ((i = 0; i < BENCH_SEARCH_REQUESTS; i++)); do
+            "${BENCH_PIN_CMD[@]}" find "$root" -iname "*$SEARCH_WORD*" >/dev/null
+        done
+        ms=$(awk -v t=$(($(date +%s%N) - start)) -v n="$BENCH_SEARCH_REQUESTS" \
+            'BEGIN { printf "%.2f", t / 1e6 / n }')
+        if [ -z "$best" ] || awk -v a="$ms" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$ms; fi
+    done
+    SEARCH_FIND_MS=$best
+    SEARCH_VANTRY_MS=$(awk -v r="${RPS[search:vantry:1]:-0}" 'BEGIN { if (r > 0) printf "%.2f", 1000 / r; else print "-" }')
+    printf 'time per search: vantry %s ms (best of %s rounds of %s), find %s ms (%s names found)\n' \
+        "$SEARCH_VANTRY_MS" "$BENCH_ROUNDS" "$BENCH_SEARCH_REQUESTS" "$SEARCH_FIND_MS" "$found"
 }
 
 finish_access_log() {
@@ -663,6 +723,19 @@ main() {
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
+    if ! selected search; then
+        printf 'skip  search\n'
+    elif [ -n "${SKIPPED[search]:-}" ]; then
+        check 0 "search: not measured (${SKIPPED[search]})"
+    else
+        local searchRatio
+        searchRatio=-
+        [ "$SEARCH_VANTRY_MS" = - ] || searchRatio=$(ratio "$SEARCH_VANTRY_MS" "$SEARCH_FIND_MS")
+        check "$(awk -v r="$searchRatio" -v m="$BENCH_SEARCH_RATIO_MAX" \
+            'BEGIN { exit !(r != "-" && r + 0 <= m + 0) }' && echo 1)" \
+            "search of the root: time per search vantry/find $searchRatio" \
+            "($SEARCH_VANTRY_MS ms, $SEARCH_FIND_MS ms; <= $BENCH_SEARCH_RATIO_MAX)"
+    fi
     for scenario in cgi_perl cgi_shell; do
         for c in $BENCH_CGI_CONCURRENCY; do
             check_ratio "$scenario" vantry lighttpd "$c" "$BENCH_CGI_RATIO_MIN" \

@@ -72,27 +72,6 @@ std::vector<uint32_t> OwnAddresses() {
 
 }  // namespace
 
-void UrlDecode(std::string& text) {
-    for (char& c : text) {
-        if (c == '+') c = ' ';
-    }
-    size_t out = 0;
-    for (size_t in = 0; in < text.size(); ++in) {
-        if (text[in] != '%') {
-            text[out++] = text[in];
-            continue;
-        }
-        int high = in + 2 < text.size() ? platform::HexDigitValue(text[in + 1]) : -1;
-        int low = in + 2 < text.size() ? platform::HexDigitValue(text[in + 2]) : -1;
-        if (high >= 0 && low >= 0) {
-            text[out++] = static_cast<char>(high * 16 + low);
-            in += 2;
-        }
-        // A "%" without two hex digits after it is dropped alone.
-    }
-    text.resize(out);
-}
-
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,
                                                std::string_view url) {
     std::string_view key = DirectoryPart(url);

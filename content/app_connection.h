@@ -53,8 +53,7 @@ private:
     bool MapToFile(std::string_view u);
 };
 
-// Decodes "+" and "%XX" escapes in place; a "%" without two hex digits after it is dropped.
-void UrlDecode(std::string& text);
+using platform::UrlDecode;
 using platform::AppendBackslash;
 using platform::ReplaceChar;
 // The local path of a URL (without its leading "/") whose directory part is a key of the

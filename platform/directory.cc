@@ -15,17 +15,31 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
+FileIdentity IdentityOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
-bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
+bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& path) {
+    return ListDirectory(path, nullptr);
+}
+
+std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& path,
+                                                         const EntryFilter& keep) {
     UniqueDir dir(::opendir(path.c_str()));
     if (!dir) return std::nullopt;
     const int dirFd = ::dirfd(dir.get());
 
     std::vector<DirectoryEntry> entries;
     while (const dirent* item = ::readdir(dir.get())) {
+        if (keep) {
+            const unsigned char type = item->d_type;
+            const bool mayBeDirectory = type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN;
+            if (!keep(item->d_name, mayBeDirectory)) continue;
+        }
         DirectoryEntry entry;
         entry.name = item->d_name;
         entry.hidden = IsHiddenName(entry.name);
@@ -34,6 +48,7 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& path
             entry.isDirectory = S_ISDIR(st.st_mode);
             entry.size = entry.isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
             entry.modified = st.st_mtim.tv_sec;
+            entry.identity = IdentityOf(st);
         } else if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             // A broken link: a file of size 0 that still shows when the link was made.
             entry.modified = st.st_mtim.tv_sec;
@@ -41,6 +56,12 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& path
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::optional<FileIdentity> DirectoryIdentity(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return IdentityOf(st);
 }
 
 }  // namespace platform

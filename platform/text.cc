@@ -79,20 +79,25 @@ std::string EscapeHtml(std::string_view text) {
     return escaped;
 }
 
-long ParseDecimalPrefix(std::string_view text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const unsigned long limit =
-        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
-    unsigned long magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
-        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+void UrlDecode(std::string& text) {
+    for (char& c : text) {
+        if (c == '+') c = ' ';
     }
-    if (!negative) return static_cast<long>(magnitude);
-    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
-                                                                 : -static_cast<long>(magnitude);
+    size_t out = 0;
+    for (size_t in = 0; in < text.size(); ++in) {
+        if (text[in] != '%') {
+            text[out++] = text[in];
+            continue;
+        }
+        int high = in + 2 < text.size() ? platform::HexDigitValue(text[in + 1]) : -1;
+        int low = in + 2 < text.size() ? platform::HexDigitValue(text[in + 2]) : -1;
+        if (high >= 0 && low >= 0) {
+            text[out++] = static_cast<char>(high * 16 + low);
+            in += 2;
+        }
+        // A "%" without two hex digits after it is dropped alone.
+    }
+    text.resize(out);
 }
 
 std::string UrlEncodeName(std::string_view name) {
@@ -113,6 +118,22 @@ std::string UrlEncodeName(std::string_view name) {
         }
     }
     return encoded;
+}
+
+long ParseDecimalPrefix(std::string_view text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const unsigned long limit =
+        negative ? static_cast<unsigned long>(LONG_MAX) + 1 : static_cast<unsigned long>(LONG_MAX);
+    unsigned long magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        unsigned long digit = static_cast<unsigned long>(text[i] - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<long>(magnitude);
+    return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
+                                                                 : -static_cast<long>(magnitude);
 }
 
 }  // namespace platform

@@ -52,7 +52,11 @@ void AppendBackslash(std::string& path);
 // The text with &, <, >, " and ' written as character references, so it can stand in an
 // HTML page or a quoted attribute value whatever it holds.
 std::string EscapeHtml(std::string_view text);
-// The name with the characters that would break a link escaped.
+// Decodes "+" and "%XX" escapes in place; a "%" without two hex digits after it is dropped.
+void UrlDecode(std::string& text);
+// A file name as it stands in a link: the characters that would break the link, be read as
+// a query or be decoded into something else are written as %XX escapes; all others
+// (including "#" and bytes above 127) are kept.
 std::string UrlEncodeName(std::string_view name);
 
 }  // namespace platform

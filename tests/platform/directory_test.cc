@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 namespace platform {
 namespace {
@@ -46,6 +48,34 @@ TEST(ListDirectoryTest, ListsEntriesWithKindSizeAndHiddenFlag) {
 
     fs::remove_all(dir);
     EXPECT_FALSE(ListDirectory(dir));
+}
+
+TEST(ListDirectoryTest, FilterSeesWhichEntriesMayBeDirectoriesAndDropsTheRest) {
+    TempDir temp("vantry-dir");
+    const fs::path dir = temp.path();
+    std::ofstream(dir / "keep.txt") << "123";
+    std::ofstream(dir / "drop.txt") << "x";
+    fs::create_directory(dir / "sub");
+    fs::create_directory_symlink(dir / "sub", dir / "link");
+
+    std::set<std::pair<std::string, bool>> asked;
+    auto entries = ListDirectory(dir, [&](std::string_view name, bool mayBeDirectory) {
+        asked.emplace(std::string(name), mayBeDirectory);
+        return name != "drop.txt" && name != "." && name != "..";
+    });
+    ASSERT_TRUE(entries);
+    EXPECT_TRUE(asked.count({"keep.txt", false}) && asked.count({"drop.txt", false}) &&
+                asked.count({"sub", true}) && asked.count({"link", true}));
+    std::map<std::string, DirectoryEntry> byName;
+    for (const DirectoryEntry& entry : *entries) byName[entry.name] = entry;
+    EXPECT_EQ(byName.size(), 3u);
+    EXPECT_EQ(byName["keep.txt"].size, 3u);
+    // A directory is the same one whether reached by its name or through a link.
+    ASSERT_TRUE(byName["link"].isDirectory);
+    EXPECT_EQ(byName["link"].identity, byName["sub"].identity);
+    EXPECT_EQ(DirectoryIdentity((dir / "link").string()), byName["sub"].identity);
+    EXPECT_NE(DirectoryIdentity(dir.string()), byName["sub"].identity);
+    EXPECT_FALSE(DirectoryIdentity((dir / "keep.txt").string()));
 }
 
 }  // namespace
