@@ -157,6 +157,9 @@ private:
     // Refills the input buffer, waiting at most the idle limit. False at the end of input.
     bool FillInput(int timeoutMs);
     void StartBody();
+    // Receives up to `size` bytes of a body with a declared length into `buffer`, bypassing
+    // the input buffer (which must be empty).
+    size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
 
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};
