@@ -217,7 +217,8 @@ TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
 }
 
 TEST_F(CaptureTest, RequestDataLayouts) {
-    const std::string from = "127.0.0.9";
+    // An address of this test alone, so that the port found free stays free.
+    const std::string from = NextLoopbackAddress();
     const std::string headers = "Content-Length: 3\r\nX-Note: hi\r\n";
     const std::string headerText = "Content-Length: 3\rX-Note: hi\r\r";
     auto environment = [&](int fromPort, const std::string& target, bool query) {
