@@ -1,12 +1,317 @@
-// File upload and form capture. (not built yet: answers 404)
+// File upload and form capture: the upload form, and the capture of a posted body (with the
+// request's header lines and variables for the raw and plus-headers forms) into files named
+// after the time of the submission.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
 #include "apps/application_pages.h"
+#include "apps/page_template.h"
+#include "platform/pending_file.h"
+#include "platform/socket.h"
+#include "platform/text.h"
 
 namespace apps {
+namespace {
 
-void FileUploadPage(http::Connection& c) { c.SetStatus(404); }
-void HandleFileUpload(http::Connection& c) { c.SetStatus(404); }
-void HandlePost(http::Connection& c) { c.SetStatus(404); }
-void HandlePostRaw(http::Connection& c) { c.SetStatus(404); }
-void HandlePostPlusHeaders(http::Connection& c) { c.SetStatus(404); }
+constexpr std::string_view kCapturePage = "HandlePost";
+constexpr std::string_view kCaptureTitle = "Data Received";
+constexpr std::string_view kUploadPage = "FileUpload";
+
+constexpr std::string_view kNotEnabled = "Feature Not Enabled By Administrator";
+constexpr std::string_view kSizeUnknown = "Object Size Could Not be Determined";
+constexpr std::string_view kTooLarge = "Object Is Larger Than Allowed By Administrator";
+
+// The declared size is read from at most this many characters of the header's value, less one.
+constexpr size_t kContentLengthCapacity = 32;
+// The limits are kept in units of 1000 bytes.
+constexpr int64_t kBytesPerKB = 1000;
+// A body is written in pieces of this size; what a submission holds in memory.
+constexpr size_t kBodyBufferSize = 256 * 1024;
+// How many base names ("-2", "-3"...) a submission tries within one millisecond.
+constexpr int kNameAttempts = 1000;
+// Every file a submission may write: a base name is free only when none of them exists.
+constexpr std::string_view kCaptureExtensions[] = {".mim", ".raw", ".hdr", ".env"};
+
+constexpr std::string_view kServerSoftware = "Vantry/1.0";
+constexpr std::string_view kGatewayInterface = "CGI/1.1";
+
+enum class Feature { kUpload, kFormCapture };
+
+struct FeatureSettings {
+    bool enabled = false;
+    int32_t maxSizeKB = 0;  // 0: no limit
+    std::string directory;
+};
+
+FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature) {
+    if (feature == Feature::kUpload)
+        return {s.uploadEnabled, s.uploadMaxSizeKB, s.uploadSaveLocation};
+    return {s.postEnabled, s.postMaxSizeKB, s.postSaveLocation};
+}
+
+// The value read as a decimal number: leading white space skipped, an optional sign, digits
+// up to the first other character (none give 0), held to the range of long.
+long ParseDeclaredSize(std::string_view value) {
+    size_t start = value.find_first_not_of(" \t\n\v\f\r");
+    return platform::ParseDecimalPrefix(start == std::string_view::npos ? "" : value.substr(start));
+}
+
+// A size is over a limit when its thousands of bytes, truncated toward zero, reach the limit:
+// with 1000, 999999 bytes pass and 1000000 do not.
+bool OverLimit(int64_t thousands, int32_t limitKB) { return limitKB != 0 && thousands >= limitKB; }
+
+// The refusal message of a submission, or empty when it may be stored. The body read is the
+// one the engine delimits by its Content-Length, so that length must be readable and within
+// the limit as well as the value the page's own lookup finds.
+std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
+    if (!feature.enabled) return kNotEnabled;
+    std::optional<std::string> declared =
+        http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity);
+    if (!declared) return kSizeUnknown;
+    if (OverLimit(ParseDeclaredSize(*declared) / kBytesPerKB, feature.maxSizeKB)) return kTooLarge;
+    std::optional<uint64_t> length = c.DeclaredBodyLength();
+    if (!length) return kSizeUnknown;
+    const auto thousands = static_cast<int64_t>(*length / static_cast<uint64_t>(kBytesPerKB));
+    if (OverLimit(thousands, feature.maxSizeKB)) return kTooLarge;
+    return {};
+}
+
+void DiscardRequestBody(http::Connection& c) {
+    std::unique_ptr<char[]> buffer(new char[kBodyBufferSize]);
+    while (c.ReadBody(buffer.get(), kBodyBufferSize) > 0) {
+    }
+}
+
+// Appends the rest of the body to `file`; returns the bytes written. A file that fails to
+// take them does not stop the reading: the client still gets its answer.
+uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
+    std::unique_ptr<char[]> buffer(new char[kBodyBufferSize]);
+    uint64_t written = 0;
+    size_t filled = 0;
+    for (;;) {
+        size_t n = c.ReadBody(buffer.get() + filled, kBodyBufferSize - filled);
+        filled += n;
+        if (filled == kBodyBufferSize || (n == 0 && filled > 0)) {
+            if (file.Write(std::string_view(buffer.get(), filled))) written += filled;
+            filled = 0;
+        }
+        if (n == 0) return written;
+    }
+}
+
+// The header lines, each ended by CR, and the CR of the empty line; without that last CR
+// unless `whole`.
+uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, bool whole) {
+    std::string_view text = c.headers;
+    if (!whole && !text.empty()) text.remove_suffix(1);
+    return file.Write(text) ? text.size() : 0;
+}
+
+// The request's variables, one "NAME: value" line each, as the owner's programs read them.
+// SCRIPT_NAME is the URL without its query, and the URL keeps that cut for the rest of the
+// request (the access log shows it so).
+std::string RequestEnvironment(http::Connection& c) {
+    const config::ServerSettings& s = *c.Settings();
+    const std::string address = platform::FormatIpv4(c.clientAddress);
+    const std::string url(c.url);
+    const size_t query = url.find('?');
+    std::string lines;
+    auto line = [&lines](std::string_view name, std::string_view value) {
+        lines.append(name).append(value).append("\r\n");
+    };
+    if (query != std::string::npos) line("QUERY_STRING: ", url.substr(query + 1));
+    line("SERVER_SOFTWARE: ", kServerSoftware);
+    line("SERVER_NAME: ", s.servername);
+    line("SERVER_PORT: ", std::to_string(s.port));
+    line("REMOTE_HOST: ", address);
+    line("REMOTE_ADDR :", address);
+    std::string root = "DOCUMENT_ROOT: " + s.wwwroot;
+    platform::ReplaceChar(root, '\\', '/');
+    line(root, "");
+    line("REMOTE_PORT: ", std::to_string(platform::HostOrderPort(c.clientPort)));
+    line("GATEWAY_INTERFACE: ", kGatewayInterface);
+    line("REQUEST_URI: ", url);
+    line("SCRIPT_NAME: ", url.substr(0, query));
+    if (query != std::string::npos) c.url = c.url.substr(0, query);
+    return lines;
+}
+
+// Writes the variable lines, then one CR when `trailer` is set; returns the bytes of the
+// lines (the CR not counted).
+uint64_t WriteRequestEnvironment(http::Connection& c, platform::PendingFile& file, bool trailer) {
+    const std::string lines = RequestEnvironment(c);
+    if (!file.Write(lines)) return 0;
+    if (trailer) file.Write("\r");
+    return lines.size();
+}
+
+// Guards the choice of base names, so two submissions in one millisecond never share one.
+std::mutex& NameMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool BaseNameFree(const std::string& base) {
+    for (std::string_view extension : kCaptureExtensions) {
+        std::string name = base + std::string(extension);
+        if (platform::NameTaken(name) ||
+            platform::NameTaken(name + std::string(platform::kPendingSuffix))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Creates the files of one submission under the first free base name "<directory>/<time>-POST",
+// "<directory>/<time>-2-POST", ... The name is chosen and the files created under one lock,
+// and a file is only written under its pending name, which counts as taken too.
+bool CreateCaptureFiles(const std::string& directory, std::span<const std::string_view> extensions,
+                        std::span<platform::PendingFile> files) {
+    const std::string timestamp = MakeTimestamp();
+    std::lock_guard<std::mutex> lock(NameMutex());
+    for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
+        std::string base = directory + "/" + timestamp;
+        if (attempt > 1) base += "-" + std::to_string(attempt);
+        base += "-POST";
+        if (!BaseNameFree(base)) continue;
+        for (size_t i = 0; i < extensions.size(); ++i) {
+            if (!files[i].Create(base + std::string(extensions[i]))) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Stores one accepted submission; returns the bytes the page reports. The files appear under
+// their names only once the whole body has arrived; a body cut short leaves none of them.
+uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool requestData,
+                         bool separateFiles) {
+    static constexpr std::string_view kPlusHeaders[] = {".hdr", ".env", ".mim"};
+    static constexpr std::string_view kRaw[] = {".raw"};
+    static constexpr std::string_view kBodyOnly[] = {".mim"};
+    std::span<const std::string_view> extensions = kBodyOnly;
+    if (requestData)
+        extensions = separateFiles ? std::span<const std::string_view>(kPlusHeaders)
+                                   : std::span<const std::string_view>(kRaw);
+    std::array<platform::PendingFile, std::size(kPlusHeaders)> files;
+    std::span<platform::PendingFile> used(files.data(), extensions.size());
+
+    // A relative directory would put the files wherever the server was started.
+    if (directory.empty() || directory.front() != '/' ||
+        !CreateCaptureFiles(directory, extensions, used)) {
+        DiscardRequestBody(c);
+        return 0;
+    }
+    uint64_t total = 0;
+    if (requestData) {
+        total += WriteRequestHeaders(c, used[0], separateFiles);
+        total += WriteRequestEnvironment(c, separateFiles ? used[1] : used[0], !separateFiles);
+    }
+    total += SaveRequestBody(c, used.back());
+    if (c.BodyCutShort()) return 0;
+    for (platform::PendingFile& file : used) {
+        if (!file.Publish()) return 0;
+    }
+    return total;
+}
+
+void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feature feature) {
+    const config::ServerSettings* settings = c.Settings();
+    if (settings == nullptr) {
+        c.SetStatus(404);
+        return;
+    }
+    const FeatureSettings f = SettingsOf(*settings, feature);
+    std::string message(Refusal(c, f));
+    if (!message.empty()) {
+        DiscardRequestBody(c);
+    } else {
+        uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles);
+        message = "Reception Acknowledged &nbsp " + std::to_string(total) + " Bytes Received";
+    }
+    AppendAcknowledgement(c, kCapturePage, kCaptureTitle, message);
+}
+
+void AppendUploadStep(http::Connection& c, std::string_view number, std::string_view text,
+                      std::string_view control) {
+    AppendRowTag(c, kUploadPage, 1);
+    c.AppendBodyLine("<td width=\"55\" valign=\"top\"><font face=\"Garamond\" size=\"6\">" +
+                     std::string(number) + "</font></td>");
+    c.AppendBodyLine(text);
+    c.AppendBodyLine(control);
+    c.AppendBodyLine("</tr>");
+}
+
+}  // namespace
+
+void FileUploadPage(http::Connection& c) {
+    const config::ServerSettings* settings = c.Settings();
+    if (settings == nullptr) {
+        c.SetStatus(404);
+        return;
+    }
+    c.AppendBodyLine("<HTML><HEAD><TITLE>");
+    c.AppendBodyLine("File Upload");
+    c.AppendBodyLine("</TITLE>");
+    c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 650);</SCRIPT>");
+    AppendHtmlHeader(c, kUploadPage);
+    c.AppendBodyLine("</HEAD>");
+    AppendBodyTag(c, kUploadPage);
+    AppendBanner(c, kUploadPage);
+    if (settings->uploadEnabled) {
+        c.AppendBodyLine(
+            "<FORM action=\"HandleFileUpload.html\" method=\"post\" "
+            "ENCTYPE=\"multipart/form-data\">");
+        c.AppendBodyLine("<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>");
+        AppendRowTag(c, kUploadPage, 0);
+        c.AppendBodyLine("<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>");
+        c.AppendBodyLine("File Upload");
+        c.AppendBodyLine("</font></td></tr>");
+        std::string choose =
+            "<td width=\"230\"><font size=\"2\">First click on the Browse Button and select a "
+            "file to upload in the File Open Dialog Box, and then click on the Open button.";
+        if (settings->uploadMaxSizeKB != 0) {
+            choose += " File uploads are currently limited to files &nbsp " +
+                      std::to_string(settings->uploadMaxSizeKB) + " KB or smaller.";
+        }
+        choose += "</font></td>";
+        AppendUploadStep(c, "1", choose,
+                         "<td width=\"195\" valign=\"top\"><input type=\"file\" "
+                         "name=\"filename\"></td>");
+        AppendUploadStep(c, "2",
+                         "<td width=\"230\"><font size=\"2\">After the correct file has been "
+                         "selected click on the Upload File Button.</font></td>",
+                         "<td width=\"270\" valign=\"top\"><input type=\"submit\" name=\"sub\" "
+                         "value=\"Upload File\"></td>");
+        AppendUploadStep(c, "3",
+                         "<td width=\"230\"><font size=\"2\">When the file upload has completed "
+                         "you will be notified.</font></td>",
+                         "<td width=\"270\">&nbsp;</td>");
+        AppendRowTag(c, kUploadPage, 0);
+        c.AppendBodyLine("<TD COLSPAN=3 height='60'>");
+        AppendHelpLink(c, kUploadPage);
+        c.AppendBodyLine("</TD> </TABLE>");
+        c.AppendBodyLine("</FORM>");
+    } else {
+        c.AppendBodyLine("<H2>File Uploads Are Currently Disabled By The Administrator<H2>");
+    }
+    AppendBodyFile(c, kUploadPage);
+    AppendNavigationBar(c, kUploadPage);
+    AppendFooter(c, kUploadPage);
+    c.AppendBodyLine("</BODY></HTML>");
+}
+
+void HandleFileUpload(http::Connection& c) { CapturePost(c, false, false, Feature::kUpload); }
+void HandlePost(http::Connection& c) { CapturePost(c, false, false, Feature::kFormCapture); }
+void HandlePostRaw(http::Connection& c) { CapturePost(c, true, false, Feature::kFormCapture); }
+void HandlePostPlusHeaders(http::Connection& c) {
+    CapturePost(c, true, true, Feature::kFormCapture);
+}
 
 }  // namespace apps

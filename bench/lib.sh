@@ -446,6 +446,23 @@ measure_curl() {
     : "${CURL_CODE:=000}" "${CURL_BYTES:=0}" "${CURL_SPEED:=0}"
 }
 
+# One POST of FILE's bytes as the body to URL with curl, pinned like ab; the page answered
+# goes to $BENCH_OUT/upload-LABEL.html. Sets UPLOAD_CODE, UPLOAD_BYTES and UPLOAD_SPEED
+# (bytes per second, from the first byte sent to the last byte of the answer).
+measure_upload() {
+    local url=$1 file=$2 label=$3 out=$BENCH_OUT/upload-$3.txt
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" curl --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" \
+        -H 'Content-Type: application/octet-stream' --data-binary "@$file" \
+        -o "$BENCH_OUT/upload-$label.html" -w '%{http_code} %{size_upload} %{speed_upload}\n' \
+        "$url" >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    BENCH_AB_PID=""
+    read -r UPLOAD_CODE UPLOAD_BYTES UPLOAD_SPEED <"$out"
+    : "${UPLOAD_CODE:=000}" "${UPLOAD_BYTES:=0}" "${UPLOAD_SPEED:=0}"
+}
+
 # One ab run against URL (no keep-alive); further arguments go to ab (-A USER:PASSWORD, for
 # instance). Sets AB_RPS, AB_COMPLETE, AB_FAILED, AB_NONLENGTH (failures other than a
 # differing length, counting requests that ab never completed), AB_NON2XX (answers with
@@ -508,6 +525,8 @@ bench_other_activity() {
 
 # Readings of a running process.
 proc_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+# The highest resident memory the process has had so far.
+proc_hwm_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 # CPU time in clock ticks used so far by a process and the children it has waited for.
 proc_cpu_ticks() {
     sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 + $14 + $15 }' || echo 0

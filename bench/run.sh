@@ -38,6 +38,12 @@ BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per secon
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
 BENCH_FD_SETTLE_LIMIT=${BENCH_FD_SETTLE_LIMIT:-35}  # seconds; covers the lingering sockets
+BENCH_UPLOAD_MIB=${BENCH_UPLOAD_MIB:-100}        # size of the single upload
+BENCH_UPLOAD_ROUNDS=${BENCH_UPLOAD_ROUNDS:-3}    # uploads (and dd copies) of it
+BENCH_UPLOAD_CLIENTS=${BENCH_UPLOAD_CLIENTS:-20}  # uploads at once
+BENCH_UPLOAD_CLIENT_MIB=${BENCH_UPLOAD_CLIENT_MIB:-5}  # size of each of them
+BENCH_UPLOAD_RATIO_MIN=${BENCH_UPLOAD_RATIO_MIN:-0.5}  # upload rate / dd rate
+BENCH_UPLOAD_RSS_GROWTH_MAX_KIB=${BENCH_UPLOAD_RSS_GROWTH_MAX_KIB:-4096}  # peak memory, upload
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -54,17 +60,21 @@ declare -A SERVER_URL_VAR=(
     [vantry]=VANTRY_URL [nginx]=NGINX_URL [lighttpd]=LIGHTTPD_URL [vantry+admin]=VANTRY_URL
     [vantry+log]=VANTRY_LOG_URL [vantry+nolog]=VANTRY_NOLOG_URL
     [vantry+login]=VANTRY_LOGIN_URL [nginx+login]=NGINX_AUTH_URL
+    [vantry+upload]=VANTRY_UPLOAD_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
     [vantry+log]=VANTRY_LOG_PID [vantry+nolog]=VANTRY_NOLOG_PID
     [vantry+login]=VANTRY_LOGIN_PID [nginx+login]=NGINX_PID
+    [vantry+upload]=VANTRY_UPLOAD_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
 VANTRY_LOG_PID="" VANTRY_LOG_URL="" VANTRY_NOLOG_PID="" VANTRY_NOLOG_URL=""
 # shellcheck disable=SC2034
 VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
+# shellcheck disable=SC2034
+VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -76,7 +86,7 @@ VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log listing
-    server_properties search)
+    server_properties search upload upload_concurrent)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -334,6 +344,151 @@ time_find_search() {
         "$SEARCH_VANTRY_MS" "$BENCH_ROUNDS" "$BENCH_SEARCH_REQUESTS" "$SEARCH_FIND_MS" "$found"
 }
 
+# The uploads go to an installation of their own that takes any size (uploadMaxSizeKB=0) and
+# stores in UPLOAD_DIR; the bodies are random files outside the web root.
+UPLOAD_DIR="" UPLOAD_SOURCES=""
+start_upload_vantry() {
+    UPLOAD_DIR=$BENCH_DIR/vantry-upload/uploads
+    UPLOAD_SOURCES=$BENCH_DIR/upload-sources
+    mkdir -p "$UPLOAD_DIR" "$UPLOAD_SOURCES"
+    bench_start_vantry_in "$BENCH_DIR/vantry-upload" vantry-upload logs=N uploadMaxSizeKB=0 \
+        "uploadSaveLocation=$UPLOAD_DIR"
+    BENCH_PEER_STOPS+=("stop_extra_vantry vantry-upload")
+    SCENARIO_PATH=/VNT/HandleFileUpload.html
+    # A GET has no Content-Length: the page says so, with status 200.
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+upload)
+    SCENARIO_AFTER="stop_extra_vantry vantry-upload"
+}
+
+scenario_upload() {
+    SCENARIO_TITLE="a $BENCH_UPLOAD_MIB MiB upload with curl, against dd writing the same bytes to the same directory"
+    start_upload_vantry
+    head -c "${BENCH_UPLOAD_MIB}M" /dev/urandom >"$UPLOAD_SOURCES/big.bin" ||
+        bench_die "could not write the $BENCH_UPLOAD_MIB MiB upload"
+    head -c 100k /dev/urandom >"$UPLOAD_SOURCES/small.bin"
+    SCENARIO_TOOL=upload
+}
+
+scenario_upload_concurrent() {
+    SCENARIO_TITLE="$BENCH_UPLOAD_CLIENTS uploads of $BENCH_UPLOAD_CLIENT_MIB MiB at once"
+    start_upload_vantry
+    local i
+    for ((i = 1; i <= BENCH_UPLOAD_CLIENTS; i++)); do
+        head -c "${BENCH_UPLOAD_CLIENT_MIB}M" /dev/urandom >"$UPLOAD_SOURCES/part-$i.bin" ||
+            bench_die "could not write the uploads"
+    done
+    SCENARIO_TOOL=upload_concurrent
+}
+
+# The bodies stored in UPLOAD_DIR without the line feed each begins with, as the sorted list
+# of their checksums; "bad" for a file that does not begin with one.
+stored_upload_sums() {
+    local file
+    for file in "$UPLOAD_DIR"/*-POST.mim; do
+        [ -e "$file" ] || continue
+        if [ "$(head -c 1 "$file" | od -An -c | tr -d ' ')" = '\n' ]; then
+            tail -c +2 "$file" | sha256sum | cut -d' ' -f1
+        else
+            echo bad
+        fi
+    done | sort
+}
+
+# Results of the upload scenarios for the checks.
+UPLOAD_RATE=0 UPLOAD_DD_RATE=0 UPLOAD_HWM_GROWTH="" UPLOAD_WHOLE=0 UPLOAD_CONCURRENT_WHOLE=0
+
+# The large upload, BENCH_UPLOAD_ROUNDS times, each checked byte for byte, taking turns with
+# dd writing the same file into the same directory; the best rate of each, and the server's
+# memory: resident and peak (VmHWM) after one small upload, and after the large ones.
+run_upload() {
+    local url pid round rss0 hwm0 rss1 hwm1 expectedSum stored seconds ddRate rates="" ddRates=""
+    url=$(server_url vantry+upload)$SCENARIO_PATH
+    pid=$VANTRY_UPLOAD_PID
+    measure_upload "$url" "$UPLOAD_SOURCES/small.bin" warmup
+    rm -f "$UPLOAD_DIR"/*
+    sleep 0.5
+    rss0=$(proc_rss_kib "$pid")
+    hwm0=$(proc_hwm_kib "$pid")
+    expectedSum=$(sha256sum <"$UPLOAD_SOURCES/big.bin" | cut -d' ' -f1)
+    UPLOAD_WHOLE=1
+    for ((round = 1; round <= BENCH_UPLOAD_ROUNDS; round++)); do
+        measure_upload "$url" "$UPLOAD_SOURCES/big.bin" "big-r$round"
+        stored=$(stored_upload_sums)
+        if [ "$UPLOAD_CODE" != 200 ] || [ "$stored" != "$expectedSum" ]; then
+            UPLOAD_WHOLE=0
+            bench_say "note: upload round $round answered $UPLOAD_CODE; stored: ${stored:-nothing}"
+        else
+            at_least "$UPLOAD_RATE" "$UPLOAD_SPEED" || UPLOAD_RATE=$UPLOAD_SPEED
+        fi
+        rates+=" $(mib_per_s "$UPLOAD_SPEED")"
+        server_alive vantry+upload
+        rm -f "$UPLOAD_DIR"/*
+        bench_pin_to 0
+        seconds=$("${BENCH_PIN_CMD[@]}" dd if="$UPLOAD_SOURCES/big.bin" of="$UPLOAD_DIR/dd.bin" \
+            bs=256k 2>&1 | awk '/copied/ { print $(NF - 3) }')
+        ddRate=$(awk -v b=$((BENCH_UPLOAD_MIB * 1048576)) -v s="$seconds" \
+            'BEGIN { if (s > 0) printf "%.0f", b / s; else print 0 }')
+        at_least "$UPLOAD_DD_RATE" "$ddRate" || UPLOAD_DD_RATE=$ddRate
+        ddRates+=" $(mib_per_s "$ddRate")"
+        rm -f "$UPLOAD_DIR"/*
+    done
+    sleep 0.5
+    rss1=$(proc_rss_kib "$pid")
+    hwm1=$(proc_hwm_kib "$pid")
+    UPLOAD_HWM_GROWTH=$((hwm1 - hwm0))
+    printf '%-22s %10s  %s\n' "" "best MiB/s" "each round (MiB/s)"
+    printf '%-22s %10s  %s\n' "vantry upload" "$(mib_per_s "$UPLOAD_RATE")" "${rates# }"
+    printf '%-22s %10s  %s\n' "dd (bs=256k)" "$(mib_per_s "$UPLOAD_DD_RATE")" "${ddRates# }"
+    printf 'vantry/dd: %s; stored whole in every round: %s\n' \
+        "$(ratio "$UPLOAD_RATE" "$UPLOAD_DD_RATE")" "$([ "$UPLOAD_WHOLE" = 1 ] && echo yes || echo no)"
+    printf 'vantry-upload memory (MiB): resident %s before, %s after; peak %s before, %s after\n' \
+        "$(mib "$rss0")" "$(mib "$rss1")" "$(mib "$hwm0")" "$(mib "$hwm1")"
+}
+
+# BENCH_UPLOAD_CLIENTS uploads started together; every body must be stored whole, each in a
+# file of its own.
+run_upload_concurrent() {
+    local url i start end expected stored codes bad=0 size
+    url=$(server_url vantry+upload)$SCENARIO_PATH
+    rm -f "$UPLOAD_DIR"/*
+    expected=$(for ((i = 1; i <= BENCH_UPLOAD_CLIENTS; i++)); do
+        sha256sum <"$UPLOAD_SOURCES/part-$i.bin" | cut -d' ' -f1
+    done | sort)
+    size=$((BENCH_UPLOAD_CLIENT_MIB * 1048576))
+    bench_pin_to 1
+    start=$(date +%s.%N)
+    (
+        for ((i = 1; i <= BENCH_UPLOAD_CLIENTS; i++)); do
+            "${BENCH_PIN_CMD[@]}" curl --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" \
+                --data-binary "@$UPLOAD_SOURCES/part-$i.bin" -o "$BENCH_OUT/upload-c$i.html" \
+                -w '%{http_code}\n' "$url" >"$BENCH_OUT/upload-c$i.txt" 2>&1 &
+        done
+        wait
+    ) &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    BENCH_AB_PID=""
+    end=$(date +%s.%N)
+    for ((i = 1; i <= BENCH_UPLOAD_CLIENTS; i++)); do
+        codes=$(cat "$BENCH_OUT/upload-c$i.txt" 2>/dev/null)
+        if [ "$codes" != 200 ] ||
+            ! grep -qF "Reception Acknowledged &nbsp $((size + 1)) Bytes Received" "$BENCH_OUT/upload-c$i.html"; then
+            bad=$((bad + 1))
+        fi
+    done
+    stored=$(stored_upload_sums)
+    UPLOAD_CONCURRENT_WHOLE=0
+    [ "$bad" = 0 ] && [ "$stored" = "$expected" ] && UPLOAD_CONCURRENT_WHOLE=1
+    printf '%s uploads of %s MiB in %s s: %s MiB/s together; %s answers not as expected; %s of %s files stored whole\n' \
+        "$BENCH_UPLOAD_CLIENTS" "$BENCH_UPLOAD_CLIENT_MIB" \
+        "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')" \
+        "$(awk -v a="$start" -v b="$end" -v m=$((BENCH_UPLOAD_CLIENTS * BENCH_UPLOAD_CLIENT_MIB)) \
+            'BEGIN { printf "%.1f", m / (b - a) }')" "$bad" \
+        "$(comm -12 <(echo "$expected") <(echo "$stored") | grep -c .)" "$BENCH_UPLOAD_CLIENTS"
+    rm -f "$UPLOAD_DIR"/*
+}
+
 finish_access_log() {
     local log=$BENCH_DIR/vantry-log/access.log lines=0 size=0
     if [ -f "$log" ]; then
@@ -580,6 +735,8 @@ run_scenario() {
         printf 'not measured: %s\n' "$VERIFY_PROBLEM"
     elif [ "$SCENARIO_TOOL" = curl ]; then
         run_downloads "$name"
+    elif [ "$SCENARIO_TOOL" = upload ] || [ "$SCENARIO_TOOL" = upload_concurrent ]; then
+        "run_$SCENARIO_TOOL"
     else
         run_ab_table "$name"
     fi
@@ -756,6 +913,26 @@ main() {
             "access log: costs $cost % of requests per second at $rc clients" \
             "($withLog with, $withoutLog without; < $BENCH_LOG_COST_MAX %)"
     fi
+    if selected upload && [ -z "${SKIPPED[upload]:-}" ]; then
+        local uploadRatio
+        uploadRatio=$(ratio "$UPLOAD_RATE" "$UPLOAD_DD_RATE")
+        check "$(at_least "$uploadRatio" "$BENCH_UPLOAD_RATIO_MIN" && echo 1)" \
+            "$BENCH_UPLOAD_MIB MiB upload: rate vantry/dd $uploadRatio (>= $BENCH_UPLOAD_RATIO_MIN)"
+        check "$UPLOAD_WHOLE" "$BENCH_UPLOAD_MIB MiB upload: stored whole in every round"
+        check "$([ -n "$UPLOAD_HWM_GROWTH" ] && [ "$UPLOAD_HWM_GROWTH" -le "$BENCH_UPLOAD_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
+            "$BENCH_UPLOAD_MIB MiB upload: peak resident memory grew by $(mib "${UPLOAD_HWM_GROWTH:-0}") MiB" \
+            "(<= $(mib "$BENCH_UPLOAD_RSS_GROWTH_MAX_KIB") MiB)"
+    elif selected upload; then
+        check 0 "upload: not measured (${SKIPPED[upload]})"
+    else
+        printf 'skip  upload\n'
+    fi
+    if selected upload_concurrent; then
+        check "$UPLOAD_CONCURRENT_WHOLE" \
+            "$BENCH_UPLOAD_CLIENTS uploads of $BENCH_UPLOAD_CLIENT_MIB MiB at once: every one stored whole"
+    else
+        printf 'skip  concurrent uploads\n'
+    fi
     check "$([ "$idleRss" -lt "$BENCH_IDLE_RSS_MAX_KIB" ] && echo 1)" \
         "idle resident memory $(mib "$idleRss") MiB (< $(mib "$BENCH_IDLE_RSS_MAX_KIB") MiB)"
     check "$([ $((afterRss - warmRss)) -le "$BENCH_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
@@ -787,13 +964,13 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done

@@ -3,7 +3,6 @@
 #include "content/cgi.h"
 
 #include <algorithm>
-#include <bit>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -74,14 +73,6 @@ std::optional<std::string> HeaderEntry(std::string_view line) {
     entry.push_back('=');
     for (char c : value.substr(0, kMaxCgiValueLength)) entry.push_back(platform::AsciiUpper(c));
     return entry;
-}
-
-uint16_t HostOrderPort(uint32_t networkOrder) {
-    auto raw = static_cast<uint16_t>(networkOrder);
-    if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<uint16_t>((raw >> 8) | (raw << 8));
-    }
-    return raw;
 }
 
 // The interpreter's words for a script, from the "Script" table by the script's extension;
@@ -379,7 +370,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.serverName = settings->servername;
     request.serverPort = settings->port;
     request.clientAddress = connection.clientAddress;
-    request.clientPort = HostOrderPort(connection.clientPort);
+    request.clientPort = platform::HostOrderPort(connection.clientPort);
     request.documentRoot = settings->wwwroot;
     request.scriptFilename = scriptPath;
     request.protocol = connection.protocol;

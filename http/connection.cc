@@ -378,6 +378,19 @@ std::optional<uint64_t> Connection::DeclaredBodyLength() {
     return value;
 }
 
+size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs) {
+    const auto want = static_cast<size_t>(std::min<uint64_t>(size, bodyRemaining_));
+    platform::ReceiveResult r = platform::ReceiveSome(socket_.get(), buffer, want, timeoutMs);
+    if (r.status == platform::ReceiveStatus::kData) {
+        bodyRemaining_ -= r.bytes;
+        if (bodyRemaining_ == 0) bodyComplete_ = true;
+        return r.bytes;
+    }
+    if (r.status != platform::ReceiveStatus::kTimedOut) inputClosed_ = true;
+    if (inputClosed_ || timeoutMs != 0) bodyComplete_ = true;
+    return 0;
+}
+
 size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
     if (!bodyStarted_) StartBody();
     if (size == 0 || bodyComplete_) return 0;
@@ -397,6 +410,11 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
             if (copied > 0) break;  // hand over what we have before waiting again
             // Without a declared length the body is what has already arrived.
             int timeout = bodyHasLength_ ? waitMs : 0;
+            if (bodyHasLength_ && leadingLineFeedChecked_ && size >= kInputBufferSize) {
+                // A large read goes straight into the caller's buffer: a big body is not
+                // copied twice nor received in pieces of the input buffer's size.
+                return ReceiveBodyDirectly(buffer, size, timeout);
+            }
             if (!FillInput(timeout)) {
                 if (inputClosed_ || !bodyHasLength_ || timeout != 0) bodyComplete_ = true;
                 break;

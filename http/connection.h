@@ -84,6 +84,9 @@ public:
     // there now (0 then may also mean "nothing yet": BodyComplete tells the two apart).
     size_t ReadBody(char* buffer, size_t size, int waitMs = kIdleLimitSeconds * 1000);
     bool BodyComplete() const { return bodyComplete_; }
+    // True when the body ended before its declared length: the client closed its side or
+    // stayed silent past the idle limit.
+    bool BodyCutShort() const { return bodyComplete_ && bodyHasLength_ && bodyRemaining_ > 0; }
     // The declared Content-Length when there is a valid one.
     std::optional<uint64_t> DeclaredBodyLength();
     // Reads the next field of a URL-encoded form from the body. The outputs hold at most
@@ -154,6 +157,9 @@ private:
     // Refills the input buffer, waiting at most the idle limit. False at the end of input.
     bool FillInput(int timeoutMs);
     void StartBody();
+    // Receives up to `size` bytes of a body with a declared length into `buffer`, bypassing
+    // the input buffer (which must be empty).
+    size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
 
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};

@@ -4,6 +4,7 @@
 // idle limit covers a client that stops sending and one that stops reading.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,6 +26,15 @@ std::optional<uint32_t> ParseIpv4(const std::string& text);
 
 // An address in host byte order as "a.b.c.d".
 std::string FormatIpv4(uint32_t address);
+
+// A port kept as received (network byte order in the low 16 bits) as a number.
+inline uint16_t HostOrderPort(uint32_t networkOrder) {
+    auto raw = static_cast<uint16_t>(networkOrder);
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<uint16_t>((raw >> 8) | (raw << 8));
+    }
+    return raw;
+}
 
 // Binds to address:port (host byte order) with SO_REUSEADDR; 0 or errno.
 int BindIpv4(int fd, uint32_t address, uint16_t port);

@@ -1,0 +1,298 @@
+// File upload and form capture through the real program: the refusals and the size limit,
+// the files stored and their layouts, bodies that arrive slowly or not at all, and
+// submissions that arrive together.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The names of the files in `dir`, sorted.
+std::vector<std::string> Files(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The message line of an acknowledgement page; empty when the response is none.
+std::string Message(const std::string& response) {
+    const std::string before = "<TD><font  face='Garamond' size='5'>\r\n";
+    size_t at = response.find(before);
+    if (at == std::string::npos) return "";
+    at += before.size();
+    return response.substr(at, response.find("\r\n", at) - at);
+}
+
+std::string Received(size_t bytes) {
+    return "Reception Acknowledged &nbsp " + std::to_string(bytes) + " Bytes Received";
+}
+
+std::string Post(const std::string& target, const std::string& headers, const std::string& body) {
+    return "POST " + target + " HTTP/1.0\r\n" + headers + "\r\n" + body;
+}
+
+std::string WithLength(const std::string& body) {
+    return "Content-Length: " + std::to_string(body.size()) + "\r\n";
+}
+
+// Server 1 takes uploads (limit 1000 KB) and no form posts; Server 2 takes form posts without
+// a limit and no uploads.
+class CaptureTest : public ::testing::Test {
+  protected:
+    CaptureTest()
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nuploadSaveLocation={dir}/up\n"
+              "postSaveLocation={dir}/up\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\nservername=two.test\n"
+              "uploadEnabled=N\npostEnabled=Y\npostMaxSizeKB=0\npostSaveLocation={dir}/posts\n"
+              "[Server-2]\nsecondPortEnabled=Y\n"),
+          uploads(vantry.dir() + "/up"),
+          posts(vantry.dir() + "/posts") {
+        fs::create_directories(uploads);
+        fs::create_directories(posts);
+        fs::create_directories(vantry.dir() + "/www2");
+    }
+    void SetUp() override { vantry.Start(); }
+    // Sends the request and closes the sending side, so that a body left unsent ends there.
+    std::string Ask(int port, const std::string& request) {
+        Client client(vantry.address(), port);
+        client.Send(request);
+        client.ShutdownSend();
+        return client.ReadAll(20s);
+    }
+    VantryInstance vantry;
+    const std::string uploads;
+    const std::string posts;
+};
+
+TEST_F(CaptureTest, RefusalsAndTheSizeLimit) {
+    const std::string justUnder(999'999, 'u');
+    const std::string limit(1'000'000, 'l');
+    const std::string large(3'000'000, 'x');
+    struct Case {
+        int server;
+        std::string request;
+        std::string message;
+        bool stored;
+    };
+    const int one = vantry.port1(), two = vantry.port2();
+    const Case cases[] = {
+        {one, Post("/VNT/HandleFileUpload.html", WithLength(justUnder), justUnder),
+         Received(1'000'000), true},
+        {one, Post("/VNT/HandleFileUpload.html", WithLength(limit), limit),
+         "Object Is Larger Than Allowed By Administrator", false},
+        // Any other header that ends in the name is found first, as the page looks it up.
+        {one,
+         Post("/VNT/HandleFileUpload.html", "X-Content-Length: 7\r\n" + WithLength(limit), limit),
+         "Object Is Larger Than Allowed By Administrator", false},
+        {one, Post("/VNT/HandleFileUpload.html", "Content-Length: 18446744073709551615\r\n", ""),
+         "Object Is Larger Than Allowed By Administrator", false},
+        {one, Post("/VNT/HandleFileUpload.html", "", "abc"), "Object Size Could Not be Determined",
+         false},
+        {one, Post("/VNT/HandleFileUpload.html", "content-length: 3\r\n", "abc"),
+         "Object Size Could Not be Determined", false},
+        {one, "GET /VNT/HandlePost.html HTTP/1.0\r\n\r\n", "Feature Not Enabled By Administrator",
+         false},
+        {two, Post("/VNT/HandleFileUpload.html", WithLength("abc"), "abc"),
+         "Feature Not Enabled By Administrator", false},
+        {two, "GET /VNT/HandlePost.html HTTP/1.0\r\n\r\n", "Object Size Could Not be Determined",
+         false},
+        {two, Post("/VNT/HandlePost.html", WithLength(large), large), Received(large.size() + 1),
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 80));
+        const std::string dir = c.server == one ? uploads : posts;
+        const std::string response = Ask(c.server, c.request);
+        EXPECT_EQ(response.substr(0, 17), "HTTP/1.0 200 OK\r\n");
+        EXPECT_EQ(Message(response), c.message);
+        EXPECT_NE(response.find("<TITLE>\r\nData Received\r\n</TITLE>"), std::string::npos);
+        std::vector<std::string> files = Files(dir);
+        ASSERT_EQ(files.size(), c.stored ? 1u : 0u);
+        for (const std::string& name : files) fs::remove(dir + "/" + name);
+    }
+}
+
+TEST_F(CaptureTest, UploadFormFollowsTheSwitchAndTheLimit) {
+    const std::string on = BodyOf(Ask(vantry.port1(), "GET /VNT/FileUpload.html HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(on.find("<FORM action=\"HandleFileUpload.html\" method=\"post\" "
+                      "ENCTYPE=\"multipart/form-data\">\r\n"),
+              std::string::npos);
+    EXPECT_NE(on.find("File uploads are currently limited to files &nbsp 1000 KB or smaller."),
+              std::string::npos);
+    const std::string off =
+        BodyOf(Ask(vantry.port2(), "GET /VNT/fileupload.html HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(off.find("\r\n<H2>File Uploads Are Currently Disabled By The Administrator<H2>\r\n"),
+              std::string::npos);
+    EXPECT_EQ(off.find("<FORM"), std::string::npos);
+}
+
+TEST_F(CaptureTest, StoredBodyBeginsWithTheLineFeedAndKeepsOnlyTheDeclaredBytes) {
+    const std::string body =
+        "--b\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\nhi\r\n--b--\r\n";
+    const std::string response =
+        Ask(vantry.port1(), Post("/VNT/HandleFileUpload.html", WithLength(body), body + "extra"));
+    EXPECT_EQ(Message(response), Received(body.size() + 1));
+    std::vector<std::string> files = Files(uploads);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(std::regex_match(files[0], std::regex("[0-9]+-POST\\.mim"))) << files[0];
+    EXPECT_EQ(ReadFile(uploads + "/" + files[0]), "\n" + body);
+    EXPECT_EQ(fs::status(uploads + "/" + files[0]).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+}
+
+TEST_F(CaptureTest, SlowBodyIsStoredWhole) {
+    Client client(vantry.address(), vantry.port1());
+    const std::vector<std::string> pieces = {
+        "POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst", "-mid-",
+        "last!"};
+    for (const std::string& piece : pieces) {
+        ASSERT_TRUE(client.WaitUntilServerRead());
+        std::this_thread::sleep_for(100ms);  // far longer than any pause a reader might allow
+        client.Send(piece);
+    }
+    EXPECT_EQ(Message(client.ReadAll()), Received(16));
+    std::vector<std::string> files = Files(uploads);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadFile(uploads + "/" + files[0]), "\nfirst-mid-last!");
+}
+
+TEST_F(CaptureTest, ClientLeavingMidBodyLeavesNoFile) {
+    {
+        Client client(vantry.address(), vantry.port1());
+        client.Send("POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 500000\r\n\r\n" +
+                    std::string(200'000, 'p'));
+        ASSERT_TRUE(client.WaitUntilServerRead());
+        // While the body is coming, nothing carries a final name.
+        for (const std::string& name : Files(uploads))
+            EXPECT_EQ(name.substr(name.size() - 5), ".part");
+    }
+    EXPECT_TRUE(WaitUntil(5s, [&] { return Files(uploads).empty(); }));
+    // The server goes on serving.
+    EXPECT_EQ(
+        Message(Ask(vantry.port1(), Post("/VNT/HandleFileUpload.html", WithLength("a"), "a"))),
+        Received(2));
+}
+
+TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
+    constexpr int kClients = 20;
+    std::vector<std::string> bodies, responses(kClients);
+    for (int i = 0; i < kClients; ++i)
+        bodies.push_back("body " + std::to_string(i) + std::string(1000, 'a' + i));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            responses[i] = Ask(vantry.port2(), Post("/VNT/HandlePostPlusHeaders.html",
+                                                    WithLength(bodies[i]), bodies[i]));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    std::set<std::string> stored;
+    std::set<std::string> bases;
+    for (const std::string& name : Files(posts)) {
+        std::smatch m;
+        ASSERT_TRUE(
+            std::regex_match(name, m, std::regex("([0-9]+(-[0-9]+)?-POST)\\.(hdr|env|mim)")))
+            << name;
+        bases.insert(m[1]);
+        if (m[3] == "mim") stored.insert(ReadFile(posts + "/" + name));
+    }
+    EXPECT_EQ(bases.size(), static_cast<size_t>(kClients));
+    for (const std::string& body : bodies)
+        EXPECT_EQ(stored.count("\n" + body), 1u) << body.substr(0, 8);
+}
+
+TEST_F(CaptureTest, RequestDataLayouts) {
+    // An address of this test alone, so that the port found free stays free.
+    const std::string from = NextLoopbackAddress();
+    const std::string headers = "Content-Length: 3\r\nX-Note: hi\r\n";
+    const std::string headerText = "Content-Length: 3\rX-Note: hi\r\r";
+    auto environment = [&](int fromPort, const std::string& target, bool query) {
+        const std::string uri = target + (query ? "?X=Y" : "");
+        return std::string(query ? "QUERY_STRING: X=Y\r\n" : "") +
+               "SERVER_SOFTWARE: Vantry/1.0\r\nSERVER_NAME: two.test\r\nSERVER_PORT: " +
+               std::to_string(vantry.port2()) + "\r\nREMOTE_HOST: " + from +
+               "\r\nREMOTE_ADDR :" + from + "\r\nDOCUMENT_ROOT: " + vantry.dir() +
+               "/www2/\r\nREMOTE_PORT: " + std::to_string(fromPort) +
+               "\r\nGATEWAY_INTERFACE: CGI/1.1\r\nREQUEST_URI: " + uri +
+               "\r\nSCRIPT_NAME: " + target + "\r\n";
+    };
+    struct Case {
+        const char* target;
+        bool query;
+        const char* page;  // as the URL shows it
+        std::vector<std::string> extensions;
+    };
+    const Case cases[] = {
+        {"/VNT/HandlePostRaw.html?x=y", true, "/VNT/HANDLEPOSTRAW.HTML", {".raw"}},
+        {"/VNT/HandlePostRaw.html", false, "/VNT/HANDLEPOSTRAW.HTML", {".raw"}},
+        {"/VNT/HandlePostPlusHeaders.html?x=y",
+         true,
+         "/VNT/HANDLEPOSTPLUSHEADERS.HTML",
+         {".env", ".hdr", ".mim"}},
+        {"/VNT/HandlePost.html?x=y", true, "/VNT/HANDLEPOST.HTML", {".mim"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const int fromPort = FreePort(from);
+        Client client(vantry.address(), vantry.port2(), from, fromPort);
+        client.Send(Post(c.target, headers, "a=1"));
+        const std::string response = client.ReadAll();
+        const std::string env = environment(fromPort, c.page, c.query);
+        std::map<std::string, std::string> expected;
+        size_t count = 4;  // "\na=1"
+        if (c.extensions.size() == 1 && c.extensions[0] == ".raw") {
+            expected[".raw"] = headerText.substr(0, headerText.size() - 1) + env + "\r\na=1";
+            count += headerText.size() - 1 + env.size();
+        } else if (c.extensions.size() == 3) {
+            expected = {{".hdr", headerText}, {".env", env}, {".mim", "\na=1"}};
+            count += headerText.size() + env.size();
+        } else {
+            expected[".mim"] = "\na=1";
+        }
+        EXPECT_EQ(Message(response), Received(count));
+        std::vector<std::string> files = Files(posts);
+        ASSERT_EQ(files.size(), expected.size());
+        const std::string base = files[0].substr(0, files[0].size() - 4);
+        for (const auto& [extension, content] : expected) {
+            EXPECT_EQ(ReadFile(posts + "/" + base + extension), content) << extension;
+            fs::remove(posts + "/" + base + extension);
+        }
+    }
+}
+
+// A save location that is not an absolute path stores nothing, wherever the server runs.
+TEST(CaptureLocationTest, RelativeOrMissingDirectoryStoresNothing) {
+    for (const char* location : {"relative", "{dir}/missing"}) {
+        SCOPED_TRACE(location);
+        VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nuploadSaveLocation=" +
+                              std::string(location) + "\n");
+        fs::create_directories(vantry.dir() + "/relative");
+        vantry.Start();
+        const std::string response =
+            Exchange(vantry.address(), vantry.port1(),
+                     Post("/VNT/HandleFileUpload.html", WithLength("abc"), "abc"));
+        EXPECT_EQ(Message(response), Received(0));
+        EXPECT_TRUE(fs::is_empty(vantry.dir() + "/relative"));
+        for (const auto& entry : fs::directory_iterator(vantry.dir())) {
+            EXPECT_EQ(entry.path().string().find("-POST"), std::string::npos) << entry.path();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace e2e
