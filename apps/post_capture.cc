@@ -256,14 +256,8 @@ void FileUploadPage(http::Connection& c) {
         c.SetStatus(404);
         return;
     }
-    c.AppendBodyLine("<HTML><HEAD><TITLE>");
-    c.AppendBodyLine("File Upload");
-    c.AppendBodyLine("</TITLE>");
-    c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 650);</SCRIPT>");
-    AppendHtmlHeader(c, kUploadPage);
-    c.AppendBodyLine("</HEAD>");
-    AppendBodyTag(c, kUploadPage);
-    AppendBanner(c, kUploadPage);
+    AppendPageStart(c, kUploadPage, "File Upload", "<SCRIPT>window.resizeTo(600, 650);</SCRIPT>",
+                    false);
     if (settings->uploadEnabled) {
         c.AppendBodyLine(
             "<FORM action=\"HandleFileUpload.html\" method=\"post\" "
@@ -301,10 +295,7 @@ void FileUploadPage(http::Connection& c) {
     } else {
         c.AppendBodyLine("<H2>File Uploads Are Currently Disabled By The Administrator<H2>");
     }
-    AppendBodyFile(c, kUploadPage);
-    AppendNavigationBar(c, kUploadPage);
-    AppendFooter(c, kUploadPage);
-    c.AppendBodyLine("</BODY></HTML>");
+    AppendPageEnd(c, kUploadPage);
 }
 
 void HandleFileUpload(http::Connection& c) { CapturePost(c, false, false, Feature::kUpload); }

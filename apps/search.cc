@@ -147,31 +147,10 @@ void AppendResultRows(http::Connection& c) {
     SearchDirectory(walk, "", "", 0);
 }
 
-// The opening of a standard page up to its content.
-void AppendPageOpening(http::Connection& c, std::string_view page, std::string_view title,
-                       std::string_view script, bool heading) {
-    c.AppendBodyLine("<HTML><HEAD><TITLE>");
-    c.AppendBodyLine(title);
-    c.AppendBodyLine("</TITLE>");
-    c.AppendBodyLine(script);
-    AppendHtmlHeader(c, page);
-    c.AppendBodyLine("</HEAD>");
-    AppendBodyTag(c, page);
-    AppendBanner(c, page);
-    if (heading) AppendPageHeading(c, page);
-}
-
-void AppendPageClosing(http::Connection& c, std::string_view page) {
-    AppendBodyFile(c, page);
-    AppendNavigationBar(c, page);
-    AppendFooter(c, page);
-    c.AppendBodyLine("</BODY></HTML>");
-}
-
 }  // namespace
 
 void SearchPage(http::Connection& c) {
-    AppendPageOpening(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
+    AppendPageStart(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
                       false);
     const config::ServerSettings* settings = c.Settings();
     if (settings != nullptr && settings->searchEnabled) {
@@ -195,13 +174,13 @@ void SearchPage(http::Connection& c) {
     } else {
         c.AppendBodyLine("<H2>Searches Are Currently Disabled By The Administrator<H2>");
     }
-    AppendPageClosing(c, kFormPage);
+    AppendPageEnd(c, kFormPage);
 }
 
 // The results page searches whatever the form page's switch says: the switch only hides the
 // form.
 void HandleSearch(http::Connection& c) {
-    AppendPageOpening(c, kResultsPage, "Search Results",
+    AppendPageStart(c, kResultsPage, "Search Results",
                       "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>", true);
     AppendTableTag(c, kResultsPage);
     AppendRowTag(c, kResultsPage, 0);
@@ -211,7 +190,7 @@ void HandleSearch(http::Connection& c) {
     c.AppendBodyLine("<TD COLSPAN=4 height='30'>");
     AppendHelpLink(c, kResultsPage);
     c.AppendBodyLine("</TD> </TABLE>");
-    AppendPageClosing(c, kResultsPage);
+    AppendPageEnd(c, kResultsPage);
 }
 
 void HandleSearchResults(http::Connection& c) { AppendResultRows(c); }
