@@ -58,9 +58,7 @@ std::string Cut(std::string value, std::size_t maxLength) {
 // Leading blanks, an optional sign, then digits up to the first other character; no digits
 // give 0.
 int32_t ToNumber(std::string_view value) {
-    std::size_t start = value.find_first_not_of(" \t\n\v\f\r");
-    long number =
-        start == std::string_view::npos ? 0 : platform::ParseDecimalPrefix(value.substr(start));
+    long number = platform::ParseDecimalAfterSpace(value);
     if (number > INT32_MAX) return INT32_MAX;
     if (number < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(number);

@@ -26,9 +26,6 @@ constexpr std::string_view kDisabledContent =
 constexpr std::string_view kHandlerPage = "HandleSendMessage";
 constexpr std::string_view kHandlerTitle = "Message Received";
 
-constexpr std::string_view kNotEnabled = "Feature Not Enabled By Administrator";
-constexpr std::string_view kSizeUnknown = "Object Size Could Not be Determined";
-constexpr std::string_view kTooLarge = "Object Is Larger Than Allowed By Administrator";
 constexpr const char* kThankYouFormat = "Thank You - %lld Bytes Were Received";
 
 // The range the form page holds the limit to (bytes of a declared Content-Length; 0 means no

@@ -54,6 +54,11 @@ void AppendHelpLink(http::Connection& c, std::string_view page);
 bool SendNavImage(http::Connection& c, int resourceId, std::string_view type,
                   std::string_view name);
 
+// What the page after a submission says when the submission was refused.
+inline constexpr std::string_view kNotEnabled = "Feature Not Enabled By Administrator";
+inline constexpr std::string_view kSizeUnknown = "Object Size Could Not be Determined";
+inline constexpr std::string_view kTooLarge = "Object Is Larger Than Allowed By Administrator";
+
 // The page after a submission: title, message, help link and the closing pieces.
 void AppendAcknowledgement(http::Connection& c, std::string_view page, std::string_view title,
                            std::string_view message);

@@ -23,9 +23,6 @@ constexpr std::string_view kCapturePage = "HandlePost";
 constexpr std::string_view kCaptureTitle = "Data Received";
 constexpr std::string_view kUploadPage = "FileUpload";
 
-constexpr std::string_view kNotEnabled = "Feature Not Enabled By Administrator";
-constexpr std::string_view kSizeUnknown = "Object Size Could Not be Determined";
-constexpr std::string_view kTooLarge = "Object Is Larger Than Allowed By Administrator";
 
 // The declared size is read from at most this many characters of the header's value, less one.
 constexpr size_t kContentLengthCapacity = 32;
@@ -55,12 +52,6 @@ FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature) {
     return {s.postEnabled, s.postMaxSizeKB, s.postSaveLocation};
 }
 
-// The value read as a decimal number: leading white space skipped, an optional sign, digits
-// up to the first other character (none give 0), held to the range of long.
-long ParseDeclaredSize(std::string_view value) {
-    size_t start = value.find_first_not_of(" \t\n\v\f\r");
-    return platform::ParseDecimalPrefix(start == std::string_view::npos ? "" : value.substr(start));
-}
 
 // A size is over a limit when its thousands of bytes, truncated toward zero, reach the limit:
 // with 1000, 999999 bytes pass and 1000000 do not.
@@ -74,7 +65,7 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     std::optional<std::string> declared =
         http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity);
     if (!declared) return kSizeUnknown;
-    if (OverLimit(ParseDeclaredSize(*declared) / kBytesPerKB, feature.maxSizeKB)) return kTooLarge;
+    if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB)) return kTooLarge;
     std::optional<uint64_t> length = c.DeclaredBodyLength();
     if (!length) return kSizeUnknown;
     const auto thousands = static_cast<int64_t>(*length / static_cast<uint64_t>(kBytesPerKB));

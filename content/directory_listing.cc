@@ -25,11 +25,9 @@ constexpr size_t kRowBytes = 160;
 // The page around the rows: head, heading, table head, help row, navigation bar.
 constexpr size_t kPageBytes = 4096;
 
-// Characters that would end an element or an attribute when a name stands in the page.
-constexpr std::string_view kHtmlSpecial = "&<>\"'";
-
+// Most names need no escaping: they go in without a copy.
 void AppendEscaped(http::Connection& c, std::string_view text) {
-    if (text.find_first_of(kHtmlSpecial) == std::string_view::npos) {
+    if (text.find_first_of(platform::kHtmlSpecialCharacters) == std::string_view::npos) {
         c.AppendBody(text);
     } else {
         c.AppendBody(platform::EscapeHtml(text));

@@ -100,6 +100,11 @@ void UrlDecode(std::string& text) {
     text.resize(out);
 }
 
+long ParseDecimalAfterSpace(std::string_view text) {
+    size_t start = text.find_first_not_of(" \t\n\v\f\r");
+    return ParseDecimalPrefix(start == std::string_view::npos ? "" : text.substr(start));
+}
+
 std::string UrlEncodeName(std::string_view name) {
     static constexpr std::string_view kEscaped = " %&+?[\\]^`{|}~\"";
     std::string encoded;

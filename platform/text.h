@@ -44,6 +44,9 @@ std::string WithoutCharacters(std::string_view text, std::string_view drop);
 // The decimal prefix of `text`: an optional sign, then digits up to the first other
 // character, held to the range of long. No digits give 0.
 long ParseDecimalPrefix(std::string_view text);
+// The same after any leading white space (space, tab, line ends, vertical tab, form feed), as
+// a C program reads a number from a text a person typed.
+long ParseDecimalAfterSpace(std::string_view text);
 
 // Replaces every `from` with `to`.
 void ReplaceChar(std::string& text, char from, char to);
@@ -52,6 +55,8 @@ void AppendBackslash(std::string& path);
 // The text with &, <, >, " and ' written as character references, so it can stand in an
 // HTML page or a quoted attribute value whatever it holds.
 std::string EscapeHtml(std::string_view text);
+// The characters EscapeHtml rewrites: a text without them stands in a page as it is.
+inline constexpr std::string_view kHtmlSpecialCharacters = "&<>\"'";
 // Decodes "+" and "%XX" escapes in place; a "%" without two hex digits after it is dropped.
 void UrlDecode(std::string& text);
 // A file name as it stands in a link: the characters that would break the link, be read as
