@@ -4,6 +4,12 @@
 #include <cstdio>
 
 namespace app {
+namespace {
+
+// How long the shut-down waits for background programs still running.
+constexpr int kExitWaitMs = 10000;
+
+}  // namespace
 
 Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string hostAddress,
              ConnectionFactory makeConnection)
@@ -28,6 +34,9 @@ int Shell::Run() {
 
     server2_.Stop();
     server1_.Stop();
+    // The offline pages are on their way: give their uploads a moment to finish, so that a
+    // failure can still be reported.
+    programs_.WaitAll(kExitWaitMs);
     server1_.DestroyPool();
     server2_.DestroyPool();
     auto snapshot = config_.Snapshot();

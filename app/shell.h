@@ -9,6 +9,7 @@
 #include "config/server_config.h"
 #include "http/engine_context.h"
 #include "http/listener.h"
+#include "platform/background_programs.h"
 #include "platform/event_loop.h"
 
 namespace app {
@@ -42,6 +43,8 @@ private:
     void ReportUnusableRoot(const config::ServerConfig& config, int number);
 
     platform::EventLoop loop_;
+    // The programs the shell and the publishing start and never wait for.
+    platform::BackgroundPrograms programs_{loop_};
     config::SharedConfig config_;
     http::EngineContext context_;
     ConnectionFactory makeConnection_;

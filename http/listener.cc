@@ -194,8 +194,20 @@ void Listener::DestroyPool() {
     }
 }
 
-void ServerInstance::Start(int port) { Listener::Start(port); }
+void ServerInstance::Start(int port) {
+    if (IsRunning()) return;
+    Listener::Start(port);
+    startHooksRan_ = true;
+    if (ServerHooks* hooks = context().hooks) hooks->AfterStart(*this, port);
+}
 
-void ServerInstance::Stop() { Listener::Stop(); }
+void ServerInstance::Stop() {
+    // The stop hooks answer a start: a server stopped twice publishes its offline page once.
+    if (startHooksRan_) {
+        startHooksRan_ = false;
+        if (ServerHooks* hooks = context().hooks) hooks->BeforeStop(*this);
+    }
+    Listener::Stop();
+}
 
 }  // namespace http

@@ -93,6 +93,8 @@ public:
 
 private:
     int number_;
+    // A start ran its hooks and no stop has answered it yet.
+    bool startHooksRan_ = false;
 };
 
 }  // namespace http
