@@ -15,9 +15,11 @@ Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string h
              ConnectionFactory makeConnection)
     : config_(std::move(config)),
       context_{loop_, config_, *this, std::move(bindAddress), std::move(hostAddress)},
+      publisher_(context_, programs_, config_.Snapshot()->programDirectory),
       makeConnection_(std::move(makeConnection)),
       server2_(context_, 2),
       server1_(context_, 1) {
+    context_.hooks = &publisher_;
     loop_.OnSignal([this](int) { Exit(); });
 }
 

@@ -11,6 +11,7 @@
 #include "http/listener.h"
 #include "platform/background_programs.h"
 #include "platform/event_loop.h"
+#include "publish/address_publisher.h"
 
 namespace app {
 
@@ -47,6 +48,8 @@ private:
     platform::BackgroundPrograms programs_{loop_};
     config::SharedConfig config_;
     http::EngineContext context_;
+    // The servers' start and stop hooks: the address publishing and the owner's scripts.
+    publish::AddressPublisher publisher_;
     ConnectionFactory makeConnection_;
     // Built in this order and destroyed in the reverse one: Server 2, then Server 1.
     http::ServerInstance server2_;
