@@ -111,7 +111,7 @@ TEST(PublishTest, StartUploadsTheRedirectPageAndStopTheOfflinePage) {
 
     const std::string uploaded = ftp.home() + "/site/index.html";
     const std::string redirect =
-        PageFor(ReadFile(kTemplates + "VNTReDirector1.html"),
+        PageFor(ReadFile(kTemplates + "VNTReDirector.html"),
                 vantry.address() + ":" + std::to_string(vantry.port1()));
     EXPECT_TRUE(FileHolds(uploaded, redirect)) << ReadFile(uploaded) << vantry.Stderr();
     EXPECT_EQ(ReadFile(vantry.dir() + "/index.html"), redirect);
@@ -122,7 +122,7 @@ TEST(PublishTest, StartUploadsTheRedirectPageAndStopTheOfflinePage) {
 
     // The shut-down waits for the offline upload.
     EXPECT_EQ(vantry.Stop(), 0);
-    EXPECT_EQ(ReadFile(uploaded), WithCrLf(ReadFile(kTemplates + "VNTOffline1.html")));
+    EXPECT_EQ(ReadFile(uploaded), WithCrLf(ReadFile(kTemplates + "VNTOffline.html")));
     EXPECT_EQ(ReadFile(vantry.dir() + "/VNTOffline1ftpCmds.txt"), commands);
     EXPECT_EQ(ModeOf(vantry.dir() + "/VNTOffline1ftpCmds.txt"), 0600u);
     EXPECT_EQ(vantry.Stderr().find("Could not publish"), std::string::npos) << vantry.Stderr();
@@ -154,7 +154,7 @@ TEST(PublishTest, OwnTemplateAndJavaScriptTemplatePerServer) {
         << vantry.Stderr();
     EXPECT_EQ(vantry.Stop(), 0);
     EXPECT_EQ(ReadFile(ftp.home() + "/two/two.html"),
-              WithCrLf(ReadFile(kTemplates + "VNTOffline2.html")));
+              WithCrLf(ReadFile(kTemplates + "VNTOffline.html")));
 }
 
 TEST(PublishTest, RedirectorOffStillRunsTheScriptsWithEachArgumentOneWord) {
@@ -178,11 +178,13 @@ TEST(PublishTest, RedirectorOffStillRunsTheScriptsWithEachArgumentOneWord) {
     EXPECT_EQ(vantry.Stderr().find("Could not publish"), std::string::npos) << vantry.Stderr();
 }
 
-TEST(PublishTest, MovedServer2PublishesNothingAndARefusedLoginIsReported) {
+TEST(PublishTest, MovedServer2PublishesNothingAndFailuresAreReported) {
     FtpServer ftp("bob", "right");
     VantryInstance vantry(PublishingIni(
         "redirectorEnabled=Y\nftpSiteName=" + ftp.site() + "\nftpUserID=bob\nftpPassword=wrong\n",
         "redirectorEnabled=Y\nftpSiteName=" + ftp.site() + "\nftpUserID=bob\nftpPassword=right\n"));
+    // Server 1's start-up command file cannot be written; its offline upload is refused.
+    std::filesystem::create_directories(vantry.dir() + "/VNTReDirector1ftpCmds.txt");
     WriteScript(vantry.dir() + "/UserStartup2.bat", ArgumentsScript("started2.txt"));
     WriteScript(vantry.dir() + "/UserShutdown2.bat", ArgumentsScript("stopped2.txt"));
     // Something else holds Server 2's port, so it moves to another.
@@ -195,9 +197,9 @@ TEST(PublishTest, MovedServer2PublishesNothingAndARefusedLoginIsReported) {
     ASSERT_EQ(::listen(blocker, 1), 0);
     vantry.Start();
 
-    EXPECT_TRUE(vantry.WaitForStderr("Could not publish index.html to " + ftp.site() +
-                                         ": user bob: 530 ",
-                                     20s))
+    const std::string failure = "Could not publish index.html to " + ftp.site() + ": ";
+    EXPECT_TRUE(vantry.WaitForStderr(
+        failure + "rename VNTReDirector1ftpCmds.txt: Is a directory.\n", 5s))
         << vantry.Stderr();
     // The start-up script still runs, with the port Server 2 was configured for.
     EXPECT_TRUE(FileHolds(vantry.dir() + "/started2.txt",
@@ -206,6 +208,8 @@ TEST(PublishTest, MovedServer2PublishesNothingAndARefusedLoginIsReported) {
                                  std::to_string(vantry.port2())})));
     EXPECT_EQ(vantry.Stop(), 0);
     ::close(blocker);
+    EXPECT_NE(vantry.Stderr().find(failure + "user bob: 530 "), std::string::npos)
+        << vantry.Stderr();
     for (const char* file : {"VNTReDirector2ftpCmds.txt", "VNTOffline2ftpCmds.txt", "stopped2.txt"}) {
         EXPECT_FALSE(std::filesystem::exists(vantry.dir() + "/" + file)) << file;
     }

@@ -77,12 +77,10 @@ TEST(AddressPublisherTest, ShippedTemplatesHoldThePlaceholderExactlyWhenTheyRedi
         bool redirect;
     };
     const Template templates[] = {
-        {"VNTReDirector1.html", "<title>Browser Redirect</title>", true},
-        {"VNTReDirector2.html", "<title>Browser Redirect</title>", true},
+        {"VNTReDirector.html", "<title>Browser Redirect</title>", true},
         {"VNTJavaScriptReDirector1.html", "<title>redirector page</title>", true},
         {"VNTJavaScriptReDirector2.html", "<title>Resume Redirector Page</title>", true},
-        {"VNTOffline1.html", "<title>Vantry Is Offline</title>", false},
-        {"VNTOffline2.html", "<title>Vantry Is Offline</title>", false},
+        {"VNTOffline.html", "<title>Vantry Is Offline</title>", false},
     };
     for (const Template& t : templates) {
         SCOPED_TRACE(t.file);
