@@ -49,7 +49,7 @@ constexpr const char* kMenuHint = "[M] Menu";
 // The widest the panel grows, and the widest a prompt's text runs.
 constexpr int kPanelWidth = 78;
 constexpr int kStatusWidth = 40;
-constexpr int kPromptTextWidth = 60;
+constexpr int kPromptTextWidth = 72;
 // Rows at the bottom kept for the message line and the tray line.
 constexpr int kBottomRows = 2;
 constexpr size_t kMessageRows = 3;

@@ -2,6 +2,7 @@
 #include "platform/terminal_screen.h"
 
 #include <curses.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -28,6 +29,7 @@ SCREEN* gScreen = nullptr;
 // What the crash handler needs, prepared while the screen starts: the terminal's settings
 // before curses changed them and the text that takes the terminal out of full-screen mode.
 termios gSavedTerminal{};
+int gSavedInputFlags = 0;
 char gRestoreText[512];
 size_t gRestoreLength = 0;
 volatile sig_atomic_t gScreenActive = 0;
@@ -38,6 +40,7 @@ struct sigaction gPreviousHandlers[std::size(kFatalSignals)]{};
 extern "C" void RestoreTerminalAndEnd(int signalNumber) {
     if (gScreenActive) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        ::fcntl(STDIN_FILENO, F_SETFL, gSavedInputFlags);
         ssize_t written = ::write(STDOUT_FILENO, gRestoreText, gRestoreLength);
         (void)written;
         gScreenActive = 0;
@@ -123,6 +126,17 @@ std::optional<InputEvent> Translate(int code) {
     return event;
 }
 
+// Makes reads of the terminal return at once while it lives. Curses, after some mouse
+// events it drops itself (a button's release), reads on even when told not to wait; this
+// way that read finds nothing instead of stopping the program until the next key.
+class NonBlockingInput {
+public:
+    NonBlockingInput() { ::fcntl(STDIN_FILENO, F_SETFL, gSavedInputFlags | O_NONBLOCK); }
+    ~NonBlockingInput() { ::fcntl(STDIN_FILENO, F_SETFL, gSavedInputFlags); }
+    NonBlockingInput(const NonBlockingInput&) = delete;
+    NonBlockingInput& operator=(const NonBlockingInput&) = delete;
+};
+
 bool InputHungUp() {
     struct pollfd input{STDIN_FILENO, POLLIN, 0};
     return ::poll(&input, 1, 0) == 1 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -136,6 +150,9 @@ bool TerminalScreen::Start() {
     if (started_ || gScreen != nullptr) return false;
     if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return false;
     if (::tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return false;
+    gSavedInputFlags = ::fcntl(STDIN_FILENO, F_GETFL);
+    if (gSavedInputFlags == -1) return false;
+    gSavedInputFlags &= ~O_NONBLOCK;
     gScreen = ::newterm(nullptr, stdout, stdin);
     if (gScreen == nullptr) return false;
     ::raw();
@@ -230,6 +247,7 @@ void TerminalScreen::Show() {
 
 std::optional<InputEvent> TerminalScreen::ReadInput() {
     if (!started_ || suspended_) return std::nullopt;
+    NonBlockingInput nonBlocking;
     for (;;) {
         int code = getch();
         if (code == ERR) {
