@@ -124,13 +124,14 @@ public:
     }
     // Waits for the pane's script to report that vantry ended, and checks the terminal it
     // left. A resize may have pushed the report into the pane's history.
-    void ExpectEndedAndRestored() {
+    void ExpectEndedAndRestored(int status = 0) {
         std::string screen;
         ASSERT_TRUE(WaitUntil(seconds(10), [&] {
             screen = Tmux({"capture-pane", "-p", "-S", "-"});
             return screen.find("EXITED") != std::string::npos;
         })) << screen;
-        EXPECT_NE(screen.find(std::string("EXITED 0 ") + kRestoredTerminal), std::string::npos) << screen;
+        std::string report = "EXITED " + std::to_string(status) + " " + kRestoredTerminal;
+        EXPECT_NE(screen.find(report), std::string::npos) << screen;
         EXPECT_EQ(screen.find("Control Panel"), std::string::npos) << screen;
     }
 
@@ -240,8 +241,14 @@ TEST(ControlPanelTest, MenuOfTwoServersClicksAndTermination) {
 }
 
 TEST(ControlPanelTest, PasswordsBorrowTheTerminalAndMessagesAreModal) {
-    PanelSession panel;
+    PanelSession panel("[Config]\nport={port1}\nwwwroot=www/\n");
     ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+
+    // A status message stays on its line until the next key.
+    const std::string notice = "Server 1 serves no files: its root \"www/\" is not an absolute path.";
+    EXPECT_EQ(panel.Find(notice), std::pair(kRows - 2, 0)) << panel.Screen();
+    panel.Keys({"Escape"});
+    ASSERT_TRUE(panel.WaitFor(notice, false)) << panel.Screen();
 
     // The password manager gets the terminal; SIGINT meant for it leaves the servers alone.
     panel.Keys({"p"});
@@ -280,6 +287,13 @@ TEST(ControlPanelTest, PasswordsBorrowTheTerminalAndMessagesAreModal) {
     ASSERT_TRUE(panel.WaitFor("Are you sure you want to quit Vantry")) << panel.Screen();
     panel.Keys({"Enter"});
     panel.ExpectEndedAndRestored();
+}
+
+TEST(ControlPanelTest, ACrashStillRestoresTheTerminal) {
+    PanelSession panel;
+    ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+    ASSERT_EQ(::kill(panel.VantryPid(), SIGSEGV), 0);
+    panel.ExpectEndedAndRestored(128 + SIGSEGV);
 }
 
 }  // namespace
