@@ -219,7 +219,8 @@ void ControlPanel::OnResize() {
 }
 
 void ControlPanel::ReadTerminal() {
-    while (open_ && !lent_) {
+    // Keys typed after a confirmed Exit are not commands any more.
+    while (open_ && !lent_ && !exiting_) {
         std::optional<platform::InputEvent> event = screen_.ReadInput();
         if (!event) return;
         switch (event->kind) {
@@ -227,6 +228,7 @@ void ControlPanel::ReadTerminal() {
                 // The terminal is gone, as when it hangs up: a confirmed Exit.
                 shell_.loop().Unwatch(screen_.InputDescriptor());
                 watching_ = false;
+                exiting_ = true;
                 shell_.Exit();
                 return;
             case platform::InputEvent::Kind::kKey: OnKey(event->key); break;
@@ -399,7 +401,10 @@ void ControlPanel::AskToExit() {
     for (const Prompt& prompt : prompts_) {
         if (prompt.text == kExitQuestion) return;  // asked already
     }
-    Ask(kExitQuestion, kProductName, [this] { shell_.Exit(); });
+    Ask(kExitQuestion, kProductName, [this] {
+        exiting_ = true;
+        shell_.Exit();
+    });
 }
 
 void ControlPanel::Redraw() {

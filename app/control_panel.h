@@ -81,6 +81,7 @@ private:
     bool open_ = false;
     bool watching_ = false;
     bool lent_ = false;  // the password manager has the terminal
+    bool exiting_ = false;
 
     bool visible_ = true;  // panelVisible
     bool server1Running_ = false;
