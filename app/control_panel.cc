@@ -46,6 +46,7 @@ constexpr const char* kPicture[] = {
 };
 
 constexpr const char* kMenuHint = "[M] Menu";
+constexpr const char* kAdminIndex = "/admin/index.html";
 // The widest the panel grows, and the widest a prompt's text runs.
 constexpr int kPanelWidth = 78;
 constexpr int kStatusWidth = 40;
@@ -59,6 +60,11 @@ std::string ButtonText(char key, const char* label) {
 }
 
 int Width(std::string_view text) { return static_cast<int>(text.size()); }
+
+// `count` copies of `c`; none when `count` is not positive.
+std::string Repeat(char c, int count) {
+    return std::string(static_cast<size_t>(std::max(count, 0)), c);
+}
 
 // `text` broken at blanks into lines of at most `width` characters (longer words are cut).
 std::vector<std::string> Wrap(std::string_view text, int width) {
@@ -90,10 +96,8 @@ std::vector<std::string> Wrap(std::string_view text, int width) {
 
 std::string Centred(std::string_view text, int width) {
     int left = std::max(0, (width - Width(text)) / 2);
-    std::string line(static_cast<size_t>(left), ' ');
-    line += text;
-    if (Width(line) < width) line.append(static_cast<size_t>(width - Width(line)), ' ');
-    return line;
+    std::string line = Repeat(' ', left) + std::string(text);
+    return line + Repeat(' ', width - Width(line));
 }
 
 bool IsKey(int key, char letter) {
@@ -112,7 +116,8 @@ std::vector<PromptPlace> DrawPromptBox(TerminalScreen& screen, const std::string
                                        const std::string& caption, bool question) {
     int rows = screen.Rows();
     int columns = screen.Columns();
-    std::vector<std::string> lines = Wrap(text, std::min(kPromptTextWidth, std::max(columns - 4, 1)));
+    int textWidth = std::min(kPromptTextWidth, std::max(columns - 4, 1));
+    std::vector<std::string> lines = Wrap(text, textWidth);
     const std::string yes = question ? "[Y] Yes" : "[ OK ]";
     const std::string no = "[N] No";
     int buttonsWidth = question ? Width(yes) + 3 + Width(no) : Width(yes);
@@ -124,9 +129,9 @@ std::vector<PromptPlace> DrawPromptBox(TerminalScreen& screen, const std::string
     int left = std::max(0, (columns - width) / 2);
 
     auto line = [](char edge, char fill, int size) {
-        return edge + std::string(static_cast<size_t>(size - 2), fill) + edge;
+        return edge + Repeat(fill, size - 2) + edge;
     };
-    std::string top = "+- " + caption + " " + std::string(static_cast<size_t>(width - Width(caption) - 5), '-') + "+";
+    std::string top = "+- " + caption + " " + Repeat('-', width - Width(caption) - 5) + "+";
     screen.Draw(topRow, left, top, platform::kLookBold);
     int row = topRow + 1;
     for (const std::string& text : lines) {
@@ -241,7 +246,8 @@ void ControlPanel::OnKey(int key) {
     message_.clear();
     if (!prompts_.empty()) {
         bool question = prompts_.front().question;
-        if (key == platform::kKeyEnter || IsKey(key, 'Y') || (!question && (key == ' ' || IsKey(key, 'O')))) {
+        bool ok = !question && (key == ' ' || IsKey(key, 'O'));
+        if (key == platform::kKeyEnter || IsKey(key, 'Y') || ok) {
             AnswerPrompt(true);
         } else if (key == platform::kKeyEscape || IsKey(key, 'N')) {
             AnswerPrompt(false);
@@ -284,7 +290,9 @@ void ControlPanel::OnClick(int row, int column) {
         }
     } else if (!menu_.empty()) {
         Command command = Command::kNone;
-        if (hit != nullptr && chosen.kind == Hit::Kind::kMenuItem) command = menu_[chosen.index].command;
+        if (hit != nullptr && chosen.kind == Hit::Kind::kMenuItem) {
+            command = menu_[chosen.index].command;
+        }
         menu_.clear();
         if (command != Command::kNone) Execute(command);
     } else if (hit != nullptr) {
@@ -356,8 +364,8 @@ void ControlPanel::Execute(Command command) {
         case Command::kStopServer2: shell_.StopServer(2); break;
         case Command::kHome1: shell_.OpenInBrowser(shell_.ServerAddress(1, "")); break;
         case Command::kHome2: shell_.OpenInBrowser(shell_.ServerAddress(2, "")); break;
-        case Command::kAdmin1: shell_.OpenInBrowser(shell_.ServerAddress(1, "/admin/index.html")); break;
-        case Command::kAdmin2: shell_.OpenInBrowser(shell_.ServerAddress(2, "/admin/index.html")); break;
+        case Command::kAdmin1: shell_.OpenInBrowser(shell_.ServerAddress(1, kAdminIndex)); break;
+        case Command::kAdmin2: shell_.OpenInBrowser(shell_.ServerAddress(2, kAdminIndex)); break;
         case Command::kConfigure: OpenServerPage("/admin/serverproperties.html"); break;
         case Command::kAbout: OpenServerPage("/admin/about.html"); break;
         case Command::kPasswords: RunPasswordManager(); break;
@@ -371,7 +379,9 @@ void ControlPanel::Execute(Command command) {
 void ControlPanel::OpenServerPage(const char* path) {
     // The page of the first server that runs; none when neither does.
     for (int number : {1, 2}) {
-        if (shell_.IsRunning(number)) return shell_.OpenInBrowser(shell_.ServerAddress(number, path));
+        if (shell_.IsRunning(number)) {
+            return shell_.OpenInBrowser(shell_.ServerAddress(number, path));
+        }
     }
 }
 
@@ -419,7 +429,8 @@ void ControlPanel::Redraw() {
         size_t shown = std::min(lines.size(), kMessageRows);
         int row = rows - 1 - static_cast<int>(shown);
         for (size_t i = 0; i < shown; ++i) {
-            screen_.Draw(row++, 0, lines[i] + std::string(static_cast<size_t>(std::max(0, columns - Width(lines[i]))), ' '), platform::kLookBold);
+            std::string line = lines[i] + Repeat(' ', columns - Width(lines[i]));
+            screen_.Draw(row++, 0, line, platform::kLookBold);
         }
     }
     DrawTray(rows, columns);
@@ -455,7 +466,9 @@ void ControlPanel::DrawPanel(int rows, int columns) {
     };
     buttons(kTopButtons);
 
-    for (const std::string& line : Wrap(kExplanation, std::max(width - 2, 1))) put(row++, left + 1, line, 0);
+    for (const std::string& line : Wrap(kExplanation, std::max(width - 2, 1))) {
+        put(row++, left + 1, line, 0);
+    }
     ++row;
 
     int statusWidth = std::min(width, kStatusWidth);
@@ -470,7 +483,10 @@ void ControlPanel::DrawPanel(int rows, int columns) {
 
     for (const char* line : kPicture) put(row++, left + 1, line, platform::kLookDim);
     std::string help = ButtonText(kHelpButton.key, kHelpButton.label);
-    if (row - 1 < last) DrawButton(row - 1, left + width - 1 - Width(help), kHelpButton.key, kHelpButton.label, kHelpButton.command);
+    if (row - 1 < last) {
+        DrawButton(row - 1, left + width - 1 - Width(help), kHelpButton.key, kHelpButton.label,
+                   kHelpButton.command);
+    }
 }
 
 void ControlPanel::DrawButton(int row, int column, char key, const char* label, Command command) {
@@ -479,7 +495,8 @@ void ControlPanel::DrawButton(int row, int column, char key, const char* label, 
         screen_.Draw(row, column, text, platform::kLookDim);
     } else {
         screen_.Draw(row, column, text, platform::kLookReverse);
-        screen_.Draw(row, column + 1, std::string(1, key), platform::kLookReverse | platform::kLookBold | platform::kLookUnderline);
+        unsigned keyLook = platform::kLookReverse | platform::kLookBold | platform::kLookUnderline;
+        screen_.Draw(row, column + 1, std::string(1, key), keyLook);
     }
     hits_.push_back({row, column, Width(text), Hit::Kind::kCommand, command});
 }
@@ -487,11 +504,14 @@ void ControlPanel::DrawButton(int row, int column, char key, const char* label, 
 void ControlPanel::DrawTray(int rows, int columns) {
     int row = rows - 1;
     bool running = server1Running_ && tooltip_ != kCheckingNetwork;
-    screen_.Draw(row, 0, std::string(static_cast<size_t>(columns), ' '), platform::kLookReverse);
-    screen_.Draw(row, 1, "(V)", platform::kLookReverse | platform::kLookBold | (running ? platform::kLookGreen : platform::kLookRed));
+    screen_.Draw(row, 0, Repeat(' ', columns), platform::kLookReverse);
+    unsigned colour = running ? platform::kLookGreen : platform::kLookRed;
+    screen_.Draw(row, 1, "(V)", platform::kLookReverse | platform::kLookBold | colour);
     screen_.Draw(row, 5, tooltip_, platform::kLookReverse);
     int hintColumn = columns - 1 - Width(kMenuHint);
-    if (hintColumn > 5 + Width(tooltip_)) screen_.Draw(row, hintColumn, kMenuHint, platform::kLookReverse);
+    if (hintColumn > 5 + Width(tooltip_)) {
+        screen_.Draw(row, hintColumn, kMenuHint, platform::kLookReverse);
+    }
     hits_.push_back({row, 0, columns, Hit::Kind::kTray});
 }
 
@@ -501,18 +521,19 @@ void ControlPanel::DrawMenu(int rows, int) {
     int width = inner + 4;
     int height = static_cast<int>(menu_.size()) + 2;
     int top = std::max(0, rows - 1 - height);
-    std::string edge = "+" + std::string(static_cast<size_t>(width - 2), '-') + "+";
+    std::string edge = "+" + Repeat('-', width - 2) + "+";
     screen_.Draw(top, 0, edge);
     int row = top + 1;
     for (size_t i = 0; i < menu_.size(); ++i, ++row) {
         const MenuItem& item = menu_[i];
         if (item.separator()) {
-            screen_.Draw(row, 0, "|" + std::string(static_cast<size_t>(width - 2), '-') + "|");
+            screen_.Draw(row, 0, "|" + Repeat('-', width - 2) + "|");
             continue;
         }
-        std::string text = " " + item.label + std::string(static_cast<size_t>(inner - Width(item.label) + 1), ' ');
+        std::string text = " " + item.label + Repeat(' ', inner - Width(item.label) + 1);
         screen_.Draw(row, 0, "|");
-        screen_.Draw(row, 1, text, i == menuSelection_ ? platform::kLookReverse : platform::kLookNormal);
+        unsigned look = i == menuSelection_ ? platform::kLookReverse : platform::kLookNormal;
+        screen_.Draw(row, 1, text, look);
         screen_.Draw(row, width - 1, "|");
         hits_.push_back({row, 1, width - 2, Hit::Kind::kMenuItem, Command::kNone, i});
     }
@@ -521,8 +542,10 @@ void ControlPanel::DrawMenu(int rows, int) {
 
 void ControlPanel::DrawPrompt(int, int) {
     const Prompt& prompt = prompts_.front();
-    for (const PromptPlace& place : DrawPromptBox(screen_, prompt.text, prompt.caption, prompt.question)) {
-        hits_.push_back({place.row, place.column, place.width, place.yes ? Hit::Kind::kYes : Hit::Kind::kNo});
+    auto places = DrawPromptBox(screen_, prompt.text, prompt.caption, prompt.question);
+    for (const PromptPlace& place : places) {
+        Hit::Kind kind = place.yes ? Hit::Kind::kYes : Hit::Kind::kNo;
+        hits_.push_back({place.row, place.column, place.width, kind});
     }
 }
 

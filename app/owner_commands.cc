@@ -70,7 +70,9 @@ std::vector<std::string> BrowserCommand(const std::optional<std::string>& browse
     if (words.empty()) return {"xdg-open", url};
     bool placed = false;
     for (std::string& word : words) {
-        for (size_t at = word.find("%s"); at != std::string::npos; at = word.find("%s", at + url.size())) {
+        // The search goes on after the URL put in, so a "%s" inside the URL stays.
+        for (size_t at = word.find("%s"); at != std::string::npos;
+             at = word.find("%s", at + url.size())) {
             word.replace(at, 2, url);
             placed = true;
         }

@@ -57,7 +57,9 @@ public:
 
     http::ServerInstance& server1() { return server1_; }
     http::ServerInstance& server2() { return server2_; }
-    const http::ServerInstance& server(int number) const { return number == 1 ? server1_ : server2_; }
+    const http::ServerInstance& server(int number) const {
+        return number == 1 ? server1_ : server2_;
+    }
 
     void ShowStatusMessage(const std::string& text) override;
     void OnServerStateChanged(const http::Listener& listener, bool notRunning) override;

@@ -46,7 +46,8 @@ extern "C" void RestoreTerminalAndEnd(int signalNumber) {
         gScreenActive = 0;
     }
     for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
-        if (kFatalSignals[i] == signalNumber) ::sigaction(signalNumber, &gPreviousHandlers[i], nullptr);
+        if (kFatalSignals[i] != signalNumber) continue;
+        ::sigaction(signalNumber, &gPreviousHandlers[i], nullptr);
     }
     ::raise(signalNumber);
 }
