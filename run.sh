@@ -10,7 +10,7 @@ cmake --build build-release -j2
 
 instance=$PWD/instance
 mkdir -p "$instance/www"
-cp build-release/vantry "$instance/vantry"
+cp build-release/vantry build-release/vantry-passwd "$instance/"
 if [ ! -e "$instance/Vantry.ini" ] && [ ! -e "$instance/Zelvin.ini" ]; then
     cat > "$instance/Vantry.ini" <<INI
 [Config]

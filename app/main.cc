@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/control_panel.h"
 #include "app/host_address.h"
 #include "app/options.h"
 #include "app/shell.h"
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
     if (options.bind) bindAddress = hostAddress = *options.bind;
     if (options.absolute) hostAddress = *options.absolute;
 
+    // With a terminal the owner looks at the control panel; without one, at standard error.
+    bool panelWanted = !options.headless && platform::HasTerminal();
+
     std::string programDirectory = platform::ProgramDirectory();
     config::ServerConfig configuration = config::ServerConfig::Load(programDirectory);
     if (configuration.iniMissing) {
@@ -56,7 +60,9 @@ int main(int argc, char** argv) {
     if (hostAddress.empty()) {
         std::optional<std::string> found = app::FindHostAddress();
         if (!found) {
-            std::fprintf(stderr, "%s\n", app::kNoNetworkMessage);
+            if (!panelWanted || !app::TellInTerminal(app::kNoNetworkMessage, app::kProductName)) {
+                std::fprintf(stderr, "%s\n", app::kNoNetworkMessage);
+            }
             return 0;
         }
         hostAddress = *found;
@@ -64,6 +70,8 @@ int main(int argc, char** argv) {
 
     app::Shell shell(std::move(configuration), bindAddress, hostAddress,
                      [] { return std::make_unique<content::AppConnection>(); });
+    app::ControlPanel panel(shell);
+    if (panelWanted) panel.Open();
     shell.Run();
     return 0;
 }

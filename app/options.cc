@@ -33,14 +33,14 @@ std::string UsageText() {
     return "Usage: vantry [-bind ADDRESS] [-absolute ADDRESS] [--headless] [--help] [--version]\n"
            "\n"
            "Runs the Vantry web servers configured in Vantry.ini (or Zelvin.ini) beside the\n"
-           "program.\n"
+           "program. In a terminal it draws the control panel (M opens its menu).\n"
            "\n"
            "  -bind ADDRESS      listen on this IPv4 address only; links use it too\n"
            "  -absolute ADDRESS  use this address in links (the address the world reaches\n"
            "                     this machine by); the servers still listen as before\n"
-           "  --headless         draw nothing; status messages go to standard error and\n"
-           "                     SIGINT, SIGTERM or SIGHUP stop the servers and save the\n"
-           "                     configuration\n"
+           "  --headless         draw nothing, even in a terminal; status messages go to\n"
+           "                     standard error and SIGINT, SIGTERM or SIGHUP stop the\n"
+           "                     servers and save the configuration\n"
            "  --help             show this text\n"
            "  --version          show the version\n";
 }

@@ -1,13 +1,18 @@
-// The headless shell: status messages on standard error, termination signals as Exit.
+// The shell: the servers' start and stop, the owner's commands, termination signals as Exit.
 #include "app/shell.h"
 
-#include <cstdio>
+#include <csignal>
+
+#include "app/owner_commands.h"
+#include "platform/file_io.h"
+#include "platform/program.h"
 
 namespace app {
 namespace {
 
 // How long the shut-down waits for background programs still running.
 constexpr int kExitWaitMs = 10000;
+constexpr const char* kPasswordManager = "vantry-passwd";
 
 }  // namespace
 
@@ -20,7 +25,13 @@ Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string h
       server2_(context_, 2),
       server1_(context_, 1) {
     context_.hooks = &publisher_;
-    loop_.OnSignal([this](int) { Exit(); });
+    loop_.OnSignal([this](int signal) {
+        // SIGINT may be a question for the owner; otherwise every termination signal is a
+        // confirmed Exit.
+        if (signal == SIGINT && view_->OnInterrupt()) return;
+        Exit();
+    });
+    loop_.OnResize([this] { view_->OnResize(); });
 }
 
 Shell::~Shell() {
@@ -33,6 +44,7 @@ int Shell::Run() {
     server2_.FillPool(makeConnection_);
     StartServers();
     int code = loop_.Run();
+    view_->Close();
 
     server2_.Stop();
     server1_.Stop();
@@ -51,14 +63,53 @@ int Shell::Run() {
 }
 
 void Shell::StartServers() {
+    StartServer(1);
+    if (SecondPortEnabled()) StartServer(2);
+}
+
+void Shell::StartServer(int number) {
     auto snapshot = config_.Snapshot();
-    ReportUnusableRoot(*snapshot, 1);
-    server1_.Start(snapshot->server1().port);
-    if (snapshot->secondPortEnabled) {
-        ReportUnusableRoot(*snapshot, 2);
+    ReportUnusableRoot(*snapshot, number);
+    if (number == 1) {
+        server1_.Start(snapshot->server1().port);
+    } else {
         server2_.nextPortOnConflict = true;
         server2_.Start(snapshot->server2().port);
     }
+}
+
+void Shell::StopServer(int number) { (number == 1 ? server1_ : server2_).Stop(); }
+
+bool Shell::IsRunning(int number) const { return server(number).IsRunning(); }
+
+bool Shell::SecondPortEnabled() const { return config_.Snapshot()->secondPortEnabled; }
+
+std::string Shell::ServerAddress(int number, std::string_view path) const {
+    int port = server(number).Port();
+    if (port == 0) port = config_.Snapshot()->servers[number - 1].port;
+    return ServerUrl(context_.hostAddress, port, path);
+}
+
+void Shell::OpenInBrowser(const std::string& url) {
+    std::vector<std::string> command = BrowserCommand(platform::GetEnv("BROWSER"), url);
+    auto onExit = [this](int status, const std::string&) {
+        if (status != 0) view_->Tell(kNoBrowserMessage, kNoBrowserCaption);
+    };
+    if (!programs_.Start(command, "", {}, onExit, nullptr)) {
+        view_->Tell(kNoBrowserMessage, kNoBrowserCaption);
+    }
+}
+
+bool Shell::StartPasswordManager(std::function<void()> onEnd, bool* missing) {
+    std::string path = platform::ProgramDirectory() + kPasswordManager;
+    *missing = !platform::FileExists(path);
+    if (*missing) return false;
+    platform::SpawnOptions options;
+    options.streams = platform::SpawnOptions::Streams::kTerminal;
+    options.group = platform::SpawnOptions::Group::kSameGroup;
+    return programs_.Start({path}, "", options,
+                           [onEnd = std::move(onEnd)](int, const std::string&) { onEnd(); },
+                           nullptr);
 }
 
 void Shell::ReportUnusableRoot(const config::ServerConfig& config, int number) {
@@ -70,25 +121,15 @@ void Shell::ReportUnusableRoot(const config::ServerConfig& config, int number) {
 
 void Shell::StopServers() {
     server1_.Stop();
-    if (config_.Snapshot()->secondPortEnabled) server2_.Stop();
+    if (SecondPortEnabled()) server2_.Stop();
 }
 
 void Shell::Exit() { loop_.Quit(1); }
 
-void Shell::ShowStatusMessage(const std::string& text) {
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
-}
+void Shell::ShowStatusMessage(const std::string& text) { view_->ShowStatusMessage(text); }
 
 void Shell::OnServerStateChanged(const http::Listener& listener, bool notRunning) {
-    // Every start first reports "not running"; only real changes are worth a line.
-    bool isServer1 = &listener == &server1_;
-    bool& shown = isServer1 ? server1Shown_ : server2Shown_;
-    if (shown == !notRunning) return;
-    shown = !notRunning;
-    std::fprintf(stderr, "%s  Vantry %s (Server %d, port %d)\n", context_.hostAddress.c_str(),
-                 notRunning ? "Not Running" : "Running", isServer1 ? 1 : 2, listener.Port());
-    std::fflush(stderr);
+    view_->OnServerStateChanged(&listener == &server1_ ? 1 : 2, !notRunning, listener.Port());
 }
 
 }  // namespace app

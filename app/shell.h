@@ -1,11 +1,12 @@
 // The program's shell: owns the event loop, the configuration and both servers, starts and
-// stops them, and shows their state to the owner.
+// stops them, and shows their state to the owner through its view.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/owner_view.h"
 #include "config/server_config.h"
 #include "http/engine_context.h"
 #include "http/listener.h"
@@ -28,13 +29,38 @@ public:
     // (unless there was no configuration file). Returns the quit code.
     int Run();
 
+    // The view that shows the owner what happens; headless until another is set. The view
+    // must outlive Run.
+    void SetView(OwnerView& view) { view_ = &view; }
+    platform::EventLoop& loop() { return loop_; }
+
     // The control interface the owner's tools use. Main thread only.
+    // Server 1, and Server 2 when it is enabled.
     void StartServers();
     void StopServers();
+    // One server, 1 or 2. Server 2 moves on to the next port while its port is taken.
+    void StartServer(int number);
+    void StopServer(int number);
+    bool IsRunning(int number) const;
+    bool SecondPortEnabled() const;
+    const std::string& hostAddress() const { return context_.hostAddress; }
+    // The address of `path` on a server, at the port it listens on (the configured one
+    // before its first start).
+    std::string ServerAddress(int number, std::string_view path) const;
+    // Opens `url` in the owner's web browser, without waiting for it. When the browser
+    // cannot be started or fails, the owner is told.
+    void OpenInBrowser(const std::string& url);
+    // Runs the password manager from the program directory in this terminal; `onEnd` runs
+    // when it has ended. False when it could not be started; `*missing` tells whether the
+    // program is not there.
+    bool StartPasswordManager(std::function<void()> onEnd, bool* missing);
     void Exit();
 
     http::ServerInstance& server1() { return server1_; }
     http::ServerInstance& server2() { return server2_; }
+    const http::ServerInstance& server(int number) const {
+        return number == 1 ? server1_ : server2_;
+    }
 
     void ShowStatusMessage(const std::string& text) override;
     void OnServerStateChanged(const http::Listener& listener, bool notRunning) override;
@@ -54,9 +80,8 @@ private:
     // Built in this order and destroyed in the reverse one: Server 2, then Server 1.
     http::ServerInstance server2_;
     http::ServerInstance server1_;
-    // The running state last shown for each server.
-    bool server1Shown_ = false;
-    bool server2Shown_ = false;
+    HeadlessView headless_{context_.hostAddress};
+    OwnerView* view_ = &headless_;
 };
 
 }  // namespace app

@@ -28,12 +28,14 @@ uint64_t Tag(int fd, uint32_t serial) {
     return (static_cast<uint64_t>(serial) << 32) | static_cast<uint32_t>(fd);
 }
 
-sigset_t TerminationSignals() {
+// The signals the loop reads: the termination signals, and the terminal's size changes.
+sigset_t LoopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGWINCH);
     return set;
 }
 
@@ -45,7 +47,7 @@ sigset_t TerminationSignals() {
 }  // namespace
 
 void BlockTerminationSignals() {
-    sigset_t set = TerminationSignals();
+    sigset_t set = LoopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
@@ -55,7 +57,7 @@ EventLoop::EventLoop() {
     if (!epoll_) Fatal("epoll_create1");
     wake_ = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!wake_) Fatal("eventfd");
-    sigset_t set = TerminationSignals();
+    sigset_t set = LoopSignals();
     signals_ = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!signals_) Fatal("signalfd");
     for (int fd : {wake_.get(), signals_.get()}) {
@@ -194,7 +196,11 @@ void EventLoop::RunPosted() {
 void EventLoop::HandleSignals() {
     struct signalfd_siginfo info;
     while (::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (onSignal_) onSignal_(static_cast<int>(info.ssi_signo));
+        if (info.ssi_signo == SIGWINCH) {
+            if (onResize_) onResize_();
+        } else if (onSignal_) {
+            onSignal_(static_cast<int>(info.ssi_signo));
+        }
     }
 }
 

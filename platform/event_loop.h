@@ -14,8 +14,9 @@
 
 namespace platform {
 
-// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (and every thread it starts later),
-// so that only the event loop receives them; also ignores SIGPIPE. Call first thing in main.
+// Blocks SIGINT, SIGTERM, SIGHUP and SIGWINCH in the calling thread (and every thread it
+// starts later), so that only the event loop receives them; also ignores SIGPIPE. Call first
+// thing in main.
 void BlockTerminationSignals();
 
 class EventLoop {
@@ -40,6 +41,8 @@ public:
 
     // Called on the loop's thread with the signal number when SIGINT, SIGTERM or SIGHUP arrive.
     void OnSignal(std::function<void(int)> handler) { onSignal_ = std::move(handler); }
+    // Called on the loop's thread when the terminal's size changed (SIGWINCH).
+    void OnResize(std::function<void()> handler) { onResize_ = std::move(handler); }
 
     // Runs until Quit; returns the quit code.
     int Run();
@@ -78,6 +81,7 @@ private:
     // Delayed tasks by their due time; the loop's thread alone touches them.
     std::multimap<uint64_t, std::function<void()>> timers_;
     std::function<void(int)> onSignal_;
+    std::function<void()> onResize_;
     bool quit_ = false;
     int quitCode_ = 0;
 
