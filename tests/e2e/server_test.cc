@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "tests/e2e/vantry_instance.h"
@@ -114,14 +113,6 @@ TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
     EXPECT_GT(waiting.ServerSide().value_or(Client::ServerQueues{}).unread, 0) << "nobody reads it";
     idle.front().reset();  // its worker sees the close and frees the object
     EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
-}
-
-TEST(StartupTest, MissingConfigurationEndsWithStatusOne) {
-    VantryInstance vantry("");
-    vantry.Start({}, false);
-    EXPECT_EQ(vantry.WaitForExit(10s), 1);
-    EXPECT_NE(vantry.Stderr().find("Vantry.ini"), std::string::npos) << vantry.Stderr();
-    EXPECT_FALSE(std::filesystem::exists(vantry.dir() + "/Vantry.ini"));
 }
 
 TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {
