@@ -115,22 +115,6 @@ std::string WithoutTrailingSlashes(std::string path) {
     return path;
 }
 
-DialogField TextField(std::string label, std::string* text, size_t maxLength = kMaxAnswerLength) {
-    DialogField field;
-    field.label = std::move(label);
-    field.text = text;
-    field.maxLength = maxLength;
-    return field;
-}
-
-DialogField CheckBox(std::string label, bool* checked, std::string caption = {}) {
-    DialogField field;
-    field.label = std::move(label);
-    field.checked = checked;
-    field.caption = std::move(caption);
-    return field;
-}
-
 Dialog WelcomeDialog(const std::string& programDirectory) {
     return Dialog{
         "Vantry Install",
@@ -293,6 +277,22 @@ private:
 };
 
 }  // namespace
+
+DialogField TextField(std::string label, std::string* text, size_t maxLength) {
+    DialogField field;
+    field.label = std::move(label);
+    field.text = text;
+    field.maxLength = maxLength;
+    return field;
+}
+
+DialogField CheckBox(std::string label, bool* checked, std::string caption) {
+    DialogField field;
+    field.label = std::move(label);
+    field.checked = checked;
+    field.caption = std::move(caption);
+    return field;
+}
 
 bool TerminalDialogs::Ask(const std::string& prompt, std::string* answer) {
     out_ << prompt << std::flush;

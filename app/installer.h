@@ -41,6 +41,11 @@ struct DialogField {
     std::string caption;  // shown above the question when not empty
 };
 
+// A text question whose pre-filled answer is `*text`, and a check box whose state is
+// `*checked`.
+DialogField TextField(std::string label, std::string* text, size_t maxLength = kMaxAnswerLength);
+DialogField CheckBox(std::string label, bool* checked, std::string caption = {});
+
 struct Dialog {
     std::string title;
     std::vector<std::string> paragraphs;
