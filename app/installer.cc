@@ -20,7 +20,8 @@ namespace {
 constexpr std::string_view kMessageTitle = "Vantry V1.0";
 constexpr std::string_view kSuccessMessage =
     "This application was installed successfully on your machine.";
-constexpr std::string_view kStartMenuWarning = "Warning, could not create a link on the start menu.";
+constexpr std::string_view kStartMenuWarning =
+    "Warning, could not create a link on the start menu.";
 constexpr std::string_view kAutostartWarning = "Warning, could not create a link to autostart.";
 
 constexpr std::string_view kProgramName = "vantry";
@@ -129,33 +130,32 @@ Dialog WelcomeDialog(const std::string& programDirectory) {
 }
 
 Dialog LocationDialog(InstallChoices& choices) {
-    return Dialog{"Install Vantry",
-                  {},
-                  {TextField("Install Vantry To:", &choices.installDir),
-                   TextField("HTML files located at:", &choices.webRoot),
-                   CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
-                   CheckBox("Start Vantry Automatically when you start up your computer.",
-                            &choices.makeAutostart),
-                   CheckBox("Create a Starter Home Page called index.html.",
-                            &choices.makeHomePage)},
-                  "Install",
-                  "Quit"};
+    return Dialog{
+        "Install Vantry",
+        {},
+        {TextField("Install Vantry To:", &choices.installDir),
+         TextField("HTML files located at:", &choices.webRoot),
+         CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
+         CheckBox("Start Vantry Automatically when you start up your computer.",
+                  &choices.makeAutostart),
+         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
+        "Install",
+        "Quit"};
 }
 
 Dialog HomePageDialog(InstallChoices& choices) {
-    return Dialog{
-        "Vantry Install",
-        {"Vantry makes a starter home page from the texts below. You can change the page "
-         "whenever you like: it is " +
-         std::string(kStarterPageName) + " in your web files."},
-        {TextField("Page Title:", &choices.pageTitle),
-         TextField("Page Heading:", &choices.pageHeading),
-         TextField("Page Body:", &choices.pageBody, kMaxBodyLength),
-         CheckBox("Include", &choices.includeLink, "Include a link to another web page:"),
-         TextField("Link Name:", &choices.linkName),
-         TextField("Link Location:", &choices.linkLocation)},
-        "Finish Installation",
-        "Quit"};
+    return Dialog{"Vantry Install",
+                  {"Vantry makes a starter home page from the texts below. You can change the page "
+                   "whenever you like: it is " +
+                   std::string(kStarterPageName) + " in your web files."},
+                  {TextField("Page Title:", &choices.pageTitle),
+                   TextField("Page Heading:", &choices.pageHeading),
+                   TextField("Page Body:", &choices.pageBody, kMaxBodyLength),
+                   CheckBox("Include", &choices.includeLink, "Include a link to another web page:"),
+                   TextField("Link Name:", &choices.linkName),
+                   TextField("Link Location:", &choices.linkLocation)},
+                  "Finish Installation",
+                  "Quit"};
 }
 
 // The steps that touch the world. Each failure shows its message and ends the installation.
@@ -230,8 +230,7 @@ private:
         return false;
     }
 
-    bool WriteDesktopEntry(const std::string& directory, bool autostart,
-                           std::string_view warning) {
+    bool WriteDesktopEntry(const std::string& directory, bool autostart, std::string_view warning) {
         std::string error;
         if (platform::MakeDirectories(directory, kDirectoryMode, &error) &&
             platform::WriteFileAtomically(directory + std::string(kDesktopEntryName),
@@ -249,7 +248,8 @@ private:
     void WriteNewFile(const std::string& path, std::string_view content) {
         std::string error;
         switch (platform::CreateNewFile(path, content, platform::kNewFileMode, &error)) {
-            case platform::NewFileResult::kCreated: break;
+            case platform::NewFileResult::kCreated:
+                break;
             case platform::NewFileResult::kNameTaken:
                 dialogs_.ShowMessage("Kept the existing " + path + ".");
                 break;
@@ -376,7 +376,7 @@ void HeadlessDialogs::ShowMessage(const std::string& text) { out_ << text << '\n
 InstallChoices ProposedChoices(const std::string& home) {
     InstallChoices choices;
     choices.installDir = WithoutTrailingSlashes(home);
-    if (choices.installDir.empty() || choices.installDir.back() != '/') choices.installDir += '/';
+    platform::AppendBackslash(choices.installDir);
     choices.installDir += kInstallDirName;
     choices.webRoot = choices.installDir + std::string(kWebRootName);
     choices.pageTitle = "My Home Page";
@@ -444,9 +444,15 @@ std::string DesktopEntry(const std::string& installDir, bool autostart) {
            "Type=Application\n"
            "Name=Vantry\n"
            "Comment=Vantry V1.0\n"
-           "Exec=" + DesktopString(exec) + "\n"
-           "Path=" + DesktopString(installDir) + "\n"
-           "Terminal=" + (autostart ? "false" : "true") + "\n"
+           "Exec=" +
+           DesktopString(exec) +
+           "\n"
+           "Path=" +
+           DesktopString(installDir) +
+           "\n"
+           "Terminal=" +
+           (autostart ? "false" : "true") +
+           "\n"
            "Categories=Network;WebServer;\n";
 }
 
@@ -460,7 +466,7 @@ bool RunInstaller(InstallerDialogs& dialogs) {
     if (!dialogs.Show(location)) return false;
     const std::string workingDirectory = platform::WorkingDirectory();
     choices.installDir = AbsoluteDirectory(choices.installDir, workingDirectory, home);
-    if (choices.installDir.back() != '/') choices.installDir += '/';
+    platform::AppendBackslash(choices.installDir);
     choices.webRoot =
         WithoutTrailingSlashes(AbsoluteDirectory(choices.webRoot, workingDirectory, home));
     if (choices.makeHomePage) {

@@ -43,11 +43,13 @@ TEST(InstallerTest, StarterPageKeepsTheOwnersHtmlAndTheLinkOnlyWhenIncluded) {
     choices.pageBody = "Line one<BR>line two";
     choices.linkName = "There";
     choices.linkLocation = "http://example.com/?a=1&b=2";
-    const std::string head = "<HTML><HEAD>\n<TITLE>Me & <i>mine</i></TITLE>\n</HEAD><BODY>\n\n"
-                             "<H1>Hi</H1>\n\n<P>Line one<BR>line two</P>\n\n";
-    EXPECT_EQ(StarterPage(choices), head +
-                                        "<P><A href=\"http://example.com/?a=1&b=2\">There</A></P>\n\n"
-                                        "</BODY></HTML>\n");
+    const std::string head =
+        "<HTML><HEAD>\n<TITLE>Me & <i>mine</i></TITLE>\n</HEAD><BODY>\n\n"
+        "<H1>Hi</H1>\n\n<P>Line one<BR>line two</P>\n\n";
+    EXPECT_EQ(StarterPage(choices),
+              head +
+                  "<P><A href=\"http://example.com/?a=1&b=2\">There</A></P>\n\n"
+                  "</BODY></HTML>\n");
     choices.includeLink = false;
     EXPECT_EQ(StarterPage(choices), head + "</BODY></HTML>\n");
 }
@@ -70,8 +72,10 @@ TEST(InstallerTest, DesktopEntriesQuoteThePathAsTheLauncherReadsIt) {
 }
 
 TEST(InstallerTest, AnswersBecomeAbsoluteDirectories) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"~", "/home/u"}, {"~/web ", "/home/u/web"}, {" /srv/x", "/srv/x"}, {"rel/x", "/work/rel/x"}};
+    const std::pair<const char*, const char*> cases[] = {{"~", "/home/u"},
+                                                         {"~/web ", "/home/u/web"},
+                                                         {" /srv/x", "/srv/x"},
+                                                         {"rel/x", "/work/rel/x"}};
     for (const auto& [answer, expected] : cases) {
         EXPECT_EQ(AbsoluteDirectory(answer, "/work/", "/home/u/"), expected) << answer;
     }

@@ -38,9 +38,8 @@ protected:
     InstallerTest() : installer("") {
         std::filesystem::copy_file(VANTRY_PASSWD_BINARY, installer.dir() + "/vantry-passwd");
         std::filesystem::create_directories(home);
-        installer.extraEnv = {{"HOME", home},
-                              {"XDG_CONFIG_HOME", configHome},
-                              {"XDG_DATA_HOME", dataHome}};
+        installer.extraEnv = {
+            {"HOME", home}, {"XDG_CONFIG_HOME", configHome}, {"XDG_DATA_HOME", dataHome}};
     }
 
     // Runs the installer on a pseudo-terminal, typing `input`; returns its exit status (-1
@@ -114,8 +113,10 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         {installDir + "vantry", ReadFile(VANTRY_BINARY), 0755},
         {installDir + "vantry-passwd", ReadFile(VANTRY_PASSWD_BINARY), 0755},
         {webRoot + "/Get Your Copy Of Vantry Here/vantry", ReadFile(VANTRY_BINARY), 0755},
-        {installDir + "Re Distributing Vantry.doc", ReadFile(kInstallResources + "redistributing.txt"), 0644},
-        {installDir + "Vantry Release Notes.html", ReadFile(kInstallResources + "release_notes.html"), 0644},
+        {installDir + "Re Distributing Vantry.doc",
+         ReadFile(kInstallResources + "redistributing.txt"), 0644},
+        {installDir + "Vantry Release Notes.html",
+         ReadFile(kInstallResources + "release_notes.html"), 0644},
         {installDir + "fileid.diz", ReadFile(kInstallResources + "fileid.diz"), 0644},
         {webRoot + "/index.html", ReadFile(kInstallResources + "index.html"), 0644},
         {webRoot + "/homepage.html", starterPage, 0644},
@@ -162,13 +163,14 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     // The installed copy starts as an ordinary installation (on a port of the test's own).
     VantryInstance server("");
     server.programDirectory = installDir;
-    ASSERT_TRUE(platform::WriteProfileString(ini, "Config", "port", std::to_string(server.port1())));
+    ASSERT_TRUE(
+        platform::WriteProfileString(ini, "Config", "port", std::to_string(server.port1())));
     server.Start();
     EXPECT_EQ(BodyOf(Exchange(server.address(), server.port1(), "GET / HTTP/1.0\r\n\r\n")),
               ReadFile(kInstallResources + "index.html"));
-    EXPECT_EQ(BodyOf(Exchange(server.address(), server.port1(),
-                              "GET /homepage.html HTTP/1.0\r\n\r\n")),
-              starterPage);
+    EXPECT_EQ(
+        BodyOf(Exchange(server.address(), server.port1(), "GET /homepage.html HTTP/1.0\r\n\r\n")),
+        starterPage);
     EXPECT_EQ(server.Stop(), 0);
 }
 
@@ -190,21 +192,27 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
         EXPECT_TRUE(NothingWritten()) << quit.name;
     }
 
+    // Installed into the directory the program runs from: it is not copied onto itself.
+    const std::string here = installer.dir() + "/";
+    struct stat before{};
+    ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
-    ASSERT_EQ(RunOnTerminal("\n~/Elsewhere\n\nn\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+    ASSERT_EQ(RunOnTerminal("\n" + here + "\n\nn\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
         << screen << installer.Stderr();
+    struct stat after{};
+    ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_NE(screen.find("Install Vantry To: [" + installDir + "] "), std::string::npos) << screen;
     EXPECT_NE(screen.find(kSuccess), std::string::npos) << screen;
-    const std::string elsewhere = home + "/Elsewhere/";
-    EXPECT_EQ(ModeOf(elsewhere + "Vantry.ini"), 0600u);
-    EXPECT_EQ(ReadFile(configHome + "/vantry/installation"), elsewhere + "\n");
+    EXPECT_EQ(ModeOf(here + "Vantry.ini"), 0600u);
+    EXPECT_EQ(ReadFile(configHome + "/vantry/installation"), here + "\n");
     EXPECT_EQ(ReadFile(webRoot + "/homepage.html"),
               "<HTML><HEAD>\n<TITLE>New Title</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
               "<P>Thank you for visiting my web site.</P>\n\n</BODY></HTML>\n")
         << "the link is left out when Include is cleared";
     EXPECT_FALSE(std::filesystem::exists(dataHome + "/applications/vantry.desktop"));
     std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
-    EXPECT_NE(autostart.find("\nExec=\"" + elsewhere + "vantry\" --headless\n"), std::string::npos)
+    EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)
         << autostart;
 }
 
