@@ -232,7 +232,7 @@ private:
 
     bool WriteDesktopEntry(const std::string& directory, bool autostart, std::string_view warning) {
         std::string error;
-        if (platform::MakeDirectories(directory, kDirectoryMode, &error) &&
+        if (platform::MakeDirectories(directory, kPrivateDirectoryMode, &error) &&
             platform::WriteFileAtomically(directory + std::string(kDesktopEntryName),
                                           DesktopEntry(choices_.installDir, autostart),
                                           platform::kNewFileMode, &error)) {

@@ -214,6 +214,15 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
     EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)
         << autostart;
+
+    // Without the starter page there is no third dialog and no homepage.html; the frameset
+    // is written all the same. A web root of several new levels is made level by level.
+    std::filesystem::remove(here + "Vantry.ini");
+    screen.clear();
+    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\nn\n\n", screen), 0) << screen;
+    EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
+    EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));
 }
 
 }  // namespace
