@@ -4,14 +4,22 @@
 #include <cstdio>
 
 namespace app {
+namespace {
+
+// How long the shut-down waits for background programs still running.
+constexpr int kExitWaitMs = 10000;
+
+}  // namespace
 
 Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string hostAddress,
              ConnectionFactory makeConnection)
     : config_(std::move(config)),
       context_{loop_, config_, *this, std::move(bindAddress), std::move(hostAddress)},
+      publisher_(context_, programs_, config_.Snapshot()->programDirectory),
       makeConnection_(std::move(makeConnection)),
       server2_(context_, 2),
       server1_(context_, 1) {
+    context_.hooks = &publisher_;
     loop_.OnSignal([this](int) { Exit(); });
 }
 
@@ -28,6 +36,9 @@ int Shell::Run() {
 
     server2_.Stop();
     server1_.Stop();
+    // The offline pages are on their way: give their uploads a moment to finish, so that a
+    // failure can still be reported.
+    programs_.WaitAll(kExitWaitMs);
     server1_.DestroyPool();
     server2_.DestroyPool();
     auto snapshot = config_.Snapshot();

@@ -9,7 +9,9 @@
 #include "config/server_config.h"
 #include "http/engine_context.h"
 #include "http/listener.h"
+#include "platform/background_programs.h"
 #include "platform/event_loop.h"
+#include "publish/address_publisher.h"
 
 namespace app {
 
@@ -42,8 +44,12 @@ private:
     void ReportUnusableRoot(const config::ServerConfig& config, int number);
 
     platform::EventLoop loop_;
+    // The programs the shell and the publishing start and never wait for.
+    platform::BackgroundPrograms programs_{loop_};
     config::SharedConfig config_;
     http::EngineContext context_;
+    // The servers' start and stop hooks: the address publishing and the owner's scripts.
+    publish::AddressPublisher publisher_;
     ConnectionFactory makeConnection_;
     // Built in this order and destroyed in the reverse one: Server 2, then Server 1.
     http::ServerInstance server2_;

@@ -14,6 +14,7 @@ class SharedConfig;
 namespace http {
 
 class Listener;
+class ServerInstance;
 
 // The owner notifications of a listener; the shell implements them.
 class ServerOwner {
@@ -25,6 +26,16 @@ public:
     virtual void OnServerStateChanged(const Listener& listener, bool notRunning) = 0;
 };
 
+// What runs around every start and stop of a server (the address publishing).
+class ServerHooks {
+public:
+    virtual ~ServerHooks() = default;
+    // After the server tried to start on `requestedPort`, whatever the outcome.
+    virtual void AfterStart(ServerInstance& server, int requestedPort) = 0;
+    // Before a server that was started stops listening.
+    virtual void BeforeStop(ServerInstance& server) = 0;
+};
+
 struct EngineContext {
     platform::EventLoop& loop;
     config::SharedConfig& config;
@@ -34,6 +45,8 @@ struct EngineContext {
     std::string bindAddress;
     // The address the servers are reached at, used in links the system builds to itself.
     std::string hostAddress;
+    // The start and stop hooks; none when null.
+    ServerHooks* hooks = nullptr;
 };
 
 }  // namespace http

@@ -1,7 +1,6 @@
 // Server instances: binding, listening, accepting and handing sockets to the pool.
 #include "http/listener.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "platform/error_text.h"
@@ -81,8 +80,8 @@ void Listener::Start(int port) {
         return;
     }
     listenSocket_ = std::move(socket);
-    context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
     running_ = true;
+    UpdateWatch();
     owner.OnServerStateChanged(*this, false);
 }
 
@@ -98,14 +97,31 @@ void Listener::Stop() {
 
 void Listener::StopListening() {
     if (!running_) return;
-    if (!acceptPaused_) context_.loop.Unwatch(listenSocket_.get());
-    acceptPaused_ = false;
-    listenSocket_.Reset();
     running_ = false;
+    acceptPaused_ = false;
+    waitingForConnection_ = false;
+    UpdateWatch();
+    listenSocket_.Reset();
+}
+
+void Listener::UpdateWatch() {
+    bool wanted = running_ && !acceptPaused_ && !waitingForConnection_;
+    if (wanted == watched_) return;
+    if (wanted) {
+        context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
+    } else {
+        context_.loop.Unwatch(listenSocket_.get());
+    }
+    watched_ = wanted;
 }
 
 void Listener::Accept() {
-    for (int i = 0; i < kAcceptBatch && listenSocket_.valid(); ++i) {
+    for (int i = 0; i < kAcceptBatch && watched_; ++i) {
+        Connection* connection = FindFreeConnection();
+        if (!connection) {
+            WaitForFreeConnection();
+            return;
+        }
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
@@ -116,7 +132,6 @@ void Listener::Accept() {
             return;
         }
         acceptFailureShown_ = false;
-        Connection* connection = FindFreeConnection();
         connection->Assign(std::move(accepted->fd), accepted->address,
                            accepted->portNetworkOrder, static_cast<ServerInstance*>(this));
     }
@@ -129,38 +144,43 @@ void Listener::PauseAccepting(int error) {
                                          platform::ErrorText(error) +
                                          "; new connections wait until descriptors are free.");
     }
-    context_.loop.Unwatch(listenSocket_.get());
     acceptPaused_ = true;
+    UpdateWatch();
     context_.loop.After(kAcceptPauseMs, [this] { ResumeAccepting(); });
 }
 
 void Listener::ResumeAccepting() {
     if (!acceptPaused_ || !running_) return;
     acceptPaused_ = false;
-    context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
+    UpdateWatch();
     Accept();
 }
 
 Connection* Listener::FindFreeConnection() {
-    for (;;) {
-        for (auto& slot : pool) {
-            if (slot && !slot->busy()) return slot.get();
-        }
-        // Every object is busy: the main thread waits, as the owner's interface does, until a
-        // worker frees one (at most a second between scans).
-        std::unique_lock lock(freedMutex_);
-        waiters_.fetch_add(1);
-        bool anyFree = false;
-        for (auto& slot : pool) anyFree = anyFree || (slot && !slot->busy());
-        if (!anyFree) freed_.wait_for(lock, std::chrono::milliseconds(1000));
-        waiters_.fetch_sub(1);
+    for (auto& slot : pool) {
+        if (slot && !slot->busy()) return slot.get();
     }
+    return nullptr;
+}
+
+void Listener::WaitForFreeConnection() {
+    waitingForConnection_ = true;
+    UpdateWatch();
+    wakeOnFree_.store(true);
+    // A worker may have freed its object between the scan and the flag: look once more.
+    if (FindFreeConnection() && wakeOnFree_.exchange(false)) ResumeAfterFree();
+}
+
+void Listener::ResumeAfterFree() {
+    if (!waitingForConnection_ || !running_) return;
+    waitingForConnection_ = false;
+    UpdateWatch();
+    Accept();
 }
 
 void Listener::NotifyConnectionFreed() {
-    if (waiters_.load() == 0) return;
-    std::lock_guard lock(freedMutex_);
-    freed_.notify_all();
+    if (!wakeOnFree_.load(std::memory_order_relaxed) || !wakeOnFree_.exchange(false)) return;
+    context_.loop.Post([this] { ResumeAfterFree(); });
 }
 
 void Listener::FillPool(const std::function<std::unique_ptr<Connection>()>& make) {
@@ -174,8 +194,20 @@ void Listener::DestroyPool() {
     }
 }
 
-void ServerInstance::Start(int port) { Listener::Start(port); }
+void ServerInstance::Start(int port) {
+    if (IsRunning()) return;
+    Listener::Start(port);
+    startHooksRan_ = true;
+    if (ServerHooks* hooks = context().hooks) hooks->AfterStart(*this, port);
+}
 
-void ServerInstance::Stop() { Listener::Stop(); }
+void ServerInstance::Stop() {
+    // The stop hooks answer a start: a server stopped twice publishes its offline page once.
+    if (startHooksRan_) {
+        startHooksRan_ = false;
+        if (ServerHooks* hooks = context().hooks) hooks->BeforeStop(*this);
+    }
+    Listener::Stop();
+}
 
 }  // namespace http

@@ -3,10 +3,8 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "http/connection.h"
 #include "http/engine_context.h"
@@ -35,10 +33,9 @@ public:
     bool IsRunning() const { return running_; }
     int Port() const { return port_; }
 
-    // The first free connection in slot order, waiting (in steps of at most a second) until
-    // one is free.
+    // The first free connection in slot order; nullptr while all are busy.
     Connection* FindFreeConnection();
-    // Called by a worker after it freed its connection object.
+    // Called by a worker after it freed its connection object. Any thread.
     void NotifyConnectionFreed();
 
     // Fills every slot with a connection made by `make`; destroying the pool stops every
@@ -58,23 +55,29 @@ protected:
 
 private:
     void StopListening();
+    // Watches the listening socket exactly while it is running and accepting is not paused.
+    void UpdateWatch();
     // Out of descriptors, a waiting connection would keep the listener readable and the
     // loop spinning: stop watching it for a moment, then try again.
     void PauseAccepting(int error);
     void ResumeAccepting();
+    // With every object busy, accepting waits (the client stays queued by the system) until
+    // a worker frees one; the loop itself goes on serving the owner and the signals.
+    void WaitForFreeConnection();
+    void ResumeAfterFree();
 
     EngineContext& context_;
     platform::UniqueFd listenSocket_;
     int port_ = 0;
     bool running_ = false;
+    bool watched_ = false;
     bool acceptPaused_ = false;
+    bool waitingForConnection_ = false;
     // The owner has been told that accepting failed, and no connection came in since.
     bool acceptFailureShown_ = false;
-
-    // Lets FindFreeConnection sleep until a worker frees its object.
-    std::mutex freedMutex_;
-    std::condition_variable freed_;
-    std::atomic<int> waiters_{0};
+    // Set by the loop while it waits for a free object; the worker that takes it back
+    // posts the resumption.
+    std::atomic<bool> wakeOnFree_{false};
 };
 
 // One of the two servers. Its Start and Stop are where the publishing hooks attach.
@@ -90,6 +93,8 @@ public:
 
 private:
     int number_;
+    // A start ran its hooks and no stop has answered it yet.
+    bool startHooksRan_ = false;
 };
 
 }  // namespace http

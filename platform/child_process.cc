@@ -130,7 +130,8 @@ void ChildProcess::Release() {
 
 bool ChildProcess::Start(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
-                         const std::string& workingDirectory, std::string* error) {
+                         const std::string& workingDirectory, const SpawnOptions& options,
+                         std::string* error) {
     if (started()) {
         SetError(error, "posix_spawn", EBUSY);
         return false;
@@ -152,12 +153,20 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
         return false;
     }
 
+    using Streams = SpawnOptions::Streams;
     FileActions files;
-    int rc = posix_spawn_file_actions_adddup2(&files.actions, inputRead.get(), STDIN_FILENO);
-    if (rc == 0)
+    int rc = 0;
+    if (options.streams == Streams::kPipes) {
+        rc = posix_spawn_file_actions_adddup2(&files.actions, inputRead.get(), STDIN_FILENO);
+    } else if (options.streams == Streams::kOutputPipe) {
+        rc = posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY,
+                                              0);
+    }
+    if (rc == 0 && options.streams != Streams::kTerminal) {
         rc = posix_spawn_file_actions_adddup2(&files.actions, outputWrite.get(), STDOUT_FILENO);
-    if (rc == 0)
-        rc = posix_spawn_file_actions_adddup2(&files.actions, outputWrite.get(), STDERR_FILENO);
+        if (rc == 0)
+            rc = posix_spawn_file_actions_adddup2(&files.actions, outputWrite.get(), STDERR_FILENO);
+    }
     if (rc == 0 && !workingDirectory.empty()) {
         rc = posix_spawn_file_actions_addchdir_np(&files.actions, workingDirectory.c_str());
     }
@@ -170,11 +179,10 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     sigfillset(&defaults);
     sigdelset(&defaults, SIGKILL);
     sigdelset(&defaults, SIGSTOP);
-    if (rc == 0) {
-        rc = posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETPGROUP |
-                                                             POSIX_SPAWN_SETSIGMASK |
-                                                             POSIX_SPAWN_SETSIGDEF);
-    }
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (options.group == SpawnOptions::Group::kOwnGroup) flags |= POSIX_SPAWN_SETPGROUP;
+    if (options.group == SpawnOptions::Group::kNewSession) flags |= POSIX_SPAWN_SETSID;
+    if (rc == 0) rc = posix_spawnattr_setflags(&spawn.attributes, flags);
     if (rc == 0) rc = posix_spawnattr_setpgroup(&spawn.attributes, 0);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&spawn.attributes, &emptyMask);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&spawn.attributes, &defaults);
@@ -203,9 +211,18 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     exitNotice_ = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     reaped_ = false;
     exitStatus_ = -1;
-    stdin_ = std::move(inputWrite);
-    stdout_ = std::move(outputRead);
+    if (options.streams == Streams::kPipes) stdin_ = std::move(inputWrite);
+    if (options.streams != Streams::kTerminal) stdout_ = std::move(outputRead);
     return true;
+}
+
+void ChildProcess::Detach() {
+    stdin_.Reset();
+    stdout_.Reset();
+    exitNotice_.Reset();
+    pid_ = -1;
+    reaped_ = false;
+    exitStatus_ = -1;
 }
 
 PipeResult ChildProcess::WriteStdin(const char* data, size_t size) {

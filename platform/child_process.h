@@ -19,6 +19,22 @@ namespace platform {
 std::vector<std::string> ProcessEnvironment();
 
 enum class PipeStatus { kData, kWouldBlock, kClosed, kError };
+
+// Where a child's standard streams go and which process group it joins.
+struct SpawnOptions {
+    enum class Streams {
+        kPipes,       // input from one pipe, output and error into another
+        kOutputPipe,  // input from /dev/null, output and error into a pipe
+        kTerminal,    // this process's own 0, 1 and 2
+    };
+    enum class Group {
+        kOwnGroup,    // a process group of its own, so Kill reaches what it started too
+        kNewSession,  // a session of its own: no terminal signal reaches it
+        kSameGroup,   // this process's group: it may read the terminal in the foreground
+    };
+    Streams streams = Streams::kPipes;
+    Group group = Group::kOwnGroup;
+};
 struct PipeResult {
     PipeStatus status;
     size_t bytes = 0;
@@ -44,7 +60,13 @@ public:
     // and every signal at its default action. On failure (pipes, or a program that cannot be
     // run) returns false and sets `*error` to the failed call, program and errno text.
     bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-               const std::string& workingDirectory, std::string* error = nullptr);
+               const std::string& workingDirectory, std::string* error = nullptr) {
+        return Start(argv, environment, workingDirectory, SpawnOptions{}, error);
+    }
+    // The same with other streams or another process group (see SpawnOptions).
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const std::string& workingDirectory, const SpawnOptions& options,
+               std::string* error);
 
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
@@ -66,6 +88,9 @@ public:
 
     // Sends SIGKILL to the child's process group (nothing once the child has been reaped).
     void Kill();
+    // Lets the child run on unreaped once this object is gone (it is reaped by whoever
+    // inherits it when this process ends). The pipes are closed.
+    void Detach();
     // The exit status once the child has ended and been reaped: the exit code, or 128 plus
     // the number of the signal that ended it. TryWait does not block.
     std::optional<int> TryWait();

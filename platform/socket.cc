@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/sendfile.h>
@@ -12,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
+#include "platform/error_text.h"
 
 namespace platform {
 namespace {
@@ -235,6 +238,81 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs,
     }
     if (blocking && flags >= 0) ::fcntl(socketFd, F_SETFL, flags);
     return complete;
+}
+
+namespace {
+
+// An address as text with its port: "127.0.0.5:21", "[::1]:21".
+std::string AddressWithPort(const sockaddr* address, socklen_t length) {
+    char host[NI_MAXHOST] = {};
+    char service[NI_MAXSERV] = {};
+    if (::getnameinfo(address, length, host, sizeof host, service, sizeof service,
+                      NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "?";
+    }
+    std::string text = address->sa_family == AF_INET6 ? "[" + std::string(host) + "]" : host;
+    return text + ":" + service;
+}
+
+// One connection attempt; 0 or the errno of the call named in `*call`.
+int ConnectOnce(const addrinfo& address, int timeoutMs, UniqueFd* out, const char** call) {
+    *call = "socket";
+    UniqueFd fd(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                         address.ai_protocol));
+    if (!fd) return errno;
+    *call = "connect";
+    if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) return errno;
+        if (!WaitFor(fd.get(), POLLOUT, timeoutMs)) return ETIMEDOUT;
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0) return errno;
+        if (pending != 0) return pending;
+    }
+    *out = std::move(fd);
+    return 0;
+}
+
+}  // namespace
+
+UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (rc != 0) {
+        if (error != nullptr) {
+            *error = "resolve " + host + ": " +
+                     (rc == EAI_SYSTEM ? ErrorText(errno) : std::string(::gai_strerror(rc)));
+        }
+        return UniqueFd();
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        UniqueFd fd;
+        const char* call = "";
+        int failure = ConnectOnce(*address, timeoutMs, &fd, &call);
+        if (failure == 0) return fd;
+        // The last address's failure is the one reported.
+        SetError(error, std::string(call) + " " + AddressWithPort(address->ai_addr,
+                                                                   address->ai_addrlen),
+                 failure);
+    }
+    return UniqueFd();
+}
+
+std::string PeerAddress(int fd) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    char host[NI_MAXHOST] = {};
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) != 0) {
+        return "";
+    }
+    return host;
 }
 
 void ShutdownSend(int fd) { ::shutdown(fd, SHUT_WR); }

@@ -92,6 +92,16 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
 // fails. `*sent` grows by the file bytes that went out.
 bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent);
 
+// Connects to `host` (a name, or an IPv4 or IPv6 address) on `port`, trying each address the
+// name resolves to, waiting at most `timeoutMs` for each. Returns a non-blocking socket, or
+// an invalid fd with `*error` naming the failed call and the error
+// ("connect 127.0.0.5:21: Connection refused", "resolve ftp.example.com: Name or service not
+// known").
+UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string* error);
+
+// The numeric address of a connected socket's peer ("127.0.0.5", "::1"); empty when unknown.
+std::string PeerAddress(int fd);
+
 // Shuts down the sending direction, or both.
 void ShutdownSend(int fd);
 void ShutdownBoth(int fd);

@@ -5,6 +5,8 @@ function(vantry_embed_resources library manifest)
     get_filename_component(manifest_abs ${manifest} ABSOLUTE)
     get_filename_component(manifest_dir ${manifest_abs} DIRECTORY)
     file(STRINGS ${manifest_abs} lines)
+    # The file list is read here, so a changed manifest must configure the build again.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${manifest_abs})
     set(inputs ${manifest_abs})
     foreach(line IN LISTS lines)
         if(line MATCHES "^[ \t]*([0-9]+)[ \t]+(.+)$")

@@ -31,8 +31,8 @@ mode_t ModeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// A vantry without a configuration, with vantry-passwd beside it, a home whose name has a
-// space in it and XDG directories of its own.
+// A vantry without a configuration, with vantry-passwd and vantry-ftp beside it, a home whose
+// name has a space in it and XDG directories of its own.
 class InstallerTest : public ::testing::Test {
 protected:
     InstallerTest() : installer("") {
@@ -112,6 +112,7 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     const Expected files[] = {
         {installDir + "vantry", ReadFile(VANTRY_BINARY), 0755},
         {installDir + "vantry-passwd", ReadFile(VANTRY_PASSWD_BINARY), 0755},
+        {installDir + "vantry-ftp", ReadFile(VANTRY_FTP_BINARY), 0755},
         {webRoot + "/Get Your Copy Of Vantry Here/vantry", ReadFile(VANTRY_BINARY), 0755},
         {installDir + "Re Distributing Vantry.doc",
          ReadFile(kInstallResources + "redistributing.txt"), 0644},

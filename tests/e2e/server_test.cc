@@ -98,21 +98,37 @@ TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
         << OpenDescriptors(vantry.pid()).size() << " open, " << before << " before";
 }
 
-TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
+// Holds all 100 objects of Server 1, each with a worker waiting in the head reader.
+std::vector<std::unique_ptr<Client>> HoldEveryObject(const VantryInstance& vantry) {
     std::vector<std::unique_ptr<Client>> idle;
     std::vector<const Client*> all;
     for (int i = 0; i < 100; ++i) {
         idle.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
-        idle.back()->Send("G");  // holds a worker in the head reader
+        idle.back()->Send("G");
         all.push_back(idle.back().get());
     }
-    ASSERT_TRUE(WaitUntilServerRead(all)) << "each of the 100 is held by a worker";
+    EXPECT_TRUE(WaitUntilServerRead(all)) << "each of the 100 is held by a worker";
+    return idle;
+}
+
+TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
+    std::vector<std::unique_ptr<Client>> idle = HoldEveryObject(vantry);
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /nothing-here HTTP/1.0\r\n\r\n");
     EXPECT_EQ(waiting.ReadAll(300ms), "") << "all 100 objects are busy";
     EXPECT_GT(waiting.ServerSide().value_or(Client::ServerQueues{}).unread, 0) << "nobody reads it";
     idle.front().reset();  // its worker sees the close and frees the object
     EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
+}
+
+TEST_F(RunningServerTest, FullPoolStillStopsPromptlyOnTermination) {
+    std::vector<std::unique_ptr<Client>> idle = HoldEveryObject(vantry);
+    Client waiting(vantry.address(), vantry.port1());
+    waiting.Send("GET / HTTP/1.0\r\n\r\n");
+    ASSERT_EQ(waiting.ReadAll(300ms), "");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(vantry.Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
 TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {

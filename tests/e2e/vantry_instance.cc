@@ -96,6 +96,11 @@ VantryInstance::VantryInstance(const std::string& ini) {
     std::filesystem::create_directories(dir() + "/run");
     std::filesystem::copy_file(VANTRY_BINARY, dir() + "/vantry");
     ::chmod((dir() + "/vantry").c_str(), 0755);
+    // The FTP client is looked for beside the program.
+    if (std::filesystem::exists(VANTRY_FTP_BINARY)) {
+        std::filesystem::copy_file(VANTRY_FTP_BINARY, dir() + "/vantry-ftp");
+        ::chmod((dir() + "/vantry-ftp").c_str(), 0755);
+    }
     std::string text = ini;
     ReplaceAll(text, "{dir}", dir());
     ReplaceAll(text, "{port1}", std::to_string(port1_));

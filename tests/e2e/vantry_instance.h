@@ -42,7 +42,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
 
 class VantryInstance {
 public:
-    // Makes the directory with a copy of vantry, `ini` as Vantry.ini (with "{dir}" replaced
+    // Makes the directory with a copy of vantry (and of vantry-ftp beside it), `ini` as Vantry.ini (with "{dir}" replaced
     // by the instance directory and "{port1}", "{port2}" by free ports) and a web root www/.
     explicit VantryInstance(const std::string& ini = DefaultIni());
     ~VantryInstance();  // stops the program if it still runs and removes the directory
