@@ -1,12 +1,14 @@
-// The process entry: options, the single-copy guard, the configuration, the host address,
-// then the shell.
+// The process entry: options, the single-copy guard, the configuration (or the first-run
+// installer when there is none), the host address, then the shell.
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/control_panel.h"
 #include "app/host_address.h"
+#include "app/installer.h"
 #include "app/options.h"
 #include "app/shell.h"
 #include "config/server_config.h"
@@ -22,9 +24,6 @@ constexpr const char* kLockName = "Vantry V1.0";
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before any thread exists, so that only the event loop sees termination signals.
-    platform::BlockTerminationSignals();
-
     app::Options options = app::ParseOptions(argc, argv);
     if (options.help) {
         std::fputs(app::UsageText().c_str(), stdout);
@@ -50,12 +49,18 @@ int main(int argc, char** argv) {
     std::string programDirectory = platform::ProgramDirectory();
     config::ServerConfig configuration = config::ServerConfig::Load(programDirectory);
     if (configuration.iniMissing) {
-        std::fprintf(stderr,
-                     "Vantry found no configuration file. It looked for %sZelvin.ini and "
-                     "%sVantry.ini.\n",
-                     programDirectory.c_str(), programDirectory.c_str());
-        return 1;
+        // The installer runs instead of the servers; the termination signals keep their usual
+        // effect, so Ctrl-C ends it.
+        if (options.headless || !platform::HasTerminal()) {
+            app::HeadlessDialogs dialogs(std::cerr);
+            return app::RunInstaller(dialogs) ? 0 : 1;
+        }
+        app::TerminalDialogs dialogs(std::cin, std::cout);
+        return app::RunInstaller(dialogs) ? 0 : 1;
     }
+
+    // Before any thread exists, so that only the event loop sees termination signals.
+    platform::BlockTerminationSignals();
 
     if (hostAddress.empty()) {
         std::optional<std::string> found = app::FindHostAddress();

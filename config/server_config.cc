@@ -9,6 +9,7 @@
 #include "config/mapping_tables.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "platform/program.h"
 #include "platform/registry_file.h"
 #include "platform/text.h"
 
@@ -16,7 +17,6 @@ namespace config {
 namespace {
 
 constexpr std::string_view kPreferredIniName = "Zelvin.ini";
-constexpr std::string_view kIniName = "Vantry.ini";
 
 constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
 constexpr std::string_view kSecondPortSection = "Server-2";
@@ -40,9 +40,6 @@ constexpr long kDefaultCgiTimeLimit = 300;
 
 constexpr std::string_view kWebRootName = "www/";
 constexpr std::string_view kFavoritesName = "Favorites";
-constexpr std::string_view kServerNamePlaceholder = "www.your-host.example/your-site";
-constexpr std::string_view kFtpSitePlaceholder = "ftp.your-host.example";
-constexpr std::string_view kFtpPasswordPlaceholder = "Your FTP Password";
 
 std::string WithTrailingSlash(std::string directory) {
     if (!directory.empty() && directory.back() != '/') directory += '/';
@@ -106,11 +103,12 @@ const Field kApplicationFields[] = {
     {"redirectorEnabled", SwitchField{&S::redirectorEnabled, "N"}},
     {"ftpSiteName",
      TextField{&S::ftpSiteName, kLongReadSize, Fallback::kLiteral, kFtpSitePlaceholder}},
-    {"ftpUserID", TextField{&S::ftpUserID, kLongReadSize, Fallback::kLiteral, "Your FTP User ID"}},
+    {"ftpUserID",
+     TextField{&S::ftpUserID, kLongReadSize, Fallback::kLiteral, kFtpUserIdPlaceholder}},
     {"ftpPassword",
      TextField{&S::ftpPassword, kLongReadSize, Fallback::kLiteral, kFtpPasswordPlaceholder}},
     {"ftpPath",
-     TextField{&S::ftpPath, kLongReadSize, Fallback::kLiteral, "Your Home Page Location"}},
+     TextField{&S::ftpPath, kLongReadSize, Fallback::kLiteral, kFtpPathPlaceholder}},
     {"ftpUploadFileName",
      TextField{&S::ftpUploadFileName, kLongReadSize, Fallback::kLiteral, "index.html"}},
     {"useJavaScriptRedirector", SwitchField{&S::useJavaScriptRedirector, "N"}},
@@ -221,12 +219,6 @@ private:
     std::string section_;
 };
 
-std::string FavoritesDefault() {
-    std::string home = platform::HomeDirectory();
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
-    if (home == "/") home.clear();
-    return home + "/" + std::string(kFavoritesName);
-}
 
 // Writes a built-in table when its probe row is missing or reads as the default marker.
 void SeedMappingTables(const std::string& iniPath) {
@@ -243,6 +235,13 @@ void SeedMappingTables(const std::string& iniPath) {
 }
 
 }  // namespace
+
+std::string DefaultFavoritesLocation() {
+    std::string home = platform::HomeDirectory();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home == "/") home.clear();
+    return home + "/" + std::string(kFavoritesName);
+}
 
 std::string IniFilePath(const std::string& programDirectory) {
     std::string directory = WithTrailingSlash(programDirectory);
@@ -263,7 +262,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     ServerConfig config;
     config.programDirectory = WithTrailingSlash(programDirectory);
     const std::string webRoot = config.programDirectory + std::string(kWebRootName);
-    const std::string favorites = FavoritesDefault();
+    const std::string favorites = DefaultFavoritesLocation();
 
     config.iniPath = IniFilePath(config.programDirectory);
     if (!platform::FileExists(config.iniPath)) {

@@ -11,6 +11,18 @@
 
 namespace config {
 
+// The configuration file's usual name, and the placeholders that stand where the owner has
+// yet to give a value.
+inline constexpr std::string_view kIniName = "Vantry.ini";
+inline constexpr std::string_view kServerNamePlaceholder = "www.your-host.example/your-site";
+inline constexpr std::string_view kFtpSitePlaceholder = "ftp.your-host.example";
+inline constexpr std::string_view kFtpUserIdPlaceholder = "Your FTP User ID";
+inline constexpr std::string_view kFtpPasswordPlaceholder = "Your FTP Password";
+inline constexpr std::string_view kFtpPathPlaceholder = "Your Home Page Location";
+
+// The owner's favorites folder: "Favorites" in the home directory.
+std::string DefaultFavoritesLocation();
+
 // The configuration file in `programDirectory` (which ends in "/"): "Zelvin.ini" when a file
 // of that name exists there, else "Vantry.ini", whether or not it exists.
 std::string IniFilePath(const std::string& programDirectory);

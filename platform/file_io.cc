@@ -1,5 +1,5 @@
-// Whole-file reads, atomic whole-file writes, new files that never replace others, and
-// existence checks.
+// Whole-file reads, atomic whole-file writes and copies, new files that never replace others,
+// directory trees and existence checks.
 #include "platform/file_io.h"
 
 #include <fcntl.h>
@@ -69,6 +69,19 @@ void SyncDirectory(const std::string& dir) {
     if (fd) ::fsync(fd.get());
 }
 
+// Creates a new file of a unique name beside `target`, named in `*temporary`.
+UniqueFd OpenTemporaryFor(const std::string& target, mode_t mode, std::string* temporary,
+                          std::string* error) {
+    UniqueFd fd;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && !fd; ++attempt) {
+        *temporary = TemporaryNameFor(target);
+        fd.Reset(::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd && errno != EEXIST) break;
+    }
+    if (!fd) SetError(error, "open " + *temporary, errno);
+    return fd;
+}
+
 enum class ModeRule { kKeepExisting, kAlwaysGiven };
 
 bool WriteAtomically(const std::string& path, const std::string& content, mode_t mode,
@@ -88,16 +101,8 @@ bool WriteAtomically(const std::string& path, const std::string& content, mode_t
     const mode_t createMode = keepOldMode ? 0600 : (mode & 0777);
 
     std::string temporary;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < kTemporaryNameAttempts && !fd; ++attempt) {
-        temporary = TemporaryNameFor(target);
-        fd.Reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
-        if (!fd && errno != EEXIST) break;
-    }
-    if (!fd) {
-        SetError(error, "open " + temporary, errno);
-        return false;
-    }
+    UniqueFd fd = OpenTemporaryFor(target, createMode, &temporary, error);
+    if (!fd) return false;
 
     // The first call that fails is the one reported; the calls after it are skipped, except
     // the close, which must happen whatever came before.
@@ -191,6 +196,75 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, mo
 bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
                                  std::string* error) {
     return WriteAtomically(path, content, mode, ModeRule::kAlwaysGiven, error);
+}
+
+bool CopyFileAtomically(const std::string& from, const std::string& to, std::string* error) {
+    UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!source || ::fstat(source.get(), &st) != 0) {
+        SetError(error, "open " + from, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        SetError(error, "open " + from, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
+    const std::string target = ResolveTarget(to);
+    std::string temporary;
+    UniqueFd fd = OpenTemporaryFor(target, st.st_mode & 0777, &temporary, error);
+    if (!fd) return false;
+
+    std::string failedCall;
+    int failedErrno = 0;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(source.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            failedErrno = errno;
+            failedCall = "read " + from;
+            break;
+        }
+        if (n == 0) break;
+        if (!WriteAll(fd.get(), std::string_view(buffer, static_cast<std::size_t>(n)))) {
+            failedErrno = errno;
+            failedCall = "write " + temporary;
+            break;
+        }
+    }
+    if (failedCall.empty() && ::fsync(fd.get()) != 0) {
+        failedErrno = errno;
+        failedCall = "fsync " + temporary;
+    }
+    if (::close(fd.Release()) != 0 && failedCall.empty()) {
+        failedErrno = errno;
+        failedCall = "close " + temporary;
+    }
+    if (failedCall.empty() && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        failedErrno = errno;
+        failedCall = "rename " + target;
+    }
+    if (!failedCall.empty()) {
+        ::unlink(temporary.c_str());
+        SetError(error, failedCall, failedErrno);
+        return false;
+    }
+    SyncDirectory(DirectoryOf(target));
+    return true;
+}
+
+bool MakeDirectories(const std::string& path, mode_t mode, std::string* error) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string prefix = path.substr(0, slash);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) {
+            SetError(error, "mkdir " + prefix, errno);
+            return false;
+        }
+        if (slash == std::string::npos) break;
+    }
+    if (DirectoryExists(path)) return true;
+    SetError(error, "mkdir " + path, EEXIST);
+    return false;
 }
 
 NewFileResult CreateNewFile(const std::string& path, std::string_view content, mode_t mode,

@@ -1,5 +1,5 @@
-// Whole-file reads, atomic whole-file writes, new files that never replace others, and
-// existence checks.
+// Whole-file reads, atomic whole-file writes and copies, new files that never replace others,
+// directory trees and existence checks.
 #pragma once
 
 #include <sys/stat.h>
@@ -45,6 +45,19 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
 // that had another one (for files holding secrets).
 bool WriteFileAtomicallyWithMode(const std::string& path, const std::string& content, mode_t mode,
                                  std::string* error = nullptr);
+
+// Copies the file `from` to `to` the way WriteFileAtomically writes: through a temporary file
+// beside `to` that is renamed over it, so `to` is never seen half-written (a running program
+// being replaced keeps its old file). The copy gets the permission bits of `from` less the
+// umask, so a program stays executable. Returns false on any failure, with the call, the file
+// and the error in `*error` when that is given.
+bool CopyFileAtomically(const std::string& from, const std::string& to,
+                        std::string* error = nullptr);
+
+// Creates every missing directory along `path` with `mode` (less the umask); directories that
+// exist already are no error. False when `path` is not a directory afterwards, with the
+// failed call in `*error` when that is given.
+bool MakeDirectories(const std::string& path, mode_t mode, std::string* error = nullptr);
 
 // What CreateNewFile did.
 enum class NewFileResult { kCreated, kNameTaken, kFailed };

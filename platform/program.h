@@ -7,8 +7,23 @@
 
 namespace platform {
 
+// The full path of the running executable; empty when it cannot be had.
+std::string ExecutablePath();
+
 // The directory of the running executable, ending in "/".
 std::string ProgramDirectory();
+
+// `path` with every link, "." and ".." resolved; std::nullopt when it leads nowhere.
+std::optional<std::string> RealPath(const std::string& path);
+
+// The user's home directory: `$HOME`, else the password database's entry for this user;
+// empty when neither gives one.
+std::string HomeDirectory();
+
+// The user's configuration and data directories: `$XDG_CONFIG_HOME` (else `~/.config`) and
+// `$XDG_DATA_HOME` (else `~/.local/share`). An empty or relative variable counts as unset.
+std::string ConfigHomeDirectory();
+std::string DataHomeDirectory();
 
 // The process's working directory, ending in "/"; "./" when it cannot be had.
 std::string WorkingDirectory();

@@ -1,9 +1,7 @@
 // The registry file: reading, editing and writing a registry export.
 #include "platform/registry_file.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +10,7 @@
 
 #include "platform/error_text.h"
 #include "platform/file_io.h"
+#include "platform/program.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -98,47 +97,13 @@ auto FindKeyIn(Keys& keys, std::string_view keyPath) -> decltype(&keys.front()) 
     return nullptr;
 }
 
-// Creates each missing directory of `dir` with the private mode.
-bool MakeDirectories(const std::string& dir, std::string* error) {
-    for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        std::string prefix = dir.substr(0, slash);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
-            SetError(error, "mkdir " + prefix, errno);
-            return false;
-        }
-        if (slash == std::string::npos) break;
-    }
-    if (DirectoryExists(dir)) return true;
-    SetError(error, "mkdir " + dir, EEXIST);
-    return false;
-}
-
 }  // namespace
-
-std::string HomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
-    passwd entry;
-    passwd* result = nullptr;
-    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
-        result != nullptr && result->pw_dir != nullptr) {
-        return result->pw_dir;
-    }
-    return {};
-}
 
 std::string RegistryFilePath() {
     if (const char* path = std::getenv("VANTRY_REGISTRY"); path != nullptr && *path != '\0') {
         return path;
     }
-    std::string configHome;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        configHome = xdg;
-    } else {
-        configHome = HomeDirectory() + "/.config";
-    }
-    return configHome + "/vantry/registry.reg";
+    return ConfigHomeDirectory() + "/vantry/registry.reg";
 }
 
 RegistryFile RegistryFile::Load(const std::string& path) {
@@ -267,7 +232,8 @@ std::string RegistryFile::Serialize() const {
 
 bool RegistryFile::SaveAs(const std::string& path, std::string* error) const {
     std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash), error)) {
+    if (slash != std::string::npos && slash > 0 &&
+        !MakeDirectories(path.substr(0, slash), kDirectoryMode, error)) {
         return false;
     }
     return WriteFileAtomicallyWithMode(path, Serialize(), kFileMode, error);

@@ -29,10 +29,6 @@ namespace platform {
 // does a relative `$XDG_CONFIG_HOME`.
 std::string RegistryFilePath();
 
-// The user's home directory: `$HOME`, else the password database's entry for this user;
-// empty when neither gives one.
-std::string HomeDirectory();
-
 using RegistryValue = std::variant<std::string, uint32_t>;
 
 struct RegistryKey {

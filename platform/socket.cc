@@ -91,6 +91,11 @@ int BindIpv4(int fd, uint32_t address, uint16_t port) {
 
 bool IsAddressInUse(int error) { return error == EADDRINUSE; }
 
+bool CanBindOnAllAddresses(uint16_t port) {
+    UniqueFd probe = CreateTcpSocket(nullptr);
+    return probe && BindIpv4(probe.get(), INADDR_ANY, port) == 0;
+}
+
 int Listen(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : errno; }
 
 uint16_t LocalPort(int fd) {

@@ -40,6 +40,10 @@ inline uint16_t HostOrderPort(uint32_t networkOrder) {
 int BindIpv4(int fd, uint32_t address, uint16_t port);
 bool IsAddressInUse(int error);
 
+// True when this process could bind `port` on every address right now, as a server listening
+// on all addresses does: the port is free and this user may use it.
+bool CanBindOnAllAddresses(uint16_t port);
+
 // Listens with `backlog`; 0 or errno.
 int Listen(int fd, int backlog);
 

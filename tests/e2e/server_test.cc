@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "tests/e2e/vantry_instance.h"
@@ -130,14 +129,6 @@ TEST_F(RunningServerTest, FullPoolStillStopsPromptlyOnTermination) {
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(vantry.Stop(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
-}
-
-TEST(StartupTest, MissingConfigurationEndsWithStatusOne) {
-    VantryInstance vantry("");
-    vantry.Start({}, false);
-    EXPECT_EQ(vantry.WaitForExit(10s), 1);
-    EXPECT_NE(vantry.Stderr().find("Vantry.ini"), std::string::npos) << vantry.Stderr();
-    EXPECT_FALSE(std::filesystem::exists(vantry.dir() + "/Vantry.ini"));
 }
 
 TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {

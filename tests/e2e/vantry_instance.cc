@@ -150,14 +150,17 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
 }
 
 void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
-    std::vector<std::string> args = {dir() + "/vantry", "-bind",
+    const std::string program = programDirectory.empty() ? dir() + "/" : programDirectory;
+    std::vector<std::string> args = {program + "vantry", "-bind",
                                      bindArgument.empty() ? address_ : bindArgument, "--headless"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", dir() + "/run"},
                                               {"VANTRY_REGISTRY", dir() + "/registry.reg"},
-                                              {"HOME", dir()}};
+                                              {"HOME", dir()},
+                                              {"XDG_CONFIG_HOME", dir() + "/.config"},
+                                              {"XDG_DATA_HOME", dir() + "/.local/share"}};
     for (auto& [k, v] : extraEnv) env[k] = v;
-    pid_ = Spawn(args, env, "/dev/null", dir() + "/stdout.txt", dir() + "/stderr.txt", dir());
+    pid_ = Spawn(args, env, "/dev/null", dir() + "/stdout.txt", dir() + "/stderr.txt", program);
     if (!waitReady) return;
     bool ready = WaitUntil(std::chrono::seconds(10), [this] {
         if (!Running()) throw std::runtime_error("vantry ended at start: " + Stderr());

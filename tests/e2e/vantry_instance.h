@@ -50,7 +50,8 @@ public:
     static std::string DefaultIni();
 
     // Starts vantry with "-bind <address> --headless" and `extraArgs`; waits until Server 1
-    // accepts connections (unless `waitReady` is false).
+    // accepts connections (unless `waitReady` is false). Its home and XDG directories lie in
+    // the instance directory, so nothing it installs or records reaches the real ones.
     void Start(const std::vector<std::string>& extraArgs = {}, bool waitReady = true);
     // SIGTERM, then waits (bounded) for the exit; returns the exit status or -1.
     int Stop();
@@ -72,6 +73,9 @@ public:
     std::map<std::string, std::string> extraEnv;
     // The value given with -bind; the instance's own address when empty.
     std::string bindArgument;
+    // Where the vantry that is started lives and runs (ending in "/"); the instance
+    // directory when empty.
+    std::string programDirectory;
 
 private:
     testing_support::TempDir dir_{"vantry-e2e"};

@@ -1,0 +1,479 @@
+// The first-run installer: the dialogs, the first configuration, the starter pages and the
+// installation itself.
+#include "app/installer.h"
+
+#include <istream>
+#include <ostream>
+#include <string_view>
+#include <utility>
+
+#include "apps/page_template.h"
+#include "platform/file_io.h"
+#include "platform/program.h"
+#include "platform/resources.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+
+namespace app {
+namespace {
+
+constexpr std::string_view kMessageTitle = "Vantry V1.0";
+constexpr std::string_view kSuccessMessage =
+    "This application was installed successfully on your machine.";
+constexpr std::string_view kStartMenuWarning =
+    "Warning, could not create a link on the start menu.";
+constexpr std::string_view kAutostartWarning = "Warning, could not create a link to autostart.";
+
+constexpr std::string_view kProgramName = "vantry";
+// The programs installed beside vantry, from the directory it runs from. A missing optional
+// one is skipped.
+struct Companion {
+    std::string_view name;
+    bool optional;
+};
+constexpr Companion kCompanions[] = {{"vantry-passwd", false}, {"vantry-ftp", true}};
+
+constexpr std::string_view kInstallDirName = "Vantry/";
+constexpr std::string_view kWebRootName = "WWWRoot";
+constexpr std::string_view kCgiDirectory = "/cgi-bin/";
+constexpr std::string_view kDownloadDirectory = "/Get Your Copy Of Vantry Here/";
+constexpr std::string_view kStarterPageName = "homepage.html";
+constexpr std::string_view kDesktopEntryName = "vantry.desktop";
+// Where the installation is recorded for the scripts that start it, under the user's
+// configuration directory.
+constexpr std::string_view kInstallationRecord = "/vantry/installation";
+
+constexpr mode_t kDirectoryMode = 0755;
+constexpr mode_t kPrivateDirectoryMode = 0700;
+
+constexpr int32_t kPreferredPort = 80;
+constexpr int32_t kFallbackPort = 8080;
+constexpr int32_t kServer2Port = 9600;
+constexpr std::string_view kDefaultDocument = "index.html";
+
+// The embedded files the installer writes, by number, and where.
+struct EmbeddedFile {
+    int id;
+    std::string_view name;
+    bool inWebRoot;
+};
+constexpr EmbeddedFile kEmbeddedFiles[] = {
+    {121, "Re Distributing Vantry.doc", false},
+    {153, "Vantry Release Notes.html", false},
+    {122, "fileid.diz", false},
+    {149, "index.html", true},
+};
+
+// Lines longer than this are cut; the rest of the line is dropped.
+constexpr size_t kMaxInputLine = 8192;
+
+// `text` cut to at most `limit` bytes, never inside a UTF-8 character.
+std::string CutToLength(std::string text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text;
+}
+
+std::string YesNo(bool value) { return value ? "yes" : "no"; }
+
+// A desktop entry's string value: backslashes and line breaks escaped.
+std::string DesktopString(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// One argument of a desktop entry's Exec line: quoted when it holds a character the launcher
+// would otherwise read as syntax, with the characters that stay special inside the quotes
+// escaped; a percent sign is doubled so that it is not a field code.
+std::string ExecArgument(std::string_view argument) {
+    constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+    constexpr std::string_view kEscapedInQuotes = "\"`$\\";
+    std::string out;
+    const bool quoted = argument.find_first_of(kReserved) != std::string_view::npos;
+    if (quoted) out += '"';
+    for (char c : argument) {
+        if (quoted && kEscapedInQuotes.find(c) != std::string_view::npos) out += '\\';
+        out += c;
+        if (c == '%') out += '%';
+    }
+    if (quoted) out += '"';
+    return out;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+Dialog WelcomeDialog(const std::string& programDirectory) {
+    return Dialog{
+        "Vantry Install",
+        {"Vantry could not find its configuration file " + std::string(config::kIniName) +
+             " beside the program, in " + programDirectory + ".",
+         "This is the first time Vantry runs from here, so it needs to be installed: it asks "
+         "where the program and your web pages go, then puts them there with a configuration "
+         "file and, if you like, a starter home page."},
+        {},
+        "Install Vantry",
+        "Quit"};
+}
+
+Dialog LocationDialog(InstallChoices& choices) {
+    return Dialog{
+        "Install Vantry",
+        {},
+        {TextField("Install Vantry To:", &choices.installDir),
+         TextField("HTML files located at:", &choices.webRoot),
+         CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
+         CheckBox("Start Vantry Automatically when you start up your computer.",
+                  &choices.makeAutostart),
+         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
+        "Install",
+        "Quit"};
+}
+
+Dialog HomePageDialog(InstallChoices& choices) {
+    return Dialog{"Vantry Install",
+                  {"Vantry makes a starter home page from the texts below. You can change the page "
+                   "whenever you like: it is " +
+                   std::string(kStarterPageName) + " in your web files."},
+                  {TextField("Page Title:", &choices.pageTitle),
+                   TextField("Page Heading:", &choices.pageHeading),
+                   TextField("Page Body:", &choices.pageBody, kMaxBodyLength),
+                   CheckBox("Include", &choices.includeLink, "Include a link to another web page:"),
+                   TextField("Link Name:", &choices.linkName),
+                   TextField("Link Location:", &choices.linkLocation)},
+                  "Finish Installation",
+                  "Quit"};
+}
+
+// The steps that touch the world. Each failure shows its message and ends the installation.
+class Installation {
+public:
+    Installation(const InstallChoices& choices, InstallerDialogs& dialogs)
+        : choices_(choices), dialogs_(dialogs) {}
+
+    bool Run() {
+        const std::string& installDir = choices_.installDir;
+        const std::string& webRoot = choices_.webRoot;
+        // A directory that cannot be made shows up as the copy into it failing.
+        platform::MakeDirectories(installDir, kDirectoryMode);
+        platform::MakeDirectories(webRoot, kDirectoryMode);
+        platform::MakeDirectories(webRoot + std::string(kCgiDirectory), kDirectoryMode);
+
+        const std::string executable = platform::ExecutablePath();
+        const std::string programDirectory = platform::ProgramDirectory();
+        if (!CopyProgram(executable, installDir + std::string(kProgramName))) return false;
+        for (const Companion& companion : kCompanions) {
+            std::string source = programDirectory + std::string(companion.name);
+            if (companion.optional && !platform::FileExists(source)) continue;
+            if (!CopyProgram(source, installDir + std::string(companion.name))) return false;
+        }
+        const std::string download = webRoot + std::string(kDownloadDirectory);
+        platform::MakeDirectories(download, kDirectoryMode);
+        if (!CopyProgram(executable, download + std::string(kProgramName))) return false;
+
+        if (choices_.makeStartMenuIcon &&
+            !WriteDesktopEntry(platform::DataHomeDirectory() + "/applications/", false,
+                               kStartMenuWarning)) {
+            return false;
+        }
+        if (choices_.makeAutostart &&
+            !WriteDesktopEntry(platform::ConfigHomeDirectory() + "/autostart/", true,
+                               kAutostartWarning)) {
+            return false;
+        }
+        if (choices_.makeHomePage) {
+            WriteNewFile(webRoot + "/" + std::string(kStarterPageName), StarterPage(choices_));
+        }
+        for (const EmbeddedFile& file : kEmbeddedFiles) {
+            std::optional<std::string_view> bytes = platform::FindResource(file.id);
+            if (!bytes) continue;
+            WriteNewFile((file.inWebRoot ? webRoot + "/" : installDir) + std::string(file.name),
+                         *bytes);
+        }
+
+        const int32_t port =
+            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
+        const config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        std::string error;
+        if (!configuration.Save(&error)) {
+            dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
+                                 ": " + error + ".");
+            return false;
+        }
+        RecordInstallation();
+        dialogs_.ShowMessage(std::string(kSuccessMessage));
+        return true;
+    }
+
+private:
+    // Copies a program unless `to` is the file `from` already is.
+    bool CopyProgram(const std::string& from, const std::string& to) {
+        std::optional<std::string> source = platform::RealPath(from);
+        if (source && source == platform::RealPath(to)) return true;
+        std::string error;
+        if (platform::CopyFileAtomically(from, to, &error)) return true;
+        dialogs_.ShowMessage("Could not copy " + from + " to " + to + ".");
+        dialogs_.ShowMessage(error);
+        return false;
+    }
+
+    bool WriteDesktopEntry(const std::string& directory, bool autostart, std::string_view warning) {
+        std::string error;
+        if (platform::MakeDirectories(directory, kPrivateDirectoryMode, &error) &&
+            platform::WriteFileAtomically(directory + std::string(kDesktopEntryName),
+                                          DesktopEntry(choices_.installDir, autostart),
+                                          platform::kNewFileMode, &error)) {
+            return true;
+        }
+        dialogs_.ShowMessage(std::string(warning));
+        dialogs_.ShowMessage(error);
+        return false;
+    }
+
+    // A page or document of the installation: what the owner already has of that name is
+    // kept. A file that cannot be written is reported and the installation goes on.
+    void WriteNewFile(const std::string& path, std::string_view content) {
+        std::string error;
+        switch (platform::CreateNewFile(path, content, platform::kNewFileMode, &error)) {
+            case platform::NewFileResult::kCreated:
+                break;
+            case platform::NewFileResult::kNameTaken:
+                dialogs_.ShowMessage("Kept the existing " + path + ".");
+                break;
+            case platform::NewFileResult::kFailed:
+                dialogs_.ShowMessage("Warning, could not write " + path + ": " + error + ".");
+                break;
+        }
+    }
+
+    // Tells the scripts that start Vantry where it was installed. Without the record the
+    // installation still works; it is only not found by them.
+    void RecordInstallation() {
+        const std::string path = platform::ConfigHomeDirectory() + std::string(kInstallationRecord);
+        std::string error;
+        if (platform::MakeDirectories(platform::DirectoryOf(path), kPrivateDirectoryMode, &error) &&
+            platform::WriteFileAtomically(path, choices_.installDir + "\n", platform::kNewFileMode,
+                                          &error)) {
+            return;
+        }
+        dialogs_.ShowMessage("Warning, could not record the installation: " + error + ".");
+    }
+
+    const InstallChoices& choices_;
+    InstallerDialogs& dialogs_;
+};
+
+}  // namespace
+
+DialogField TextField(std::string label, std::string* text, size_t maxLength) {
+    DialogField field;
+    field.label = std::move(label);
+    field.text = text;
+    field.maxLength = maxLength;
+    return field;
+}
+
+DialogField CheckBox(std::string label, bool* checked, std::string caption) {
+    DialogField field;
+    field.label = std::move(label);
+    field.checked = checked;
+    field.caption = std::move(caption);
+    return field;
+}
+
+bool TerminalDialogs::Ask(const std::string& prompt, std::string* answer) {
+    out_ << prompt << std::flush;
+    answer->clear();
+    bool any = false;
+    for (int c = in_.get(); c != std::char_traits<char>::eof(); c = in_.get()) {
+        any = true;
+        if (c == '\n') break;
+        if (answer->size() < kMaxInputLine) answer->push_back(static_cast<char>(c));
+    }
+    if (!any) {
+        out_ << '\n' << std::flush;
+        return false;
+    }
+    if (!answer->empty() && answer->back() == '\r') answer->pop_back();
+    return true;
+}
+
+bool TerminalDialogs::Show(Dialog& dialog) {
+    out_ << '\n' << dialog.title << '\n' << std::string(dialog.title.size(), '=') << '\n';
+    for (const std::string& paragraph : dialog.paragraphs) out_ << paragraph << "\n\n";
+    std::string answer;
+    for (DialogField& field : dialog.fields) {
+        if (!field.caption.empty()) out_ << field.caption << '\n';
+        for (;;) {
+            const std::string proposal =
+                field.checked ? (*field.checked ? "[Y/n]" : "[y/N]") : "[" + *field.text + "]";
+            if (!Ask(field.label + " " + proposal + " ", &answer)) return false;
+            std::string_view typed = platform::Trim(answer);
+            if (platform::HasControlCharacter(typed)) {
+                out_ << "Please type printable text only.\n";
+                continue;
+            }
+            if (typed.empty()) break;
+            if (field.text != nullptr) {
+                *field.text = CutToLength(std::string(typed), field.maxLength);
+                break;
+            }
+            if (platform::EqualsNoCase(typed, "y") || platform::EqualsNoCase(typed, "yes")) {
+                *field.checked = true;
+                break;
+            }
+            if (platform::EqualsNoCase(typed, "n") || platform::EqualsNoCase(typed, "no")) {
+                *field.checked = false;
+                break;
+            }
+            out_ << "Please answer y or n.\n";
+        }
+    }
+    for (;;) {
+        if (!Ask(dialog.okLabel + " or " + dialog.cancelLabel + "? [" + dialog.okLabel + "] ",
+                 &answer)) {
+            return false;
+        }
+        std::string_view typed = platform::Trim(answer);
+        if (typed.empty() || platform::StartsWithNoCase(dialog.okLabel, typed)) return true;
+        if (platform::StartsWithNoCase(dialog.cancelLabel, typed)) return false;
+        out_ << "Please answer " << dialog.okLabel << " or " << dialog.cancelLabel << ".\n";
+    }
+}
+
+void TerminalDialogs::ShowMessage(const std::string& text) {
+    out_ << '\n' << kMessageTitle << ": " << text << '\n' << std::flush;
+}
+
+bool HeadlessDialogs::Show(Dialog& dialog) {
+    std::string line = dialog.title + ":";
+    for (const std::string& paragraph : dialog.paragraphs) line += " " + paragraph;
+    const char* separator = " ";
+    for (const DialogField& field : dialog.fields) {
+        line += separator + field.label + " [" +
+                (field.checked ? YesNo(*field.checked) : *field.text) + "]";
+        separator = "; ";
+    }
+    out_ << line << '\n' << std::flush;
+    return true;
+}
+
+void HeadlessDialogs::ShowMessage(const std::string& text) { out_ << text << '\n' << std::flush; }
+
+InstallChoices ProposedChoices(const std::string& home) {
+    InstallChoices choices;
+    choices.installDir = WithoutTrailingSlashes(home);
+    platform::AppendBackslash(choices.installDir);
+    choices.installDir += kInstallDirName;
+    choices.webRoot = choices.installDir + std::string(kWebRootName);
+    choices.pageTitle = "My Home Page";
+    choices.pageHeading = "Vantry";
+    choices.pageBody = "Thank you for visiting my web site.";
+    choices.linkName = "Vantry Help";
+    choices.linkLocation = apps::HelpAddress("Index");
+    return choices;
+}
+
+std::string AbsoluteDirectory(std::string answer, const std::string& workingDirectory,
+                              const std::string& home) {
+    answer = std::string(platform::Trim(answer));
+    if (answer == "~" || answer.starts_with("~/")) {
+        answer = WithoutTrailingSlashes(home) + answer.substr(1);
+    } else if (!answer.starts_with("/")) {
+        answer = workingDirectory + answer;
+    }
+    return answer;
+}
+
+config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t server1Port) {
+    config::ServerConfig configuration;
+    configuration.programDirectory = choices.installDir;
+    configuration.iniPath = choices.installDir + std::string(config::kIniName);
+    const std::string favorites = config::DefaultFavoritesLocation();
+    for (int index = 0; index < 2; ++index) {
+        config::ServerSettings& s = configuration.servers[index];
+        s.servername = config::kServerNamePlaceholder;
+        s.wwwroot = s.uploadSaveLocation = s.messageSaveLocation = s.postSaveLocation =
+            choices.webRoot;
+        s.defaultDocument = s.homePageLocation = s.ftpUploadFileName = kDefaultDocument;
+        s.port = index == 0 ? server1Port : kServer2Port;
+        s.list = true;
+        s.searchEnabled = s.homeEnabled = s.favoritesEnabled = s.userListEnabled =
+            s.universalNavBarEnabled = s.uploadEnabled = true;
+        s.uploadMaxSizeKB = 1000;
+        s.messageMaxSizeKB = 32000;
+        s.postMaxSizeKB = 1000;
+        s.favoritesLocation = favorites;
+        s.ftpSiteName = config::kFtpSitePlaceholder;
+        s.ftpUserID = config::kFtpUserIdPlaceholder;
+        s.ftpPassword = config::kFtpPasswordPlaceholder;
+        s.ftpPath = config::kFtpPathPlaceholder;
+        s.vpPageProperties = "bgColor=#ffffff";
+    }
+    return configuration;
+}
+
+std::string StarterPage(const InstallChoices& choices) {
+    std::string page = "<HTML><HEAD>\n<TITLE>" + choices.pageTitle + "</TITLE>\n</HEAD><BODY>\n\n";
+    page += "<H1>" + choices.pageHeading + "</H1>\n\n";
+    page += "<P>" + choices.pageBody + "</P>\n\n";
+    if (choices.includeLink) {
+        page += "<P><A href=\"" + choices.linkLocation + "\">" + choices.linkName + "</A></P>\n\n";
+    }
+    page += "</BODY></HTML>\n";
+    return page;
+}
+
+std::string DesktopEntry(const std::string& installDir, bool autostart) {
+    std::string exec = ExecArgument(installDir + std::string(kProgramName));
+    if (autostart) exec += " --headless";
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Vantry\n"
+           "Comment=Vantry V1.0\n"
+           "Exec=" +
+           DesktopString(exec) +
+           "\n"
+           "Path=" +
+           DesktopString(installDir) +
+           "\n"
+           "Terminal=" +
+           (autostart ? "false" : "true") +
+           "\n"
+           "Categories=Network;WebServer;\n";
+}
+
+bool RunInstaller(InstallerDialogs& dialogs) {
+    const std::string home = platform::HomeDirectory();
+    InstallChoices choices = ProposedChoices(home);
+
+    Dialog welcome = WelcomeDialog(platform::ProgramDirectory());
+    if (!dialogs.Show(welcome)) return false;
+    Dialog location = LocationDialog(choices);
+    if (!dialogs.Show(location)) return false;
+    const std::string workingDirectory = platform::WorkingDirectory();
+    choices.installDir = AbsoluteDirectory(choices.installDir, workingDirectory, home);
+    platform::AppendBackslash(choices.installDir);
+    choices.webRoot =
+        WithoutTrailingSlashes(AbsoluteDirectory(choices.webRoot, workingDirectory, home));
+    if (choices.makeHomePage) {
+        Dialog homePage = HomePageDialog(choices);
+        if (!dialogs.Show(homePage)) return false;
+    }
+    return Installation(choices, dialogs).Run();
+}
+
+}  // namespace app

@@ -1,0 +1,119 @@
+// The first-run installer: asks the owner where Vantry and the web files go, then installs the
+// programs, the shortcuts, the starter pages and the first configuration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "config/server_config.h"
+
+namespace app {
+
+// The longest answer kept for a path or a page text, and for the starter page's body.
+inline constexpr size_t kMaxAnswerLength = 259;
+inline constexpr size_t kMaxBodyLength = 3999;
+
+// What the owner chose. `installDir` ends in "/"; `webRoot` does not.
+struct InstallChoices {
+    std::string installDir;
+    std::string webRoot;
+    bool makeStartMenuIcon = true;
+    bool makeAutostart = false;
+    bool makeHomePage = true;
+    std::string pageTitle;
+    std::string pageHeading;
+    std::string pageBody;
+    std::string linkName;
+    std::string linkLocation;
+    bool includeLink = true;  // the starter page carries the link
+};
+
+// One question of a dialog: a text with its pre-filled answer, or a check box. The answer is
+// written where the pointer leads, so it must outlive the dialog.
+struct DialogField {
+    std::string label;
+    std::string* text = nullptr;  // a text field, or
+    bool* checked = nullptr;      // a check box
+    size_t maxLength = kMaxAnswerLength;
+    std::string caption;  // shown above the question when not empty
+};
+
+// A text question whose pre-filled answer is `*text`, and a check box whose state is
+// `*checked`.
+DialogField TextField(std::string label, std::string* text, size_t maxLength = kMaxAnswerLength);
+DialogField CheckBox(std::string label, bool* checked, std::string caption = {});
+
+struct Dialog {
+    std::string title;
+    std::vector<std::string> paragraphs;
+    std::vector<DialogField> fields;
+    std::string okLabel;
+    std::string cancelLabel;
+};
+
+// How the installer talks to the owner.
+class InstallerDialogs {
+public:
+    virtual ~InstallerDialogs() = default;
+    // Shows `dialog` and lets the owner change its answers. True for the OK button; false for
+    // the cancel button (Quit), which also stands for the end of the owner's input.
+    virtual bool Show(Dialog& dialog) = 0;
+    // A message box titled "Vantry V1.0".
+    virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// Questions on a terminal: each answer is one line; Enter keeps the answer in brackets and
+// the end of input (Ctrl-D) quits.
+class TerminalDialogs : public InstallerDialogs {
+public:
+    TerminalDialogs(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+    bool Show(Dialog& dialog) override;
+    void ShowMessage(const std::string& text) override;
+
+private:
+    // The next line typed after `prompt`, or false at the end of input.
+    bool Ask(const std::string& prompt, std::string* answer);
+
+    std::istream& in_;
+    std::ostream& out_;
+};
+
+// No questions: every pre-filled answer is taken, and each dialog and message is written to
+// `out` as one line.
+class HeadlessDialogs : public InstallerDialogs {
+public:
+    explicit HeadlessDialogs(std::ostream& out) : out_(out) {}
+    bool Show(Dialog& dialog) override;
+    void ShowMessage(const std::string& text) override;
+
+private:
+    std::ostream& out_;
+};
+
+// The pre-filled answers for a user whose home directory is `home`.
+InstallChoices ProposedChoices(const std::string& home);
+
+// An answer given as a directory, made absolute: "~" stands for `home` and a relative path
+// is taken from `workingDirectory` (which ends in "/"). Surrounding blanks are dropped.
+std::string AbsoluteDirectory(std::string answer, const std::string& workingDirectory,
+                              const std::string& home);
+
+// The configuration the installation starts with. Server 1 gets `server1Port`.
+config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t server1Port);
+
+// The starter page homepage.html, as the owner typed it: the owner writes the HTML of their
+// own page, so nothing in it is escaped.
+std::string StarterPage(const InstallChoices& choices);
+
+// A desktop entry that starts the installed program; the autostart one starts it headless.
+std::string DesktopEntry(const std::string& installDir, bool autostart);
+
+// The whole course: the three dialogs, then the directories, copies, shortcuts, pages and
+// the configuration. True when Vantry was installed; false when the owner quit (nothing is
+// written then) or a step failed (its message was shown).
+bool RunInstaller(InstallerDialogs& dialogs);
+
+}  // namespace app

@@ -1,0 +1,115 @@
+// The installer's pure parts: the first configuration, the starter page, the desktop entries'
+// quoting, the answers made absolute, and the terminal questions' answers and limits.
+#include "app/installer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/support/temp_dir.h"
+
+namespace app {
+namespace {
+
+TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
+    testing_support::TempDir dir;
+    InstallChoices choices = ProposedChoices(dir.path());
+    EXPECT_EQ(choices.installDir, dir.path() + "/Vantry/");
+    EXPECT_EQ(choices.webRoot, dir.path() + "/Vantry/WWWRoot");
+    ASSERT_TRUE(std::filesystem::create_directories(choices.installDir));
+
+    config::ServerConfig first = FirstRunConfig(choices, 8080);
+    EXPECT_EQ(first.iniPath, choices.installDir + "Vantry.ini");
+    ASSERT_TRUE(first.Save());
+    config::ServerConfig loaded = config::ServerConfig::Load(choices.installDir);
+    ASSERT_FALSE(loaded.iniMissing);
+    EXPECT_EQ(loaded.server1().port, 8080);
+    EXPECT_EQ(loaded.server2().port, 9600);
+    EXPECT_FALSE(loaded.secondPortEnabled);
+    for (const config::ServerSettings& s : loaded.servers) {
+        EXPECT_EQ(s.wwwroot, choices.webRoot);
+        EXPECT_EQ(s.postSaveLocation, choices.webRoot);
+        EXPECT_EQ(s.defaultDocument, "index.html");
+        EXPECT_TRUE(s.list && s.searchEnabled && s.uploadEnabled);
+        EXPECT_FALSE(s.logs || s.cgi || s.messageUploadEnabled || s.redirectorEnabled);
+    }
+}
+
+TEST(InstallerTest, StarterPageKeepsTheOwnersHtmlAndTheLinkOnlyWhenIncluded) {
+    InstallChoices choices;
+    choices.pageTitle = "Me & <i>mine</i>";
+    choices.pageHeading = "Hi";
+    choices.pageBody = "Line one<BR>line two";
+    choices.linkName = "There";
+    choices.linkLocation = "http://example.com/?a=1&b=2";
+    const std::string head =
+        "<HTML><HEAD>\n<TITLE>Me & <i>mine</i></TITLE>\n</HEAD><BODY>\n\n"
+        "<H1>Hi</H1>\n\n<P>Line one<BR>line two</P>\n\n";
+    EXPECT_EQ(StarterPage(choices),
+              head +
+                  "<P><A href=\"http://example.com/?a=1&b=2\">There</A></P>\n\n"
+                  "</BODY></HTML>\n");
+    choices.includeLink = false;
+    EXPECT_EQ(StarterPage(choices), head + "</BODY></HTML>\n");
+}
+
+TEST(InstallerTest, DesktopEntriesQuoteThePathAsTheLauncherReadsIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/opt/vantry/", "Exec=/opt/vantry/vantry\n"},
+        {"/home/a b/V/", "Exec=\"/home/a b/V/vantry\"\n"},
+        {"/srv/100%/", "Exec=/srv/100%%/vantry\n"},
+        // Inside the quotes \ " ` $ are escaped, and every backslash is doubled once more
+        // because the value is a string of the entry.
+        {"/x/\"$`\\/", "Exec=\"/x/\\\\\"\\\\$\\\\`\\\\\\\\/vantry\"\n"},
+    };
+    for (const auto& [installDir, exec] : cases) {
+        EXPECT_NE(DesktopEntry(installDir, false).find(exec), std::string::npos) << installDir;
+    }
+    std::string autostart = DesktopEntry("/home/a b/V/", true);
+    EXPECT_NE(autostart.find("Exec=\"/home/a b/V/vantry\" --headless\n"), std::string::npos);
+    EXPECT_NE(autostart.find("Path=/home/a b/V/\nTerminal=false\n"), std::string::npos);
+}
+
+TEST(InstallerTest, AnswersBecomeAbsoluteDirectories) {
+    const std::pair<const char*, const char*> cases[] = {{"~", "/home/u"},
+                                                         {"~/web ", "/home/u/web"},
+                                                         {" /srv/x", "/srv/x"},
+                                                         {"rel/x", "/work/rel/x"}};
+    for (const auto& [answer, expected] : cases) {
+        EXPECT_EQ(AbsoluteDirectory(answer, "/work/", "/home/u/"), expected) << answer;
+    }
+}
+
+TEST(InstallerTest, TerminalAnswersAreCutToTheirLimitsAndUnclearOnesAskedAgain) {
+    InstallChoices choices = ProposedChoices("/home/u");
+    // "é" is two bytes: a cut never splits it.
+    const std::string longTitle = std::string(258, 't') + "é";
+    const std::string longBody(5000, 'b');
+    std::istringstream in(longTitle + "\n\n" + longBody + "\nmaybe\n\x1b[A\nn\nx\nf\n");
+    std::ostringstream out;
+    TerminalDialogs dialogs(in, out);
+    Dialog dialog{"T",
+                  {},
+                  {TextField("Page Title:", &choices.pageTitle),
+                   TextField("Page Heading:", &choices.pageHeading),
+                   TextField("Page Body:", &choices.pageBody, kMaxBodyLength),
+                   CheckBox("Include", &choices.includeLink)},
+                  "Finish Installation",
+                  "Quit"};
+    ASSERT_TRUE(dialogs.Show(dialog)) << out.str();
+    EXPECT_EQ(choices.pageTitle, std::string(258, 't'));
+    EXPECT_EQ(choices.pageHeading, "Vantry");
+    EXPECT_EQ(choices.pageBody, std::string(kMaxBodyLength, 'b'));
+    EXPECT_FALSE(choices.includeLink);
+    EXPECT_NE(out.str().find("Please answer y or n.\n"), std::string::npos);
+    EXPECT_NE(out.str().find("Please type printable text only.\n"), std::string::npos);
+    EXPECT_NE(out.str().find("Please answer Finish Installation or Quit.\n"), std::string::npos);
+
+    std::istringstream ended("\n");
+    TerminalDialogs endedDialogs(ended, out);
+    EXPECT_FALSE(endedDialogs.Show(dialog)) << "the end of input quits";
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,230 @@
+// The first-run installer through the real vantry: a headless installation checked file by
+// file and then served, and the terminal questions answered through a pseudo-terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "platform/unique_fd.h"
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kInstallResources = VANTRY_SOURCE_DIR "/resources/install/";
+const std::string kSuccess = "This application was installed successfully on your machine.";
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A vantry without a configuration, with vantry-passwd and vantry-ftp beside it, a home whose
+// name has a space in it and XDG directories of its own.
+class InstallerTest : public ::testing::Test {
+protected:
+    InstallerTest() : installer("") {
+        std::filesystem::copy_file(VANTRY_PASSWD_BINARY, installer.dir() + "/vantry-passwd");
+        std::filesystem::create_directories(home);
+        installer.extraEnv = {
+            {"HOME", home}, {"XDG_CONFIG_HOME", configHome}, {"XDG_DATA_HOME", dataHome}};
+    }
+
+    // Runs the installer on a pseudo-terminal, typing `input`; returns its exit status (-1
+    // when it did not end by itself) and leaves what it showed in `screen`.
+    int RunOnTerminal(const std::string& input, std::string& screen) {
+        platform::UniqueFd terminal(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!terminal || ::grantpt(terminal.get()) != 0 || ::unlockpt(terminal.get()) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return -1;
+        }
+        const std::string side = ::ptsname(terminal.get());
+        std::map<std::string, std::string> env = installer.extraEnv;
+        env["XDG_RUNTIME_DIR"] = installer.dir() + "/run";
+        pid_t pid = Spawn({installer.dir() + "/vantry"}, env, side, side,
+                          installer.dir() + "/stderr.txt", installer.dir());
+        // The terminal keeps the lines until the program reads them, one per question.
+        EXPECT_EQ(::write(terminal.get(), input.data(), input.size()),
+                  static_cast<ssize_t>(input.size()));
+        int status = 0;
+        bool ended = WaitUntil(30s, [&] {
+            pollfd ready{terminal.get(), POLLIN, 0};
+            char buffer[4096];
+            while (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+                ssize_t n = ::read(terminal.get(), buffer, sizeof buffer);
+                if (n <= 0) break;
+                screen.append(buffer, static_cast<size_t>(n));
+            }
+            return ::waitpid(pid, &status, WNOHANG) == pid;
+        });
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    bool NothingWritten() const {
+        return std::filesystem::is_empty(home) && !std::filesystem::exists(configHome) &&
+               !std::filesystem::exists(dataHome);
+    }
+
+    VantryInstance installer;
+    std::string home = installer.dir() + "/my home";
+    std::string configHome = installer.dir() + "/config";
+    std::string dataHome = installer.dir() + "/data";
+    std::string installDir = home + "/Vantry/";
+    std::string webRoot = installDir + "WWWRoot";
+};
+
+TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopyServesIt) {
+    installer.Start({}, false);
+    ASSERT_EQ(installer.WaitForExit(60s), 0) << installer.Stderr();
+    EXPECT_NE(installer.Stderr().find(kSuccess + "\n"), std::string::npos) << installer.Stderr();
+
+    const std::string starterPage =
+        "<HTML><HEAD>\n<TITLE>My Home Page</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
+        "<P>Thank you for visiting my web site.</P>\n\n"
+        "<P><A href=\"http://help.vantry.example/us/help/vnt/Index.shtml\">Vantry Help</A></P>\n\n"
+        "</BODY></HTML>\n";
+    const std::string menuEntry = "[Desktop Entry]\nType=Application\nName=Vantry\n"
+                                  "Comment=Vantry V1.0\nExec=\"" + installDir + "vantry\"\n"
+                                  "Path=" + installDir + "\nTerminal=true\n"
+                                  "Categories=Network;WebServer;\n";
+    struct Expected {
+        std::string path;
+        std::string content;
+        mode_t mode;
+    };
+    const Expected files[] = {
+        {installDir + "vantry", ReadFile(VANTRY_BINARY), 0755},
+        {installDir + "vantry-passwd", ReadFile(VANTRY_PASSWD_BINARY), 0755},
+        {installDir + "vantry-ftp", ReadFile(VANTRY_FTP_BINARY), 0755},
+        {webRoot + "/Get Your Copy Of Vantry Here/vantry", ReadFile(VANTRY_BINARY), 0755},
+        {installDir + "Re Distributing Vantry.doc",
+         ReadFile(kInstallResources + "redistributing.txt"), 0644},
+        {installDir + "Vantry Release Notes.html",
+         ReadFile(kInstallResources + "release_notes.html"), 0644},
+        {installDir + "fileid.diz", ReadFile(kInstallResources + "fileid.diz"), 0644},
+        {webRoot + "/index.html", ReadFile(kInstallResources + "index.html"), 0644},
+        {webRoot + "/homepage.html", starterPage, 0644},
+        {dataHome + "/applications/vantry.desktop", menuEntry, 0644},
+        {configHome + "/vantry/installation", installDir + "\n", 0644},
+    };
+    const mode_t umask = ::umask(0);  // the installer's too: it inherited it
+    ::umask(umask);
+    for (const Expected& file : files) {
+        EXPECT_TRUE(ReadFile(file.path) == file.content) << file.path;
+        EXPECT_EQ(ModeOf(file.path), file.mode & ~umask) << file.path;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(webRoot + "/cgi-bin"));
+    EXPECT_FALSE(std::filesystem::exists(configHome + "/autostart")) << "autostart is off";
+
+    const std::string ini = installDir + "Vantry.ini";
+    EXPECT_EQ(ModeOf(ini), 0600u);
+    const std::string favorites = home + "/Favorites";
+    const std::pair<const char*, std::string> keys[] = {
+        {"servername", "www.your-host.example/your-site"}, {"wwwroot", webRoot},
+        {"default", "index.html"}, {"logs", "N"}, {"list", "Y"}, {"cgi", "N"},
+        {"searchEnabled", "Y"}, {"homeEnabled", "Y"}, {"homePageLocation", "index.html"},
+        {"favoritesEnabled", "Y"}, {"favoritesLocation", favorites}, {"userListEnabled", "Y"},
+        {"universalNavBarEnabled", "Y"}, {"uploadEnabled", "Y"}, {"uploadMaxSizeKB", "1000"},
+        {"uploadSaveLocation", webRoot}, {"messageUploadEnabled", "N"},
+        {"messageMaxSizeKB", "32000"}, {"messageSaveLocation", webRoot}, {"postEnabled", "N"},
+        {"postMaxSizeKB", "1000"}, {"postSaveLocation", webRoot}, {"redirectorEnabled", "N"},
+        {"ftpSiteName", "ftp.your-host.example"}, {"ftpUserID", "Your FTP User ID"},
+        {"ftpPassword", "Your FTP Password"}, {"ftpPath", "Your Home Page Location"},
+        {"ftpUploadFileName", "index.html"}, {"useJavaScriptRedirector", "N"},
+        {"defaultPageProperties", "bgColor=#ffffff"}};
+    for (const char* section : {"Config", "Server-2-Config"}) {
+        for (const auto& [key, value] : keys) {
+            EXPECT_EQ(platform::GetProfileString(ini, section, key, "(missing)"), value)
+                << section << " " << key;
+        }
+    }
+    std::string port1 = platform::GetProfileString(ini, "Config", "port", "");
+    EXPECT_TRUE(port1 == "80" || port1 == "8080") << port1;
+    EXPECT_EQ(platform::GetProfileString(ini, "Server-2-Config", "port", ""), "9600");
+    EXPECT_EQ(platform::GetProfileString(ini, "Server-2", "secondPortEnabled", ""), "N");
+    EXPECT_EQ(platform::GetProfileString(ini, "Config", "adminpw", "(missing)"), "");
+
+    // The installed copy starts as an ordinary installation (on a port of the test's own).
+    VantryInstance server("");
+    server.programDirectory = installDir;
+    ASSERT_TRUE(
+        platform::WriteProfileString(ini, "Config", "port", std::to_string(server.port1())));
+    server.Start();
+    EXPECT_EQ(BodyOf(Exchange(server.address(), server.port1(), "GET / HTTP/1.0\r\n\r\n")),
+              ReadFile(kInstallResources + "index.html"));
+    EXPECT_EQ(
+        BodyOf(Exchange(server.address(), server.port1(), "GET /homepage.html HTTP/1.0\r\n\r\n")),
+        starterPage);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
+    // One line per question: the first dialog's choice; the two folders, three boxes and the
+    // choice of the second; then title, heading, body, the Include box, the link's name and
+    // location and the choice of the third.
+    struct Case {
+        const char* name;
+        std::string input;
+    };
+    const Case quits[] = {
+        {"Quit in the second dialog", "\n\n\n\n\n\nq\n"},
+        {"end of input in the third dialog", "\n\n\n\n\n\n\nNew Title\n\x04"},
+    };
+    for (const Case& quit : quits) {
+        std::string screen;
+        EXPECT_EQ(RunOnTerminal(quit.input, screen), 1) << quit.name << "\n" << screen;
+        EXPECT_TRUE(NothingWritten()) << quit.name;
+    }
+
+    // Installed into the directory the program runs from: it is not copied onto itself.
+    const std::string here = installer.dir() + "/";
+    struct stat before{};
+    ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
+    std::string screen;
+    ASSERT_EQ(RunOnTerminal("\n" + here + "\n\nn\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+        << screen << installer.Stderr();
+    struct stat after{};
+    ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_NE(screen.find("Install Vantry To: [" + installDir + "] "), std::string::npos) << screen;
+    EXPECT_NE(screen.find(kSuccess), std::string::npos) << screen;
+    EXPECT_EQ(ModeOf(here + "Vantry.ini"), 0600u);
+    EXPECT_EQ(ReadFile(configHome + "/vantry/installation"), here + "\n");
+    EXPECT_EQ(ReadFile(webRoot + "/homepage.html"),
+              "<HTML><HEAD>\n<TITLE>New Title</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
+              "<P>Thank you for visiting my web site.</P>\n\n</BODY></HTML>\n")
+        << "the link is left out when Include is cleared";
+    EXPECT_FALSE(std::filesystem::exists(dataHome + "/applications/vantry.desktop"));
+    std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
+    EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)
+        << autostart;
+
+    // Without the starter page there is no third dialog and no homepage.html; the frameset
+    // is written all the same. A web root of several new levels is made level by level.
+    std::filesystem::remove(here + "Vantry.ini");
+    screen.clear();
+    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\nn\n\n", screen), 0) << screen;
+    EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
+    EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));
+}
+
+}  // namespace
+}  // namespace e2e
