@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     if (configuration.iniMissing) {
         // The installer runs instead of the servers; the termination signals keep their usual
         // effect, so Ctrl-C ends it.
-        if (options.headless || !platform::HasTerminal()) {
+        if (!panelWanted) {
             app::HeadlessDialogs dialogs(std::cerr);
             return app::RunInstaller(dialogs) ? 0 : 1;
         }
