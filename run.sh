@@ -57,5 +57,5 @@ fi
 
 cd "$dir"
 echo "Vantry is installed in $dir. Starting it: ./vantry $*"
-echo "The control panel (or, without a terminal, the status lines) shows the address it serves."
+if url=$(./vantry --url "$@"); then echo "Open $url in a browser."; fi
 exec ./vantry "$@"

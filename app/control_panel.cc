@@ -66,6 +66,13 @@ std::string Repeat(char c, int count) {
     return std::string(static_cast<size_t>(std::max(count, 0)), c);
 }
 
+// A line of `width` characters: `fill` between two `end` characters.
+std::string EdgeLine(char end, char fill, int width) {
+    std::string line = Repeat(fill, width);
+    if (!line.empty()) line.front() = line.back() = end;
+    return line;
+}
+
 // `text` broken at blanks into lines of at most `width` characters (longer words are cut).
 std::vector<std::string> Wrap(std::string_view text, int width) {
     std::vector<std::string> lines;
@@ -474,7 +481,9 @@ void ControlPanel::DrawPanel(int rows, int columns) {
     int statusWidth = std::min(width, kStatusWidth);
     int statusLeft = left + (width - statusWidth) / 2;
     auto status = [&](const std::string& text) {
-        put(row, statusLeft, "[" + Centred(text, statusWidth - 2) + "]", platform::kLookBold);
+        std::string line = EdgeLine('[', ' ', statusWidth);
+        if (statusWidth > 2) line.replace(1, statusWidth - 2, Centred(text, statusWidth - 2));
+        put(row, statusLeft, line, platform::kLookBold);
         row += 2;
     };
     status(RunningText(server1Running_));
@@ -521,13 +530,13 @@ void ControlPanel::DrawMenu(int rows, int) {
     int width = inner + 4;
     int height = static_cast<int>(menu_.size()) + 2;
     int top = std::max(0, rows - 1 - height);
-    std::string edge = "+" + Repeat('-', width - 2) + "+";
+    std::string edge = EdgeLine('+', '-', width);
     screen_.Draw(top, 0, edge);
     int row = top + 1;
     for (size_t i = 0; i < menu_.size(); ++i, ++row) {
         const MenuItem& item = menu_[i];
         if (item.separator()) {
-            screen_.Draw(row, 0, "|" + Repeat('-', width - 2) + "|");
+            screen_.Draw(row, 0, EdgeLine('|', '-', width));
             continue;
         }
         std::string text = " " + item.label + Repeat(' ', inner - Width(item.label) + 1);

@@ -9,6 +9,7 @@
 #include "app/control_panel.h"
 #include "app/host_address.h"
 #include "app/installer.h"
+#include "app/owner_commands.h"
 #include "app/options.h"
 #include "app/shell.h"
 #include "config/server_config.h"
@@ -20,6 +21,17 @@
 namespace {
 
 constexpr const char* kLockName = "Vantry V1.0";
+
+// Prints the address of Server 1's home page as the links carry it; 1 when there is no
+// configuration or no address.
+int PrintUrl(std::string hostAddress) {
+    config::ServerConfig configuration = config::ServerConfig::Load(platform::ProgramDirectory());
+    if (configuration.iniMissing) return 1;
+    if (hostAddress.empty()) hostAddress = app::FindHostAddress().value_or("");
+    if (hostAddress.empty()) return 1;
+    std::printf("%s\n", app::ServerUrl(hostAddress, configuration.server1().port, "/").c_str());
+    return 0;
+}
 
 }  // namespace
 
@@ -34,14 +46,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    platform::RaiseDescriptorLimit();
-    auto lock = platform::SingleInstanceLock::Acquire(kLockName);
-    if (!lock) return 0;  // another copy runs: this one does nothing
-
     std::string bindAddress;
     std::string hostAddress;
     if (options.bind) bindAddress = hostAddress = *options.bind;
     if (options.absolute) hostAddress = *options.absolute;
+    if (options.url) return PrintUrl(hostAddress);
+
+    platform::RaiseDescriptorLimit();
+    auto lock = platform::SingleInstanceLock::Acquire(kLockName);
+    if (!lock) return 0;  // another copy runs: this one does nothing
 
     // With a terminal the owner looks at the control panel; without one, at standard error.
     bool panelWanted = !options.headless && platform::HasTerminal();

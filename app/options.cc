@@ -23,6 +23,7 @@ Options ParseOptions(int argc, const char* const* argv) {
         if (word == "--headless") options.headless = true;
         if (word == "--help" || word == "-h") options.help = true;
         if (word == "--version") options.version = true;
+        if (word == "--url") options.url = true;
     }
     options.bind = OptionValue(commandLine, "-bind");
     options.absolute = OptionValue(commandLine, "-absolute");
@@ -30,11 +31,12 @@ Options ParseOptions(int argc, const char* const* argv) {
 }
 
 std::string UsageText() {
-    return "Usage: vantry [-bind ADDRESS] [-absolute ADDRESS] [--headless] [--help] [--version]\n"
+    return "Usage: vantry [-bind ADDRESS] [-absolute ADDRESS] [--headless] [--url] [--help]\n"
+           "              [--version]\n"
            "\n"
            "Runs the Vantry web servers configured in Vantry.ini (or Zelvin.ini) beside the\n"
            "program. In a terminal it draws the control panel (M opens its menu).\n"
-           "program. Without that file it runs the installer instead: on a terminal it asks\n"
+           "Without that file it runs the installer instead: on a terminal it asks\n"
            "where to install; with --headless or without a terminal it takes the proposed\n"
            "answers.\n"
            "\n"
@@ -44,6 +46,7 @@ std::string UsageText() {
            "  --headless         draw nothing, even in a terminal; status messages go to\n"
            "                     standard error and SIGINT, SIGTERM or SIGHUP stop the\n"
            "                     servers and save the configuration\n"
+           "  --url              print the address of Server 1's home page and end\n"
            "  --help             show this text\n"
            "  --version          show the version\n";
 }

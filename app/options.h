@@ -17,6 +17,7 @@ struct Options {
     bool headless = false;
     bool help = false;
     bool version = false;
+    bool url = false;  // print Server 1's address and end
 };
 
 // The value of an option in a command line: the text between the first space after the

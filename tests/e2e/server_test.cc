@@ -200,6 +200,14 @@ TEST(StartupTest, AbsoluteAddressIsTheOneShownWhileServersListenAsBefore) {
     EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
 }
 
+TEST(StartupTest, UrlOptionPrintsServerOnesAddressWithoutStartingIt) {
+    VantryInstance vantry;
+    vantry.Start({"--url"}, false);
+    EXPECT_EQ(vantry.WaitForExit(10s), 0);
+    EXPECT_EQ(ReadFile(vantry.dir() + "/stdout.txt"),
+              "http://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "/\n");
+}
+
 TEST(ShutdownTest, HangUpAndInterruptStopTheProgramLikeTermination) {
     for (int signal : {SIGHUP, SIGINT}) {
         VantryInstance vantry;
