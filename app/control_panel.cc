@@ -482,7 +482,10 @@ void ControlPanel::DrawPanel(int rows, int columns) {
     int statusLeft = left + (width - statusWidth) / 2;
     auto status = [&](const std::string& text) {
         std::string line = EdgeLine('[', ' ', statusWidth);
-        if (statusWidth > 2) line.replace(1, statusWidth - 2, Centred(text, statusWidth - 2));
+        if (statusWidth > 2) {
+            line.replace(1, statusWidth - 2, Centred(text, statusWidth - 2));
+            line.back() = ']';
+        }
         put(row, statusLeft, line, platform::kLookBold);
         row += 2;
     };
