@@ -73,7 +73,10 @@ void Connection::StopWorker() {
 }
 
 void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uint32_t port,
-                        ServerInstance* owner) {
+                        ServerInstance* owner, std::optional<std::string> received) {
+    headReceived_ = received.has_value();
+    received_ = received ? std::move(*received) : std::string();
+    receivedRead_ = 0;
     {
         std::lock_guard lock(socketMutex_);
         socket_ = std::move(acceptedSocket);
@@ -162,12 +165,21 @@ void Connection::ReadRequest() {
         if (answered) LogRequest();
     } catch (...) {
     }
+    received_ = std::string();
     // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
     busy_.store(false);
     owner->NotifyConnectionFreed();
 }
 
 bool Connection::FillInput(int timeoutMs) {
+    if (receivedRead_ < received_.size()) {
+        size_t take = std::min(kInputBufferSize, received_.size() - receivedRead_);
+        std::copy_n(received_.data() + receivedRead_, take, input_.get());
+        receivedRead_ += take;
+        inputStart_ = 0;
+        inputEnd_ = take;
+        return true;
+    }
     if (inputClosed_) return false;
     platform::ReceiveResult r =
         platform::ReceiveSome(socket_.get(), input_.get(), kInputBufferSize, timeoutMs);
@@ -187,6 +199,8 @@ Connection::HeadResult Connection::ReadHead() {
     bool previousWasCr = false;
     for (;;) {
         if (inputStart_ == inputEnd_) {
+            // The loop read the head to its end: what it received is all there is.
+            if (headReceived_ && receivedRead_ == received_.size()) return HeadResult::kEnded;
             uint64_t now = platform::MonotonicMillis();
             uint64_t end = (lastByteSecond + kIdleLimitSeconds + 1) * 1000;
             if (now >= end) return HeadResult::kEnded;
@@ -379,6 +393,16 @@ std::optional<uint64_t> Connection::DeclaredBodyLength() {
 }
 
 size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs) {
+    if (receivedRead_ < received_.size()) {
+        // The body's start came with the head: it is read before the socket.
+        const auto want = static_cast<size_t>(
+            std::min<uint64_t>({size, bodyRemaining_, received_.size() - receivedRead_}));
+        std::copy_n(received_.data() + receivedRead_, want, buffer);
+        receivedRead_ += want;
+        bodyRemaining_ -= want;
+        if (bodyRemaining_ == 0) bodyComplete_ = true;
+        return want;
+    }
     const auto want = static_cast<size_t>(std::min<uint64_t>(size, bodyRemaining_));
     platform::ReceiveResult r = platform::ReceiveSome(socket_.get(), buffer, want, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {

@@ -39,9 +39,10 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Hands the object an accepted socket and wakes its worker. Main thread only, and only
-    // while the object is free.
+    // while the object is free. A head already read on the loop comes as `received`: its
+    // bytes are read first, and no more head is waited for.
     void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
-                ServerInstance* server);
+                ServerInstance* server, std::optional<std::string> received = std::nullopt);
     bool busy() const { return busy_.load(); }
     // Stops the worker thread, cutting short a request in progress. The pool calls it before
     // destroying an object, while the handlers of its class still exist.
@@ -175,6 +176,11 @@ private:
     size_t inputStart_ = 0;
     size_t inputEnd_ = 0;
     bool inputClosed_ = false;
+    // What the loop received before the worker took over, read before the socket.
+    std::string received_;
+    size_t receivedRead_ = 0;
+    // The loop has read the head to its end: once `received_` is used up, it is over.
+    bool headReceived_ = false;
 
     bool headComplete_ = false;
     bool bodyStarted_ = false;

@@ -16,6 +16,8 @@ constexpr int kHighestPort = 65535;
 constexpr int kAcceptBatch = 64;
 // How long accepting pauses when the process is out of descriptors.
 constexpr uint64_t kAcceptPauseMs = 100;
+// Out of descriptors, a client silent this long in its head is closed to let another in.
+constexpr uint64_t kShedSilenceMs = 10000;
 
 std::string Format(const char* format, int port) {
     char text[96];
@@ -99,13 +101,15 @@ void Listener::StopListening() {
     if (!running_) return;
     running_ = false;
     acceptPaused_ = false;
-    waitingForConnection_ = false;
     UpdateWatch();
     listenSocket_.Reset();
+    // Clients whose requests no object has taken yet are closed with the server.
+    heads_.Clear();
+    waiting_.clear();
 }
 
 void Listener::UpdateWatch() {
-    bool wanted = running_ && !acceptPaused_ && !waitingForConnection_;
+    bool wanted = running_ && !acceptPaused_;
     if (wanted == watched_) return;
     if (wanted) {
         context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
@@ -117,23 +121,21 @@ void Listener::UpdateWatch() {
 
 void Listener::Accept() {
     for (int i = 0; i < kAcceptBatch && watched_; ++i) {
-        Connection* connection = FindFreeConnection();
-        if (!connection) {
-            WaitForFreeConnection();
-            return;
-        }
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
             platform::AcceptConnection(listenSocket_.get(), &failure, &error);
         if (!accepted) {
             if (failure == platform::AcceptFailure::kConnectionFailed) continue;
-            if (failure == platform::AcceptFailure::kOutOfResources) PauseAccepting(error);
+            if (failure == platform::AcceptFailure::kOutOfResources) {
+                // A client long silent in its head gives way to one that is waiting.
+                if (heads_.ShedOldest(kShedSilenceMs)) continue;
+                PauseAccepting(error);
+            }
             return;
         }
         acceptFailureShown_ = false;
-        connection->Assign(std::move(accepted->fd), accepted->address,
-                           accepted->portNetworkOrder, static_cast<ServerInstance*>(this));
+        heads_.Add(std::move(*accepted));
     }
 }
 
@@ -163,24 +165,42 @@ Connection* Listener::FindFreeConnection() {
     return nullptr;
 }
 
-void Listener::WaitForFreeConnection() {
-    waitingForConnection_ = true;
-    UpdateWatch();
-    wakeOnFree_.store(true);
-    // A worker may have freed its object between the scan and the flag: look once more.
-    if (FindFreeConnection() && wakeOnFree_.exchange(false)) ResumeAfterFree();
+void Listener::TakeHead(ReceivedHead head) {
+    if (!running_) return;
+    if (waiting_.empty()) {
+        if (Connection* connection = FindFreeConnection()) {
+            connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
+                               static_cast<ServerInstance*>(this), std::move(head.bytes));
+            return;
+        }
+    }
+    waiting_.push_back(std::move(head));
+    WaitForFreeConnection();
 }
 
-void Listener::ResumeAfterFree() {
-    if (!waitingForConnection_ || !running_) return;
-    waitingForConnection_ = false;
-    UpdateWatch();
-    Accept();
+void Listener::WaitForFreeConnection() {
+    wakeOnFree_.store(true);
+    // A worker may have freed its object before the flag was up: look once more.
+    if (FindFreeConnection() && wakeOnFree_.exchange(false)) AssignWaitingHeads();
+}
+
+void Listener::AssignWaitingHeads() {
+    while (!waiting_.empty()) {
+        Connection* connection = FindFreeConnection();
+        if (!connection) {
+            WaitForFreeConnection();
+            return;
+        }
+        ReceivedHead head = std::move(waiting_.front());
+        waiting_.pop_front();
+        connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
+                           static_cast<ServerInstance*>(this), std::move(head.bytes));
+    }
 }
 
 void Listener::NotifyConnectionFreed() {
     if (!wakeOnFree_.load(std::memory_order_relaxed) || !wakeOnFree_.exchange(false)) return;
-    context_.loop.Post([this] { ResumeAfterFree(); });
+    context_.loop.Post([this] { AssignWaitingHeads(); });
 }
 
 void Listener::FillPool(const std::function<std::unique_ptr<Connection>()>& make) {

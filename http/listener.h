@@ -2,12 +2,14 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <atomic>
 #include <functional>
 #include <memory>
 
 #include "http/connection.h"
 #include "http/engine_context.h"
+#include "http/head_collector.h"
 #include "platform/unique_fd.h"
 
 namespace http {
@@ -26,8 +28,9 @@ public:
     virtual void Start(int port);
     virtual void Stop();
 
-    // Accepts the connections waiting on the listening socket, each on a free connection
-    // object of the pool. Runs on the main loop.
+    // Accepts the connections waiting on the listening socket. Their heads are read on the
+    // loop; each complete one goes to a free connection object of the pool, or waits in
+    // order of arrival until one is free. Runs on the main loop.
     void Accept();
     bool OwnsSocket(int fd) const { return listenSocket_.valid() && listenSocket_.get() == fd; }
     bool IsRunning() const { return running_; }
@@ -51,7 +54,8 @@ public:
 
 protected:
     // Only server instances listen; connections hold their listener as one.
-    explicit Listener(EngineContext& context) : context_(context) {}
+    explicit Listener(EngineContext& context)
+        : context_(context), heads_(context.loop, [this](ReceivedHead head) { TakeHead(std::move(head)); }) {}
 
 private:
     void StopListening();
@@ -61,10 +65,10 @@ private:
     // loop spinning: stop watching it for a moment, then try again.
     void PauseAccepting(int error);
     void ResumeAccepting();
-    // With every object busy, accepting waits (the client stays queued by the system) until
-    // a worker frees one; the loop itself goes on serving the owner and the signals.
+    // A head read to its end goes to a free object, or waits for one.
+    void TakeHead(ReceivedHead head);
+    void AssignWaitingHeads();
     void WaitForFreeConnection();
-    void ResumeAfterFree();
 
     EngineContext& context_;
     platform::UniqueFd listenSocket_;
@@ -72,11 +76,13 @@ private:
     bool running_ = false;
     bool watched_ = false;
     bool acceptPaused_ = false;
-    bool waitingForConnection_ = false;
     // The owner has been told that accepting failed, and no connection came in since.
     bool acceptFailureShown_ = false;
-    // Set by the loop while it waits for a free object; the worker that takes it back
-    // posts the resumption.
+    HeadCollector heads_;
+    // Complete heads waiting for a free object, in order of arrival.
+    std::deque<ReceivedHead> waiting_;
+    // Set by the loop while heads wait for a free object; the worker that frees one posts
+    // their assignment.
     std::atomic<bool> wakeOnFree_{false};
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,17 +99,17 @@ TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
         << OpenDescriptors(vantry.pid()).size() << " open, " << before << " before";
 }
 
-// Holds all 100 objects of Server 1, each with a worker waiting in the head reader.
+// Holds all 100 objects of Server 1: each worker waits for a body that never comes.
 std::vector<std::unique_ptr<Client>> HoldEveryObject(const VantryInstance& vantry) {
-    std::vector<std::unique_ptr<Client>> idle;
+    std::vector<std::unique_ptr<Client>> held;
     std::vector<const Client*> all;
     for (int i = 0; i < 100; ++i) {
-        idle.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
-        idle.back()->Send("G");
-        all.push_back(idle.back().get());
+        held.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
+        held.back()->Send("POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 9\r\n\r\n");
+        all.push_back(held.back().get());
     }
     EXPECT_TRUE(WaitUntilServerRead(all)) << "each of the 100 is held by a worker";
-    return idle;
+    return held;
 }
 
 TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
@@ -116,9 +117,31 @@ TEST_F(RunningServerTest, HundredAndFirstConnectionWaitsForAFreeObject) {
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /nothing-here HTTP/1.0\r\n\r\n");
     EXPECT_EQ(waiting.ReadAll(300ms), "") << "all 100 objects are busy";
-    EXPECT_GT(waiting.ServerSide().value_or(Client::ServerQueues{}).unread, 0) << "nobody reads it";
     idle.front().reset();  // its worker sees the close and frees the object
     EXPECT_EQ(waiting.ReadAll(5s), kNotFound);
+}
+
+TEST_F(RunningServerTest, ClientsStillTypingTheirHeadsHoldNoObject) {
+    constexpr int kTyping = 1000;
+    struct rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_max < 2 * kTyping + 100) GTEST_SKIP() << "too few descriptors allowed";
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    std::vector<std::unique_ptr<Client>> typing;
+    std::vector<const Client*> all;
+    for (int i = 0; i < kTyping; ++i) {
+        typing.push_back(std::make_unique<Client>(vantry.address(), vantry.port1()));
+        ASSERT_TRUE(typing.back()->connected()) << i;
+        typing.back()->Send(i % 2 ? "GET / HTTP/1.0\r\nHost: a" : "G");
+        all.push_back(typing.back().get());
+    }
+    ASSERT_TRUE(WaitUntilServerRead(all, 10s));
+    EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
+    // Those that finish their heads are answered as ever.
+    typing.front()->Send("ET /nothing-here HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(typing.front()->ReadAll(5s), kNotFound);
 }
 
 TEST_F(RunningServerTest, FullPoolStillStopsPromptlyOnTermination) {

@@ -1,0 +1,90 @@
+// Request heads read on the main loop: a client still typing its head holds no pooled
+// connection object, and only heads that are complete (or ended) go on to a worker.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <string>
+#include <string_view>
+
+#include "platform/socket.h"
+#include "platform/unique_fd.h"
+
+namespace platform {
+class EventLoop;
+}
+
+namespace http {
+
+// Where a request head ends, by the reader's rules: line feeds are dropped (so bare-CR and
+// CR LF heads both end at the empty line), two carriage returns in a row end the head, and
+// a head that would grow past kMaxHeadBytes is too large.
+class HeadScanner {
+public:
+    enum class State { kReading, kComplete, kTooLarge };
+
+    // Scans `data` up to the end of the head, appending what the reader keeps to `kept`
+    // (for a head too large, also the byte that found it so). Returns the bytes consumed.
+    size_t Feed(std::string_view data, std::string& kept);
+    State state() const { return state_; }
+
+private:
+    size_t length_ = 0;
+    bool previousWasCr_ = false;
+    State state_ = State::kReading;
+};
+
+// A head read on the loop: the socket, the client, and the bytes a worker reads first (the
+// head without its line feeds, then whatever of the body came with it). Reading it is over:
+// the head is complete, too large, or ended by the client or the idle limit.
+struct ReceivedHead {
+    platform::UniqueFd socket;
+    uint32_t address = 0;
+    uint16_t portNetworkOrder = 0;
+    std::string bytes;
+};
+
+class HeadCollector {
+public:
+    using ReadyHandler = std::function<void(ReceivedHead)>;
+
+    HeadCollector(platform::EventLoop& loop, ReadyHandler onReady)
+        : loop_(loop), onReady_(std::move(onReady)) {}
+    ~HeadCollector() { Clear(); }
+    HeadCollector(const HeadCollector&) = delete;
+    HeadCollector& operator=(const HeadCollector&) = delete;
+
+    // Reads what the client already sent; a head that is not complete yet waits on the loop.
+    void Add(platform::AcceptedSocket accepted);
+    // Closes the connection whose client has been silent longest, when it has been silent
+    // for at least `minimumSilenceMs`; false when there is none such.
+    bool ShedOldest(uint64_t minimumSilenceMs);
+    // Closes every connection still waiting for its head.
+    void Clear();
+    size_t Pending() const { return pending_.size(); }
+
+private:
+    struct Waiting {
+        ReceivedHead head;
+        HeadScanner scanner;
+        uint64_t deadlineMs = 0;  // when the idle limit ends the head
+    };
+    using Iterator = std::list<Waiting>::iterator;
+
+    // Receives what is there; true once reading the head is over.
+    bool Receive(Waiting& pending);
+    void OnReadable(Iterator pending);
+    void Finish(Iterator pending);
+    void Expire();
+    void ArmTimer();
+
+    platform::EventLoop& loop_;
+    ReadyHandler onReady_;
+    // In order of their deadlines: a byte received moves its connection to the end.
+    std::list<Waiting> pending_;
+    bool timerArmed_ = false;
+};
+
+}  // namespace http
