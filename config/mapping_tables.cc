@@ -67,7 +67,7 @@ void SetRow(const Table& table, const std::string& programDirectory, std::string
 }
 
 std::string GetRow(const Table& table, const std::string& programDirectory, std::string_view key) {
-    std::string value = platform::GetProfileString(IniFilePath(programDirectory), table.section,
+    std::string value = platform::GetProfileString(RecentIniFilePath(programDirectory), table.section,
                                                    RowKey(key), table.absentValue);
     if (value.size() > kGetLimit) value.resize(kGetLimit);
     return value;

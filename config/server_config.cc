@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/mapping_tables.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
 #include "platform/program.h"
@@ -17,6 +18,8 @@ namespace config {
 namespace {
 
 constexpr std::string_view kPreferredIniName = "Zelvin.ini";
+// How long a thread trusts its last look at which configuration file exists.
+constexpr uint64_t kIniChoiceTrustMs = 500;
 
 constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
 constexpr std::string_view kSecondPortSection = "Server-2";
@@ -248,6 +251,24 @@ std::string IniFilePath(const std::string& programDirectory) {
     std::string preferred = directory + std::string(kPreferredIniName);
     if (platform::FileExists(preferred)) return preferred;
     return directory + std::string(kIniName);
+}
+
+std::string RecentIniFilePath(const std::string& programDirectory) {
+    struct Choice {
+        std::string programDirectory;
+        std::string path;
+        uint64_t checkedAtMs = 0;
+    };
+    thread_local Choice last;
+    const uint64_t now = platform::MonotonicMillis();
+    if (!last.path.empty() && last.programDirectory == programDirectory &&
+        now - last.checkedAtMs < kIniChoiceTrustMs) {
+        return last.path;
+    }
+    last.programDirectory = programDirectory;
+    last.path = IniFilePath(programDirectory);
+    last.checkedAtMs = now;
+    return last.path;
 }
 
 bool ReadAuthSwitch(std::string_view valueName) {

@@ -26,6 +26,10 @@ std::string DefaultFavoritesLocation();
 // The configuration file in `programDirectory` (which ends in "/"): "Zelvin.ini" when a file
 // of that name exists there, else "Vantry.ini", whether or not it exists.
 std::string IniFilePath(const std::string& programDirectory);
+// IniFilePath as this thread last found it, looked up again at most every half second: the
+// tables read for every request find their file without asking the disk each time, and an
+// edit by hand is seen as soon as the tables' own cache sees it.
+std::string RecentIniFilePath(const std::string& programDirectory);
 
 // Where the registry file keeps the two servers' login switches, and their value names
 // ([0] is Server 1). The server reads them; the password manager writes them.

@@ -211,7 +211,7 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs,
     // idle limit then becomes the socket's send time-out.
     constexpr uint64_t kBlockingThreshold = 256 * 1024;
     const bool blocking = count >= kBlockingThreshold;
-    int flags = ::fcntl(socketFd, F_GETFL);
+    int flags = blocking ? ::fcntl(socketFd, F_GETFL) : -1;
     if (blocking && flags >= 0) {
         struct timeval limit{idleLimitMs / 1000, (idleLimitMs % 1000) * 1000};
         ::setsockopt(socketFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
