@@ -531,6 +531,16 @@ proc_hwm_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || e
 proc_cpu_ticks() {
     sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 + $14 + $15 }' || echo 0
 }
+# CPU ticks of a server: its own, its reaped children's and those of its live children (the
+# worker process of nginx).
+server_cpu_ticks() {
+    local total child
+    total=$(proc_cpu_ticks "$1")
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+        total=$((total + $(proc_cpu_ticks "$child")))
+    done
+    echo "$total"
+}
 proc_threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 proc_fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # "NUMBER -> TARGET" for every open descriptor, sorted by number.

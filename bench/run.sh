@@ -503,7 +503,7 @@ finish_access_log() {
 }
 
 declare -A RPS FAILS TOTAL P99 MAX SPEED   # key: scenario:server:concurrency (SPEED: scenario:server)
-declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:concurrency, for a first server that is a Vantry
+declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:server:concurrency
 declare -A SKIPPED                         # scenario: why it was not measured
 declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
 CHECKS_FAILED=0
@@ -617,9 +617,10 @@ run_ab_table() {
     for server in "${SCENARIO_SERVERS[@]:1}"; do header+=("$first/$server"); done
     for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server fail"); done
     for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server p99/max ms"); done
-    # A Vantry is one process, so its CPU time per request can be read from /proc.
-    local cpuServer="" pidVar before
-    [[ $first == vantry* ]] && cpuServer=$first && header+=("$first cpu us/req")
+    # CPU time per request of every server, read from /proc (nginx: master and worker).
+    local pidVar before
+    for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server cpu us/req"); done
+    header+=("cpu $first/${SCENARIO_SERVERS[1]}")
     local cell
     for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
 
@@ -633,14 +634,13 @@ run_ab_table() {
             for server in "${SCENARIO_SERVERS[@]}"; do
                 url=$(server_url "$server")
                 pidVar=${SERVER_PID_VAR[$server]}
-                before=$(proc_cpu_ticks "${!pidVar}")
+                before=$(server_cpu_ticks "${!pidVar}")
                 # shellcheck disable=SC2046  # login_args gives whole words
                 measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
                     $(login_args "$server" -A)
-                if [ "$server" = "$cpuServer" ]; then
-                    CPU_TICKS[$name:$c]=$((${CPU_TICKS[$name:$c]:-0} + $(proc_cpu_ticks "${!pidVar}") - before))
-                    CPU_REQUESTS[$name:$c]=$((${CPU_REQUESTS[$name:$c]:-0} + AB_COMPLETE))
-                fi
+                key=$name:$server:$c
+                CPU_TICKS[$key]=$((${CPU_TICKS[$key]:-0} + $(server_cpu_ticks "${!pidVar}") - before))
+                CPU_REQUESTS[$key]=$((${CPU_REQUESTS[$key]:-0} + AB_COMPLETE))
                 [ "$server" = vantry+log ] && LOGGED_REQUESTS=$((LOGGED_REQUESTS + AB_COMPLETE))
                 key=$name:$server:$c
                 if [ "$round" = 1 ]; then
@@ -678,8 +678,14 @@ run_ab_table() {
         for server in "${SCENARIO_SERVERS[@]}"; do
             row+=("${P99[$name:$server:$c]}/${MAX[$name:$server:$c]}")
         done
-        [ -n "$cpuServer" ] && row+=("$(awk -v t="${CPU_TICKS[$name:$c]}" -v n="${CPU_REQUESTS[$name:$c]}" \
-            -v hz="$CLOCK_TICKS" 'BEGIN { if (n > 0) printf "%.0f", t * 1e6 / hz / n; else print "-" }')")
+        local -a cpu=()
+        for server in "${SCENARIO_SERVERS[@]}"; do
+            key=$name:$server:$c
+            cpu+=("$(awk -v t="${CPU_TICKS[$key]}" -v n="${CPU_REQUESTS[$key]}" -v hz="$CLOCK_TICKS" \
+                'BEGIN { if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-" }')")
+        done
+        row+=("${cpu[@]}" "$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" \
+            'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')")
         rows+=("$(print_row widths "${row[@]}")")
     done
     print_row widths "${header[@]}"

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -140,6 +141,13 @@ class ParsedFileCache {
 public:
     std::shared_ptr<const ParsedIni> Get(const std::string& path) {
         const uint64_t now = MonotonicMillis();
+        // Each thread keeps the file it read last, so that the reads of one request (and of
+        // many requests at once) take no lock while the file is trusted.
+        thread_local LocalCopy local;
+        if (local.parsed && local.owner == this && local.path == path &&
+            now - local.checkedAtMs < kTrustMs && local.generation == published_.load()) {
+            return local.parsed;
+        }
         {
             // A file that has not changed for a while is trusted for a moment without
             // looking at the disk: every request reads the tables, and an edit by hand is
@@ -147,6 +155,7 @@ public:
             std::lock_guard lock(mutex_);
             auto found = files_.find(path);
             if (found != files_.end() && now - found->second.checkedAtMs < kTrustMs) {
+                local = {this, path, found->second.parsed, found->second.checkedAtMs, generation_};
                 return found->second.parsed;
             }
         }
@@ -180,6 +189,7 @@ public:
     void Forget(const std::string& path) {
         std::lock_guard lock(mutex_);
         ++generation_;
+        published_.store(generation_);
         files_.erase(path);
     }
 
@@ -215,9 +225,20 @@ private:
         return *empty;
     }
 
+    // A thread's own copy of the file it read last, valid while no write has been made since.
+    struct LocalCopy {
+        const ParsedFileCache* owner = nullptr;
+        std::string path;
+        std::shared_ptr<const ParsedIni> parsed;
+        uint64_t checkedAtMs = 0;
+        uint64_t generation = 0;
+    };
+
     std::mutex mutex_;  // guards files_ and generation_
     std::unordered_map<std::string, CachedFile> files_;
     uint64_t generation_ = 0;
+    // generation_ as the lock-free readers see it.
+    std::atomic<uint64_t> published_{0};
 };
 
 // Both live until the process ends (never destroyed), so a save made while static objects
