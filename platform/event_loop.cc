@@ -107,11 +107,18 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
             CloseLocked(fd);
             return;
         }
-        // The loop must recompute its time-out only when this deadline comes first.
-        wake = first_ == fd && !wakePending_;
-        if (wake) wakePending_ = true;
     }
-    if (wake) Wake();
+    // The loop needs waking only when this deadline comes before the end of its wait. The
+    // deadline was published before the wait's end is read here, and the loop publishes the
+    // end of its wait before it looks at the deadlines: one of the two sees the other.
+    if (deadline < sleepUntil_.load()) {
+        {
+            std::lock_guard lock(mutex_);
+            wake = !wakePending_;
+            wakePending_ = true;
+        }
+        if (wake) Wake();
+    }
 }
 
 void EventLoop::Post(std::function<void()> task) {
@@ -158,7 +165,13 @@ int EventLoop::Run() {
     constexpr int kMaxEvents = 64;
     struct epoll_event events[kMaxEvents];
     while (!quit_) {
-        int n = ::epoll_wait(epoll_.get(), events, kMaxEvents, NextTimeoutMs());
+        int timeout = NextTimeoutMs();
+        sleepUntil_.store(MonotonicMillis() + static_cast<uint64_t>(timeout));
+        // A deadline handed over while the time-out was being computed is in it now.
+        timeout = std::min(timeout, NextTimeoutMs());
+        int n = ::epoll_wait(epoll_.get(), events, kMaxEvents, timeout);
+        // While the loop runs it looks at the deadlines again before it waits.
+        sleepUntil_.store(0);
         if (n < 0 && errno != EINTR) Fatal("epoll_wait");
         for (int i = 0; i < n && !quit_; ++i) {
             int fd = static_cast<int>(events[i].data.u64 & 0xffffffffu);
@@ -281,7 +294,7 @@ void EventLoop::Link(int fd) {
         first_ = fd;
     }
     ++pendingCount_;
-    firstDeadline_.store(pending_[first_].deadline, std::memory_order_release);
+    firstDeadline_.store(pending_[first_].deadline);
 }
 
 void EventLoop::Unlink(int fd) {
@@ -303,13 +316,13 @@ void EventLoop::Unlink(int fd) {
 }
 
 int EventLoop::NextTimeoutMs() const {
-    uint64_t first = firstDeadline_.load(std::memory_order_acquire);
+    uint64_t first = firstDeadline_.load();
     if (!timers_.empty()) first = std::min(first, timers_.begin()->first);
-    if (first == kNoDeadline) return -1;
     uint64_t now = MonotonicMillis();
     if (first <= now) return 0;
+    // Never waiting long means a socket handed over needs no wake-up for its deadline.
     uint64_t wait = first - now;
-    return wait > 60000 ? 60000 : static_cast<int>(wait);
+    return wait > kLongestWaitMs ? static_cast<int>(kLongestWaitMs) : static_cast<int>(wait);
 }
 
 }  // namespace platform

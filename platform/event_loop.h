@@ -94,6 +94,11 @@ private:
     // The head's deadline, readable by the loop without the lock.
     static constexpr uint64_t kNoDeadline = UINT64_MAX;
     std::atomic<uint64_t> firstDeadline_{kNoDeadline};
+    // The longest the loop waits for an event, so that handing over a socket (whose deadline
+    // lies seconds ahead) rarely has to wake it.
+    static constexpr uint64_t kLongestWaitMs = 1000;
+    // When the loop's current wait ends; 0 while it runs.
+    std::atomic<uint64_t> sleepUntil_{0};
     uint32_t nextSerial_ = 1;
     std::vector<std::function<void()>> posted_;
     bool wakePending_ = false;
