@@ -13,24 +13,24 @@ namespace {
 
 using platform::TerminalScreen;
 
-struct ButtonSpec {
+struct Button {
     char key;
     const char* label;
     Command command;
 };
 
 // The buttons in the order of the panel's rows; each shows its key.
-constexpr ButtonSpec kTopButtons[] = {
+constexpr Button kTopButtons[] = {
     {'H', "Hide", Command::kHide},           {'S', "Start", Command::kStart},
     {'B', "About", Command::kAbout},         {'C', "Configure", Command::kConfigure},
     {'T', "Stop", Command::kStop},           {'X', "Exit", Command::kExit},
 };
-constexpr ButtonSpec kMiddleButtons[] = {
+constexpr Button kMiddleButtons[] = {
     {'2', "Home 2", Command::kHome2},   {'V', "VNT Home", Command::kVntHome},
     {'1', "Home 1", Command::kHome1},   {'A', "Admin 1", Command::kAdmin1},
     {'D', "Admin 2", Command::kAdmin2}, {'P', "Passwords", Command::kPasswords},
 };
-constexpr ButtonSpec kHelpButton = {'?', "Help", Command::kPanelHelp};
+constexpr Button kHelpButton = {'?', "Help", Command::kPanelHelp};
 
 constexpr const char* kExplanation =
     "You can hide this Control Panel window with the Hide button and control the program by "
@@ -64,13 +64,6 @@ int Width(std::string_view text) { return static_cast<int>(text.size()); }
 // `count` copies of `c`; none when `count` is not positive.
 std::string Repeat(char c, int count) {
     return std::string(static_cast<size_t>(std::max(count, 0)), c);
-}
-
-// A line of `width` characters: `fill` between two `end` characters.
-std::string EdgeLine(char end, char fill, int width) {
-    std::string line = Repeat(fill, width);
-    if (!line.empty()) line.front() = line.back() = end;
-    return line;
 }
 
 // `text` broken at blanks into lines of at most `width` characters (longer words are cut).
@@ -268,10 +261,10 @@ void ControlPanel::OnKey(int key) {
     } else if (visible_) {
         Command command = Command::kNone;
         if (key == platform::kKeyF1) command = kHelpButton.command;
-        for (const ButtonSpec& button : kTopButtons) {
+        for (const Button& button : kTopButtons) {
             if (IsKey(key, button.key)) command = button.command;
         }
-        for (const ButtonSpec& button : kMiddleButtons) {
+        for (const Button& button : kMiddleButtons) {
             if (IsKey(key, button.key)) command = button.command;
         }
         if (IsKey(key, kHelpButton.key)) command = kHelpButton.command;
@@ -458,15 +451,15 @@ void ControlPanel::DrawPanel(int rows, int columns) {
 
     // Buttons flow left to right and wrap onto the next row when the width runs out.
     int row = 2;
-    auto buttons = [&](const auto& specs) {
+    auto buttons = [&](const auto& group) {
         int column = left + 1;
-        for (const ButtonSpec& spec : specs) {
-            int buttonWidth = Width(ButtonText(spec.key, spec.label));
+        for (const Button& button : group) {
+            int buttonWidth = Width(ButtonText(button.key, button.label));
             if (column > left + 1 && column + buttonWidth > left + width) {
                 ++row;
                 column = left + 1;
             }
-            if (row < last) DrawButton(row, column, spec.key, spec.label, spec.command);
+            if (row < last) DrawButton(row, column, button.key, button.label, button.command);
             column += buttonWidth + 2;
         }
         row += 2;
@@ -481,12 +474,7 @@ void ControlPanel::DrawPanel(int rows, int columns) {
     int statusWidth = std::min(width, kStatusWidth);
     int statusLeft = left + (width - statusWidth) / 2;
     auto status = [&](const std::string& text) {
-        std::string line = EdgeLine('[', ' ', statusWidth);
-        if (statusWidth > 2) {
-            line.replace(1, statusWidth - 2, Centred(text, statusWidth - 2));
-            line.back() = ']';
-        }
-        put(row, statusLeft, line, platform::kLookBold);
+        put(row, statusLeft, "[" + Centred(text, statusWidth - 2) + "]", platform::kLookBold);
         row += 2;
     };
     status(RunningText(server1Running_));
@@ -533,13 +521,13 @@ void ControlPanel::DrawMenu(int rows, int) {
     int width = inner + 4;
     int height = static_cast<int>(menu_.size()) + 2;
     int top = std::max(0, rows - 1 - height);
-    std::string edge = EdgeLine('+', '-', width);
+    std::string edge = "+" + Repeat('-', width - 2) + "+";
     screen_.Draw(top, 0, edge);
     int row = top + 1;
     for (size_t i = 0; i < menu_.size(); ++i, ++row) {
         const MenuItem& item = menu_[i];
         if (item.separator()) {
-            screen_.Draw(row, 0, EdgeLine('|', '-', width));
+            screen_.Draw(row, 0, "|" + Repeat('-', width - 2) + "|");
             continue;
         }
         std::string text = " " + item.label + Repeat(' ', inner - Width(item.label) + 1);

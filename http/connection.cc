@@ -196,7 +196,7 @@ Connection::HeadResult Connection::ReadHead() {
     // The idle limit counts whole seconds: reading ends once the second of the last byte is
     // 31 seconds behind the current one.
     uint64_t lastByteSecond = platform::MonotonicMillis() / 1000;
-    bool previousWasCr = false;
+    HeadScanner scanner;
     for (;;) {
         if (inputStart_ == inputEnd_) {
             // The loop read the head to its end: what it received is all there is.
@@ -211,18 +211,12 @@ Connection::HeadResult Connection::ReadHead() {
             }
             lastByteSecond = platform::MonotonicMillis() / 1000;
         }
-        while (inputStart_ < inputEnd_) {
-            char c = input_[inputStart_++];
-            // Line feeds are dropped, so the head ends at the empty line whether the client
-            // sends CR LF or bare CR line ends.
-            if (c == '\n') continue;
-            if (request.length() >= kMaxHeadBytes) return HeadResult::kTooLarge;
-            request.AppendChar(c);
-            if (c == '\r' && previousWasCr) {
-                headComplete_ = true;
-                return HeadResult::kComplete;
-            }
-            previousWasCr = c == '\r';
+        std::string_view available(input_.get() + inputStart_, inputEnd_ - inputStart_);
+        inputStart_ += scanner.Feed(available, [this](char c) { request.AppendChar(c); });
+        if (scanner.state() == HeadScanner::State::kTooLarge) return HeadResult::kTooLarge;
+        if (scanner.state() == HeadScanner::State::kComplete) {
+            headComplete_ = true;
+            return HeadResult::kComplete;
         }
     }
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "config/server_config.h"
+#include "http/head_scanner.h"
 #include "http/text_buffer.h"
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
@@ -21,8 +22,6 @@ namespace http {
 
 class ServerInstance;
 
-// A request head may not grow past this; a larger one is answered with 400.
-inline constexpr size_t kMaxHeadBytes = 64 * 1024;
 // The longest URL kept; a longer one loses its protocol and the request is dropped.
 inline constexpr size_t kMaxUrlLength = 2048;
 // Seconds of silence after which reading (and sending) gives up.

@@ -1,8 +1,6 @@
 // Request heads gathered on the main loop, and the idle limit of clients that stop typing.
 #include "http/head_collector.h"
 
-#include <algorithm>
-
 #include "http/connection.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
@@ -20,23 +18,6 @@ uint64_t DeadlineAfterByteAt(uint64_t nowMs) {
 }
 
 }  // namespace
-
-size_t HeadScanner::Feed(std::string_view data, std::string& kept) {
-    size_t i = 0;
-    while (i < data.size() && state_ == State::kReading) {
-        char c = data[i++];
-        if (c == '\n') continue;
-        kept.push_back(c);
-        if (length_ >= kMaxHeadBytes) {
-            state_ = State::kTooLarge;
-            break;
-        }
-        ++length_;
-        if (c == '\r' && previousWasCr_) state_ = State::kComplete;
-        previousWasCr_ = c == '\r';
-    }
-    return i;
-}
 
 void HeadCollector::Add(platform::AcceptedSocket accepted) {
     pending_.push_back(Waiting{
@@ -63,13 +44,19 @@ bool HeadCollector::Receive(Waiting& pending) {
         if (r.status != platform::ReceiveStatus::kData) return true;
         pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
         std::string_view data(buffer, r.bytes);
-        size_t consumed = pending.scanner.Feed(data, pending.head.bytes);
-        if (pending.scanner.state() != HeadScanner::State::kReading) {
-            // What follows the head is the body's start, as the client sent it.
-            if (pending.scanner.state() == HeadScanner::State::kComplete) {
-                pending.head.bytes.append(data.substr(consumed));
-            }
-            return true;
+        std::string& bytes = pending.head.bytes;
+        size_t consumed = pending.scanner.Feed(data, [&bytes](char c) { bytes.push_back(c); });
+        switch (pending.scanner.state()) {
+            case HeadScanner::State::kReading:
+                break;
+            case HeadScanner::State::kComplete:
+                // What follows the head is the body's start, as the client sent it.
+                bytes.append(data.substr(consumed));
+                return true;
+            case HeadScanner::State::kTooLarge:
+                // The worker finds the head too large by the same byte.
+                bytes.push_back(data[consumed - 1]);
+                return true;
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/head_scanner.h"
 #include "platform/socket.h"
 #include "platform/unique_fd.h"
 
@@ -17,24 +18,6 @@ class EventLoop;
 }
 
 namespace http {
-
-// Where a request head ends, by the reader's rules: line feeds are dropped (so bare-CR and
-// CR LF heads both end at the empty line), two carriage returns in a row end the head, and
-// a head that would grow past kMaxHeadBytes is too large.
-class HeadScanner {
-public:
-    enum class State { kReading, kComplete, kTooLarge };
-
-    // Scans `data` up to the end of the head, appending what the reader keeps to `kept`
-    // (for a head too large, also the byte that found it so). Returns the bytes consumed.
-    size_t Feed(std::string_view data, std::string& kept);
-    State state() const { return state_; }
-
-private:
-    size_t length_ = 0;
-    bool previousWasCr_ = false;
-    State state_ = State::kReading;
-};
 
 // A head read on the loop: the socket, the client, and the bytes a worker reads first (the
 // head without its line feeds, then whatever of the body came with it). Reading it is over:

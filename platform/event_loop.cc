@@ -107,18 +107,14 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
             CloseLocked(fd);
             return;
         }
+        // The loop needs waking only when this deadline comes before the end of its wait.
+        // The deadline was published (by Link) before the wait's end is read here, and the
+        // loop publishes the end of its wait before it looks at the deadlines: one of the two
+        // sees the other.
+        wake = deadline < sleepUntil_.load() && !wakePending_;
+        if (wake) wakePending_ = true;
     }
-    // The loop needs waking only when this deadline comes before the end of its wait. The
-    // deadline was published before the wait's end is read here, and the loop publishes the
-    // end of its wait before it looks at the deadlines: one of the two sees the other.
-    if (deadline < sleepUntil_.load()) {
-        {
-            std::lock_guard lock(mutex_);
-            wake = !wakePending_;
-            wakePending_ = true;
-        }
-        if (wake) Wake();
-    }
+    if (wake) Wake();
 }
 
 void EventLoop::Post(std::function<void()> task) {
