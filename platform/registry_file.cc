@@ -16,7 +16,6 @@
 namespace platform {
 namespace {
 
-
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kDwordPrefix = "dword:";
 constexpr std::size_t kDwordDigits = 8;
