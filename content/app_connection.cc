@@ -101,6 +101,30 @@ bool AppConnection::CheckAuthorization(bool administrator) {
     return false;
 }
 
+AppConnection::Route AppConnection::RouteOf(std::string_view u) const {
+    if (StartsWithNoCase(u, kAdminPrefix)) return Route::kAdmin;
+    if (StartsWithNoCase(u, kDownloadPage)) return Route::kDownloadPage;
+    if (StartsWithNoCase(u, kFavoritesPrefix)) return Route::kFavorites;
+    if (StartsWithNoCase(u, kApplicationPrefix)) return Route::kApplication;
+    const config::ServerSettings* settings = Settings();
+    if (settings != nullptr && settings->cgi && StartsWithNoCase(u, kCgiPrefix)) {
+        return Route::kScript;
+    }
+    return Route::kFile;
+}
+
+bool AppConnection::MayAnswerOnLoop() {
+    if (method != "GET" && method != "HEAD") return false;
+    // Checking a password reads the registry file, and a hashed one costs time on purpose:
+    // that is left to a worker.
+    if (AuthRequiredFor()) return false;
+    std::string decoded(url);
+    UrlDecode(decoded);
+    std::string_view u = decoded;
+    if (!u.empty() && u.front() == '/') u.remove_prefix(1);
+    return RouteOf(u) == Route::kFile;
+}
+
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
     decodedUrl = std::move(requestUrl);
@@ -114,42 +138,44 @@ void AppConnection::OnGet(std::string requestUrl) {
     std::string_view u = decodedUrl;
     if (!u.empty() && u.front() == '/') u.remove_prefix(1);
 
-    if (StartsWithNoCase(u, kAdminPrefix)) {
-        if (IsRemoteClient()) {
-            if (!CheckAuthorization(true)) return;
-        } else {
-            apps::RecordVisit(clientAddress, "");
-        }
-        HandleAdmin(std::string(u.substr(kAdminPrefix.size())));
-        return;
-    }
-    if (StartsWithNoCase(u, kDownloadPage)) {
-        if (AuthRequiredFor() && !CheckAuthorization(false)) return;
-        const config::ServerSettings* settings = Settings();
-        if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) {
-            SetStatus(404);
+    switch (RouteOf(u)) {
+        case Route::kAdmin:
+            if (IsRemoteClient()) {
+                if (!CheckAuthorization(true)) return;
+            } else {
+                apps::RecordVisit(clientAddress, "");
+            }
+            HandleAdmin(std::string(u.substr(kAdminPrefix.size())));
+            return;
+        case Route::kDownloadPage: {
+            if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+            const config::ServerSettings* settings = Settings();
+            if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) {
+                SetStatus(404);
+                return;
+            }
+            filePath = settings->wwwroot;
+            AppendBackslash(filePath);
             return;
         }
-        filePath = settings->wwwroot;
-        AppendBackslash(filePath);
-        return;
+        case Route::kFavorites:
+            if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+            apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
+            return;
+        case Route::kApplication:
+            if (AuthRequiredFor()) {
+                if (!CheckAuthorization(false)) return;
+            } else {
+                apps::RecordVisit(clientAddress, "");
+            }
+            RouteApplication(std::string(u.substr(kApplicationPrefix.size())));
+            return;
+        case Route::kScript:
+        case Route::kFile:
+            if (AuthRequiredFor() && !CheckAuthorization(false)) return;
+            MapToFile(u);
+            return;
     }
-    if (StartsWithNoCase(u, kFavoritesPrefix)) {
-        if (AuthRequiredFor() && !CheckAuthorization(false)) return;
-        apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
-        return;
-    }
-    if (StartsWithNoCase(u, kApplicationPrefix)) {
-        if (AuthRequiredFor()) {
-            if (!CheckAuthorization(false)) return;
-        } else {
-            apps::RecordVisit(clientAddress, "");
-        }
-        RouteApplication(std::string(u.substr(kApplicationPrefix.size())));
-        return;
-    }
-    if (AuthRequiredFor() && !CheckAuthorization(false)) return;
-    MapToFile(u);
 }
 
 bool AppConnection::MapToFile(std::string_view u) {
@@ -185,7 +211,7 @@ bool AppConnection::MapToFile(std::string_view u) {
         return false;
     }
     filePath = path;
-    if (settings != nullptr && settings->cgi && StartsWithNoCase(u, kCgiPrefix)) {
+    if (RouteOf(u) == Route::kScript) {
         if (RunCgi(std::string(u.substr(kCgiPrefix.size())))) return true;
     }
     if (filePath.back() != '/' && platform::DirectoryExists(filePath)) {

@@ -17,6 +17,8 @@ namespace content {
 class AppConnection : public http::Connection {
 public:
     void OnGet(std::string requestUrl) override;
+    // A GET or HEAD of a file or directory of the site, without a login.
+    bool MayAnswerOnLoop() override;
     std::string ContentTypeFor(std::string_view extension) override;
     void LogRequest() override;
     // The listing of the directory `filePath` names, when the server lists directories.
@@ -46,6 +48,10 @@ protected:
     std::string decodedUrl;
 
 private:
+    // Where a URL (without its leading "/", decoded) goes. Scripts only when the server runs
+    // them; otherwise "cgi-bin" is a directory like any other.
+    enum class Route { kAdmin, kDownloadPage, kFavorites, kApplication, kScript, kFile };
+    Route RouteOf(std::string_view u) const;
     // The routers work on upper-cased names, and the request's URL (and so its log line)
     // shows the name as they saw it: the last `length` characters are upper-cased in place.
     void UpperCaseUrlTail(size_t length);

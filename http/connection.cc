@@ -85,10 +85,12 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uin
     clientPort = port;
     server = owner;
     busy_.store(true);
+    stage_ = Stage::kRead;
+    if (headReceived_ && AnswerOnLoop()) return;
     if (!worker_.running() && !worker_.Start([this] { WorkerMain(); })) {
         // No thread could be had: serve this one request on the caller's thread rather
         // than leave the client hanging.
-        ReadRequest();
+        Continue();
         return;
     }
     assigned_.Ring();
@@ -98,8 +100,135 @@ void Connection::WorkerMain() {
     for (;;) {
         assigned_.Wait();
         if (stopping_.load()) return;
-        ReadRequest();
+        Continue();
     }
+}
+
+void Connection::ReadRequest() {
+    stage_ = Stage::kRead;
+    Continue();
+}
+
+void Connection::Continue() {
+    switch (stage_) {
+        case Stage::kRead:
+            BeginRequest();
+            if (!ReadAndSplit()) break;
+            [[fallthrough]];
+        case Stage::kDispatch:
+            DispatchSafely();
+            [[fallthrough]];
+        case Stage::kRespond:
+            RespondSafely();
+            break;
+        case Stage::kSendRest:
+            SendRest();
+            break;
+    }
+    EndRequest();
+}
+
+bool Connection::AnswerOnLoop() {
+    onLoop_ = true;
+    bool over = true;
+    BeginRequest();
+    if (ReadAndSplit()) {
+        if (statusLine.empty() && !MayAnswerOnLoop()) {
+            stage_ = Stage::kDispatch;
+            over = false;
+        } else {
+            DispatchSafely();
+            if (RespondMayWait()) {
+                stage_ = Stage::kRespond;
+                over = false;
+            } else {
+                RespondSafely();
+            }
+        }
+    }
+    if (over && (!unsentBytes_.empty() || unsentFile_)) {
+        stage_ = Stage::kSendRest;
+        over = false;
+    }
+    onLoop_ = false;
+    if (over) EndRequest();
+    return over;
+}
+
+bool Connection::RespondMayWait() const {
+    if (!statusLine.empty()) return bodyIsResponse;
+    if (responseSent) return false;
+    return bodyIsResponse || filePath.empty() || filePath.back() == '/';
+}
+
+void Connection::BeginRequest() {
+    requestTime = platform::NowUtc();
+    ResetRequestState();
+    config::SharedConfig& shared = server->context().config;
+    if (uint64_t version = shared.version(); !config_ || version != configVersion_) {
+        config_ = shared.Snapshot();
+        configVersion_ = version;
+    }
+}
+
+bool Connection::ReadAndSplit() {
+    answered_ = false;
+    try {
+        HeadResult head = ReadHead();
+        if (head == HeadResult::kTooLarge) {
+            SetStatus(400);
+            SendErrorPage();
+        } else {
+            LineResult line = SplitRequestLine();
+            answered_ = line != LineResult::kDropped;
+            if (line == LineResult::kBad) SetStatus(400);
+        }
+    } catch (...) {
+        answered_ = false;
+    }
+    return answered_;
+}
+
+void Connection::DispatchSafely() {
+    try {
+        if (statusLine.empty()) Dispatch();
+    } catch (...) {
+        SetStatus(500);
+    }
+}
+
+void Connection::RespondSafely() {
+    try {
+        Respond();
+    } catch (...) {
+    }
+}
+
+void Connection::SendRest() {
+    try {
+        if (!unsentBytes_.empty()) SendBytes(unsentBytes_, unsentFile_.valid());
+        if (unsentFile_ && !sendFailed_ &&
+            !platform::SendFileContents(socket_.get(), unsentFile_.get(), unsentFileOffset_,
+                                        unsentFileCount_, kIdleLimitMs, &bytesSent)) {
+            sendFailed_ = true;
+        }
+    } catch (...) {
+    }
+}
+
+void Connection::EndRequest() {
+    ServerInstance* owner = server;
+    try {
+        Finish();
+        if (answered_) LogRequest();
+    } catch (...) {
+    }
+    received_ = std::string();
+    unsentBytes_ = std::string();
+    unsentFile_.Reset();
+    // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
+    busy_.store(false);
+    owner->NotifyConnectionFreed();
 }
 
 void Connection::ResetRequestState() {
@@ -123,52 +252,6 @@ void Connection::ResetRequestState() {
     bodyComplete_ = false;
     bodyRemaining_ = 0;
     sentStatus = 0;
-}
-
-void Connection::ReadRequest() {
-    requestTime = platform::NowUtc();
-    ResetRequestState();
-    config::SharedConfig& shared = server->context().config;
-    if (uint64_t version = shared.version(); !config_ || version != configVersion_) {
-        config_ = shared.Snapshot();
-        configVersion_ = version;
-    }
-
-    bool answered = false;
-    try {
-        HeadResult head = ReadHead();
-        if (head == HeadResult::kTooLarge) {
-            SetStatus(400);
-            SendErrorPage();
-        } else {
-            LineResult line = SplitRequestLine();
-            answered = line != LineResult::kDropped;
-            if (line == LineResult::kBad) SetStatus(400);
-        }
-    } catch (...) {
-        answered = false;
-    }
-    if (answered) {
-        try {
-            if (statusLine.empty()) Dispatch();
-        } catch (...) {
-            SetStatus(500);
-        }
-        try {
-            Respond();
-        } catch (...) {
-        }
-    }
-    ServerInstance* owner = server;
-    try {
-        Finish();
-        if (answered) LogRequest();
-    } catch (...) {
-    }
-    received_ = std::string();
-    // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
-    busy_.store(false);
-    owner->NotifyConnectionFreed();
 }
 
 bool Connection::FillInput(int timeoutMs) {

@@ -37,9 +37,11 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Hands the object an accepted socket and wakes its worker. Main thread only, and only
-    // while the object is free. A head already read on the loop comes as `received`: its
-    // bytes are read first, and no more head is waited for.
+    // Hands the object an accepted socket. Main thread only, and only while the object is
+    // free. A head already read on the loop comes as `received`: its bytes are read first,
+    // and no more head is waited for. Such a request is answered on the calling thread when
+    // that takes no waiting (see MayAnswerOnLoop); otherwise, and for a socket without a
+    // head, the object's worker is woken to go on with it.
     void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
                 ServerInstance* server, std::optional<std::string> received = std::nullopt);
     bool busy() const { return busy_.load(); }
@@ -50,6 +52,12 @@ public:
     // The worker's whole course for one request: read, dispatch, respond, finish, log, free.
     // Runs on the worker; tests may call it directly after Assign on an object without one.
     void ReadRequest();
+
+    // Whether the main loop may answer the request just split itself, without a thread
+    // switch: only when handling it neither waits for the client nor runs long (a file of
+    // the site, say). Its sends then never wait either: what the socket does not take at
+    // once, and any file too large to try, is left to the worker. None by default.
+    virtual bool MayAnswerOnLoop() { return false; }
 
     // Handlers, overridden by the application class.
     virtual void OnGet(std::string url);
@@ -146,7 +154,27 @@ private:
     // answered with 400.
     enum class LineResult { kComplete, kDropped, kBad };
 
+    // Where the worker takes up a request: from its start, or where the loop left it.
+    enum class Stage { kRead, kDispatch, kRespond, kSendRest };
+
     void WorkerMain();
+    // Runs the request from `stage_` to its end, on the worker.
+    void Continue();
+    // Runs what the loop may of a request whose head was read on the loop; true when the
+    // request is over, false when the worker must go on from `stage_`.
+    bool AnswerOnLoop();
+    // True when what Respond would do next may wait: a listing, a page or a script's output.
+    bool RespondMayWait() const;
+    void BeginRequest();
+    // Reads the head and splits its request line; false when the request is dropped (or,
+    // too large, already answered) and nothing is logged.
+    bool ReadAndSplit();
+    void DispatchSafely();
+    void RespondSafely();
+    // Sends what the loop left unsent, waiting as every worker send does.
+    void SendRest();
+    // Finishes the exchange, logs it when it was answered, and frees the object.
+    void EndRequest();
     void ResetRequestState();
     HeadResult ReadHead();
     LineResult SplitRequestLine();
@@ -187,6 +215,18 @@ private:
     bool leadingLineFeedChecked_ = false;
     bool bodyComplete_ = false;
     uint64_t bodyRemaining_ = 0;
+
+    Stage stage_ = Stage::kRead;
+    // The request gets an answer and a log line (it was not dropped).
+    bool answered_ = false;
+    // The loop is running the request: sends must not wait.
+    bool onLoop_ = false;
+    // What a send on the loop could not get out at once, for the worker: these bytes, then
+    // `unsentFileCount_` bytes of `unsentFile_` from `unsentFileOffset_`.
+    std::string unsentBytes_;
+    platform::UniqueFd unsentFile_;
+    uint64_t unsentFileOffset_ = 0;
+    uint64_t unsentFileCount_ = 0;
 
     platform::WorkerThread worker_;
     platform::WakeUp assigned_;

@@ -54,6 +54,19 @@ std::optional<std::string_view> FileExtension(std::string_view path) {
 bool Connection::SendBytes(std::string_view bytes, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
+    if (onLoop_) {
+        // The loop sends what the socket takes now; the worker sends the rest, in order.
+        if (unsentBytes_.empty() && !unsentFile_) {
+            size_t sent = 0;
+            if (!platform::SendNow(socket_.get(), bytes.data(), bytes.size(), more, &sent)) {
+                sendFailed_ = true;
+                return false;
+            }
+            bytes.remove_prefix(sent);
+        }
+        unsentBytes_.append(bytes);
+        return true;
+    }
     if (!platform::SendAll(socket_.get(), bytes.data(), bytes.size(), kIdleLimitMs, nullptr, more)) {
         sendFailed_ = true;
     }
@@ -105,7 +118,22 @@ void Connection::SendFile() {
     std::string head = OkHead(FormatHttpDate(platform::NowUtc()), contentType,
                               FormatHttpDate(file->modified), file->size);
     if (!SendBytes(head, !headOnly && file->size > 0) || headOnly) return;
-    if (!platform::SendFileContents(socket_.get(), file->fd.get(), file->size, kIdleLimitMs,
+    if (onLoop_) {
+        uint64_t offset = 0;
+        uint64_t count = file->size;
+        if (unsentBytes_.empty() &&
+            !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent)) {
+            sendFailed_ = true;
+            return;
+        }
+        if (count > 0) {
+            unsentFile_ = std::move(file->fd);
+            unsentFileOffset_ = offset;
+            unsentFileCount_ = count;
+        }
+        return;
+    }
+    if (!platform::SendFileContents(socket_.get(), file->fd.get(), 0, file->size, kIdleLimitMs,
                                     &bytesSent)) {
         sendFailed_ = true;
     }

@@ -176,6 +176,22 @@ bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* s
     return true;
 }
 
+bool SendNow(int fd, const void* data, size_t size, bool more, size_t* sent) {
+    *sent = 0;
+    const char* p = static_cast<const char*>(data);
+    int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
+    while (*sent < size) {
+        ssize_t n = ::send(fd, p + *sent, size - *sent, flags);
+        if (n > 0) {
+            *sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
 bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
              int idleLimitMs, uint64_t* secondSent) {
     struct iovec iov[2] = {{const_cast<void*>(first), firstSize},
@@ -205,7 +221,26 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
                    idleLimitMs, secondSent);
 }
 
-bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent) {
+bool SendFileNow(int socketFd, int fileFd, uint64_t* offset, uint64_t* count, uint64_t* sent) {
+    while (*count > 0) {
+        auto position = static_cast<off_t>(*offset);
+        size_t chunk = *count > (1u << 30) ? (1u << 30) : static_cast<size_t>(*count);
+        ssize_t n = ::sendfile(socketFd, fileFd, &position, chunk);
+        if (n > 0) {
+            *offset += static_cast<uint64_t>(n);
+            *count -= static_cast<uint64_t>(n);
+            if (sent != nullptr) *sent += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // Nothing more fits now; sendfile returning 0 means the file ended early.
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+bool SendFileContents(int socketFd, int fileFd, uint64_t start, uint64_t count, int idleLimitMs,
+                      uint64_t* sent) {
     // A large file goes out fastest through a blocking socket: the kernel sleeps until the
     // client's window opens and goes on, instead of returning to wait in poll each time. The
     // idle limit then becomes the socket's send time-out.
@@ -217,7 +252,7 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs,
         ::setsockopt(socketFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         ::fcntl(socketFd, F_SETFL, flags & ~O_NONBLOCK);
     }
-    off_t offset = 0;
+    auto offset = static_cast<off_t>(start);
     bool complete = true;
     while (count > 0) {
         size_t chunk = count > (1u << 30) ? (1u << 30) : static_cast<size_t>(count);

@@ -84,13 +84,23 @@ ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs);
 bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* sent,
              bool more = false);
 
+// Sends what the socket takes now, without waiting: `*sent` is set to the bytes that went
+// out. False only when the connection failed.
+bool SendNow(int fd, const void* data, size_t size, bool more, size_t* sent);
+
 // Sends two pieces as one write where possible (head and body).
 bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
              int idleLimitMs, uint64_t* secondSent);
 
-// Sends `count` bytes of `fileFd` from its start; stops early when the file ends or a read
+// Sends `count` bytes of `fileFd` from `offset`; stops early when the file ends or a read
 // fails. `*sent` grows by the file bytes that went out.
-bool SendFileContents(int socketFd, int fileFd, uint64_t count, int idleLimitMs, uint64_t* sent);
+bool SendFileContents(int socketFd, int fileFd, uint64_t offset, uint64_t count, int idleLimitMs,
+                      uint64_t* sent);
+
+// Sends bytes of `fileFd` from `*offset` as far as the socket takes them now, without
+// waiting; `*offset` and `*count` move on by what went out, and `*sent` grows by it. False
+// when the connection failed or the file ended before `count` bytes.
+bool SendFileNow(int socketFd, int fileFd, uint64_t* offset, uint64_t* count, uint64_t* sent);
 
 // Connects to `host` (a name, or an IPv4 or IPv6 address) on `port`, trying each address the
 // name resolves to, waiting at most `timeoutMs` for each. Returns a non-blocking socket, or

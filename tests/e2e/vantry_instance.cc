@@ -209,8 +209,12 @@ std::string VantryInstance::WaitForLogLines(size_t lines, std::chrono::milliseco
 Client::Client(const std::string& address, int port, const std::string& fromAddress)
     : Client(address, port, fromAddress, 0) {}
 
-Client::Client(const std::string& address, int port, const std::string& fromAddress, int fromPort) {
+Client::Client(const std::string& address, int port, const std::string& fromAddress, int fromPort,
+               int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     bool bound = true;
     if (!fromAddress.empty()) {
         sockaddr_in local = SocketAddress(fromAddress, fromPort);

@@ -89,9 +89,12 @@ private:
 // A client socket, bounded in every wait.
 class Client {
 public:
-    // Connects to address:port, optionally from `fromAddress` (and `fromPort`).
+    // Connects to address:port, optionally from `fromAddress` (and `fromPort`), with a
+    // receive buffer of `receiveBuffer` bytes (the system's default when 0): a small one
+    // makes a client that takes little at a time.
     Client(const std::string& address, int port, const std::string& fromAddress = "");
-    Client(const std::string& address, int port, const std::string& fromAddress, int fromPort);
+    Client(const std::string& address, int port, const std::string& fromAddress, int fromPort,
+           int receiveBuffer = 0);
     ~Client();
     bool connected() const { return fd_ >= 0; }
     void Send(const std::string& bytes);
