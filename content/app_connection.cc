@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/network.h"
+#include "platform/open_file.h"
 #include "platform/program.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -214,9 +215,17 @@ bool AppConnection::MapToFile(std::string_view u) {
     if (RouteOf(u) == Route::kScript) {
         if (RunCgi(std::string(u.substr(kCgiPrefix.size())))) return true;
     }
-    if (filePath.back() != '/' && platform::DirectoryExists(filePath)) {
-        SendDirectoryRedirect(u);
-        return true;
+    if (filePath.back() != '/') {
+        // One open tells a file, kept for sending, from a directory, whose visitor is sent
+        // to its address with a slash (an unreadable one is known by looking at it).
+        platform::OpenFailure failure = platform::OpenFailure::kNotFound;
+        openedFile = platform::OpenRegularFile(filePath, &failure);
+        if (!openedFile && (failure == platform::OpenFailure::kDirectory ||
+                            (failure == platform::OpenFailure::kNotAllowed &&
+                             platform::DirectoryExists(filePath)))) {
+            SendDirectoryRedirect(u);
+            return true;
+        }
     }
     if (filePath.back() == '/' && settings != nullptr) {
         std::string withDocument = filePath + settings->defaultDocument;

@@ -226,6 +226,7 @@ void Connection::EndRequest() {
     received_ = std::string();
     unsentBytes_ = std::string();
     unsentFile_.Reset();
+    openedFile.reset();
     // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
     busy_.store(false);
     owner->NotifyConnectionFreed();
@@ -233,6 +234,7 @@ void Connection::EndRequest() {
 
 void Connection::ResetRequestState() {
     filePath.clear();
+    openedFile.reset();
     statusLine.clear();
     responseSent = false;
     bytesSent = 0;

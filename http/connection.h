@@ -15,6 +15,7 @@
 #include "config/server_config.h"
 #include "http/head_scanner.h"
 #include "http/text_buffer.h"
+#include "platform/open_file.h"
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
 
@@ -108,6 +109,8 @@ public:
     uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
     ServerInstance* server = nullptr;
     std::string filePath;    // the file to send; ends in "/" for a directory
+    // The file `filePath` names, when a handler opened it already; SendFile sends it.
+    std::optional<platform::OpenedFile> openedFile;
     std::string statusLine;  // "HTTP/1.0 ..." once an error status is set
     bool headOnly = false;
     bool responseSent = false;

@@ -105,7 +105,9 @@ void Connection::SendPage() {
 
 void Connection::SendFile() {
     platform::OpenFailure failure = platform::OpenFailure::kNotFound;
-    std::optional<platform::OpenedFile> file = platform::OpenRegularFile(filePath, &failure);
+    std::optional<platform::OpenedFile> file = std::move(openedFile);
+    openedFile.reset();
+    if (!file) file = platform::OpenRegularFile(filePath, &failure);
     if (!file) {
         // A file that exists but cannot be read now (no descriptor left, an I/O error) is
         // the server's fault, not a missing page.

@@ -42,6 +42,7 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
     if (!fd) return Fail(failure, Classify(errno));
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0) return Fail(failure, Classify(errno));
+    if (S_ISDIR(st.st_mode)) return Fail(failure, OpenFailure::kDirectory);
     if (!S_ISREG(st.st_mode)) return Fail(failure, OpenFailure::kNotFound);
     // The descriptor was opened non-blocking only so that a FIFO cannot hang the open; on a
     // regular file the flag changes nothing. Small files are read in one go anyway, so only

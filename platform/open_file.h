@@ -16,13 +16,13 @@ struct OpenedFile {
     std::time_t modified = 0;  // last write, seconds since the epoch
 };
 
-// Why a file could not be opened: the first two are the visitor's business (there is
+// Why a file could not be opened: the first three are the visitor's business (there is
 // nothing to send), the last is the server's (out of descriptors, an I/O error).
-enum class OpenFailure { kNotFound, kNotAllowed, kFailed };
+enum class OpenFailure { kNotFound, kDirectory, kNotAllowed, kFailed };
 
 // Opens `path` for reading with a sequential-access hint. std::nullopt when it is missing,
-// unreadable, or not a regular file (a directory, a device: reported as not found), with
-// the reason in `*failure` when that is given.
+// unreadable, a directory, or no regular file (a device: reported as not found), with the
+// reason in `*failure` when that is given.
 std::optional<OpenedFile> OpenRegularFile(const std::string& path,
                                           OpenFailure* failure = nullptr);
 
