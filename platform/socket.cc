@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -97,6 +98,11 @@ bool CanBindOnAllAddresses(uint16_t port) {
 }
 
 int Listen(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : errno; }
+
+void DeferAcceptUntilData(int fd, int seconds) {
+    // Without it the server still works, only with a wasted read and a wait per connection.
+    ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+}
 
 uint16_t LocalPort(int fd) {
     struct sockaddr_in sa{};

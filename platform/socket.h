@@ -47,6 +47,10 @@ bool CanBindOnAllAddresses(uint16_t port);
 // Listens with `backlog`; 0 or errno.
 int Listen(int fd, int backlog);
 
+// Asks the system to hand a connection to accept only once its first bytes have arrived,
+// or after about `seconds` of silence, so that accepting finds the request there to read.
+void DeferAcceptUntilData(int fd, int seconds);
+
 // The local port a socket is bound to, or 0.
 uint16_t LocalPort(int fd);
 

@@ -165,9 +165,10 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
     EXPECT_EQ(Ask("/cgi-bin/page.nope"), kInternalError) << vantry.Stderr();
     EXPECT_EQ(Ask("/a.txt"), kInternalError) << vantry.Stderr();
 
-    // One idle client holds the last descriptor; the next cannot be accepted yet.
+    // One client that stopped typing holds the last descriptor; the next cannot be accepted.
     auto idle = std::make_unique<Client>(vantry.address(), vantry.port1());
     ASSERT_TRUE(idle->connected());
+    idle->Send("G");
     WaitUntil(5s, [&] { return OpenSockets(vantry.pid()) >= 2; });
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /a.txt HTTP/1.0\r\n\r\n");
