@@ -146,7 +146,7 @@ bool Connection::AnswerOnLoop() {
             }
         }
     }
-    if (over && (!unsentBytes_.empty() || unsentFile_)) {
+    if (over && HasUnsent()) {
         stage_ = Stage::kSendRest;
         over = false;
     }
@@ -206,7 +206,9 @@ void Connection::RespondSafely() {
 
 void Connection::SendRest() {
     try {
-        if (!unsentBytes_.empty()) SendBytes(unsentBytes_, unsentFile_.valid());
+        if (!unsentHead_.empty() || !unsentBody_.empty()) {
+            SendHeadAndBody(unsentHead_, unsentBody_, true);
+        }
         if (unsentFile_ && !sendFailed_ &&
             !platform::SendFileContents(socket_.get(), unsentFile_.get(), unsentFileOffset_,
                                         unsentFileCount_, kIdleLimitMs, &bytesSent)) {
@@ -224,7 +226,8 @@ void Connection::EndRequest() {
     } catch (...) {
     }
     received_ = std::string();
-    unsentBytes_ = std::string();
+    unsentHead_ = std::string();
+    unsentBody_ = std::string();
     unsentFile_.Reset();
     openedFile.reset();
     // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.

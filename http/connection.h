@@ -185,6 +185,9 @@ private:
     void Respond();
     void Finish();
     bool SendBytes(std::string_view bytes, bool more = false);
+    // Sends `head`, then `content`, which counts in `bytesSent`.
+    bool SendHeadAndBody(std::string_view head, std::string_view content, bool more);
+    bool HasUnsent() const { return !unsentHead_.empty() || !unsentBody_.empty() || unsentFile_; }
     // Refills the input buffer, waiting at most the idle limit. False at the end of input.
     bool FillInput(int timeoutMs);
     void StartBody();
@@ -224,9 +227,10 @@ private:
     bool answered_ = false;
     // The loop is running the request: sends must not wait.
     bool onLoop_ = false;
-    // What a send on the loop could not get out at once, for the worker: these bytes, then
-    // `unsentFileCount_` bytes of `unsentFile_` from `unsentFileOffset_`.
-    std::string unsentBytes_;
+    // What a send on the loop could not get out at once, for the worker: head bytes, body
+    // bytes, then `unsentFileCount_` bytes of `unsentFile_` from `unsentFileOffset_`.
+    std::string unsentHead_;
+    std::string unsentBody_;
     platform::UniqueFd unsentFile_;
     uint64_t unsentFileOffset_ = 0;
     uint64_t unsentFileCount_ = 0;

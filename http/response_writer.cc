@@ -14,6 +14,12 @@ namespace {
 
 constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 constexpr size_t kMaxStatusLine = 79;
+// A response's last bytes are sent as "more to come": Finish shuts the sending side down
+// right after, and the stack sends them together with the FIN, one packet instead of two.
+constexpr bool kFinFollows = true;
+// A file up to this size is read and sent with its head in one write; a larger one goes
+// out with sendfile, without a copy.
+constexpr uint64_t kLargestFileCopied = 16 * 1024;
 
 constexpr std::string_view kStatusHeaders =
     "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
@@ -52,25 +58,35 @@ std::optional<std::string_view> FileExtension(std::string_view path) {
 }  // namespace
 
 bool Connection::SendBytes(std::string_view bytes, bool more) {
+    return SendHeadAndBody(bytes, {}, more);
+}
+
+bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
-    if (onLoop_) {
-        // The loop sends what the socket takes now; the worker sends the rest, in order.
-        if (unsentBytes_.empty() && !unsentFile_) {
-            size_t sent = 0;
-            if (!platform::SendNow(socket_.get(), bytes.data(), bytes.size(), more, &sent)) {
-                sendFailed_ = true;
-                return false;
-            }
-            bytes.remove_prefix(sent);
+    if (!onLoop_) {
+        if (!platform::SendTwo(socket_.get(), head.data(), head.size(), content.data(),
+                               content.size(), kIdleLimitMs, &bytesSent, more)) {
+            sendFailed_ = true;
         }
-        unsentBytes_.append(bytes);
-        return true;
+        return !sendFailed_;
     }
-    if (!platform::SendAll(socket_.get(), bytes.data(), bytes.size(), kIdleLimitMs, nullptr, more)) {
-        sendFailed_ = true;
+    // The loop sends what the socket takes now; the worker sends the rest, in order.
+    if (!HasUnsent()) {
+        size_t sent = 0;
+        if (!platform::SendNow(socket_.get(), head, content, more, &sent)) {
+            sendFailed_ = true;
+            return false;
+        }
+        size_t fromHead = std::min(sent, head.size());
+        head.remove_prefix(fromHead);
+        content.remove_prefix(sent - fromHead);
+        bytesSent += sent - fromHead;
     }
-    return !sendFailed_;
+    // No response sends head bytes after body bytes; were one to, they would count as body.
+    (unsentBody_.empty() ? unsentHead_ : unsentBody_).append(head);
+    unsentBody_.append(content);
+    return true;
 }
 
 void Connection::SendText(std::string_view text) { SendBytes(text); }
@@ -92,15 +108,7 @@ void Connection::SendStatusHeaders() { SendBytes(kStatusHeaders); }
 void Connection::SendPage() {
     std::string date = FormatHttpDate(requestTime);
     std::string head = OkHead(date, "Content-Type: text/html", date, body.length());
-    if (headOnly) {
-        SendBytes(head);
-        return;
-    }
-    if (sendFailed_) return;
-    if (!platform::SendTwo(socket_.get(), head.data(), head.size(), body.data(), body.length(),
-                           kIdleLimitMs, &bytesSent)) {
-        sendFailed_ = true;
-    }
+    SendHeadAndBody(head, headOnly ? std::string_view() : body.view(), kFinFollows);
 }
 
 void Connection::SendFile() {
@@ -119,11 +127,22 @@ void Connection::SendFile() {
         extension ? ContentTypeFor(*extension) : std::string("Content-Type: text/html");
     std::string head = OkHead(FormatHttpDate(platform::NowUtc()), contentType,
                               FormatHttpDate(file->modified), file->size);
-    if (!SendBytes(head, !headOnly && file->size > 0) || headOnly) return;
+    if (headOnly || file->size == 0) {
+        SendBytes(head, kFinFollows);
+        return;
+    }
+    if (file->size <= kLargestFileCopied) {
+        std::string contents = platform::ReadContents(*file);
+        SendHeadAndBody(head, contents, kFinFollows);
+        // A file that shrank since it was opened ends the body short, as with sendfile.
+        if (contents.size() < file->size) sendFailed_ = true;
+        return;
+    }
+    if (!SendBytes(head, true)) return;
     if (onLoop_) {
         uint64_t offset = 0;
         uint64_t count = file->size;
-        if (unsentBytes_.empty() &&
+        if (!HasUnsent() &&
             !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent)) {
             sendFailed_ = true;
             return;
@@ -153,13 +172,7 @@ void Connection::SendResource(int resourceId, std::string_view extension) {
 void Connection::SendData(std::string_view data, std::string_view extension) {
     std::string now = FormatHttpDate(platform::NowUtc());
     std::string head = OkHead(now, ContentTypeFor(extension), now, data.size());
-    if (headOnly) {
-        SendBytes(head);
-    } else if (!sendFailed_ &&
-               !platform::SendTwo(socket_.get(), head.data(), head.size(), data.data(),
-                                  data.size(), kIdleLimitMs, &bytesSent)) {
-        sendFailed_ = true;
-    }
+    SendHeadAndBody(head, headOnly ? std::string_view() : data, kFinFollows);
     responseSent = true;
 }
 
@@ -169,7 +182,7 @@ void Connection::SendErrorPage() {
     page.append(statusLine).append("\r\nContent-Type: text/html\r\n\r\n<body><h1>\r\n");
     page.append(statusLine).append("\r\n</h1></body>\r\n");
     page.append(body.view());
-    SendBytes(page);
+    SendBytes(page, kFinFollows);
 }
 
 void Connection::SendRaw() {

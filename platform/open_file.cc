@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -54,6 +55,20 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
     file.size = static_cast<uint64_t>(st.st_size);
     file.modified = st.st_mtim.tv_sec;
     return file;
+}
+
+std::string ReadContents(const OpenedFile& file) {
+    std::string contents(static_cast<size_t>(file.size), '\0');
+    size_t done = 0;
+    while (done < contents.size()) {
+        ssize_t n = ::pread(file.fd.get(), contents.data() + done, contents.size() - done,
+                            static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    contents.resize(done);
+    return contents;
 }
 
 }  // namespace platform

@@ -26,4 +26,8 @@ enum class OpenFailure { kNotFound, kDirectory, kNotAllowed, kFailed };
 std::optional<OpenedFile> OpenRegularFile(const std::string& path,
                                           OpenFailure* failure = nullptr);
 
+// The contents of an opened file, read from its start: at most `file.size` bytes, fewer when
+// it shrank since it was opened or a read failed.
+std::string ReadContents(const OpenedFile& file);
+
 }  // namespace platform

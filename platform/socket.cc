@@ -13,6 +13,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -182,32 +183,38 @@ bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* s
     return true;
 }
 
-bool SendNow(int fd, const void* data, size_t size, bool more, size_t* sent) {
+bool SendNow(int fd, std::string_view first, std::string_view second, bool more, size_t* sent) {
     *sent = 0;
-    const char* p = static_cast<const char*>(data);
-    int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
-    while (*sent < size) {
-        ssize_t n = ::send(fd, p + *sent, size - *sent, flags);
-        if (n > 0) {
-            *sent += static_cast<size_t>(n);
-            continue;
-        }
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
+    while (!first.empty() || !second.empty()) {
+        struct iovec iov[2] = {{const_cast<char*>(first.data()), first.size()},
+                               {const_cast<char*>(second.data()), second.size()}};
+        struct msghdr msg{};
+        msg.msg_iov = first.empty() ? iov + 1 : iov;
+        msg.msg_iovlen = first.empty() ? 1 : 2;
+        ssize_t n = ::sendmsg(fd, &msg, flags);
         if (n < 0 && errno == EINTR) continue;
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        auto done = static_cast<size_t>(n);
+        *sent += done;
+        size_t fromFirst = std::min(done, first.size());
+        first.remove_prefix(fromFirst);
+        second.remove_prefix(done - fromFirst);
     }
     return true;
 }
 
 bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
-             int idleLimitMs, uint64_t* secondSent) {
+             int idleLimitMs, uint64_t* secondSent, bool more) {
     struct iovec iov[2] = {{const_cast<void*>(first), firstSize},
                            {const_cast<void*>(second), secondSize}};
     struct msghdr msg{};
     msg.msg_iov = iov;
     msg.msg_iovlen = 2;
+    const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
     ssize_t n;
     do {
-        n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+        n = ::sendmsg(fd, &msg, flags);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
@@ -216,7 +223,7 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
     size_t done = static_cast<size_t>(n);
     if (done < firstSize) {
         if (!SendAll(fd, static_cast<const char*>(first) + done, firstSize - done, idleLimitMs,
-                     nullptr)) {
+                     nullptr, more || secondSize > 0)) {
             return false;
         }
         done = firstSize;
@@ -224,7 +231,7 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
     size_t bodyDone = done - firstSize;
     if (secondSent != nullptr) *secondSent += bodyDone;
     return SendAll(fd, static_cast<const char*>(second) + bodyDone, secondSize - bodyDone,
-                   idleLimitMs, secondSent);
+                   idleLimitMs, secondSent, more);
 }
 
 bool SendFileNow(int socketFd, int fileFd, uint64_t* offset, uint64_t* count, uint64_t* sent) {

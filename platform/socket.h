@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 #include "platform/unique_fd.h"
@@ -88,13 +89,15 @@ ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs);
 bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* sent,
              bool more = false);
 
-// Sends what the socket takes now, without waiting: `*sent` is set to the bytes that went
-// out. False only when the connection failed.
-bool SendNow(int fd, const void* data, size_t size, bool more, size_t* sent);
+// Sends `first` then `second`, as much as the socket takes now, without waiting: `*sent` is
+// set to the bytes that went out. False only when the connection failed. With `more`, tells
+// the stack more data follows.
+bool SendNow(int fd, std::string_view first, std::string_view second, bool more, size_t* sent);
 
-// Sends two pieces as one write where possible (head and body).
+// Sends two pieces as one write where possible (head and body). `*secondSent` grows by the
+// bytes of the second that went out.
 bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, size_t secondSize,
-             int idleLimitMs, uint64_t* secondSent);
+             int idleLimitMs, uint64_t* secondSent, bool more = false);
 
 // Sends `count` bytes of `fileFd` from `offset`; stops early when the file ends or a read
 // fails. `*sent` grows by the file bytes that went out.
