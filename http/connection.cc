@@ -73,8 +73,10 @@ void Connection::StopWorker() {
 }
 
 void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uint32_t port,
-                        ServerInstance* owner, std::optional<std::string> received) {
+                        ServerInstance* owner, std::optional<std::string> received,
+                        bool registered) {
     headReceived_ = received.has_value();
+    socketRegistered_ = registered;
     received_ = received ? std::move(*received) : std::string();
     receivedRead_ = 0;
     {
@@ -390,7 +392,7 @@ void Connection::Finish() {
     }
     // The main loop closes the socket once the client has closed its side, or after the
     // linger time, so the worker never closes a socket the loop might still be watching.
-    server->context().loop.HandOver(std::move(finished), linger);
+    server->context().loop.HandOver(std::move(finished), linger, socketRegistered_);
 }
 
 void Connection::RefreshConfig() {

@@ -43,8 +43,10 @@ public:
     // and no more head is waited for. Such a request is answered on the calling thread when
     // that takes no waiting (see MayAnswerOnLoop); otherwise, and for a socket without a
     // head, the object's worker is woken to go on with it.
+    // `registered`: the loop's registration of the socket is kept for its close.
     void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
-                ServerInstance* server, std::optional<std::string> received = std::nullopt);
+                ServerInstance* server, std::optional<std::string> received = std::nullopt,
+                bool registered = false);
     bool busy() const { return busy_.load(); }
     // Stops the worker thread, cutting short a request in progress. The pool calls it before
     // destroying an object, while the handlers of its class still exist.
@@ -214,6 +216,8 @@ private:
     size_t receivedRead_ = 0;
     // The loop has read the head to its end: once `received_` is used up, it is over.
     bool headReceived_ = false;
+    // The socket is still registered with the loop (see EventLoop::WatchOnce).
+    bool socketRegistered_ = false;
 
     bool headComplete_ = false;
     bool bodyStarted_ = false;

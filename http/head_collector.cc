@@ -30,7 +30,7 @@ void HeadCollector::Add(platform::AcceptedSocket accepted) {
         Finish(pending);
         return;
     }
-    loop_.Watch(pending->head.socket.get(), [this, pending] { OnReadable(pending); });
+    loop_.WatchOnce(pending->head.socket.get(), [this, pending] { OnReadable(pending); });
     ArmTimer();
 }
 
@@ -63,10 +63,13 @@ bool HeadCollector::Receive(Waiting& pending) {
 
 void HeadCollector::OnReadable(Iterator pending) {
     if (Receive(*pending)) {
-        loop_.Unwatch(pending->head.socket.get());
+        // The registration stays for the loop's wait for the client's close.
+        loop_.Forget(pending->head.socket.get());
+        pending->head.registered = true;
         Finish(pending);
         return;
     }
+    loop_.WatchAgain(pending->head.socket.get());
     // Its deadline moved past every other: it goes to the end of the order.
     pending_.splice(pending_.end(), pending_, pending);
 }

@@ -27,6 +27,8 @@ struct ReceivedHead {
     uint32_t address = 0;
     uint16_t portNetworkOrder = 0;
     std::string bytes;
+    // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).
+    bool registered = false;
 };
 
 class HeadCollector {

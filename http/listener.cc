@@ -18,6 +18,10 @@ constexpr int kAcceptBatch = 64;
 constexpr uint64_t kAcceptPauseMs = 100;
 // Out of descriptors, a client silent this long in its head is closed to let another in.
 constexpr uint64_t kShedSilenceMs = 10000;
+// Open connections (typing their heads or waiting for their clients' close) from which on
+// the server counts as busy, and up to which it counts as idle again.
+constexpr size_t kBusyConnections = 8;
+constexpr size_t kIdleConnections = 2;
 
 std::string Format(const char* format, int port) {
     char text[96];
@@ -81,10 +85,6 @@ void Listener::Start(int port) {
         owner.ShowStatusMessage(WithCause("Socket Listen Failed", "listen", listenError));
         return;
     }
-    // Most clients send their request with the connection: waiting for it in the system
-    // saves a read that finds nothing and a watch per connection. A client silent for a
-    // second is accepted all the same, and the idle limit applies to it as to any other.
-    platform::DeferAcceptUntilData(socket.get(), 1);
     listenSocket_ = std::move(socket);
     running_ = true;
     UpdateWatch();
@@ -105,6 +105,7 @@ void Listener::StopListening() {
     if (!running_) return;
     running_ = false;
     acceptPaused_ = false;
+    deferring_ = false;
     UpdateWatch();
     listenSocket_.Reset();
     // Clients whose requests no object has taken yet are closed with the server.
@@ -124,6 +125,7 @@ void Listener::UpdateWatch() {
 }
 
 void Listener::Accept() {
+    AdaptDeferral();
     for (int i = 0; i < kAcceptBatch && watched_; ++i) {
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
@@ -141,6 +143,18 @@ void Listener::Accept() {
         acceptFailureShown_ = false;
         heads_.Add(std::move(*accepted));
     }
+}
+
+void Listener::AdaptDeferral() {
+    // A connection accepted before its request arrives costs a read that finds nothing and
+    // a watch until the request comes. Under load the system holds such connections back
+    // until their request is there; with few clients it does not, since accepting while a
+    // client is still sending then overlaps with it instead of delaying the answer.
+    size_t open = heads_.Pending() + context_.loop.PendingCloses();
+    bool busy = deferring_ ? open > kIdleConnections : open >= kBusyConnections;
+    if (busy == deferring_) return;
+    deferring_ = busy;
+    platform::DeferAccept(listenSocket_.get(), busy);
 }
 
 void Listener::PauseAccepting(int error) {
@@ -174,7 +188,8 @@ void Listener::TakeHead(ReceivedHead head) {
     if (waiting_.empty()) {
         if (Connection* connection = FindFreeConnection()) {
             connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                               static_cast<ServerInstance*>(this), std::move(head.bytes));
+                               static_cast<ServerInstance*>(this), std::move(head.bytes),
+                               head.registered);
             return;
         }
     }
@@ -198,7 +213,8 @@ void Listener::AssignWaitingHeads() {
         ReceivedHead head = std::move(waiting_.front());
         waiting_.pop_front();
         connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                           static_cast<ServerInstance*>(this), std::move(head.bytes));
+                           static_cast<ServerInstance*>(this), std::move(head.bytes),
+                               head.registered);
     }
 }
 

@@ -65,6 +65,8 @@ private:
     // loop spinning: stop watching it for a moment, then try again.
     void PauseAccepting(int error);
     void ResumeAccepting();
+    // Defers accepting until a connection's request is there while the server is busy.
+    void AdaptDeferral();
     // A head read to its end goes to a free object, or waits for one.
     void TakeHead(ReceivedHead head);
     void AssignWaitingHeads();
@@ -76,6 +78,7 @@ private:
     bool running_ = false;
     bool watched_ = false;
     bool acceptPaused_ = false;
+    bool deferring_ = false;
     // The owner has been told that accepting failed, and no connection came in since.
     bool acceptFailureShown_ = false;
     HeadCollector heads_;

@@ -81,12 +81,27 @@ void EventLoop::Watch(int fd, std::function<void()> onReadable) {
     watched_[fd] = std::move(onReadable);
 }
 
+void EventLoop::WatchOnce(int fd, std::function<void()> onReadable) {
+    struct epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLONESHOT;
+    ev.data.u64 = Tag(fd, 0);
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl");
+    watched_[fd] = std::move(onReadable);
+}
+
+void EventLoop::WatchAgain(int fd) {
+    struct epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLONESHOT;
+    ev.data.u64 = Tag(fd, 0);
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) != 0) Fatal("epoll_ctl");
+}
+
 void EventLoop::Unwatch(int fd) {
     ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
     watched_.erase(fd);
 }
 
-void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
+void EventLoop::HandOver(UniqueFd socket, int lingerSeconds, bool registered) {
     if (!socket) return;
     int fd = socket.Release();
     uint64_t deadline =
@@ -103,7 +118,7 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds) {
         struct epoll_event ev{};
         ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
-        if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
+        if (::epoll_ctl(epoll_.get(), registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) != 0) {
             CloseLocked(fd);
             return;
         }
@@ -146,10 +161,7 @@ void EventLoop::Quit(int code) {
     quitCode_ = code;
 }
 
-size_t EventLoop::PendingCloses() const {
-    std::lock_guard lock(mutex_);
-    return pendingCount_;
-}
+size_t EventLoop::PendingCloses() const { return pendingCount_.load(std::memory_order_relaxed); }
 
 void EventLoop::Wake() {
     uint64_t one = 1;

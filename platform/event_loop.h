@@ -30,9 +30,19 @@ public:
     void Watch(int fd, std::function<void()> onReadable);
     void Unwatch(int fd);
 
+    // Calls `onReadable` once, the next time `fd` has input; after that the descriptor stays
+    // registered but quiet until WatchAgain, or until it is handed over with `registered`.
+    // Sparing a client's socket the removal and a new registration per request pays when
+    // there are thousands of them. Loop thread only.
+    void WatchOnce(int fd, std::function<void()> onReadable);
+    void WatchAgain(int fd);
+    // Forgets the handler of a descriptor watched once, leaving it registered and quiet.
+    void Forget(int fd) { watched_.erase(fd); }
+
     // Takes a client socket whose sending side is shut down; the loop drains and closes it
-    // when the client closes, or at the latest `lingerSeconds` after now. Any thread.
-    void HandOver(UniqueFd socket, int lingerSeconds);
+    // when the client closes, or at the latest `lingerSeconds` after now. `registered`: the
+    // socket was watched once and forgotten, and is still registered. Any thread.
+    void HandOver(UniqueFd socket, int lingerSeconds, bool registered = false);
 
     // Runs `task` on the loop's thread soon. Any thread.
     void Post(std::function<void()> task);
@@ -48,7 +58,7 @@ public:
     int Run();
     void Quit(int code);  // loop thread, or through Post
 
-    // Sockets handed over and not yet closed (for tests and the leak checks).
+    // Sockets handed over and not yet closed: a measure of the load, and for the leak checks.
     size_t PendingCloses() const;
 
 private:
@@ -90,7 +100,8 @@ private:
     std::vector<Pending> pending_;
     int first_ = -1;
     int last_ = -1;
-    size_t pendingCount_ = 0;
+    // Written under the lock, readable without it.
+    std::atomic<size_t> pendingCount_{0};
     // The head's deadline, readable by the loop without the lock.
     static constexpr uint64_t kNoDeadline = UINT64_MAX;
     std::atomic<uint64_t> firstDeadline_{kNoDeadline};

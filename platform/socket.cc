@@ -100,8 +100,8 @@ bool CanBindOnAllAddresses(uint16_t port) {
 
 int Listen(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : errno; }
 
-void DeferAcceptUntilData(int fd, int seconds) {
-    // Without it the server still works, only with a wasted read and a wait per connection.
+void DeferAccept(int fd, bool defer) {
+    int seconds = defer ? 1 : 0;
     ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 

@@ -48,9 +48,9 @@ bool CanBindOnAllAddresses(uint16_t port);
 // Listens with `backlog`; 0 or errno.
 int Listen(int fd, int backlog);
 
-// Asks the system to hand a connection to accept only once its first bytes have arrived,
-// or after about `seconds` of silence, so that accepting finds the request there to read.
-void DeferAcceptUntilData(int fd, int seconds);
+// Asks the system to hand connections to accept only once their first bytes have arrived
+// (or after about a second of silence), or, with `defer` false, as soon as they are made.
+void DeferAccept(int fd, bool defer);
 
 // The local port a socket is bound to, or 0.
 uint16_t LocalPort(int fd);
