@@ -126,7 +126,10 @@ void Listener::UpdateWatch() {
 
 void Listener::Accept() {
     AdaptDeferral();
-    for (int i = 0; i < kAcceptBatch && watched_; ++i) {
+    // An idle server takes one connection per readiness: a second accept would nearly
+    // always find none, and the loop comes back at once for any that wait.
+    const int batch = deferring_ ? kAcceptBatch : 1;
+    for (int i = 0; i < batch && watched_; ++i) {
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
