@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -138,10 +139,15 @@ TEST_F(RunningServerTest, ClientsStillTypingTheirHeadsHoldNoObject) {
         all.push_back(typing.back().get());
     }
     ASSERT_TRUE(WaitUntilServerRead(all, 10s));
+    // A client that connects to the busy server and says nothing for a while is served too.
+    Client silent(vantry.address(), vantry.port1());
     EXPECT_EQ(Ask("GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
     // Those that finish their heads are answered as ever.
     typing.front()->Send("ET /nothing-here HTTP/1.0\r\n\r\n");
     EXPECT_EQ(typing.front()->ReadAll(5s), kNotFound);
+    std::this_thread::sleep_for(1500ms);
+    silent.Send("GET /nothing-here HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(silent.ReadAll(5s), kNotFound);
 }
 
 TEST_F(RunningServerTest, FullPoolStillStopsPromptlyOnTermination) {
