@@ -11,7 +11,7 @@ BENCH_LIGHTTPD_ADDR=127.0.0.4
 BENCH_START_TIMEOUT=${BENCH_START_TIMEOUT:-10}  # seconds for a server to listen
 BENCH_STOP_TIMEOUT=${BENCH_STOP_TIMEOUT:-10}    # seconds for a server to end after SIGTERM
 BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatever happens
-BENCH_PIN=${BENCH_PIN:-1}                       # servers on CPU 0, ab on CPU 1
+BENCH_PIN=${BENCH_PIN:-both}                    # 1: servers on CPU 0, ab on CPU 1; 0: any CPU
 BENCH_CURL_TIMEOUT=${BENCH_CURL_TIMEOUT:-120}   # seconds for one download
 # The servers start with this environment only, not the caller's: a CGI script gets Vantry's
 # environment and its interpreter is looked up in PATH, so a long PATH or many variables

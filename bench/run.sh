@@ -10,6 +10,16 @@ set -uo pipefail
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
 
+# Both set-ups, one after the other: the servers pinned to a core of their own, then sharing
+# the cores with ab and curl. Each run keeps a report of its own.
+if [ "$BENCH_PIN" = both ]; then
+    status=0
+    for pin in 1 0; do
+        BENCH_PIN=$pin "$0" "$@" || status=1
+    done
+    exit "$status"
+fi
+
 BENCH_REQUESTS=${BENCH_REQUESTS:-20000}
 BENCH_CONCURRENCY=${BENCH_CONCURRENCY:-"1 50 200"}
 BENCH_ROUNDS=${BENCH_ROUNDS:-3}                 # runs per server and client count
@@ -30,9 +40,11 @@ BENCH_SOAK_REQUESTS=${BENCH_SOAK_REQUESTS:-100000}
 BENCH_SOAK_CONCURRENCY=${BENCH_SOAK_CONCURRENCY:-50}
 BENCH_RATIO_CONCURRENCY=${BENCH_RATIO_CONCURRENCY:-50}  # clients of the speed checks
 BENCH_RATIO_MIN=${BENCH_RATIO_MIN:-0.9}          # Vantry/nginx, 404 page and 1 KiB page
+BENCH_FILE_RATIO_MIN=${BENCH_FILE_RATIO_MIN:-1.0}  # Vantry/nginx, 1 and 100 KiB files, every client count
+BENCH_CPU_RATIO_MAX=${BENCH_CPU_RATIO_MAX:-1.1}  # Vantry/nginx CPU time per 1 KiB request
 BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 KiB page
 BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
-BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.8}  # Vantry/nginx download rate
+BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.95}  # Vantry/nginx download rate
 BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
 BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
@@ -504,6 +516,7 @@ finish_access_log() {
 
 declare -A RPS FAILS TOTAL P99 MAX SPEED   # key: scenario:server:concurrency (SPEED: scenario:server)
 declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:server:concurrency
+declare -A CPU_RATIO                       # key: scenario:concurrency; first server/second
 declare -A SKIPPED                         # scenario: why it was not measured
 declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
 CHECKS_FAILED=0
@@ -684,8 +697,9 @@ run_ab_table() {
             cpu+=("$(awk -v t="${CPU_TICKS[$key]}" -v n="${CPU_REQUESTS[$key]}" -v hz="$CLOCK_TICKS" \
                 'BEGIN { if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-" }')")
         done
-        row+=("${cpu[@]}" "$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" \
-            'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')")
+        CPU_RATIO[$name:$c]=$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" \
+            'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+        row+=("${cpu[@]}" "${CPU_RATIO[$name:$c]}")
         rows+=("$(print_row widths "${row[@]}")")
     done
     print_row widths "${header[@]}"
@@ -882,6 +896,24 @@ main() {
         "1 KiB page: requests per second vantry/nginx at $rc clients"
     check_ratio file_1k vantry lighttpd "$rc" "$BENCH_LIGHTTPD_RATIO_MIN" \
         "1 KiB page: requests per second vantry/lighttpd at $rc clients"
+    for scenario in file_1k file_100k; do
+        for c in $BENCH_CONCURRENCY; do
+            check_ratio "$scenario" vantry nginx "$c" "$BENCH_FILE_RATIO_MIN" \
+                "$scenario: requests per second vantry/nginx at $c clients"
+        done
+    done
+    if selected file_1k && [ -z "${SKIPPED[file_1k]:-}" ]; then
+        local cpuRatio=${CPU_RATIO[file_1k:$rc]:--}
+        check "$(awk -v r="$cpuRatio" -v m="$BENCH_CPU_RATIO_MAX" \
+            'BEGIN { exit !(r != "-" && r + 0 <= m + 0) }' && echo 1)" \
+            "1 KiB page: CPU time per request vantry/nginx at $rc clients $cpuRatio (<= $BENCH_CPU_RATIO_MAX)"
+        local most=${BENCH_CONCURRENCY##* }
+        local ours=${P99[file_1k:vantry:$most]:-} theirs=${P99[file_1k:nginx:$most]:-}
+        check "$([ -n "$ours" ] && [ -n "$theirs" ] && [ "$ours" -le "$theirs" ] && echo 1)" \
+            "1 KiB page: p99 at $most clients, vantry $ours ms, nginx $theirs ms (no worse)"
+    else
+        printf 'skip  1 KiB page: CPU time per request and p99\n'
+    fi
     check_ratio big_file vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
