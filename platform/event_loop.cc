@@ -55,6 +55,8 @@ void BlockTerminationSignals() {
 EventLoop::EventLoop() {
     epoll_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
     if (!epoll_) Fatal("epoll_create1");
+    quiet_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    if (!quiet_) Fatal("epoll_create1");
     wake_ = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!wake_) Fatal("eventfd");
     sigset_t set = LoopSignals();
@@ -114,19 +116,25 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds, bool registered) {
         if (static_cast<size_t>(fd) >= pending_.size()) pending_.resize(static_cast<size_t>(fd) + 64);
         pending_[fd].serial = serial;
         pending_[fd].deadline = deadline;
+        // A socket still registered with the loop's own set stays there.
+        pending_[fd].quiet = !registered;
+        if (!registered) quietCount_.fetch_add(1);
         Link(fd);
         struct epoll_event ev{};
         ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
-        if (::epoll_ctl(epoll_.get(), registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) != 0) {
+        int result = registered ? ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev)
+                                : ::epoll_ctl(quiet_.get(), EPOLL_CTL_ADD, fd, &ev);
+        if (result != 0) {
             CloseLocked(fd);
             return;
         }
-        // The loop needs waking only when this deadline comes before the end of its wait.
-        // The deadline was published (by Link) before the wait's end is read here, and the
-        // loop publishes the end of its wait before it looks at the deadlines: one of the two
-        // sees the other.
-        wake = deadline < sleepUntil_.load() && !wakePending_;
+        // The loop needs waking only when it must look before the end of its wait: at this
+        // deadline, or soon for a socket of the quiet set. The deadline and the quiet count
+        // were published before the wait's end is read here, and the loop publishes the end
+        // of its wait before it looks at either: one of the two sees the other.
+        uint64_t due = registered ? deadline : MonotonicMillis() + kQuietWaitMs;
+        wake = due < sleepUntil_.load() && !wakePending_;
         if (wake) wakePending_ = true;
     }
     if (wake) Wake();
@@ -198,6 +206,9 @@ int EventLoop::Run() {
                 handler();
             }
         }
+        if (quietCount_.load() > 0 && MonotonicMillis() >= quietPolledAt_ + kQuietPollMs) {
+            PollQuiet();
+        }
         CloseExpired();
         RunDueTimers();
     }
@@ -223,6 +234,11 @@ void EventLoop::HandleSignals() {
             onSignal_(static_cast<int>(info.ssi_signo));
         }
     }
+}
+
+bool EventLoop::IsQuiet(int fd) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(fd) < pending_.size() && pending_[fd].quiet;
 }
 
 bool EventLoop::IsPending(int fd, uint32_t serial) const {
@@ -251,7 +267,9 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
         struct epoll_event ev{};
         ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
-        if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) return;
+        if (::epoll_ctl(IsQuiet(fd) ? quiet_.get() : epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) {
+            return;
+        }
     }
     {
         std::lock_guard lock(mutex_);
@@ -260,6 +278,20 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
     }
     // Closed outside the lock: the number cannot be reused before this close.
     ::close(fd);
+}
+
+void EventLoop::PollQuiet() {
+    quietPolledAt_ = MonotonicMillis();
+    constexpr int kMaxEvents = 64;
+    struct epoll_event events[kMaxEvents];
+    int n;
+    do {
+        n = ::epoll_wait(quiet_.get(), events, kMaxEvents, 0);
+        for (int i = 0; i < n; ++i) {
+            DrainAndMaybeClose(static_cast<int>(events[i].data.u64 & 0xffffffffu),
+                               static_cast<uint32_t>(events[i].data.u64 >> 32));
+        }
+    } while (n == kMaxEvents);
 }
 
 void EventLoop::CloseExpired() {
@@ -317,6 +349,7 @@ void EventLoop::Unlink(int fd) {
     } else {
         last_ = entry.previous;
     }
+    if (entry.quiet) quietCount_.fetch_sub(1);
     entry = Pending{};
     --pendingCount_;
     firstDeadline_.store(first_ >= 0 ? pending_[first_].deadline : kNoDeadline,
@@ -330,6 +363,7 @@ int EventLoop::NextTimeoutMs() const {
     if (first <= now) return 0;
     // Never waiting long means a socket handed over needs no wake-up for its deadline.
     uint64_t wait = first - now;
+    if (quietCount_.load() > 0) wait = std::min(wait, kQuietWaitMs);
     return wait > kLongestWaitMs ? static_cast<int>(kLongestWaitMs) : static_cast<int>(wait);
 }
 

@@ -68,6 +68,7 @@ private:
     struct Pending {
         uint32_t serial = 0;  // 0: the descriptor is not handed over
         uint64_t deadline = 0;
+        bool quiet = false;  // in the quiet set rather than the loop's own
         int previous = -1;
         int next = -1;
     };
@@ -76,7 +77,9 @@ private:
     void RunPosted();
     void HandleSignals();
     bool IsPending(int fd, uint32_t serial) const;
+    bool IsQuiet(int fd) const;
     void DrainAndMaybeClose(int fd, uint32_t serial);
+    void PollQuiet();
     void CloseExpired();
     void RunDueTimers();
     int NextTimeoutMs() const;
@@ -85,6 +88,15 @@ private:
     void Unlink(int fd);
 
     UniqueFd epoll_;
+    // Handed-over sockets wait for their client's close in a set of their own, which the
+    // loop reads without waiting in it: a client's close then wakes no one (on loopback the
+    // client pays for such a wake-up), and the loop reads the set at most every
+    // kQuietPollMs while it runs and at least that often while it waits.
+    UniqueFd quiet_;
+    std::atomic<size_t> quietCount_{0};
+    uint64_t quietPolledAt_ = 0;
+    static constexpr uint64_t kQuietPollMs = 1;
+    static constexpr uint64_t kQuietWaitMs = 10;
     UniqueFd wake_;
     UniqueFd signals_;
     std::unordered_map<int, std::function<void()>> watched_;
