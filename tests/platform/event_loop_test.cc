@@ -73,6 +73,31 @@ TEST_F(EventLoopTest, HandedOverSocketIsClosedWhenThePeerCloses) {
     (void)server;
 }
 
+// A client's socket watched for its head: unread input calls the handler once, not in a
+// loop, and the registration serves the wait for the client's close after the hand-over.
+TEST_F(EventLoopTest, WatchedOnceCallsOnceUntilWatchedAgainAndHandsOverItsRegistration) {
+    SocketPair pair;
+    const int server = pair.server.get();
+    std::atomic<int> calls{0};
+    loop.Post([&] { loop.WatchOnce(server, [&] { ++calls; }); });
+    ::send(pair.client.get(), "GET", 3, MSG_NOSIGNAL);
+    ASSERT_TRUE(WaitUntil(2s, [&] { return calls == 1; }));
+    LetTheLoopGoRound();
+    EXPECT_EQ(calls, 1) << "the bytes are still unread, yet the handler ran once";
+    loop.Post([&] { loop.WatchAgain(server); });
+    ASSERT_TRUE(WaitUntil(2s, [&] { return calls == 2; }));
+    std::atomic<bool> handedOver{false};
+    loop.Post([&] {
+        loop.Forget(server);
+        loop.HandOver(std::move(pair.server), 30, true);
+        handedOver = true;
+    });
+    ASSERT_TRUE(WaitUntil(2s, [&] { return handedOver.load(); }));
+    pair.client.Reset();
+    EXPECT_TRUE(WaitUntil(2s, [&] { return loop.PendingCloses() == 0; }));
+    EXPECT_EQ(calls, 2);
+}
+
 TEST_F(EventLoopTest, LingerTimeClosesSocketsInDeadlineOrder) {
     SocketPair slow;
     SocketPair quick;
