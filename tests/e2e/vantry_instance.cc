@@ -47,10 +47,14 @@ sockaddr_in SocketAddress(const std::string& address, int port) {
 }  // namespace
 
 std::string NextLoopbackAddress() {
+    // Tests run as processes side by side: the low 16 bits of the process id keep their
+    // addresses apart (a remainder of fewer bits let two of them share an address and, now
+    // and then, a port), and the counter those of one process.
     static std::atomic<int> counter{0};
     int n = counter++;
-    int third = static_cast<int>(getpid() % 200) + 20;
-    return "127.1." + std::to_string(third) + "." + std::to_string(n % 250 + 2);
+    auto pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(100 + n % 100) + "." + std::to_string((pid >> 8) & 0xff) + "." +
+           std::to_string(pid & 0xff);
 }
 
 int FreePort(const std::string& address) {
