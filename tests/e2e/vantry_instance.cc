@@ -110,6 +110,7 @@ VantryInstance::VantryInstance(const std::string& ini) {
     ReplaceAll(text, "{port1}", std::to_string(port1_));
     ReplaceAll(text, "{port2}", std::to_string(port2_));
     if (!text.empty()) WriteFile(dir() + "/Vantry.ini", text);
+    secondServer_ = text.find("secondPortEnabled=Y") != std::string::npos;
 }
 
 VantryInstance::~VantryInstance() {
@@ -171,6 +172,8 @@ void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitR
         return Client(address_, port1_).connected();
     });
     if (!ready) throw std::runtime_error("vantry did not accept connections: " + Stderr());
+    // Server 2 starts after Server 1 accepts: a test may ask it at once.
+    if (secondServer_) WaitForStderr("(Server 2, port", std::chrono::seconds(5));
 }
 
 bool VantryInstance::Running() {

@@ -50,7 +50,8 @@ public:
     static std::string DefaultIni();
 
     // Starts vantry with "-bind <address> --headless" and `extraArgs`; waits until Server 1
-    // accepts connections (unless `waitReady` is false). Its home and XDG directories lie in
+    // accepts connections, and Server 2 too when the configuration enables it (unless
+    // `waitReady` is false). Its home and XDG directories lie in
     // the instance directory, so nothing it installs or records reaches the real ones.
     void Start(const std::vector<std::string>& extraArgs = {}, bool waitReady = true);
     // SIGTERM, then waits (bounded) for the exit; returns the exit status or -1.
@@ -83,6 +84,7 @@ private:
     int port1_ = 0;
     int port2_ = 0;
     pid_t pid_ = -1;
+    bool secondServer_ = false;
     int exitStatus_ = -1;
 };
 
