@@ -11,6 +11,7 @@
 #include "config/mapping_tables.h"
 #include "content/app_connection.h"
 #include "http/connection.h"
+#include "http/listener.h"
 #include "platform/child_process.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -368,7 +369,8 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.contentLength = contentLength;
     if (connection.queryString) request.queryString = *connection.queryString;
     request.serverName = settings->servername;
-    request.serverPort = settings->port;
+    // The port the server really listens on: Server 2 may have moved up from its own.
+    request.serverPort = connection.server != nullptr ? connection.server->Port() : settings->port;
     request.clientAddress = connection.clientAddress;
     request.clientPort = platform::HostOrderPort(connection.clientPort);
     request.documentRoot = settings->wwwroot;

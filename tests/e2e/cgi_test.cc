@@ -171,6 +171,16 @@ TEST_F(CgiTest, ServerTwoRunsItsOwnScriptsAndReportsItsOwnPort) {
     EXPECT_EQ(v["DOCUMENT_ROOT"], vantry.dir() + "/www2/");
 }
 
+TEST_F(CgiTest, ServerTwoOnTheNextFreePortReportsThePortItListensOn) {
+    ASSERT_EQ(vantry.Stop(), 0);
+    PortBlocker taken(vantry.address(), vantry.port2());
+    vantry.Start();
+    const int moved = vantry.port2() + 1;
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port " + std::to_string(moved) + ")", 5s));
+    auto v = Variables(Ask("GET /cgi-bin/env.pl HTTP/1.0\r\n\r\n", moved));
+    EXPECT_EQ(v["SERVER_PORT"], std::to_string(moved));
+}
+
 TEST_F(CgiTest, PostBodyReachesTheScriptExactly) {
     EXPECT_EQ(Ask("POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 7\r\n\r\na=1&b=2"),
               kCgiHead + "Content-Type: text/plain\r\n\r\n7 of 7 [a=1&b=2]");

@@ -171,24 +171,6 @@ TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {
     EXPECT_EQ(Exchange(first.address(), first.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
 }
 
-// A socket that keeps a port busy for the length of a test.
-class PortBlocker {
-public:
-    PortBlocker(const std::string& address, int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-        EXPECT_EQ(::listen(fd_, 1), 0);
-    }
-    ~PortBlocker() { ::close(fd_); }
-
-private:
-    int fd_;
-};
-
 TEST(StartupTest, ServerTwoMovesToTheNextFreePortButServerOneReportsTheConflict) {
     VantryInstance vantry(
         "[Config]\nport={port1}\n[Server-2-Config]\nport={port2}\n[Server-2]\nsecondPortEnabled=Y\n");

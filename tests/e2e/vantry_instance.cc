@@ -236,6 +236,16 @@ Client::Client(const std::string& address, int port, const std::string& fromAddr
     }
 }
 
+PortBlocker::PortBlocker(const std::string& address, int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = SocketAddress(address, port);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 1) != 0) {
+        throw std::runtime_error("could not block port " + std::to_string(port));
+    }
+}
+
+PortBlocker::~PortBlocker() { ::close(fd_); }
+
 Client::~Client() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -126,6 +126,18 @@ private:
     int fd_ = -1;
 };
 
+// A listening socket that keeps a port busy for the length of a test.
+class PortBlocker {
+public:
+    PortBlocker(const std::string& address, int port);
+    ~PortBlocker();
+    PortBlocker(const PortBlocker&) = delete;
+    PortBlocker& operator=(const PortBlocker&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // Waits until the server has read everything each of `clients` sent so far.
 bool WaitUntilServerRead(const std::vector<const Client*>& clients,
                          std::chrono::milliseconds limit = std::chrono::seconds(5));
