@@ -186,7 +186,7 @@ bench_start_vantry_in() {
     prefix=${prefix//-/_}
     port=$(bench_free_port) || exit 1
     mkdir -p "$dir/run"
-    cp "$BENCH_ROOT/build-bench/vantry" "$dir/vantry"
+    cp "${BENCH_VANTRY_BINARY:-$BENCH_ROOT/build-bench/vantry}" "$dir/vantry"
     {
         printf '[Config]\nport=%s\nwwwroot=%s/www/\n' "$port" "$BENCH_DIR"
         printf '%s\n' "$@"
