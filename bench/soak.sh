@@ -150,13 +150,12 @@ main() {
             echo bad >>"$stored"
         fi
     done
-    while read -r digest; do
-        grep -qx "sent $digest" "$BENCH_OUT/upload-sums.txt" || bad=$((bad + 1))
-    done <"$stored"
-    while read -r kind digest; do
-        [ "$kind" = completed ] || continue
-        grep -qx "$digest" "$stored" || missing=$((missing + 1))
-    done <"$BENCH_OUT/upload-sums.txt"
+    local sums=$BENCH_OUT/upload-sums.txt
+    awk '$1 == "sent" { print $2 }' "$sums" | sort -u >"$BENCH_OUT/sent-sorted.txt"
+    awk '$1 == "completed" { print $2 }' "$sums" | sort -u >"$BENCH_OUT/completed-sorted.txt"
+    sort "$stored" >"$BENCH_OUT/stored-sorted.txt"
+    bad=$(comm -23 "$BENCH_OUT/stored-sorted.txt" "$BENCH_OUT/sent-sorted.txt" | wc -l)
+    missing=$(comm -23 "$BENCH_OUT/completed-sorted.txt" "$BENCH_OUT/stored-sorted.txt" | wc -l)
     partial=$(find "$BENCH_DIR/uploads" -name '*.part' | wc -l)
     check "$([ "$missing" = 0 ] && echo 1)" "every completed upload stored: $(grep -c '^completed' "$BENCH_OUT/upload-sums.txt") completed, $missing missing"
     check "$([ "$bad" = 0 ] && echo 1)" "every stored upload whole and byte-identical to one sent: $(wc -l <"$stored") stored, $bad not"

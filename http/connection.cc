@@ -455,9 +455,11 @@ void Connection::ListDirectory() { SetStatus(403); }
 void Connection::StartBody() {
     bodyStarted_ = true;
     if (!headComplete_) {
-        // The head never ended properly: there is no body to read.
+        // The head never ended properly: there is no body to read, and a body it declared
+        // was cut short with it (an upload then stores nothing).
         bodyHasLength_ = true;
-        bodyRemaining_ = 0;
+        bodyRemaining_ = DeclaredBodyLength().value_or(0);
+        bodyComplete_ = true;
         leadingLineFeedChecked_ = true;
         return;
     }

@@ -171,7 +171,15 @@ TEST_F(CaptureTest, SlowBodyIsStoredWhole) {
     EXPECT_EQ(ReadFile(uploads + "/" + files[0]), "\nfirst-mid-last!");
 }
 
-TEST_F(CaptureTest, ClientLeavingMidBodyLeavesNoFile) {
+TEST_F(CaptureTest, ClientLeavingMidHeadOrBodyLeavesNoFile) {
+    {
+        // The head never ends: the body it declares never came.
+        Client client(vantry.address(), vantry.port1());
+        client.Send("POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 5\r\n");
+        client.ShutdownSend();
+        client.ReadAll();
+    }
+    EXPECT_TRUE(Files(uploads).empty());
     {
         Client client(vantry.address(), vantry.port1());
         client.Send("POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 500000\r\n\r\n" +
