@@ -60,10 +60,10 @@ constexpr std::string_view kUsage =
     "The registry file is $VANTRY_REGISTRY when set, else\n"
     "$XDG_CONFIG_HOME/vantry/registry.reg ($XDG_CONFIG_HOME defaults to ~/.config). It is\n"
     "written atomically with mode 0600; changes made at the same time wait for each other\n"
-    "on the lock file beside it (registry.reg.lock).\n"
+    "on a lock file beside it, named like it with \".lock\" added.\n"
     "\n"
-    "Exit status: 0 done, 1 the registry file could not be read or written, 2 bad\n"
-    "command or input.\n";
+    "Exit status: 0 done, 1 the registry file could not be read or written (or the\n"
+    "password could not be hashed), 2 bad command or input.\n";
 
 int Fail(int status, std::string_view message) {
     std::cerr << kProgram << ": " << message << '\n';
