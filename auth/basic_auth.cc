@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "apps/visitor_table.h"
+#include "auth/stored_password.h"
 #include "http/connection.h"
 #include "http/http_date.h"
 #include "platform/clock.h"
@@ -63,7 +64,7 @@ bool CheckLogin(std::string_view credentials, uint32_t clientAddress, bool admin
     if (administrator && !platform::EqualsNoCase(userName, kAdminUserName)) return false;
 
     std::optional<std::string> stored = ReadUserPassword(userName);
-    if (!stored || !platform::EqualsNoCase(*stored, password)) return false;
+    if (!stored || !PasswordMatches(*stored, password)) return false;
     apps::RecordVisit(clientAddress, userName);
     return true;
 }

@@ -15,7 +15,8 @@ class Connection;
 namespace auth {
 
 // Where the registry file keeps the user store: one string value per user, named by the
-// user, holding the password.
+// user, holding the password as a salted hash (or, in entries from before hashes, as plain
+// text; see stored_password.h).
 inline constexpr std::string_view kUsersKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS";
 // The user whose login opens the administration pages to other computers.
 inline constexpr std::string_view kAdminUserName = "Admin";
@@ -37,8 +38,8 @@ std::string Base64Decode(std::string_view encoded);
 std::optional<std::string> ReadUserPassword(std::string_view userName);
 
 // `credentials` is the Base64 text after "Basic ". True when it decodes to "name:password"
-// naming a stored user whose password matches without regard to letter case; the visit is
-// then recorded under that name. CheckAdminLogin accepts only the user "Admin".
+// naming a stored user whose password (hashed or plain) matches without regard to letter
+// case; the visit is then recorded under that name. CheckAdminLogin accepts only the user "Admin".
 bool CheckUserLogin(std::string_view credentials, uint32_t clientAddress);
 bool CheckAdminLogin(std::string_view credentials, uint32_t clientAddress);
 

@@ -25,6 +25,12 @@ constexpr std::size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
 constexpr mode_t kDirectoryMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
+// Makes the private directory that holds the file at `path` when it is missing.
+bool MakeParentDirectory(const std::string& path, std::string* error) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ||
+           MakeDirectories(path.substr(0, slash), kDirectoryMode, error);
+}
 
 std::string WithoutLineBreaks(std::string_view text) {
     return WithoutCharacters(text, std::string_view("\r\n\0", 3));
@@ -230,12 +236,13 @@ std::string RegistryFile::Serialize() const {
 }
 
 bool RegistryFile::SaveAs(const std::string& path, std::string* error) const {
-    std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 &&
-        !MakeDirectories(path.substr(0, slash), kDirectoryMode, error)) {
-        return false;
-    }
-    return WriteFileAtomicallyWithMode(path, Serialize(), kFileMode, error);
+    return MakeParentDirectory(path, error) &&
+           WriteFileAtomicallyWithMode(path, Serialize(), kFileMode, error);
+}
+
+std::optional<FileLock> RegistryFile::LockForEditing(const std::string& path, std::string* error) {
+    if (!MakeParentDirectory(path, error)) return std::nullopt;
+    return FileLock::Acquire(path + ".lock", error);
 }
 
 }  // namespace platform

@@ -22,6 +22,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/file_lock.h"
+
 namespace platform {
 
 // `$VANTRY_REGISTRY` when set, else `$XDG_CONFIG_HOME/vantry/registry.reg` with
@@ -59,6 +61,12 @@ public:
     // Writes atomically with mode 0600, creating the directory when needed. On failure
     // `*error`, when not null, names the call that failed and the error.
     bool SaveAs(const std::string& path, std::string* error = nullptr) const;
+
+    // The lock that writers hold from reading the file at `path` until they have written it
+    // back, so that two edits made at once both last: "<path>.lock" beside it (mode 0600),
+    // making the directory when needed. Waits while another writer holds it.
+    static std::optional<FileLock> LockForEditing(const std::string& path,
+                                                  std::string* error = nullptr);
 
     const std::vector<RegistryKey>& keys() const { return keys_; }
 

@@ -2,7 +2,7 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-packages=(g++ make cmake libgtest-dev perl libncurses-dev tmux python3-pyftpdlib "$@")
+packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,12 +6,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "auth/basic_auth.h"
+#include "auth/stored_password.h"
 #include "config/server_config.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "platform/registry_file.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
@@ -41,7 +44,8 @@ constexpr std::string_view kUsage =
     "  delete USER          remove USER\n"
     "  require 1|2 on|off   make every request to Server 1 or Server 2 need a login (on),\n"
     "                       or none (off); Vantry reads this switch when it starts\n"
-    "  status               show whether each server needs a login\n"
+    "  status               show whether each server needs a login, and how many users'\n"
+    "                       passwords are stored hashed and how many still in plain text\n"
     "  --help               show this text\n"
     "Without a command, a menu of the same actions reads its choices from standard input.\n"
     "\n"
@@ -49,12 +53,17 @@ constexpr std::string_view kUsage =
     "have 1 to 63 characters, without control characters. User names match without regard\n"
     "to letter case, and so do passwords when a user logs in.\n"
     "\n"
+    "Passwords are stored as salted hashes (yescrypt, or SHA-512 where it is missing).\n"
+    "Entries written in plain text by older versions still work, and are stored hashed\n"
+    "the next time their password is set.\n"
+    "\n"
     "The registry file is $VANTRY_REGISTRY when set, else\n"
     "$XDG_CONFIG_HOME/vantry/registry.reg ($XDG_CONFIG_HOME defaults to ~/.config). It is\n"
-    "written atomically with mode 0600: it holds the passwords in plain text.\n"
+    "written atomically with mode 0600; changes made at the same time wait for each other\n"
+    "on a lock file beside it, named like it with \".lock\" added.\n"
     "\n"
-    "Exit status: 0 done, 1 the registry file could not be read or written, 2 bad\n"
-    "command or input.\n";
+    "Exit status: 0 done, 1 the registry file could not be read or written (or the\n"
+    "password could not be hashed), 2 bad command or input.\n";
 
 int Fail(int status, std::string_view message) {
     std::cerr << kProgram << ": " << message << '\n';
@@ -142,6 +151,20 @@ class Store {
 public:
     explicit Store(std::string path) : path_(std::move(path)) {}
 
+    // Takes the writers' lock and then loads the file: the caller keeps the lock until it
+    // has saved, so that a change made by another run at the same time is not lost.
+    std::optional<platform::FileLock> LoadForEditing() {
+        std::string error;
+        std::optional<platform::FileLock> lock =
+            platform::RegistryFile::LockForEditing(path_, &error);
+        if (!lock) {
+            Fail(kExitIoFailure, "cannot lock the registry file " + path_ + ": " + error);
+            return std::nullopt;
+        }
+        if (!Load()) return std::nullopt;
+        return lock;
+    }
+
     // A missing file is an empty store. A file that exists but cannot be read is a
     // failure: writing over it would lose every user in it.
     bool Load() {
@@ -174,6 +197,21 @@ public:
             for (const auto& value : key->values) names.push_back(value.first);
         }
         return names;
+    }
+    // How many users' passwords are hashed, and how many still plain text.
+    std::pair<int, int> HashedAndPlainCounts() const {
+        std::pair<int, int> counts{0, 0};
+        if (const platform::RegistryKey* key = file_.FindKey(auth::kUsersKeyPath)) {
+            for (const auto& value : key->values) {
+                const std::string* stored = std::get_if<std::string>(&value.second);
+                if (stored != nullptr && auth::IsHashedPassword(*stored)) {
+                    ++counts.first;
+                } else {
+                    ++counts.second;
+                }
+            }
+        }
+        return counts;
     }
     bool HasUser(std::string_view name) const {
         return file_.Find(auth::kUsersKeyPath, name).has_value();
@@ -227,16 +265,22 @@ int SetUser(Store& store, const std::string& user, std::optional<std::string> pa
     if (std::string problem = CheckPassword(*password); !problem.empty()) {
         return Fail(kExitBadInput, problem);
     }
-    if (!store.Load()) return kExitIoFailure;
+    // Hashing takes a while: it is done before the lock is taken.
+    std::string error;
+    std::optional<std::string> stored = auth::StoredFormOf(*password, &error);
+    if (!stored) return Fail(kExitIoFailure, "cannot hash the password: " + error);
+    std::optional<platform::FileLock> lock = store.LoadForEditing();
+    if (!lock) return kExitIoFailure;
     bool existed = store.HasUser(user);
-    store.SetUser(user, *password);
+    store.SetUser(user, *stored);
     if (!store.Save()) return kExitIoFailure;
     std::cout << (existed ? "Changed the password of " : "Added the user ") << user << ".\n";
     return kExitOk;
 }
 
 int DeleteUser(Store& store, const std::string& user) {
-    if (!store.Load()) return kExitIoFailure;
+    std::optional<platform::FileLock> lock = store.LoadForEditing();
+    if (!lock) return kExitIoFailure;
     if (!store.DeleteUser(user)) return Fail(kExitBadInput, "there is no user named " + user);
     if (!store.Save()) return kExitIoFailure;
     std::cout << "Deleted the user " << user << ".\n";
@@ -249,7 +293,8 @@ std::string SwitchText(int server, bool on) {
 }
 
 int SetSwitch(Store& store, int server, bool on) {
-    if (!store.Load()) return kExitIoFailure;
+    std::optional<platform::FileLock> lock = store.LoadForEditing();
+    if (!lock) return kExitIoFailure;
     store.SetLoginRequired(server, on);
     if (!store.Save()) return kExitIoFailure;
     std::cout << SwitchText(server, on) << " (from the next start of Vantry).\n";
@@ -258,8 +303,12 @@ int SetSwitch(Store& store, int server, bool on) {
 
 int ShowStatus(Store& store) {
     if (!store.Load()) return kExitIoFailure;
+    auto [hashed, plain] = store.HashedAndPlainCounts();
+    int users = hashed + plain;
     std::cout << SwitchText(1, store.LoginRequired(1)) << '\n'
-              << SwitchText(2, store.LoginRequired(2)) << '\n';
+              << SwitchText(2, store.LoginRequired(2)) << '\n'
+              << users << (users == 1 ? " user: " : " users: ") << hashed << " hashed, " << plain
+              << " still plain.\n";
     return kExitOk;
 }
 

@@ -1,15 +1,19 @@
-// The password manager run as a program: the registry file it leaves on disk, what it
-// prints, and its exit status for bad input and for a file it cannot write.
+// The password manager run as a program: the registry file it leaves on disk (hashed
+// passwords, mode 0600, changes of runs at the same time all kept), what it prints, its exit
+// status for bad input and for a file it cannot write, and logins to a running vantry with
+// the passwords it stores.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "auth/stored_password.h"
 #include "platform/registry_file.h"
 #include "tests/e2e/vantry_instance.h"
 
@@ -30,11 +34,20 @@ protected:
     // Runs vantry-passwd with `args`, `input` as its standard input and VANTRY_REGISTRY
     // pointing at `registry`; gives up (and kills it) after ten seconds.
     Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
-        WriteFile(dir.File("stdin.txt"), input);
+        return Finish(Begin(args, input));
+    }
+
+    // Starts a run whose files are named by `tag`, so that several can run at once.
+    pid_t Begin(const std::vector<std::string>& args, const std::string& input = "",
+                const std::string& tag = "run") {
+        WriteFile(dir.File(tag + ".in"), input);
         std::vector<std::string> argv = {VANTRY_PASSWD_BINARY};
         argv.insert(argv.end(), args.begin(), args.end());
-        pid_t pid = Spawn(argv, {{"VANTRY_REGISTRY", registry}}, dir.File("stdin.txt"),
-                          dir.File("stdout.txt"), dir.File("stderr.txt"));
+        return Spawn(argv, {{"VANTRY_REGISTRY", registry}}, dir.File(tag + ".in"),
+                     dir.File(tag + ".out"), dir.File(tag + ".err"));
+    }
+
+    Outcome Finish(pid_t pid, const std::string& tag = "run") {
         Outcome outcome;
         int status = 0;
         if (!WaitUntil(std::chrono::seconds(10), [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
@@ -43,8 +56,8 @@ protected:
         } else if (WIFEXITED(status)) {
             outcome.status = WEXITSTATUS(status);
         }
-        outcome.out = ReadFile(dir.File("stdout.txt"));
-        outcome.err = ReadFile(dir.File("stderr.txt"));
+        outcome.out = ReadFile(dir.File(tag + ".out"));
+        outcome.err = ReadFile(dir.File(tag + ".err"));
         return outcome;
     }
 
@@ -52,6 +65,14 @@ protected:
 
     std::optional<platform::RegistryValue> Password(const std::string& user) const {
         return Registry().Find(kUsers, user);
+    }
+
+    // True when `user`'s stored password is a hash that `password` matches.
+    bool HoldsHashed(const std::string& user, const std::string& password) const {
+        std::optional<platform::RegistryValue> value = Password(user);
+        const std::string* stored = value ? std::get_if<std::string>(&*value) : nullptr;
+        return stored != nullptr && auth::IsHashedPassword(*stored) &&
+               auth::PasswordMatches(*stored, password);
     }
 
     mode_t RegistryMode() const {
@@ -69,13 +90,12 @@ protected:
 
 using Text = platform::RegistryValue;
 
-TEST_F(PasswdTest, SetWritesAPrivateFileAndListShowsOnlyNames) {
+TEST_F(PasswdTest, SetWritesAPrivateFileWithAHashAndListShowsOnlyNames) {
     Outcome set = Run({"set", "bob", "pa\"ss\\word"});
     EXPECT_EQ(set.status, 0) << set.err;
     EXPECT_EQ(RegistryMode(), 0600u);
-    EXPECT_EQ(Password("bob"), Text(std::string("pa\"ss\\word")));
-    EXPECT_NE(ReadFile(registry).find("\"bob\"=\"pa\\\"ss\\\\word\"\n"), std::string::npos)
-        << ReadFile(registry);
+    EXPECT_TRUE(HoldsHashed("bob", "PA\"SS\\WORD")) << ReadFile(registry);
+    EXPECT_EQ(ReadFile(registry).find("ss\\"), std::string::npos) << ReadFile(registry);
 
     EXPECT_EQ(Run({"set", "Admin", "Secret"}).status, 0);
     Outcome list = Run({"list"});
@@ -94,11 +114,16 @@ TEST_F(PasswdTest, ChangingAPasswordKeepsTheNameAndEverythingElseInTheFile) {
               "\"Bob\"=\"old\"\r\n");
     ::chmod(registry.c_str(), 0644);
 
+    EXPECT_NE(Run({"status"}).out.find("\n1 user: 0 hashed, 1 still plain.\n"),
+              std::string::npos);
+
     Outcome set = Run({"set", "BOB", "new"});
     EXPECT_EQ(set.status, 0) << set.err;
     EXPECT_NE(set.out.find("Changed"), std::string::npos) << set.out;
     EXPECT_EQ(Run({"list"}).out, "Bob\n");
-    EXPECT_EQ(Password("bob"), Text(std::string("new")));
+    EXPECT_TRUE(HoldsHashed("bob", "new")) << "the plain entry became a hash";
+    EXPECT_NE(Run({"status"}).out.find("\n1 user: 1 hashed, 0 still plain.\n"),
+              std::string::npos);
     EXPECT_EQ(Registry().Find("HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER", "Keep"),
               Text(std::string("me")));
     EXPECT_EQ(RegistryMode(), 0600u) << "a file holding passwords becomes private";
@@ -107,11 +132,11 @@ TEST_F(PasswdTest, ChangingAPasswordKeepsTheNameAndEverythingElseInTheFile) {
 TEST_F(PasswdTest, PasswordIsReadAsOneLineFromStandardInput) {
     Outcome set = Run({"set", "carol"}, "from stdin\r\nsecond line\n");
     EXPECT_EQ(set.status, 0) << set.err;
-    EXPECT_EQ(Password("carol"), Text(std::string("from stdin")));
+    EXPECT_TRUE(HoldsHashed("carol", "from stdin"));
 
     Outcome unterminated = Run({"set", "dave"}, "no line end");
     EXPECT_EQ(unterminated.status, 0) << unterminated.err;
-    EXPECT_EQ(Password("dave"), Text(std::string("no line end")));
+    EXPECT_TRUE(HoldsHashed("dave", "no line end"));
 
     Outcome empty = Run({"set", "erin"}, "");
     EXPECT_EQ(empty.status, 2);
@@ -137,7 +162,8 @@ TEST_F(PasswdTest, DeleteRemovesTheUserAndAnUnknownUserIsBadInput) {
 TEST_F(PasswdTest, SwitchesAreSetAsNumbersAndClearedByRemoval) {
     Outcome status = Run({"status"});
     EXPECT_EQ(status.status, 0);
-    EXPECT_EQ(status.out, "Server 1: no login required\nServer 2: no login required\n");
+    EXPECT_EQ(status.out, "Server 1: no login required\nServer 2: no login required\n"
+                          "0 users: 0 hashed, 0 still plain.\n");
     EXPECT_FALSE(RegistryExists()) << "reading never creates the file";
 
     EXPECT_EQ(Run({"require", "2", "on"}).status, 0);
@@ -145,12 +171,12 @@ TEST_F(PasswdTest, SwitchesAreSetAsNumbersAndClearedByRemoval) {
     EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerOne"));
     EXPECT_NE(ReadFile(registry).find("\"AuthenticationRequiredServerTwo\"=dword:00000001\n"),
               std::string::npos);
-    EXPECT_EQ(Run({"status"}).out, "Server 1: no login required\nServer 2: login required\n");
+    EXPECT_EQ(Run({"status"}).out.rfind("Server 1: no login required\nServer 2: login required\n", 0), 0u);
 
     EXPECT_EQ(Run({"require", "1", "on"}).status, 0);
     EXPECT_EQ(Run({"require", "2", "off"}).status, 0);
     EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"));
-    EXPECT_EQ(Run({"status"}).out, "Server 1: login required\nServer 2: no login required\n");
+    EXPECT_EQ(Run({"status"}).out.rfind("Server 1: login required\nServer 2: no login required\n", 0), 0u);
 }
 
 TEST_F(PasswdTest, BadCommandsAndInputEndWithStatusTwoAndWriteNothing) {
@@ -181,7 +207,7 @@ TEST_F(PasswdTest, BadCommandsAndInputEndWithStatusTwoAndWriteNothing) {
     EXPECT_FALSE(RegistryExists());
 
     EXPECT_EQ(Run({"set", std::string(63, 'u'), std::string(63, 'p')}).status, 0);
-    EXPECT_EQ(Password(std::string(63, 'u')), Text(std::string(63, 'p')));
+    EXPECT_TRUE(HoldsHashed(std::string(63, 'u'), std::string(63, 'p')));
 }
 
 TEST_F(PasswdTest, FileThatCannotBeReadOrWrittenIsStatusOne) {
@@ -208,7 +234,7 @@ TEST_F(PasswdTest, HelpNamesEveryCommand) {
 TEST_F(PasswdTest, MenuWithoutArgumentsReadsItsChoicesFromStandardInput) {
     Outcome menu = Run({}, "2\ndave\nsecret\n5\n7\n1\n3\nnobody\n6\nignored\n");
     EXPECT_EQ(menu.status, 0) << menu.err;
-    EXPECT_EQ(Password("dave"), Text(std::string("secret")));
+    EXPECT_TRUE(HoldsHashed("dave", "secret"));
     EXPECT_EQ(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"), Text(uint32_t{1}));
     EXPECT_NE(menu.out.find("Please choose"), std::string::npos);
     EXPECT_NE(menu.out.find("dave\n"), std::string::npos) << menu.out;
@@ -220,6 +246,73 @@ TEST_F(PasswdTest, MenuWithoutArgumentsReadsItsChoicesFromStandardInput) {
     EXPECT_EQ(menu.status, 0);
     EXPECT_NE(menu.out.find("Server 2 login (now on)"), std::string::npos) << menu.out;
     EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"));
+}
+
+TEST_F(PasswdTest, RunsAtTheSameTimeAllKeepTheirChanges) {
+    // Many runs that each read, change and write the file, started together.
+    constexpr int kRuns = 12;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < kRuns; ++i) {
+        std::string tag = "run" + std::to_string(i);
+        pids.push_back(i % 4 == 3
+                           ? Begin({"require", i % 8 == 3 ? "1" : "2", "on"}, "", tag)
+                           : Begin({"set", "user" + std::to_string(i), "pw" + std::to_string(i)},
+                                   "", tag));
+    }
+    for (int i = 0; i < kRuns; ++i) {
+        Outcome outcome = Finish(pids[i], "run" + std::to_string(i));
+        EXPECT_EQ(outcome.status, 0) << i << ": " << outcome.err;
+    }
+    for (int i = 0; i < kRuns; ++i) {
+        if (i % 4 != 3) {
+            EXPECT_TRUE(HoldsHashed("user" + std::to_string(i), "PW" + std::to_string(i))) << i;
+        }
+    }
+    EXPECT_EQ(Registry().Find(kSwitches, "AuthenticationRequiredServerOne"), Text(uint32_t{1}));
+    EXPECT_EQ(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"), Text(uint32_t{1}));
+    std::string list = Run({"list"}).out;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), kRuns - kRuns / 4) << list;
+    EXPECT_EQ(RegistryMode(), 0600u);
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(registry).parent_path())) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}))
+        << "no temporary file is left behind";
+}
+
+TEST_F(PasswdTest, RunningVantryAcceptsHashedAndOldPlainPasswords) {
+    VantryInstance vantry;
+    registry = vantry.dir() + "/registry.reg";
+    WriteFile(vantry.dir() + "/www/index.html", "welcome");
+    WriteFile(registry,
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+              "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"old\"=\"Plain:1\"\n");
+    vantry.Start();
+    auto status = [&](const std::string& credentials) {
+        Client client(vantry.address(), vantry.port1());
+        client.Send("GET / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode(credentials) +
+                    "\r\n\r\n");
+        std::string response = client.ReadAll();
+        return response.substr(0, response.find("\r\n"));
+    };
+    const std::string ok = "HTTP/1.0 200 OK";
+    const std::string challenge = "HTTP/1.0 401 OK";
+
+    ASSERT_EQ(Run({"set", "New", "Hashed:Pw"}).status, 0);
+    EXPECT_EQ(status("new:hASHED:pW"), ok) << "a hashed entry, letter case ignored";
+    EXPECT_EQ(status("new:Hashed:Pw!"), challenge);
+    EXPECT_EQ(status("old:PLAIN:1"), ok) << "an old plain entry still works";
+    EXPECT_EQ(status("old:Plain:2"), challenge);
+
+    ASSERT_EQ(Run({"set", "old", "Changed"}).status, 0);
+    EXPECT_TRUE(HoldsHashed("old", "changed"));
+    EXPECT_EQ(status("old:CHANGED"), ok);
+    EXPECT_EQ(status("old:Plain:1"), challenge);
+    EXPECT_EQ(RegistryMode(), 0600u);
 }
 
 }  // namespace
