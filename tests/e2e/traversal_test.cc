@@ -32,8 +32,14 @@ const std::string kLocationDirectory = "crlf\r\nLocation: http://evil.example/";
 
 constexpr size_t kMaxTargetLength = 2048;
 
-const std::vector<std::string> kBases = {"/",         "/sub/",           "/docs/",
-                                         "/cgi-bin/", "/VNT/FAVORITES/", "/VNTFileDownload.html"};
+const std::vector<std::string> kBases = {"/",
+                                         "/sub/",
+                                         "/docs/",
+                                         "/cgi-bin/",
+                                         "/VNT/FAVORITES/",
+                                         "/VNTFileDownload.html",
+                                         "/VNT/",
+                                         "/VNT/HandleSearch.html?searchTarget="};
 
 // The payloads of the corpus file, each "{An}" expanded to n "A"s.
 std::vector<std::string> CorpusPayloads() {
