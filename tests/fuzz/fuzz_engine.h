@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "http/connection.h"
 #include "http/head_collector.h"
@@ -63,15 +63,9 @@ inline std::string Exchange(http::Connection& connection, const std::string& req
     // The whole request is there and its sender has closed: reading the head ends at once.
     FUZZ_CHECK(collector.Pending() == 0);
 
-    std::string response;
-    char buffer[65536];
-    for (;;) {
-        pollfd p{fds[1], POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) break;
-        ssize_t n = ::recv(fds[1], buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        response.append(buffer, static_cast<size_t>(n));
-    }
+    std::string response = testing_support::ReceiveUntilClosed(fds[1]);
+    // The worker frees the object right after its last send: a short spin usually sees it.
+    for (int i = 0; i < 10000 && connection.busy(); ++i) std::this_thread::yield();
     testing_support::WaitUntil(std::chrono::seconds(5), [&] { return !connection.busy(); });
     FUZZ_CHECK(!connection.busy());
     return response;

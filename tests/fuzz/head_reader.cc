@@ -59,5 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(response.empty() || response.rfind("HTTP/1.0 400 ", 0) == 0 ||
                    response.rfind("HTTP/1.0 501 ", 0) == 0);
     }
+    // A head that has not ended within the limit and goes on past it is refused with 400.
+    std::string kept;
+    for (char c : request) {
+        if (c != '\n') kept.push_back(c);
+    }
+    size_t end = kept.find("\r\r");
+    if ((end == std::string::npos || end + 2 > http::kMaxHeadBytes) &&
+        kept.size() > http::kMaxHeadBytes) {
+        FUZZ_CHECK(!connection.handled && response.rfind("HTTP/1.0 400 ", 0) == 0);
+    }
     return 0;
 }
