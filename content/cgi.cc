@@ -310,8 +310,9 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("REQUEST_URI", request.requestUri));
     variables.push_back(Entry("SCRIPT_NAME", request.scriptName));
 
-    std::unordered_set<std::string_view> names;
-    for (const std::string& variable : variables) names.insert(EntryName(variable));
+    // The names are copies: the entries they come from move when their vectors grow.
+    std::unordered_set<std::string> names;
+    for (const std::string& variable : variables) names.emplace(EntryName(variable));
     std::vector<std::string> headerVariables;
     std::string_view rest = request.headers;
     while (!rest.empty()) {
@@ -322,14 +323,14 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
         if (!entry) continue;
         headerVariables.push_back(std::move(*entry));
         // The first line of a name wins: a script reading its environment either way sees it.
-        if (!names.insert(EntryName(headerVariables.back())).second) headerVariables.pop_back();
+        if (!names.emplace(EntryName(headerVariables.back())).second) headerVariables.pop_back();
     }
 
     // The script sees the request's values, not the server's own of the same names.
     std::vector<std::string> environment;
     environment.reserve(processEnvironment.size() + variables.size() + headerVariables.size());
     for (const std::string& entry : processEnvironment) {
-        if (!names.contains(EntryName(entry))) environment.push_back(entry);
+        if (!names.contains(std::string(EntryName(entry)))) environment.push_back(entry);
     }
     for (std::string& variable : variables) environment.push_back(std::move(variable));
     for (std::string& variable : headerVariables) environment.push_back(std::move(variable));

@@ -2,7 +2,9 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib "$@")
+# clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
+packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib
+          clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -106,6 +106,10 @@ TEST(CgiEnvironmentTest, HeaderLinesBecomeUpperCasedHttpVariables) {
         {"Accept: */*\rReferer: http://a/b\r", {"HTTP_ACCEPT=*/*", "HTTP_REFERER=HTTP://A/B"}},
         // The line feeds of the head are gone; the last line needs no CR.
         {"Last: line", {"HTTP_LAST=LINE"}},
+        // Short entries, enough of them for their list to grow, and repeated names after
+        // it grew: the first of each name is kept and the repeats are recognised.
+        {"A: 1\rB: 2\rC: 3\rD: 4\rE: 5\ra: 6\rb: 7\rE: 8\r",
+         {"HTTP_A=1", "HTTP_B=2", "HTTP_C=3", "HTTP_D=4", "HTTP_E=5"}},
     };
     for (const Case& c : cases) EXPECT_EQ(HeaderVariables(c.headers), c.expected) << c.headers;
 }

@@ -44,6 +44,20 @@ struct EngineHarness {
     http::ServerInstance server{context, 1};
 };
 
+// All that arrives on `fd` until the peer closes, waiting at most ten seconds for each piece.
+inline std::string ReceiveUntilClosed(int fd) {
+    std::string received;
+    char buffer[65536];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) break;
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        received.append(buffer, static_cast<size_t>(n));
+    }
+    return received;
+}
+
 // Sends the request pieces to `connection`, each once the connection has read the one before,
 // and returns all it answered, waiting at most ten seconds for the answer.
 inline std::string ExchangeOverSocketPair(http::Connection& connection,
@@ -64,15 +78,7 @@ inline std::string ExchangeOverSocketPair(http::Connection& connection,
         });
         ::send(fds[1], piece.data(), piece.size(), MSG_NOSIGNAL);
     }
-    std::string response;
-    char buffer[65536];
-    for (;;) {
-        pollfd p{fds[1], POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) break;
-        ssize_t n = ::recv(fds[1], buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        response.append(buffer, static_cast<size_t>(n));
-    }
+    std::string response = ReceiveUntilClosed(fds[1]);
     ::close(fds[1]);
     // The worker frees the object after its last send; wait for that (bounded).
     WaitUntil(std::chrono::seconds(1), [&] { return !connection.busy(); });
