@@ -564,6 +564,20 @@ wait_fd_count() {
     echo "$count $i"
 }
 
+# PASS or FAIL and the words after OK, joined by blanks; failures are counted in CHECKS_FAILED.
+CHECKS_FAILED=0
+check() {
+    local ok=$1
+    shift
+    local text="$*"
+    if [ "$ok" = 1 ]; then
+        printf 'PASS  %s\n' "$text"
+    else
+        printf 'FAIL  %s\n' "$text"
+        CHECKS_FAILED=$((CHECKS_FAILED + 1))
+    fi
+}
+
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 mib_per_s() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }

@@ -522,19 +522,6 @@ declare -A SCENARIO_RSS                    # scenario: the main instance's memor
 CHECKS_FAILED=0
 LOGGED_REQUESTS=0   # requests sent to the instance with the access log
 
-# PASS or FAIL and the words after OK, joined by blanks.
-check() {
-    local ok=$1
-    shift
-    local text="$*"
-    if [ "$ok" = 1 ]; then
-        printf 'PASS  %s\n' "$text"
-    else
-        printf 'FAIL  %s\n' "$text"
-        CHECKS_FAILED=$((CHECKS_FAILED + 1))
-    fi
-}
-
 server_url() {
     local var=${SERVER_URL_VAR[$1]}
     echo "${!var}"

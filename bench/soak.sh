@@ -22,16 +22,6 @@ SOAK_RSS_GROWTH_MAX_KIB=${SOAK_RSS_GROWTH_MAX_KIB:-4096}
 SOAK_SETTLE_LIMIT=${SOAK_SETTLE_LIMIT:-40}  # seconds for descriptors and children to settle
 SOAK_WARMUP=${SOAK_WARMUP:-3000}            # requests of the same mix before the readings
 
-FAILED=0
-check() {
-    if [ "$1" = 1 ]; then
-        printf 'PASS  %s\n' "$2"
-    else
-        printf 'FAIL  %s\n' "$2"
-        FAILED=$((FAILED + 1))
-    fi
-}
-
 build() {
     if [ "$SOAK_ASAN" = 1 ]; then
         (
@@ -171,7 +161,7 @@ main() {
     if grep -q "ERROR: AddressSanitizer\|ERROR: LeakSanitizer\|runtime error:" "$BENCH_OUT/vantry.stderr"; then
         check 0 "sanitizer reports (see $BENCH_OUT/vantry.stderr)"
     fi
-    [ "$FAILED" -eq 0 ]
+    [ "$CHECKS_FAILED" -eq 0 ]
 }
 
 BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/soak-$(date +%Y%m%d-%H%M%S)
