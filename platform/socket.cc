@@ -265,24 +265,17 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t start, uint64_t count, 
         ::setsockopt(socketFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         ::fcntl(socketFd, F_SETFL, flags & ~O_NONBLOCK);
     }
-    auto offset = static_cast<off_t>(start);
-    bool complete = true;
-    while (count > 0) {
-        size_t chunk = count > (1u << 30) ? (1u << 30) : static_cast<size_t>(count);
-        ssize_t n = ::sendfile(socketFd, fileFd, &offset, chunk);
-        if (n > 0) {
-            count -= static_cast<uint64_t>(n);
-            if (sent != nullptr) *sent += static_cast<uint64_t>(n);
-            continue;
+    uint64_t offset = start;
+    bool complete;
+    for (;;) {
+        // False when the file ended before its size said, or the client is gone.
+        complete = SendFileNow(socketFd, fileFd, &offset, &count, sent);
+        if (!complete || count == 0) break;
+        // The socket took no more. A blocking one has already waited the idle limit.
+        if (blocking || !WaitFor(socketFd, POLLOUT, idleLimitMs)) {
+            complete = false;
+            break;
         }
-        if (n < 0 && errno == EINTR) continue;
-        // A blocking socket that could send nothing for the idle limit reports EAGAIN too.
-        if (n < 0 && !blocking && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-            WaitFor(socketFd, POLLOUT, idleLimitMs)) {
-            continue;
-        }
-        complete = false;  // the file ended before its size said, or the client is gone
-        break;
     }
     if (blocking && flags >= 0) ::fcntl(socketFd, F_SETFL, flags);
     return complete;
