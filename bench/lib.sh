@@ -564,6 +564,20 @@ wait_fd_count() {
     echo "$count $i"
 }
 
+# Runs the script's main with its output also kept in $BENCH_OUT/report.txt, BENCH_OUT being
+# a new directory PREFIX<date-time> under bench/out (or BENCH_OUT_DIR). However the script
+# ends, the servers are stopped and the report is complete on disk.
+bench_run_reported() {
+    BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/$1$(date +%Y%m%d-%H%M%S)
+    mkdir -p "$BENCH_OUT" || exit 1
+    exec > >(tee "$BENCH_OUT/report.txt") 2>&1
+    BENCH_TEE_PID=$!
+    trap 'bench_cleanup; exec >&- 2>&-; wait "$BENCH_TEE_PID"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    main
+}
+
 # PASS or FAIL and the words after OK, joined by blanks; failures are counted in CHECKS_FAILED.
 CHECKS_FAILED=0
 check() {

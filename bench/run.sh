@@ -519,7 +519,6 @@ declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:server:concurrency
 declare -A CPU_RATIO                       # key: scenario:concurrency; first server/second
 declare -A SKIPPED                         # scenario: why it was not measured
 declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
-CHECKS_FAILED=0
 LOGGED_REQUESTS=0   # requests sent to the instance with the access log
 
 server_url() {
@@ -1007,12 +1006,4 @@ main() {
 }
 
 CLOCK_TICKS=$(getconf CLK_TCK 2>/dev/null || echo 100)
-BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/$(date +%Y%m%d-%H%M%S)
-mkdir -p "$BENCH_OUT" || exit 1
-exec > >(tee "$BENCH_OUT/report.txt") 2>&1
-teePid=$!
-# However the script ends, the servers are stopped and the report is complete on disk.
-trap 'bench_cleanup; exec >&- 2>&-; wait "$teePid"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-main
+bench_run_reported ""

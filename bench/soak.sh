@@ -164,11 +164,4 @@ main() {
     [ "$CHECKS_FAILED" -eq 0 ]
 }
 
-BENCH_OUT=${BENCH_OUT_DIR:-$BENCH_ROOT/bench/out}/soak-$(date +%Y%m%d-%H%M%S)
-mkdir -p "$BENCH_OUT" || exit 1
-exec > >(tee "$BENCH_OUT/report.txt") 2>&1
-teePid=$!
-trap 'bench_cleanup; exec >&- 2>&-; wait "$teePid"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-main
+bench_run_reported soak-
