@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
 # clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
-packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib
+packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
