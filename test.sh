@@ -5,7 +5,8 @@
 # VANTRY_TSAN=1 adds a ThreadSanitizer build and its test run.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-deps.sh
+# php-cgi runs the PHP pages of the end-to-end tests.
+tools/install-deps.sh php-cgi
 
 run_suite() {
     local dir=$1; shift

@@ -50,6 +50,13 @@ constexpr int32_t kPreferredPort = 80;
 constexpr int32_t kFallbackPort = 8080;
 constexpr int32_t kServer2Port = 9600;
 constexpr std::string_view kDefaultDocument = "index.html";
+// Settings of a new installation that existing configuration files do not have, each with
+// the line that says what it does.
+constexpr std::string_view kNewInstallationSettings =
+    "[Request]\n"
+    "; Scripts see header values (cookies, form boundaries) with the letter case the visitor's\n"
+    "; browser sent. N upper-cases them, as older scripts may expect; PHP sessions need Y.\n"
+    "cgiKeepHeaderCase=Y\n";
 
 // The embedded files the installer writes, by number, and where.
 struct EmbeddedFile {
@@ -208,7 +215,7 @@ public:
             platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
         const config::ServerConfig configuration = FirstRunConfig(choices_, port);
         std::string error;
-        if (!configuration.Save(&error)) {
+        if (!configuration.Save(&error) || !AppendNewSettings(configuration.iniPath, &error)) {
             dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
                                  ": " + error + ".");
             return false;
@@ -219,6 +226,17 @@ public:
     }
 
 private:
+    static bool AppendNewSettings(const std::string& iniPath, std::string* error) {
+        std::optional<std::string> text = platform::ReadWholeFile(iniPath);
+        if (!text) {
+            *error = "it could not be read back";
+            return false;
+        }
+        if (!text->empty() && text->back() != '\n') text->push_back('\n');
+        text->append(kNewInstallationSettings);
+        return platform::WriteFileAtomically(iniPath, *text, platform::kNewFileMode, error);
+    }
+
     // Copies a program unless `to` is the file `from` already is.
     bool CopyProgram(const std::string& from, const std::string& to) {
         std::optional<std::string> source = platform::RealPath(from);

@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "app/shell.h"
 #include "config/server_config.h"
+#include "config/system_mime_types.h"
 #include "content/app_connection.h"
 #include "platform/event_loop.h"
 #include "platform/program.h"
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
         app::TerminalDialogs dialogs(std::cin, std::cout);
         return app::RunInstaller(dialogs) ? 0 : 1;
     }
+
+    // The system's MIME database is read once, before the first request needs it.
+    config::LoadSystemMimeTypes();
 
     // Before any thread exists, so that only the event loop sees termination signals.
     platform::BlockTerminationSignals();

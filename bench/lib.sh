@@ -53,7 +53,7 @@ bench_die() {
 # Installs what the build and the benchmark need and is missing (apt-get update runs only
 # then); nginx-light unless an nginx is already there, lighttpd unless it is there.
 bench_require_tools() {
-    local extra=(apache2-utils curl procps)
+    local extra=(apache2-utils curl procps php-cgi)
     command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
     command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || extra+=(lighttpd)
     "$BENCH_ROOT/tools/install-deps.sh" "${extra[@]}" || bench_die "could not install ${extra[*]}"
@@ -212,7 +212,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]
 "$BENCH_ADMIN_ID"="$BENCH_ADMIN_PASSWORD"
 REG
-    bench_start_vantry_in "$BENCH_DIR" vantry logs=N cgi=Y
+    bench_start_vantry_in "$BENCH_DIR" vantry logs=N cgi=Y "[Script]" "php=php-cgi"
 }
 
 stop_vantry() {
@@ -348,8 +348,8 @@ stop_nginx() {
 
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same
 # web root with sendfile; its 404 answers carry NOT_FOUND_PAGE. Scripts under /cgi-bin/ run
-# through mod_cgi: .pl with perl, .sh by themselves (execute bit and #! line), as Vantry runs
-# them. mod_dirlisting lists /listing/.
+# through mod_cgi: .pl with perl, .php with php-cgi, .sh by themselves (execute bit and #!
+# line), as Vantry runs them. mod_dirlisting lists /listing/.
 start_lighttpd() {
     local notFoundPage=$1 conf
     local prefix=$BENCH_DIR/lighttpd
@@ -376,7 +376,7 @@ mimetype.assign = (
     "" => "application/octet-stream"
 )
 \$HTTP["url"] =~ "^/cgi-bin/" {
-    cgi.assign = (".pl" => "/usr/bin/perl", ".sh" => "")
+    cgi.assign = (".pl" => "/usr/bin/perl", ".sh" => "", ".php" => "/usr/bin/php-cgi")
 }
 \$HTTP["url"] =~ "^/listing/" {
     dir-listing.activate = "enable"

@@ -98,7 +98,7 @@ VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell login access_log listing
+ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log listing
     server_properties search upload upload_concurrent)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
@@ -132,6 +132,7 @@ PERL
 printf 'Content-Type: text/plain\r\n\r\nhello\n'
 SH
     chmod 755 "$www/cgi-bin/hello.pl" "$www/cgi-bin/hello.sh"
+    printf '<?php echo "hello\\n";\n' >"$www/cgi-bin/hello.php"
     # The listed directory: files of a few sizes, every one with the same time.
     mkdir -p "$www/listing"
     local i
@@ -176,7 +177,7 @@ warm_up() {
     done
     measure_curl "$url/big.bin" "warmup-$server"
     if [ "$server" = vantry ] || [ "$server" = lighttpd ]; then
-        for path in /cgi-bin/hello.pl /cgi-bin/hello.sh; do
+        for path in /cgi-bin/hello.pl /cgi-bin/hello.sh /cgi-bin/hello.php; do
             measure_ab "$url$path" "$BENCH_CGI_WARMUP" "$maxCgiC" "warmup-$server${path//\//-}"
         done
     fi
@@ -222,6 +223,15 @@ scenario_resume() {
 scenario_cgi_perl() {
     SCENARIO_TITLE="a Perl CGI script (perl hello.pl)"
     SCENARIO_PATH=/cgi-bin/hello.pl
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry lighttpd)
+    SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
+    SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+}
+
+scenario_cgi_php() {
+    SCENARIO_TITLE="a PHP page through php-cgi (lighttpd: mod_cgi with the same php-cgi)"
+    SCENARIO_PATH=/cgi-bin/hello.php
     SCENARIO_STATUS=200
     SCENARIO_SERVERS=(vantry lighttpd)
     SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
@@ -936,7 +946,7 @@ main() {
             "search of the root: time per search vantry/find $searchRatio" \
             "($SEARCH_VANTRY_MS ms, $SEARCH_FIND_MS ms; <= $BENCH_SEARCH_RATIO_MAX)"
     fi
-    for scenario in cgi_perl cgi_shell; do
+    for scenario in cgi_perl cgi_shell cgi_php; do
         for c in $BENCH_CGI_CONCURRENCY; do
             check_ratio "$scenario" vantry lighttpd "$c" "$BENCH_CGI_RATIO_MIN" \
                 "$scenario: requests per second vantry/lighttpd at $c clients"

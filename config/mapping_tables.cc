@@ -2,6 +2,7 @@
 #include "config/mapping_tables.h"
 
 #include "config/server_config.h"
+#include "config/system_mime_types.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
 
@@ -156,7 +157,14 @@ void WriteDefaultScriptTable(const std::string& iniPath) {
 }
 
 std::string ContentTypeFor(const std::string& programDirectory, std::string_view extension) {
-    std::string type = GetMime(programDirectory, extension);
+    // The owner's row wins; without one the system's database names the type.
+    std::string type = platform::GetProfileString(RecentIniFilePath(programDirectory),
+                                                  kMimeTable.section, RowKey(extension), "");
+    if (type.size() > kGetLimit) type.resize(kGetLimit);
+    if (type.empty()) {
+        std::optional<std::string_view> known = SystemMimeType(RowKey(extension));
+        if (known) return std::string(kContentTypePrefix).append(*known);
+    }
     if (!UsableContentType(type)) type = kOctetStream;
     return std::string(kContentTypePrefix) + type;
 }

@@ -35,7 +35,8 @@ std::vector<std::string> ListVirtualDirectory(const std::string& programDirector
 void WriteDefaultMimeTable(const std::string& iniPath);
 void WriteDefaultScriptTable(const std::string& iniPath);
 
-// The complete header line "Content-Type: <type>" for an extension, from the MIME table.
+// The complete header line "Content-Type: <type>" for an extension: the MIME table's row, else
+// the system's database (see system_mime_types.h), else application/octet-stream.
 std::string ContentTypeFor(const std::string& programDirectory, std::string_view extension);
 
 }  // namespace config

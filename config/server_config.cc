@@ -337,6 +337,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     SectionReader request(path, kRequestSection, webRoot, favorites);
     config.goodByeKiss = request.Integer("goodByeKiss", kDefaultGoodByeKiss);
     config.cgiTimeLimit = request.Integer("cgiTimeLimit", kDefaultCgiTimeLimit);
+    config.cgiKeepHeaderCase = request.Switch("cgiKeepHeaderCase", "N");
     return config;
 }
 

@@ -101,6 +101,9 @@ struct ServerConfig {
     bool secondPortEnabled = false;
     int32_t goodByeKiss = 0;
     int32_t cgiTimeLimit = 0;  // "Request" "cgiTimeLimit": seconds a CGI script may run
+    // "Request" "cgiKeepHeaderCase": scripts see header values with the letter case the client
+    // sent (session cookies, form boundaries), not upper-cased.
+    bool cgiKeepHeaderCase = false;
     std::string programDirectory;  // ends in "/"
 
     // Reads the configuration file of `programDirectory` in the documented order, seeding

@@ -58,7 +58,7 @@ std::string Entry(std::string_view name, std::string_view value,
 std::string_view EntryName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
 // The HTTP_ entry of one header line, or nothing for a line that gives none.
-std::optional<std::string> HeaderEntry(std::string_view line) {
+std::optional<std::string> HeaderEntry(std::string_view line, bool keepValueCase) {
     line = line.substr(0, line.find('\0'));
     size_t colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0) return std::nullopt;
@@ -72,7 +72,12 @@ std::optional<std::string> HeaderEntry(std::string_view line) {
     for (char c : name) entry.push_back(platform::AsciiUpper(c));
     if (entry == kProxyVariable) return std::nullopt;
     entry.push_back('=');
-    for (char c : value.substr(0, kMaxCgiValueLength)) entry.push_back(platform::AsciiUpper(c));
+    value = value.substr(0, kMaxCgiValueLength);
+    if (keepValueCase) {
+        entry.append(value);
+    } else {
+        for (char c : value) entry.push_back(platform::AsciiUpper(c));
+    }
     return entry;
 }
 
@@ -310,16 +315,25 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("REQUEST_URI", request.requestUri));
     variables.push_back(Entry("SCRIPT_NAME", request.scriptName));
 
+    // After the request's variables, as other servers give them to scripts.
+    std::vector<std::string> trailing;
+    if (std::optional<std::string_view> type = http::FindHeader(request.headers, "Content-Type")) {
+        std::string_view value = type->substr(0, type->find('\0'));
+        trailing.push_back(Entry("CONTENT_TYPE", value));
+    }
+    trailing.push_back(Entry("REDIRECT_STATUS", "200"));
+
     // The names are copies: the entries they come from move when their vectors grow.
     std::unordered_set<std::string> names;
     for (const std::string& variable : variables) names.emplace(EntryName(variable));
+    for (const std::string& variable : trailing) names.emplace(EntryName(variable));
     std::vector<std::string> headerVariables;
     std::string_view rest = request.headers;
     while (!rest.empty()) {
         size_t end = std::min(rest.find('\r'), rest.size());
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
-        std::optional<std::string> entry = HeaderEntry(line);
+        std::optional<std::string> entry = HeaderEntry(line, request.keepHeaderCase);
         if (!entry) continue;
         headerVariables.push_back(std::move(*entry));
         // The first line of a name wins: a script reading its environment either way sees it.
@@ -328,12 +342,14 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
 
     // The script sees the request's values, not the server's own of the same names.
     std::vector<std::string> environment;
-    environment.reserve(processEnvironment.size() + variables.size() + headerVariables.size());
+    environment.reserve(processEnvironment.size() + variables.size() + headerVariables.size() +
+                        trailing.size());
     for (const std::string& entry : processEnvironment) {
         if (!names.contains(std::string(EntryName(entry)))) environment.push_back(entry);
     }
     for (std::string& variable : variables) environment.push_back(std::move(variable));
     for (std::string& variable : headerVariables) environment.push_back(std::move(variable));
+    for (std::string& variable : trailing) environment.push_back(std::move(variable));
     return environment;
 }
 
@@ -393,6 +409,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.requestUri = requestUri;
     request.scriptName = connection.url;
     request.headers = connection.headers;
+    request.keepHeaderCase = connection.Config().cgiKeepHeaderCase;
     std::vector<std::string> environment =
         BuildCgiEnvironment(platform::ProcessEnvironment(), request);
 

@@ -33,13 +33,17 @@ struct CgiRequest {
     std::string_view requestUri;  // the decoded URL, query included
     std::string_view scriptName;  // the decoded URL without its query
     std::string_view headers;     // the request's header lines, each ended by CR
+    // The HTTP_ values keep the letter case the client sent (they are upper-cased otherwise).
+    bool keepHeaderCase = false;
 };
 
 // The script's environment as "NAME=value" entries: `processEnvironment` first, less the
 // entries whose names the gateway sets itself, then the request's variables and one HTTP_
-// variable per header line (name and value upper-cased). Header lines without a colon, with
-// a name that would not stay one variable name, or naming HTTP_PROXY are left out, and of
-// several lines giving the same name only the first counts.
+// variable per header line (name upper-cased, and the value unless `keepHeaderCase`). Header
+// lines without a colon, with a name that would not stay one variable name, or naming
+// HTTP_PROXY are left out, and of several lines giving the same name only the first counts.
+// Last come CONTENT_TYPE (the body's type as sent, when the request names one) and
+// REDIRECT_STATUS=200, which interpreters such as php-cgi require before they run a script.
 std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
                                              const CgiRequest& request);
 

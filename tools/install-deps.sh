@@ -2,8 +2,10 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-# clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
+# clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets; media-types
+# is the system's MIME database (/etc/mime.types) that names the types of files.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
+          media-types
           clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -63,7 +63,27 @@ TEST(CgiEnvironmentTest, ProcessEnvironmentComesFirstThenTheRequestInFixedOrder)
                        "REQUEST_URI=/cgi-bin/t.pl?x=1",
                        "SCRIPT_NAME=/cgi-bin/t.pl",
                        "HTTP_COOKIE=ID=AB1",
-                       "HTTP_USER-AGENT=TESTER/2.0"}));
+                       "HTTP_USER-AGENT=TESTER/2.0",
+                       "REDIRECT_STATUS=200"}));
+}
+
+TEST(CgiEnvironmentTest, KeptCaseAndTheBodysTypeForScriptsThatNeedThem) {
+    CgiRequest request = SampleRequest();
+    request.headers = "Cookie: PHPSESSID=ab1C\rContent-Type: multipart/form-data; boundary=xY\r";
+    for (bool keep : {false, true}) {
+        request.keepHeaderCase = keep;
+        Strings environment = BuildCgiEnvironment({"CONTENT_TYPE=server", "REDIRECT_STATUS=1"}, request);
+        Strings tail(environment.end() - 4, environment.end());
+        EXPECT_EQ(tail, (keep ? Strings{"HTTP_COOKIE=PHPSESSID=ab1C",
+                                        "HTTP_CONTENT-TYPE=multipart/form-data; boundary=xY",
+                                        "CONTENT_TYPE=multipart/form-data; boundary=xY",
+                                        "REDIRECT_STATUS=200"}
+                              : Strings{"HTTP_COOKIE=PHPSESSID=AB1C",
+                                        "HTTP_CONTENT-TYPE=MULTIPART/FORM-DATA; BOUNDARY=XY",
+                                        "CONTENT_TYPE=multipart/form-data; boundary=xY",
+                                        "REDIRECT_STATUS=200"}));
+        EXPECT_EQ(environment.size(), 15u + 4u) << "the server's own values are replaced";
+    }
 }
 
 TEST(CgiEnvironmentTest, RequestWithoutBodyOrQueryIsAGetWithEmptyValues) {

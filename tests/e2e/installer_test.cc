@@ -160,6 +160,9 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     EXPECT_EQ(platform::GetProfileString(ini, "Server-2-Config", "port", ""), "9600");
     EXPECT_EQ(platform::GetProfileString(ini, "Server-2", "secondPortEnabled", ""), "N");
     EXPECT_EQ(platform::GetProfileString(ini, "Config", "adminpw", "(missing)"), "");
+    // A new installation keeps the case of header values for scripts, and says so.
+    EXPECT_EQ(platform::GetProfileString(ini, "Request", "cgiKeepHeaderCase", ""), "Y");
+    EXPECT_NE(ReadFile(ini).find("; Scripts see header values"), std::string::npos);
 
     // The installed copy starts as an ordinary installation (on a port of the test's own).
     VantryInstance server("");

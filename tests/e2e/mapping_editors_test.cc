@@ -105,10 +105,10 @@ TEST_F(MappingEditorsTest, EachFamilyAddsChangesAndDeletesRowsAndSaves) {
 }
 
 TEST_F(MappingEditorsTest, AddedMimeTypesAreServed) {
-    WriteFile(vantry.dir() + "/www/notes.txt", "plain");
-    Post("/admin/changemime.html", "EXT=.TXT&TAG=Text%2FPlain");
-    EXPECT_NE(Exchange(vantry.address(), vantry.port1(), "GET /notes.txt HTTP/1.0\r\n\r\n")
-                  .find("Content-Type: text/plain\r\n"),
+    WriteFile(vantry.dir() + "/www/notes.zzq", "plain");
+    Post("/admin/changemime.html", "EXT=.ZZQ&TAG=Text%2FX-Notes");
+    EXPECT_NE(Exchange(vantry.address(), vantry.port1(), "GET /notes.zzq HTTP/1.0\r\n\r\n")
+                  .find("Content-Type: text/x-notes\r\n"),
               std::string::npos);
 }
 

@@ -61,7 +61,7 @@ TEST_F(RoutingTest, FilesAreServedWithTheirTypeAndDefaultDocuments) {
     r = Ask("/page.gif");
     EXPECT_NE(r.find("Content-Type: image/gif\r\nLast-Modified: "), std::string::npos);
     EXPECT_NE(r.find("Content-Length: 6\r\n"), std::string::npos);
-    EXPECT_NE(Ask("/secret.txt").find("Content-Type: application/octet-stream\r\n"), std::string::npos);
+    EXPECT_NE(Ask("/secret.txt").find("Content-Type: text/plain\r\n"), std::string::npos);
     EXPECT_EQ(Ask("/missing.html"), kNotFound);
     // A directory without a default document is listed, a missing one without entries.
     EXPECT_EQ(StatusOf(Ask("/empty/")), "HTTP/1.0 200 OK");
