@@ -17,8 +17,11 @@ std::optional<uint32_t> ChooseHostAddress(
     const std::vector<platform::InterfaceAddress>& interfaces) {
     if (hostNameAddress && Reachable(*hostNameAddress)) return hostNameAddress;
     for (const platform::InterfaceAddress& candidate : interfaces) {
-        if (candidate.up && !candidate.loopback && Reachable(candidate.address)) {
-            return candidate.address;
+        // Links to the servers follow the IPv4 rule; an owner who wants IPv6 ones names the
+        // address.
+        if (candidate.address.IsIpv6()) continue;
+        if (candidate.up && !candidate.loopback && Reachable(candidate.address.Ipv4())) {
+            return candidate.address.Ipv4();
         }
     }
     return std::nullopt;

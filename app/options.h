@@ -8,8 +8,9 @@
 
 namespace app {
 
-// The longest address text kept from the command line.
-inline constexpr size_t kMaxAddressLength = 23;
+// The longest address text kept from the command line: the longest IPv6 address text
+// ("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255") is kept whole.
+inline constexpr size_t kMaxAddressLength = 45;
 
 struct Options {
     std::optional<std::string> bind;      // "-bind" address

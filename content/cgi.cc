@@ -299,7 +299,7 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("SERVER_SOFTWARE", kServerSoftware));
     variables.push_back(Entry("SERVER_NAME", request.serverName));
     variables.push_back(Entry("SERVER_PORT", std::to_string(request.serverPort)));
-    std::string address = platform::FormatIpv4(request.clientAddress);
+    std::string address = request.clientAddress.Text();
     variables.push_back(Entry("REMOTE_HOST", address));
     variables.push_back(Entry("REMOTE_ADDR", address));
     variables.push_back(Entry("DOCUMENT_ROOT", request.documentRoot, kMaxCgiPathValueLength));

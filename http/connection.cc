@@ -72,7 +72,7 @@ void Connection::StopWorker() {
     worker_.Join();
 }
 
-void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uint32_t port,
+void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address, uint32_t port,
                         ServerInstance* owner, std::optional<std::string> received,
                         bool registered) {
     headReceived_ = received.has_value();
@@ -412,6 +412,7 @@ std::string Connection::BaseUrl() const {
     if (ServerNumber() == 0) return {};
     std::string host = server->context().hostAddress;
     if (host == "0.0.0.0") host = "127.0.0.1";
+    host = platform::UrlHost(host);
     // The port the server really listens on: Server 2 may have moved up from its own.
     int port = server->Port();
     if (port == 80) return "http://" + host;

@@ -15,6 +15,7 @@
 #include "config/server_config.h"
 #include "http/head_scanner.h"
 #include "http/text_buffer.h"
+#include "platform/ip_address.h"
 #include "platform/open_file.h"
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
@@ -44,7 +45,7 @@ public:
     // that takes no waiting (see MayAnswerOnLoop); otherwise, and for a socket without a
     // head, the object's worker is woken to go on with it.
     // `registered`: the loop's registration of the socket is kept for its close.
-    void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
+    void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress, uint32_t clientPort,
                 ServerInstance* server, std::optional<std::string> received = std::nullopt,
                 bool registered = false);
     bool busy() const { return busy_.load(); }
@@ -108,7 +109,7 @@ public:
 
     // The record of the current exchange, as handlers and the log see it.
     uint32_t clientPort = 0;     // the client's TCP port, network byte order
-    uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    platform::IpAddress clientAddress;
     ServerInstance* server = nullptr;
     std::string filePath;    // the file to send; ends in "/" for a directory
     // The file `filePath` names, when a handler opened it already; SendFile sends it.

@@ -24,7 +24,7 @@ namespace http {
 // the head is complete, too large, or ended by the client or the idle limit.
 struct ReceivedHead {
     platform::UniqueFd socket;
-    uint32_t address = 0;
+    platform::IpAddress address;
     uint16_t portNetworkOrder = 0;
     std::string bytes;
     // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).

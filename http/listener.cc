@@ -10,7 +10,6 @@
 namespace http {
 namespace {
 
-constexpr uint32_t kAnyAddress = 0;
 constexpr int kHighestPort = 65535;
 // Connections taken from the backlog for one readiness event.
 constexpr int kAcceptBatch = 64;
@@ -48,27 +47,40 @@ void Listener::Start(int port) {
     owner.OnServerStateChanged(*this, true);
     port_ = port;
 
+    // Without a bind address one IPv6 socket takes the clients of both families; a machine
+    // without IPv6 listens on every IPv4 address instead.
+    bool dualStack = context_.bindAddress.empty();
+    platform::IpAddress address;
+    if (!dualStack) {
+        // A bind address that is no IP address cannot be bound (the system would take the
+        // all-ones value it stands for as the broadcast address).
+        std::optional<platform::IpAddress> parsed = platform::IpAddress::Parse(context_.bindAddress);
+        if (!parsed) {
+            owner.ShowStatusMessage(Format("Can't bind to port %d.", port_) + " (" +
+                                    context_.bindAddress + " is no IP address)");
+            return;
+        }
+        address = *parsed;
+    }
     int error = 0;
-    platform::UniqueFd socket = platform::CreateTcpSocket(&error);
+    platform::UniqueFd socket = platform::CreateTcpSocket(&error, dualStack || address.IsIpv6());
+    if (!socket && dualStack && platform::IsFamilyUnsupported(error)) {
+        dualStack = false;
+        socket = platform::CreateTcpSocket(&error);
+    }
     if (!socket) {
         owner.ShowStatusMessage(platform::SocketCreationMessage(error));
         return;
     }
+    const std::string shownAddress = dualStack ? "[::]" : platform::UrlHost(address.Text());
 
-    // A bind address that is no IPv4 address cannot be bound (the system would take the
-    // all-ones value it stands for as the broadcast address).
-    std::optional<uint32_t> address = kAnyAddress;
-    if (!context_.bindAddress.empty()) address = platform::ParseIpv4(context_.bindAddress);
-    if (!address) {
-        owner.ShowStatusMessage(Format("Can't bind to port %d.", port_) + " (" +
-                                context_.bindAddress + " is no IPv4 address)");
-        return;
-    }
     // Server 1 fails on a port in use; Server 2 moves up to the next free one.
     for (;;) {
-        error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
+        const auto port = static_cast<uint16_t>(port_ & 0xffff);
+        error = dualStack ? platform::BindDualStack(socket.get(), port)
+                          : platform::BindTo(socket.get(), address, port);
         if (error == 0) break;
-        std::string call = "bind " + platform::FormatIpv4(*address) + ":" + std::to_string(port_);
+        std::string call = "bind " + shownAddress + ":" + std::to_string(port_);
         if (!platform::IsAddressInUse(error) || !nextPortOnConflict || port_ >= kHighestPort) {
             bool inUse = platform::IsAddressInUse(error) && !nextPortOnConflict;
             owner.ShowStatusMessage(WithCause(

@@ -25,7 +25,7 @@ using testing_support::WaitUntil;
 
 // A fresh loopback address for each instance, so tests never share a port.
 std::string NextLoopbackAddress();
-// A port that is free on `address` right now.
+// A port that is free on `address` right now (on "::", free for IPv6 and IPv4 alike).
 int FreePort(const std::string& address);
 
 // Writes a script with `mode` (one run by an interpreter needs no execute bit).
@@ -49,7 +49,7 @@ public:
 
     static std::string DefaultIni();
 
-    // Starts vantry with "-bind <address> --headless" and `extraArgs`; waits until Server 1
+    // Starts vantry with "-bind <address> --headless" (or without -bind) and `extraArgs`; waits until Server 1
     // accepts connections, and Server 2 too when the configuration enables it (unless
     // `waitReady` is false). Its home and XDG directories lie in
     // the instance directory, so nothing it installs or records reaches the real ones.
@@ -74,6 +74,8 @@ public:
     std::map<std::string, std::string> extraEnv;
     // The value given with -bind; the instance's own address when empty.
     std::string bindArgument;
+    // Starts without -bind: the servers listen on every address of both families.
+    bool listenEverywhere = false;
     // Where the vantry that is started lives and runs (ending in "/"); the instance
     // directory when empty.
     std::string programDirectory;
