@@ -123,6 +123,12 @@ bench_free_port() {
 # keeps the server free of any connection before its idle reading.
 bench_is_listening() {
     local addr=$1 port=$2 hexaddr octets
+    # "::" stands for a socket on every IPv6 (and IPv4) address.
+    if [ "$addr" = :: ]; then
+        awk -v want="00000000000000000000000000000000:$(printf '%04X' "$port")" \
+            'NR > 1 && $2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp6
+        return
+    fi
     # The kernel shows the address as one 32-bit word in host (little-endian) order.
     IFS=. read -r -a octets <<<"$addr"
     hexaddr=$(printf '%02X%02X%02X%02X' "${octets[3]}" "${octets[2]}" "${octets[1]}" "${octets[0]}")
@@ -178,10 +184,17 @@ bench_pin_to() {
 # 127.0.0.2, started in the background with DIR as its working directory (its access log
 # goes there). NAME names its output files in $BENCH_OUT; the [Config] lines after NAME
 # follow the port and web root. Sets the variables NAME_PID, NAME_PORT and NAME_URL (NAME in
-# capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it.
+# capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it. With
+# BENCH_VANTRY_EVERYWHERE=1 it starts without -bind and listens on every address, IPv6 and
+# IPv4; NAME_URL still names 127.0.0.2.
 bench_start_vantry_in() {
-    local dir=$1 name=$2 prefix port pid
+    local dir=$1 name=$2 prefix port pid bindArgs=(-bind "$BENCH_VANTRY_ADDR")
+    local listenAddr=$BENCH_VANTRY_ADDR
     shift 2
+    if [ "${BENCH_VANTRY_EVERYWHERE:-0}" = 1 ]; then
+        bindArgs=()
+        listenAddr=::
+    fi
     prefix=${name^^}
     prefix=${prefix//-/_}
     port=$(bench_free_port) || exit 1
@@ -194,12 +207,12 @@ bench_start_vantry_in() {
     bench_pin_to 0
     env -i -C "$dir" "${BENCH_SERVER_ENV[@]}" XDG_RUNTIME_DIR="$dir/run" \
         VANTRY_REGISTRY="$dir/registry.reg" \
-        "${BENCH_PIN_CMD[@]}" "$dir/vantry" -bind "$BENCH_VANTRY_ADDR" --headless \
+        "${BENCH_PIN_CMD[@]}" "$dir/vantry" "${bindArgs[@]}" --headless \
         </dev/null >"$BENCH_OUT/$name.stdout" 2>"$BENCH_OUT/$name.stderr" &
     pid=$!
     printf -v "${prefix}_PID" '%s' "$pid"
     printf -v "${prefix}_PORT" '%s' "$port"
-    bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "$port" "$name"
+    bench_wait_listening "$pid" "$listenAddr" "$port" "$name"
     printf -v "${prefix}_URL" '%s' "http://$BENCH_VANTRY_ADDR:$port"
 }
 

@@ -76,9 +76,9 @@ void Listener::Start(int port) {
 
     // Server 1 fails on a port in use; Server 2 moves up to the next free one.
     for (;;) {
-        const auto port = static_cast<uint16_t>(port_ & 0xffff);
-        error = dualStack ? platform::BindDualStack(socket.get(), port)
-                          : platform::BindTo(socket.get(), address, port);
+        const auto bindPort = static_cast<uint16_t>(port_ & 0xffff);
+        error = dualStack ? platform::BindDualStack(socket.get(), bindPort)
+                          : platform::BindTo(socket.get(), address, bindPort);
         if (error == 0) break;
         std::string call = "bind " + shownAddress + ":" + std::to_string(port_);
         if (!platform::IsAddressInUse(error) || !nextPortOnConflict || port_ >= kHighestPort) {
