@@ -1,0 +1,22 @@
+// QR codes read back from what vantry draws: the text of its half blocks or the reversed
+// cells of its screen, turned into a picture for a real decoder (zbarimg).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Rows of modules, true for a light one.
+using ModuleRows = std::vector<std::vector<bool>>;
+
+// The modules drawn by the lines of `text` that hold only half blocks and blanks (and at
+// least one block): two module rows per line.
+ModuleRows HalfBlockModules(const std::string& text);
+
+// What a decoder reads from `modules` pictured as a phone sees them on a terminal: four
+// pixels a module, in the terminal's dark background. Temporary files go in `directory`.
+// Empty when nothing is read.
+std::string DecodeQrCode(const ModuleRows& modules, const std::string& directory);
+
+}  // namespace e2e
