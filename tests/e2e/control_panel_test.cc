@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/qr_reader.h"
 #include "tests/e2e/vantry_instance.h"
 
 namespace e2e {
@@ -316,6 +317,23 @@ TEST(ControlPanelTest, ACrashStillRestoresTheTerminal) {
     ASSERT_EQ(::kill(panel.VantryPid(), SIGSEGV), 0);
     // The signal ends it (a sanitizer's report ends it with status 1 instead).
     EXPECT_NE(panel.ExpectEndedAndRestored(), 0);
+}
+
+TEST(ControlPanelTest, QShowsTheQrCodeOfTheHomePageUntilAnyKey) {
+    PanelSession panel;
+    const std::string url =
+        "http://" + panel.instance.address() + ":" + std::to_string(panel.instance.port1()) + "/";
+    ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+    panel.Keys({"q"});
+    ASSERT_TRUE(panel.WaitFor(url + "  (any key returns)")) << panel.Screen();
+    // The tray line at the bottom is reversed too, and is not part of the code.
+    std::string screen = panel.Tmux({"capture-pane", "-p", "-e", "-N"});
+    EXPECT_EQ(DecodeQrCode(ReversedCellModules(screen, 1), panel.instance.dir()), url) << screen;
+    panel.Keys({"z"});
+    ASSERT_TRUE(panel.WaitFor("Vantry V1.0 Control Panel")) << panel.Screen();
+    EXPECT_TRUE(panel.Serving());
+    panel.Keys({"x", "y"});
+    EXPECT_EQ(panel.ExpectEndedAndRestored(), 0);
 }
 
 }  // namespace

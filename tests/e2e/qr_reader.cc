@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 
@@ -42,6 +43,50 @@ ModuleRows HalfBlockModules(const std::string& text) {
         if (at != line.size() || line.find_first_not_of(' ') == std::string::npos) continue;
         modules.push_back(std::move(upper));
         modules.push_back(std::move(lower));
+    }
+    return modules;
+}
+
+ModuleRows ReversedCellModules(const std::string& screen, size_t skipLastLines) {
+    std::vector<std::vector<bool>> cells;  // reversed or not, per line and column
+    std::istringstream lines(screen);
+    std::string line;
+    bool reversed = false;  // an attribute runs on over line ends
+    while (std::getline(lines, line)) {
+        std::vector<bool> row;
+        for (size_t at = 0; at < line.size(); ++at) {
+            if (line[at] != '\x1b') {
+                row.push_back(reversed);
+                continue;
+            }
+            size_t end = line.find('m', at);
+            if (end == std::string::npos) break;
+            std::istringstream codes(line.substr(at + 2, end - at - 2));
+            std::string code;
+            while (std::getline(codes, code, ';')) {
+                if (code == "7") reversed = true;
+                if (code == "0" || code == "27" || code.empty()) reversed = false;
+            }
+            at = end;
+        }
+        cells.push_back(std::move(row));
+    }
+    cells.resize(cells.size() - std::min(skipLastLines, cells.size()));
+    auto hasReversed = [](const std::vector<bool>& row) {
+        return std::find(row.begin(), row.end(), true) != row.end();
+    };
+    auto first = std::find_if(cells.begin(), cells.end(), hasReversed);
+    if (first == cells.end()) return {};
+    // The top row is the light margin: its reversed cells give the code's place and width.
+    size_t left = static_cast<size_t>(std::find(first->begin(), first->end(), true) - first->begin());
+    size_t right = static_cast<size_t>(first->rend() - std::find(first->rbegin(), first->rend(), true));
+    ModuleRows modules;
+    for (auto row = first; row != cells.end() && hasReversed(*row); ++row) {
+        std::vector<bool> modulesOfRow;
+        for (size_t column = left; column < right; column += 2) {
+            modulesOfRow.push_back(column < row->size() && (*row)[column]);
+        }
+        modules.push_back(std::move(modulesOfRow));
     }
     return modules;
 }

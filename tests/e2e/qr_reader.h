@@ -14,6 +14,11 @@ using ModuleRows = std::vector<std::vector<bool>>;
 // least one block): two module rows per line.
 ModuleRows HalfBlockModules(const std::string& text);
 
+// The modules drawn as reversed cells, two columns each, on a screen captured with its
+// attributes (tmux capture-pane -e -N): the block of lines from the first that holds a
+// reversed cell to the last consecutive one, less `skipLastLines` lines at the bottom.
+ModuleRows ReversedCellModules(const std::string& screen, size_t skipLastLines);
+
 // What a decoder reads from `modules` pictured as a phone sees them on a terminal: four
 // pixels a module, in the terminal's dark background. Temporary files go in `directory`.
 // Empty when nothing is read.
