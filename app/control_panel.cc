@@ -516,8 +516,11 @@ void ControlPanel::DrawQrCode(int rows, int columns) {
     int height = side + 1;
     int width = side * kQrModuleWidth;
     if (side == 0 || height > last || width > columns) {
-        std::string need = "The QR code needs a terminal of " + std::to_string(width) +
-                           " columns and " + std::to_string(height + kBottomRows) + " rows.";
+        // Without a code (an address too long for one) only the address is shown.
+        std::string need = side == 0 ? std::string()
+                                     : "The QR code needs a terminal of " + std::to_string(width) +
+                                           " columns and " + std::to_string(height + kBottomRows) +
+                                           " rows.";
         int row = std::max(0, last / 2 - 2);
         for (const std::string& line : {need, url + kQrCodeBack}) {
             if (row < last) screen_.Draw(row, 0, Centred(line, columns));
