@@ -235,13 +235,13 @@ public:
                          *bytes);
         }
 
-        const int32_t port =
-            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
-        const config::ServerConfig configuration = FirstRunConfig(choices_, port);
-        std::string error;
-        if (!configuration.Save(&error)) {
-            dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
-                                 ": " + error + ".");
+        // Installing again over an installation (from another copy of the program, as the
+        // one a package puts in /usr/bin) brings its programs up to date and keeps the
+        // owner's configuration.
+        const std::string existing = config::IniFilePath(installDir);
+        if (platform::FileExists(existing)) {
+            dialogs_.ShowMessage("Kept the existing " + existing + ".");
+        } else if (!SaveFirstConfiguration()) {
             return false;
         }
         RecordInstallation();
@@ -272,6 +272,17 @@ private:
         }
         dialogs_.ShowMessage(std::string(warning));
         dialogs_.ShowMessage(error);
+        return false;
+    }
+
+    bool SaveFirstConfiguration() {
+        const int32_t port =
+            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
+        const config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        std::string error;
+        if (configuration.Save(&error)) return true;
+        dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
+                             ": " + error + ".");
         return false;
     }
 

@@ -174,6 +174,14 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         BodyOf(Exchange(server.address(), server.port1(), "GET /homepage.html HTTP/1.0\r\n\r\n")),
         starterPage);
     EXPECT_EQ(server.Stop(), 0);
+
+    // Installing again over it from another copy keeps the owner's configuration.
+    const std::string configured = ReadFile(ini);
+    installer.Start({}, false);
+    ASSERT_EQ(installer.WaitForExit(60s), 0) << installer.Stderr();
+    EXPECT_NE(installer.Stderr().find("Kept the existing " + ini + ".\n"), std::string::npos)
+        << installer.Stderr();
+    EXPECT_EQ(ReadFile(ini), configured);
 }
 
 TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
