@@ -511,10 +511,14 @@ void ControlPanel::DrawQrCode(int rows, int columns) {
     std::vector<std::vector<bool>> light;
     if (code) light = QrLightModules(*code);
     int side = static_cast<int>(light.size());
+    // On a UTF-8 terminal half blocks put two modules in a cell, one above the other; on
+    // any other a module is two reversed blanks side by side, as high as a cell is.
+    bool halfBlocks = screen_.DrawsUnicode();
+    int symbolRows = halfBlocks ? (side + 1) / 2 : side;
+    int width = halfBlocks ? side : side * kQrModuleWidth;
     int last = rows - kBottomRows;
     // The symbol with the address and the way back under it.
-    int height = side + 1;
-    int width = side * kQrModuleWidth;
+    int height = symbolRows + 1;
     if (side == 0 || height > last || width > columns) {
         // Without a code (an address too long for one) only the address is shown.
         std::string need = side == 0 ? std::string()
@@ -530,21 +534,29 @@ void ControlPanel::DrawQrCode(int rows, int columns) {
     }
     int top = (last - height) / 2;
     int left = (columns - width) / 2;
-    // A light module is a reversed blank: the text colour, light on the usual dark
-    // background, and no character that a terminal could render otherwise.
-    for (int row = 0; row < side; ++row) {
-        const std::vector<bool>& modules = light[static_cast<size_t>(row)];
-        for (int column = 0; column < side;) {
-            int end = column;
-            while (end < side && modules[static_cast<size_t>(end)] == modules[static_cast<size_t>(column)]) ++end;
-            if (modules[static_cast<size_t>(column)]) {
-                screen_.Draw(top + row, left + column * kQrModuleWidth,
-                             Repeat(' ', (end - column) * kQrModuleWidth), platform::kLookReverse);
+    if (halfBlocks) {
+        std::vector<std::string> lines = QrHalfBlockLines(*code);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            screen_.DrawUnicode(top + static_cast<int>(i), left, lines[i]);
+        }
+    } else {
+        // A light module is drawn in the text colour, as the half blocks are.
+        for (int row = 0; row < side; ++row) {
+            const std::vector<bool>& modules = light[static_cast<size_t>(row)];
+            for (int column = 0; column < side;) {
+                bool isLight = modules[static_cast<size_t>(column)];
+                int end = column;
+                while (end < side && modules[static_cast<size_t>(end)] == isLight) ++end;
+                if (isLight) {
+                    screen_.Draw(top + row, left + column * kQrModuleWidth,
+                                 Repeat(' ', (end - column) * kQrModuleWidth),
+                                 platform::kLookReverse);
+                }
+                column = end;
             }
-            column = end;
         }
     }
-    screen_.Draw(top + side, 0, Centred(url + kQrCodeBack, columns), platform::kLookBold);
+    screen_.Draw(top + symbolRows, 0, Centred(url + kQrCodeBack, columns), platform::kLookBold);
 }
 
 void ControlPanel::DrawButton(int row, int column, char key, const char* label, Command command) {
