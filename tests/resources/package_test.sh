@@ -2,7 +2,7 @@
 # The Debian package built with cpack from a build directory: its files, its declared
 # dependencies, its programs run from a throw-away root, and its manual pages rendered
 # without a warning.
-# Usage: tests/dist/package_test.sh BUILD_DIRECTORY
+# Usage: tests/resources/package_test.sh BUILD_DIRECTORY
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
