@@ -333,6 +333,12 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
 
     for (const Field& field : kPagePropertyFields) first.Read(field, one);
     for (const Field& field : kPagePropertyFields) second.Read(field, two);
+    for (const SectionReader* section : {&first, &second}) {
+        ServerSettings& settings = section == &first ? one : two;
+        settings.tlsPort = section->Integer("tlsPort", 0);
+        settings.tlsCertificate = section->Text("tlsCertificate", "", kLongReadSize);
+        settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
+    }
 
     SectionReader request(path, kRequestSection, webRoot, favorites);
     config.goodByeKiss = request.Integer("goodByeKiss", kDefaultGoodByeKiss);

@@ -3,8 +3,9 @@
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
 # clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
+# libssl-dev is HTTPS; curl and openssl check it in the tests.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib
-          clang libclang-rt-14-dev "$@")
+          clang libclang-rt-14-dev libssl-dev curl openssl "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
