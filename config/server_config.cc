@@ -374,6 +374,12 @@ bool ServerConfig::Save(std::string* error) const {
         section.Integer("port", settings.port);
         section.Text(kSavedPagePropertiesKey, settings.vpPageProperties);
         for (const Field& field : kApplicationFields) section.Write(field, settings);
+        // Written only once set, so that a file without them stays as it was.
+        if (settings.tlsPort != 0 || !settings.tlsCertificate.empty() || !settings.tlsKey.empty()) {
+            section.Integer("tlsPort", settings.tlsPort);
+            section.Text("tlsCertificate", settings.tlsCertificate);
+            section.Text("tlsKey", settings.tlsKey);
+        }
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
     return platform::WriteProfileChanges(path, changes, kIniFileMode, error);

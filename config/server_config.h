@@ -85,7 +85,7 @@ struct ServerSettings {
     std::string vpNavBarBtnImgProperties;
     bool vpEnablePageHeaders = false;
     // HTTPS: the port (0 = off), the certificate chain file and the key file (PEM; a relative
-    // path is taken from the working directory). Read, never saved: the owner sets them.
+    // path is taken from the working directory). Saved only when one of them is set.
     int32_t tlsPort = 0;
     std::string tlsCertificate;
     std::string tlsKey;
