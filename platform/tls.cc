@@ -44,8 +44,10 @@ int64_t NowMs() {
         .count();
 }
 
-// The library's reason for its last failure, or "unknown error".
+// The library's reason for its last failure, or "unknown error". Its texts are loaded only
+// now: a server that never fails keeps them out of its memory.
 std::string LibraryReason() {
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     unsigned long code = ERR_peek_last_error();
     ERR_clear_error();
     const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
@@ -175,6 +177,9 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
         *error = "can't read tls key file " + keyFile + ": " + reason;
         return nullptr;
     }
+    // The error texts are loaded when one is needed (see LibraryReason).
+    OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_SSL_STRINGS | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+                     nullptr);
     ERR_clear_error();
     SSL_CTX* raw = SSL_CTX_new(TLS_server_method());
     if (raw == nullptr) {
