@@ -156,12 +156,17 @@ void Listener::Accept() {
     AdaptDeferral();
     // An idle server takes one connection per readiness: a second accept would nearly
     // always find none, and the loop comes back at once for any that wait.
-    const int batch = deferring_ ? kAcceptBatch : 1;
+    AcceptWaiting(listenSocket_.get(), deferring_ ? kAcceptBatch : 1, false);
+}
+
+void Listener::AcceptTls() { AcceptWaiting(tlsSocket_.get(), kAcceptBatch, true); }
+
+void Listener::AcceptWaiting(int listenFd, int batch, bool tls) {
     for (int i = 0; i < batch && watched_; ++i) {
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
-            platform::AcceptConnection(listenSocket_.get(), &failure, &error);
+            platform::AcceptConnection(listenFd, &failure, &error);
         if (!accepted) {
             if (failure == platform::AcceptFailure::kConnectionFailed) continue;
             if (failure == platform::AcceptFailure::kOutOfResources) {
@@ -172,27 +177,12 @@ void Listener::Accept() {
             return;
         }
         acceptFailureShown_ = false;
-        heads_.Add(std::move(*accepted));
-    }
-}
-
-void Listener::AcceptTls() {
-    // The handshake and the head are read by the connection's worker, so each accepted
-    // socket goes to a free object at once, or waits in line with the heads read here.
-    for (int i = 0; i < kAcceptBatch && watched_; ++i) {
-        platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
-        int error = 0;
-        std::optional<platform::AcceptedSocket> accepted =
-            platform::AcceptConnection(tlsSocket_.get(), &failure, &error);
-        if (!accepted) {
-            if (failure == platform::AcceptFailure::kConnectionFailed) continue;
-            if (failure == platform::AcceptFailure::kOutOfResources) {
-                if (heads_.ShedOldest(kShedSilenceMs)) continue;
-                PauseAccepting(error);
-            }
-            return;
+        if (!tls) {
+            heads_.Add(std::move(*accepted));
+            continue;
         }
-        acceptFailureShown_ = false;
+        // The handshake and the head are read by the connection's worker, so a TLS socket
+        // goes to a free object at once, or waits in line with the heads read on the loop.
         ReceivedHead head;
         head.socket = std::move(accepted->fd);
         head.address = accepted->address;

@@ -72,6 +72,8 @@ private:
     platform::UniqueFd OpenListeningSocket(int* port, bool moveUp, std::string* failure);
     // Accepts the connections of the TLS listener, each straight to an object of the pool.
     void AcceptTls();
+    // Accepts up to `batch` connections waiting on `listenFd`.
+    void AcceptWaiting(int listenFd, int batch, bool tls);
     void AssignHead(Connection& connection, ReceivedHead head);
     void StopListening();
     // Watches the listening socket exactly while it is running and accepting is not paused.
