@@ -173,9 +173,10 @@ public:
             items[3].fd = child_.exitFd();
             items[3].wantRead = !outputOpen;
             // Bytes the connection holds already decrypted leave the socket quiet.
-            if (connection_.ClientBytesBuffered()) waitMs = 0;
+            const bool buffered = items[0].wantRead && connection_.ClientBytesBuffered();
+            if (buffered) waitMs = 0;
             if (platform::WaitForDescriptors(items, waitMs) < 0) break;
-            if (connection_.ClientBytesBuffered()) items[0].readable = true;
+            if (buffered) items[0].readable = true;
             if (items[0].readable && wantBody) {
                 clientReadable = true;
             } else if (items[0].readable || items[0].hungUp) {
