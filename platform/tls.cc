@@ -44,11 +44,18 @@ int64_t NowMs() {
         .count();
 }
 
-// The library's reason for its last failure, or "unknown error". Its texts are loaded only
-// now: a server that never fails keeps them out of its memory.
+// The library's reason for its failure, or "unknown error": the PEM reader's when it has one
+// ("no start line" says more than "PEM lib" or the decoders' "unsupported"), else the first
+// queued. Its texts are loaded only now: a server that never fails keeps them out of memory.
 std::string LibraryReason() {
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-    unsigned long code = ERR_peek_last_error();
+    unsigned long code = ERR_peek_error();
+    for (unsigned long next = ERR_get_error(); next != 0; next = ERR_get_error()) {
+        if (ERR_GET_LIB(next) == ERR_LIB_PEM && ERR_GET_REASON(next) != ERR_R_SYS_LIB) {
+            code = next;
+            break;
+        }
+    }
     ERR_clear_error();
     const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
     return reason != nullptr ? reason : "unknown error";
@@ -197,13 +204,18 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
                  LibraryReason() + ")";
         return nullptr;
     }
-    if (SSL_CTX_use_PrivateKey_file(raw, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
-        *error = "tls key file " + keyFile + " holds no usable key (" + LibraryReason() + ")";
-        return nullptr;
-    }
-    if (SSL_CTX_check_private_key(raw) != 1) {
-        ERR_clear_error();
-        *error = "tls key file " + keyFile + " does not match the certificate in " + chainFile;
+    if (SSL_CTX_use_PrivateKey_file(raw, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(raw) != 1) {
+        if (ERR_GET_REASON(ERR_peek_error()) == X509_R_KEY_VALUES_MISMATCH) {
+            ERR_clear_error();
+            *error = "tls key file " + keyFile + " does not match the certificate in " + chainFile;
+        } else {
+            // The decoders only say "unsupported" of a file that holds no key they know.
+            const bool undecoded = ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_OSSL_DECODER;
+            std::string reason = LibraryReason();
+            if (undecoded) reason = "no private key in PEM form";
+            *error = "tls key file " + keyFile + " holds no usable key (" + reason + ")";
+        }
         return nullptr;
     }
     return context;
