@@ -155,7 +155,6 @@ public:
     // Bytes of the client already received and decrypted: readable although the socket
     // may be quiet.
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
-    bool IsTls() const { return tls_ != nullptr; }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 
