@@ -42,6 +42,12 @@ constexpr std::string_view kCgiDirectory = "/cgi-bin/";
 constexpr std::string_view kDownloadDirectory = "/Get Your Copy Of Vantry Here/";
 constexpr std::string_view kStarterPageName = "homepage.html";
 constexpr std::string_view kDesktopEntryName = "vantry.desktop";
+// The user unit, under the user's configuration directory, and how to start it.
+constexpr std::string_view kServiceUnitPath = "/systemd/user/vantry.service";
+constexpr std::string_view kServiceMessage =
+    "Vantry can now run as a service of your login. Start it now and at every login with: "
+    "systemctl --user enable --now vantry";
+constexpr std::string_view kServiceWarning = "Warning, could not write the service unit.";
 // Where the installation is recorded for the scripts that start it, under the user's
 // configuration directory.
 constexpr std::string_view kInstallationRecord = "/vantry/installation";
@@ -117,6 +123,28 @@ std::string ExecArgument(std::string_view argument) {
     return out;
 }
 
+// A value of a unit file taken as it is written: a percent sign would start a specifier.
+std::string UnitValue(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
+
+// One word of a unit's command line: quoted, with the quote's specials escaped and "$" doubled
+// so that no variable is expanded.
+std::string UnitCommandWord(std::string_view word) {
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '$') out += '$';
+        out += c;
+    }
+    return UnitValue(out + "\"");
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -144,10 +172,12 @@ Dialog LocationDialog(InstallChoices& choices) {
          CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
          CheckBox("Start Vantry Automatically when you start up your computer.",
                   &choices.makeAutostart),
-         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage),
+         CheckBox("Run Vantry as a service of your login (systemd user unit).",
+                  &choices.makeService),
          CheckBox("Make a self-signed certificate and serve HTTPS on port " +
                       std::to_string(kTlsPort) + ".",
-                  &choices.makeCertificate)},
+                  &choices.makeCertificate),
+         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
         "Quit"};
 }
@@ -203,6 +233,7 @@ public:
                                kAutostartWarning)) {
             return false;
         }
+        if (choices_.makeService && !WriteServiceUnit()) return false;
         if (choices_.makeHomePage) {
             WriteNewFile(webRoot + "/" + std::string(kStarterPageName), StarterPage(choices_));
         }
@@ -213,18 +244,18 @@ public:
                          *bytes);
         }
 
-        const int32_t port =
-            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
-        config::ServerConfig configuration = FirstRunConfig(choices_, port);
-        if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
-        std::string error;
-        if (!configuration.Save(&error)) {
-            dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
-                                 ": " + error + ".");
+        // Installing again over an installation (from another copy of the program, as the
+        // one a package puts in /usr/bin) brings its programs up to date and keeps the
+        // owner's configuration.
+        const std::string existing = config::IniFilePath(installDir);
+        if (platform::FileExists(existing)) {
+            dialogs_.ShowMessage("Kept the existing " + existing + ".");
+        } else if (!SaveFirstConfiguration()) {
             return false;
         }
         RecordInstallation();
         dialogs_.ShowMessage(std::string(kSuccessMessage));
+        if (choices_.makeService) dialogs_.ShowMessage(std::string(kServiceMessage));
         return true;
     }
 
@@ -265,6 +296,31 @@ private:
             return true;
         }
         dialogs_.ShowMessage(std::string(warning));
+        dialogs_.ShowMessage(error);
+        return false;
+    }
+
+    bool SaveFirstConfiguration() {
+        const int32_t port =
+            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
+        config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
+        std::string error;
+        if (configuration.Save(&error)) return true;
+        dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
+                             ": " + error + ".");
+        return false;
+    }
+
+    bool WriteServiceUnit() {
+        const std::string path = platform::ConfigHomeDirectory() + std::string(kServiceUnitPath);
+        std::string error;
+        if (platform::MakeDirectories(platform::DirectoryOf(path), kPrivateDirectoryMode, &error) &&
+            platform::WriteFileAtomically(path, ServiceUnit(choices_.installDir),
+                                          platform::kNewFileMode, &error)) {
+            return true;
+        }
+        dialogs_.ShowMessage(std::string(kServiceWarning));
         dialogs_.ShowMessage(error);
         return false;
     }
@@ -480,6 +536,28 @@ std::string DesktopEntry(const std::string& installDir, bool autostart) {
            (autostart ? "false" : "true") +
            "\n"
            "Categories=Network;WebServer;\n";
+}
+
+std::string ServiceUnit(const std::string& installDir) {
+    return "[Unit]\n"
+           "Description=Vantry web server\n"
+           "\n"
+           "[Service]\n"
+           "WorkingDirectory=" +
+           UnitValue(installDir) +
+           "\n"
+           "ExecStart=" +
+           UnitCommandWord(installDir + std::string(kProgramName)) +
+           " --headless\n"
+           // SIGTERM stops the servers and saves the configuration; the program then ends
+           // with status 0, so only a failure restarts it.
+           "KillSignal=SIGTERM\n"
+           "Restart=on-failure\n"
+           // Standard error, where the status lines go, is the journal.
+           "SyslogIdentifier=vantry\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=default.target\n";
 }
 
 bool RunInstaller(InstallerDialogs& dialogs) {

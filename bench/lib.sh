@@ -477,13 +477,15 @@ bench_fetch() {
         echo "000 0"
 }
 
-# One download of URL with curl, pinned like ab. Sets CURL_CODE, CURL_BYTES and CURL_SPEED
-# (bytes per second); the outcome line goes to $BENCH_OUT/curl-LABEL.txt.
+# One download of URL with curl, pinned like ab; with RANGE ("N-") only the bytes from N on.
+# Sets CURL_CODE, CURL_BYTES and CURL_SPEED (bytes per second); the outcome line goes to
+# $BENCH_OUT/curl-LABEL.txt.
 measure_curl() {
-    local url=$1 label=$2 out=$BENCH_OUT/curl-$2.txt trust=()
+    local url=$1 label=$2 range=${3:-} out=$BENCH_OUT/curl-$2.txt trust=()
     [[ $url == https:* ]] && trust=(--cacert "$BENCH_TLS_CERT")
     bench_pin_to 1
     "${BENCH_PIN_CMD[@]}" curl "${trust[@]}" --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" -o /dev/null \
+        ${range:+-r "$range"} \
         -w '%{http_code} %{size_download} %{speed_download}\n' "$url" >"$out" 2>&1 &
     BENCH_AB_PID=$!
     wait "$BENCH_AB_PID"

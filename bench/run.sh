@@ -100,11 +100,12 @@ VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 # answer; with several, the first server's answer picks one for all); it may set
 # SCENARIO_SERVERS (the first is the one the others are compared with;
 # default Vantry and every peer), SCENARIO_CONCURRENCY, SCENARIO_REQUESTS (per run, for slow
-# answers), SCENARIO_TOOL (ab, or curl for a download rate), SCENARIO_LENGTH_VARIES (1 when a
+# answers), SCENARIO_TOOL (ab, or curl for a download rate), SCENARIO_RANGE (curl: download
+# only the bytes from this offset on, as a resumed download does, answered 206), SCENARIO_LENGTH_VARIES (1 when a
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-ALL_SCENARIOS=(not_found file_1k file_100k big_file cgi_perl cgi_shell login access_log listing
+ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell login access_log listing
     server_properties search upload upload_concurrent https)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
@@ -213,6 +214,16 @@ scenario_big_file() {
     SCENARIO_PATH=/big.bin
     SCENARIO_STATUS=200
     SCENARIO_TOOL=curl
+}
+
+scenario_resume() {
+    SCENARIO_TITLE="the second half of the $BENCH_BIG_MIB MiB file, resumed with curl (206)"
+    SCENARIO_PATH=/big.bin
+    SCENARIO_STATUS=200
+    SCENARIO_TOOL=curl
+    SCENARIO_RANGE=$((BENCH_BIG_MIB * 1024 * 1024 / 2))
+    # lighttpd answers a range asked for over HTTP/1.0 with the whole file.
+    SCENARIO_SERVERS=(vantry nginx)
 }
 
 scenario_cgi_perl() {
@@ -726,8 +737,12 @@ run_ab_table() {
 
 # Downloads of the scenario's file, the servers taking turns; a server's rate is its best.
 run_downloads() {
-    local name=$1 server round key expected rates first=${SCENARIO_SERVERS[0]}
+    local name=$1 server round key expected rates first=${SCENARIO_SERVERS[0]} code=200
     expected=$(stat -c %s "$BENCH_DIR/www${SCENARIO_PATH}")
+    if [ -n "$SCENARIO_RANGE" ]; then
+        expected=$((expected - SCENARIO_RANGE))
+        code=206
+    fi
     declare -A roundRates
     for server in "${SCENARIO_SERVERS[@]}"; do
         key=$name:$server
@@ -737,8 +752,9 @@ run_downloads() {
     for ((round = 1; round <= BENCH_BIG_ROUNDS; round++)); do
         for server in "${SCENARIO_SERVERS[@]}"; do
             key=$name:$server
-            measure_curl "$(server_url "$server")$SCENARIO_PATH" "$name-$server-r$round"
-            if [ "$CURL_CODE" != 200 ] || [ "$CURL_BYTES" != "$expected" ]; then
+            measure_curl "$(server_url "$server")$SCENARIO_PATH" "$name-$server-r$round" \
+                "${SCENARIO_RANGE:+$SCENARIO_RANGE-}"
+            if [ "$CURL_CODE" != "$code" ] || [ "$CURL_BYTES" != "$expected" ]; then
                 FAILS[$key]=$((FAILS[$key] + 1))
                 bench_say "note: $server answered $CURL_CODE with $CURL_BYTES of $expected bytes"
             else
@@ -763,6 +779,7 @@ run_downloads() {
 run_scenario() {
     local name=$1
     SCENARIO_REQUESTS="" SCENARIO_TOOL=ab SCENARIO_LENGTH_VARIES=0 SCENARIO_PAGES_DIFFER=0
+    SCENARIO_RANGE=""
     SCENARIO_AFTER=""
     SCENARIO_CONCURRENCY=$BENCH_CONCURRENCY
     SCENARIO_SERVERS=(vantry "${PEERS[@]}")
@@ -935,6 +952,8 @@ main() {
     fi
     check_ratio big_file vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
+    check_ratio resume vantry nginx - "$BENCH_BIG_RATIO_MIN" \
+        "$BENCH_BIG_MIB MiB download resumed half way: rate vantry/nginx"
     check_ratio https vantry+tls nginx+tls "$rc" "$BENCH_HTTPS_RATIO_MIN" \
         "HTTPS 1 KiB page, a full handshake per request: requests per second vantry/nginx at $rc clients"
     check_ratio https vantry+tls nginx+tls - "$BENCH_BIG_RATIO_MIN" \

@@ -341,18 +341,31 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     return environment;
 }
 
-bool RunCgiScript(AppConnection& connection, std::string scriptName) {
-    const config::ServerSettings* settings = connection.Settings();
-    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return false;
-    std::string_view name = scriptName;
-    if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    if (name.empty()) return false;
+namespace {
 
-    std::string directory = settings->wwwroot.substr(0, kMaxRootLength);
+// The cgi-bin directory of a root, where scripts also run.
+std::string CgiDirectory(const std::string& wwwroot) {
+    std::string directory = wwwroot.substr(0, kMaxRootLength);
     AppendBackslash(directory);
     directory.append(kScriptDirectory);
-    std::string scriptPath = directory + std::string(name.substr(0, name.find('?')));
-    if (!platform::FileExists(scriptPath)) return false;
+    return directory;
+}
+
+}  // namespace
+
+std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName) {
+    if (!config::IsUsableRoot(wwwroot)) return std::nullopt;
+    if (!scriptName.empty() && scriptName.front() == '/') scriptName.remove_prefix(1);
+    if (scriptName.empty()) return std::nullopt;
+    return CgiDirectory(wwwroot).append(scriptName.substr(0, scriptName.find('?')));
+}
+
+bool RunCgiScript(AppConnection& connection, std::string scriptName) {
+    const config::ServerSettings* settings = connection.Settings();
+    if (settings == nullptr) return false;
+    std::optional<std::string> found = CgiScriptPath(settings->wwwroot, scriptName);
+    if (!found || !platform::FileExists(*found)) return false;
+    std::string scriptPath = std::move(*found);
 
     platform::ChildProcess child;
     CgiRun run(connection, child);
@@ -395,7 +408,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     std::string error;
     // From here on a server that stops cuts the request short, and with it the script.
     ScriptMark mark(connection);
-    if (!child.Start(argv, environment, Absolute(directory), &error)) {
+    if (!child.Start(argv, environment, Absolute(CgiDirectory(settings->wwwroot)), &error)) {
         // The script exists but cannot run (no descriptors left, no interpreter, no execute
         // bit): the client gets an error, never the script's source.
         connection.ReportToOwner("Could not run the CGI script " + scriptPath + ": " + error);

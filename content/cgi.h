@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,10 @@ struct CgiRequest {
 // several lines giving the same name only the first counts.
 std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
                                              const CgiRequest& request);
+
+// The program `scriptName` (the URL after "cgi-bin", query included) names in the cgi-bin
+// directory of `wwwroot`; std::nullopt when it names none.
+std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName);
 
 // Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
 // directory and relays its output after the success head. A script that exists but cannot

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "config/server_config.h"
+#include "http/byte_range.h"
 #include "http/head_scanner.h"
 #include "http/text_buffer.h"
 #include "platform/open_file.h"
@@ -206,6 +207,10 @@ private:
     bool SendBytes(std::string_view bytes, bool more = false);
     // Sends `head`, then `content`, which counts in `bytesSent`.
     bool SendHeadAndBody(std::string_view head, std::string_view content, bool more);
+    // True when the request's If-Modified-Since is a date no earlier than `modified`.
+    bool NotModifiedSince(std::time_t modified) const;
+    // The part of `file` the request's Range asks for, honouring If-Range.
+    ByteRange RequestedRange(const platform::OpenedFile& file) const;
     bool HasUnsent() const { return !unsentHead_.empty() || !unsentBody_.empty() || unsentFile_; }
     // Refills the input buffer, waiting at most the idle limit. False at the end of input.
     bool FillInput(int timeoutMs);

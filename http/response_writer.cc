@@ -2,6 +2,7 @@
 // error pages.
 #include <cstdio>
 
+#include "http/byte_range.h"
 #include "http/connection.h"
 #include "http/http_date.h"
 #include "platform/clock.h"
@@ -126,26 +127,57 @@ void Connection::SendFile() {
         SetStatus(failure == platform::OpenFailure::kFailed ? 500 : 404);
         return;
     }
+    std::string date = FormatHttpDate(platform::NowUtc());
+    std::string lastModified = FormatHttpDate(file->modified);
+    if (!isPost && NotModifiedSince(file->modified)) {
+        std::string head = "HTTP/1.0 304 Not Modified\r\nServer: Vantry/1.0\r\nDate: " + date +
+                           "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
+        SendBytes(head, kFinFollows);
+        sentStatus = 304;
+        return;
+    }
+    ByteRange range = RequestedRange(*file);
+    if (range.kind == ByteRange::Kind::kUnsatisfiable) {
+        std::string head = "HTTP/1.0 416 Range Not Satisfiable\r\nServer: Vantry/1.0\r\nDate: " +
+                           date + "\r\nContent-Range: bytes */" + std::to_string(file->size) +
+                           "\r\nContent-Length: 0\r\n\r\n";
+        SendBytes(head, kFinFollows);
+        sentStatus = 416;
+        return;
+    }
     std::optional<std::string_view> extension = FileExtension(filePath);
     std::string contentType =
         extension ? ContentTypeFor(*extension) : std::string("Content-Type: text/html");
-    std::string head = OkHead(FormatHttpDate(platform::NowUtc()), contentType,
-                              FormatHttpDate(file->modified), file->size);
-    if (headOnly || file->size == 0) {
+    uint64_t offset = 0;
+    uint64_t count = file->size;
+    std::string head;
+    if (range.kind == ByteRange::Kind::kPart) {
+        offset = range.first;
+        count = range.length();
+        head = "HTTP/1.0 206 Partial Content\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+        head.append("Date: ").append(date).append("\r\n");
+        head.append(contentType).append("\r\n");
+        head.append("Last-Modified: ").append(lastModified).append("\r\n");
+        head.append("Content-Range: bytes ").append(std::to_string(range.first)).append("-");
+        head.append(std::to_string(range.last)).append("/").append(std::to_string(file->size));
+        head.append("\r\nContent-Length: ").append(std::to_string(count)).append("\r\n\r\n");
+        sentStatus = 206;
+    } else {
+        head = OkHead(date, contentType, lastModified, file->size);
+    }
+    if (headOnly || count == 0) {
         SendBytes(head, kFinFollows);
         return;
     }
-    if (file->size <= kLargestFileCopied) {
-        std::string contents = platform::ReadContents(*file);
+    if (count <= kLargestFileCopied) {
+        std::string contents = platform::ReadContents(*file, offset, count);
         SendHeadAndBody(head, contents, kFinFollows);
         // A file that shrank since it was opened ends the body short, as with sendfile.
-        if (contents.size() < file->size) sendFailed_ = true;
+        if (contents.size() < count) sendFailed_ = true;
         return;
     }
     if (!SendBytes(head, true)) return;
     if (onLoop_) {
-        uint64_t offset = 0;
-        uint64_t count = file->size;
         if (!HasUnsent() &&
             !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent)) {
             sendFailed_ = true;
@@ -158,10 +190,30 @@ void Connection::SendFile() {
         }
         return;
     }
-    bool sent = tls_ ? tls_->SendFile(file->fd.get(), 0, file->size, kIdleLimitMs, &bytesSent)
-                     : platform::SendFileContents(socket_.get(), file->fd.get(), 0, file->size,
+    bool sent = tls_ ? tls_->SendFile(file->fd.get(), offset, count, kIdleLimitMs, &bytesSent)
+                     : platform::SendFileContents(socket_.get(), file->fd.get(), offset, count,
                                                   kIdleLimitMs, &bytesSent);
     if (!sent) sendFailed_ = true;
+}
+
+bool Connection::NotModifiedSince(std::time_t modified) const {
+    std::optional<std::string_view> since = FindHeader(headers, "If-Modified-Since");
+    if (!since) return false;
+    std::optional<std::time_t> date = ParseHttpDate(*since);
+    return date && *date >= modified;
+}
+
+ByteRange Connection::RequestedRange(const platform::OpenedFile& file) const {
+    if (headOnly || isPost) return {};
+    std::optional<std::string_view> range = FindHeader(headers, "Range");
+    if (!range) return {};
+    // A range asked for on condition that the file is unchanged: a file changed since (or a
+    // condition that is no date of ours) gets the whole file.
+    if (std::optional<std::string_view> ifRange = FindHeader(headers, "If-Range")) {
+        std::optional<std::time_t> date = ParseHttpDate(*ifRange);
+        if (!date || *date != file.modified) return {};
+    }
+    return ParseByteRange(*range, file.size);
 }
 
 void Connection::SendResource(int resourceId, std::string_view extension) {

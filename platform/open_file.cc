@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -57,12 +59,13 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
     return file;
 }
 
-std::string ReadContents(const OpenedFile& file) {
-    std::string contents(static_cast<size_t>(file.size), '\0');
+std::string ReadContents(const OpenedFile& file, uint64_t offset, uint64_t count) {
+    uint64_t available = offset < file.size ? file.size - offset : 0;
+    std::string contents(static_cast<size_t>(std::min(count, available)), '\0');
     size_t done = 0;
     while (done < contents.size()) {
         ssize_t n = ::pread(file.fd.get(), contents.data() + done, contents.size() - done,
-                            static_cast<off_t>(done));
+                            static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);

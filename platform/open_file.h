@@ -26,8 +26,9 @@ enum class OpenFailure { kNotFound, kDirectory, kNotAllowed, kFailed };
 std::optional<OpenedFile> OpenRegularFile(const std::string& path,
                                           OpenFailure* failure = nullptr);
 
-// The contents of an opened file, read from its start: at most `file.size` bytes, fewer when
-// it shrank since it was opened or a read failed.
-std::string ReadContents(const OpenedFile& file);
+// `count` bytes of an opened file from `offset` (by default the whole file): fewer when it
+// shrank since it was opened or a read failed.
+std::string ReadContents(const OpenedFile& file, uint64_t offset = 0,
+                         uint64_t count = UINT64_MAX);
 
 }  // namespace platform

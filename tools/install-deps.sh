@@ -2,10 +2,13 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-# clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
-# libssl-dev is HTTPS; curl and openssl check it in the tests.
-packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib
-          clang libclang-rt-14-dev libssl-dev curl openssl "$@")
+# libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
+# builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
+# HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
+# sanitizers) build the fuzz targets.
+packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
+          libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
+          clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

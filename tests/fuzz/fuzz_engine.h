@@ -2,6 +2,7 @@
 // the engine's own head reader and connection object over a socket pair.
 #pragma once
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +51,7 @@ inline std::string Exchange(http::Connection& connection, const std::string& req
     size_t sent = 0;
     while (sent < request.size()) {
         ssize_t n = ::send(fds[1], request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
         FUZZ_CHECK(n > 0);
         sent += static_cast<size_t>(n);
     }

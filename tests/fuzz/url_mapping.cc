@@ -1,21 +1,28 @@
-// Fuzz target: a request URL decoded and mapped to a local path as a GET of a file is; the
-// path lies under the document root or the virtual directory it names, or it is refused.
+// Fuzz target: a request URL decoded and mapped to a local path as a GET of a file or a script
+// is; the path lies under the document root or the virtual directory it names (a script's
+// under the root's cgi-bin), or it is refused.
 #include <filesystem>
 #include <string>
 
 #include "config/mapping_tables.h"
 #include "content/app_connection.h"
+#include "content/cgi.h"
 #include "platform/text.h"
 #include "tests/fuzz/fuzz_engine.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-// Only files are mapped here: the administration pages and scripts are left out.
+// Files and scripts are mapped here; the administration pages are left out, and a script is
+// only located, never run.
 class FileConnection : public content::AppConnection {
 public:
     void HandleAdmin(std::string) override {}
-    bool RunCgi(std::string) override { return false; }
+    bool RunCgi(std::string scriptName) override {
+        scriptPath = content::CgiScriptPath(Settings()->wwwroot, scriptName);
+        return false;
+    }
+    std::optional<std::string> scriptPath;
 };
 
 struct Site {
@@ -50,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         engine.config.Update([](config::ServerConfig& c) {
             c.programDirectory = site.programDirectory;
             c.servers[0].wwwroot = site.root;
-            c.servers[0].cgi = false;
+            c.servers[0].cgi = true;
             c.servers[0].authRequired = false;
         });
         return true;
@@ -68,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     connection.server = &engine.server;
     connection.RefreshConfig();
     connection.OnGet(requestUrl);
+    if (connection.scriptPath) {
+        FUZZ_CHECK(connection.scriptPath->find('\0') == std::string::npos);
+        FUZZ_CHECK(Inside(*connection.scriptPath, site.root + "/cgi-bin"));
+    }
     if (!connection.statusLine.empty() || connection.filePath.empty()) return 0;
     const std::string& path = connection.filePath;
     FUZZ_CHECK(path.find('\0') == std::string::npos);

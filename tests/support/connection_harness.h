@@ -2,6 +2,7 @@
 // answers on the other, and the test compares the bytes.
 #pragma once
 
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <poll.h>
@@ -48,10 +49,14 @@ struct EngineHarness {
 inline std::string ReceiveUntilClosed(int fd) {
     std::string received;
     char buffer[65536];
+    // A signal (the fuzzer's timer, say) interrupts a wait without ending the answer.
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) break;
+        int ready = ::poll(&p, 1, 10000);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
         ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         received.append(buffer, static_cast<size_t>(n));
     }
