@@ -103,6 +103,8 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     const std::vector<Case> cases = {
         {"/index.html", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
         {"/big.bin", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
+        {"/big.bin", {"-u", "bob:pw", "-r", "100000-"}, "HTTP/1.0 206 Partial Content\r\n",
+         ReadFile(d + "/www/big.bin").substr(100000), true},
         {"/dir/", login, "HTTP/1.0 200 OK\r\n", "a.txt", false},
         {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "x=1&y=2"}, "HTTP/1.0 200 OK\r\n",
          "7 [x=1&y=2]", true},
