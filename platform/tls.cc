@@ -199,6 +199,9 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
     // HTTP/1.0 is concerned: its end of input reads as a close.
     SSL_CTX_set_options(raw, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(raw, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Clients resume with the session tickets the library issues, which the server need not
+    // keep: a cache of every session would cost each handshake a lock, memory and flushes.
+    SSL_CTX_set_session_cache_mode(raw, SSL_SESS_CACHE_OFF);
     if (SSL_CTX_use_certificate_chain_file(raw, chainFile.c_str()) != 1) {
         *error = "tls certificate file " + chainFile + " holds no usable certificate (" +
                  LibraryReason() + ")";
