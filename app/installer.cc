@@ -7,12 +7,14 @@
 #include <string_view>
 #include <utility>
 
+#include "app/host_address.h"
 #include "apps/page_template.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 
 namespace app {
 namespace {
@@ -31,7 +33,8 @@ struct Companion {
     std::string_view name;
     bool optional;
 };
-constexpr Companion kCompanions[] = {{"vantry-passwd", false}, {"vantry-ftp", true}};
+constexpr Companion kCompanions[] = {
+    {"vantry-passwd", false}, {"vantry-ftp", true}, {"vantry-cert", true}};
 
 constexpr std::string_view kInstallDirName = "Vantry/";
 constexpr std::string_view kWebRootName = "WWWRoot";
@@ -55,6 +58,9 @@ constexpr mode_t kPrivateDirectoryMode = 0700;
 constexpr int32_t kPreferredPort = 80;
 constexpr int32_t kFallbackPort = 8080;
 constexpr int32_t kServer2Port = 9600;
+// Server 1's HTTPS port when the owner has a certificate made, and the certificate's life.
+constexpr int32_t kTlsPort = 8443;
+constexpr int kCertificateDays = 3650;
 constexpr std::string_view kDefaultDocument = "index.html";
 
 // The embedded files the installer writes, by number, and where.
@@ -168,6 +174,9 @@ Dialog LocationDialog(InstallChoices& choices) {
                   &choices.makeAutostart),
          CheckBox("Run Vantry as a service of your login (systemd user unit).",
                   &choices.makeService),
+         CheckBox("Make a self-signed certificate and serve HTTPS on port " +
+                      std::to_string(kTlsPort) + ".",
+                  &choices.makeCertificate),
          CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
         "Quit"};
@@ -251,6 +260,22 @@ public:
     }
 
 private:
+    // A certificate for this machine's names beside the program, and Server 1's HTTPS on it.
+    // Without one the installation goes on with plain HTTP only.
+    void MakeCertificate(config::ServerSettings& server1) {
+        const std::string certificate = choices_.installDir + "vantry.crt";
+        const std::string key = choices_.installDir + "vantry.key";
+        std::string error;
+        if (!platform::MakeSelfSignedCertificate(CertificateNames(), kCertificateDays,
+                                                 certificate, key, &error)) {
+            dialogs_.ShowMessage("Could not make the certificate for HTTPS: " + error + ".");
+            return;
+        }
+        server1.tlsPort = kTlsPort;
+        server1.tlsCertificate = certificate;
+        server1.tlsKey = key;
+    }
+
     // Copies a program unless `to` is the file `from` already is.
     bool CopyProgram(const std::string& from, const std::string& to) {
         std::optional<std::string> source = platform::RealPath(from);
@@ -278,7 +303,8 @@ private:
     bool SaveFirstConfiguration() {
         const int32_t port =
             platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
-        const config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
         std::string error;
         if (configuration.Save(&error)) return true;
         dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +

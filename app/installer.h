@@ -30,6 +30,8 @@ struct InstallChoices {
     std::string linkName;
     std::string linkLocation;
     bool includeLink = true;  // the starter page carries the link
+    // A self-signed certificate is made and Server 1 also serves HTTPS with it.
+    bool makeCertificate = false;
 };
 
 // One question of a dialog: a text with its pre-filled answer, or a check box. The answer is

@@ -47,6 +47,9 @@ BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 
 BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
 BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.95}  # Vantry/nginx download rate
 BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
+BENCH_HTTPS_REQUESTS=${BENCH_HTTPS_REQUESTS:-5000}  # per run, each a full TLS handshake
+BENCH_HTTPS_CONCURRENCY=${BENCH_HTTPS_CONCURRENCY:-"1 50"}
+BENCH_HTTPS_RATIO_MIN=${BENCH_HTTPS_RATIO_MIN:-0.9}  # Vantry/nginx over HTTPS, 1 KiB page
 BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
@@ -75,6 +78,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+login]=VANTRY_LOGIN_URL [nginx+login]=NGINX_AUTH_URL
     [vantry+upload]=VANTRY_UPLOAD_URL
     [vantry+v6]=VANTRY_DUAL_V6_URL [vantry+v4]=VANTRY_DUAL_URL
+    [vantry+tls]=VANTRY_HTTPS_TLS_URL [nginx+tls]=NGINX_TLS_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -82,6 +86,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+login]=VANTRY_LOGIN_PID [nginx+login]=NGINX_PID
     [vantry+upload]=VANTRY_UPLOAD_PID
     [vantry+v6]=VANTRY_DUAL_PID [vantry+v4]=VANTRY_DUAL_PID
+    [vantry+tls]=VANTRY_HTTPS_PID [nginx+tls]=NGINX_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -92,6 +97,8 @@ VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
 # shellcheck disable=SC2034
 VANTRY_DUAL_PID="" VANTRY_DUAL_URL="" VANTRY_DUAL_PORT="" VANTRY_DUAL_V6_URL=""
+# shellcheck disable=SC2034
+VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -104,7 +111,7 @@ VANTRY_DUAL_PID="" VANTRY_DUAL_URL="" VANTRY_DUAL_PORT="" VANTRY_DUAL_V6_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell login access_log listing
-    server_properties search upload upload_concurrent ipv6)
+    server_properties search upload upload_concurrent ipv6 https)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -240,6 +247,31 @@ scenario_cgi_shell() {
     SCENARIO_SERVERS=(vantry lighttpd)
     SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
     SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+}
+
+# A Vantry installation of its own and nginx over HTTPS with the same certificate: the 1 KiB
+# page, every request a new connection with a full handshake (ab keeps no session), then the
+# download.
+scenario_https() {
+    SCENARIO_TITLE="HTTPS: the 1 KiB page with a full handshake per request, then the $BENCH_BIG_MIB MiB download"
+    local tlsPort
+    tlsPort=$(bench_free_port) || exit 1
+    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
+        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+    measure_ab "$NGINX_TLS_URL/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" warmup-nginx-tls
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+tls nginx+tls)
+    SCENARIO_CONCURRENCY=$BENCH_HTTPS_CONCURRENCY
+    SCENARIO_REQUESTS=$BENCH_HTTPS_REQUESTS
+    SCENARIO_AFTER=https_download
+}
+
+https_download() {
+    printf 'download of the %s MiB file over HTTPS with curl\n' "$BENCH_BIG_MIB"
+    SCENARIO_PATH=/big.bin
+    run_downloads https
+    finish_extra_vantry vantry-https vantry+tls
 }
 
 # Readings of a Vantry instance started for one scenario, taken after its warm-up.
@@ -847,6 +879,7 @@ main() {
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
     prepare_web_root
+    selected https && bench_make_certificate
 
     start_vantry
     sleep 0.5
@@ -954,6 +987,10 @@ main() {
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio resume vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download resumed half way: rate vantry/nginx"
+    check_ratio https vantry+tls nginx+tls "$rc" "$BENCH_HTTPS_RATIO_MIN" \
+        "HTTPS 1 KiB page, a full handshake per request: requests per second vantry/nginx at $rc clients"
+    check_ratio https vantry+tls nginx+tls - "$BENCH_BIG_RATIO_MIN" \
+        "HTTPS $BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
     if ! selected search; then
@@ -1040,13 +1077,13 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done

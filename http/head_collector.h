@@ -29,6 +29,8 @@ struct ReceivedHead {
     std::string bytes;
     // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).
     bool registered = false;
+    // A connection of the TLS listener, with no head read yet.
+    bool tls = false;
 };
 
 class HeadCollector {

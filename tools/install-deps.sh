@@ -3,10 +3,11 @@
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
 # libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
-# builds the Debian package and groff-base and man-db check the manual pages; clang and its
-# runtime libraries (libFuzzer, the sanitizers) build the fuzz targets.
+# builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
+# HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
+# sanitizers) build the fuzz targets.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
-          libqrencode-dev zbar-tools dpkg-dev groff-base man-db
+          libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
           clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -174,6 +174,16 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
     return pid;
 }
 
+int WaitForProgram(pid_t pid, std::chrono::milliseconds limit) {
+    int status = 0;
+    if (!WaitUntil(limit, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
     const std::string program = programDirectory.empty() ? dir() + "/" : programDirectory;
     std::vector<std::string> args = {program + "vantry", "--headless"};

@@ -30,6 +30,9 @@ int FreePort(const std::string& address);
 
 // Writes a script with `mode` (one run by an interpreter needs no execute bit).
 void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0644);
+// Waits (bounded) for a process this test started to end; kills it after `limit`. Returns its
+// exit status, or -1 when it was killed or did not exit normally.
+int WaitForProgram(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
 // The descriptors a process has open, by number.
 std::vector<int> OpenDescriptors(pid_t pid);
 

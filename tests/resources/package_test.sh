@@ -18,14 +18,15 @@ debs=("$work"/vantry_*_*.deb)
 deb=${debs[0]}
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
-for file in ./usr/bin/vantry ./usr/bin/vantry-passwd ./usr/bin/vantry-ftp \
+for file in ./usr/bin/vantry ./usr/bin/vantry-passwd ./usr/bin/vantry-ftp ./usr/bin/vantry-cert \
     ./usr/share/man/man1/vantry.1.gz ./usr/share/man/man1/vantry-passwd.1.gz \
-    ./usr/share/man/man1/vantry-ftp.1.gz ./usr/share/applications/vantry.desktop \
+    ./usr/share/man/man1/vantry-ftp.1.gz ./usr/share/man/man1/vantry-cert.1.gz \
+    ./usr/share/applications/vantry.desktop \
     ./usr/lib/systemd/user/vantry.service; do
     grep -qxF "$file" "$work/files" || fail "$file is not in the package: $(cat "$work/files")"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libcrypt1 libqrencode4 libtinfo6; do
+for library in libc6 libstdc++6 libcrypt1 libqrencode4 libtinfo6 libssl3; do
     [[ ", $depends," == *", $library "* ]] || fail "Depends lacks $library: $depends"
 done
 
@@ -33,6 +34,8 @@ root=$work/root
 dpkg -x "$deb" "$root"
 [ "$("$root/usr/bin/vantry" --version)" = "Vantry V1.0" ] || fail "vantry --version"
 "$root/usr/bin/vantry-passwd" --help | grep -q "^Usage: vantry-passwd" || fail "vantry-passwd --help"
+"$root/usr/bin/vantry-cert" -o "$work" localhost >/dev/null && [ -s "$work/vantry.crt" ] ||
+    fail "vantry-cert"
 
 for page in "$root"/usr/share/man/man1/*.1.gz; do
     warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -wall 2>&1 >/dev/null)
