@@ -5,6 +5,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "app/qr_text.h"
 #include "app/shell.h"
 #include "apps/page_template.h"
 
@@ -46,6 +47,11 @@ constexpr const char* kPicture[] = {
 };
 
 constexpr const char* kMenuHint = "[M] Menu";
+constexpr const char* kQrCodeHint = "[Q] QR Code";
+constexpr char kQrCodeKey = 'Q';
+constexpr const char* kQrCodeBack = "  (any key returns)";
+// Columns per module: terminal cells are about twice as high as wide.
+constexpr int kQrModuleWidth = 2;
 constexpr const char* kAdminIndex = "/admin/index.html";
 // The widest the panel grows, and the widest a prompt's text runs.
 constexpr int kPanelWidth = 78;
@@ -256,8 +262,12 @@ void ControlPanel::OnKey(int key) {
         OnMenuKey(key);
     } else if (key == platform::kKeyInterrupt) {
         AskToExit();
+    } else if (qrCodeShown_) {
+        qrCodeShown_ = false;
     } else if (IsKey(key, 'M') || key == platform::kKeyF10) {
         OpenMenu();
+    } else if (visible_ && IsKey(key, kQrCodeKey)) {
+        qrCodeShown_ = true;
     } else if (visible_) {
         Command command = Command::kNone;
         if (key == platform::kKeyF1) command = kHelpButton.command;
@@ -295,6 +305,8 @@ void ControlPanel::OnClick(int row, int column) {
         }
         menu_.clear();
         if (command != Command::kNone) Execute(command);
+    } else if (qrCodeShown_) {
+        qrCodeShown_ = false;
     } else if (hit != nullptr) {
         if (chosen.kind == Hit::Kind::kTray) {
             OpenMenu();
@@ -423,7 +435,11 @@ void ControlPanel::Redraw() {
     hits_.clear();
     int rows = screen_.Rows();
     int columns = screen_.Columns();
-    if (visible_) DrawPanel(rows, columns);
+    if (visible_ && qrCodeShown_) {
+        DrawQrCode(rows, columns);
+    } else if (visible_) {
+        DrawPanel(rows, columns);
+    }
     if (!message_.empty()) {
         std::vector<std::string> lines = Wrap(message_, columns);
         size_t shown = std::min(lines.size(), kMessageRows);
@@ -489,6 +505,60 @@ void ControlPanel::DrawPanel(int rows, int columns) {
     }
 }
 
+void ControlPanel::DrawQrCode(int rows, int columns) {
+    std::string url = shell_.ServerAddress(1, "/");
+    std::optional<platform::QrCode> code = platform::EncodeQrCode(url);
+    std::vector<std::vector<bool>> light;
+    if (code) light = QrLightModules(*code);
+    int side = static_cast<int>(light.size());
+    // On a UTF-8 terminal half blocks put two modules in a cell, one above the other; on
+    // any other a module is two reversed blanks side by side, as high as a cell is.
+    bool halfBlocks = screen_.DrawsUnicode();
+    int symbolRows = halfBlocks ? (side + 1) / 2 : side;
+    int width = halfBlocks ? side : side * kQrModuleWidth;
+    int last = rows - kBottomRows;
+    // The symbol with the address and the way back under it.
+    int height = symbolRows + 1;
+    if (side == 0 || height > last || width > columns) {
+        // Without a code (an address too long for one) only the address is shown.
+        std::string need = side == 0 ? std::string()
+                                     : "The QR code needs a terminal of " + std::to_string(width) +
+                                           " columns and " + std::to_string(height + kBottomRows) +
+                                           " rows.";
+        int row = std::max(0, last / 2 - 2);
+        for (const std::string& line : {need, url + kQrCodeBack}) {
+            if (row < last) screen_.Draw(row, 0, Centred(line, columns));
+            row += 2;
+        }
+        return;
+    }
+    int top = (last - height) / 2;
+    int left = (columns - width) / 2;
+    if (halfBlocks) {
+        std::vector<std::string> lines = QrHalfBlockLines(*code);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            screen_.DrawUnicode(top + static_cast<int>(i), left, lines[i]);
+        }
+    } else {
+        // A light module is drawn in the text colour, as the half blocks are.
+        for (int row = 0; row < side; ++row) {
+            const std::vector<bool>& modules = light[static_cast<size_t>(row)];
+            for (int column = 0; column < side;) {
+                bool isLight = modules[static_cast<size_t>(column)];
+                int end = column;
+                while (end < side && modules[static_cast<size_t>(end)] == isLight) ++end;
+                if (isLight) {
+                    screen_.Draw(top + row, left + column * kQrModuleWidth,
+                                 Repeat(' ', (end - column) * kQrModuleWidth),
+                                 platform::kLookReverse);
+                }
+                column = end;
+            }
+        }
+    }
+    screen_.Draw(top + symbolRows, 0, Centred(url + kQrCodeBack, columns), platform::kLookBold);
+}
+
 void ControlPanel::DrawButton(int row, int column, char key, const char* label, Command command) {
     std::string text = ButtonText(key, label);
     if (!Enabled(command)) {
@@ -511,6 +581,10 @@ void ControlPanel::DrawTray(int rows, int columns) {
     int hintColumn = columns - 1 - Width(kMenuHint);
     if (hintColumn > 5 + Width(tooltip_)) {
         screen_.Draw(row, hintColumn, kMenuHint, platform::kLookReverse);
+    }
+    int qrHintColumn = hintColumn - 2 - Width(kQrCodeHint);
+    if (visible_ && qrHintColumn > 5 + Width(tooltip_)) {
+        screen_.Draw(row, qrHintColumn, kQrCodeHint, platform::kLookReverse);
     }
     hits_.push_back({row, 0, columns, Hit::Kind::kTray});
 }

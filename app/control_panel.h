@@ -74,6 +74,8 @@ private:
     void DrawTray(int rows, int columns);
     void DrawMenu(int rows, int columns);
     void DrawPrompt(int rows, int columns);
+    // Server 1's home page as a QR code with its address under it, in place of the panel.
+    void DrawQrCode(int rows, int columns);
 
     Shell& shell_;
     platform::TerminalScreen screen_;
@@ -84,6 +86,7 @@ private:
     bool exiting_ = false;
 
     bool visible_ = true;  // panelVisible
+    bool qrCodeShown_ = false;  // until the next key or click
     bool server1Running_ = false;
     std::string tooltip_ = kCheckingNetwork;
     std::string message_;

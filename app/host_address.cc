@@ -1,6 +1,8 @@
 // Choosing the address the servers advertise from the host name and the interfaces.
 #include "app/host_address.h"
 
+#include <algorithm>
+
 #include "platform/program.h"
 #include "platform/socket.h"
 
@@ -17,8 +19,11 @@ std::optional<uint32_t> ChooseHostAddress(
     const std::vector<platform::InterfaceAddress>& interfaces) {
     if (hostNameAddress && Reachable(*hostNameAddress)) return hostNameAddress;
     for (const platform::InterfaceAddress& candidate : interfaces) {
-        if (candidate.up && !candidate.loopback && Reachable(candidate.address)) {
-            return candidate.address;
+        // Links to the servers follow the IPv4 rule; an owner who wants IPv6 ones names the
+        // address.
+        if (candidate.address.IsIpv6()) continue;
+        if (candidate.up && !candidate.loopback && Reachable(candidate.address.Ipv4())) {
+            return candidate.address.Ipv4();
         }
     }
     return std::nullopt;
@@ -32,6 +37,22 @@ std::optional<std::string> FindHostAddress() {
     auto chosen = ChooseHostAddress(hostNameAddress, platform::InterfaceAddresses());
     if (!chosen) return std::nullopt;
     return platform::FormatIpv4(*chosen);
+}
+
+std::vector<std::string> CertificateNames(const std::vector<std::string>& extra) {
+    std::vector<std::string> names;
+    auto add = [&names](const std::string& name) {
+        if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+        }
+    };
+    for (const std::string& name : extra) add(name);
+    add(platform::HostName());
+    add("localhost");
+    add("127.0.0.1");
+    add("::1");
+    if (std::optional<std::string> address = FindHostAddress()) add(*address);
+    return names;
 }
 
 }  // namespace app

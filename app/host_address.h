@@ -24,4 +24,8 @@ std::optional<uint32_t> ChooseHostAddress(
 // ChooseHostAddress over this machine's host name and interfaces, as "a.b.c.d".
 std::optional<std::string> FindHostAddress();
 
+// The names a certificate for this machine's servers covers: `extra` first, then the host
+// name, "localhost", 127.0.0.1, ::1 and the advertised address when there is one; each once.
+std::vector<std::string> CertificateNames(const std::vector<std::string>& extra = {});
+
 }  // namespace app

@@ -7,12 +7,14 @@
 #include <string_view>
 #include <utility>
 
+#include "app/host_address.h"
 #include "apps/page_template.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 
 namespace app {
 namespace {
@@ -31,7 +33,8 @@ struct Companion {
     std::string_view name;
     bool optional;
 };
-constexpr Companion kCompanions[] = {{"vantry-passwd", false}, {"vantry-ftp", true}};
+constexpr Companion kCompanions[] = {
+    {"vantry-passwd", false}, {"vantry-ftp", true}, {"vantry-cert", true}};
 
 constexpr std::string_view kInstallDirName = "Vantry/";
 constexpr std::string_view kWebRootName = "WWWRoot";
@@ -39,6 +42,12 @@ constexpr std::string_view kCgiDirectory = "/cgi-bin/";
 constexpr std::string_view kDownloadDirectory = "/Get Your Copy Of Vantry Here/";
 constexpr std::string_view kStarterPageName = "homepage.html";
 constexpr std::string_view kDesktopEntryName = "vantry.desktop";
+// The user unit, under the user's configuration directory, and how to start it.
+constexpr std::string_view kServiceUnitPath = "/systemd/user/vantry.service";
+constexpr std::string_view kServiceMessage =
+    "Vantry can now run as a service of your login. Start it now and at every login with: "
+    "systemctl --user enable --now vantry";
+constexpr std::string_view kServiceWarning = "Warning, could not write the service unit.";
 // Where the installation is recorded for the scripts that start it, under the user's
 // configuration directory.
 constexpr std::string_view kInstallationRecord = "/vantry/installation";
@@ -49,6 +58,9 @@ constexpr mode_t kPrivateDirectoryMode = 0700;
 constexpr int32_t kPreferredPort = 80;
 constexpr int32_t kFallbackPort = 8080;
 constexpr int32_t kServer2Port = 9600;
+// Server 1's HTTPS port when the owner has a certificate made, and the certificate's life.
+constexpr int32_t kTlsPort = 8443;
+constexpr int kCertificateDays = 3650;
 constexpr std::string_view kDefaultDocument = "index.html";
 // Settings of a new installation that existing configuration files do not have, each with
 // the line that says what it does.
@@ -118,6 +130,28 @@ std::string ExecArgument(std::string_view argument) {
     return out;
 }
 
+// A value of a unit file taken as it is written: a percent sign would start a specifier.
+std::string UnitValue(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
+
+// One word of a unit's command line: quoted, with the quote's specials escaped and "$" doubled
+// so that no variable is expanded.
+std::string UnitCommandWord(std::string_view word) {
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '$') out += '$';
+        out += c;
+    }
+    return UnitValue(out + "\"");
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -145,6 +179,11 @@ Dialog LocationDialog(InstallChoices& choices) {
          CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
          CheckBox("Start Vantry Automatically when you start up your computer.",
                   &choices.makeAutostart),
+         CheckBox("Run Vantry as a service of your login (systemd user unit).",
+                  &choices.makeService),
+         CheckBox("Make a self-signed certificate and serve HTTPS on port " +
+                      std::to_string(kTlsPort) + ".",
+                  &choices.makeCertificate),
          CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
         "Quit"};
@@ -201,6 +240,7 @@ public:
                                kAutostartWarning)) {
             return false;
         }
+        if (choices_.makeService && !WriteServiceUnit()) return false;
         if (choices_.makeHomePage) {
             WriteNewFile(webRoot + "/" + std::string(kStarterPageName), StarterPage(choices_));
         }
@@ -211,30 +251,36 @@ public:
                          *bytes);
         }
 
-        const int32_t port =
-            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
-        const config::ServerConfig configuration = FirstRunConfig(choices_, port);
-        std::string error;
-        if (!configuration.Save(&error) || !AppendNewSettings(configuration.iniPath, &error)) {
-            dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
-                                 ": " + error + ".");
+        // Installing again over an installation (from another copy of the program, as the
+        // one a package puts in /usr/bin) brings its programs up to date and keeps the
+        // owner's configuration.
+        const std::string existing = config::IniFilePath(installDir);
+        if (platform::FileExists(existing)) {
+            dialogs_.ShowMessage("Kept the existing " + existing + ".");
+        } else if (!SaveFirstConfiguration()) {
             return false;
         }
         RecordInstallation();
         dialogs_.ShowMessage(std::string(kSuccessMessage));
+        if (choices_.makeService) dialogs_.ShowMessage(std::string(kServiceMessage));
         return true;
     }
 
 private:
-    static bool AppendNewSettings(const std::string& iniPath, std::string* error) {
-        std::optional<std::string> text = platform::ReadWholeFile(iniPath);
-        if (!text) {
-            *error = "it could not be read back";
-            return false;
+    // A certificate for this machine's names beside the program, and Server 1's HTTPS on it.
+    // Without one the installation goes on with plain HTTP only.
+    void MakeCertificate(config::ServerSettings& server1) {
+        const std::string certificate = choices_.installDir + "vantry.crt";
+        const std::string key = choices_.installDir + "vantry.key";
+        std::string error;
+        if (!platform::MakeSelfSignedCertificate(CertificateNames(), kCertificateDays,
+                                                 certificate, key, &error)) {
+            dialogs_.ShowMessage("Could not make the certificate for HTTPS: " + error + ".");
+            return;
         }
-        if (!text->empty() && text->back() != '\n') text->push_back('\n');
-        text->append(kNewInstallationSettings);
-        return platform::WriteFileAtomically(iniPath, *text, platform::kNewFileMode, error);
+        server1.tlsPort = kTlsPort;
+        server1.tlsCertificate = certificate;
+        server1.tlsKey = key;
     }
 
     // Copies a program unless `to` is the file `from` already is.
@@ -257,6 +303,44 @@ private:
             return true;
         }
         dialogs_.ShowMessage(std::string(warning));
+        dialogs_.ShowMessage(error);
+        return false;
+    }
+
+    bool SaveFirstConfiguration() {
+        const int32_t port =
+            platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
+        config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
+        std::string error;
+        if (configuration.Save(&error) && AppendNewSettings(configuration.iniPath, &error)) {
+            return true;
+        }
+        dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
+                             ": " + error + ".");
+        return false;
+    }
+
+    static bool AppendNewSettings(const std::string& iniPath, std::string* error) {
+        std::optional<std::string> text = platform::ReadWholeFile(iniPath);
+        if (!text) {
+            *error = "it could not be read back";
+            return false;
+        }
+        if (!text->empty() && text->back() != '\n') text->push_back('\n');
+        text->append(kNewInstallationSettings);
+        return platform::WriteFileAtomically(iniPath, *text, platform::kNewFileMode, error);
+    }
+
+    bool WriteServiceUnit() {
+        const std::string path = platform::ConfigHomeDirectory() + std::string(kServiceUnitPath);
+        std::string error;
+        if (platform::MakeDirectories(platform::DirectoryOf(path), kPrivateDirectoryMode, &error) &&
+            platform::WriteFileAtomically(path, ServiceUnit(choices_.installDir),
+                                          platform::kNewFileMode, &error)) {
+            return true;
+        }
+        dialogs_.ShowMessage(std::string(kServiceWarning));
         dialogs_.ShowMessage(error);
         return false;
     }
@@ -472,6 +556,28 @@ std::string DesktopEntry(const std::string& installDir, bool autostart) {
            (autostart ? "false" : "true") +
            "\n"
            "Categories=Network;WebServer;\n";
+}
+
+std::string ServiceUnit(const std::string& installDir) {
+    return "[Unit]\n"
+           "Description=Vantry web server\n"
+           "\n"
+           "[Service]\n"
+           "WorkingDirectory=" +
+           UnitValue(installDir) +
+           "\n"
+           "ExecStart=" +
+           UnitCommandWord(installDir + std::string(kProgramName)) +
+           " --headless\n"
+           // SIGTERM stops the servers and saves the configuration; the program then ends
+           // with status 0, so only a failure restarts it.
+           "KillSignal=SIGTERM\n"
+           "Restart=on-failure\n"
+           // Standard error, where the status lines go, is the journal.
+           "SyslogIdentifier=vantry\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=default.target\n";
 }
 
 bool RunInstaller(InstallerDialogs& dialogs) {

@@ -22,6 +22,7 @@ struct InstallChoices {
     std::string webRoot;
     bool makeStartMenuIcon = true;
     bool makeAutostart = false;
+    bool makeService = false;  // a systemd user unit that runs it headless
     bool makeHomePage = true;
     std::string pageTitle;
     std::string pageHeading;
@@ -29,6 +30,8 @@ struct InstallChoices {
     std::string linkName;
     std::string linkLocation;
     bool includeLink = true;  // the starter page carries the link
+    // A self-signed certificate is made and Server 1 also serves HTTPS with it.
+    bool makeCertificate = false;
 };
 
 // One question of a dialog: a text with its pre-filled answer, or a check box. The answer is
@@ -110,6 +113,10 @@ std::string StarterPage(const InstallChoices& choices);
 
 // A desktop entry that starts the installed program; the autostart one starts it headless.
 std::string DesktopEntry(const std::string& installDir, bool autostart);
+
+// A systemd user unit that runs the installed program headless from `installDir`, restarts
+// it when it fails and stops it with SIGTERM (which saves the configuration).
+std::string ServiceUnit(const std::string& installDir);
 
 // The whole course: the three dialogs, then the directories, copies, shortcuts, pages and
 // the configuration. True when Vantry was installed; false when the owner quit (nothing is

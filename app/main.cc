@@ -11,6 +11,7 @@
 #include "app/installer.h"
 #include "app/owner_commands.h"
 #include "app/options.h"
+#include "app/qr_text.h"
 #include "app/shell.h"
 #include "config/server_config.h"
 #include "config/system_mime_types.h"
@@ -23,15 +24,21 @@ namespace {
 
 constexpr const char* kLockName = "Vantry V1.0";
 
-// Prints the address of Server 1's home page as the links carry it; 1 when there is no
-// configuration or no address.
-int PrintUrl(std::string hostAddress) {
+// Prints the address of Server 1's home page as the links carry it, or its QR code followed
+// by it; 1 when there is no configuration or no address (or no code can be made).
+int PrintUrl(std::string hostAddress, bool asQrCode) {
     config::ServerConfig configuration = config::ServerConfig::Load(platform::ProgramDirectory());
     if (configuration.iniMissing) return 1;
     if (hostAddress.empty()) hostAddress = app::FindHostAddress().value_or("");
     if (hostAddress.empty()) return 1;
-    std::printf("%s\n", app::ServerUrl(hostAddress, configuration.server1().port, "/").c_str());
-    return 0;
+    std::string url = app::ServerUrl(hostAddress, configuration.server1().port, "/");
+    if (!asQrCode) {
+        std::printf("%s\n", url.c_str());
+        return 0;
+    }
+    std::string text = app::QrCodeText(url);
+    std::fputs(text.c_str(), stdout);
+    return text.empty() ? 1 : 0;
 }
 
 }  // namespace
@@ -51,7 +58,7 @@ int main(int argc, char** argv) {
     std::string hostAddress;
     if (options.bind) bindAddress = hostAddress = *options.bind;
     if (options.absolute) hostAddress = *options.absolute;
-    if (options.url) return PrintUrl(hostAddress);
+    if (options.url || options.qr) return PrintUrl(hostAddress, options.qr);
 
     platform::RaiseDescriptorLimit();
     auto lock = platform::SingleInstanceLock::Acquire(kLockName);
@@ -92,6 +99,7 @@ int main(int argc, char** argv) {
 
     app::Shell shell(std::move(configuration), bindAddress, hostAddress,
                      [] { return std::make_unique<content::AppConnection>(); });
+    shell.ShowQrCodeOnStart(!options.noQr);
     app::ControlPanel panel(shell);
     if (panelWanted) panel.Open();
     shell.Run();

@@ -24,6 +24,8 @@ Options ParseOptions(int argc, const char* const* argv) {
         if (word == "--help" || word == "-h") options.help = true;
         if (word == "--version") options.version = true;
         if (word == "--url") options.url = true;
+        if (word == "--qr") options.qr = true;
+        if (word == "--no-qr") options.noQr = true;
     }
     options.bind = OptionValue(commandLine, "-bind");
     options.absolute = OptionValue(commandLine, "-absolute");
@@ -31,8 +33,8 @@ Options ParseOptions(int argc, const char* const* argv) {
 }
 
 std::string UsageText() {
-    return "Usage: vantry [-bind ADDRESS] [-absolute ADDRESS] [--headless] [--url] [--help]\n"
-           "              [--version]\n"
+    return "Usage: vantry [-bind ADDRESS] [-absolute ADDRESS] [--headless] [--no-qr] [--url]\n"
+           "              [--qr] [--help] [--version]\n"
            "\n"
            "Runs the Vantry web servers configured in Vantry.ini (or Zelvin.ini) beside the\n"
            "program. In a terminal it draws the control panel (M opens its menu).\n"
@@ -45,8 +47,11 @@ std::string UsageText() {
            "                     this machine by); the servers still listen as before\n"
            "  --headless         draw nothing, even in a terminal; status messages go to\n"
            "                     standard error and SIGINT, SIGTERM or SIGHUP stop the\n"
-           "                     servers and save the configuration\n"
+           "                     servers and save the configuration; once Server 1\n"
+           "                     runs, the QR code of its home page is written there\n"
+           "  --no-qr            headless: leave the QR code out\n"
            "  --url              print the address of Server 1's home page and end\n"
+           "  --qr               print the QR code of that address (and the address) and end\n"
            "  --help             show this text\n"
            "  --version          show the version\n";
 }

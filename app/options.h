@@ -8,8 +8,9 @@
 
 namespace app {
 
-// The longest address text kept from the command line.
-inline constexpr size_t kMaxAddressLength = 23;
+// The longest address text kept from the command line: the longest IPv6 address text
+// ("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255") is kept whole.
+inline constexpr size_t kMaxAddressLength = 45;
 
 struct Options {
     std::optional<std::string> bind;      // "-bind" address
@@ -18,6 +19,8 @@ struct Options {
     bool help = false;
     bool version = false;
     bool url = false;  // print Server 1's address and end
+    bool qr = false;   // print the QR code of Server 1's address and end
+    bool noQr = false; // headless: no QR code at start
 };
 
 // The value of an option in a command line: the text between the first space after the

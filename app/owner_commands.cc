@@ -1,6 +1,8 @@
 // The tray menu, the texts of the running state, server addresses and the browser command.
 #include "app/owner_commands.h"
 
+#include "platform/ip_address.h"
+
 namespace app {
 
 std::vector<MenuItem> TrayMenu(const MenuState& state) {
@@ -47,7 +49,7 @@ std::string TrayTooltip(const std::string& hostAddress, bool running) {
 std::string AddressText(const std::string& hostAddress) { return "IP Address:  " + hostAddress; }
 
 std::string ServerUrl(const std::string& hostAddress, int port, std::string_view path) {
-    std::string url = "http://" + hostAddress;
+    std::string url = "http://" + platform::UrlHost(hostAddress);
     if (port != 80) url += ":" + std::to_string(port);
     url += path;
     return url;

@@ -3,6 +3,9 @@
 
 #include <cstdio>
 
+#include "app/owner_commands.h"
+#include "app/qr_text.h"
+
 namespace app {
 
 void HeadlessView::ShowStatusMessage(const std::string& text) {
@@ -16,6 +19,10 @@ void HeadlessView::OnServerStateChanged(int server, bool running, int port) {
     shown = running;
     std::fprintf(stderr, "%s  Vantry %s (Server %d, port %d)\n", hostAddress_.c_str(),
                  running ? "Running" : "Not Running", server, port);
+    if (running && server == 1 && showQrCode_) {
+        showQrCode_ = false;  // once: a restart of the server does not repeat it
+        std::fputs(QrCodeText(ServerUrl(hostAddress_, port, "/")).c_str(), stderr);
+    }
     std::fflush(stderr);
 }
 

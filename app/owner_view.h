@@ -36,6 +36,10 @@ class HeadlessView : public OwnerView {
 public:
     explicit HeadlessView(const std::string& hostAddress) : hostAddress_(hostAddress) {}
 
+    // Whether the first start of Server 1 also writes the QR code of its home page, so that
+    // a phone opens it in one step. Off until set.
+    void ShowQrCodeOnStart(bool show) { showQrCode_ = show; }
+
     void ShowStatusMessage(const std::string& text) override;
     void OnServerStateChanged(int server, bool running, int port) override;
     void Tell(const std::string& text, const std::string& caption) override;
@@ -47,6 +51,7 @@ private:
     // The running state last written for each server: every start first reports "not
     // running", and only real changes are worth a line.
     bool shown_[2] = {false, false};
+    bool showQrCode_ = false;
 };
 
 }  // namespace app

@@ -32,6 +32,9 @@ public:
     // The view that shows the owner what happens; headless until another is set. The view
     // must outlive Run.
     void SetView(OwnerView& view) { view_ = &view; }
+    // Whether the headless view writes the QR code of Server 1's home page at its first
+    // start.
+    void ShowQrCodeOnStart(bool show) { headless_.ShowQrCodeOnStart(show); }
     platform::EventLoop& loop() { return loop_; }
 
     // The control interface the owner's tools use. Main thread only.

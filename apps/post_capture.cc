@@ -109,7 +109,7 @@ uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, b
 // request (the access log shows it so).
 std::string RequestEnvironment(http::Connection& c) {
     const config::ServerSettings& s = *c.Settings();
-    const std::string address = platform::FormatIpv4(c.clientAddress);
+    const std::string address = c.clientAddress.Text();
     const std::string url(c.url);
     const size_t query = url.find('?');
     std::string lines;

@@ -8,6 +8,7 @@
 #include "apps/page_template.h"
 #include "apps/visitor_table.h"
 #include "http/http_date.h"
+#include "platform/ip_address.h"
 #include "platform/text.h"
 
 namespace apps {
@@ -21,15 +22,10 @@ constexpr std::string_view kColumns =
     "<TH>IP Address</TH><TH>WEB</TH><TH>FTP</TH><TH>SEARCH</TH><TH>Hits</TH>"
     "<TH>Last Accessed</TH></TR>";
 
-std::string AddressText(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xff) + "." +
-           std::to_string(address >> 8 & 0xff) + "." + std::to_string(address & 0xff);
-}
-
 // One visitor's cells; the user's name leads when the server asks for logins.
 std::string VisitorCells(const Visitor& visitor, bool withUser) {
-    const std::string address = AddressText(visitor.address);
-    const std::string web = "http://" + address;
+    const std::string address = visitor.address.Text();
+    const std::string web = "http://" + platform::UrlHost(address);
     std::string cells;
     if (withUser) cells = "<TD>" + platform::EscapeHtml(visitor.userName) + "</TD>";
     cells += "<TD><A HREF=\"" + web + "\"> " + address + " </A><TD><A HREF=\"" + web +

@@ -13,7 +13,7 @@ constexpr size_t kKeptOnPrune = kVisitorCapacity / 2;
 
 }  // namespace
 
-void VisitorTable::RecordVisit(uint32_t address, std::string_view userName) {
+void VisitorTable::RecordVisit(const platform::IpAddress& address, std::string_view userName) {
     // The name is cut before it is compared, so an over-long name finds the entry it made.
     userName = userName.substr(0, std::min(userName.size(), kMaxVisitorNameLength));
     platform::CalendarTime now = platform::LocalNow();
@@ -60,7 +60,7 @@ VisitorTable& Visitors() {
     return table;
 }
 
-void RecordVisit(uint32_t address, std::string_view userName) {
+void RecordVisit(const platform::IpAddress& address, std::string_view userName) {
     Visitors().RecordVisit(address, userName);
 }
 

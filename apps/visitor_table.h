@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/ip_address.h"
 
 namespace apps {
 
@@ -19,7 +20,7 @@ inline constexpr size_t kVisitorCapacity = 200;
 inline constexpr size_t kMaxVisitorNameLength = 63;
 
 struct Visitor {
-    uint32_t address = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    platform::IpAddress address;
     platform::CalendarTime lastAccess;  // local time of the latest visit
     uint32_t hits = 0;
     std::string userName;  // the login name, or empty for an anonymous visit
@@ -30,7 +31,7 @@ public:
     // Counts a visit on the first entry (in table order) whose name equals `userName`
     // without regard to case, which then moves to `address`, or else whose address is
     // `address`, which then takes `userName`. Without such an entry a new one is added.
-    void RecordVisit(uint32_t address, std::string_view userName);
+    void RecordVisit(const platform::IpAddress& address, std::string_view userName);
 
     size_t VisitorCount() const;
     // A copy of the entry at `index`; std::nullopt past the entries in use.
@@ -47,6 +48,6 @@ private:
 VisitorTable& Visitors();
 
 // Records a visit in the program's table.
-void RecordVisit(uint32_t address, std::string_view userName);
+void RecordVisit(const platform::IpAddress& address, std::string_view userName);
 
 }  // namespace apps

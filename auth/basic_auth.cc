@@ -46,7 +46,7 @@ int Base64Value(char c) {
     return -1;
 }
 
-bool CheckLogin(std::string_view credentials, uint32_t clientAddress, bool administrator) {
+bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientAddress, bool administrator) {
     std::string decoded = Base64Decode(credentials);
     // The decoded credentials are text, which a zero byte ends.
     std::string_view text(decoded);
@@ -110,16 +110,16 @@ std::optional<std::string> ReadUserPassword(std::string_view userName) {
     return std::move(*password);
 }
 
-bool CheckUserLogin(std::string_view credentials, uint32_t clientAddress) {
+bool CheckUserLogin(std::string_view credentials, const platform::IpAddress& clientAddress) {
     return CheckLogin(credentials, clientAddress, false);
 }
 
-bool CheckAdminLogin(std::string_view credentials, uint32_t clientAddress) {
+bool CheckAdminLogin(std::string_view credentials, const platform::IpAddress& clientAddress) {
     return CheckLogin(credentials, clientAddress, true);
 }
 
 bool CheckAuthorizationHeader(std::string_view headers, bool administrator,
-                              uint32_t clientAddress) {
+                              const platform::IpAddress& clientAddress) {
     std::optional<std::string> value =
         http::FindHeaderValue(headers, kAuthorizationHeader, kAuthorizationCapacity);
     if (!value) return false;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ip_address.h"
+
 namespace http {
 class Connection;
 }
@@ -40,14 +42,14 @@ std::optional<std::string> ReadUserPassword(std::string_view userName);
 // `credentials` is the Base64 text after "Basic ". True when it decodes to "name:password"
 // naming a stored user whose password (hashed or plain) matches without regard to letter
 // case; the visit is then recorded under that name. CheckAdminLogin accepts only the user "Admin".
-bool CheckUserLogin(std::string_view credentials, uint32_t clientAddress);
-bool CheckAdminLogin(std::string_view credentials, uint32_t clientAddress);
+bool CheckUserLogin(std::string_view credentials, const platform::IpAddress& clientAddress);
+bool CheckAdminLogin(std::string_view credentials, const platform::IpAddress& clientAddress);
 
 // Finds the Authorization header in the request's header text and checks its credentials
 // as a user's or the administrator's. False when the header is missing or the check fails;
 // the caller then sends the challenge.
 bool CheckAuthorizationHeader(std::string_view headers, bool administrator,
-                              uint32_t clientAddress);
+                              const platform::IpAddress& clientAddress);
 
 // Sends the complete 401 response asking for a login in `realm`, and marks the response as
 // sent with status 401.

@@ -38,6 +38,9 @@ NGINX_PORT=""
 NGINX_URL=""
 NGINX_AUTH_PORT=""
 NGINX_AUTH_URL=""    # empty when nginx serves no page behind a login
+NGINX_TLS_URL=""    # empty unless nginx also serves HTTPS
+BENCH_TLS_CERT=""   # the certificate both serve HTTPS with, made by vantry-cert; empty: no HTTPS
+BENCH_TLS_KEY=""
 LIGHTTPD_PID=""
 LIGHTTPD_PORT=""
 LIGHTTPD_URL=""
@@ -123,6 +126,12 @@ bench_free_port() {
 # keeps the server free of any connection before its idle reading.
 bench_is_listening() {
     local addr=$1 port=$2 hexaddr octets
+    # "::" stands for a socket on every IPv6 (and IPv4) address.
+    if [ "$addr" = :: ]; then
+        awk -v want="00000000000000000000000000000000:$(printf '%04X' "$port")" \
+            'NR > 1 && $2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp6
+        return
+    fi
     # The kernel shows the address as one 32-bit word in host (little-endian) order.
     IFS=. read -r -a octets <<<"$addr"
     hexaddr=$(printf '%02X%02X%02X%02X' "${octets[3]}" "${octets[2]}" "${octets[1]}" "${octets[0]}")
@@ -178,10 +187,18 @@ bench_pin_to() {
 # 127.0.0.2, started in the background with DIR as its working directory (its access log
 # goes there). NAME names its output files in $BENCH_OUT; the [Config] lines after NAME
 # follow the port and web root. Sets the variables NAME_PID, NAME_PORT and NAME_URL (NAME in
-# capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it.
+# capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it. With
+# BENCH_VANTRY_EVERYWHERE=1 it starts without -bind and listens on every address, IPv6 and
+# IPv4; NAME_URL still names 127.0.0.2. With a "tlsPort=N" line it waits for that port too
+# and sets NAME_TLS_URL.
 bench_start_vantry_in() {
-    local dir=$1 name=$2 prefix port pid
+    local dir=$1 name=$2 prefix port pid bindArgs=(-bind "$BENCH_VANTRY_ADDR")
+    local listenAddr=$BENCH_VANTRY_ADDR
     shift 2
+    if [ "${BENCH_VANTRY_EVERYWHERE:-0}" = 1 ]; then
+        bindArgs=()
+        listenAddr=::
+    fi
     prefix=${name^^}
     prefix=${prefix//-/_}
     port=$(bench_free_port) || exit 1
@@ -194,13 +211,31 @@ bench_start_vantry_in() {
     bench_pin_to 0
     env -i -C "$dir" "${BENCH_SERVER_ENV[@]}" XDG_RUNTIME_DIR="$dir/run" \
         VANTRY_REGISTRY="$dir/registry.reg" \
-        "${BENCH_PIN_CMD[@]}" "$dir/vantry" -bind "$BENCH_VANTRY_ADDR" --headless \
+        "${BENCH_PIN_CMD[@]}" "$dir/vantry" "${bindArgs[@]}" --headless \
         </dev/null >"$BENCH_OUT/$name.stdout" 2>"$BENCH_OUT/$name.stderr" &
     pid=$!
     printf -v "${prefix}_PID" '%s' "$pid"
     printf -v "${prefix}_PORT" '%s' "$port"
-    bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "$port" "$name"
+    bench_wait_listening "$pid" "$listenAddr" "$port" "$name"
     printf -v "${prefix}_URL" '%s' "http://$BENCH_VANTRY_ADDR:$port"
+    local line
+    for line in "$@"; do
+        [[ $line == tlsPort=* ]] || continue
+        bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "${line#tlsPort=}" "$name"
+        printf -v "${prefix}_TLS_URL" '%s' "https://$BENCH_VANTRY_ADDR:${line#tlsPort=}"
+    done
+}
+
+# The certificate and key for both servers' HTTPS (their two addresses), in $BENCH_DIR/tls.
+bench_make_certificate() {
+    mkdir -p "$BENCH_DIR/tls"
+    "$BENCH_ROOT/build-bench/vantry-cert" -o "$BENCH_DIR/tls" "$BENCH_VANTRY_ADDR" \
+        "$BENCH_NGINX_ADDR" >"$BENCH_OUT/vantry-cert.txt" 2>&1 ||
+        bench_die "vantry-cert failed (see $BENCH_OUT/vantry-cert.txt)"
+    # nginx's worker may run as another user and must read the key.
+    chmod 644 "$BENCH_DIR/tls/vantry.key"
+    BENCH_TLS_CERT=$BENCH_DIR/tls/vantry.crt
+    BENCH_TLS_KEY=$BENCH_DIR/tls/vantry.key
 }
 
 # The main instance, in $BENCH_DIR: access log off, CGI on (a server not asked for a script
@@ -241,9 +276,26 @@ bench_nginx_password_file() {
 # Every start_PEER takes that page, sets PEER_PID and PEER_URL and adds its stop function
 # to BENCH_PEER_STOPS.
 start_nginx() {
-    local notFoundPage=$1 conf user="" authServer=""
+    local notFoundPage=$1 conf user="" authServer="" tlsServer="" tlsPort=""
     local prefix=$BENCH_DIR/nginx
     NGINX_PORT=$(bench_free_port) || exit 1
+    # With a certificate made, a third server of the process serves the web root over HTTPS
+    # with it: TLS 1.2 and 1.3, the library's default ciphers, as Vantry.
+    NGINX_TLS_URL=""
+    if [ -n "$BENCH_TLS_CERT" ]; then
+        tlsPort=$(bench_free_port) || exit 1
+        tlsServer="
+    server {
+        listen $BENCH_NGINX_ADDR:$tlsPort ssl;
+        ssl_certificate $BENCH_TLS_CERT;
+        ssl_certificate_key $BENCH_TLS_KEY;
+        ssl_protocols TLSv1.2 TLSv1.3;
+        root $BENCH_DIR/www;
+        location / {
+            try_files \$uri =404;
+        }
+    }"
+    fi
     mkdir -p "$prefix/pages" "$prefix/temp"
     cp "$notFoundPage" "$prefix/pages/bench-not-found.html"
     NGINX_AUTH_URL=""
@@ -317,6 +369,7 @@ http {
         }
     }
 $authServer
+$tlsServer
 }
 CONF
     local nginx
@@ -336,6 +389,10 @@ CONF
     if [ -n "$authServer" ]; then
         bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_AUTH_PORT" nginx
         NGINX_AUTH_URL="http://$BENCH_NGINX_ADDR:$NGINX_AUTH_PORT"
+    fi
+    if [ -n "$tlsServer" ]; then
+        bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$tlsPort" nginx
+        NGINX_TLS_URL="https://$BENCH_NGINX_ADDR:$tlsPort"
     fi
 }
 
@@ -428,6 +485,7 @@ bench_cleanup() {
 bench_fetch() {
     local url=$1 file=$2
     shift 2
+    [[ $url == https:* ]] && set -- --cacert "$BENCH_TLS_CERT" "$@"
     curl --http1.0 -s --max-time 10 "$@" -o "$file" -w '%{http_code} %{size_download}\n' "$url" ||
         echo "000 0"
 }
@@ -436,9 +494,10 @@ bench_fetch() {
 # Sets CURL_CODE, CURL_BYTES and CURL_SPEED (bytes per second); the outcome line goes to
 # $BENCH_OUT/curl-LABEL.txt.
 measure_curl() {
-    local url=$1 label=$2 range=${3:-} out=$BENCH_OUT/curl-$2.txt
+    local url=$1 label=$2 range=${3:-} out=$BENCH_OUT/curl-$2.txt trust=()
+    [[ $url == https:* ]] && trust=(--cacert "$BENCH_TLS_CERT")
     bench_pin_to 1
-    "${BENCH_PIN_CMD[@]}" curl --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" -o /dev/null \
+    "${BENCH_PIN_CMD[@]}" curl "${trust[@]}" --http1.0 -s --max-time "$BENCH_CURL_TIMEOUT" -o /dev/null \
         ${range:+-r "$range"} \
         -w '%{http_code} %{size_download} %{speed_download}\n' "$url" >"$out" 2>&1 &
     BENCH_AB_PID=$!

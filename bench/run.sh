@@ -39,6 +39,7 @@ BENCH_CGI_CONCURRENCY=${BENCH_CGI_CONCURRENCY:-"1 50"}
 BENCH_SOAK_REQUESTS=${BENCH_SOAK_REQUESTS:-100000}
 BENCH_SOAK_CONCURRENCY=${BENCH_SOAK_CONCURRENCY:-50}
 BENCH_RATIO_CONCURRENCY=${BENCH_RATIO_CONCURRENCY:-50}  # clients of the speed checks
+BENCH_IPV6_NOISE=${BENCH_IPV6_NOISE:-0.1}  # IPv6/IPv4 counts as the same within this fraction
 BENCH_RATIO_MIN=${BENCH_RATIO_MIN:-0.9}          # Vantry/nginx, 404 page and 1 KiB page
 BENCH_FILE_RATIO_MIN=${BENCH_FILE_RATIO_MIN:-1.0}  # Vantry/nginx, 1 and 100 KiB files, every client count
 BENCH_CPU_RATIO_MAX=${BENCH_CPU_RATIO_MAX:-1.1}  # Vantry/nginx CPU time per 1 KiB request
@@ -46,6 +47,9 @@ BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 
 BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
 BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.95}  # Vantry/nginx download rate
 BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
+BENCH_HTTPS_REQUESTS=${BENCH_HTTPS_REQUESTS:-5000}  # per run, each a full TLS handshake
+BENCH_HTTPS_CONCURRENCY=${BENCH_HTTPS_CONCURRENCY:-"1 50"}
+BENCH_HTTPS_RATIO_MIN=${BENCH_HTTPS_RATIO_MIN:-0.9}  # Vantry/nginx over HTTPS, 1 KiB page
 BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
@@ -73,12 +77,16 @@ declare -A SERVER_URL_VAR=(
     [vantry+log]=VANTRY_LOG_URL [vantry+nolog]=VANTRY_NOLOG_URL
     [vantry+login]=VANTRY_LOGIN_URL [nginx+login]=NGINX_AUTH_URL
     [vantry+upload]=VANTRY_UPLOAD_URL
+    [vantry+v6]=VANTRY_DUAL_V6_URL [vantry+v4]=VANTRY_DUAL_URL
+    [vantry+tls]=VANTRY_HTTPS_TLS_URL [nginx+tls]=NGINX_TLS_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
     [vantry+log]=VANTRY_LOG_PID [vantry+nolog]=VANTRY_NOLOG_PID
     [vantry+login]=VANTRY_LOGIN_PID [nginx+login]=NGINX_PID
     [vantry+upload]=VANTRY_UPLOAD_PID
+    [vantry+v6]=VANTRY_DUAL_PID [vantry+v4]=VANTRY_DUAL_PID
+    [vantry+tls]=VANTRY_HTTPS_PID [nginx+tls]=NGINX_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -87,6 +95,10 @@ VANTRY_LOG_PID="" VANTRY_LOG_URL="" VANTRY_NOLOG_PID="" VANTRY_NOLOG_URL=""
 VANTRY_LOGIN_PID="" VANTRY_LOGIN_URL=""
 # shellcheck disable=SC2034
 VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
+# shellcheck disable=SC2034
+VANTRY_DUAL_PID="" VANTRY_DUAL_URL="" VANTRY_DUAL_PORT="" VANTRY_DUAL_V6_URL=""
+# shellcheck disable=SC2034
+VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -98,8 +110,8 @@ VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log listing
-    server_properties search upload upload_concurrent)
+ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log
+    listing server_properties search upload upload_concurrent ipv6 https)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -245,6 +257,31 @@ scenario_cgi_shell() {
     SCENARIO_SERVERS=(vantry lighttpd)
     SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
     SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+}
+
+# A Vantry installation of its own and nginx over HTTPS with the same certificate: the 1 KiB
+# page, every request a new connection with a full handshake (ab keeps no session), then the
+# download.
+scenario_https() {
+    SCENARIO_TITLE="HTTPS: the 1 KiB page with a full handshake per request, then the $BENCH_BIG_MIB MiB download"
+    local tlsPort
+    tlsPort=$(bench_free_port) || exit 1
+    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
+        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+    measure_ab "$NGINX_TLS_URL/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" warmup-nginx-tls
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+tls nginx+tls)
+    SCENARIO_CONCURRENCY=$BENCH_HTTPS_CONCURRENCY
+    SCENARIO_REQUESTS=$BENCH_HTTPS_REQUESTS
+    SCENARIO_AFTER=https_download
+}
+
+https_download() {
+    printf 'download of the %s MiB file over HTTPS with curl\n' "$BENCH_BIG_MIB"
+    SCENARIO_PATH=/big.bin
+    run_downloads https
+    finish_extra_vantry vantry-https vantry+tls
 }
 
 # Readings of a Vantry instance started for one scenario, taken after its warm-up.
@@ -426,6 +463,34 @@ stored_upload_sums() {
             echo bad
         fi
     done | sort
+}
+
+# One installation without -bind, asked over [::1] and over 127.0.0.2: the same server, the
+# same socket, only the address family differs.
+scenario_ipv6() {
+    SCENARIO_TITLE="the 1 KiB page over IPv6 ([::1]) against IPv4 (127.0.0.2), one server listening on both"
+    BENCH_VANTRY_EVERYWHERE=1 start_extra_vantry vantry-dual vantry+v4 logs=N
+    VANTRY_DUAL_V6_URL="http://[::1]:$VANTRY_DUAL_PORT"
+    measure_ab "$VANTRY_DUAL_V6_URL/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" warmup-vantry-dual-v6
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+v6 vantry+v4)
+    SCENARIO_CONCURRENCY="1 $BENCH_RATIO_CONCURRENCY"
+    SCENARIO_AFTER=finish_ipv6
+}
+
+# A report line, no check: the two families should be the same within the noise of a run
+# (BENCH_IPV6_NOISE, a fraction either way).
+finish_ipv6() {
+    local c r line="" verdict="same within noise"
+    for c in $SCENARIO_CONCURRENCY; do
+        r=$(ratio "${RPS[ipv6:vantry+v6:$c]:-0}" "${RPS[ipv6:vantry+v4:$c]:-0}")
+        line+=", $c client(s) ${RPS[ipv6:vantry+v6:$c]:-0} against ${RPS[ipv6:vantry+v4:$c]:-0} ($r)"
+        awk -v r="$r" -v n="$BENCH_IPV6_NOISE" 'BEGIN { exit !(r != "-" && r >= 1 - n && r <= 1 + n) }' ||
+            verdict="differ by more than the noise"
+    done
+    printf 'IPv6/IPv4 requests per second: %s: %s\n' "${line#, }" "$verdict"
+    finish_extra_vantry vantry-dual vantry+v4
 }
 
 # Results of the upload scenarios for the checks.
@@ -824,6 +889,7 @@ main() {
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
     prepare_web_root
+    selected https && bench_make_certificate
 
     start_vantry
     sleep 0.5
@@ -931,6 +997,10 @@ main() {
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio resume vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download resumed half way: rate vantry/nginx"
+    check_ratio https vantry+tls nginx+tls "$rc" "$BENCH_HTTPS_RATIO_MIN" \
+        "HTTPS 1 KiB page, a full handshake per request: requests per second vantry/nginx at $rc clients"
+    check_ratio https vantry+tls nginx+tls - "$BENCH_BIG_RATIO_MIN" \
+        "HTTPS $BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
     if ! selected search; then
@@ -1017,13 +1087,13 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog vantry-upload; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done

@@ -333,6 +333,12 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
 
     for (const Field& field : kPagePropertyFields) first.Read(field, one);
     for (const Field& field : kPagePropertyFields) second.Read(field, two);
+    for (const SectionReader* section : {&first, &second}) {
+        ServerSettings& settings = section == &first ? one : two;
+        settings.tlsPort = section->Integer("tlsPort", 0);
+        settings.tlsCertificate = section->Text("tlsCertificate", "", kLongReadSize);
+        settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
+    }
 
     SectionReader request(path, kRequestSection, webRoot, favorites);
     config.goodByeKiss = request.Integer("goodByeKiss", kDefaultGoodByeKiss);
@@ -369,6 +375,12 @@ bool ServerConfig::Save(std::string* error) const {
         section.Integer("port", settings.port);
         section.Text(kSavedPagePropertiesKey, settings.vpPageProperties);
         for (const Field& field : kApplicationFields) section.Write(field, settings);
+        // Written only once set, so that a file without them stays as it was.
+        if (settings.tlsPort != 0 || !settings.tlsCertificate.empty() || !settings.tlsKey.empty()) {
+            section.Integer("tlsPort", settings.tlsPort);
+            section.Text("tlsCertificate", settings.tlsCertificate);
+            section.Text("tlsKey", settings.tlsKey);
+        }
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);
     return platform::WriteProfileChanges(path, changes, kIniFileMode, error);

@@ -84,6 +84,11 @@ struct ServerSettings {
     std::string vpNavBarBtnProperties;
     std::string vpNavBarBtnImgProperties;
     bool vpEnablePageHeaders = false;
+    // HTTPS: the port (0 = off), the certificate chain file and the key file (PEM; a relative
+    // path is taken from the working directory). Saved only when one of them is set.
+    int32_t tlsPort = 0;
+    std::string tlsCertificate;
+    std::string tlsKey;
 };
 
 // A document root, or a virtual directory's target, that files may be served from: an

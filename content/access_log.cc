@@ -11,7 +11,7 @@
 
 namespace content {
 
-std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& t,
+std::string FormatLogLine(const platform::IpAddress& clientAddress, const platform::CalendarTime& t,
                           int standardOffsetMinutes, std::string_view target, int status,
                           uint64_t bytes) {
     // The zone is written as the standard time's offset: "+" when local time is ahead of UTC
@@ -22,7 +22,7 @@ std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& 
     std::snprintf(stamp, sizeof stamp, " - - [%02d/%s/%d:%02d:%02d:%02d %c%04d] \"", t.day,
                   platform::MonthAbbreviation(t.month), t.year, t.hour, t.minute, t.second, sign,
                   offset / 60 * 100 + offset % 60);
-    std::string line = platform::FormatIpv4(clientAddress) + stamp;
+    std::string line = clientAddress.Text() + stamp;
     for (char c : target) {
         // Quotes and backslashes too: a target must not end its field early and forge the
         // status and byte count after it, nor pass for an escape a reader would decode.

@@ -8,13 +8,14 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/ip_address.h"
 
 namespace content {
 
 // One line: address, the local time with the zone's standard offset, the request target, the
 // status and the byte count, ended by CR LF. Control characters, quotes and backslashes of
 // the target are written as \xHH, so a target can never break or forge a line.
-std::string FormatLogLine(uint32_t clientAddress, const platform::CalendarTime& localTime,
+std::string FormatLogLine(const platform::IpAddress& clientAddress, const platform::CalendarTime& localTime,
                           int standardOffsetMinutes, std::string_view target, int status,
                           uint64_t bytes);
 

@@ -46,12 +46,14 @@ std::string_view DirectoryPart(std::string_view url) {
 }
 
 // The addresses a client of this machine itself comes from: the one this host's own name
-// resolves to and every address of the machine's interfaces (127.0.0.1 and the LAN address,
-// say). Looked up at most every few seconds: every administration request asks, and the
-// addresses change when the machine joins another network.
-std::vector<uint32_t> OwnAddresses() {
+// resolves to, ::1 and every address of the machine's interfaces (127.0.0.1, the LAN
+// addresses of both families, say). An IPv4 client on an IPv6 socket arrives already
+// unmapped, so 127.0.0.1 covers ::ffff:127.0.0.1. Looked up at most every few seconds: every
+// administration request asks, and the addresses change when the machine joins another
+// network.
+std::vector<platform::IpAddress> OwnAddresses() {
     static std::mutex mutex;
-    static std::vector<uint32_t> cached;
+    static std::vector<platform::IpAddress> cached;
     static uint64_t lookedUpAt = 0;
     static bool everLookedUp = false;
     constexpr uint64_t kLifetimeMs = 10000;
@@ -60,8 +62,9 @@ std::vector<uint32_t> OwnAddresses() {
     if (!everLookedUp || now - lookedUpAt >= kLifetimeMs) {
         cached.clear();
         if (auto text = platform::ResolveIpv4(platform::HostName())) {
-            if (auto address = platform::ParseIpv4(*text)) cached.push_back(*address);
+            if (auto address = platform::IpAddress::Parse(*text)) cached.push_back(*address);
         }
+        cached.push_back(*platform::IpAddress::Parse("::1"));
         for (const platform::InterfaceAddress& own : platform::InterfaceAddresses()) {
             cached.push_back(own.address);
         }
@@ -92,7 +95,7 @@ bool AppConnection::AuthRequiredFor() const {
 
 bool AppConnection::IsRemoteClient() const {
     // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
-    std::vector<uint32_t> own = OwnAddresses();
+    std::vector<platform::IpAddress> own = OwnAddresses();
     return std::find(own.begin(), own.end(), clientAddress) == own.end();
 }
 

@@ -177,7 +177,11 @@ public:
             items[2].wantRead = outputOpen;
             items[3].fd = child_.exitFd();
             items[3].wantRead = !outputOpen;
+            // Bytes the connection holds already decrypted leave the socket quiet.
+            const bool buffered = items[0].wantRead && connection_.ClientBytesBuffered();
+            if (buffered) waitMs = 0;
             if (platform::WaitForDescriptors(items, waitMs) < 0) break;
+            if (buffered) items[0].readable = true;
             if (items[0].readable && wantBody) {
                 clientReadable = true;
             } else if (items[0].readable || items[0].hungUp) {
@@ -255,7 +259,7 @@ private:
     // keeps its side open), as does a reset or a socket the server shut down.
     bool ClientGone() {
         platform::ReceiveResult r =
-            platform::ReceiveSome(connection_.socketFd(), chunk_.get(), kRelayChunk, 0);
+            connection_.ReceiveFromClient(chunk_.get(), kRelayChunk, 0);
         return r.status == platform::ReceiveStatus::kClosed ||
                r.status == platform::ReceiveStatus::kError;
     }
@@ -266,8 +270,8 @@ private:
             uint64_t now = platform::MonotonicMillis();
             idleMs = std::min(idleMs, now < deadline ? deadline - now : 0);
         }
-        return platform::SendAll(connection_.socketFd(), chunk_.get(), size,
-                                 static_cast<int>(idleMs), &connection_.bytesSent);
+        return connection_.SendToClient(chunk_.get(), size, static_cast<int>(idleMs),
+                                        &connection_.bytesSent);
     }
 
     AppConnection& connection_;
@@ -304,7 +308,7 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("SERVER_SOFTWARE", kServerSoftware));
     variables.push_back(Entry("SERVER_NAME", request.serverName));
     variables.push_back(Entry("SERVER_PORT", std::to_string(request.serverPort)));
-    std::string address = platform::FormatIpv4(request.clientAddress);
+    std::string address = request.clientAddress.Text();
     variables.push_back(Entry("REMOTE_HOST", address));
     variables.push_back(Entry("REMOTE_ADDR", address));
     variables.push_back(Entry("DOCUMENT_ROOT", request.documentRoot, kMaxCgiPathValueLength));

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ip_address.h"
+
 namespace content {
 
 class AppConnection;
@@ -25,7 +27,7 @@ struct CgiRequest {
     std::string_view queryString;
     std::string_view serverName;
     int serverPort = 0;
-    uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    platform::IpAddress clientAddress;
     uint16_t clientPort = 0;     // host byte order
     std::string_view documentRoot;
     std::string_view scriptFilename;

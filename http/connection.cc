@@ -72,7 +72,7 @@ void Connection::StopWorker() {
     worker_.Join();
 }
 
-void Connection::Assign(platform::UniqueFd acceptedSocket, uint32_t address, uint32_t port,
+void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address, uint32_t port,
                         ServerInstance* owner, std::optional<std::string> received,
                         bool registered) {
     headReceived_ = received.has_value();
@@ -115,6 +115,10 @@ void Connection::Continue() {
     switch (stage_) {
         case Stage::kRead:
             BeginRequest();
+            if (tlsContext_ && !StartTls()) {
+                answered_ = false;
+                break;
+            }
             if (!ReadAndSplit()) break;
             [[fallthrough]];
         case Stage::kDispatch:
@@ -173,6 +177,21 @@ void Connection::BeginRequest() {
     }
 }
 
+bool Connection::StartTls() {
+    tls_ = platform::TlsSession::Create(*tlsContext_, socket_.get());
+    return tls_ && tls_->Handshake(kIdleLimitMs);
+}
+
+platform::ReceiveResult Connection::ReceiveFromClient(void* buffer, size_t size, int timeoutMs) {
+    if (tls_) return tls_->Receive(buffer, size, timeoutMs);
+    return platform::ReceiveSome(socket_.get(), buffer, size, timeoutMs);
+}
+
+bool Connection::SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent) {
+    if (tls_) return tls_->SendAll(data, size, idleLimitMs, sent);
+    return platform::SendAll(socket_.get(), data, size, idleLimitMs, sent);
+}
+
 bool Connection::ReadAndSplit() {
     answered_ = false;
     try {
@@ -227,6 +246,8 @@ void Connection::EndRequest() {
         if (answered_) LogRequest();
     } catch (...) {
     }
+    tls_.reset();
+    tlsContext_.reset();
     received_ = std::string();
     unsentHead_ = std::string();
     unsentBody_ = std::string();
@@ -271,8 +292,7 @@ bool Connection::FillInput(int timeoutMs) {
         return true;
     }
     if (inputClosed_) return false;
-    platform::ReceiveResult r =
-        platform::ReceiveSome(socket_.get(), input_.get(), kInputBufferSize, timeoutMs);
+    platform::ReceiveResult r = ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         inputStart_ = 0;
         inputEnd_ = r.bytes;
@@ -385,6 +405,8 @@ void Connection::Respond() {
 void Connection::Finish() {
     int linger = Config().goodByeKiss & 0xffff;
     platform::UniqueFd finished;
+    // The client learns the response is whole from close_notify, then from the FIN.
+    if (tls_) tls_->Close();
     {
         std::lock_guard lock(socketMutex_);
         platform::ShutdownSend(socket_.get());
@@ -412,6 +434,7 @@ std::string Connection::BaseUrl() const {
     if (ServerNumber() == 0) return {};
     std::string host = server->context().hostAddress;
     if (host == "0.0.0.0") host = "127.0.0.1";
+    host = platform::UrlHost(host);
     // The port the server really listens on: Server 2 may have moved up from its own.
     int port = server->Port();
     if (port == 80) return "http://" + host;
@@ -490,7 +513,7 @@ size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs)
         return want;
     }
     const auto want = static_cast<size_t>(std::min<uint64_t>(size, bodyRemaining_));
-    platform::ReceiveResult r = platform::ReceiveSome(socket_.get(), buffer, want, timeoutMs);
+    platform::ReceiveResult r = ReceiveFromClient(buffer, want, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         bodyRemaining_ -= r.bytes;
         if (bodyRemaining_ == 0) bodyComplete_ = true;

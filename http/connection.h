@@ -16,7 +16,10 @@
 #include "http/byte_range.h"
 #include "http/head_scanner.h"
 #include "http/text_buffer.h"
+#include "platform/ip_address.h"
 #include "platform/open_file.h"
+#include "platform/socket.h"
+#include "platform/tls.h"
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
 
@@ -45,9 +48,14 @@ public:
     // that takes no waiting (see MayAnswerOnLoop); otherwise, and for a socket without a
     // head, the object's worker is woken to go on with it.
     // `registered`: the loop's registration of the socket is kept for its close.
-    void Assign(platform::UniqueFd acceptedSocket, uint32_t clientAddress, uint32_t clientPort,
+    void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress, uint32_t clientPort,
                 ServerInstance* server, std::optional<std::string> received = std::nullopt,
                 bool registered = false);
+    // Makes the next Assign a connection of the TLS listener: the worker completes the
+    // handshake and then reads the head through the session. Main thread, object free.
+    void UseTls(std::shared_ptr<const platform::TlsContext> context) {
+        tlsContext_ = std::move(context);
+    }
     bool busy() const { return busy_.load(); }
     // Stops the worker thread, cutting short a request in progress. The pool calls it before
     // destroying an object, while the handlers of its class still exist.
@@ -109,7 +117,7 @@ public:
 
     // The record of the current exchange, as handlers and the log see it.
     uint32_t clientPort = 0;     // the client's TCP port, network byte order
-    uint32_t clientAddress = 0;  // a.b.c.d as a*2^24 + b*2^16 + c*2^8 + d
+    platform::IpAddress clientAddress;
     ServerInstance* server = nullptr;
     std::string filePath;    // the file to send; ends in "/" for a directory
     // The file `filePath` names, when a handler opened it already; SendFile sends it.
@@ -142,6 +150,13 @@ public:
     std::string BaseUrl() const;
     // The client's socket, for handlers that wait on it together with other descriptors.
     int socketFd() const { return socket_.get(); }
+    // Reading and writing the client's bytes, through TLS on a connection of the TLS port:
+    // as platform::ReceiveSome and platform::SendAll.
+    platform::ReceiveResult ReceiveFromClient(void* buffer, size_t size, int timeoutMs);
+    bool SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent);
+    // Bytes of the client already received and decrypted: readable although the socket
+    // may be quiet.
+    bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 
@@ -175,6 +190,9 @@ private:
     // Reads the head and splits its request line; false when the request is dropped (or,
     // too large, already answered) and nothing is logged.
     bool ReadAndSplit();
+    // Makes the TLS session and completes its handshake within the idle limit; false when
+    // the client is to be dropped.
+    bool StartTls();
     void DispatchSafely();
     void RespondSafely();
     // Sends what the loop left unsent, waiting as every worker send does.
@@ -205,6 +223,9 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};
     platform::UniqueFd socket_;
+    // For a connection of the TLS port: the server's context, and the session once made.
+    std::shared_ptr<const platform::TlsContext> tlsContext_;
+    std::unique_ptr<platform::TlsSession> tls_;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.
     std::shared_ptr<const config::ServerConfig> config_;

@@ -24,11 +24,13 @@ namespace http {
 // the head is complete, too large, or ended by the client or the idle limit.
 struct ReceivedHead {
     platform::UniqueFd socket;
-    uint32_t address = 0;
+    platform::IpAddress address;
     uint16_t portNetworkOrder = 0;
     std::string bytes;
     // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).
     bool registered = false;
+    // A connection of the TLS listener, with no head read yet.
+    bool tls = false;
 };
 
 class HeadCollector {

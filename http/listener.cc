@@ -4,13 +4,13 @@
 #include <cstdio>
 
 #include "platform/error_text.h"
+#include "config/server_config.h"
 #include "platform/event_loop.h"
 #include "platform/socket.h"
 
 namespace http {
 namespace {
 
-constexpr uint32_t kAnyAddress = 0;
 constexpr int kHighestPort = 65535;
 // Connections taken from the backlog for one readiness event.
 constexpr int kAcceptBatch = 64;
@@ -48,47 +48,82 @@ void Listener::Start(int port) {
     owner.OnServerStateChanged(*this, true);
     port_ = port;
 
-    int error = 0;
-    platform::UniqueFd socket = platform::CreateTcpSocket(&error);
+    std::string failure;
+    platform::UniqueFd socket = OpenListeningSocket(&port_, nextPortOnConflict, &failure);
     if (!socket) {
-        owner.ShowStatusMessage(platform::SocketCreationMessage(error));
-        return;
-    }
-
-    // A bind address that is no IPv4 address cannot be bound (the system would take the
-    // all-ones value it stands for as the broadcast address).
-    std::optional<uint32_t> address = kAnyAddress;
-    if (!context_.bindAddress.empty()) address = platform::ParseIpv4(context_.bindAddress);
-    if (!address) {
-        owner.ShowStatusMessage(Format("Can't bind to port %d.", port_) + " (" +
-                                context_.bindAddress + " is no IPv4 address)");
-        return;
-    }
-    // Server 1 fails on a port in use; Server 2 moves up to the next free one.
-    for (;;) {
-        error = platform::BindIpv4(socket.get(), *address, static_cast<uint16_t>(port_ & 0xffff));
-        if (error == 0) break;
-        std::string call = "bind " + platform::FormatIpv4(*address) + ":" + std::to_string(port_);
-        if (!platform::IsAddressInUse(error) || !nextPortOnConflict || port_ >= kHighestPort) {
-            bool inUse = platform::IsAddressInUse(error) && !nextPortOnConflict;
-            owner.ShowStatusMessage(WithCause(
-                Format(inUse ? "Can't use port %d. Another web server may be running."
-                             : "Can't bind to port %d.",
-                       port_),
-                call, error));
-            return;
-        }
-        ++port_;
-    }
-
-    if (int listenError = platform::Listen(socket.get(), kListenBacklog); listenError != 0) {
-        owner.ShowStatusMessage(WithCause("Socket Listen Failed", "listen", listenError));
+        owner.ShowStatusMessage(failure);
         return;
     }
     listenSocket_ = std::move(socket);
     running_ = true;
     UpdateWatch();
     owner.OnServerStateChanged(*this, false);
+}
+
+platform::UniqueFd Listener::OpenListeningSocket(int* port, bool moveUp, std::string* failure) {
+    // Without a bind address one IPv6 socket takes the clients of both families; a machine
+    // without IPv6 listens on every IPv4 address instead.
+    bool dualStack = context_.bindAddress.empty();
+    platform::IpAddress address;
+    if (!dualStack) {
+        // A bind address that is no IP address cannot be bound (the system would take the
+        // all-ones value it stands for as the broadcast address).
+        std::optional<platform::IpAddress> parsed = platform::IpAddress::Parse(context_.bindAddress);
+        if (!parsed) {
+            *failure = Format("Can't bind to port %d.", *port) + " (" + context_.bindAddress +
+                       " is no IP address)";
+            return {};
+        }
+        address = *parsed;
+    }
+    int error = 0;
+    platform::UniqueFd socket = platform::CreateTcpSocket(&error, dualStack || address.IsIpv6());
+    if (!socket && dualStack && platform::IsFamilyUnsupported(error)) {
+        dualStack = false;
+        socket = platform::CreateTcpSocket(&error);
+    }
+    if (!socket) {
+        *failure = platform::SocketCreationMessage(error);
+        return {};
+    }
+    const std::string shownAddress = dualStack ? "[::]" : platform::UrlHost(address.Text());
+
+    // Server 1 fails on a port in use; Server 2 moves up to the next free one.
+    for (;;) {
+        const auto bindPort = static_cast<uint16_t>(*port & 0xffff);
+        error = dualStack ? platform::BindDualStack(socket.get(), bindPort)
+                          : platform::BindTo(socket.get(), address, bindPort);
+        if (error == 0) break;
+        std::string call = "bind " + shownAddress + ":" + std::to_string(*port);
+        if (!platform::IsAddressInUse(error) || !moveUp || *port >= kHighestPort) {
+            bool inUse = platform::IsAddressInUse(error) && !moveUp;
+            *failure = WithCause(Format(inUse ? "Can't use port %d. Another web server may be running."
+                                              : "Can't bind to port %d.",
+                                        *port),
+                                 call, error);
+            return {};
+        }
+        ++*port;
+    }
+
+    if (int listenError = platform::Listen(socket.get(), kListenBacklog); listenError != 0) {
+        *failure = WithCause("Socket Listen Failed", "listen", listenError);
+        return {};
+    }
+    return socket;
+}
+
+void Listener::StartTls(int port, std::shared_ptr<const platform::TlsContext> tlsContext,
+                        std::string* failure) {
+    if (!running_ || tlsSocket_) return;
+    int tlsPort = port;
+    platform::UniqueFd socket = OpenListeningSocket(&tlsPort, false, failure);
+    if (!socket) return;
+    tlsSocket_ = std::move(socket);
+    tlsPort_ = tlsPort;
+    tlsContext_ = std::move(tlsContext);
+    // Watched together with the plain listener from now on.
+    if (watched_) context_.loop.Watch(tlsSocket_.get(), [this] { AcceptTls(); });
 }
 
 void Listener::Stop() {
@@ -108,6 +143,9 @@ void Listener::StopListening() {
     deferring_ = false;
     UpdateWatch();
     listenSocket_.Reset();
+    tlsSocket_.Reset();
+    tlsContext_.reset();
+    tlsPort_ = 0;
     // Clients whose requests no object has taken yet are closed with the server.
     heads_.Clear();
     waiting_.clear();
@@ -118,8 +156,10 @@ void Listener::UpdateWatch() {
     if (wanted == watched_) return;
     if (wanted) {
         context_.loop.Watch(listenSocket_.get(), [this] { Accept(); });
+        if (tlsSocket_) context_.loop.Watch(tlsSocket_.get(), [this] { AcceptTls(); });
     } else {
         context_.loop.Unwatch(listenSocket_.get());
+        if (tlsSocket_) context_.loop.Unwatch(tlsSocket_.get());
     }
     watched_ = wanted;
 }
@@ -128,12 +168,17 @@ void Listener::Accept() {
     AdaptDeferral();
     // An idle server takes one connection per readiness: a second accept would nearly
     // always find none, and the loop comes back at once for any that wait.
-    const int batch = deferring_ ? kAcceptBatch : 1;
+    AcceptWaiting(listenSocket_.get(), deferring_ ? kAcceptBatch : 1, false);
+}
+
+void Listener::AcceptTls() { AcceptWaiting(tlsSocket_.get(), kAcceptBatch, true); }
+
+void Listener::AcceptWaiting(int listenFd, int batch, bool tls) {
     for (int i = 0; i < batch && watched_; ++i) {
         platform::AcceptFailure failure = platform::AcceptFailure::kNoneWaiting;
         int error = 0;
         std::optional<platform::AcceptedSocket> accepted =
-            platform::AcceptConnection(listenSocket_.get(), &failure, &error);
+            platform::AcceptConnection(listenFd, &failure, &error);
         if (!accepted) {
             if (failure == platform::AcceptFailure::kConnectionFailed) continue;
             if (failure == platform::AcceptFailure::kOutOfResources) {
@@ -144,7 +189,18 @@ void Listener::Accept() {
             return;
         }
         acceptFailureShown_ = false;
-        heads_.Add(std::move(*accepted));
+        if (!tls) {
+            heads_.Add(std::move(*accepted));
+            continue;
+        }
+        // The handshake and the head are read by the connection's worker, so a TLS socket
+        // goes to a free object at once, or waits in line with the heads read on the loop.
+        ReceivedHead head;
+        head.socket = std::move(accepted->fd);
+        head.address = accepted->address;
+        head.portNetworkOrder = accepted->portNetworkOrder;
+        head.tls = true;
+        TakeHead(std::move(head));
     }
 }
 
@@ -190,9 +246,7 @@ void Listener::TakeHead(ReceivedHead head) {
     if (!running_) return;
     if (waiting_.empty()) {
         if (Connection* connection = FindFreeConnection()) {
-            connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                               static_cast<ServerInstance*>(this), std::move(head.bytes),
-                               head.registered);
+            AssignHead(*connection, std::move(head));
             return;
         }
     }
@@ -215,10 +269,20 @@ void Listener::AssignWaitingHeads() {
         }
         ReceivedHead head = std::move(waiting_.front());
         waiting_.pop_front();
-        connection->Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                           static_cast<ServerInstance*>(this), std::move(head.bytes),
-                               head.registered);
+        AssignHead(*connection, std::move(head));
     }
+}
+
+void Listener::AssignHead(Connection& connection, ReceivedHead head) {
+    if (head.tls) {
+        // A connection of the TLS port brings no head: its worker reads it after the handshake.
+        connection.UseTls(tlsContext_);
+        connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
+                          static_cast<ServerInstance*>(this));
+        return;
+    }
+    connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
+                      static_cast<ServerInstance*>(this), std::move(head.bytes), head.registered);
 }
 
 void Listener::NotifyConnectionFreed() {
@@ -240,8 +304,25 @@ void Listener::DestroyPool() {
 void ServerInstance::Start(int port) {
     if (IsRunning()) return;
     Listener::Start(port);
+    if (IsRunning()) StartHttps();
     startHooksRan_ = true;
     if (ServerHooks* hooks = context().hooks) hooks->AfterStart(*this, port);
+}
+
+void ServerInstance::StartHttps() {
+    const config::ServerSettings& settings = context().config.Snapshot()->servers[number_ - 1];
+    if (settings.tlsPort == 0) return;
+    const std::string prefix = "Server " + std::to_string(number_) + ": HTTPS off: ";
+    std::string failure;
+    std::shared_ptr<const platform::TlsContext> tls =
+        platform::TlsContext::Load(settings.tlsCertificate, settings.tlsKey, &failure);
+    if (tls) StartTls(settings.tlsPort, std::move(tls), &failure);
+    if (TlsPort() == 0) {
+        context().owner.ShowStatusMessage(prefix + failure);
+        return;
+    }
+    context().owner.ShowStatusMessage("Server " + std::to_string(number_) + ": HTTPS on port " +
+                                      std::to_string(TlsPort()));
 }
 
 void ServerInstance::Stop() {

@@ -10,6 +10,7 @@
 #include "http/connection.h"
 #include "http/engine_context.h"
 #include "http/head_collector.h"
+#include "platform/tls.h"
 #include "platform/unique_fd.h"
 
 namespace http {
@@ -35,6 +36,8 @@ public:
     bool OwnsSocket(int fd) const { return listenSocket_.valid() && listenSocket_.get() == fd; }
     bool IsRunning() const { return running_; }
     int Port() const { return port_; }
+    // The port of the TLS listener; 0 while there is none.
+    int TlsPort() const { return tlsPort_; }
 
     // The first free connection in slot order; nullptr while all are busy.
     Connection* FindFreeConnection();
@@ -57,7 +60,21 @@ protected:
     explicit Listener(EngineContext& context)
         : context_(context), heads_(context.loop, [this](ReceivedHead head) { TakeHead(std::move(head)); }) {}
 
+    // Also listens with TLS on `port` (of the same address) while the plain listener runs;
+    // on failure `*failure` says why and only plain HTTP runs.
+    void StartTls(int port, std::shared_ptr<const platform::TlsContext> tlsContext,
+                  std::string* failure);
+
 private:
+    // A socket listening on `*port` of the bind address; with `moveUp`, a port in use makes
+    // it try the next one up (and `*port` tells which it took). On failure an invalid socket
+    // and `*failure` is the owner's message.
+    platform::UniqueFd OpenListeningSocket(int* port, bool moveUp, std::string* failure);
+    // Accepts the connections of the TLS listener, each straight to an object of the pool.
+    void AcceptTls();
+    // Accepts up to `batch` connections waiting on `listenFd`.
+    void AcceptWaiting(int listenFd, int batch, bool tls);
+    void AssignHead(Connection& connection, ReceivedHead head);
     void StopListening();
     // Watches the listening socket exactly while it is running and accepting is not paused.
     void UpdateWatch();
@@ -75,6 +92,9 @@ private:
     EngineContext& context_;
     platform::UniqueFd listenSocket_;
     int port_ = 0;
+    platform::UniqueFd tlsSocket_;
+    int tlsPort_ = 0;
+    std::shared_ptr<const platform::TlsContext> tlsContext_;
     bool running_ = false;
     bool watched_ = false;
     bool acceptPaused_ = false;
@@ -101,6 +121,10 @@ public:
     int number() const { return number_; }
 
 private:
+    // Starts the TLS listener when the server's settings ask for one, and tells the owner
+    // how that went.
+    void StartHttps();
+
     int number_;
     // A start ran its hooks and no stop has answered it yet.
     bool startHooksRan_ = false;

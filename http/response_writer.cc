@@ -65,6 +65,10 @@ bool Connection::SendBytes(std::string_view bytes, bool more) {
 bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
+    if (tls_) {
+        if (!tls_->SendTwo(head, content, kIdleLimitMs, &bytesSent)) sendFailed_ = true;
+        return !sendFailed_;
+    }
     if (!onLoop_) {
         if (!platform::SendTwo(socket_.get(), head.data(), head.size(), content.data(),
                                content.size(), kIdleLimitMs, &bytesSent, more)) {
@@ -186,10 +190,10 @@ void Connection::SendFile() {
         }
         return;
     }
-    if (!platform::SendFileContents(socket_.get(), file->fd.get(), offset, count, kIdleLimitMs,
-                                    &bytesSent)) {
-        sendFailed_ = true;
-    }
+    bool sent = tls_ ? tls_->SendFile(file->fd.get(), offset, count, kIdleLimitMs, &bytesSent)
+                     : platform::SendFileContents(socket_.get(), file->fd.get(), offset, count,
+                                                  kIdleLimitMs, &bytesSent);
+    if (!sent) sendFailed_ = true;
 }
 
 bool Connection::NotModifiedSince(std::time_t modified) const {
@@ -240,7 +244,7 @@ void Connection::SendErrorPage() {
 void Connection::SendRaw() {
     if (sendFailed_) return;
     uint64_t before = 0;
-    if (!platform::SendAll(socket_.get(), body.data(), body.length(), kIdleLimitMs, &before)) {
+    if (!SendToClient(body.data(), body.length(), kIdleLimitMs, &before)) {
         sendFailed_ = true;
     }
 }

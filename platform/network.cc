@@ -7,6 +7,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <array>
+#include <cstring>
+
 namespace platform {
 
 std::vector<InterfaceAddress> InterfaceAddresses() {
@@ -15,9 +18,20 @@ std::vector<InterfaceAddress> InterfaceAddresses() {
     if (::getifaddrs(&list) != 0) return found;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         // Interfaces without an address, and those of other families, are listed too.
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-        found.push_back({ntohl(in->sin_addr.s_addr), (entry->ifa_flags & IFF_UP) != 0,
+        if (entry->ifa_addr == nullptr) continue;
+        IpAddress address;
+        if (entry->ifa_addr->sa_family == AF_INET) {
+            const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+            address = IpAddress(ntohl(in->sin_addr.s_addr));
+        } else if (entry->ifa_addr->sa_family == AF_INET6) {
+            const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+            std::array<uint8_t, 16> bytes{};
+            std::memcpy(bytes.data(), &in6->sin6_addr, bytes.size());
+            address = IpAddress::FromIpv6(bytes);
+        } else {
+            continue;
+        }
+        found.push_back({address, (entry->ifa_flags & IFF_UP) != 0,
                          (entry->ifa_flags & IFF_LOOPBACK) != 0});
     }
     ::freeifaddrs(list);

@@ -4,15 +4,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/ip_address.h"
+
 namespace platform {
 
 struct InterfaceAddress {
-    uint32_t address = 0;  // IPv4, host byte order
+    IpAddress address;
     bool up = false;
     bool loopback = false;
 };
 
-// Every IPv4 address of this machine's interfaces, in the order the system lists them; empty
+// Every IPv4 and IPv6 address of this machine's interfaces, in the order the system lists them; empty
 // when the list cannot be had.
 std::vector<InterfaceAddress> InterfaceAddresses();
 

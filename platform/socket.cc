@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -61,11 +63,14 @@ std::string SocketCreationMessage(int error) {
     }
 }
 
-UniqueFd CreateTcpSocket(int* error) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+UniqueFd CreateTcpSocket(int* error, bool ipv6) {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                      IPPROTO_TCP);
     if (fd < 0 && error != nullptr) *error = errno;
     return UniqueFd(fd);
 }
+
+bool IsFamilyUnsupported(int error) { return error == EAFNOSUPPORT; }
 
 std::optional<uint32_t> ParseIpv4(const std::string& text) {
     struct in_addr a{};
@@ -73,12 +78,7 @@ std::optional<uint32_t> ParseIpv4(const std::string& text) {
     return ntohl(a.s_addr);
 }
 
-std::string FormatIpv4(uint32_t a) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (a >> 24) & 255u, (a >> 16) & 255u,
-                  (a >> 8) & 255u, a & 255u);
-    return text;
-}
+std::string FormatIpv4(uint32_t address) { return IpAddress(address).Text(); }
 
 int BindIpv4(int fd, uint32_t address, uint16_t port) {
     int on = 1;
@@ -91,9 +91,39 @@ int BindIpv4(int fd, uint32_t address, uint16_t port) {
     return 0;
 }
 
+namespace {
+
+int BindIpv6(int fd, const struct in6_addr& address, uint16_t port, bool v6Only) {
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Set either way: the system's default for new sockets is a setting of the machine.
+    int only = v6Only ? 1 : 0;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    struct sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    sa.sin6_addr = address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return errno;
+    return 0;
+}
+
+}  // namespace
+
+int BindTo(int fd, const IpAddress& address, uint16_t port) {
+    if (!address.IsIpv6()) return BindIpv4(fd, address.Ipv4(), port);
+    struct in6_addr a{};
+    std::memcpy(&a, address.Ipv6Bytes().data(), sizeof a);
+    return BindIpv6(fd, a, port, true);
+}
+
+int BindDualStack(int fd, uint16_t port) { return BindIpv6(fd, in6addr_any, port, false); }
+
 bool IsAddressInUse(int error) { return error == EADDRINUSE; }
 
 bool CanBindOnAllAddresses(uint16_t port) {
+    int error = 0;
+    if (UniqueFd probe = CreateTcpSocket(&error, true)) return BindDualStack(probe.get(), port) == 0;
+    if (!IsFamilyUnsupported(error)) return false;
     UniqueFd probe = CreateTcpSocket(nullptr);
     return probe && BindIpv4(probe.get(), INADDR_ANY, port) == 0;
 }
@@ -105,16 +135,36 @@ void DeferAccept(int fd, bool defer) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
+namespace {
+
+// The address and port of an IPv4 or IPv6 socket address; the port in network byte order.
+IpAddress AddressOf(const sockaddr_storage& storage, uint16_t* portNetworkOrder) {
+    if (storage.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        std::array<uint8_t, 16> bytes{};
+        std::memcpy(bytes.data(), &in6.sin6_addr, bytes.size());
+        *portNetworkOrder = in6.sin6_port;
+        return IpAddress::FromIpv6(bytes);
+    }
+    const auto& in = reinterpret_cast<const sockaddr_in&>(storage);
+    *portNetworkOrder = in.sin_port;
+    return IpAddress(ntohl(in.sin_addr.s_addr));
+}
+
+}  // namespace
+
 uint16_t LocalPort(int fd) {
-    struct sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-    return ntohs(sa.sin_port);
+    uint16_t port = 0;
+    AddressOf(sa, &port);
+    return ntohs(port);
 }
 
 std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* failure,
                                                int* error) {
-    struct sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     int fd;
     do {
@@ -147,8 +197,7 @@ std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* fail
     }
     AcceptedSocket accepted;
     accepted.fd = UniqueFd(fd);
-    accepted.address = ntohl(peer.sin_addr.s_addr);
-    accepted.portNetworkOrder = peer.sin_port;
+    accepted.address = AddressOf(peer, &accepted.portNetworkOrder);
     return accepted;
 }
 

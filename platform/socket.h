@@ -12,6 +12,7 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/ip_address.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -19,8 +20,11 @@ namespace platform {
 // The text shown when a listening socket cannot be created, chosen by errno.
 std::string SocketCreationMessage(int error);
 
-// A new TCP socket of the IPv4 family; on failure an invalid fd and `*error` set to errno.
-UniqueFd CreateTcpSocket(int* error);
+// A new TCP socket of the IPv4 family, or of the IPv6 family with `ipv6`; on failure an
+// invalid fd and `*error` set to errno.
+UniqueFd CreateTcpSocket(int* error, bool ipv6 = false);
+// True for the error of a socket call on a machine without that address family.
+bool IsFamilyUnsupported(int error);
 
 // Parses a dotted-decimal IPv4 address into host byte order; std::nullopt when it is not one.
 std::optional<uint32_t> ParseIpv4(const std::string& text);
@@ -39,10 +43,17 @@ inline uint16_t HostOrderPort(uint32_t networkOrder) {
 
 // Binds to address:port (host byte order) with SO_REUSEADDR; 0 or errno.
 int BindIpv4(int fd, uint32_t address, uint16_t port);
+// Binds a socket of the address's family to address:port with SO_REUSEADDR; an IPv6 socket
+// then takes IPv6 clients only. 0 or errno.
+int BindTo(int fd, const IpAddress& address, uint16_t port);
+// Binds an IPv6 socket to every address, IPv6 and IPv4 alike, on `port` with SO_REUSEADDR;
+// 0 or errno.
+int BindDualStack(int fd, uint16_t port);
 bool IsAddressInUse(int error);
 
 // True when this process could bind `port` on every address right now, as a server listening
-// on all addresses does: the port is free and this user may use it.
+// on all addresses does (both families where the machine has IPv6): the port is free and this
+// user may use it.
 bool CanBindOnAllAddresses(uint16_t port);
 
 // Listens with `backlog`; 0 or errno.
@@ -57,7 +68,7 @@ uint16_t LocalPort(int fd);
 
 struct AcceptedSocket {
     UniqueFd fd;
-    uint32_t address = 0;      // host byte order: a.b.c.d is a*2^24 + b*2^16 + c*2^8 + d
+    IpAddress address;  // an IPv4 client on an IPv6 socket shows as its IPv4 address
     uint16_t portNetworkOrder = 0;
 };
 

@@ -3,6 +3,7 @@
 
 #include <curses.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -154,8 +156,16 @@ bool TerminalScreen::Start() {
     gSavedInputFlags = ::fcntl(STDIN_FILENO, F_GETFL);
     if (gSavedInputFlags == -1) return false;
     gSavedInputFlags &= ~O_NONBLOCK;
+    // The environment's character set: curses then writes UTF-8 where the terminal takes it.
+    const char* previous = std::setlocale(LC_CTYPE, nullptr);
+    savedLocale_ = previous != nullptr ? previous : "C";
+    std::setlocale(LC_CTYPE, "");
+    unicode_ = std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
     gScreen = ::newterm(nullptr, stdout, stdin);
-    if (gScreen == nullptr) return false;
+    if (gScreen == nullptr) {
+        std::setlocale(LC_CTYPE, savedLocale_.c_str());
+        return false;
+    }
     ::raw();
     ::noecho();
     ::keypad(stdscr, TRUE);
@@ -185,6 +195,7 @@ void TerminalScreen::Stop() {
     RemoveCrashHandlers();
     ::delscreen(gScreen);
     gScreen = nullptr;
+    std::setlocale(LC_CTYPE, savedLocale_.c_str());
     started_ = false;
     suspended_ = false;
 }
@@ -239,6 +250,33 @@ void TerminalScreen::Draw(int row, int column, std::string_view text, unsigned l
     attr_t attributes = Attributes(look);
     attron(attributes);
     mvaddnstr(row, column, shown.c_str(), static_cast<int>(shown.size()));
+    attroff(attributes);
+}
+
+void TerminalScreen::DrawUnicode(int row, int column, std::string_view text, unsigned look) {
+    if (!DrawsUnicode() || row < 0 || row >= LINES || column >= COLS) return;
+    // Decoded by hand: one character per cell; a control character or a broken sequence
+    // shows as "?".
+    std::wstring shown;
+    int cell = column;
+    for (size_t at = 0; at < text.size() && cell < COLS; ++cell) {
+        unsigned char first = static_cast<unsigned char>(text[at++]);
+        size_t more = first >= 0xF0 ? 3 : first >= 0xE0 ? 2 : first >= 0xC0 ? 1 : 0;
+        char32_t code = more == 0 ? first : first & (0x3F >> more);
+        bool broken = first >= 0x80 && more == 0;
+        for (; more > 0; --more, ++at) {
+            if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
+                broken = true;
+                break;
+            }
+            code = (code << 6) | (static_cast<unsigned char>(text[at]) & 0x3F);
+        }
+        if (broken || code < 0x20 || code == 0x7f) code = '?';
+        if (cell >= 0) shown += static_cast<wchar_t>(code);
+    }
+    attr_t attributes = Attributes(look);
+    attron(attributes);
+    mvaddnwstr(row, std::max(column, 0), shown.c_str(), static_cast<int>(shown.size()));
     attroff(attributes);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -75,6 +76,12 @@ public:
     // Draws `text` (single-byte characters) from `row`, `column`; what falls outside the
     // screen is cut off.
     void Draw(int row, int column, std::string_view text, unsigned look = kLookNormal);
+    // True when the terminal's character set (its locale's) is UTF-8, so that DrawUnicode
+    // draws.
+    bool DrawsUnicode() const { return started_ && unicode_; }
+    // Draws `text`, UTF-8 of characters one cell wide each (as the block elements), like
+    // Draw; nothing unless DrawsUnicode().
+    void DrawUnicode(int row, int column, std::string_view text, unsigned look = kLookNormal);
     void Show();
 
     // The next key or click waiting; std::nullopt when none is. When the terminal is gone
@@ -86,6 +93,8 @@ public:
 private:
     bool started_ = false;
     bool suspended_ = false;
+    bool unicode_ = false;
+    std::string savedLocale_;  // the character set before Start, put back by Stop
 };
 
 }  // namespace platform

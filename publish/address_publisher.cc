@@ -8,6 +8,7 @@
 #include "http/listener.h"
 #include "platform/background_programs.h"
 #include "platform/file_io.h"
+#include "platform/ip_address.h"
 #include "platform/program.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -87,7 +88,8 @@ std::string WithCrLf(std::string_view text) {
 }
 
 std::string AddressForPage(const std::string& hostAddress, int port) {
-    return port == 80 ? hostAddress : hostAddress + ":" + std::to_string(port);
+    const std::string host = platform::UrlHost(hostAddress);
+    return port == 80 ? host : host + ":" + std::to_string(port);
 }
 
 std::optional<std::string> RedirectPageText(std::string_view templateText,

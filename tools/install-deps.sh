@@ -2,9 +2,13 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-# clang and its runtime libraries (libFuzzer, the sanitizers) build the fuzz targets; media-types
-# is the system's MIME database (/etc/mime.types) that names the types of files.
+# media-types is the system's MIME database (/etc/mime.types) that names the types of files;
+# libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
+# builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
+# HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
+# sanitizers) build the fuzz targets.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
+          libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
           media-types
           clang libclang-rt-14-dev "$@")
 missing=()

@@ -37,13 +37,16 @@ TEST(HostAddressTest, PrefersAReachableHostNameAddressThenTheFirstUpInterface) {
          {{"127.0.0.2", true, false}, {"10.0.0.6", true, false}}, "10.0.0.6"},
         {"a host name on 0.0.0.0 is no address", "0.0.0.0",
          {lo, {"10.0.0.7", true, false}}, "10.0.0.7"},
+        {"IPv6 interface addresses are passed over", "127.0.1.1",
+         {lo, {"::1", true, true}, {"2001:db8::5", true, false}, {"10.0.0.8", true, false}},
+         "10.0.0.8"},
     };
     for (const Case& c : cases) {
         std::optional<uint32_t> hostNameAddress;
         if (*c.hostNameAddress != '\0') hostNameAddress = platform::ParseIpv4(c.hostNameAddress);
         std::vector<platform::InterfaceAddress> interfaces;
         for (const Interface& i : c.interfaces) {
-            interfaces.push_back({*platform::ParseIpv4(i.address), i.up, i.loopback});
+            interfaces.push_back({*platform::IpAddress::Parse(i.address), i.up, i.loopback});
         }
         std::optional<uint32_t> chosen = ChooseHostAddress(hostNameAddress, interfaces);
         EXPECT_EQ(chosen ? platform::FormatIpv4(*chosen) : "", c.expected) << c.name;

@@ -71,6 +71,19 @@ TEST(InstallerTest, DesktopEntriesQuoteThePathAsTheLauncherReadsIt) {
     EXPECT_NE(autostart.find("Path=/home/a b/V/\nTerminal=false\n"), std::string::npos);
 }
 
+TEST(InstallerTest, ServiceUnitQuotesThePathAsSystemdReadsIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/opt/vantry/", "WorkingDirectory=/opt/vantry/\nExecStart=\"/opt/vantry/vantry\" --headless\n"},
+        // A percent sign is a specifier and a dollar sign a variable unless doubled.
+        {"/home/a b/100%/$x\"\\/",
+         "WorkingDirectory=/home/a b/100%%/$x\"\\/\n"
+         "ExecStart=\"/home/a b/100%%/$$x\\\"\\\\/vantry\" --headless\n"},
+    };
+    for (const auto& [installDir, lines] : cases) {
+        EXPECT_NE(ServiceUnit(installDir).find(lines), std::string::npos) << ServiceUnit(installDir);
+    }
+}
+
 TEST(InstallerTest, AnswersBecomeAbsoluteDirectories) {
     const std::pair<const char*, const char*> cases[] = {{"~", "/home/u"},
                                                          {"~/web ", "/home/u/web"},

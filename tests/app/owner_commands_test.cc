@@ -34,6 +34,8 @@ TEST(OwnerCommandsTest, AddressesAndTooltip) {
     EXPECT_EQ(ServerUrl("10.0.0.5", 80, ""), "http://10.0.0.5");
     EXPECT_EQ(ServerUrl("10.0.0.5", 9601, "/admin/about.html"),
               "http://10.0.0.5:9601/admin/about.html");
+    EXPECT_EQ(ServerUrl("2001:db8::5", 80, "/"), "http://[2001:db8::5]/");
+    EXPECT_EQ(TrayTooltip("::1", true), "::1  Vantry Running");
     EXPECT_EQ(TrayTooltip("10.0.0.5", false), "10.0.0.5  Vantry Not Running");
     EXPECT_EQ(AddressText("10.0.0.5"), "IP Address:  10.0.0.5");
     std::string tooltip = TrayTooltip(std::string(50, 'a'), true);

@@ -156,7 +156,7 @@ TEST(VisitorTableTest, ConcurrentVisitsAreAllCounted) {
                 std::optional<Visitor> v = table.CopyVisitor(i);
                 ASSERT_TRUE(v.has_value());
                 ASSERT_EQ(v->userName,
-                          "visitor" + std::to_string(v->address - Address(10, 3, 0, 0)));
+                          "visitor" + std::to_string(v->address.Ipv4() - Address(10, 3, 0, 0)));
             }
         }
     });

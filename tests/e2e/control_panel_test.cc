@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/qr_reader.h"
 #include "tests/e2e/vantry_instance.h"
 
 namespace e2e {
@@ -37,7 +38,10 @@ const std::vector<std::string> kMenuTwoServers = {
 // the terminal's line settings, so the test can see what the program left behind.
 class PanelSession {
 public:
-    explicit PanelSession(const std::string& ini = VantryInstance::DefaultIni()) : instance(ini) {
+    // `locale`, when given, is the pane's LC_ALL.
+    explicit PanelSession(const std::string& ini = VantryInstance::DefaultIni(),
+                          const std::string& locale = "")
+        : instance(ini) {
         std::filesystem::copy_file(VANTRY_PASSWD_BINARY, instance.dir() + "/vantry-passwd");
         // The browser notes every address; it fails for the help site, as a missing one would.
         WriteScript(File("browser.sh"),
@@ -48,7 +52,8 @@ public:
                     "#!/bin/sh\ncd '" + instance.dir() + "'\n"
                     "export TERM=screen XDG_RUNTIME_DIR='" + File("run") + "' VANTRY_REGISTRY='" +
                         File("registry.reg") + "' HOME='" + instance.dir() + "' BROWSER='" +
-                        File("browser.sh") + "'\n"
+                        File("browser.sh") + "'\n" +
+                        (locale.empty() ? "" : "export LC_ALL=" + locale + "\n") +
                     "sh -c 'echo $$ > vantry.pid; exec ./vantry -bind " + instance.address() + "'\n"
                     "echo EXITED $? $(stty -a | tr ' ;' '\\n\\n' |"
                     " grep -x -e icanon -e -icanon -e echo -e -echo)\n",
@@ -316,6 +321,37 @@ TEST(ControlPanelTest, ACrashStillRestoresTheTerminal) {
     ASSERT_EQ(::kill(panel.VantryPid(), SIGSEGV), 0);
     // The signal ends it (a sanitizer's report ends it with status 1 instead).
     EXPECT_NE(panel.ExpectEndedAndRestored(), 0);
+}
+
+TEST(ControlPanelTest, QShowsTheQrCodeOfTheHomePageUntilAnyKey) {
+    // Half blocks where the terminal takes UTF-8; reversed blanks elsewhere, where the tray
+    // line at the bottom is reversed too and not part of the code.
+    struct Case {
+        const char* locale;
+        std::vector<std::string> capture;
+        ModuleRows (*modules)(const std::string& screen);
+    };
+    const Case cases[] = {
+        {"C.UTF-8", {"capture-pane", "-p"}, [](const std::string& s) { return HalfBlockModules(s); }},
+        {"C", {"capture-pane", "-p", "-e", "-N"},
+         [](const std::string& s) { return ReversedCellModules(s, 1); }},
+    };
+    for (const Case& test : cases) {
+        PanelSession panel(VantryInstance::DefaultIni(), test.locale);
+        const std::string url = "http://" + panel.instance.address() + ":" +
+                                std::to_string(panel.instance.port1()) + "/";
+        ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+        panel.Keys({"q"});
+        ASSERT_TRUE(panel.WaitFor(url + "  (any key returns)")) << panel.Screen();
+        std::string screen = panel.Tmux(test.capture);
+        EXPECT_EQ(DecodeQrCode(test.modules(screen), panel.instance.dir()), url)
+            << test.locale << "\n" << screen;
+        panel.Keys({"z"});
+        ASSERT_TRUE(panel.WaitFor("Vantry V1.0 Control Panel")) << panel.Screen();
+        EXPECT_TRUE(panel.Serving());
+        panel.Keys({"x", "y"});
+        EXPECT_EQ(panel.ExpectEndedAndRestored(), 0);
+    }
 }
 
 }  // namespace

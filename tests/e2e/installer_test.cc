@@ -132,6 +132,7 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     }
     EXPECT_TRUE(std::filesystem::is_directory(webRoot + "/cgi-bin"));
     EXPECT_FALSE(std::filesystem::exists(configHome + "/autostart")) << "autostart is off";
+    EXPECT_FALSE(std::filesystem::exists(configHome + "/systemd")) << "the service is off";
 
     const std::string ini = installDir + "Vantry.ini";
     EXPECT_EQ(ModeOf(ini), 0600u);
@@ -176,10 +177,18 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         BodyOf(Exchange(server.address(), server.port1(), "GET /homepage.html HTTP/1.0\r\n\r\n")),
         starterPage);
     EXPECT_EQ(server.Stop(), 0);
+
+    // Installing again over it from another copy keeps the owner's configuration.
+    const std::string configured = ReadFile(ini);
+    installer.Start({}, false);
+    ASSERT_EQ(installer.WaitForExit(60s), 0) << installer.Stderr();
+    EXPECT_NE(installer.Stderr().find("Kept the existing " + ini + ".\n"), std::string::npos)
+        << installer.Stderr();
+    EXPECT_EQ(ReadFile(ini), configured);
 }
 
 TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
-    // One line per question: the first dialog's choice; the two folders, three boxes and the
+    // One line per question: the first dialog's choice; the two folders, five boxes and the
     // choice of the second; then title, heading, body, the Include box, the link's name and
     // location and the choice of the third.
     struct Case {
@@ -187,8 +196,8 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
         std::string input;
     };
     const Case quits[] = {
-        {"Quit in the second dialog", "\n\n\n\n\n\nq\n"},
-        {"end of input in the third dialog", "\n\n\n\n\n\n\nNew Title\n\x04"},
+        {"Quit in the second dialog", "\n\n\n\n\n\n\n\nq\n"},
+        {"end of input in the third dialog", "\n\n\n\n\n\n\n\n\nNew Title\n\x04"},
     };
     for (const Case& quit : quits) {
         std::string screen;
@@ -201,7 +210,7 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     struct stat before{};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
-    ASSERT_EQ(RunOnTerminal("\n" + here + "\n\nn\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+    ASSERT_EQ(RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
         << screen << installer.Stderr();
     struct stat after{};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
@@ -218,12 +227,27 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
     EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)
         << autostart;
+    std::string unit = ReadFile(configHome + "/systemd/user/vantry.service");
+    for (const std::string& line :
+         {"\nWorkingDirectory=" + here + "\n", "\nExecStart=\"" + here + "vantry\" --headless\n",
+          std::string("\nRestart=on-failure\n"), std::string("\nKillSignal=SIGTERM\n")}) {
+        EXPECT_NE(unit.find(line), std::string::npos) << line << unit;
+    }
+    EXPECT_NE(screen.find("systemctl --user enable --now vantry"), std::string::npos) << screen;
+    // The certificate asked for is made beside the program, and Server 1 serves HTTPS with it.
+    EXPECT_TRUE(ReadFile(here + "vantry.crt").starts_with("-----BEGIN CERTIFICATE-----\n"));
+    EXPECT_EQ(ModeOf(here + "vantry.key"), 0600u);
+    EXPECT_NE(ReadFile(here + "Vantry.ini")
+                  .find("tlsPort=8443\ntlsCertificate=" + here + "vantry.crt\ntlsKey=" + here +
+                        "vantry.key\n"),
+              std::string::npos)
+        << ReadFile(here + "Vantry.ini");
 
     // Without the starter page there is no third dialog and no homepage.html; the frameset
     // is written all the same. A web root of several new levels is made level by level.
     std::filesystem::remove(here + "Vantry.ini");
     screen.clear();
-    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\nn\n\n", screen), 0) << screen;
+    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\nn\n\n", screen), 0) << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
     EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
     EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));

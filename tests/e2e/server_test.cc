@@ -197,7 +197,7 @@ TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
     vantry.bindArgument = "999.1.2.3";
     vantry.Start({}, false);
     EXPECT_TRUE(vantry.WaitForStderr("Can't bind to port " + std::to_string(vantry.port1()) +
-                                         ". (999.1.2.3 is no IPv4 address)\n",
+                                         ". (999.1.2.3 is no IP address)\n",
                                      5s))
         << vantry.Stderr();
     EXPECT_TRUE(vantry.Running()) << "a failed start leaves the program running";

@@ -36,13 +36,30 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-sockaddr_in SocketAddress(const std::string& address, int port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    return sa;
-}
+// An IPv4 or IPv6 address (by its text) with a port, ready for bind and connect.
+struct SocketAddress {
+    SocketAddress(const std::string& address, int port) {
+        if (address.find(':') != std::string::npos) {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_port = htons(static_cast<uint16_t>(port));
+            ::inet_pton(AF_INET6, address.c_str(), &in6.sin6_addr);
+            length = sizeof in6;
+        } else {
+            auto& in = reinterpret_cast<sockaddr_in&>(storage);
+            in.sin_family = AF_INET;
+            in.sin_port = htons(static_cast<uint16_t>(port));
+            ::inet_pton(AF_INET, address.c_str(), &in.sin_addr);
+            length = sizeof in;
+        }
+    }
+    int family() const { return storage.ss_family; }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(storage).sin_port); }
+
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
 
 }  // namespace
 
@@ -58,16 +75,19 @@ std::string NextLoopbackAddress() {
 }
 
 int FreePort(const std::string& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = SocketAddress(address, 0);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    SocketAddress sa(address, 0);
+    int fd = ::socket(sa.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // On "::" the port must be free for both families, as a server without -bind needs it.
+    int v6Only = 0;
+    if (sa.family() == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    if (::bind(fd, sa.get(), sa.length) != 0) {
         ::close(fd);
         throw std::runtime_error("bind for a free port failed");
     }
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    socklen_t len = sizeof sa.storage;
+    ::getsockname(fd, sa.get(), &len);
     ::close(fd);
-    return ntohs(sa.sin_port);
+    return sa.port();
 }
 
 void WriteScript(const std::string& path, const std::string& text, mode_t mode) {
@@ -154,10 +174,22 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
     return pid;
 }
 
+int WaitForProgram(pid_t pid, std::chrono::milliseconds limit) {
+    int status = 0;
+    if (!WaitUntil(limit, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
     const std::string program = programDirectory.empty() ? dir() + "/" : programDirectory;
-    std::vector<std::string> args = {program + "vantry", "-bind",
-                                     bindArgument.empty() ? address_ : bindArgument, "--headless"};
+    std::vector<std::string> args = {program + "vantry", "--headless"};
+    if (!listenEverywhere) {
+        args.insert(args.begin() + 1, {"-bind", bindArgument.empty() ? address_ : bindArgument});
+    }
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", dir() + "/run"},
                                               {"VANTRY_REGISTRY", dir() + "/registry.reg"},
@@ -218,28 +250,28 @@ Client::Client(const std::string& address, int port, const std::string& fromAddr
 
 Client::Client(const std::string& address, int port, const std::string& fromAddress, int fromPort,
                int receiveBuffer) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SocketAddress sa(address, port);
+    fd_ = ::socket(sa.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) {
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
     bool bound = true;
     if (!fromAddress.empty()) {
-        sockaddr_in local = SocketAddress(fromAddress, fromPort);
-        bound = ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+        SocketAddress local(fromAddress, fromPort);
+        bound = ::bind(fd_, local.get(), local.length) == 0;
     }
-    sockaddr_in sa = SocketAddress(address, port);
     timeval tv{5, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (!bound || ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (!bound || ::connect(fd_, sa.get(), sa.length) != 0) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
 PortBlocker::PortBlocker(const std::string& address, int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = SocketAddress(address, port);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 1) != 0) {
+    SocketAddress sa(address, port);
+    fd_ = ::socket(sa.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(fd_, sa.get(), sa.length) != 0 || ::listen(fd_, 1) != 0) {
         throw std::runtime_error("could not block port " + std::to_string(port));
     }
 }

@@ -25,11 +25,14 @@ using testing_support::WaitUntil;
 
 // A fresh loopback address for each instance, so tests never share a port.
 std::string NextLoopbackAddress();
-// A port that is free on `address` right now.
+// A port that is free on `address` right now (on "::", free for IPv6 and IPv4 alike).
 int FreePort(const std::string& address);
 
 // Writes a script with `mode` (one run by an interpreter needs no execute bit).
 void WriteScript(const std::string& path, const std::string& text, mode_t mode = 0644);
+// Waits (bounded) for a process this test started to end; kills it after `limit`. Returns its
+// exit status, or -1 when it was killed or did not exit normally.
+int WaitForProgram(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
 // The descriptors a process has open, by number.
 std::vector<int> OpenDescriptors(pid_t pid);
 
@@ -49,7 +52,7 @@ public:
 
     static std::string DefaultIni();
 
-    // Starts vantry with "-bind <address> --headless" and `extraArgs`; waits until Server 1
+    // Starts vantry with "-bind <address> --headless" (or without -bind) and `extraArgs`; waits until Server 1
     // accepts connections, and Server 2 too when the configuration enables it (unless
     // `waitReady` is false). Its home and XDG directories lie in
     // the instance directory, so nothing it installs or records reaches the real ones.
@@ -74,6 +77,8 @@ public:
     std::map<std::string, std::string> extraEnv;
     // The value given with -bind; the instance's own address when empty.
     std::string bindArgument;
+    // Starts without -bind: the servers listen on every address of both families.
+    bool listenEverywhere = false;
     // Where the vantry that is started lives and runs (ending in "/"); the instance
     // directory when empty.
     std::string programDirectory;

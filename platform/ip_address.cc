@@ -1,0 +1,56 @@
+// IPv4 and IPv6 addresses: parsing, unmapping and text forms with inet_pton and inet_ntop.
+#include "platform/ip_address.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// ::ffff:0:0/96, the IPv6 addresses that stand for IPv4 ones.
+constexpr std::array<uint8_t, 12> kMappedPrefix = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+
+}  // namespace
+
+IpAddress IpAddress::FromIpv6(const std::array<uint8_t, 16>& bytes) {
+    if (std::memcmp(bytes.data(), kMappedPrefix.data(), kMappedPrefix.size()) == 0) {
+        return IpAddress(uint32_t{bytes[12]} << 24 | uint32_t{bytes[13]} << 16 |
+                        uint32_t{bytes[14]} << 8 | uint32_t{bytes[15]});
+    }
+    IpAddress address;
+    address.ipv6_ = true;
+    address.bytes_ = bytes;
+    return address;
+}
+
+std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
+    // inet_pton reads a terminated string; no address text is this long.
+    if (text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
+    std::string terminated(text);
+    struct in_addr v4{};
+    if (::inet_pton(AF_INET, terminated.c_str(), &v4) == 1) return IpAddress(ntohl(v4.s_addr));
+    std::array<uint8_t, 16> v6{};
+    if (::inet_pton(AF_INET6, terminated.c_str(), v6.data()) == 1) return FromIpv6(v6);
+    return std::nullopt;
+}
+
+std::string IpAddress::Text() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!ipv6_) {
+        struct in_addr v4{htonl(ipv4_)};
+        ::inet_ntop(AF_INET, &v4, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET6, bytes_.data(), text, sizeof text);
+    }
+    return text;
+}
+
+std::string UrlHost(const std::string& host) {
+    // An IPv4-mapped text ("::ffff:127.0.0.1") needs the brackets as much as any IPv6 text.
+    bool ipv6Text = host.find(':') != std::string::npos && IpAddress::Parse(host);
+    return ipv6Text ? "[" + host + "]" : host;
+}
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// An IPv4 or IPv6 address of a client or of this machine, and its text forms.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// An IPv4 address, or an IPv6 address that is not an IPv4 one in disguise: an IPv4-mapped
+// address (::ffff:a.b.c.d, how a dual-stack socket shows an IPv4 client) is kept as the IPv4
+// address it carries, so that it prints and compares exactly as that address does.
+class IpAddress {
+public:
+    // 0.0.0.0.
+    IpAddress() = default;
+    // The IPv4 address a.b.c.d given as a*2^24 + b*2^16 + c*2^8 + d. Not explicit: wherever
+    // an IPv4 number was taken, it still is.
+    IpAddress(uint32_t ipv4) : ipv4_(ipv4) {}  // NOLINT(google-explicit-constructor)
+    // Sixteen bytes in network order; an IPv4-mapped address becomes its IPv4 address.
+    static IpAddress FromIpv6(const std::array<uint8_t, 16>& bytes);
+    // A dotted-decimal IPv4 address or an IPv6 address in any of its text forms;
+    // std::nullopt for anything else (names, brackets, ports, zone suffixes).
+    static std::optional<IpAddress> Parse(std::string_view text);
+
+    bool IsIpv6() const { return ipv6_; }
+    // The IPv4 address as a*2^24 + b*2^16 + c*2^8 + d; 0 for an IPv6 address.
+    uint32_t Ipv4() const { return ipv6_ ? 0 : ipv4_; }
+    // The sixteen bytes of an IPv6 address; all zero for an IPv4 one.
+    const std::array<uint8_t, 16>& Ipv6Bytes() const { return bytes_; }
+    // "a.b.c.d", or the shortest IPv6 form ("::1", "2001:db8::5").
+    std::string Text() const;
+
+    bool operator==(const IpAddress&) const = default;
+
+private:
+    bool ipv6_ = false;
+    uint32_t ipv4_ = 0;
+    std::array<uint8_t, 16> bytes_{};
+};
+
+// The host part of a URL for `host`: an IPv6 address in brackets ("[::1]"), anything else
+// (a name, an IPv4 address, a text already in brackets) unchanged.
+std::string UrlHost(const std::string& host);
+
+}  // namespace platform

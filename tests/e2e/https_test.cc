@@ -1,0 +1,184 @@
+// HTTPS through the real program and curl: the certificate vantry-cert makes, files, listings,
+// scripts, uploads and logins over TLS beside plain HTTP, and a key file that is missing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kEchoScript = R"(binmode STDIN;
+local $/;
+my $in = <STDIN>;
+print "Content-Type: text/plain\r\n\r\n";
+print length($in), " [$in]";
+)";
+
+struct Outcome {
+    int status = -1;  // curl's exit status
+    std::string head;
+    std::string body;
+};
+
+// Server 1 asks for logins, lists directories, runs scripts and takes uploads, over plain
+// HTTP and over TLS on a port of its own, with a certificate made by vantry-cert for the
+// instance's address.
+class HttpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tlsPort = FreePort(vantry.address());
+        ASSERT_NE(tlsPort, vantry.port1());
+        const std::string& d = vantry.dir();
+        ASSERT_EQ(Run({VANTRY_CERT_BINARY, "-o", d, vantry.address()}), 0);
+        WriteFile(d + "/Vantry.ini", "[Config]\nport=" + std::to_string(vantry.port1()) +
+                                         "\nwwwroot=" + d + "/www/\nlist=Y\ncgi=Y\nlogs=Y\n"
+                                         "uploadSaveLocation=" + d + "/up\ntlsPort=" +
+                                         std::to_string(tlsPort) + "\n" + tlsFiles);
+        WriteFile(d + "/registry.reg",
+                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+                  "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"bob\"=\"pw\"\n");
+        std::filesystem::create_directories(d + "/www/dir");
+        std::filesystem::create_directories(d + "/www/cgi-bin");
+        std::filesystem::create_directories(d + "/up");
+        WriteFile(d + "/www/index.html", "<p>hello</p>\n");
+        WriteFile(d + "/www/dir/a.txt", "a");
+        WriteScript(d + "/www/cgi-bin/echo.pl", kEchoScript);
+        std::string big(3 * 1024 * 1024 + 17, '\0');
+        std::mt19937 random(11);
+        for (char& c : big) c = static_cast<char>(random());
+        WriteFile(d + "/www/big.bin", big);
+        vantry.Start();
+    }
+
+    int Run(const std::vector<std::string>& args) {
+        const std::string& d = vantry.dir();
+        return WaitForProgram(Spawn(args, {}, "/dev/null", d + "/run.out", d + "/run.err"));
+    }
+
+    // curl over TLS, trusting only the test's certificate.
+    Outcome Curl(const std::string& target, const std::vector<std::string>& options) {
+        const std::string& d = vantry.dir();
+        std::vector<std::string> args = {"/usr/bin/curl", "-sS", "--max-time", "30", "--cacert",
+                                         d + "/vantry.crt", "-D", d + "/curl.head", "-o",
+                                         d + "/curl.body"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("https://" + vantry.address() + ":" + std::to_string(tlsPort) + target);
+        std::filesystem::remove(d + "/curl.head");
+        std::filesystem::remove(d + "/curl.body");
+        Outcome outcome;
+        outcome.status = Run(args);
+        if (std::filesystem::exists(d + "/curl.head")) outcome.head = ReadFile(d + "/curl.head");
+        if (std::filesystem::exists(d + "/curl.body")) outcome.body = ReadFile(d + "/curl.body");
+        return outcome;
+    }
+
+    VantryInstance vantry;
+    int tlsPort = 0;
+    std::string tlsFiles = "tlsCertificate=vantry.crt\ntlsKey=vantry.key\n";
+};
+
+TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    const std::string& d = vantry.dir();
+    const std::vector<std::string> login = {"-u", "bob:pw"};
+    // Under the upload limit, and in many TLS records: the script and the upload get it whole.
+    std::string upload;
+    for (int i = 0; upload.size() < 900000; ++i) upload += std::to_string(i) + ",";
+    WriteFile(d + "/upload.bin", upload);
+    struct Case {
+        std::string target;
+        std::vector<std::string> options;
+        std::string statusLine;
+        std::string body;  // a part of the body; all of it when `whole`
+        bool whole;
+    };
+    const std::vector<Case> cases = {
+        {"/index.html", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
+        {"/big.bin", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
+        {"/big.bin", {"-u", "bob:pw", "-r", "100000-"}, "HTTP/1.0 206 Partial Content\r\n",
+         ReadFile(d + "/www/big.bin").substr(100000), true},
+        {"/dir/", login, "HTTP/1.0 200 OK\r\n", "a.txt", false},
+        {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "x=1&y=2"}, "HTTP/1.0 200 OK\r\n",
+         "7 [x=1&y=2]", true},
+        {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
+         "HTTP/1.0 200 OK\r\n", std::to_string(upload.size()) + " [" + upload + "]", true},
+        {"/VNT/HandleFileUpload.html", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
+         // The line feed that ends the head counts, as over plain HTTP.
+         "HTTP/1.0 200 OK\r\n", std::to_string(upload.size() + 1) + " Bytes Received", false},
+        {"/nothing.html", login, "HTTP/1.0 404 Object Not Found\r\n", "404 Object Not Found", false},
+        {"/index.html", {}, "HTTP/1.0 401 ", "", false},
+        {"/index.html", {"-u", "bob:wrong"}, "HTTP/1.0 401 ", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        Outcome got = Curl(c.target, c.options);
+        EXPECT_EQ(got.status, 0) << ReadFile(d + "/run.err");
+        EXPECT_TRUE(got.head.starts_with(c.statusLine)) << got.head;
+        if (c.whole) {
+            EXPECT_TRUE(got.body == c.body) << got.body.size() << " bytes, not " << c.body.size();
+        } else {
+            EXPECT_NE(got.body.find(c.body), std::string::npos) << got.body.substr(0, 500);
+        }
+    }
+    // The upload is on disk whole.
+    bool stored = false;
+    for (const auto& entry : std::filesystem::directory_iterator(d + "/up")) {
+        stored = stored || ReadFile(entry.path()).find(upload) != std::string::npos;
+    }
+    EXPECT_TRUE(stored);
+    // Every answered request is logged as over plain HTTP.
+    std::string log = vantry.WaitForLogLines(cases.size());
+    EXPECT_NE(log.find("127.0.0.1 - - ["), std::string::npos) << log;
+    EXPECT_NE(log.find("\"/cgi-bin/echo.pl\" 200 "), std::string::npos) << log;
+
+    // Plain HTTP goes on at the same time on its own port.
+    std::string plain = Exchange(vantry.address(), vantry.port1(),
+                                 "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                                     Base64Encode("bob:pw") + "\r\n\r\n");
+    EXPECT_EQ(BodyOf(plain), ReadFile(d + "/www/index.html")) << plain;
+    // TLS before 1.2 is refused.
+    EXPECT_NE(Curl("/index.html", {"-u", "bob:pw", "--tls-max", "1.1"}).status, 0);
+}
+
+TEST_F(HttpsTest, VantryCertNamesTheMachineAndKeepsTheKeyPrivate) {
+    const std::string& d = vantry.dir();
+    ASSERT_EQ(Run({"/usr/bin/openssl", "x509", "-noout", "-text", "-in", d + "/vantry.crt"}), 0);
+    std::string text = ReadFile(d + "/run.out");
+    for (const std::string& name : {"Subject: CN = " + vantry.address(),
+                                    "IP Address:" + vantry.address() + ", ",
+                                    std::string("DNS:localhost"), std::string("IP Address:127.0.0.1"),
+                                    std::string("IP Address:0:0:0:0:0:0:0:1"),
+                                    std::string("CA:FALSE"), std::string("TLS Web Server Authentication")}) {
+        EXPECT_NE(text.find(name), std::string::npos) << name << "\n" << text;
+    }
+    struct stat info{};
+    ASSERT_EQ(::stat((d + "/vantry.key").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+class MissingKeyTest : public HttpsTest {
+protected:
+    MissingKeyTest() { tlsFiles = "tlsCertificate=vantry.crt\ntlsKey=gone.key\n"; }
+};
+
+TEST_F(MissingKeyTest, IsReportedAndOnlyPlainHttpRuns) {
+    EXPECT_TRUE(vantry.WaitForStderr(
+        "Server 1: HTTPS off: can't read tls key file gone.key: No such file or directory\n", 5s))
+        << vantry.Stderr();
+    std::string plain = Exchange(vantry.address(), vantry.port1(),
+                                 "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                                     Base64Encode("bob:pw") + "\r\n\r\n");
+    EXPECT_TRUE(plain.starts_with("HTTP/1.0 200 OK\r\n")) << plain;
+    EXPECT_FALSE(Client(vantry.address(), tlsPort).connected());
+}
+
+}  // namespace
+}  // namespace e2e
