@@ -31,6 +31,8 @@ struct Table {
 };
 
 constexpr Table kMimeTable{"Mime", kOctetStream, true};
+// The same table read without its absent value, to tell a missing row from a stored one.
+constexpr Table kMimeRows{kMimeTable.section, "", kMimeTable.lowerCaseValues};
 constexpr Table kScriptTable{"Script", "", false};
 constexpr Table kVirtualDirectoryTable{"VirtualDirectories", "", false};
 
@@ -158,9 +160,7 @@ void WriteDefaultScriptTable(const std::string& iniPath) {
 
 std::string ContentTypeFor(const std::string& programDirectory, std::string_view extension) {
     // The owner's row wins; without one the system's database names the type.
-    std::string type = platform::GetProfileString(RecentIniFilePath(programDirectory),
-                                                  kMimeTable.section, RowKey(extension), "");
-    if (type.size() > kGetLimit) type.resize(kGetLimit);
+    std::string type = GetRow(kMimeRows, programDirectory, extension);
     if (type.empty()) {
         std::optional<std::string_view> known = SystemMimeType(RowKey(extension));
         if (known) return std::string(kContentTypePrefix).append(*known);

@@ -24,6 +24,8 @@ constexpr uint64_t kLargestFileCopied = 16 * 1024;
 
 constexpr std::string_view kStatusHeaders =
     "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+constexpr std::string_view kPartialStatusHeaders =
+    "HTTP/1.0 206 Partial Content\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
 
 std::string_view StatusText(int code) {
     switch (code) {
@@ -36,15 +38,25 @@ std::string_view StatusText(int code) {
     }
 }
 
-// The head of a 200 response with a body of `length` bytes.
-std::string OkHead(std::string_view date, std::string_view contentTypeLine,
-                   std::string_view lastModified, uint64_t length) {
-    std::string head(kStatusHeaders);
+// The head of a response whose body is `length` bytes: `statusHeaders` (the status line,
+// Server and Accept-Ranges), then the date, the type, the modification time, the
+// `contentRange` line when there is one, and the length.
+std::string ContentHead(std::string_view statusHeaders, std::string_view date,
+                        std::string_view contentTypeLine, std::string_view lastModified,
+                        std::string_view contentRange, uint64_t length) {
+    std::string head(statusHeaders);
     head.append("Date: ").append(date).append("\r\n");
     head.append(contentTypeLine).append("\r\n");
     head.append("Last-Modified: ").append(lastModified).append("\r\n");
+    if (!contentRange.empty()) head.append(contentRange).append("\r\n");
     head.append("Content-Length: ").append(std::to_string(length)).append("\r\n\r\n");
     return head;
+}
+
+// The head of a 200 response with a body of `length` bytes.
+std::string OkHead(std::string_view date, std::string_view contentTypeLine,
+                   std::string_view lastModified, uint64_t length) {
+    return ContentHead(kStatusHeaders, date, contentTypeLine, lastModified, {}, length);
 }
 
 // The extension of a file name: the text after the first full stop of its last component.
@@ -154,13 +166,10 @@ void Connection::SendFile() {
     if (range.kind == ByteRange::Kind::kPart) {
         offset = range.first;
         count = range.length();
-        head = "HTTP/1.0 206 Partial Content\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
-        head.append("Date: ").append(date).append("\r\n");
-        head.append(contentType).append("\r\n");
-        head.append("Last-Modified: ").append(lastModified).append("\r\n");
-        head.append("Content-Range: bytes ").append(std::to_string(range.first)).append("-");
-        head.append(std::to_string(range.last)).append("/").append(std::to_string(file->size));
-        head.append("\r\nContent-Length: ").append(std::to_string(count)).append("\r\n\r\n");
+        std::string contentRange = "Content-Range: bytes " + std::to_string(range.first) + "-" +
+                                   std::to_string(range.last) + "/" + std::to_string(file->size);
+        head = ContentHead(kPartialStatusHeaders, date, contentType, lastModified, contentRange,
+                           count);
         sentStatus = 206;
     } else {
         head = OkHead(date, contentType, lastModified, file->size);
