@@ -88,7 +88,7 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress a
     server = owner;
     busy_.store(true);
     stage_ = Stage::kRead;
-    if (headReceived_ && AnswerOnLoop()) return;
+    if (headReceived_ && !tls_ && AnswerOnLoop()) return;
     if (!worker_.running() && !worker_.Start([this] { WorkerMain(); })) {
         // No thread could be had: serve this one request on the caller's thread rather
         // than leave the client hanging.
@@ -115,7 +115,7 @@ void Connection::Continue() {
     switch (stage_) {
         case Stage::kRead:
             BeginRequest();
-            if (tlsContext_ && !StartTls()) {
+            if (tls_ && !tls_->Handshake(kIdleLimitMs)) {
                 answered_ = false;
                 break;
             }
@@ -175,11 +175,6 @@ void Connection::BeginRequest() {
         config_ = shared.Snapshot();
         configVersion_ = version;
     }
-}
-
-bool Connection::StartTls() {
-    tls_ = platform::TlsSession::Create(*tlsContext_, socket_.get());
-    return tls_ && tls_->Handshake(kIdleLimitMs);
 }
 
 platform::ReceiveResult Connection::ReceiveFromClient(void* buffer, size_t size, int timeoutMs) {
@@ -247,7 +242,6 @@ void Connection::EndRequest() {
     } catch (...) {
     }
     tls_.reset();
-    tlsContext_.reset();
     received_ = std::string();
     unsentHead_ = std::string();
     unsentBody_ = std::string();

@@ -51,11 +51,10 @@ public:
     void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress, uint32_t clientPort,
                 ServerInstance* server, std::optional<std::string> received = std::nullopt,
                 bool registered = false);
-    // Makes the next Assign a connection of the TLS listener: the worker completes the
-    // handshake and then reads the head through the session. Main thread, object free.
-    void UseTls(std::shared_ptr<const platform::TlsContext> context) {
-        tlsContext_ = std::move(context);
-    }
+    // Makes the next Assign a connection of the TLS port, read and written through
+    // `session`; the worker completes a handshake still unfinished. Such a request is never
+    // answered on the loop. Main thread, object free.
+    void UseTls(std::unique_ptr<platform::TlsSession> session) { tls_ = std::move(session); }
     bool busy() const { return busy_.load(); }
     // Stops the worker thread, cutting short a request in progress. The pool calls it before
     // destroying an object, while the handlers of its class still exist.
@@ -190,9 +189,6 @@ private:
     // Reads the head and splits its request line; false when the request is dropped (or,
     // too large, already answered) and nothing is logged.
     bool ReadAndSplit();
-    // Makes the TLS session and completes its handshake within the idle limit; false when
-    // the client is to be dropped.
-    bool StartTls();
     void DispatchSafely();
     void RespondSafely();
     // Sends what the loop left unsent, waiting as every worker send does.
@@ -223,8 +219,7 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};
     platform::UniqueFd socket_;
-    // For a connection of the TLS port: the server's context, and the session once made.
-    std::shared_ptr<const platform::TlsContext> tlsContext_;
+    // The session of a connection of the TLS port.
     std::unique_ptr<platform::TlsSession> tls_;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.

@@ -19,29 +19,59 @@ uint64_t DeadlineAfterByteAt(uint64_t nowMs) {
 
 }  // namespace
 
-void HeadCollector::Add(platform::AcceptedSocket accepted) {
-    pending_.push_back(Waiting{
-        ReceivedHead{std::move(accepted.fd), accepted.address, accepted.portNetworkOrder, {}},
-        {},
-        DeadlineAfterByteAt(platform::MonotonicMillis())});
+void HeadCollector::Add(platform::AcceptedSocket accepted,
+                        const std::shared_ptr<const platform::TlsContext>& tls) {
+    std::unique_ptr<platform::TlsSession> session;
+    // Out of memory for a session, the connection is closed as it came.
+    if (tls && !(session = platform::TlsSession::Create(*tls, accepted.fd.get()))) return;
+    pending_.push_back(Waiting{ReceivedHead{std::move(accepted.fd), accepted.address,
+                                            accepted.portNetworkOrder, {}, false, std::move(session)},
+                               {},
+                               DeadlineAfterByteAt(platform::MonotonicMillis())});
     auto pending = std::prev(pending_.end());
-    // Most clients send their request with the connection: it is there already.
-    if (Receive(*pending)) {
-        Finish(pending);
-        return;
+    // Most clients send their request (or their hello) with the connection: it is there
+    // already.
+    switch (Receive(*pending)) {
+        case Reading::kGoesOn:
+            break;
+        case Reading::kOver:
+            Finish(pending);
+            return;
+        case Reading::kDropped:
+            pending_.erase(pending);
+            return;
     }
     loop_.WatchOnce(pending->head.socket.get(), [this, pending] { OnReadable(pending); });
     ArmTimer();
 }
 
-bool HeadCollector::Receive(Waiting& pending) {
+HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
+    platform::TlsSession* tls = pending.head.tls.get();
+    if (tls != nullptr && !tls->Established()) {
+        switch (tls->HandshakeStep()) {
+            case platform::TlsSession::Progress::kDone:
+                pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
+                break;
+            case platform::TlsSession::Progress::kWantRead:
+                // The client's next flight moves the idle limit as a byte of a head does.
+                pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
+                return Reading::kGoesOn;
+            case platform::TlsSession::Progress::kWantWrite:
+                // The loop watches for input only: the worker waits until the socket takes
+                // the rest.
+                return Reading::kOver;
+            case platform::TlsSession::Progress::kFailed:
+                return Reading::kDropped;
+        }
+    }
     char buffer[kReceiveChunk];
     for (;;) {
         platform::ReceiveResult r =
-            platform::ReceiveSome(pending.head.socket.get(), buffer, sizeof buffer, 0);
-        if (r.status == platform::ReceiveStatus::kTimedOut) return false;
+            tls != nullptr ? tls->Receive(buffer, sizeof buffer, 0)
+                           : platform::ReceiveSome(pending.head.socket.get(), buffer, sizeof buffer, 0);
+        if (r.status == platform::ReceiveStatus::kTimedOut) return Reading::kGoesOn;
         // A client that closed its side (or failed) cannot send more: go on with what arrived.
-        if (r.status != platform::ReceiveStatus::kData) return true;
+        if (r.status != platform::ReceiveStatus::kData) return Reading::kOver;
         pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
         std::string_view data(buffer, r.bytes);
         std::string& bytes = pending.head.bytes;
@@ -52,22 +82,28 @@ bool HeadCollector::Receive(Waiting& pending) {
             case HeadScanner::State::kComplete:
                 // What follows the head is the body's start, as the client sent it.
                 bytes.append(data.substr(consumed));
-                return true;
+                return Reading::kOver;
             case HeadScanner::State::kTooLarge:
                 // The worker finds the head too large by the same byte.
                 bytes.push_back(data[consumed - 1]);
-                return true;
+                return Reading::kOver;
         }
     }
 }
 
 void HeadCollector::OnReadable(Iterator pending) {
-    if (Receive(*pending)) {
-        // The registration stays for the loop's wait for the client's close.
-        loop_.Forget(pending->head.socket.get());
-        pending->head.registered = true;
-        Finish(pending);
-        return;
+    switch (Receive(*pending)) {
+        case Reading::kGoesOn:
+            break;
+        case Reading::kOver:
+            // The registration stays for the loop's wait for the client's close.
+            loop_.Forget(pending->head.socket.get());
+            pending->head.registered = true;
+            Finish(pending);
+            return;
+        case Reading::kDropped:
+            Drop(pending);
+            return;
     }
     loop_.WatchAgain(pending->head.socket.get());
     // Its deadline moved past every other: it goes to the end of the order.
@@ -78,6 +114,11 @@ void HeadCollector::Finish(Iterator pending) {
     ReceivedHead head = std::move(pending->head);
     pending_.erase(pending);
     onReady_(std::move(head));
+}
+
+void HeadCollector::Drop(Iterator pending) {
+    loop_.Unwatch(pending->head.socket.get());
+    pending_.erase(pending);
 }
 
 void HeadCollector::ArmTimer() {
@@ -95,6 +136,11 @@ void HeadCollector::Expire() {
     uint64_t now = platform::MonotonicMillis();
     while (!pending_.empty() && pending_.front().deadlineMs <= now) {
         auto first = pending_.begin();
+        // A client silent in its handshake has no request to answer.
+        if (!first->head.HeadRead()) {
+            Drop(first);
+            continue;
+        }
         loop_.Unwatch(first->head.socket.get());
         Finish(first);
     }

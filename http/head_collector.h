@@ -1,5 +1,7 @@
 // Request heads read on the main loop: a client still typing its head holds no pooled
-// connection object, and only heads that are complete (or ended) go on to a worker.
+// connection object, and only heads that are complete (or ended) go on to a worker. The TLS
+// handshake of a connection of the TLS port is made here too, one step per flight of the
+// client, so that it costs no thread a wait.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,7 @@
 
 #include "http/head_scanner.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -29,8 +32,11 @@ struct ReceivedHead {
     std::string bytes;
     // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).
     bool registered = false;
-    // A connection of the TLS listener, with no head read yet.
-    bool tls = false;
+    // The session of a connection of the TLS port. When its handshake is unfinished (the
+    // socket would not take the server's part at once), the worker finishes it and reads
+    // the head itself: `bytes` is then empty and no head was read.
+    std::unique_ptr<platform::TlsSession> tls;
+    bool HeadRead() const { return !tls || tls->Established(); }
 };
 
 class HeadCollector {
@@ -44,7 +50,9 @@ public:
     HeadCollector& operator=(const HeadCollector&) = delete;
 
     // Reads what the client already sent; a head that is not complete yet waits on the loop.
-    void Add(platform::AcceptedSocket accepted);
+    // With `tls`, the connection's handshake comes first, and the head is read through it.
+    void Add(platform::AcceptedSocket accepted,
+             const std::shared_ptr<const platform::TlsContext>& tls = nullptr);
     // Closes the connection whose client has been silent longest, when it has been silent
     // for at least `minimumSilenceMs`; false when there is none such.
     bool ShedOldest(uint64_t minimumSilenceMs);
@@ -60,8 +68,12 @@ private:
     };
     using Iterator = std::list<Waiting>::iterator;
 
-    // Receives what is there; true once reading the head is over.
-    bool Receive(Waiting& pending);
+    enum class Reading { kGoesOn, kOver, kDropped };
+    // Receives what is there. Over once the head is read (or ended); dropped when the TLS
+    // handshake failed.
+    Reading Receive(Waiting& pending);
+    // Ends a connection whose handshake failed, without a word to its client.
+    void Drop(Iterator pending);
     void OnReadable(Iterator pending);
     void Finish(Iterator pending);
     void Expire();

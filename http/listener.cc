@@ -120,6 +120,8 @@ void Listener::StartTls(int port, std::shared_ptr<const platform::TlsContext> tl
     platform::UniqueFd socket = OpenListeningSocket(&tlsPort, false, failure);
     if (!socket) return;
     tlsSocket_ = std::move(socket);
+    // A TLS client always speaks first: its hello is there when its connection is taken.
+    platform::DeferAccept(tlsSocket_.get(), true);
     tlsPort_ = tlsPort;
     tlsContext_ = std::move(tlsContext);
     // Watched together with the plain listener from now on.
@@ -189,18 +191,7 @@ void Listener::AcceptWaiting(int listenFd, int batch, bool tls) {
             return;
         }
         acceptFailureShown_ = false;
-        if (!tls) {
-            heads_.Add(std::move(*accepted));
-            continue;
-        }
-        // The handshake and the head are read by the connection's worker, so a TLS socket
-        // goes to a free object at once, or waits in line with the heads read on the loop.
-        ReceivedHead head;
-        head.socket = std::move(accepted->fd);
-        head.address = accepted->address;
-        head.portNetworkOrder = accepted->portNetworkOrder;
-        head.tls = true;
-        TakeHead(std::move(head));
+        heads_.Add(std::move(*accepted), tls ? tlsContext_ : nullptr);
     }
 }
 
@@ -274,15 +265,11 @@ void Listener::AssignWaitingHeads() {
 }
 
 void Listener::AssignHead(Connection& connection, ReceivedHead head) {
-    if (head.tls) {
-        // A connection of the TLS port brings no head: its worker reads it after the handshake.
-        connection.UseTls(tlsContext_);
-        connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                          static_cast<ServerInstance*>(this));
-        return;
-    }
+    std::optional<std::string> received;
+    if (head.HeadRead()) received = std::move(head.bytes);
+    if (head.tls) connection.UseTls(std::move(head.tls));
     connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                      static_cast<ServerInstance*>(this), std::move(head.bytes), head.registered);
+                      static_cast<ServerInstance*>(this), std::move(received), head.registered);
 }
 
 void Listener::NotifyConnectionFreed() {

@@ -251,9 +251,29 @@ bool TlsSession::WaitAfter(int result, int timeoutMs) {
     }
 }
 
+TlsSession::Progress TlsSession::HandshakeStep() {
+    if (established_) return Progress::kDone;
+    ERR_clear_error();
+    int result = SSL_accept(ssl_);
+    if (result == 1) {
+        established_ = true;
+        return Progress::kDone;
+    }
+    switch (SSL_get_error(ssl_, result)) {
+        case SSL_ERROR_WANT_READ:
+            return Progress::kWantRead;
+        case SSL_ERROR_WANT_WRITE:
+            return Progress::kWantWrite;
+        default:
+            ERR_clear_error();
+            return Progress::kFailed;
+    }
+}
+
 bool TlsSession::Handshake(int timeoutMs) {
     const int64_t deadline = NowMs() + timeoutMs;
     for (;;) {
+        if (established_) return true;
         ERR_clear_error();
         int result = SSL_accept(ssl_);
         if (result == 1) {

@@ -46,9 +46,14 @@ public:
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;
 
+    // Where a handshake taken one step at a time stands.
+    enum class Progress { kDone, kWantRead, kWantWrite, kFailed };
+    // Goes on with the handshake as far as the socket allows, without waiting.
+    Progress HandshakeStep();
     // Completes the handshake, waiting at most `timeoutMs` in all. False when the client
     // went away, stayed silent, or offered nothing acceptable.
     bool Handshake(int timeoutMs);
+    bool Established() const { return established_; }
     // As ReceiveSome: the decrypted bytes there are, waiting at most `timeoutMs` (0: none)
     // for the first. The client's close_notify, or the end of its input, is kClosed.
     ReceiveResult Receive(void* buffer, size_t size, int timeoutMs);

@@ -148,6 +148,31 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     EXPECT_NE(Curl("/index.html", {"-u", "bob:pw", "--tls-max", "1.1"}).status, 0);
 }
 
+TEST_F(HttpsTest, StalledAndBrokenHandshakesHoldNoWorker) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    // More clients than the pool has objects stop inside their hello: a record header that
+    // announces 128 bytes, and no more.
+    std::vector<std::unique_ptr<Client>> stalled;
+    for (int i = 0; i < 110; ++i) {
+        stalled.push_back(std::make_unique<Client>(vantry.address(), tlsPort));
+        ASSERT_TRUE(stalled.back()->connected());
+        stalled.back()->Send(std::string("\x16\x03\x01\x00\x80", 5));
+    }
+    for (auto& client : stalled) ASSERT_TRUE(client->WaitUntilServerRead());
+    // Plain HTTP on the TLS port is no handshake: closed at once with a TLS alert at most.
+    Client plain(vantry.address(), tlsPort);
+    plain.Send("GET /index.html HTTP/1.0\r\n\r\n");
+    const auto before = std::chrono::steady_clock::now();
+    std::string alert = plain.ReadAll(5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 4s);
+    EXPECT_LT(alert.size(), 16u);
+    // A real client is answered at once all the same.
+    Outcome got = Curl("/index.html", {"-u", "bob:pw", "--max-time", "5"});
+    EXPECT_EQ(got.status, 0) << ReadFile(vantry.dir() + "/run.err");
+    EXPECT_EQ(got.body, ReadFile(vantry.dir() + "/www/index.html"));
+}
+
 TEST_F(HttpsTest, VantryCertNamesTheMachineAndKeepsTheKeyPrivate) {
     const std::string& d = vantry.dir();
     ASSERT_EQ(Run({"/usr/bin/openssl", "x509", "-noout", "-text", "-in", d + "/vantry.crt"}), 0);
