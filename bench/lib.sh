@@ -211,7 +211,7 @@ bench_start_vantry_in() {
     bench_pin_to 0
     env -i -C "$dir" "${BENCH_SERVER_ENV[@]}" XDG_RUNTIME_DIR="$dir/run" \
         VANTRY_REGISTRY="$dir/registry.reg" \
-        "${BENCH_PIN_CMD[@]}" "$dir/vantry" "${bindArgs[@]}" --headless \
+        "${BENCH_PIN_CMD[@]}" "$dir/vantry" "${bindArgs[@]}" --headless --no-qr \
         </dev/null >"$BENCH_OUT/$name.stdout" 2>"$BENCH_OUT/$name.stderr" &
     pid=$!
     printf -v "${prefix}_PID" '%s' "$pid"
