@@ -25,6 +25,25 @@ IpAddress IpAddress::FromIpv6(const std::array<uint8_t, 16>& bytes) {
     return address;
 }
 
+std::optional<IpAddress> IpAddress::FromSocketAddress(const sockaddr& address,
+                                                     uint16_t* portNetworkOrder) {
+    uint16_t port = 0;
+    std::optional<IpAddress> found;
+    if (address.sa_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        port = in.sin_port;
+        found = IpAddress(ntohl(in.sin_addr.s_addr));
+    } else if (address.sa_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+        std::array<uint8_t, 16> bytes{};
+        std::memcpy(bytes.data(), &in6.sin6_addr, bytes.size());
+        port = in6.sin6_port;
+        found = FromIpv6(bytes);
+    }
+    if (portNetworkOrder != nullptr) *portNetworkOrder = port;
+    return found;
+}
+
 std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
     // inet_pton reads a terminated string; no address text is this long.
     if (text.size() >= INET6_ADDRSTRLEN) return std::nullopt;

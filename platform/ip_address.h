@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+struct sockaddr;
+
 namespace platform {
 
 // An IPv4 address, or an IPv6 address that is not an IPv4 one in disguise: an IPv4-mapped
@@ -21,6 +23,10 @@ public:
     IpAddress(uint32_t ipv4) : ipv4_(ipv4) {}  // NOLINT(google-explicit-constructor)
     // Sixteen bytes in network order; an IPv4-mapped address becomes its IPv4 address.
     static IpAddress FromIpv6(const std::array<uint8_t, 16>& bytes);
+    // The address of an AF_INET or AF_INET6 socket address, and its port in network byte
+    // order when `portNetworkOrder` is given; std::nullopt for other families.
+    static std::optional<IpAddress> FromSocketAddress(const sockaddr& address,
+                                                      uint16_t* portNetworkOrder = nullptr);
     // A dotted-decimal IPv4 address or an IPv6 address in any of its text forms;
     // std::nullopt for anything else (names, brackets, ports, zone suffixes).
     static std::optional<IpAddress> Parse(std::string_view text);

@@ -7,8 +7,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <array>
-#include <cstring>
 
 namespace platform {
 
@@ -19,19 +17,9 @@ std::vector<InterfaceAddress> InterfaceAddresses() {
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         // Interfaces without an address, and those of other families, are listed too.
         if (entry->ifa_addr == nullptr) continue;
-        IpAddress address;
-        if (entry->ifa_addr->sa_family == AF_INET) {
-            const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-            address = IpAddress(ntohl(in->sin_addr.s_addr));
-        } else if (entry->ifa_addr->sa_family == AF_INET6) {
-            const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
-            std::array<uint8_t, 16> bytes{};
-            std::memcpy(bytes.data(), &in6->sin6_addr, bytes.size());
-            address = IpAddress::FromIpv6(bytes);
-        } else {
-            continue;
-        }
-        found.push_back({address, (entry->ifa_flags & IFF_UP) != 0,
+        std::optional<IpAddress> address = IpAddress::FromSocketAddress(*entry->ifa_addr);
+        if (!address) continue;
+        found.push_back({*address, (entry->ifa_flags & IFF_UP) != 0,
                          (entry->ifa_flags & IFF_LOOPBACK) != 0});
     }
     ::freeifaddrs(list);

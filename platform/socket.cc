@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <cstdio>
 #include <memory>
@@ -135,30 +134,12 @@ void DeferAccept(int fd, bool defer) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
-namespace {
-
-// The address and port of an IPv4 or IPv6 socket address; the port in network byte order.
-IpAddress AddressOf(const sockaddr_storage& storage, uint16_t* portNetworkOrder) {
-    if (storage.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
-        std::array<uint8_t, 16> bytes{};
-        std::memcpy(bytes.data(), &in6.sin6_addr, bytes.size());
-        *portNetworkOrder = in6.sin6_port;
-        return IpAddress::FromIpv6(bytes);
-    }
-    const auto& in = reinterpret_cast<const sockaddr_in&>(storage);
-    *portNetworkOrder = in.sin_port;
-    return IpAddress(ntohl(in.sin_addr.s_addr));
-}
-
-}  // namespace
-
 uint16_t LocalPort(int fd) {
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
     uint16_t port = 0;
-    AddressOf(sa, &port);
+    IpAddress::FromSocketAddress(reinterpret_cast<const sockaddr&>(sa), &port);
     return ntohs(port);
 }
 
@@ -197,7 +178,10 @@ std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* fail
     }
     AcceptedSocket accepted;
     accepted.fd = UniqueFd(fd);
-    accepted.address = AddressOf(peer, &accepted.portNetworkOrder);
+    // A listening socket of ours takes only IPv4 and IPv6 clients.
+    accepted.address = IpAddress::FromSocketAddress(reinterpret_cast<const sockaddr&>(peer),
+                                                    &accepted.portNetworkOrder)
+                           .value_or(IpAddress());
     return accepted;
 }
 
