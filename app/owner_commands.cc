@@ -49,10 +49,7 @@ std::string TrayTooltip(const std::string& hostAddress, bool running) {
 std::string AddressText(const std::string& hostAddress) { return "IP Address:  " + hostAddress; }
 
 std::string ServerUrl(const std::string& hostAddress, int port, std::string_view path) {
-    std::string url = "http://" + platform::UrlHost(hostAddress);
-    if (port != 80) url += ":" + std::to_string(port);
-    url += path;
-    return url;
+    return "http://" + platform::UrlAuthority(hostAddress, port) + std::string(path);
 }
 
 std::vector<std::string> BrowserCommand(const std::optional<std::string>& browserSetting,

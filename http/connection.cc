@@ -428,11 +428,8 @@ std::string Connection::BaseUrl() const {
     if (ServerNumber() == 0) return {};
     std::string host = server->context().hostAddress;
     if (host == "0.0.0.0") host = "127.0.0.1";
-    host = platform::UrlHost(host);
     // The port the server really listens on: Server 2 may have moved up from its own.
-    int port = server->Port();
-    if (port == 80) return "http://" + host;
-    return "http://" + host + ":" + std::to_string(port);
+    return "http://" + platform::UrlAuthority(host, server->Port());
 }
 
 void Connection::StopScript() {

@@ -72,4 +72,10 @@ std::string UrlHost(const std::string& host) {
     return ipv6Text ? "[" + host + "]" : host;
 }
 
+std::string UrlAuthority(const std::string& host, int port) {
+    std::string authority = UrlHost(host);
+    if (port != 80) authority.append(":").append(std::to_string(port));
+    return authority;
+}
+
 }  // namespace platform

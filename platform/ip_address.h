@@ -50,5 +50,8 @@ private:
 // The host part of a URL for `host`: an IPv6 address in brackets ("[::1]"), anything else
 // (a name, an IPv4 address, a text already in brackets) unchanged.
 std::string UrlHost(const std::string& host);
+// The host and port of a URL for `host` on `port`: UrlHost(host), then ":port" unless the
+// port is 80.
+std::string UrlAuthority(const std::string& host, int port);
 
 }  // namespace platform

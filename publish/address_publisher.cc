@@ -87,11 +87,6 @@ std::string WithCrLf(std::string_view text) {
     return out;
 }
 
-std::string AddressForPage(const std::string& hostAddress, int port) {
-    const std::string host = platform::UrlHost(hostAddress);
-    return port == 80 ? host : host + ":" + std::to_string(port);
-}
-
 std::optional<std::string> RedirectPageText(std::string_view templateText,
                                             std::string_view address) {
     size_t at = templateText.find(kAddressPlaceholder);
@@ -229,7 +224,7 @@ bool AddressPublisher::WriteRedirectPage(const std::string& templateName, int po
         return false;
     }
     if (found->redirect) {
-        text = RedirectPageText(*text, AddressForPage(context_.hostAddress, port));
+        text = RedirectPageText(*text, platform::UrlAuthority(context_.hostAddress, port));
         if (!text) {
             *error = templateName + " holds no \"" + std::string(kAddressPlaceholder) +
                      "\", so the page was not rewritten";

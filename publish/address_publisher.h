@@ -34,9 +34,6 @@ std::string FtpCommandText(const config::ServerSettings& settings);
 // The text with every LF written as CR LF, as the published files are written.
 std::string WithCrLf(std::string_view text);
 
-// What replaces the placeholder: the host address alone on port 80, else "address:port".
-std::string AddressForPage(const std::string& hostAddress, int port);
-
 // The redirect page made from `templateText`: its first placeholder replaced by `address`.
 // std::nullopt when the template holds none.
 std::optional<std::string> RedirectPageText(std::string_view templateText,

@@ -56,5 +56,11 @@ TEST(IpAddressTest, ParsesUnmapsAndPrintsBothFamilies) {
     EXPECT_FALSE(*IpAddress::Parse("::1") == IpAddress(1));
 }
 
+TEST(IpAddressTest, UrlAuthorityLeavesOutPort80AndBracketsIpv6) {
+    EXPECT_EQ(UrlAuthority("192.168.1.5", 80), "192.168.1.5");
+    EXPECT_EQ(UrlAuthority("192.168.1.5", 9600), "192.168.1.5:9600");
+    EXPECT_EQ(UrlAuthority("2001:db8::5", 9600), "[2001:db8::5]:9600");
+}
+
 }  // namespace
 }  // namespace platform

@@ -56,12 +56,6 @@ TEST(AddressPublisherTest, CommandFileIsReadBackByTheClientAsWritten) {
     }
 }
 
-TEST(AddressPublisherTest, PageAddressLeavesOutPort80) {
-    EXPECT_EQ(publish::AddressForPage("192.168.1.5", 80), "192.168.1.5");
-    EXPECT_EQ(publish::AddressForPage("192.168.1.5", 9600), "192.168.1.5:9600");
-    EXPECT_EQ(publish::AddressForPage("2001:db8::5", 9600), "[2001:db8::5]:9600");
-}
-
 TEST(AddressPublisherTest, OnlyTheFirstPlaceholderIsReplaced) {
     EXPECT_EQ(publish::RedirectPageText("a Place Your IP Address Here b Place Your IP Address Here",
                                         "10.0.0.1:81"),
