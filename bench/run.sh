@@ -232,32 +232,24 @@ scenario_resume() {
     SCENARIO_SERVERS=(vantry nginx)
 }
 
-scenario_cgi_perl() {
-    SCENARIO_TITLE="a Perl CGI script (perl hello.pl)"
-    SCENARIO_PATH=/cgi-bin/hello.pl
+# A script under cgi-bin, against lighttpd's mod_cgi: $1 the title, $2 the script's path.
+cgi_scenario() {
+    SCENARIO_TITLE=$1
+    SCENARIO_PATH=$2
     SCENARIO_STATUS=200
     SCENARIO_SERVERS=(vantry lighttpd)
     SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
     SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
 }
+
+scenario_cgi_perl() { cgi_scenario "a Perl CGI script (perl hello.pl)" /cgi-bin/hello.pl; }
 
 scenario_cgi_php() {
-    SCENARIO_TITLE="a PHP page through php-cgi (lighttpd: mod_cgi with the same php-cgi)"
-    SCENARIO_PATH=/cgi-bin/hello.php
-    SCENARIO_STATUS=200
-    SCENARIO_SERVERS=(vantry lighttpd)
-    SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
-    SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
+    cgi_scenario "a PHP page through php-cgi (lighttpd: mod_cgi with the same php-cgi)" \
+        /cgi-bin/hello.php
 }
 
-scenario_cgi_shell() {
-    SCENARIO_TITLE="a shell CGI script run by itself (#!/bin/sh)"
-    SCENARIO_PATH=/cgi-bin/hello.sh
-    SCENARIO_STATUS=200
-    SCENARIO_SERVERS=(vantry lighttpd)
-    SCENARIO_CONCURRENCY=$BENCH_CGI_CONCURRENCY
-    SCENARIO_REQUESTS=$BENCH_CGI_REQUESTS
-}
+scenario_cgi_shell() { cgi_scenario "a shell CGI script run by itself (#!/bin/sh)" /cgi-bin/hello.sh; }
 
 # A Vantry installation of its own and nginx over HTTPS with the same certificate: the 1 KiB
 # page, every request a new connection with a full handshake (ab keeps no session), then the
