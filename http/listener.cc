@@ -299,17 +299,14 @@ void ServerInstance::Start(int port) {
 void ServerInstance::StartHttps() {
     const config::ServerSettings& settings = context().config.Snapshot()->servers[number_ - 1];
     if (settings.tlsPort == 0) return;
-    const std::string prefix = "Server " + std::to_string(number_) + ": HTTPS off: ";
+    const std::string server = "Server " + std::to_string(number_);
     std::string failure;
     std::shared_ptr<const platform::TlsContext> tls =
         platform::TlsContext::Load(settings.tlsCertificate, settings.tlsKey, &failure);
     if (tls) StartTls(settings.tlsPort, std::move(tls), &failure);
-    if (TlsPort() == 0) {
-        context().owner.ShowStatusMessage(prefix + failure);
-        return;
-    }
-    context().owner.ShowStatusMessage("Server " + std::to_string(number_) + ": HTTPS on port " +
-                                      std::to_string(TlsPort()));
+    context().owner.ShowStatusMessage(TlsPort() == 0
+                                          ? server + ": HTTPS off: " + failure
+                                          : server + ": HTTPS on port " + std::to_string(TlsPort()));
 }
 
 void ServerInstance::Stop() {
