@@ -21,9 +21,6 @@
 #include "platform/error_text.h"
 
 namespace platform {
-namespace {
-
-// Waits until `fd` is ready for `events` or the limit passes. False on time-out or error.
 bool WaitFor(int fd, short events, int timeoutMs) {
     struct pollfd p{fd, events, 0};
     for (;;) {
@@ -33,8 +30,6 @@ bool WaitFor(int fd, short events, int timeoutMs) {
         if (errno != EINTR) return false;
     }
 }
-
-}  // namespace
 
 std::string SocketCreationMessage(int error) {
     switch (error) {

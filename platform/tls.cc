@@ -15,10 +15,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 
+#include "platform/clock.h"
 #include "platform/error_text.h"
+#include "platform/file_io.h"
 
 namespace platform {
 namespace {
@@ -37,12 +38,6 @@ struct FreeKey {
 struct FreeNames {
     void operator()(GENERAL_NAMES* n) const { GENERAL_NAMES_free(n); }
 };
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The library's reason for its failure, or "unknown error": the PEM reader's when it has one
 // ("no start line" says more than "PEM lib" or the decoders' "unsupported"), else the first
@@ -69,49 +64,6 @@ std::string UnreadableReason(const std::string& path) {
     bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
     return regular ? std::string() : "not a regular file";
-}
-
-bool WaitFor(int fd, short events, int timeoutMs) {
-    struct pollfd p{fd, events, 0};
-    for (;;) {
-        int n = ::poll(&p, 1, timeoutMs);
-        if (n > 0) return true;
-        if (n == 0 || errno != EINTR) return false;
-    }
-}
-
-// Writes `text` to `path` through a temporary file renamed over it, with `mode`.
-bool WriteWhole(const std::string& path, const std::string& text, mode_t mode, std::string* error) {
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        *error = "open " + temporary + ": " + ErrorText(errno);
-        return false;
-    }
-    ::fchmod(fd, mode);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = "write " + temporary + ": " + ErrorText(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        *error = "write " + temporary + ": " + ErrorText(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = "rename " + temporary + ": " + ErrorText(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 // The PEM text an OpenSSL writer produces into a memory BIO.
@@ -271,7 +223,7 @@ TlsSession::Progress TlsSession::HandshakeStep() {
 }
 
 bool TlsSession::Handshake(int timeoutMs) {
-    const int64_t deadline = NowMs() + timeoutMs;
+    const uint64_t deadline = MonotonicMillis() + static_cast<uint64_t>(std::max(timeoutMs, 0));
     for (;;) {
         if (established_) return true;
         ERR_clear_error();
@@ -280,8 +232,8 @@ bool TlsSession::Handshake(int timeoutMs) {
             established_ = true;
             return true;
         }
-        int64_t left = deadline - NowMs();
-        if (left <= 0 || !WaitAfter(result, static_cast<int>(left))) {
+        const uint64_t now = MonotonicMillis();
+        if (now >= deadline || !WaitAfter(result, static_cast<int>(deadline - now))) {
             ERR_clear_error();
             return false;
         }
@@ -289,7 +241,7 @@ bool TlsSession::Handshake(int timeoutMs) {
 }
 
 ReceiveResult TlsSession::Receive(void* buffer, size_t size, int timeoutMs) {
-    const int64_t deadline = timeoutMs > 0 ? NowMs() + timeoutMs : 0;
+    const uint64_t deadline = timeoutMs > 0 ? MonotonicMillis() + static_cast<uint64_t>(timeoutMs) : 0;
     const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
     for (;;) {
         ERR_clear_error();
@@ -305,9 +257,9 @@ ReceiveResult TlsSession::Receive(void* buffer, size_t size, int timeoutMs) {
         int left = -1;
         if (timeoutMs == 0) return {ReceiveStatus::kTimedOut, 0};
         if (timeoutMs > 0) {
-            int64_t remaining = deadline - NowMs();
-            if (remaining <= 0) return {ReceiveStatus::kTimedOut, 0};
-            left = static_cast<int>(remaining);
+            const uint64_t now = MonotonicMillis();
+            if (now >= deadline) return {ReceiveStatus::kTimedOut, 0};
+            left = static_cast<int>(deadline - now);
         }
         if (!WaitFor(socket_, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, left)) {
             return {ReceiveStatus::kTimedOut, 0};
@@ -435,8 +387,8 @@ bool MakeSelfSignedCertificate(const std::vector<std::string>& names, int days,
         *error = "encode certificate: " + LibraryReason();
         return false;
     }
-    return WriteWhole(keyFile, keyText, 0600, error) &&
-           WriteWhole(certificateFile, certificateText, 0644, error);
+    return WriteFileAtomicallyWithMode(keyFile, keyText, 0600, error) &&
+           WriteFileAtomicallyWithMode(certificateFile, certificateText, 0644, error);
 }
 
 }  // namespace platform
