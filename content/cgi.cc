@@ -155,8 +155,8 @@ public:
 
             uint64_t now = platform::MonotonicMillis();
             if (now >= deadline) break;
-            if (wantBody && now - lastBodyProgress >= kIdleLimitMs) {
-                // The client stopped sending: the script gets what came.
+            if (wantBody && (now - lastBodyProgress >= kIdleLimitMs || connection_.BodyPaceLost())) {
+                // The client stopped sending, or sends too slowly: the script gets what came.
                 bodyDone_ = true;
                 continue;
             }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 
 #include "http/listener.h"
 #include "platform/clock.h"
@@ -17,6 +18,9 @@ using platform::EqualsNoCase;
 
 constexpr size_t kInputBufferSize = 16 * 1024;
 constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
+// A file goes out in pieces of this size from a worker, so that the answer's pace is looked
+// at between them; each piece is one blocking sendfile for a large file.
+constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -74,7 +78,7 @@ void Connection::StopWorker() {
 
 void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address, uint32_t port,
                         ServerInstance* owner, std::optional<std::string> received,
-                        bool registered) {
+                        bool registered, bool clientBound) {
     headReceived_ = received.has_value();
     socketRegistered_ = registered;
     received_ = received ? std::move(*received) : std::string();
@@ -86,16 +90,60 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress a
     clientAddress = address;
     clientPort = port;
     server = owner;
+    clientBound_ = clientBound;
     busy_.store(true);
     stage_ = Stage::kRead;
     if (headReceived_ && !tls_ && AnswerOnLoop()) return;
     if (!worker_.running() && !worker_.Start([this] { WorkerMain(); })) {
-        // No thread could be had: serve this one request on the caller's thread rather
-        // than leave the client hanging.
-        Continue();
+        // Without a thread the request would run on the loop, which a script could hold for
+        // minutes: the client is told to come back instead.
+        AnswerUnavailable();
         return;
     }
     assigned_.Ring();
+}
+
+void Connection::AnswerUnavailable() {
+    ReportFailure("starting a worker thread");
+    onLoop_ = true;
+    BeginRequest();
+    // A head the loop has not read (a TLS handshake still unfinished) cannot be answered
+    // without waiting, nor can a TLS connection be written to without it.
+    if (headReceived_ && !tls_ && ReadAndSplit()) {
+        SetStatus(503);
+        RespondSafely();
+    }
+    onLoop_ = false;
+    // What the socket did not take at once is dropped with the connection.
+    unsentHead_.clear();
+    unsentBody_.clear();
+    unsentFile_.Reset();
+    EndRequest();
+}
+
+void Connection::ReportFailure(std::string_view step) noexcept {
+    try {
+        std::string what = "unknown error";
+        if (std::exception_ptr failure = std::current_exception()) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& e) {
+                what = e.what();
+            } catch (...) {
+            }
+        } else if (step == "starting a worker thread") {
+            what = "the system refused a thread";
+        }
+        ReportToOwner("A request failed while " + std::string(step) + ": " + what + ".");
+    } catch (...) {
+        // Out of memory for the message itself: nothing more can be said.
+    }
+}
+
+bool Connection::AdmitWait() {
+    if (clientBound_ || server == nullptr) return true;
+    clientBound_ = server->AdmitClientBound();
+    return clientBound_;
 }
 
 void Connection::WorkerMain() {
@@ -183,8 +231,9 @@ platform::ReceiveResult Connection::ReceiveFromClient(void* buffer, size_t size,
 }
 
 bool Connection::SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent) {
-    if (tls_) return tls_->SendAll(data, size, idleLimitMs, sent);
-    return platform::SendAll(socket_.get(), data, size, idleLimitMs, sent);
+    uint64_t ignored = 0;
+    return SendPaced({}, std::string_view(static_cast<const char*>(data), size), false, idleLimitMs,
+                     sent != nullptr ? sent : &ignored);
 }
 
 bool Connection::ReadAndSplit() {
@@ -200,6 +249,7 @@ bool Connection::ReadAndSplit() {
             if (line == LineResult::kBad) SetStatus(400);
         }
     } catch (...) {
+        ReportFailure("reading its head");
         answered_ = false;
     }
     return answered_;
@@ -217,6 +267,7 @@ void Connection::RespondSafely() {
     try {
         Respond();
     } catch (...) {
+        ReportFailure("sending its answer");
     }
 }
 
@@ -226,11 +277,11 @@ void Connection::SendRest() {
             SendHeadAndBody(unsentHead_, unsentBody_, true);
         }
         if (unsentFile_ && !sendFailed_ &&
-            !platform::SendFileContents(socket_.get(), unsentFile_.get(), unsentFileOffset_,
-                                        unsentFileCount_, kIdleLimitMs, &bytesSent)) {
+            !SendFilePaced(unsentFile_.get(), unsentFileOffset_, unsentFileCount_)) {
             sendFailed_ = true;
         }
     } catch (...) {
+        ReportFailure("sending its answer");
     }
 }
 
@@ -240,6 +291,7 @@ void Connection::EndRequest() {
         Finish();
         if (answered_) LogRequest();
     } catch (...) {
+        ReportFailure("finishing it");
     }
     tls_.reset();
     received_ = std::string();
@@ -247,6 +299,10 @@ void Connection::EndRequest() {
     unsentBody_ = std::string();
     unsentFile_.Reset();
     openedFile.reset();
+    if (clientBound_) {
+        clientBound_ = false;
+        owner->ReleaseClientBound();
+    }
     // Clearing the flag hands the object back to the pool: nothing may touch it afterwards.
     busy_.store(false);
     owner->NotifyConnectionFreed();
@@ -273,10 +329,12 @@ void Connection::ResetRequestState() {
     leadingLineFeedChecked_ = false;
     bodyComplete_ = false;
     bodyRemaining_ = 0;
+    bodyPace_.Stop();
+    sendPace_.Stop();
     sentStatus = 0;
 }
 
-bool Connection::FillInput(int timeoutMs) {
+bool Connection::FillInput(int timeoutMs, bool body) {
     if (receivedRead_ < received_.size()) {
         size_t take = std::min(kInputBufferSize, received_.size() - receivedRead_);
         std::copy_n(received_.data() + receivedRead_, take, input_.get());
@@ -286,7 +344,8 @@ bool Connection::FillInput(int timeoutMs) {
         return true;
     }
     if (inputClosed_) return false;
-    platform::ReceiveResult r = ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
+    platform::ReceiveResult r = body ? ReceiveBody(input_.get(), kInputBufferSize, timeoutMs)
+                                     : ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         inputStart_ = 0;
         inputEnd_ = r.bytes;
@@ -481,6 +540,96 @@ void Connection::StartBody() {
         bodyHasLength_ = true;
         bodyRemaining_ = *declared;
     }
+    // TLS connections are never counted among those waiting on their client: their sends
+    // cannot tell a wait in advance, and a share that only some requests take would mislead.
+    bodyPace_.Start(platform::MonotonicMillis(), tls_ ? nullptr : this);
+}
+
+platform::ReceiveResult Connection::ReceiveBody(void* buffer, size_t size, int timeoutMs) {
+    platform::ReceiveResult r = ReceiveFromClient(buffer, size, 0);
+    if (r.status == platform::ReceiveStatus::kTimedOut && timeoutMs != 0) {
+        int waitMs = bodyPace_.NextWaitMs(timeoutMs, platform::MonotonicMillis());
+        if (waitMs == 0) return r;
+        r = ReceiveFromClient(buffer, size, waitMs);
+    }
+    if (r.status == platform::ReceiveStatus::kData) bodyPace_.Moved(r.bytes, platform::MonotonicMillis());
+    return r;
+}
+
+bool Connection::BodyPaceLost() {
+    return bodyPace_.started() && bodyPace_.NextWaitMs(kIdleLimitMs, platform::MonotonicMillis()) == 0;
+}
+
+int Connection::SendWaitMs(int idleLimitMs) {
+    const uint64_t now = platform::MonotonicMillis();
+    if (!sendPace_.started()) sendPace_.Start(now, tls_ ? nullptr : this);
+    return sendPace_.NextWaitMs(idleLimitMs, now);
+}
+
+void Connection::SendMoved(uint64_t bytes) {
+    if (sendPace_.started() && bytes > 0) sendPace_.Moved(bytes, platform::MonotonicMillis());
+}
+
+bool Connection::SendPaced(std::string_view head, std::string_view content, bool more,
+                           int idleLimitMs, uint64_t* contentSent) {
+    if (tls_) {
+        // The session sends a piece whole or fails; the pace sets each piece's wait.
+        constexpr size_t kPiece = 64 * 1024;
+        if (!head.empty() || content.size() <= kPiece) {
+            std::string_view piece = content.substr(0, head.empty() ? kPiece : 0);
+            int waitMs = SendWaitMs(idleLimitMs);
+            uint64_t before = *contentSent;
+            if (waitMs == 0 || !tls_->SendTwo(head, piece, waitMs, contentSent)) return false;
+            SendMoved(head.size() + (*contentSent - before));
+            content.remove_prefix(piece.size());
+        }
+        while (!content.empty()) {
+            std::string_view piece = content.substr(0, kPiece);
+            int waitMs = SendWaitMs(idleLimitMs);
+            if (waitMs == 0 || !tls_->SendAll(piece.data(), piece.size(), waitMs, contentSent)) {
+                return false;
+            }
+            SendMoved(piece.size());
+            content.remove_prefix(piece.size());
+        }
+        return true;
+    }
+    for (;;) {
+        size_t sent = 0;
+        if (!platform::SendNow(socket_.get(), head, content, more, &sent)) return false;
+        const size_t fromHead = std::min(sent, head.size());
+        head.remove_prefix(fromHead);
+        content.remove_prefix(sent - fromHead);
+        *contentSent += sent - fromHead;
+        SendMoved(sent);
+        if (head.empty() && content.empty()) return true;
+        int waitMs = SendWaitMs(idleLimitMs);
+        if (waitMs == 0 || !platform::WaitWritable(socket_.get(), waitMs)) return false;
+    }
+}
+
+bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
+    if (!tls_) {
+        // What the socket takes now goes without a wait, and without asking to wait.
+        uint64_t before = bytesSent;
+        if (!platform::SendFileNow(socket_.get(), fileFd, &offset, &count, &bytesSent)) return false;
+        SendMoved(bytesSent - before);
+    }
+    while (count > 0) {
+        const uint64_t piece = std::min(count, kPacedFilePiece);
+        int waitMs = SendWaitMs(kIdleLimitMs);
+        if (waitMs == 0) return false;
+        uint64_t before = bytesSent;
+        bool whole = tls_ ? tls_->SendFile(fileFd, offset, piece, waitMs, &bytesSent)
+                          : platform::SendFileContents(socket_.get(), fileFd, offset, piece, waitMs,
+                                                       &bytesSent);
+        const uint64_t moved = bytesSent - before;
+        SendMoved(moved);
+        if (!whole) return false;
+        offset += piece;
+        count -= piece;
+    }
+    return true;
 }
 
 std::optional<uint64_t> Connection::DeclaredBodyLength() {
@@ -504,7 +653,7 @@ size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs)
         return want;
     }
     const auto want = static_cast<size_t>(std::min<uint64_t>(size, bodyRemaining_));
-    platform::ReceiveResult r = ReceiveFromClient(buffer, want, timeoutMs);
+    platform::ReceiveResult r = ReceiveBody(buffer, want, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         bodyRemaining_ -= r.bytes;
         if (bodyRemaining_ == 0) bodyComplete_ = true;
@@ -539,7 +688,7 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
                 // copied twice nor received in pieces of the input buffer's size.
                 return ReceiveBodyDirectly(buffer, size, timeout);
             }
-            if (!FillInput(timeout)) {
+            if (!FillInput(timeout, true)) {
                 if (inputClosed_ || !bodyHasLength_ || timeout != 0) bodyComplete_ = true;
                 break;
             }

@@ -20,6 +20,7 @@
 #include "platform/open_file.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
+#include "platform/transfer_pace.h"
 #include "platform/unique_fd.h"
 #include "platform/worker_thread.h"
 
@@ -35,7 +36,7 @@ inline constexpr int kIdleLimitSeconds = 30;
 inline constexpr size_t kMaxFormNameLength = 70;
 inline constexpr size_t kMaxFormValueLength = 33000;
 
-class Connection {
+class Connection : private platform::WaitGate {
 public:
     Connection();
     virtual ~Connection();  // stops the worker (see StopWorker)
@@ -48,9 +49,11 @@ public:
     // that takes no waiting (see MayAnswerOnLoop); otherwise, and for a socket without a
     // head, the object's worker is woken to go on with it.
     // `registered`: the loop's registration of the socket is kept for its close.
+    // `clientBound`: the loop admitted the request as one that waits on its client (a body
+    // still arriving), within the server's share for such requests.
     void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress, uint32_t clientPort,
                 ServerInstance* server, std::optional<std::string> received = std::nullopt,
-                bool registered = false);
+                bool registered = false, bool clientBound = false);
     // Makes the next Assign a connection of the TLS port, read and written through
     // `session`; the worker completes a handshake still unfinished. Such a request is never
     // answered on the loop. Main thread, object free.
@@ -103,8 +106,11 @@ public:
     // there now (0 then may also mean "nothing yet": BodyComplete tells the two apart).
     size_t ReadBody(char* buffer, size_t size, int waitMs = kIdleLimitSeconds * 1000);
     bool BodyComplete() const { return bodyComplete_; }
-    // True when the body ended before its declared length: the client closed its side or
-    // stayed silent past the idle limit.
+    // For a handler that reads the body without waiting (ReadBody with `waitMs` 0) and waits
+    // on the socket itself: true once the client has sent too slowly to be waited for longer.
+    bool BodyPaceLost();
+    // True when the body ended before its declared length: the client closed its side,
+    // stayed silent past the idle limit or sent too slowly (see platform::TransferPace).
     bool BodyCutShort() const { return bodyComplete_ && bodyHasLength_ && bodyRemaining_ > 0; }
     // The declared Content-Length when there is a valid one.
     std::optional<uint64_t> DeclaredBodyLength();
@@ -150,7 +156,8 @@ public:
     // The client's socket, for handlers that wait on it together with other descriptors.
     int socketFd() const { return socket_.get(); }
     // Reading and writing the client's bytes, through TLS on a connection of the TLS port:
-    // as platform::ReceiveSome and platform::SendAll.
+    // as platform::ReceiveSome and platform::SendAll. Sends keep the answer's pace (see
+    // platform::TransferPace): each wait lasts at most `idleLimitMs`.
     platform::ReceiveResult ReceiveFromClient(void* buffer, size_t size, int timeoutMs);
     bool SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent);
     // Bytes of the client already received and decrypted: readable although the socket
@@ -204,13 +211,32 @@ private:
     bool SendBytes(std::string_view bytes, bool more = false);
     // Sends `head`, then `content`, which counts in `bytesSent`.
     bool SendHeadAndBody(std::string_view head, std::string_view content, bool more);
+    // The worker's sends: what the socket takes at once goes out; a wait for the client keeps
+    // the answer's pace, and the request's first wait must be admitted (AdmitWait). The bytes
+    // of `content` that went out count in `*contentSent`.
+    bool SendPaced(std::string_view head, std::string_view content, bool more, int idleLimitMs,
+                   uint64_t* contentSent);
+    bool SendFilePaced(int fileFd, uint64_t offset, uint64_t count);
+    // How long the answer's next wait for the client may last; 0 when it must give up.
+    int SendWaitMs(int idleLimitMs);
+    void SendMoved(uint64_t bytes);
+    // A request that waits on its client takes a share of the server's objects kept for
+    // such requests; false when that share is full.
+    bool AdmitWait() override;
+    // Shows the owner why a request's handling failed where nothing else would tell.
+    void ReportFailure(std::string_view step) noexcept;
+    // The loop could start no worker: answers 503 with what the socket takes at once.
+    void AnswerUnavailable();
     // True when the request's If-Modified-Since is a date no earlier than `modified`.
     bool NotModifiedSince(std::time_t modified) const;
     // The part of `file` the request's Range asks for, honouring If-Range.
     ByteRange RequestedRange(const platform::OpenedFile& file) const;
     bool HasUnsent() const { return !unsentHead_.empty() || !unsentBody_.empty() || unsentFile_; }
-    // Refills the input buffer, waiting at most the idle limit. False at the end of input.
-    bool FillInput(int timeoutMs);
+    // Refills the input buffer, waiting at most `timeoutMs` (and, for the body, as its pace
+    // allows). False at the end of input.
+    bool FillInput(int timeoutMs, bool body = false);
+    // Receives bytes of the body: at once what is there, and a wait only as its pace allows.
+    platform::ReceiveResult ReceiveBody(void* buffer, size_t size, int timeoutMs);
     void StartBody();
     // Receives up to `size` bytes of a body with a declared length into `buffer`, bypassing
     // the input buffer (which must be empty).
@@ -246,6 +272,10 @@ private:
     bool leadingLineFeedChecked_ = false;
     bool bodyComplete_ = false;
     uint64_t bodyRemaining_ = 0;
+    platform::TransferPace bodyPace_;
+    platform::TransferPace sendPace_;
+    // This request holds one of the server's places for requests that wait on their client.
+    bool clientBound_ = false;
 
     Stage stage_ = Stage::kRead;
     // The request gets an answer and a log line (it was not dropped).

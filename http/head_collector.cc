@@ -25,7 +25,7 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
     // Out of memory for a session, the connection is closed as it came.
     if (tls && !(session = platform::TlsSession::Create(*tls, accepted.fd.get()))) return;
     pending_.push_back(Waiting{ReceivedHead{std::move(accepted.fd), accepted.address,
-                                            accepted.portNetworkOrder, {}, false, std::move(session)},
+                                            accepted.portNetworkOrder, {}, 0, false, std::move(session)},
                                {},
                                DeadlineAfterByteAt(platform::MonotonicMillis())});
     auto pending = std::prev(pending_.end());
@@ -41,7 +41,11 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
             pending_.erase(pending);
             return;
     }
-    loop_.WatchOnce(pending->head.socket.get(), [this, pending] { OnReadable(pending); });
+    if (!loop_.WatchOnce(pending->head.socket.get(), [this, pending] { OnReadable(pending); })) {
+        // The loop cannot watch this client: it is closed, and the others go on.
+        pending_.erase(pending);
+        return;
+    }
     ArmTimer();
 }
 
@@ -81,6 +85,7 @@ HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
                 break;
             case HeadScanner::State::kComplete:
                 // What follows the head is the body's start, as the client sent it.
+                pending.head.headLength = bytes.size();
                 bytes.append(data.substr(consumed));
                 return Reading::kOver;
             case HeadScanner::State::kTooLarge:
@@ -105,7 +110,10 @@ void HeadCollector::OnReadable(Iterator pending) {
             Drop(pending);
             return;
     }
-    loop_.WatchAgain(pending->head.socket.get());
+    if (!loop_.WatchAgain(pending->head.socket.get())) {
+        Drop(pending);
+        return;
+    }
     // Its deadline moved past every other: it goes to the end of the order.
     pending_.splice(pending_.end(), pending_, pending);
 }

@@ -30,6 +30,9 @@ struct ReceivedHead {
     platform::IpAddress address;
     uint16_t portNetworkOrder = 0;
     std::string bytes;
+    // How many of `bytes` are the head; the rest came after it. 0 when the head is not
+    // complete.
+    size_t headLength = 0;
     // The socket is still registered with the loop, quiet (see EventLoop::WatchOnce).
     bool registered = false;
     // The session of a connection of the TLS port. When its handshake is unfinished (the

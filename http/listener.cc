@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
-#include "platform/error_text.h"
+#include <charconv>
+
 #include "config/server_config.h"
+#include "platform/error_text.h"
 #include "platform/event_loop.h"
 #include "platform/socket.h"
 
@@ -22,6 +24,23 @@ constexpr uint64_t kShedSilenceMs = 10000;
 // the server counts as busy, and up to which it counts as idle again.
 constexpr size_t kBusyConnections = 8;
 constexpr size_t kIdleConnections = 2;
+
+// Whether the client of a complete head has more of its body to send than came with the
+// head: such a request will wait on its client.
+bool BodyStillArriving(const ReceivedHead& head) {
+    if (head.headLength == 0) return false;
+    std::string_view text = head.bytes;
+    std::optional<std::string_view> declared = FindHeader(text.substr(0, head.headLength), "Content-Length");
+    uint64_t length = 0;
+    if (!declared ||
+        std::from_chars(declared->data(), declared->data() + declared->size(), length).ec != std::errc()) {
+        return false;
+    }
+    std::string_view after = text.substr(head.headLength);
+    // The line feed that ends the empty line is no part of the body.
+    if (!after.empty() && after.front() == '\n') after.remove_prefix(1);
+    return length > after.size();
+}
 
 std::string Format(const char* format, int port) {
     char text[96];
@@ -88,9 +107,13 @@ platform::UniqueFd Listener::OpenListeningSocket(int* port, bool moveUp, std::st
     }
     const std::string shownAddress = dualStack ? "[::]" : platform::UrlHost(address.Text());
 
+    if (*port < 1 || *port > kHighestPort) {
+        *failure = "Port " + std::to_string(*port) + " is not a port number (1-65535).";
+        return {};
+    }
     // Server 1 fails on a port in use; Server 2 moves up to the next free one.
     for (;;) {
-        const auto bindPort = static_cast<uint16_t>(*port & 0xffff);
+        const auto bindPort = static_cast<uint16_t>(*port);
         error = dualStack ? platform::BindDualStack(socket.get(), bindPort)
                           : platform::BindTo(socket.get(), address, bindPort);
         if (error == 0) break;
@@ -151,6 +174,7 @@ void Listener::StopListening() {
     // Clients whose requests no object has taken yet are closed with the server.
     heads_.Clear();
     waiting_.clear();
+    waitingForBody_.clear();
 }
 
 void Listener::UpdateWatch() {
@@ -233,47 +257,73 @@ Connection* Listener::FindFreeConnection() {
     return nullptr;
 }
 
+bool Listener::AdmitClientBound() {
+    int taken = clientBound_.load();
+    while (taken < kClientBoundLimit) {
+        if (clientBound_.compare_exchange_weak(taken, taken + 1)) return true;
+    }
+    return false;
+}
+
 void Listener::TakeHead(ReceivedHead head) {
     if (!running_) return;
-    if (waiting_.empty()) {
+    // TLS connections read their body through the session and are not counted.
+    const bool bodyBound = !head.tls && BodyStillArriving(head);
+    std::deque<ReceivedHead>& queue = bodyBound ? waitingForBody_ : waiting_;
+    if (queue.empty() && (!bodyBound || AdmitClientBound())) {
         if (Connection* connection = FindFreeConnection()) {
-            AssignHead(*connection, std::move(head));
+            AssignHead(*connection, std::move(head), bodyBound);
             return;
         }
+        if (bodyBound) ReleaseClientBound();
     }
-    waiting_.push_back(std::move(head));
+    queue.push_back(std::move(head));
     WaitForFreeConnection();
 }
 
+bool Listener::CanAssignWaiting() {
+    if (!FindFreeConnection()) return false;
+    return !waiting_.empty() || (!waitingForBody_.empty() && clientBound_.load() < kClientBoundLimit);
+}
+
 void Listener::WaitForFreeConnection() {
+    // Sequentially consistent on both sides: a worker frees its object (and its place)
+    // before it reads the flag, and the loop raises the flag before it looks again, so one
+    // of the two sees the other.
     wakeOnFree_.store(true);
-    // A worker may have freed its object before the flag was up: look once more.
-    if (FindFreeConnection() && wakeOnFree_.exchange(false)) AssignWaitingHeads();
+    if (CanAssignWaiting() && wakeOnFree_.exchange(false)) AssignWaitingHeads();
 }
 
 void Listener::AssignWaitingHeads() {
-    while (!waiting_.empty()) {
+    for (;;) {
         Connection* connection = FindFreeConnection();
-        if (!connection) {
-            WaitForFreeConnection();
-            return;
+        if (connection == nullptr) break;
+        if (!waiting_.empty()) {
+            ReceivedHead head = std::move(waiting_.front());
+            waiting_.pop_front();
+            AssignHead(*connection, std::move(head), false);
+        } else if (!waitingForBody_.empty() && AdmitClientBound()) {
+            ReceivedHead head = std::move(waitingForBody_.front());
+            waitingForBody_.pop_front();
+            AssignHead(*connection, std::move(head), true);
+        } else {
+            break;
         }
-        ReceivedHead head = std::move(waiting_.front());
-        waiting_.pop_front();
-        AssignHead(*connection, std::move(head));
     }
+    if (!waiting_.empty() || !waitingForBody_.empty()) WaitForFreeConnection();
 }
 
-void Listener::AssignHead(Connection& connection, ReceivedHead head) {
+void Listener::AssignHead(Connection& connection, ReceivedHead head, bool clientBound) {
     std::optional<std::string> received;
     if (head.HeadRead()) received = std::move(head.bytes);
     if (head.tls) connection.UseTls(std::move(head.tls));
     connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
-                      static_cast<ServerInstance*>(this), std::move(received), head.registered);
+                      static_cast<ServerInstance*>(this), std::move(received), head.registered,
+                      clientBound);
 }
 
 void Listener::NotifyConnectionFreed() {
-    if (!wakeOnFree_.load(std::memory_order_relaxed) || !wakeOnFree_.exchange(false)) return;
+    if (!wakeOnFree_.exchange(false)) return;
     context_.loop.Post([this] { AssignWaitingHeads(); });
 }
 
@@ -297,7 +347,10 @@ void ServerInstance::Start(int port) {
 }
 
 void ServerInstance::StartHttps() {
-    const config::ServerSettings& settings = context().config.Snapshot()->servers[number_ - 1];
+    // The snapshot is held while its settings are read: a change saved meanwhile replaces
+    // the configuration's record, not this one.
+    const std::shared_ptr<const config::ServerConfig> snapshot = context().config.Snapshot();
+    const config::ServerSettings& settings = snapshot->servers[number_ - 1];
     if (settings.tlsPort == 0) return;
     const std::string server = "Server " + std::to_string(number_);
     std::string failure;

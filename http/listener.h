@@ -18,6 +18,10 @@ namespace http {
 inline constexpr size_t kPoolSize = 100;
 // The connections the system queues for a server before it refuses more.
 inline constexpr int kListenBacklog = 511;
+// Requests that wait on their client (a body still arriving, an answer the client is slow to
+// take) may hold at most this many of the pool's objects: the others stay free for requests
+// that need nothing more from theirs, however many clients trickle.
+inline constexpr int kClientBoundLimit = static_cast<int>(kPoolSize) * 4 / 5;
 
 class Listener {
 public:
@@ -43,6 +47,11 @@ public:
     Connection* FindFreeConnection();
     // Called by a worker after it freed its connection object. Any thread.
     void NotifyConnectionFreed();
+    // Takes one of the places of requests that wait on their client; false when all
+    // kClientBoundLimit are taken. ReleaseClientBound gives it back, before the object is
+    // freed. Any thread.
+    bool AdmitClientBound();
+    void ReleaseClientBound() { clientBound_.fetch_sub(1); }
 
     // Fills every slot with a connection made by `make`; destroying the pool stops every
     // worker.
@@ -74,7 +83,9 @@ private:
     void AcceptTls();
     // Accepts up to `batch` connections waiting on `listenFd`.
     void AcceptWaiting(int listenFd, int batch, bool tls);
-    void AssignHead(Connection& connection, ReceivedHead head);
+    void AssignHead(Connection& connection, ReceivedHead head, bool clientBound);
+    // Whether a waiting head can go to an object now.
+    bool CanAssignWaiting();
     void StopListening();
     // Watches the listening socket exactly while it is running and accepting is not paused.
     void UpdateWatch();
@@ -102,8 +113,12 @@ private:
     // The owner has been told that accepting failed, and no connection came in since.
     bool acceptFailureShown_ = false;
     HeadCollector heads_;
-    // Complete heads waiting for a free object, in order of arrival.
+    // Complete heads waiting for a free object, in order of arrival; those whose body is
+    // still arriving wait apart, for a place among the requests that wait on their client,
+    // so that the others pass them.
     std::deque<ReceivedHead> waiting_;
+    std::deque<ReceivedHead> waitingForBody_;
+    std::atomic<int> clientBound_{0};
     // Set by the loop while heads wait for a free object; the worker that frees one posts
     // their assignment.
     std::atomic<bool> wakeOnFree_{false};

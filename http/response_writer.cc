@@ -34,6 +34,7 @@ std::string_view StatusText(int code) {
         case 404: return "404 Object Not Found";
         case 500: return "500 Internal Error";
         case 501: return "501 Not Supported";
+        case 503: return "503 Service Unavailable";
         default: return "500 Internal Error";
     }
 }
@@ -77,15 +78,8 @@ bool Connection::SendBytes(std::string_view bytes, bool more) {
 bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
-    if (tls_) {
-        if (!tls_->SendTwo(head, content, kIdleLimitMs, &bytesSent)) sendFailed_ = true;
-        return !sendFailed_;
-    }
-    if (!onLoop_) {
-        if (!platform::SendTwo(socket_.get(), head.data(), head.size(), content.data(),
-                               content.size(), kIdleLimitMs, &bytesSent, more)) {
-            sendFailed_ = true;
-        }
+    if (tls_ || !onLoop_) {
+        if (!SendPaced(head, content, more, kIdleLimitMs, &bytesSent)) sendFailed_ = true;
         return !sendFailed_;
     }
     // The loop sends what the socket takes now; the worker sends the rest, in order.
@@ -199,10 +193,7 @@ void Connection::SendFile() {
         }
         return;
     }
-    bool sent = tls_ ? tls_->SendFile(file->fd.get(), offset, count, kIdleLimitMs, &bytesSent)
-                     : platform::SendFileContents(socket_.get(), file->fd.get(), offset, count,
-                                                  kIdleLimitMs, &bytesSent);
-    if (!sent) sendFailed_ = true;
+    if (!SendFilePaced(file->fd.get(), offset, count)) sendFailed_ = true;
 }
 
 bool Connection::NotModifiedSince(std::time_t modified) const {

@@ -83,19 +83,20 @@ void EventLoop::Watch(int fd, std::function<void()> onReadable) {
     watched_[fd] = std::move(onReadable);
 }
 
-void EventLoop::WatchOnce(int fd, std::function<void()> onReadable) {
+bool EventLoop::WatchOnce(int fd, std::function<void()> onReadable) {
     struct epoll_event ev{};
     ev.events = EPOLLIN | EPOLLONESHOT;
     ev.data.u64 = Tag(fd, 0);
-    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl");
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
     watched_[fd] = std::move(onReadable);
+    return true;
 }
 
-void EventLoop::WatchAgain(int fd) {
+bool EventLoop::WatchAgain(int fd) {
     struct epoll_event ev{};
     ev.events = EPOLLIN | EPOLLONESHOT;
     ev.data.u64 = Tag(fd, 0);
-    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) != 0) Fatal("epoll_ctl");
+    return ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0;
 }
 
 void EventLoop::Unwatch(int fd) {

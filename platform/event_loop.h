@@ -34,8 +34,10 @@ public:
     // registered but quiet until WatchAgain, or until it is handed over with `registered`.
     // Sparing a client's socket the removal and a new registration per request pays when
     // there are thousands of them. Loop thread only.
-    void WatchOnce(int fd, std::function<void()> onReadable);
-    void WatchAgain(int fd);
+    // False when the system refused the registration (out of memory, say): the caller
+    // closes that descriptor and goes on.
+    [[nodiscard]] bool WatchOnce(int fd, std::function<void()> onReadable);
+    [[nodiscard]] bool WatchAgain(int fd);
     // Forgets the handler of a descriptor watched once, leaving it registered and quiet.
     void Forget(int fd) { watched_.erase(fd); }
 

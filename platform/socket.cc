@@ -31,6 +31,8 @@ bool WaitFor(int fd, short events, int timeoutMs) {
     }
 }
 
+bool WaitWritable(int fd, int timeoutMs) { return WaitFor(fd, POLLOUT, timeoutMs); }
+
 std::string SocketCreationMessage(int error) {
     switch (error) {
         case EMFILE:

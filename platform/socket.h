@@ -20,6 +20,8 @@ namespace platform {
 // Waits until `fd` is ready for the poll `events` or `timeoutMs` passes (-1: no limit),
 // waiting again after a signal. False on time-out or error.
 bool WaitFor(int fd, short events, int timeoutMs);
+// Waits until `fd` takes more bytes, at most `timeoutMs`; false on time-out or failure.
+bool WaitWritable(int fd, int timeoutMs);
 
 // The text shown when a listening socket cannot be created, chosen by errno.
 std::string SocketCreationMessage(int error);

@@ -30,19 +30,19 @@ private:
 };
 
 // Wakes one sleeping thread. Rings that come before the thread waits are kept, but several
-// count as one, so the woken thread must look at what it was woken for. Waiting blocks in
-// the kernel at once instead of spinning first, which matters when a thread is woken for
-// every request.
+// count as one, so the woken thread must look at what it was woken for.
 class WakeUp {
 public:
-    void Ring();
-    void Wait();
+    void Ring() {
+        rung_.store(1);
+        rung_.notify_one();
+    }
+    void Wait() {
+        while (rung_.exchange(0) == 0) rung_.wait(0);
+    }
 
 private:
-    static constexpr int kIdle = 0;
-    static constexpr int kRung = 1;
-    static constexpr int kSleeping = 2;
-    std::atomic<int> state_{kIdle};
+    std::atomic<int> rung_{0};
 };
 
 }  // namespace platform

@@ -79,12 +79,12 @@ TEST_F(EventLoopTest, WatchedOnceCallsOnceUntilWatchedAgainAndHandsOverItsRegist
     SocketPair pair;
     const int server = pair.server.get();
     std::atomic<int> calls{0};
-    loop.Post([&] { loop.WatchOnce(server, [&] { ++calls; }); });
+    loop.Post([&] { EXPECT_TRUE(loop.WatchOnce(server, [&] { ++calls; })); });
     ::send(pair.client.get(), "GET", 3, MSG_NOSIGNAL);
     ASSERT_TRUE(WaitUntil(2s, [&] { return calls == 1; }));
     LetTheLoopGoRound();
     EXPECT_EQ(calls, 1) << "the bytes are still unread, yet the handler ran once";
-    loop.Post([&] { loop.WatchAgain(server); });
+    loop.Post([&] { EXPECT_TRUE(loop.WatchAgain(server)); });
     ASSERT_TRUE(WaitUntil(2s, [&] { return calls == 2; }));
     std::atomic<bool> handedOver{false};
     loop.Post([&] {
