@@ -104,7 +104,7 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress a
 }
 
 void Connection::AnswerUnavailable() {
-    ReportFailure("starting a worker thread");
+    ReportToOwner("The system refused a worker thread: a request was answered 503.");
     onLoop_ = true;
     BeginRequest();
     // A head the loop has not read (a TLS handshake still unfinished) cannot be answered
@@ -131,8 +131,6 @@ void Connection::ReportFailure(std::string_view step) noexcept {
                 what = e.what();
             } catch (...) {
             }
-        } else if (step == "starting a worker thread") {
-            what = "the system refused a thread";
         }
         ReportToOwner("A request failed while " + std::string(step) + ": " + what + ".");
     } catch (...) {

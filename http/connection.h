@@ -223,7 +223,8 @@ private:
     // A request that waits on its client takes a share of the server's objects kept for
     // such requests; false when that share is full.
     bool AdmitWait() override;
-    // Shows the owner why a request's handling failed where nothing else would tell.
+    // Inside a handler of an exception: shows the owner what failed during `step` of a
+    // request, where nothing else would tell.
     void ReportFailure(std::string_view step) noexcept;
     // The loop could start no worker: answers 503 with what the socket takes at once.
     void AnswerUnavailable();
