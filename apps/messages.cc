@@ -1,7 +1,6 @@
 // The message form, and the handler that stores each posted message as one XML or text file
 // in the owner's message directory.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -11,6 +10,7 @@
 
 #include "apps/application_pages.h"
 #include "apps/page_template.h"
+#include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "http/listener.h"
 #include "platform/file_io.h"
@@ -26,14 +26,11 @@ constexpr std::string_view kDisabledContent =
 constexpr std::string_view kHandlerPage = "HandleSendMessage";
 constexpr std::string_view kHandlerTitle = "Message Received";
 
-constexpr const char* kThankYouFormat = "Thank You - %lld Bytes Were Received";
+constexpr const char* kThankYouFormat = "Thank You - %zu Bytes Were Received";
 
 // The range the form page holds the limit to (bytes of a declared Content-Length; 0 means no
 // limit).
 constexpr int32_t kMaxMessageLimit = 32000;
-// What the form's own posting adds around its four values: the field names with their "="
-// and "&", and "ACTION=Send+Message". The count shown leaves it out.
-constexpr long long kFormOverhead = 72;
 
 constexpr size_t kContentLengthCapacity = 32;
 constexpr size_t kFieldNameCapacity = 80;
@@ -136,12 +133,16 @@ std::string SubjectName(std::string_view subject) {
     return name;
 }
 
-Message ReadMessage(http::Connection& c) {
+// The form's fields as they are stored: for an XML file as XML text, cut between characters.
+Message ReadMessage(http::Connection& c, bool xml) {
     Message message;
     std::string name, value;
     while (c.ReadFormField(name, kFieldNameCapacity, value, kFieldValueCapacity)) {
         for (const FormField& field : kFormFields) {
-            if (platform::EqualsNoCase(name, field.name)) {
+            if (!platform::EqualsNoCase(name, field.name)) continue;
+            if (xml) {
+                message.*field.value = CutUtf8(XmlText(value), field.maxLength);
+            } else {
                 message.*field.value = value.substr(0, field.maxLength);
             }
         }
@@ -149,16 +150,23 @@ Message ReadMessage(http::Connection& c) {
     return message;
 }
 
+// The bytes of the visitor's text that a stored message holds.
+size_t StoredBytes(const Message& message) {
+    size_t total = 0;
+    for (const FormField& field : kFormFields) total += (message.*field.value).size();
+    return total;
+}
+
 // Stores `message` under a name no other file has, whole or not at all; the owner hears of a
-// message that could not be stored.
-void StoreMessage(http::Connection& c, const config::ServerSettings& settings,
+// message that could not be stored. True when it was stored.
+bool StoreMessage(http::Connection& c, const config::ServerSettings& settings,
                   const Message& message) {
     const std::string& directory = settings.messageSaveLocation;
     // A relative directory would put visitors' files beside the configuration file.
     if (!config::IsUsableRoot(directory)) {
         c.ReportToOwner("A message was not stored: the message directory \"" + directory +
                         "\" is not an absolute path.");
-        return;
+        return false;
     }
     const std::string timestamp = MakeTimestamp();
     const std::string subjectName = SubjectName(message.subject);
@@ -172,10 +180,11 @@ void StoreMessage(http::Connection& c, const config::ServerSettings& settings,
         std::string content = settings.messageIsXML ? XmlFile(message, id) : TextFile(message);
         platform::NewFileResult result =
             platform::CreateNewFile(path, content, platform::kNewFileMode, &error);
-        if (result == platform::NewFileResult::kCreated) return;
+        if (result == platform::NewFileResult::kCreated) return true;
         if (result == platform::NewFileResult::kFailed) break;
     }
     c.ReportToOwner("A message was not stored: " + error + ".");
+    return false;
 }
 
 // Holds the server's limit to 0..32000 in the configuration record, so the handler then
@@ -202,7 +211,9 @@ void AppendRow(http::Connection& c, int band, std::initializer_list<std::string_
 
 void AppendForm(http::Connection& c, int32_t limit) {
     constexpr std::string_view kSpacer = "<td width=\"55\" \">&nbsp</td>";
-    c.AppendBodyLine("<FORM method=POST name=\"writeform\" action=\"HandleSendMessage.html\">");
+    c.AppendBodyLine(
+        "<FORM method=POST name=\"writeform\" action=\"HandleSendMessage.html\" "
+        "accept-charset=\"UTF-8\">");
     c.AppendBodyLine("<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>");
     AppendRow(c, 0,
               {"<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>", "Send Message",
@@ -277,11 +288,14 @@ void HandleSendMessage(http::Connection& c) {
         if (settings->messageMaxSizeKB != 0 && size >= settings->messageMaxSizeKB) {
             shown = kTooLarge;
         } else {
-            StoreMessage(c, *settings, ReadMessage(c));
-            const long long count =
-                size < LLONG_MIN + kFormOverhead ? LLONG_MIN : size - kFormOverhead;
+            const Message message = ReadMessage(c, settings->messageIsXML);
+            // A body that ended before its declared length is not a message: nothing of it
+            // is kept.
+            const bool whole = c.BodyComplete() && !c.BodyCutShort();
+            const size_t stored =
+                whole && StoreMessage(c, *settings, message) ? StoredBytes(message) : 0;
             char text[96];
-            std::snprintf(text, sizeof text, kThankYouFormat, count);
+            std::snprintf(text, sizeof text, kThankYouFormat, stored);
             shown = text;
         }
     }

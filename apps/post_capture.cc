@@ -12,6 +12,7 @@
 
 #include "apps/application_pages.h"
 #include "apps/page_template.h"
+#include "apps/stored_text.h"
 #include "platform/pending_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -105,8 +106,9 @@ uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, b
 }
 
 // The request's variables, one "NAME: value" line each, as the owner's programs read them.
-// SCRIPT_NAME is the URL without its query, and the URL keeps that cut for the rest of the
-// request (the access log shows it so).
+// A value is escaped (see OneLineValue), so that nothing the client sends starts a line of
+// its own. SCRIPT_NAME is the URL without its query, and the URL keeps that cut for the rest
+// of the request (the access log shows it so).
 std::string RequestEnvironment(http::Connection& c) {
     const config::ServerSettings& s = *c.Settings();
     const std::string address = c.clientAddress.Text();
@@ -114,7 +116,7 @@ std::string RequestEnvironment(http::Connection& c) {
     const size_t query = url.find('?');
     std::string lines;
     auto line = [&lines](std::string_view name, std::string_view value) {
-        lines.append(name).append(value).append("\r\n");
+        lines.append(name).append(OneLineValue(value)).append("\r\n");
     };
     if (query != std::string::npos) line("QUERY_STRING: ", url.substr(query + 1));
     line("SERVER_SOFTWARE: ", kServerSoftware);
@@ -122,9 +124,9 @@ std::string RequestEnvironment(http::Connection& c) {
     line("SERVER_PORT: ", std::to_string(s.port));
     line("REMOTE_HOST: ", address);
     line("REMOTE_ADDR :", address);
-    std::string root = "DOCUMENT_ROOT: " + s.wwwroot;
+    std::string root = s.wwwroot;
     platform::ReplaceChar(root, '\\', '/');
-    line(root, "");
+    line("DOCUMENT_ROOT: ", root);
     line("REMOTE_PORT: ", std::to_string(platform::HostOrderPort(c.clientPort)));
     line("GATEWAY_INTERFACE: ", kGatewayInterface);
     line("REQUEST_URI: ", url);

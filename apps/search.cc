@@ -1,8 +1,10 @@
 // The site search: the search form, the results page and the result rows alone, found by
 // walking the server's document root for names that contain the visitor's word.
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
+#include <semaphore>
 #include <set>
 #include <string>
 #include <string_view>
@@ -25,6 +27,76 @@ constexpr size_t kMaxComparedLength = 259;
 // Directory levels below the root that are searched; deeper ones are left out, which bounds
 // the walk's recursion and the paths it builds.
 constexpr int kMaxSearchDepth = 32;
+// Walks that run at once in the whole program: each reads directories as fast as the disk
+// allows. Another search waits this long for one of them to end, then is turned away.
+constexpr std::ptrdiff_t kMaxRunningSearches = 2;
+constexpr auto kSearchWait = std::chrono::seconds(1);
+constexpr std::string_view kBusyPage =
+    "<HTML><BODY><H2>Too many searches are running; try again shortly.</H2></BODY></HTML>\r\n";
+// A results page up to this size is sent whole with its length, as every page is; a larger
+// one leaves while it is built, without a length (the close of the connection ends it), in
+// pieces of about kStreamPieceSize.
+constexpr size_t kWholePageLimit = 64 * 1024;
+constexpr size_t kStreamPieceSize = 16 * 1024;
+
+std::counting_semaphore<kMaxRunningSearches>& RunningSearches() {
+    static std::counting_semaphore<kMaxRunningSearches> slots(kMaxRunningSearches);
+    return slots;
+}
+
+// One of the running searches' places, held for the length of a walk.
+class SearchSlot {
+public:
+    SearchSlot() : held_(RunningSearches().try_acquire_for(kSearchWait)) {}
+    ~SearchSlot() {
+        if (held_) RunningSearches().release();
+    }
+    SearchSlot(const SearchSlot&) = delete;
+    SearchSlot& operator=(const SearchSlot&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
+// Sends the results page out of the connection's body as it grows (see kWholePageLimit).
+class PageStream {
+public:
+    explicit PageStream(http::Connection& c) : c_(c) {}
+    // Sends what the body holds once there is enough of it; false when the client is gone.
+    bool Flush() {
+        if (!streaming_ && c_.body.length() > kWholePageLimit) {
+            c_.SendText(StreamedPageHead());
+            c_.responseSent = true;
+            streaming_ = true;
+        }
+        if (streaming_ && c_.body.length() >= kStreamPieceSize) SendBody();
+        return !failed_;
+    }
+    // Sends the rest of a page that is being streamed; a small page is left to the usual send.
+    void End() {
+        if (streaming_) SendBody();
+    }
+
+private:
+    // The head of a page as it is sent with its length, without the length.
+    std::string StreamedPageHead() const {
+        const std::string date = http::FormatHttpDate(c_.requestTime);
+        return "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: " + date +
+               "\r\nContent-Type: text/html\r\nLast-Modified: " + date + "\r\n\r\n";
+    }
+    void SendBody() {
+        if (!failed_ && !c_.headOnly && c_.body.length() > 0) {
+            failed_ = !c_.SendToClient(c_.body.data(), c_.body.length(),
+                                       http::kIdleLimitSeconds * 1000, &c_.bytesSent);
+        }
+        c_.body.Clear();
+    }
+
+    http::Connection& c_;
+    bool streaming_ = false;
+    bool failed_ = false;
+};
 
 // A query's name or value as it reads once its escapes are decoded.
 std::string QueryDecode(std::string_view text) {
@@ -69,17 +141,37 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
 
 // One search: what every directory of the walk shares.
 struct SearchWalk {
+    SearchWalk(http::Connection& connection, PageStream& pageStream, std::string searchedRoot,
+               std::string searchWord, int rowLimit)
+        : c(connection),
+          stream(pageStream),
+          root(std::move(searchedRoot)),
+          word(std::move(searchWord)),
+          base(connection.BaseUrl()),
+          maxRows(rowLimit) {}
+
     http::Connection& c;
+    PageStream& stream;
     std::string root;
     std::string word;
     std::string base;
+    int maxRows;
     int counter = 1;
     // Every directory searched so far: one reached again through a link is not searched twice.
     std::set<platform::FileIdentity> visited;
+    // A match was found beyond maxRows: the list is cut there.
+    bool cut = false;
+    // The client went away: nothing more is sent.
+    bool gone = false;
+    bool Over() const { return cut || gone; }
 };
 
 void AppendRow(SearchWalk& walk, std::string_view icon, std::string_view link,
                std::string_view name, std::string_view size, std::string_view date) {
+    if (walk.counter > walk.maxRows) {
+        walk.cut = true;
+        return;
+    }
     http::Connection& c = walk.c;
     AppendRowTag(c, kResultsPage, walk.counter++);
     c.AppendBody("<TD><IMG BORDER=\"0\" SRC=\"");
@@ -94,6 +186,7 @@ void AppendRow(SearchWalk& walk, std::string_view icon, std::string_view link,
     c.AppendBody("</TD><TD>");
     c.AppendBody(date);
     c.AppendBodyLine("</TD></TR>");
+    if (!walk.stream.Flush()) walk.gone = true;
 }
 
 // Appends the rows of the directory `rel` below the root ("" for the root itself, else "/"
@@ -110,6 +203,7 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
         });
     if (!entries) return;
     for (const platform::DirectoryEntry& entry : *entries) {
+        if (walk.Over()) return;
         if (entry.hidden) continue;
         const bool matches = ContainsNoCase(entry.name, word);
         if (!entry.isDirectory && !matches) continue;
@@ -128,23 +222,46 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
     }
 }
 
-// The rows for the request's search word; none without a word, or without a root that may
-// be searched. The URL was decoded once already and the router upper-cased it after "VNT",
-// so the word is decoded a second time and arrives in capitals: the matching ignores case.
-void AppendResultRows(http::Connection& c) {
+// Turns the request away while other searches take every place: false then, and the answer
+// is sent.
+bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
+    if (slot.held()) return false;
+    c.body.Clear();
+    c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: Vantry/1.0\r\nRetry-After: 2\r\n"
+               "Content-Type: text/html\r\nContent-Length: " +
+               std::to_string(kBusyPage.size()) + "\r\n\r\n" + std::string(kBusyPage));
+    c.responseSent = true;
+    c.sentStatus = 503;
+    return true;
+}
+
+// The rows for the request's search word, at most the server's searchMaxResults of them and
+// then a row that says the list was cut; none without a word, or without a root that may be
+// searched. The URL was decoded once already and the router upper-cased it after "VNT", so
+// the word is decoded a second time and arrives in capitals: the matching ignores case.
+// False when the request was turned away because too many searches run.
+bool AppendResultRows(http::Connection& c, PageStream& stream) {
     std::optional<std::string> word = FindQueryValue(c.url, kWordParameter);
-    if (!word || word->empty()) return;
+    if (!word || word->empty()) return true;
     const config::ServerSettings* settings = c.Settings();
-    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return;
+    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return true;
+    const SearchSlot slot;
+    if (RefuseWhenBusy(c, slot)) return false;
     std::optional<platform::FileIdentity> rootIdentity =
         platform::DirectoryIdentity(settings->wwwroot);
-    if (!rootIdentity) return;
+    if (!rootIdentity) return true;
     // The root without its closing "/", so that "/" and a name lead below it ("" for "/").
     std::string root = settings->wwwroot;
     while (!root.empty() && root.back() == '/') root.pop_back();
-    SearchWalk walk{c, std::move(root), std::move(*word), c.BaseUrl(), 1, {}};
+    SearchWalk walk(c, stream, std::move(root), std::move(*word), settings->searchMaxResults);
     walk.visited.insert(*rootIdentity);
     SearchDirectory(walk, "", "", 0);
+    if (walk.cut) {
+        AppendRowTag(c, kResultsPage, 0);
+        c.AppendBodyLine("<TD COLSPAN=4>The list was cut at " + std::to_string(walk.maxRows) +
+                         " results.</TD></TR>");
+    }
+    return true;
 }
 
 }  // namespace
@@ -185,14 +302,19 @@ void HandleSearch(http::Connection& c) {
     AppendTableTag(c, kResultsPage);
     AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>");
-    AppendResultRows(c);
+    PageStream stream(c);
+    if (!AppendResultRows(c, stream)) return;
     AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TD COLSPAN=4 height='30'>");
     AppendHelpLink(c, kResultsPage);
     c.AppendBodyLine("</TD> </TABLE>");
     AppendPageEnd(c, kResultsPage);
+    stream.End();
 }
 
-void HandleSearchResults(http::Connection& c) { AppendResultRows(c); }
+void HandleSearchResults(http::Connection& c) {
+    PageStream stream(c);
+    if (AppendResultRows(c, stream)) stream.End();
+}
 
 }  // namespace apps

@@ -338,6 +338,9 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.tlsPort = section->Integer("tlsPort", 0);
         settings.tlsCertificate = section->Text("tlsCertificate", "", kLongReadSize);
         settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
+        settings.searchMaxResults =
+            section->Integer("searchMaxResults", kDefaultSearchMaxResults);
+        if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
     }
 
     SectionReader request(path, kRequestSection, webRoot, favorites);
@@ -380,6 +383,9 @@ bool ServerConfig::Save(std::string* error) const {
             section.Integer("tlsPort", settings.tlsPort);
             section.Text("tlsCertificate", settings.tlsCertificate);
             section.Text("tlsKey", settings.tlsKey);
+        }
+        if (settings.searchMaxResults != kDefaultSearchMaxResults) {
+            section.Integer("searchMaxResults", settings.searchMaxResults);
         }
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);

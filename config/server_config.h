@@ -41,6 +41,9 @@ inline constexpr std::string_view kAuthSwitchNames[2] = {"AuthenticationRequired
 // not zero. Anything else (missing file, key or value, a string) gives false.
 bool ReadAuthSwitch(std::string_view valueName);
 
+// The most rows a search lists unless the configuration says otherwise.
+inline constexpr int32_t kDefaultSearchMaxResults = 1000;
+
 // The settings of one server. Field names match the record's documentation; texts are cut
 // to their read size at load.
 struct ServerSettings {
@@ -89,6 +92,9 @@ struct ServerSettings {
     int32_t tlsPort = 0;
     std::string tlsCertificate;
     std::string tlsKey;
+    // The most rows one search lists; a number below 1 reads as the default. Saved only when
+    // it is not the default.
+    int32_t searchMaxResults = kDefaultSearchMaxResults;
 };
 
 // A document root, or a virtual directory's target, that files may be served from: an

@@ -196,6 +196,45 @@ TEST_F(CaptureTest, ClientLeavingMidHeadOrBodyLeavesNoFile) {
         Received(2));
 }
 
+TEST_F(CaptureTest, FormCaptureCutShortLeavesNoFile) {
+    for (const char* target :
+         {"/VNT/HandlePost.html", "/VNT/HandlePostRaw.html", "/VNT/HandlePostPlusHeaders.html"}) {
+        EXPECT_EQ(Message(Ask(vantry.port2(), Post(target, "Content-Length: 100\r\n",
+                                                   std::string(40, 'c')))),
+                  Received(0))
+            << target;
+        EXPECT_EQ(Files(posts), std::vector<std::string>{}) << target;
+    }
+}
+
+// A value with line ends in it (the query here) is escaped, so the only variable line of a
+// name is the server's own.
+TEST_F(CaptureTest, ValuesNeverStartALineOfTheirOwn) {
+    const std::string query = "?q=1%0d%0aREMOTE_ADDR%20:6.6.6.6%5c";
+    for (const char* target : {"/VNT/HandlePostRaw.html", "/VNT/HandlePostPlusHeaders.html"}) {
+        SCOPED_TRACE(target);
+        Ask(vantry.port2(), Post(target + query, WithLength("a=1"), "a=1"));
+        std::string variables;
+        for (const std::string& name : Files(posts)) {
+            if (name.ends_with(".raw") || name.ends_with(".env"))
+                variables = ReadFile(posts + "/" + name);
+            fs::remove(posts + "/" + name);
+        }
+        EXPECT_NE(variables.find("QUERY_STRING: Q=1\\r\\nREMOTE_ADDR :6.6.6.6\\\\\r\n"),
+                  std::string::npos)
+            << variables;
+        std::vector<std::string> remoteAddress;
+        for (size_t at = 0; at < variables.size();) {
+            size_t end = std::min(variables.find_first_of("\r\n", at), variables.size());
+            if (variables.compare(at, 11, "REMOTE_ADDR") == 0)
+                remoteAddress.push_back(variables.substr(at, end - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(remoteAddress.size(), 1u) << variables;
+        EXPECT_EQ(remoteAddress[0].find("6.6.6.6"), std::string::npos) << variables;
+    }
+}
+
 TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
     constexpr int kClients = 20;
     std::vector<std::string> bodies, responses(kClients);

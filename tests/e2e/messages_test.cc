@@ -86,7 +86,8 @@ TEST_F(MessagesTest, FormPageHoldsTheLimitToItsRangeAndTheHandlerUsesIt) {
                    "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>\r\n</HEAD>\r\n") +
                bodyTag +
                " bgColor=#ffffff >\r\n"
-               "<FORM method=POST name=\"writeform\" action=\"HandleSendMessage.html\">\r\n"
+               "<FORM method=POST name=\"writeform\" action=\"HandleSendMessage.html\" "
+               "accept-charset=\"UTF-8\">\r\n"
                "<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>\r\n" +
                kHeaderRow +
                "<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>\r\nSend Message\r\n"
@@ -114,15 +115,16 @@ TEST_F(MessagesTest, FormPageHoldsTheLimitToItsRangeAndTheHandlerUsesIt) {
     EXPECT_EQ(BodyOf(Ask(vantry.port2(), "GET /vnt/sendmessage.HTML?x HTTP/1.0\r\n\r\n")),
               page("<BODY ", "0"));
 
+    // The bodies never come: nothing is stored, and the count says so.
     const struct {
         int port;
         std::string contentLength;
         std::string shown;
     } cases[] = {
         {vantry.port1(), "32000", "Object Is Larger Than Allowed By Administrator"},
-        {vantry.port1(), "100", "Thank You - 28 Bytes Were Received"},
-        {vantry.port1(), "5", "Thank You - -67 Bytes Were Received"},
-        {vantry.port2(), "99999999", "Thank You - 99999927 Bytes Were Received"},
+        {vantry.port1(), "100", "Thank You - 0 Bytes Were Received"},
+        {vantry.port1(), "5", "Thank You - 0 Bytes Were Received"},
+        {vantry.port2(), "99999999", "Thank You - 0 Bytes Were Received"},
     };
     for (const auto& c : cases) {
         Client client(vantry.address(), c.port);
@@ -131,7 +133,8 @@ TEST_F(MessagesTest, FormPageHoldsTheLimitToItsRangeAndTheHandlerUsesIt) {
         client.ShutdownSend();
         EXPECT_EQ(ShownMessage(client.ReadAll()), c.shown) << c.contentLength;
     }
-    EXPECT_EQ(FilesIn(In()).size(), 2u);
+    EXPECT_EQ(FilesIn(In()).size(), 0u);
+    EXPECT_EQ(FilesIn(Text()).size(), 0u);
 
     // The corrected limits stay in the configuration and are saved with it.
     ASSERT_EQ(vantry.Stop(), 0);
@@ -155,7 +158,10 @@ TEST_F(MessagesTest, XmlMessageIsStoredEscapedWithItsParentAndTheFormsCount) {
                   "<td height='60'><font  face='Garamond' size='6'>\r\nMessage Received\r\n"
                   "</font></TD></TR>\r\n" +
                   kOddRow + "<TD><font  face='Garamond' size='5'>\r\nThank You - " +
-                  std::to_string(form.size() - 72) +
+                  // The stored values: from, to, subject, body, parent id and parent file.
+                  std::to_string(std::string("Ann <ann@x.example>" "Bob \"B\"" "Hi, you!"
+                                             "a<b & 'c'\r\n=2" "20241231" "../old.xml")
+                                     .size()) +
                   " Bytes Were Received\r\n</font>\r\n</TD></TR>\r\n" + kHeaderRow +
                   "<TD COLSPAN=3 height='60'>\r\n" + kHelpLink +
                   "HandleSendMessage.shtml\" target='_new'>Help</A> &nbsp</b></font></div>\r\n"
@@ -202,7 +208,7 @@ TEST_F(MessagesTest, TextMessagesKeepTheWholeSubjectAndNameFilesInsideTheDirecto
         const std::string form = "messageTo=me&messageSubject=" + c.encoded +
                                  "&messageBody=line+1%0D%0Aline+2%0D%0A&messageFrom=you";
         EXPECT_EQ(ShownMessage(Ask(vantry.port2(), Post(form))),
-                  "Thank You - " + std::to_string(static_cast<long>(form.size()) - 72) +
+                  "Thank You - " + std::to_string(c.subject.size() + 21) +
                       " Bytes Were Received");
         std::vector<std::string> added;
         for (const std::string& file : FilesIn(Text())) {
@@ -228,12 +234,82 @@ TEST_F(MessagesTest, ABodyThatArrivesInPiecesIsStoredWhole) {
     ASSERT_TRUE(client.WaitUntilServerRead());
     std::this_thread::sleep_for(300ms);  // a pause far longer than any packet gap
     client.Send(request.substr(half));
-    EXPECT_EQ(ShownMessage(client.ReadAll()),
-              "Thank You - " + std::to_string(form.size() - 72) + " Bytes Were Received");
+    EXPECT_EQ(ShownMessage(client.ReadAll()), "Thank You - 5004 Bytes Were Received");
     std::vector<std::string> files = FilesIn(In());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(ReadFile(In() + "/" + files[0]).find(std::string(5000, 'x') + "</messageBody>"),
               std::string::npos);
+}
+
+TEST_F(MessagesTest, AMessageCutShortIsNotStored) {
+    // Server 2's limit of -5 refuses everything until the form page has held it to 0.
+    Ask(vantry.port2(), "GET /VNT/SendMessage.html HTTP/1.0\r\n\r\n");
+    const std::string whole = "messageFrom=ann&messageSubject=cut&messageBody=complete+text";
+    const std::string sent[] = {
+        whole.substr(0, 20),            // within a field
+        whole.substr(0, whole.find("messageBody")),  // after a whole field
+        whole,                          // every field, and the declared length is larger
+    };
+    for (int port : {vantry.port1(), vantry.port2()}) {
+        for (const std::string& part : sent) {
+            Client client(vantry.address(), port);
+            client.Send("POST /VNT/HandleSendMessage.html HTTP/1.0\r\nContent-Length: " +
+                        std::to_string(whole.size() + 10) + "\r\n\r\n" + part);
+            client.ShutdownSend();
+            EXPECT_EQ(ShownMessage(client.ReadAll()), "Thank You - 0 Bytes Were Received")
+                << port << " " << part;
+        }
+    }
+    EXPECT_EQ(FilesIn(In()), std::vector<std::string>{});
+    EXPECT_EQ(FilesIn(Text()), std::vector<std::string>{});
+}
+
+// Bytes of any encoding and control characters in every field: each stored file is UTF-8
+// that an XML parser reads, and the count is what was stored.
+TEST_F(MessagesTest, StoredMessagesAreWellFormedUtf8Xml) {
+    const std::string latin1Subject(300, '\xe9');
+    const struct {
+        std::string form;
+        std::string storedSubject;
+        size_t count;
+    } cases[] = {
+        {"messageSubject=caf%E9&messageBody=x", "caf\xc3\xa9", 6},
+        {"messageSubject=%C3%A9t%C3%A9&messageFrom=%01%02%0B%0C%1B%7F%C2%85%00a", "\xc3\xa9t\xc3\xa9",
+         6},
+        {"messageTo=%ED%A0%80%C0%AF&messageBody=a%0D%0Ab%09c&parentMessageFile=%FF%FE&"
+         "parentMessageID=%1B[31m&messageSubject=" + latin1Subject,
+         // 127 two-byte characters: the next would pass 255 bytes.
+         [] {
+             std::string e;
+             for (int i = 0; i < 127; ++i) e += "\xc3\xa9";
+             return e;
+         }(),
+         8 + 6 + 4 + 4 + 254},
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::string> before = FilesIn(In());
+        EXPECT_EQ(ShownMessage(Ask(vantry.port1(), Post(c.form))),
+                  "Thank You - " + std::to_string(c.count) + " Bytes Were Received")
+            << c.form;
+        std::vector<std::string> after = FilesIn(In());
+        ASSERT_EQ(after.size(), before.size() + 1) << c.form;
+        for (const std::string& name : after) {
+            if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+            EXPECT_NE(ReadFile(In() + "/" + name)
+                          .find("<messageSubject>" + c.storedSubject + "</messageSubject>"),
+                      std::string::npos)
+                << c.form;
+        }
+    }
+    // Every stored message read back by an XML parser that insists on well-formed UTF-8.
+    std::vector<std::string> parse = {
+        "/usr/bin/python3", "-c",
+        "import sys, xml.dom.minidom\nfor name in sys.argv[1:]: xml.dom.minidom.parse(name)"};
+    for (const std::string& name : FilesIn(In())) parse.push_back(In() + "/" + name);
+    ASSERT_EQ(parse.size(), 3 + std::size(cases));
+    const std::string errors = vantry.dir() + "/parse-errors";
+    EXPECT_EQ(WaitForProgram(Spawn(parse, {}, "/dev/null", "/dev/null", errors)), 0)
+        << ReadFile(errors);
 }
 
 TEST_F(MessagesTest, MessagesArrivingTogetherAreAllKeptUnderTheirOwnNames) {
@@ -297,7 +373,7 @@ TEST(MessagesRefusedTest, NothingIsStoredWhenMessagesAreOffUnsizedOrHaveNowhereT
          "POST /VNT/HandleSendMessage.html HTTP/1.0\r\ncontent-length: 30\r\n\r\n" + form,
          "Object Size Could Not be Determined"},
         // A relative directory counts as one that cannot be written.
-        {vantry.port2(), Post(form), "Thank You - -42 Bytes Were Received"},
+        {vantry.port2(), Post(form), "Thank You - 0 Bytes Were Received"},
     };
     for (const auto& c : cases) {
         Client client(vantry.address(), c.port);

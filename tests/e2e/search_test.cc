@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <set>
+#include <utility>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -14,6 +17,7 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 constexpr std::string_view kOk = "HTTP/1.0 200 OK\r\n";
 constexpr time_t kModified = 1000000000;
@@ -213,6 +217,104 @@ TEST_F(SearchTest, FormPageShowsTheFormOrThatSearchIsOff) {
     EXPECT_EQ(page.find("<FORM"), std::string::npos);
     EXPECT_EQ(Links(PageBody(Ask("/VNT/HandleSearch.html?searchTarget=readme", vantry.port2()))),
               std::vector<std::string>{"/readme.txt"});
+}
+
+TEST_F(SearchTest, NamesWithAColonStayLinksIntoTheSite) {
+    fs::create_directories(Www() + "/http:colon");
+    WriteDated(Www() + "/javascript:colon(1)", 1);
+    WriteDated(Www() + "/http:colon/data:colon.txt", 1);
+    std::vector<std::string> links = Links(Rows("colon"));
+    std::sort(links.begin(), links.end());
+    EXPECT_EQ(links, (std::vector<std::string>{"/http:colon", "/http:colon/data:colon.txt",
+                                               "/javascript:colon(1)"}));
+}
+
+// The head and body of a response.
+std::pair<std::string, std::string> Split(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    if (end == std::string::npos) return {response, ""};
+    return {response.substr(0, end + 2), response.substr(end + 4)};
+}
+
+TEST(SearchLimitTest, TheListStopsAtTheLimitAndSaysSo) {
+    // Server 1 lists 3 rows at most, Server 2 the default 1000.
+    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www\nsearchMaxResults=3\n"
+                          "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www\n"
+                          "[Server-2]\nsecondPortEnabled=Y\n");
+    for (int i = 0; i < 3; ++i) WriteDated(vantry.dir() + "/www/three-" + std::to_string(i), 1);
+    for (int i = 0; i < 1001; ++i) WriteDated(vantry.dir() + "/www/many-" + std::to_string(i), 1);
+    vantry.Start();
+    const std::string cut = "<TD COLSPAN=4>The list was cut at ";
+    const struct {
+        int port;
+        std::string page;
+        std::string word;
+        size_t rows;
+        std::string cutAt;  // empty: the list is whole
+        bool withLength;    // a page larger than 64 KB leaves as it is built, without a length
+    } cases[] = {
+        {vantry.port1(), "HandleSearch", "three", 3, "", true},
+        {vantry.port1(), "HandleSearch", "many", 3, "3", true},
+        {vantry.port1(), "HandleSearchResults", "many", 3, "3", true},
+        {vantry.port2(), "HandleSearch", "three", 3, "", true},
+        {vantry.port2(), "HandleSearch", "many", 1000, "1000", false},
+        {vantry.port2(), "HandleSearchResults", "many", 1000, "1000", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page + " " + c.word + " on " + std::to_string(c.port));
+        const auto [head, body] =
+            Split(Exchange(vantry.address(), c.port,
+                           "GET /VNT/" + c.page + ".html?searchTarget=" + c.word + " HTTP/1.0\r\n\r\n"));
+        EXPECT_TRUE(head.starts_with(
+            "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: "))
+            << head;
+        EXPECT_NE(head.find("\r\nContent-Type: text/html\r\nLast-Modified: "), std::string::npos);
+        const size_t length = head.find("\r\nContent-Length: ");
+        if (c.withLength) {
+            EXPECT_EQ(head.substr(length + 18), std::to_string(body.size()) + "\r\n");
+        } else {
+            EXPECT_EQ(length, std::string::npos) << head;
+        }
+        EXPECT_EQ(Links(body).size(), c.rows);
+        if (c.cutAt.empty()) {
+            EXPECT_EQ(body.find(cut), std::string::npos);
+        } else {
+            EXPECT_NE(body.find(std::string(kHeaderRow) + cut + c.cutAt + " results.</TD></TR>\r\n"),
+                      std::string::npos);
+        }
+        if (c.page == "HandleSearch") {
+            EXPECT_TRUE(body.ends_with("</BODY></HTML>\r\n"));
+        }
+    }
+}
+
+TEST(SearchLimitTest, AThirdSearchAtOnceIsTurnedAway) {
+    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www\nsearchMaxResults=5000\n");
+    // 1500 rows of about 9 KB each, far more than the sockets hold: a search whose client
+    // reads nothing stays busy.
+    std::string dir = vantry.dir() + "/www";
+    for (int level = 0; level < 12; ++level) dir += "/" + std::string(240, '%');
+    fs::create_directories(dir);
+    for (int i = 0; i < 1500; ++i) WriteFile(dir + "/hit-" + std::to_string(i), "");
+    vantry.Start();
+    const std::string search = "GET /VNT/HandleSearchResults.html?searchTarget=hit HTTP/1.0\r\n\r\n";
+    {
+        std::vector<std::unique_ptr<Client>> readers;
+        for (int i = 0; i < 2; ++i) {
+            readers.push_back(std::make_unique<Client>(vantry.address(), vantry.port1(), "", 0, 4096));
+            readers.back()->Send(search);
+        }
+        for (auto& reader : readers) ASSERT_TRUE(reader->WaitUntilServerWaitsForUs(10s));
+        const std::string busy = Exchange(vantry.address(), vantry.port1(), search);
+        EXPECT_TRUE(busy.starts_with("HTTP/1.0 503 Service Unavailable\r\n")) << busy.substr(0, 80);
+        EXPECT_NE(Split(busy).first.find("\r\nRetry-After: "), std::string::npos);
+    }
+    // The readers are gone: their searches end and free their places.
+    EXPECT_TRUE(WaitUntil(10s, [&] {
+        return Exchange(vantry.address(), vantry.port1(),
+                        "GET /VNT/HandleSearchResults.html?searchTarget=none HTTP/1.0\r\n\r\n")
+            .starts_with("HTTP/1.0 200 OK\r\n");
+    }));
 }
 
 TEST(SearchRootTest, RootThatIsNotAnAbsolutePathIsNotSearched) {
