@@ -74,12 +74,6 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     return {};
 }
 
-void DiscardRequestBody(http::Connection& c) {
-    std::unique_ptr<char[]> buffer(new char[kBodyBufferSize]);
-    while (c.ReadBody(buffer.get(), kBodyBufferSize) > 0) {
-    }
-}
-
 // Appends the rest of the body to `file`; returns the bytes written. A file that fails to
 // take them does not stop the reading: the client still gets its answer.
 uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
@@ -198,7 +192,6 @@ uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool
     // A relative directory would put the files wherever the server was started.
     if (directory.empty() || directory.front() != '/' ||
         !CreateCaptureFiles(directory, extensions, used)) {
-        DiscardRequestBody(c);
         return 0;
     }
     uint64_t total = 0;
@@ -221,10 +214,10 @@ void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feat
         return;
     }
     const FeatureSettings f = SettingsOf(*settings, feature);
+    // A refused body is never read: the answer goes at once, and whatever the client still
+    // sends is drained by the main loop after the answer, at no worker's cost.
     std::string message(Refusal(c, f));
-    if (!message.empty()) {
-        DiscardRequestBody(c);
-    } else {
+    if (message.empty()) {
         uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles);
         message = "Reception Acknowledged &nbsp " + std::to_string(total) + " Bytes Received";
     }

@@ -126,6 +126,16 @@ TEST_F(CaptureTest, RefusalsAndTheSizeLimit) {
     }
 }
 
+TEST_F(CaptureTest, RefusedBodyIsAnsweredWithoutWaitingForIt) {
+    for (const auto& [port, declared] : {std::pair{vantry.port2(), "900000"},
+                                         std::pair{vantry.port1(), "5000000"}}) {
+        Client client(vantry.address(), port);
+        client.Send(Post("/VNT/HandleFileUpload.html", std::string("Content-Length: ") + declared + "\r\n", "abc"));
+        const std::string response = client.ReadUntil("</HTML>", 3s);
+        EXPECT_NE(response.find("</HTML>"), std::string::npos) << declared;
+    }
+}
+
 TEST_F(CaptureTest, UploadFormFollowsTheSwitchAndTheLimit) {
     const std::string on = BodyOf(Ask(vantry.port1(), "GET /VNT/FileUpload.html HTTP/1.0\r\n\r\n"));
     EXPECT_NE(on.find("<FORM action=\"HandleFileUpload.html\" method=\"post\" "
