@@ -93,6 +93,17 @@ bench_build_vantry() {
     [ -x "$BENCH_ROOT/build-bench/vantry" ] || bench_die "build-bench/vantry was not built"
 }
 
+# The servers inherit this shell's limit of open descriptors: up to the hard limit (at most
+# 65536), so that a thousand stalled clients fit in nginx's and lighttpd's as they do in
+# Vantry's, which raises its own.
+bench_raise_open_files() {
+    local hard soft
+    hard=$(ulimit -H -n)
+    soft=$(ulimit -S -n)
+    if [ "$hard" = unlimited ] || [ "$hard" -gt 65536 ]; then hard=65536; fi
+    if [ "$soft" != unlimited ] && [ "$soft" -lt "$hard" ]; then ulimit -S -n "$hard"; fi
+}
+
 # The temporary instance directory with an empty web root.
 bench_make_workdir() {
     BENCH_DIR=$(mktemp -d /tmp/vantry-bench.XXXXXX) || bench_die "mktemp failed"
@@ -366,6 +377,19 @@ http {
             internal;
             root $prefix/pages;
             etag off;
+        }
+        # No CGI here: the script that reads the whole body is played by the proxy, which
+        # reads the whole body before passing it on, and a server of this process answering.
+        location = /cgi-bin/drain.sh {
+            proxy_pass http://unix:$prefix/drain.sock:/drained;
+        }
+    }
+
+    server {
+        listen unix:$prefix/drain.sock;
+        location / {
+            default_type text/plain;
+            return 200 "drained\n";
         }
     }
 $authServer

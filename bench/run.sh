@@ -60,6 +60,11 @@ BENCH_UPLOAD_CLIENTS=${BENCH_UPLOAD_CLIENTS:-20}  # uploads at once
 BENCH_UPLOAD_CLIENT_MIB=${BENCH_UPLOAD_CLIENT_MIB:-5}  # size of each of them
 BENCH_UPLOAD_RATIO_MIN=${BENCH_UPLOAD_RATIO_MIN:-0.5}  # upload rate / dd rate
 BENCH_UPLOAD_RSS_GROWTH_MAX_KIB=${BENCH_UPLOAD_RSS_GROWTH_MAX_KIB:-4096}  # peak memory, upload
+BENCH_STALL_SECONDS=${BENCH_STALL_SECONDS:-20}   # the visitor's time against each server
+BENCH_STALL_TRICKLE=${BENCH_STALL_TRICKLE:-500}  # clients trickling a body
+BENCH_STALL_READERS=${BENCH_STALL_READERS:-500}  # clients never reading their download
+BENCH_STALL_GAP_MS=${BENCH_STALL_GAP_MS:-10}     # the visitor's pause between two requests
+BENCH_STALL_P99_MAX_MS=${BENCH_STALL_P99_MAX_MS:-100}  # the visitor's p99 against Vantry
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -79,6 +84,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+upload]=VANTRY_UPLOAD_URL
     [vantry+v6]=VANTRY_DUAL_V6_URL [vantry+v4]=VANTRY_DUAL_URL
     [vantry+tls]=VANTRY_HTTPS_TLS_URL [nginx+tls]=NGINX_TLS_URL
+    [vantry+stall]=VANTRY_STALL_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -87,6 +93,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+upload]=VANTRY_UPLOAD_PID
     [vantry+v6]=VANTRY_DUAL_PID [vantry+v4]=VANTRY_DUAL_PID
     [vantry+tls]=VANTRY_HTTPS_PID [nginx+tls]=NGINX_PID
+    [vantry+stall]=VANTRY_STALL_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -99,6 +106,8 @@ VANTRY_UPLOAD_PID="" VANTRY_UPLOAD_URL=""
 VANTRY_DUAL_PID="" VANTRY_DUAL_URL="" VANTRY_DUAL_PORT="" VANTRY_DUAL_V6_URL=""
 # shellcheck disable=SC2034
 VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
+# shellcheck disable=SC2034
+VANTRY_STALL_PID="" VANTRY_STALL_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -111,7 +120,7 @@ VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log
-    listing server_properties search upload upload_concurrent ipv6 https)
+    listing server_properties search upload upload_concurrent ipv6 https stall)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -145,6 +154,13 @@ printf 'Content-Type: text/plain\r\n\r\nhello\n'
 SH
     chmod 755 "$www/cgi-bin/hello.pl" "$www/cgi-bin/hello.sh"
     printf '<?php echo "hello\\n";\n' >"$www/cgi-bin/hello.php"
+    # Reads the whole body it is sent, then answers (the stall scenario).
+    cat >"$www/cgi-bin/drain.sh" <<'SH'
+#!/bin/sh
+head -c "${CONTENT_LENGTH:-0}" >/dev/null
+printf 'Content-Type: text/plain\r\n\r\ndrained\n'
+SH
+    chmod 755 "$www/cgi-bin/drain.sh"
     # The listed directory: files of a few sizes, every one with the same time.
     mkdir -p "$www/listing"
     local i
@@ -274,6 +290,60 @@ https_download() {
     SCENARIO_PATH=/big.bin
     run_downloads https
     finish_extra_vantry vantry-https vantry+tls
+}
+
+# Clients that stall each server while one visitor asks for the 1 KiB page: bodies trickled a
+# byte at a time to a script that reads all it is sent, and downloads of the large file through
+# a small receive buffer that are never read. nginx has no CGI: its drain.sh passes the body
+# through its proxy to a server of its own, so that it too waits for the whole body first.
+# Vantry is an installation of its own: the stalled clients start every worker of its pool,
+# which the main instance's memory readings after its warm-up would count as growth.
+scenario_stall() {
+    SCENARIO_TITLE="the 1 KiB page, one visitor, while $BENCH_STALL_TRICKLE clients trickle a body and $BENCH_STALL_READERS never read their download"
+    start_extra_vantry vantry-stall vantry+stall logs=N cgi=Y
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+stall "${PEERS[@]}")
+    SCENARIO_TOOL=stall
+    SCENARIO_AFTER="finish_extra_vantry vantry-stall vantry+stall"
+}
+
+# bench/stall_driver.py against every server of the scenario in turn, pinned like ab. Sets
+# STALL_P99 (by server) and counts the visitor's failures, and a full POST of the stalling
+# request not answered 200, in FAILS[stall:server:1]. Its output is kept in stall-driver.txt.
+declare -A STALL_P99
+run_stall() {
+    local server url targets=() out=$BENCH_OUT/stall-driver.txt status word name rest field key
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        url=$(server_url "$server")
+        targets+=("$server=${url#http://}")
+    done
+    bench_pin_to 1
+    # Each server: the full POST (30 s at most), connecting (60 s), the visits, settling.
+    "${BENCH_PIN_CMD[@]}" timeout $(((BENCH_STALL_SECONDS + 120) * ${#targets[@]})) \
+        python3 "$BENCH_ROOT/bench/stall_driver.py" --seconds "$BENCH_STALL_SECONDS" \
+        --trickle "$BENCH_STALL_TRICKLE" --readers "$BENCH_STALL_READERS" \
+        --gap-ms "$BENCH_STALL_GAP_MS" --target-ms "$BENCH_STALL_P99_MAX_MS" "${targets[@]}" \
+        >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    status=$?
+    BENCH_AB_PID=""
+    grep -v '^result ' "$out"
+    [ "$status" = 0 ] || bench_say "note: the stall driver ended with status $status"
+    while read -r word name rest; do
+        [ "$word" = result ] || continue
+        key=stall:$name:1
+        FAILS[$key]=0
+        for field in $rest; do
+            case $field in
+            p99=*) STALL_P99[$name]=${field#p99=} ;;
+            failures=*) FAILS[$key]=$((FAILS[$key] + ${field#failures=})) ;;
+            probe=failed) FAILS[$key]=$((FAILS[$key] + 1)) ;;
+            esac
+        done
+    done <"$out"
+    for server in "${SCENARIO_SERVERS[@]}"; do server_alive "$server"; done
 }
 
 # Readings of a Vantry instance started for one scenario, taken after its warm-up.
@@ -825,7 +895,7 @@ run_scenario() {
         printf 'not measured: %s\n' "$VERIFY_PROBLEM"
     elif [ "$SCENARIO_TOOL" = curl ]; then
         run_downloads "$name"
-    elif [ "$SCENARIO_TOOL" = upload ] || [ "$SCENARIO_TOOL" = upload_concurrent ]; then
+    elif [ "$SCENARIO_TOOL" != ab ]; then
         "run_$SCENARIO_TOOL"
     else
         run_ab_table "$name"
@@ -865,6 +935,23 @@ check_ratio() {
     check "$(at_least "$r" "$min" && echo 1)" "$what: $r (>= $min)"
 }
 
+# The stall target: Vantry's visitor served within BENCH_STALL_P99_MAX_MS at p99, none failed.
+check_stall() {
+    if ! selected stall; then
+        printf 'skip  stall\n'
+        return
+    fi
+    if [ -n "${SKIPPED[stall]:-}" ]; then
+        check 0 "stall: not measured (${SKIPPED[stall]})"
+        return
+    fi
+    local p99=${STALL_P99[vantry+stall]:--} failed=${FAILS[stall:vantry+stall:1]:--}
+    check "$(awk -v p="$p99" -v m="$BENCH_STALL_P99_MAX_MS" -v f="$failed" \
+        'BEGIN { exit !(p != "-" && p != "nan" && p + 0 < m + 0 && f == "0") }' && echo 1)" \
+        "stall: the 1 KiB page while $((BENCH_STALL_TRICKLE + BENCH_STALL_READERS)) clients stall vantry:" \
+        "p99 $p99 ms, $failed failed (< $BENCH_STALL_P99_MAX_MS ms, none failed)"
+}
+
 main() {
     local scenario
     for scenario in "${SCENARIOS[@]}"; do
@@ -880,6 +967,7 @@ main() {
     [ "$others" = none ] ||
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
+    bench_raise_open_files
     prepare_web_root
     selected https && bench_make_certificate
 
@@ -995,6 +1083,7 @@ main() {
         "HTTPS $BENCH_BIG_MIB MiB download: rate vantry/nginx"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
+    check_stall
     if ! selected search; then
         printf 'skip  search\n'
     elif [ -n "${SKIPPED[search]:-}" ]; then
@@ -1079,13 +1168,13 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-stall; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-stall; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done
