@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "tests/support/wait_until.h"
@@ -96,6 +97,23 @@ TEST_F(EventLoopTest, WatchedOnceCallsOnceUntilWatchedAgainAndHandsOverItsRegist
     pair.client.Reset();
     EXPECT_TRUE(WaitUntil(2s, [&] { return loop.PendingCloses() == 0; }));
     EXPECT_EQ(calls, 2);
+}
+
+// A descriptor the system will not watch (a regular file, here) is refused with an answer,
+// and the loop goes on serving the others.
+TEST_F(EventLoopTest, DescriptorThatCannotBeWatchedIsRefusedAndTheLoopGoesOn) {
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::atomic<int> answers{0};
+    loop.Post([&] {
+        EXPECT_FALSE(loop.WatchOnce(::fileno(file), [] {}));
+        EXPECT_FALSE(loop.WatchAgain(::fileno(file)));
+        ++answers;
+    });
+    ASSERT_TRUE(WaitUntil(2s, [&] { return answers == 1; }));
+    loop.Post([&] { ++answers; });
+    EXPECT_TRUE(WaitUntil(2s, [&] { return answers == 2; }));
+    std::fclose(file);
 }
 
 TEST_F(EventLoopTest, LingerTimeClosesSocketsInDeadlineOrder) {
