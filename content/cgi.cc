@@ -69,7 +69,8 @@ std::optional<std::string> HeaderEntry(std::string_view line, bool keepValueCase
     std::string_view value = line.substr(colon + 1);
     value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
     std::string entry(kHeaderPrefix);
-    for (char c : name) entry.push_back(platform::AsciiUpper(c));
+    // As CGI/1.1 names them: "User-Agent" gives HTTP_USER_AGENT.
+    for (char c : name) entry.push_back(c == '-' ? '_' : platform::AsciiUpper(c));
     if (entry == kProxyVariable) return std::nullopt;
     entry.push_back('=');
     value = value.substr(0, kMaxCgiValueLength);

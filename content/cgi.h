@@ -41,9 +41,10 @@ struct CgiRequest {
 
 // The script's environment as "NAME=value" entries: `processEnvironment` first, less the
 // entries whose names the gateway sets itself, then the request's variables and one HTTP_
-// variable per header line (name upper-cased, and the value unless `keepHeaderCase`). Header
-// lines without a colon, with a name that would not stay one variable name, or naming
-// HTTP_PROXY are left out, and of several lines giving the same name only the first counts.
+// variable per header line (name upper-cased with "-" as "_", and the value unless
+// `keepHeaderCase`). Header lines without a colon, with a name that would not stay one
+// variable name, or naming HTTP_PROXY are left out, and of several lines giving the same name
+// only the first counts.
 // Last come CONTENT_TYPE (the body's type as sent, when the request names one) and
 // REDIRECT_STATUS=200, which interpreters such as php-cgi require before they run a script.
 std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
