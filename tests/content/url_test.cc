@@ -1,8 +1,9 @@
-// URL decoding and encoding, and the access log's line format.
+// URL decoding and encoding, relative links, and the access log's line format.
 #include <gtest/gtest.h>
 
 #include "content/access_log.h"
 #include "content/app_connection.h"
+#include "platform/text.h"
 
 namespace content {
 namespace {
@@ -30,6 +31,20 @@ TEST(UrlEncodeNameTest, EscapesWhatWouldBreakALinkOnly) {
     EXPECT_EQ(UrlEncodeName("%+?[\\]^`{|}~"), "%25%2B%3F%5B%5C%5D%5E%60%7B%7C%7D%7E");
     EXPECT_EQ(UrlEncodeName("line\r\nbreak\"q"), "line%0D%0Abreak%22q");
     EXPECT_EQ(UrlEncodeName("caf\xc3\xa9"), "caf\xc3\xa9");
+}
+
+TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
+    struct Case {
+        std::string_view in, out;
+    } cases[] = {
+        {"javascript:alert(1)", "./javascript:alert(1)"},
+        {"data:text/", "./data:text/"},
+        {"sub/a:b", "sub/a:b"},
+        {"plain.txt", "plain.txt"},
+        {"../", "../"},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::RelativeLink(c.in), c.out) << c.in;
 }
 
 TEST(PathHelpersTest, AppendBackslashEndsADirectoryWithOneSeparator) {
