@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/server_config.h"
 #include "platform/ip_address.h"
 
 namespace content {
@@ -53,6 +54,10 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
 // The program `scriptName` (the URL after "cgi-bin", query included) names in the cgi-bin
 // directory of `wwwroot`; std::nullopt when it names none.
 std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName);
+
+// True when `path` names a file inside the cgi-bin directory of a running server of
+// `serverConfig` that runs scripts, whatever links or virtual directories lead there.
+bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path);
 
 // Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
 // directory and relays its output after the success head. A script that exists but cannot

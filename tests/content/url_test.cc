@@ -1,4 +1,5 @@
-// URL decoding and encoding, relative links, and the access log's line format.
+// URL decoding and encoding, the path requests are routed by, relative links, and the
+// access log's line format.
 #include <gtest/gtest.h>
 
 #include "content/access_log.h"
@@ -31,6 +32,26 @@ TEST(UrlEncodeNameTest, EscapesWhatWouldBreakALinkOnly) {
     EXPECT_EQ(UrlEncodeName("%+?[\\]^`{|}~"), "%25%2B%3F%5B%5C%5D%5E%60%7B%7C%7D%7E");
     EXPECT_EQ(UrlEncodeName("line\r\nbreak\"q"), "line%0D%0Abreak%22q");
     EXPECT_EQ(UrlEncodeName("caf\xc3\xa9"), "caf\xc3\xa9");
+}
+
+TEST(RoutePathTest, DropsEmptyAndDotSegmentsKeepsDotDotTheDirectorySlashAndTheQuery) {
+    struct Case {
+        std::string_view in, out;
+    } cases[] = {
+        {"", ""},
+        {"/", ""},
+        {"/./", ""},
+        {"index.html", "index.html"},
+        {"//cgi-bin/t.pl", "cgi-bin/t.pl"},
+        {"/./cgi-bin//./t.pl", "cgi-bin/t.pl"},
+        {"/sub/", "sub/"},
+        {"/sub/.", "sub/"},
+        {"/a/../b", "a/../b"},
+        {"/.../x", ".../x"},
+        {"/.?q=1", "?q=1"},
+        {"//sub/?a=/./b//c", "sub/?a=/./b//c"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RoutePath(c.in), c.out) << c.in;
 }
 
 TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
