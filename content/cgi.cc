@@ -393,13 +393,15 @@ bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& p
     std::error_code error;
     const std::filesystem::path real = std::filesystem::canonical(path, error);
     if (error) return false;
-    for (std::filesystem::path directory = real.parent_path();; directory = directory.parent_path()) {
-        std::optional<platform::FileIdentity> identity = platform::DirectoryIdentity(directory.string());
+    for (std::filesystem::path directory = real.parent_path();;) {
+        std::optional<platform::FileIdentity> identity =
+            platform::DirectoryIdentity(directory.string());
         if (identity && std::find(scriptDirectories.begin(), scriptDirectories.end(), *identity) !=
                             scriptDirectories.end()) {
             return true;
         }
         if (directory == directory.parent_path()) return false;
+        directory = directory.parent_path();
     }
 }
 

@@ -34,10 +34,13 @@ TEST(UrlEncodeNameTest, EscapesWhatWouldBreakALinkOnly) {
     EXPECT_EQ(UrlEncodeName("caf\xc3\xa9"), "caf\xc3\xa9");
 }
 
+// A text and what a helper makes of it.
+struct Rewrite {
+    std::string_view in, out;
+};
+
 TEST(RoutePathTest, DropsEmptyAndDotSegmentsKeepsDotDotTheDirectorySlashAndTheQuery) {
-    struct Case {
-        std::string_view in, out;
-    } cases[] = {
+    const Rewrite cases[] = {
         {"", ""},
         {"/", ""},
         {"/./", ""},
@@ -51,13 +54,11 @@ TEST(RoutePathTest, DropsEmptyAndDotSegmentsKeepsDotDotTheDirectorySlashAndTheQu
         {"/.?q=1", "?q=1"},
         {"//sub/?a=/./b//c", "sub/?a=/./b//c"},
     };
-    for (const Case& c : cases) EXPECT_EQ(RoutePath(c.in), c.out) << c.in;
+    for (const Rewrite& c : cases) EXPECT_EQ(RoutePath(c.in), c.out) << c.in;
 }
 
 TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
-    struct Case {
-        std::string_view in, out;
-    } cases[] = {
+    const Rewrite cases[] = {
         {"javascript:alert(1)", "./javascript:alert(1)"},
         {"data:text/", "./data:text/"},
         {"sub/a:b", "sub/a:b"},
@@ -65,7 +66,7 @@ TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
         {"../", "../"},
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(platform::RelativeLink(c.in), c.out) << c.in;
+    for (const Rewrite& c : cases) EXPECT_EQ(platform::RelativeLink(c.in), c.out) << c.in;
 }
 
 TEST(PathHelpersTest, AppendBackslashEndsADirectoryWithOneSeparator) {
