@@ -94,7 +94,8 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
             if (parent) {
                 AppendFolderRow(c, "../", kParentName, base);
             } else {
-                std::string link = platform::EscapeHtml(platform::UrlEncodeName(parts.stem));
+                std::string link = platform::EscapeHtml(
+                    platform::RelativeLink(platform::UrlEncodeName(parts.stem)));
                 link.push_back('/');
                 AppendFolderRow(c, link, platform::EscapeHtml(parts.stem), base);
             }

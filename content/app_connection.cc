@@ -76,6 +76,27 @@ std::vector<platform::IpAddress> OwnAddresses() {
 
 }  // namespace
 
+std::string RoutePath(std::string_view decodedUrl) {
+    const size_t question = decodedUrl.find('?');
+    const std::string_view path = decodedUrl.substr(0, question);
+    std::string routed;
+    routed.reserve(decodedUrl.size());
+    bool namesDirectory = false;
+    for (size_t start = 0; start <= path.size();) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view segment = path.substr(start, end - start);
+        namesDirectory = segment.empty() || segment == ".";
+        if (!namesDirectory) {
+            if (!routed.empty()) routed.push_back('/');
+            routed.append(segment);
+        }
+        start = end + 1;
+    }
+    if (namesDirectory && !routed.empty()) routed.push_back('/');
+    if (question != std::string_view::npos) routed.append(decodedUrl.substr(question));
+    return routed;
+}
+
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,
                                                std::string_view url) {
     std::string_view key = DirectoryPart(url);
@@ -124,9 +145,7 @@ bool AppConnection::MayAnswerOnLoop() {
     if (AuthRequiredFor()) return false;
     std::string decoded(url);
     UrlDecode(decoded);
-    std::string_view u = decoded;
-    if (!u.empty() && u.front() == '/') u.remove_prefix(1);
-    return RouteOf(u) == Route::kFile;
+    return RouteOf(RoutePath(decoded)) == Route::kFile;
 }
 
 void AppConnection::OnGet(std::string requestUrl) {
@@ -139,8 +158,8 @@ void AppConnection::OnGet(std::string requestUrl) {
         SetStatus(400);
         return;
     }
-    std::string_view u = decodedUrl;
-    if (!u.empty() && u.front() == '/') u.remove_prefix(1);
+    routePath = RoutePath(decodedUrl);
+    std::string_view u = routePath;
 
     switch (RouteOf(u)) {
         case Route::kAdmin:
@@ -233,6 +252,14 @@ bool AppConnection::MapToFile(std::string_view u) {
     if (filePath.back() == '/' && settings != nullptr) {
         std::string withDocument = filePath + settings->defaultDocument;
         if (platform::FileExists(withDocument)) filePath = std::move(withDocument);
+    }
+    // A file of a cgi-bin directory is a script whose source is the owner's: reached by any
+    // way other than the script route (a virtual directory, a link, a default document) it
+    // is refused.
+    if (filePath.back() != '/' && IsScriptFile(Config(), filePath)) {
+        openedFile.reset();
+        SetStatus(403);
+        return false;
     }
     return true;
 }

@@ -42,6 +42,8 @@ public:
 
     // The text after the first "?" of the mapped path, when there is one.
     std::optional<std::string> queryString;
+    // The path the request is routed by (see RoutePath), once OnGet has run.
+    std::string routePath;
 
 protected:
     // The decoded URL the request's `url` shows once OnGet has run.
@@ -58,6 +60,13 @@ private:
     void SendDirectoryRedirect(std::string_view decoded);
     bool MapToFile(std::string_view u);
 };
+
+// The path every route is decided on and mapped by, from a URL decoded once: without its
+// leading "/", its empty and "." segments dropped ("//cgi-bin/./t.pl" is "cgi-bin/t.pl"), and
+// ending in "/" when the URL names a directory ("/sub/" and "/sub/." are "sub/"). ".."
+// segments stay, for the mapping to refuse. The text from the first "?" on is the query and
+// is kept as it is.
+std::string RoutePath(std::string_view decodedUrl);
 
 using platform::UrlDecode;
 using platform::AppendBackslash;

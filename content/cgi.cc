@@ -14,6 +14,7 @@
 #include "http/listener.h"
 #include "platform/child_process.h"
 #include "platform/clock.h"
+#include "platform/directory.h"
 #include "platform/file_io.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -69,7 +70,8 @@ std::optional<std::string> HeaderEntry(std::string_view line, bool keepValueCase
     std::string_view value = line.substr(colon + 1);
     value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
     std::string entry(kHeaderPrefix);
-    for (char c : name) entry.push_back(platform::AsciiUpper(c));
+    // As CGI/1.1 names them: "User-Agent" gives HTTP_USER_AGENT.
+    for (char c : name) entry.push_back(c == '-' ? '_' : platform::AsciiUpper(c));
     if (entry == kProxyVariable) return std::nullopt;
     entry.push_back('=');
     value = value.substr(0, kMaxCgiValueLength);
@@ -376,6 +378,33 @@ std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string
     return CgiDirectory(wwwroot).append(scriptName.substr(0, scriptName.find('?')));
 }
 
+bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path) {
+    std::vector<platform::FileIdentity> scriptDirectories;
+    for (int i = 0; i < (serverConfig.secondPortEnabled ? 2 : 1); ++i) {
+        const config::ServerSettings& settings = serverConfig.servers[i];
+        if (!settings.cgi || !config::IsUsableRoot(settings.wwwroot)) continue;
+        if (auto identity = platform::DirectoryIdentity(CgiDirectory(settings.wwwroot))) {
+            scriptDirectories.push_back(*identity);
+        }
+    }
+    if (scriptDirectories.empty()) return false;
+    // With the links resolved, every directory above the file is one it really lies in; they
+    // are compared by identity, so another spelling of a directory's name counts too.
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(path, error);
+    if (error) return false;
+    for (std::filesystem::path directory = real.parent_path();;) {
+        std::optional<platform::FileIdentity> identity =
+            platform::DirectoryIdentity(directory.string());
+        if (identity && std::find(scriptDirectories.begin(), scriptDirectories.end(), *identity) !=
+                            scriptDirectories.end()) {
+            return true;
+        }
+        if (directory == directory.parent_path()) return false;
+        directory = directory.parent_path();
+    }
+}
+
 bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     const config::ServerSettings* settings = connection.Settings();
     if (settings == nullptr) return false;
@@ -411,7 +440,10 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.scriptFilename = scriptPath;
     request.protocol = connection.protocol;
     request.requestUri = requestUri;
-    request.scriptName = connection.url;
+    // The script as routed: no other spelling of its path reaches the script's own links.
+    const std::string_view routed = connection.routePath;
+    const std::string routedScript = "/" + std::string(routed.substr(0, routed.find('?')));
+    request.scriptName = routedScript;
     request.headers = connection.headers;
     request.keepHeaderCase = connection.Config().cgiKeepHeaderCase;
     std::vector<std::string> environment =

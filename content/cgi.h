@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/server_config.h"
 #include "platform/ip_address.h"
 
 namespace content {
@@ -41,9 +42,10 @@ struct CgiRequest {
 
 // The script's environment as "NAME=value" entries: `processEnvironment` first, less the
 // entries whose names the gateway sets itself, then the request's variables and one HTTP_
-// variable per header line (name upper-cased, and the value unless `keepHeaderCase`). Header
-// lines without a colon, with a name that would not stay one variable name, or naming
-// HTTP_PROXY are left out, and of several lines giving the same name only the first counts.
+// variable per header line (name upper-cased with "-" as "_", and the value unless
+// `keepHeaderCase`). Header lines without a colon, with a name that would not stay one
+// variable name, or naming HTTP_PROXY are left out, and of several lines giving the same name
+// only the first counts.
 // Last come CONTENT_TYPE (the body's type as sent, when the request names one) and
 // REDIRECT_STATUS=200, which interpreters such as php-cgi require before they run a script.
 std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
@@ -52,6 +54,10 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
 // The program `scriptName` (the URL after "cgi-bin", query included) names in the cgi-bin
 // directory of `wwwroot`; std::nullopt when it names none.
 std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName);
+
+// True when `path` names a file inside the cgi-bin directory of a running server of
+// `serverConfig` that runs scripts, whatever links or virtual directories lead there.
+bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path);
 
 // Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
 // directory and relays its output after the success head. A script that exists but cannot

@@ -87,7 +87,7 @@ void AppConnection::ListDirectory() {
         apps::AppendRowTag(*this, kPage, row++);
         AppendBody("<TD><img src=\"");
         AppendBody(base);
-        std::string link = UrlEncodeName(entry.name);
+        std::string link = platform::RelativeLink(UrlEncodeName(entry.name));
         char size[24] = "-";
         if (entry.isDirectory) {
             AppendBody(kFolderIcon);

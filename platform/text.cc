@@ -125,6 +125,14 @@ std::string UrlEncodeName(std::string_view name) {
     return encoded;
 }
 
+std::string RelativeLink(std::string_view link) {
+    size_t colon = link.find(':');
+    if (colon == std::string_view::npos || link.find('/') < colon) return std::string(link);
+    std::string relative = "./";
+    relative.append(link);
+    return relative;
+}
+
 long ParseDecimalPrefix(std::string_view text) {
     std::size_t i = 0;
     bool negative = false;

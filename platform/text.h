@@ -63,5 +63,9 @@ void UrlDecode(std::string& text);
 // a query or be decoded into something else are written as %XX escapes; all others
 // (including "#" and bytes above 127) are kept.
 std::string UrlEncodeName(std::string_view name);
+// A link to a name beside the page, read as relative by every browser: "./" goes before a
+// link holding a ":" ahead of its first "/", which would otherwise name a scheme
+// ("javascript:alert(1)"); every other link is returned as it is.
+std::string RelativeLink(std::string_view link);
 
 }  // namespace platform

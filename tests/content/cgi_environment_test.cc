@@ -63,7 +63,7 @@ TEST(CgiEnvironmentTest, ProcessEnvironmentComesFirstThenTheRequestInFixedOrder)
                        "REQUEST_URI=/cgi-bin/t.pl?x=1",
                        "SCRIPT_NAME=/cgi-bin/t.pl",
                        "HTTP_COOKIE=ID=AB1",
-                       "HTTP_USER-AGENT=TESTER/2.0",
+                       "HTTP_USER_AGENT=TESTER/2.0",
                        "REDIRECT_STATUS=200"}));
 }
 
@@ -75,11 +75,11 @@ TEST(CgiEnvironmentTest, KeptCaseAndTheBodysTypeForScriptsThatNeedThem) {
         Strings environment = BuildCgiEnvironment({"CONTENT_TYPE=server", "REDIRECT_STATUS=1"}, request);
         Strings tail(environment.end() - 4, environment.end());
         EXPECT_EQ(tail, (keep ? Strings{"HTTP_COOKIE=PHPSESSID=ab1C",
-                                        "HTTP_CONTENT-TYPE=multipart/form-data; boundary=xY",
+                                        "HTTP_CONTENT_TYPE=multipart/form-data; boundary=xY",
                                         "CONTENT_TYPE=multipart/form-data; boundary=xY",
                                         "REDIRECT_STATUS=200"}
                               : Strings{"HTTP_COOKIE=PHPSESSID=AB1C",
-                                        "HTTP_CONTENT-TYPE=MULTIPART/FORM-DATA; BOUNDARY=XY",
+                                        "HTTP_CONTENT_TYPE=MULTIPART/FORM-DATA; BOUNDARY=XY",
                                         "CONTENT_TYPE=multipart/form-data; boundary=xY",
                                         "REDIRECT_STATUS=200"}));
         EXPECT_EQ(environment.size(), 15u + 4u) << "the server's own values are replaced";
@@ -118,10 +118,14 @@ TEST(CgiEnvironmentTest, HeaderLinesBecomeUpperCasedHttpVariables) {
     };
     const Case cases[] = {
         {"Cookie: id=ab1\r\r", {"HTTP_COOKIE=ID=AB1"}},
-        {"Content-Type: text/plain\r", {"HTTP_CONTENT-TYPE=TEXT/PLAIN"}},
+        {"Content-Type: text/plain\r", {"HTTP_CONTENT_TYPE=TEXT/PLAIN"}},
         // Only the first colon ends the name; every space after it is skipped, later ones stay.
         {"Host:   example.com:8080\r", {"HTTP_HOST=EXAMPLE.COM:8080"}},
-        {"X-Note: two  words \r", {"HTTP_X-NOTE=TWO  WORDS "}},
+        // A "-" in the name becomes "_", as CGI/1.1 names the variables; the first line of a
+        // name spelled either way counts.
+        {"User-Agent: T/1\rX-Forwarded-For: a\rX_forwarded-FOR: b\r",
+         {"HTTP_USER_AGENT=T/1", "HTTP_X_FORWARDED_FOR=A"}},
+        {"X-Note: two  words \r", {"HTTP_X_NOTE=TWO  WORDS "}},
         {"Empty:\r", {"HTTP_EMPTY="}},
         {"Accept: */*\rReferer: http://a/b\r", {"HTTP_ACCEPT=*/*", "HTTP_REFERER=HTTP://A/B"}},
         // The line feeds of the head are gone; the last line needs no CR.
@@ -150,7 +154,7 @@ TEST(CgiEnvironmentTest, HeaderLinesThatGiveNoSafeVariableAreSkipped) {
         // An "=" in the name would move the variable's name.
         {"PROXY=x: y\rB=c: d\r", {}},
         // A zero byte ends its line.
-        {"X-A: ab\0cd\r"sv, {"HTTP_X-A=AB"}},
+        {"X-A: ab\0cd\r"sv, {"HTTP_X_A=AB"}},
         {"Pro\0xy: evil\rA: 1\r"sv, {"HTTP_A=1"}},
         // Of two lines of one name the first counts.
         {"Cookie: first\rCOOKIE: second\r", {"HTTP_COOKIE=FIRST"}},
@@ -163,7 +167,7 @@ TEST(CgiEnvironmentTest, LongValuesAreCutToTheirBounds) {
     std::string headers = "X-Long: " + longValue + "\r" + "X-" + std::string(5000, 'n') + ": 1\r";
     Strings variables = HeaderVariables(headers);
     ASSERT_EQ(variables.size(), 1u) << "an over-long name is dropped";
-    EXPECT_EQ(variables[0], "HTTP_X-LONG=" + std::string(4096, 'V'));
+    EXPECT_EQ(variables[0], "HTTP_X_LONG=" + std::string(4096, 'V'));
 
     CgiRequest request;
     std::string root = "/" + std::string(400, 'r');

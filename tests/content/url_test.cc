@@ -1,8 +1,10 @@
-// URL decoding and encoding, and the access log's line format.
+// URL decoding and encoding, the path requests are routed by, relative links, and the
+// access log's line format.
 #include <gtest/gtest.h>
 
 #include "content/access_log.h"
 #include "content/app_connection.h"
+#include "platform/text.h"
 
 namespace content {
 namespace {
@@ -30,6 +32,41 @@ TEST(UrlEncodeNameTest, EscapesWhatWouldBreakALinkOnly) {
     EXPECT_EQ(UrlEncodeName("%+?[\\]^`{|}~"), "%25%2B%3F%5B%5C%5D%5E%60%7B%7C%7D%7E");
     EXPECT_EQ(UrlEncodeName("line\r\nbreak\"q"), "line%0D%0Abreak%22q");
     EXPECT_EQ(UrlEncodeName("caf\xc3\xa9"), "caf\xc3\xa9");
+}
+
+// A text and what a helper makes of it.
+struct Rewrite {
+    std::string_view in, out;
+};
+
+TEST(RoutePathTest, DropsEmptyAndDotSegmentsKeepsDotDotTheDirectorySlashAndTheQuery) {
+    const Rewrite cases[] = {
+        {"", ""},
+        {"/", ""},
+        {"/./", ""},
+        {"index.html", "index.html"},
+        {"//cgi-bin/t.pl", "cgi-bin/t.pl"},
+        {"/./cgi-bin//./t.pl", "cgi-bin/t.pl"},
+        {"/sub/", "sub/"},
+        {"/sub/.", "sub/"},
+        {"/a/../b", "a/../b"},
+        {"/.../x", ".../x"},
+        {"/.?q=1", "?q=1"},
+        {"//sub/?a=/./b//c", "sub/?a=/./b//c"},
+    };
+    for (const Rewrite& c : cases) EXPECT_EQ(RoutePath(c.in), c.out) << c.in;
+}
+
+TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
+    const Rewrite cases[] = {
+        {"javascript:alert(1)", "./javascript:alert(1)"},
+        {"data:text/", "./data:text/"},
+        {"sub/a:b", "sub/a:b"},
+        {"plain.txt", "plain.txt"},
+        {"../", "../"},
+        {"", ""},
+    };
+    for (const Rewrite& c : cases) EXPECT_EQ(platform::RelativeLink(c.in), c.out) << c.in;
 }
 
 TEST(PathHelpersTest, AppendBackslashEndsADirectoryWithOneSeparator) {

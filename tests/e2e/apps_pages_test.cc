@@ -57,6 +57,7 @@ protected:
         fs::create_directories(favorites + "/a b&c");
         fs::create_directories(favorites + "/.secret");
         fs::create_directories(favorites + "/Links/News");
+        fs::create_directories(favorites + "/javascript:alert(1)");
         WriteFile(favorites + "/Example.url",
                   "[InternetShortcut]\r\nURL=http://example.com/a?b=1&c=2\r\n");
         WriteFile(favorites + "/Lower.URL", "[internetshortcut]\nurl = http://lower.example/\n");
@@ -116,6 +117,7 @@ TEST_F(FavoritesTest, TopLevelShowsFoldersAndShortcutsByTheirStems) {
         Folder("My/", "My"),
         Folder("a%20b%26c/", "a b&amp;c"),
         Folder("Links/", "Links"),
+        Folder("./javascript:alert(1)/", "javascript:alert(1)"),
         Shortcut("http://example.com/a?b=1&amp;c=2", "Example"),
         Shortcut("http://lower.example/", "Lower"),
         Shortcut("", "NoAddress"),

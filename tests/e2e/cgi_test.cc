@@ -87,7 +87,8 @@ protected:
               "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ncgi=Y\n"
               "servername=two.test\n"
               "[Server-2]\nsecondPortEnabled=Y\n"
-              "[Request]\ncgiTimeLimit=2\n") {
+              "[Request]\ncgiTimeLimit=2\n"
+              "[VirtualDirectories]\nscripts={dir}/www/cgi-bin\n") {
         const std::string& d = vantry.dir();
         fs::create_directories(d + "/www/cgi-bin");
         fs::create_directories(d + "/www2/cgi-bin");
@@ -257,6 +258,47 @@ TEST_F(CgiTest, NamesThatAreNoScriptFallBackToFiles) {
         << directory;
     EXPECT_EQ(Ask("GET /cgi-bin/env.pl/extra HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
     EXPECT_EQ(Ask("GET /cgi-bin/missing.pl HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
+}
+
+TEST_F(CgiTest, EverySpellingOfAScriptRunsItOrIsRefusedNeverSendsItsSource) {
+    const std::string& d = vantry.dir();
+    fs::create_symlink(d + "/www/cgi-bin", d + "/www/linked");
+    WriteFile(d + "/www/cgi-bin/index.html", "default document of cgi-bin");
+    const std::string ran = kCgiHead + "Content-Type: text/plain\r\n\r\n0 of 0 []";
+    const std::string refused = ErrorPage("403 Forbidden");
+    struct Case {
+        std::string target;
+        const std::string& expected;
+    };
+    const Case cases[] = {
+        {"/cgi-bin/echo.pl", ran},
+        {"//cgi-bin/echo.pl", ran},
+        {"/./cgi-bin/echo.pl", ran},
+        {"/%2fcgi-bin/echo.pl", ran},
+        {"/%2e/cgi-bin/echo.pl", ran},
+        {"/%2e%2fcgi-bin%2f%2e%2f%2fecho.pl", ran},
+        {"/cgi-bin//echo.pl", ran},
+        {"/CGI-BIN/./echo.pl", ran},
+        {"/cgi-bin/../cgi-bin/echo.pl", refused},
+        // The same files through a virtual directory, an owner's link, or as a default document.
+        {"/scripts/echo.pl", refused},
+        {"/linked/echo.pl", refused},
+        {"//linked/%2e/echo.pl", refused},
+        {"/cgi-bin/", refused},
+        {"/linked/", refused},
+    };
+    for (const std::string method : {"GET", "POST"}) {
+        for (const Case& c : cases) {
+            EXPECT_EQ(Ask(method + " " + c.target + " HTTP/1.0\r\n\r\n"), c.expected)
+                << method << " " << c.target;
+        }
+    }
+    // The script's own links are built on its routed name.
+    EXPECT_EQ(Variables(Ask("GET //cgi-bin/./env.pl?x HTTP/1.0\r\n\r\n"))["SCRIPT_NAME"],
+              "/cgi-bin/env.pl");
+    // Server 2 runs scripts of its own root: Server 1's are still no files to it.
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
+    EXPECT_EQ(Ask("GET /scripts/echo.pl HTTP/1.0\r\n\r\n", vantry.port2()), refused);
 }
 
 TEST(CgiClientGoneTest, ScriptIsStoppedWhenTheClientGoesAway) {

@@ -94,6 +94,8 @@ TEST_F(DirectoryListingTest, ListsEachVisibleEntryWithItsIconLinkSizeAndDate) {
     WriteFile(dir + "/a b&c.txt", "x");
     WriteFile(dir + "/x#y.txt", "x");
     WriteFile(dir + "/<img src=x onerror=alert(1)>.txt", "x");
+    WriteFile(dir + "/javascript:alert(1)", "x");
+    fs::create_directories(dir + "/data:text");
     // Sizes past 4 GiB are shown whole (a sparse file takes no room).
     WriteFile(dir + "/huge.iso", "");
     fs::resize_file(dir + "/huge.iso", (5ull << 30) + 3072);
@@ -121,6 +123,9 @@ TEST_F(DirectoryListingTest, ListsEachVisibleEntryWithItsIconLinkSizeAndDate) {
         Entry(false, "<img%20src=x%20onerror=alert(1)>.txt",
               "&lt;img src=x onerror=alert(1)&gt;.txt", "0K"),
         Entry(false, "huge.iso", "huge.iso", "5242883K"),
+        // A name that would read as a scheme is a relative link.
+        Entry(false, "./javascript:alert(1)", "javascript:alert(1)", "0K"),
+        Entry(true, "./data:text/", "data:text", "-"),
     };
     EXPECT_EQ(Entries(Rows(page)), expected);
 

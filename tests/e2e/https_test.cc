@@ -108,6 +108,10 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
         {"/dir/", login, "HTTP/1.0 200 OK\r\n", "a.txt", false},
         {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "x=1&y=2"}, "HTTP/1.0 200 OK\r\n",
          "7 [x=1&y=2]", true},
+        // A script spelled another way runs too: its source is never sent.
+        {"//cgi-bin/echo.pl", login, "HTTP/1.0 200 OK\r\n", "0 []", true},
+        {"/%2e/cgi-bin/echo.pl", {"-u", "bob:pw", "--path-as-is"}, "HTTP/1.0 200 OK\r\n", "0 []",
+         true},
         {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
          "HTTP/1.0 200 OK\r\n", std::to_string(upload.size()) + " [" + upload + "]", true},
         {"/VNT/HandleFileUpload.html", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},

@@ -90,7 +90,7 @@ class TraversalTest : public ::testing::Test {
         : vantry(
               "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\nlist=Y\n"
               "favoritesLocation={dir}/Favorites\n"
-              "[VirtualDirectories]\ndocs={dir}/shared\n"
+              "[VirtualDirectories]\ndocs={dir}/shared\nscripts={dir}/www/cgi-bin\n"
               "[Traversal]\nmarker=" +
               kIniMarker + "\n") {
         const std::string& d = vantry.dir();
@@ -119,6 +119,7 @@ class TraversalTest : public ::testing::Test {
         // Links the owner placed in the root, leading out of it.
         fs::create_symlink(d + "/private-secret.txt", d + "/www/to-secret");
         fs::create_symlink(d + "/outside", d + "/www/to-outside");
+        fs::create_symlink(d + "/www/cgi-bin", d + "/www/to-scripts");
         vantry.extraEnv["TRAVERSAL_MARKER"] = kEnvironmentMarker;
     }
     void SetUp() override { vantry.Start(); }

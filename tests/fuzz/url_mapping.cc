@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string requestUrl(reinterpret_cast<const char*>(data), size);
     std::string decoded = requestUrl;
     platform::UrlDecode(decoded);
-    std::string_view u = decoded;
-    if (!u.empty() && u.front() == '/') u.remove_prefix(1);
+    const std::string u = content::RoutePath(decoded);
     if (platform::StartsWithNoCase(u, "admin") || platform::StartsWithNoCase(u, "VNT")) return 0;
 
     FileConnection connection;
