@@ -103,6 +103,9 @@ public:
     // there now (0 then may also mean "nothing yet": BodyComplete tells the two apart).
     size_t ReadBody(char* buffer, size_t size, int waitMs = kIdleLimitSeconds * 1000);
     bool BodyComplete() const { return bodyComplete_; }
+    // True once the request's head ended with its empty line; a head that never did may
+    // have lost header lines and the body with it.
+    bool HeadComplete() const { return headComplete_; }
     // True when the body ended before its declared length: the client closed its side or
     // stayed silent past the idle limit.
     bool BodyCutShort() const { return bodyComplete_ && bodyHasLength_ && bodyRemaining_ > 0; }
@@ -156,6 +159,8 @@ public:
     // Bytes of the client already received and decrypted: readable although the socket
     // may be quiet.
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
+    // True on a connection of the TLS port: the request came as https.
+    bool IsTls() const { return tls_ != nullptr; }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 
