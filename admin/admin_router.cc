@@ -4,8 +4,10 @@
 #include <string_view>
 
 #include "admin/admin_pages.h"
+#include "admin/own_hosts.h"
 #include "apps/page_template.h"
 #include "apps/route_table.h"
+#include "http/listener.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 
@@ -45,36 +47,66 @@ constexpr Route kRoutes[] = {
 constexpr std::string_view kLicenseTerms = "/us/terms/SoftwareLicenseAndDisclaimer.shtml";
 constexpr int kLicenseText = 135;
 
-// "host[:port]" in small letters and without the default port.
-std::string CanonicalAuthority(std::string_view authority) {
+// A request's scheme and the port it stands for when a URL leaves it out.
+struct Scheme {
+    std::string_view prefix;
+    std::string_view defaultPort;
+};
+constexpr Scheme kHttp{"http://", ":80"};
+constexpr Scheme kHttps{"https://", ":443"};
+
+constexpr std::string_view kNotSavedNotice =
+    "<P><B>The changes are in effect, but the configuration file could not be saved: ";
+
+// "host[:port]" in small letters and without the scheme's default port.
+std::string CanonicalAuthority(std::string_view authority, const Scheme& scheme) {
     std::string canonical = platform::LowerCopy(authority);
-    if (canonical.size() > 3 && canonical.ends_with(":80")) canonical.resize(canonical.size() - 3);
+    const size_t portLength = scheme.defaultPort.size();
+    if (canonical.size() > portLength && canonical.ends_with(scheme.defaultPort)) {
+        canonical.resize(canonical.size() - portLength);
+    }
     return canonical;
 }
 
-// The canonical "host[:port]" of an http URL, or nothing for any other URL.
-std::optional<std::string> OriginOf(std::string_view url) {
-    constexpr std::string_view kScheme = "http://";
-    if (!platform::StartsWithNoCase(url, kScheme)) return std::nullopt;
-    std::string_view authority = url.substr(kScheme.size());
-    return CanonicalAuthority(authority.substr(0, authority.find_first_of("/?#")));
+// The canonical "host[:port]" of a URL of `scheme`, or nothing for any other URL.
+std::optional<std::string> OriginOf(std::string_view url, const Scheme& scheme) {
+    if (!platform::StartsWithNoCase(url, scheme.prefix)) return std::nullopt;
+    std::string_view authority = url.substr(scheme.prefix.size());
+    return CanonicalAuthority(authority.substr(0, authority.find_first_of("/?#")), scheme);
+}
+
+// Whether the request's Host is one of the machine's own names or addresses; a request
+// without Host (an HTTP/1.0 client's) passes.
+bool NamesOwnHost(http::Connection& c) {
+    std::optional<std::string_view> host = http::FindHeader(c.headers, "Host");
+    if (!host) return true;
+    const http::EngineContext& context = c.server->context();
+    return IsOwnHost(*host,
+                     FindOwnHosts(context.hostAddress, context.bindAddress, c.Config().adminHosts));
 }
 
 }  // namespace
 
-bool IsSameOriginRequest(std::string_view headers) {
+bool IsSameOriginRequest(std::string_view headers, bool tls) {
     std::optional<std::string_view> claimed = http::FindHeader(headers, "Origin");
     if (!claimed) claimed = http::FindHeader(headers, "Referer");
     if (!claimed) return true;
-    std::optional<std::string> origin = OriginOf(*claimed);
+    const Scheme& scheme = tls ? kHttps : kHttp;
+    std::optional<std::string> origin = OriginOf(*claimed, scheme);
     std::optional<std::string_view> host = http::FindHeader(headers, "Host");
-    return origin && host && *origin == CanonicalAuthority(*host);
+    return origin && host && *origin == CanonicalAuthority(*host, scheme);
 }
 
 void HandleAdmin(http::Connection& c, std::string path) {
-    // Every administration page may change settings when posted to, and a local client needs
-    // no login: a form on another site must not be able to post here.
-    if (c.isPost && !IsSameOriginRequest(c.headers)) {
+    // A local client needs no login here. A page of another site that has its own name
+    // resolve to this machine would be such a client: only the machine's own names pass.
+    if (c.server != nullptr && !NamesOwnHost(c)) {
+        c.SetStatus(403);
+        return;
+    }
+    // Every administration page may change settings when posted to: a form on another site
+    // must not be able to post here.
+    if (c.isPost && !IsSameOriginRequest(c.headers, c.IsTls())) {
         c.SetStatus(403);
         return;
     }
@@ -83,6 +115,19 @@ void HandleAdmin(http::Connection& c, std::string path) {
     if (!apps::RunRoute(kRoutes, name, c) && !apps::RunRoute(apps::kNavigationImages, name, c)) {
         c.SetStatus(404);
     }
+}
+
+bool FormArrivedWhole(http::Connection& c) {
+    if (c.isPost && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort()) return true;
+    c.SetStatus(400);
+    return false;
+}
+
+std::string ReportNotSaved(http::Connection& c, const std::string& iniPath,
+                           const std::string& error) {
+    c.ReportToOwner("Could not save the configuration file " + iniPath + ": " + error + ".");
+    return std::string(kNotSavedNotice) + platform::EscapeHtml(iniPath) + ": " +
+           platform::EscapeHtml(error) + ".</B>";
 }
 
 void AppendContinueForm(http::Connection& c) {

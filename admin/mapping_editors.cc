@@ -1,6 +1,7 @@
 // The MIME, script and virtual-directory editors: one implementation driven by a table per
 // family, since the three differ only in their texts and in the table they edit.
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,15 +33,18 @@ struct Family {
     std::string_view deleteFormFields;
     Lines changed;
     Lines deleted;
-    void (*set)(const std::string&, std::string_view, std::string_view);
+    bool (*set)(const std::string&, std::string_view, std::string_view, std::string*);
     std::string (*get)(const std::string&, std::string_view);
-    void (*remove)(const std::string&, std::string_view);
+    bool (*remove)(const std::string&, std::string_view, std::string*);
     std::vector<std::string> (*list)(const std::string&);
 };
 
 constexpr std::string_view kConfirmationHead =
     "<HTML><HEAD><TITLE>Changes Made</TITLE><SCRIPT>window.resizeTo(500, 300);</SCRIPT></HEAD>"
     "<BODY BGCOLOR='#ffffff'>";
+constexpr std::string_view kNotMade =
+    "<HTML><HEAD><TITLE>Changes Not Made</TITLE><SCRIPT>window.resizeTo(500, 300);</SCRIPT>"
+    "</HEAD><BODY BGCOLOR='#ffffff'><H1> The change you requested could not be made.</H1>";
 constexpr std::string_view kDeleteExtensionFields =
     "<TR><TD>File Extension to Delete:</TD><TD><INPUT TYPE='TEXT' NAME='EXT'></TD></TR></TABLE>"
     "<INPUT TYPE='SUBMIT' VALUE='Delete'></FORM><HR>";
@@ -167,8 +171,8 @@ struct MappingForm {
     std::string tag;
 };
 
-MappingForm ReadMappingForm(http::Connection& c) {
-    MappingForm form;
+// Reads the form; false when it did not arrive whole, and the request is then answered.
+bool ReadMappingForm(http::Connection& c, MappingForm& form) {
     std::string name;
     std::string value;
     while (c.ReadFormField(name, kFieldNameCapacity, value, kFieldValueCapacity)) {
@@ -178,35 +182,53 @@ MappingForm ReadMappingForm(http::Connection& c) {
             form.tag = value;
         }
     }
-    return form;
+    return FormArrivedWhole(c);
 }
 
-// Writes the whole configuration as it stands now (not as it stood when the request began),
-// settings applied but not yet saved included.
-void SaveConfiguration(http::Connection& c) {
-    if (c.server != nullptr) c.server->context().config.Snapshot()->Save();
-}
-
-void Confirm(http::Connection& c, const Lines& confirmation) {
-    AppendLines(c, confirmation);
+// A table change (or none): the row is written, then the whole configuration as it stands
+// now, settings applied but not yet saved included, both under the change lock so that they
+// land in line with the other changes. Then the page: `confirmation`, or why the change was
+// not made, and whether the configuration could not be saved.
+void ChangeAndSave(
+    http::Connection& c, const Lines& confirmation,
+    const std::function<bool(const std::string& programDirectory, std::string* error)>& change) {
+    bool changed = true;
+    bool saved = true;
+    std::string changeError;
+    std::string saveError;
+    std::string iniPath;
+    c.server->context().config.WithChangeLock([&](const config::ServerConfig& config) {
+        changed = change(config.programDirectory, &changeError);
+        saved = config.Save(&saveError);
+        iniPath = config::IniFilePath(config.programDirectory);
+    });
+    if (changed) {
+        AppendLines(c, confirmation);
+    } else {
+        c.ReportToOwner("The change was not made: " + changeError + ".");
+        c.AppendBodyLine(kNotMade);
+        c.AppendBodyLine("<P><B>" + platform::EscapeHtml(changeError) + ".</B>");
+    }
+    if (!saved) c.AppendBodyLine(ReportNotSaved(c, iniPath, saveError));
     AppendContinueForm(c);
     c.AppendBodyLine("</BODY></HTML>");
 }
 
 void ChangeRow(http::Connection& c, const Family& family) {
-    MappingForm form = ReadMappingForm(c);
-    if (!form.ext.empty() && !form.tag.empty()) {
-        family.set(c.Config().programDirectory, form.ext, form.tag);
-    }
-    Confirm(c, family.changed);
-    SaveConfiguration(c);
+    MappingForm form;
+    if (!ReadMappingForm(c, form)) return;
+    ChangeAndSave(c, family.changed, [&](const std::string& directory, std::string* error) {
+        return form.ext.empty() || form.tag.empty() ||
+               family.set(directory, form.ext, form.tag, error);
+    });
 }
 
 void DeleteRow(http::Connection& c, const Family& family) {
-    MappingForm form = ReadMappingForm(c);
-    if (!form.ext.empty()) family.remove(c.Config().programDirectory, form.ext);
-    Confirm(c, family.deleted);
-    SaveConfiguration(c);
+    MappingForm form;
+    if (!ReadMappingForm(c, form)) return;
+    ChangeAndSave(c, family.deleted, [&](const std::string& directory, std::string* error) {
+        return form.ext.empty() || family.remove(directory, form.ext, error);
+    });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Applying the posted server properties: the settings change in memory at once, then a
 // mapping page opens or the change is confirmed and saved.
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -32,6 +33,11 @@ constexpr std::string_view kPagePropertiesField = "DEFUALTPAGEPROPERTIES";
 constexpr std::size_t kMaxPagePropertiesLength = 99;
 
 constexpr std::string_view kSwitchOn = "on";
+
+constexpr std::string_view kRefusal =
+    "<HTML><HEAD><TITLE>Changes Not Made</TITLE><SCRIPT>window.resizeTo(500, "
+    "400);</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1> The changes you requested have not been "
+    "made.</H1>";
 
 constexpr std::string_view kConfirmation =
     "<HTML><HEAD><TITLE>Changes Made</TITLE><SCRIPT>window.resizeTo(500, "
@@ -140,10 +146,34 @@ void Apply(const Target& target, const std::string& value, config::ServerConfig&
     }
 }
 
+// A posted port: blanks around an optional "+" and digits, naming a port the server can
+// listen on. Anything else is refused, rather than stored and later wrapped by the listener.
+bool IsPostedPort(std::string_view value) {
+    value = platform::Trim(value);
+    if (value.starts_with('+')) value.remove_prefix(1);
+    if (value.empty() || value.size() > 5) return false;
+    if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    return config::IsPortNumber(ToNumber(value));
+}
+
 // The posted values by target, the last one of each: a form that repeats a field sets it
 // to its last value, and the list stays as short as the form.
 class PostedChanges {
 public:
+    // Why the form cannot be applied: a port that is no port number. Nothing when it can.
+    std::optional<std::string> Problem() const {
+        const Setting port = &ServerSettings::port;
+        for (const auto& [target, value] : changes_) {
+            if (target.kind == Target::Kind::kRow && target.row->setting == port &&
+                !IsPostedPort(value)) {
+                return "Server " + std::to_string(target.server + 1) + ": " +
+                       config::NotAPortMessage(platform::EscapeHtml(value));
+            }
+        }
+        return std::nullopt;
+    }
     void Add(const Target& target, std::string value) {
         for (auto& [known, held] : changes_) {
             if (known == target) {
@@ -161,8 +191,10 @@ private:
     std::vector<std::pair<Target, std::string>> changes_;
 };
 
-void AppendConfirmation(http::Connection& c) {
-    c.AppendBodyLine(kConfirmation);
+// The page's head, then `notice` when there is one, then the Continue form and the help.
+void AppendResult(http::Connection& c, std::string_view head, std::string_view notice = {}) {
+    c.AppendBodyLine(head);
+    if (!notice.empty()) c.AppendBodyLine(notice);
     c.AppendBodyLine("<P><HR>");
     AppendContinueForm(c);
     apps::AppendHelpLink(c, kPage);
@@ -183,6 +215,11 @@ void HandleChange(http::Connection& c) {
         } else if (std::optional<Target> target = Resolve(name)) {
             changes.Add(*target, value);
         }
+    }
+    if (!FormArrivedWhole(c)) return;
+    if (std::optional<std::string> problem = changes.Problem()) {
+        AppendResult(c, kRefusal, "<P> " + *problem);
+        return;
     }
 
     const Button* opened = nullptr;
@@ -207,11 +244,7 @@ void HandleChange(http::Connection& c) {
         opened->page(c);
         return;
     }
-    AppendConfirmation(c);
-    if (!saved) {
-        c.ReportToOwner("Could not save the configuration file " + changed->iniPath + ": " + error +
-                        ".");
-    }
+    AppendResult(c, kConfirmation, saved ? "" : ReportNotSaved(c, changed->iniPath, error));
 }
 
 }  // namespace admin

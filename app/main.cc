@@ -31,6 +31,10 @@ int PrintUrl(std::string hostAddress, bool asQrCode) {
     if (configuration.iniMissing) return 1;
     if (hostAddress.empty()) hostAddress = app::FindHostAddress().value_or("");
     if (hostAddress.empty()) return 1;
+    if (std::optional<std::string> problem = config::PortProblem(configuration.server1())) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return 1;
+    }
     std::string url = app::ServerUrl(hostAddress, configuration.server1().port, "/");
     if (!asQrCode) {
         std::printf("%s\n", url.c_str());

@@ -42,7 +42,7 @@ std::string UsageText() {
            "where to install; with --headless or without a terminal it takes the proposed\n"
            "answers.\n"
            "\n"
-           "  -bind ADDRESS      listen on this IPv4 address only; links use it too\n"
+           "  -bind ADDRESS      listen on this IPv4 or IPv6 address only; links use it too\n"
            "  -absolute ADDRESS  use this address in links (the address the world reaches\n"
            "                     this machine by); the servers still listen as before\n"
            "  --headless         draw nothing, even in a terminal; status messages go to\n"

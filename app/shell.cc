@@ -2,6 +2,8 @@
 #include "app/shell.h"
 
 #include <csignal>
+#include <optional>
+#include <string>
 
 #include "app/owner_commands.h"
 #include "platform/file_io.h"
@@ -42,6 +44,10 @@ Shell::~Shell() {
 int Shell::Run() {
     server1_.FillPool(makeConnection_);
     server2_.FillPool(makeConnection_);
+    if (auto snapshot = config_.Snapshot(); snapshot->tablesUnwritable) {
+        ShowStatusMessage("Could not write the built-in MIME and script tables into " +
+                          snapshot->iniPath + ".");
+    }
     StartServers();
     int code = loop_.Run();
     view_->Close();
@@ -69,6 +75,11 @@ void Shell::StartServers() {
 
 void Shell::StartServer(int number) {
     auto snapshot = config_.Snapshot();
+    // The listener takes a port's low 16 bits: 99999 would listen on 34463 and 0 on any port.
+    if (std::optional<std::string> problem = config::PortProblem(snapshot->servers[number - 1])) {
+        ShowStatusMessage("Server " + std::to_string(number) + " does not start. " + *problem);
+        return;
+    }
     ReportUnusableRoot(*snapshot, number);
     if (number == 1) {
         server1_.Start(snapshot->server1().port);

@@ -62,11 +62,13 @@ std::string Cut(std::string_view text) { return std::string(text.substr(0, kSetL
 
 std::string CutAndLower(std::string_view text) { return platform::LowerCopy(text.substr(0, kSetLimit)); }
 
-void SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
-            std::string_view value) {
-    platform::WriteProfileString(IniFilePath(programDirectory), table.section,
-                                 CutAndLower(RowKey(key)),
-                                 table.lowerCaseValues ? CutAndLower(value) : Cut(value));
+bool SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
+            std::string_view value, std::string* error) {
+    return platform::WriteProfileChanges(
+        IniFilePath(programDirectory),
+        {{std::string(table.section), CutAndLower(RowKey(key)),
+          table.lowerCaseValues ? CutAndLower(value) : Cut(value)}},
+        std::nullopt, error);
 }
 
 std::string GetRow(const Table& table, const std::string& programDirectory, std::string_view key) {
@@ -76,8 +78,12 @@ std::string GetRow(const Table& table, const std::string& programDirectory, std:
     return value;
 }
 
-void DeleteRow(const Table& table, const std::string& programDirectory, std::string_view key) {
-    platform::DeleteProfileKey(IniFilePath(programDirectory), table.section, RowKey(key));
+bool DeleteRow(const Table& table, const std::string& programDirectory, std::string_view key,
+               std::string* error) {
+    return platform::WriteProfileChanges(
+        IniFilePath(programDirectory),
+        {{std::string(table.section), std::string(RowKey(key)), std::nullopt}}, std::nullopt,
+        error);
 }
 
 std::vector<std::string> ListRows(const Table& table, const std::string& programDirectory) {
@@ -95,12 +101,12 @@ std::vector<std::string> ListRows(const Table& table, const std::string& program
 }
 
 template <std::size_t N>
-void WriteRows(const std::string& iniPath, std::string_view section, const Row (&rows)[N]) {
+bool WriteRows(const std::string& iniPath, std::string_view section, const Row (&rows)[N]) {
     std::vector<platform::ProfileChange> changes;
     for (const Row& row : rows) {
         changes.push_back({std::string(section), std::string(row.key), std::string(row.value)});
     }
-    platform::WriteProfileChanges(iniPath, changes);
+    return platform::WriteProfileChanges(iniPath, changes);
 }
 
 // A type sent as it stands must keep the header on one line and within its length.
@@ -110,52 +116,55 @@ bool UsableContentType(std::string_view type) {
 
 }  // namespace
 
-void SetMime(const std::string& programDirectory, std::string_view key, std::string_view value) {
-    SetRow(kMimeTable, programDirectory, key, value);
+bool SetMime(const std::string& programDirectory, std::string_view key, std::string_view value,
+             std::string* error) {
+    return SetRow(kMimeTable, programDirectory, key, value, error);
 }
 std::string GetMime(const std::string& programDirectory, std::string_view key) {
     return GetRow(kMimeTable, programDirectory, key);
 }
-void DeleteMime(const std::string& programDirectory, std::string_view key) {
-    DeleteRow(kMimeTable, programDirectory, key);
+bool DeleteMime(const std::string& programDirectory, std::string_view key, std::string* error) {
+    return DeleteRow(kMimeTable, programDirectory, key, error);
 }
 std::vector<std::string> ListMime(const std::string& programDirectory) {
     return ListRows(kMimeTable, programDirectory);
 }
 
-void SetScript(const std::string& programDirectory, std::string_view key, std::string_view value) {
-    SetRow(kScriptTable, programDirectory, key, value);
+bool SetScript(const std::string& programDirectory, std::string_view key, std::string_view value,
+               std::string* error) {
+    return SetRow(kScriptTable, programDirectory, key, value, error);
 }
 std::string GetScript(const std::string& programDirectory, std::string_view key) {
     return GetRow(kScriptTable, programDirectory, key);
 }
-void DeleteScript(const std::string& programDirectory, std::string_view key) {
-    DeleteRow(kScriptTable, programDirectory, key);
+bool DeleteScript(const std::string& programDirectory, std::string_view key, std::string* error) {
+    return DeleteRow(kScriptTable, programDirectory, key, error);
 }
 std::vector<std::string> ListScript(const std::string& programDirectory) {
     return ListRows(kScriptTable, programDirectory);
 }
 
-void SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
-                         std::string_view value) {
-    SetRow(kVirtualDirectoryTable, programDirectory, key, value);
+bool SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
+                         std::string_view value, std::string* error) {
+    return SetRow(kVirtualDirectoryTable, programDirectory, key, value, error);
 }
 std::string GetVirtualDirectory(const std::string& programDirectory, std::string_view key) {
     return GetRow(kVirtualDirectoryTable, programDirectory, key);
 }
-void DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key) {
-    DeleteRow(kVirtualDirectoryTable, programDirectory, key);
+bool DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key,
+                            std::string* error) {
+    return DeleteRow(kVirtualDirectoryTable, programDirectory, key, error);
 }
 std::vector<std::string> ListVirtualDirectory(const std::string& programDirectory) {
     return ListRows(kVirtualDirectoryTable, programDirectory);
 }
 
-void WriteDefaultMimeTable(const std::string& iniPath) {
-    WriteRows(iniPath, kMimeTable.section, kBuiltInMimeRows);
+bool WriteDefaultMimeTable(const std::string& iniPath) {
+    return WriteRows(iniPath, kMimeTable.section, kBuiltInMimeRows);
 }
 
-void WriteDefaultScriptTable(const std::string& iniPath) {
-    WriteRows(iniPath, kScriptTable.section, kBuiltInScriptRows);
+bool WriteDefaultScriptTable(const std::string& iniPath) {
+    return WriteRows(iniPath, kScriptTable.section, kBuiltInScriptRows);
 }
 
 std::string ContentTypeFor(const std::string& programDirectory, std::string_view extension) {

@@ -13,27 +13,35 @@ namespace config {
 
 // A leading "." of a key is dropped by every operation, so ".html" and "html" name the same
 // row. Set operations cut key and value at 255 characters and store both in small letters.
-// Get operations give at most 79 characters, or the table's absent value.
-void SetMime(const std::string& programDirectory, std::string_view key, std::string_view value);
+// Get operations give at most 79 characters, or the table's absent value. Set and delete
+// operations write the file at once and return false when it could not be written (it is
+// then as it was); `*error`, when not null, then names the call that failed and the error.
+[[nodiscard]] bool SetMime(const std::string& programDirectory, std::string_view key,
+                           std::string_view value, std::string* error = nullptr);
 std::string GetMime(const std::string& programDirectory, std::string_view key);  // absent: "application/octet-stream"
-void DeleteMime(const std::string& programDirectory, std::string_view key);
+[[nodiscard]] bool DeleteMime(const std::string& programDirectory, std::string_view key,
+                              std::string* error = nullptr);
 std::vector<std::string> ListMime(const std::string& programDirectory);
 
-void SetScript(const std::string& programDirectory, std::string_view key, std::string_view value);
+[[nodiscard]] bool SetScript(const std::string& programDirectory, std::string_view key,
+                             std::string_view value, std::string* error = nullptr);
 std::string GetScript(const std::string& programDirectory, std::string_view key);  // absent: ""
-void DeleteScript(const std::string& programDirectory, std::string_view key);
+[[nodiscard]] bool DeleteScript(const std::string& programDirectory, std::string_view key,
+                                std::string* error = nullptr);
 std::vector<std::string> ListScript(const std::string& programDirectory);
 
-void SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
-                         std::string_view value);
+[[nodiscard]] bool SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
+                                       std::string_view value, std::string* error = nullptr);
 std::string GetVirtualDirectory(const std::string& programDirectory, std::string_view key);  // absent: ""
-void DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key);
+[[nodiscard]] bool DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key,
+                                          std::string* error = nullptr);
 std::vector<std::string> ListVirtualDirectory(const std::string& programDirectory);
 
 // The built-in rows, written at load when the file has no "html" MIME row (or "pl" script
-// row), replacing rows of the same keys and leaving all others alone.
-void WriteDefaultMimeTable(const std::string& iniPath);
-void WriteDefaultScriptTable(const std::string& iniPath);
+// row), replacing rows of the same keys and leaving all others alone. False when the file
+// could not be written.
+[[nodiscard]] bool WriteDefaultMimeTable(const std::string& iniPath);
+[[nodiscard]] bool WriteDefaultScriptTable(const std::string& iniPath);
 
 // The complete header line "Content-Type: <type>" for an extension: the MIME table's row, else
 // the system's database (see system_mime_types.h), else application/octet-stream.

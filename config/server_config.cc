@@ -32,6 +32,7 @@ constexpr std::string_view kMappingProbeDefault = "DEFAULT";
 constexpr std::size_t kLongReadSize = 260;
 constexpr std::size_t kShortReadSize = 80;
 constexpr std::size_t kPropertiesReadSize = 100;
+constexpr std::size_t kAdminHostsReadSize = 1024;
 
 // The file holds the administrator's and the FTP passwords: only its owner may read it.
 constexpr mode_t kIniFileMode = 0600;
@@ -222,22 +223,37 @@ private:
     std::string section_;
 };
 
-
 // Writes a built-in table when its probe row is missing or reads as the default marker.
-void SeedMappingTables(const std::string& iniPath) {
+// False when a table was due and could not be written.
+bool SeedMappingTables(const std::string& iniPath) {
+    bool written = true;
     if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Mime", "html", kMappingProbeDefault),
             kMappingProbeDefault)) {
-        WriteDefaultMimeTable(iniPath);
+        written = WriteDefaultMimeTable(iniPath) && written;
     }
     if (platform::EqualsNoCase(
             platform::GetProfileString(iniPath, "Script", "pl", kMappingProbeDefault),
             kMappingProbeDefault)) {
-        WriteDefaultScriptTable(iniPath);
+        written = WriteDefaultScriptTable(iniPath) && written;
     }
+    return written;
 }
 
 }  // namespace
+
+std::string NotAPortMessage(std::string_view port) {
+    return "Port " + std::string(port) + " is not a port number (" + std::to_string(kLowestPort) +
+           "-" + std::to_string(kHighestPort) + ").";
+}
+
+std::optional<std::string> PortProblem(const ServerSettings& settings) {
+    if (!IsPortNumber(settings.port)) return NotAPortMessage(std::to_string(settings.port));
+    if (settings.tlsPort != 0 && !IsPortNumber(settings.tlsPort)) {
+        return "HTTPS: " + NotAPortMessage(std::to_string(settings.tlsPort));
+    }
+    return std::nullopt;
+}
 
 std::string DefaultFavoritesLocation() {
     std::string home = platform::HomeDirectory();
@@ -304,7 +320,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     first.Read(kCgi, one);
     one.port = first.Integer("port", kDefaultPorts[0]);
 
-    SeedMappingTables(path);
+    config.tablesUnwritable = !SeedMappingTables(path);
 
     one.authRequired = ReadAuthSwitch(kAuthSwitchNames[0]);
     for (const Field& field : kApplicationFields) first.Read(field, one);
@@ -343,8 +359,11 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
     }
 
+    config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
+
     SectionReader request(path, kRequestSection, webRoot, favorites);
-    config.goodByeKiss = request.Integer("goodByeKiss", kDefaultGoodByeKiss);
+    config.goodByeKiss =
+        std::clamp(request.Integer("goodByeKiss", kDefaultGoodByeKiss), 0, kMaxGoodByeKiss);
     config.cgiTimeLimit = request.Integer("cgiTimeLimit", kDefaultCgiTimeLimit);
     config.cgiKeepHeaderCase = request.Switch("cgiKeepHeaderCase", "N");
     return config;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -97,6 +98,20 @@ struct ServerSettings {
     int32_t searchMaxResults = kDefaultSearchMaxResults;
 };
 
+// The ports a server may listen on, plain or HTTPS.
+inline constexpr int32_t kLowestPort = 1;
+inline constexpr int32_t kHighestPort = 65535;
+inline bool IsPortNumber(long port) { return port >= kLowestPort && port <= kHighestPort; }
+// "Port 99999 is not a port number (1-65535).", with `port` as the owner wrote it.
+std::string NotAPortMessage(std::string_view port);
+// Why a server cannot start with these settings: its port, or its HTTPS port when HTTPS is
+// on (not 0), is no port number. Nothing when both are usable.
+std::optional<std::string> PortProblem(const ServerSettings& settings);
+
+// The linger time of a finished connection, in seconds: "Request" "goodByeKiss" is kept in
+// this range (a value outside it is taken as the nearest end).
+inline constexpr int32_t kMaxGoodByeKiss = 65535;
+
 // A document root, or a virtual directory's target, that files may be served from: an
 // absolute path. An empty or relative one would resolve against the working directory,
 // where the configuration file and its passwords are.
@@ -108,13 +123,20 @@ struct ServerConfig {
     std::string adminid;
     std::string adminpw;
     bool iniMissing = false;
+    // Load found the built-in mapping tables missing and could not write them: the file is
+    // not writable, and the owner is told at start.
+    bool tablesUnwritable = false;
     std::string iniPath;
     bool secondPortEnabled = false;
-    int32_t goodByeKiss = 0;
+    int32_t goodByeKiss = 0;   // 0 to kMaxGoodByeKiss
     int32_t cgiTimeLimit = 0;  // "Request" "cgiTimeLimit": seconds a CGI script may run
     // "Request" "cgiKeepHeaderCase": scripts see header values with the letter case the client
     // sent (session cookies, form boundaries), not upper-cased.
     bool cgiKeepHeaderCase = false;
+    // "Config" "adminHosts": names besides the machine's own that a request for the
+    // administration pages may give as its Host (comma or space separated). Read only; the
+    // file keeps what the owner wrote.
+    std::string adminHosts;
     std::string programDirectory;  // ends in "/"
 
     // Reads the configuration file of `programDirectory` in the documented order, seeding
@@ -126,7 +148,7 @@ struct ServerConfig {
     // the mapping sections) and leaves the file readable by its owner only (mode 0600).
     // Returns false when the file could not be written; `*error`, when not null, then names
     // the call that failed and the error.
-    bool Save(std::string* error = nullptr) const;
+    [[nodiscard]] bool Save(std::string* error = nullptr) const;
 
     const ServerSettings& server1() const { return servers[0]; }
     const ServerSettings& server2() const { return servers[1]; }
@@ -160,6 +182,14 @@ public:
         ServerConfig next = *Snapshot();
         change(next);
         return Install(std::move(next));
+    }
+
+    // Runs `work` with the current record under the change lock, changing nothing: a write
+    // to the configuration file (a mapping row, a save) falls in line with the changes'
+    // saves.
+    void WithChangeLock(const std::function<void(const ServerConfig&)>& work) {
+        std::lock_guard changing(changeMutex_);
+        work(*Snapshot());
     }
 
     // Grows with every Replace. A reader that keeps a snapshot takes a new one only when

@@ -109,6 +109,9 @@ public:
     // For a handler that reads the body without waiting (ReadBody with `waitMs` 0) and waits
     // on the socket itself: true once the client has sent too slowly to be waited for longer.
     bool BodyPaceLost();
+    // True once the request's head ended with its empty line; a head that never did may
+    // have lost header lines and the body with it.
+    bool HeadComplete() const { return headComplete_; }
     // True when the body ended before its declared length: the client closed its side,
     // stayed silent past the idle limit or sent too slowly (see platform::TransferPace).
     bool BodyCutShort() const { return bodyComplete_ && bodyHasLength_ && bodyRemaining_ > 0; }
@@ -163,6 +166,8 @@ public:
     // Bytes of the client already received and decrypted: readable although the socket
     // may be quiet.
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
+    // True on a connection of the TLS port: the request came as https.
+    bool IsTls() const { return tls_ != nullptr; }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 

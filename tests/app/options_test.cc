@@ -38,5 +38,10 @@ TEST(OptionsTest, ValuesAreCutAndNamesFoundAnywhere) {
     EXPECT_EQ(OptionValue("-bind 1.1.1.1 -bind 2.2.2.2", "-bind"), "1.1.1.1");
 }
 
+TEST(OptionsTest, HelpSaysBindTakesEitherFamily) {
+    EXPECT_NE(UsageText().find("  -bind ADDRESS      listen on this IPv4 or IPv6 address only;"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace app

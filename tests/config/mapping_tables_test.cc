@@ -39,9 +39,9 @@ TEST_F(MappingTablesTest, LoadWritesTheBuiltInTablesIntoAFileWithoutThem) {
 TEST_F(MappingTablesTest, DeletingTheHtmlRowRestoresTheBuiltInRowsAtTheNextStart) {
     WriteIni("");
     ServerConfig::Load(dir_);
-    SetMime(dir_, "gif", "image/changed");
-    SetMime(dir_, "svg", "image/svg+xml");
-    DeleteMime(dir_, ".HTML");
+    EXPECT_TRUE(SetMime(dir_, "gif", "image/changed"));
+    EXPECT_TRUE(SetMime(dir_, "svg", "image/svg+xml"));
+    EXPECT_TRUE(DeleteMime(dir_, ".HTML"));
     EXPECT_EQ(GetMime(dir_, "html"), "application/octet-stream");
     ServerConfig::Load(dir_);
     EXPECT_EQ(GetMime(dir_, "gif"), "image/gif");
@@ -63,23 +63,23 @@ TEST_F(MappingTablesTest, AnHtmlRowOfAnotherTypeKeepsTheOwnersTables) {
 }
 
 TEST_F(MappingTablesTest, KeysLoseTheirDotAndMimeTypesAreStoredInSmallLetters) {
-    SetMime(dir_, ".TXT", "Text/Plain");
+    EXPECT_TRUE(SetMime(dir_, ".TXT", "Text/Plain"));
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Mime"), std::vector<std::string>{"txt"});
     EXPECT_EQ(GetMime(dir_, "TXT"), "text/plain");
-    SetVirtualDirectory(dir_, "Docs", "/Srv/Docs");
+    EXPECT_TRUE(SetVirtualDirectory(dir_, "Docs", "/Srv/Docs"));
     EXPECT_EQ(platform::ListProfileKeys(ini_, "VirtualDirectories"), std::vector<std::string>{"docs"});
     EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "/Srv/Docs") << "paths keep their letter case";
-    SetScript(dir_, ".PY", "/opt/Python/bin/python3");
+    EXPECT_TRUE(SetScript(dir_, ".PY", "/opt/Python/bin/python3"));
     EXPECT_EQ(GetScript(dir_, "py"), "/opt/Python/bin/python3");
-    DeleteScript(dir_, "Py");
-    DeleteVirtualDirectory(dir_, "DOCS");
+    EXPECT_TRUE(DeleteScript(dir_, "Py"));
+    EXPECT_TRUE(DeleteVirtualDirectory(dir_, "DOCS"));
     EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "");
     EXPECT_EQ(GetScript(dir_, "py"), "");
     EXPECT_EQ(GetMime(dir_, "unknown"), "application/octet-stream");
 }
 
 TEST_F(MappingTablesTest, SetCutsAt255AndGetAt79) {
-    SetMime(dir_, std::string(300, 'K'), std::string(300, 'V'));
+    EXPECT_TRUE(SetMime(dir_, std::string(300, 'K'), std::string(300, 'V')));
     const std::string key(255, 'k');
     EXPECT_EQ(platform::GetProfileString(ini_, "Mime", key, ""), std::string(255, 'v'));
     EXPECT_EQ(GetMime(dir_, key), std::string(79, 'v'));

@@ -114,6 +114,15 @@ TEST_F(ServerConfigTest, ValuesAreReadPerServerAndCutToTheirReadSize) {
     EXPECT_EQ(config.goodByeKiss, 5);
 }
 
+TEST_F(ServerConfigTest, GoodByeKissStaysWithinItsRange) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"-1", 0}, {"0", 0}, {"5", 5}, {"65535", 65535}, {"65536", 65535}, {"99999999999", 65535}};
+    for (const auto& [stored, expected] : cases) {
+        WriteFile(ini_, std::string("[Request]\ngoodByeKiss=") + stored + "\n");
+        EXPECT_EQ(ServerConfig::Load(dir_).goodByeKiss, expected) << stored;
+    }
+}
+
 TEST_F(ServerConfigTest, ZelvinIniTakesPrecedenceForReadsAndWrites) {
     EXPECT_EQ(IniFilePath(dir_), ini_);
     WriteFile(ini_, "[Config]\nport=1\n");

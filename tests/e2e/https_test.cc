@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/ini_file.h"
 #include "tests/e2e/vantry_instance.h"
 
 namespace e2e {
@@ -191,6 +192,31 @@ TEST_F(HttpsTest, VantryCertNamesTheMachineAndKeepsTheKeyPrivate) {
     struct stat info{};
     ASSERT_EQ(::stat((d + "/vantry.key").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(HttpsTest, TheAdministrationTakesPostsFromItsOwnHttpsOrigin) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    const std::string host = vantry.address() + ":";
+    struct Case {
+        std::string origin;
+        std::string statusLine;
+    };
+    const std::vector<Case> cases = {
+        {"https://" + host + std::to_string(tlsPort), "HTTP/1.0 200 OK\r\n"},
+        {"http://" + host + std::to_string(tlsPort), "HTTP/1.0 403 Forbidden\r\n"},
+        {"https://" + host + std::to_string(vantry.port1()), "HTTP/1.0 403 Forbidden\r\n"},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        const std::string site = "tls" + std::to_string(++serial);
+        Outcome got = Curl("/admin/change.html",
+                           {"-H", "Origin: " + c.origin, "--data", "SITE=" + site + "&LIST=on"});
+        EXPECT_TRUE(got.head.starts_with(c.statusLine)) << c.origin << "\n" << got.head;
+        const bool saved = platform::GetProfileString(vantry.dir() + "/Vantry.ini", "Config",
+                                                      "servername", "") == site;
+        EXPECT_EQ(saved, c.statusLine.find("200") != std::string::npos) << c.origin;
+    }
 }
 
 class MissingKeyTest : public HttpsTest {

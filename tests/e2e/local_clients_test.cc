@@ -9,6 +9,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -90,6 +91,43 @@ TEST(LocalClientsTest, TheMachinesNetworkAddressIsLocal) {
     AdminServer server(own);
     ASSERT_TRUE(server.WaitReady()) << server.Stderr();
     EXPECT_TRUE(IsHomePage(server.AskAdmin(own))) << "from " << own << " to itself";
+}
+
+// A page of another site that has its name resolve to this machine reaches the server as a
+// local client: its Host names that site, and the administration refuses it.
+TEST(LocalClientsTest, TheAdministrationAnswersOnlyTheMachinesOwnNames) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\nftpPassword=s3cret\n"
+        "adminHosts=home.example,admin.example\n");
+    vantry.Start();
+    const std::string port = ":" + std::to_string(vantry.port1());
+    const std::string ini = ReadFile(vantry.dir() + "/Vantry.ini");
+    struct Case {
+        std::string host;  // the Host header line, if any
+        bool own;
+    };
+    const std::vector<Case> cases = {
+        {"Host: evil.example" + port + "\r\n", false},
+        {"Host: localhost" + port + "\r\n", true},
+        {"Host: " + vantry.address() + port + "\r\n", true},
+        {"Host: Admin.Example\r\n", true},
+        {"", true},
+    };
+    for (const Case& c : cases) {
+        const std::string page =
+            Exchange(vantry.address(), vantry.port1(),
+                     "GET /admin/serverproperties.html HTTP/1.0\r\n" + c.host + "\r\n");
+        if (c.own) {
+            EXPECT_NE(page.find("VALUE='s3cret'"), std::string::npos) << c.host;
+        } else {
+            EXPECT_EQ(page, ErrorPage("403 Forbidden")) << c.host;
+        }
+    }
+    const std::string post = "POST /admin/change.html HTTP/1.0\r\nHost: evil.example" + port +
+                             "\r\nOrigin: http://evil.example" + port +
+                             "\r\nContent-Length: 8\r\n\r\nSITE=x&x";
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), post), ErrorPage("403 Forbidden"));
+    EXPECT_EQ(ReadFile(vantry.dir() + "/Vantry.ini"), ini);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the confirmation on the wire and the rows in the saved configuration file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 
 namespace e2e {
 namespace {
+
+using namespace std::chrono_literals;
 
 const std::string kIni = "[Config]\nport={port1}\nwwwroot={dir}/www/\n";
 // Admin:Root, the administrator of the registry file below.
@@ -110,6 +113,46 @@ TEST_F(MappingEditorsTest, AddedMimeTypesAreServed) {
     EXPECT_NE(Exchange(vantry.address(), vantry.port1(), "GET /notes.zzq HTTP/1.0\r\n\r\n")
                   .find("Content-Type: text/x-notes\r\n"),
               std::string::npos);
+}
+
+TEST_F(MappingEditorsTest, AFormCutShortChangesNoTable) {
+    const std::string before = Ini();
+    for (const char* target :
+         {"/admin/changemime.html", "/admin/delmime.html", "/admin/changescript.html",
+          "/admin/delscript.html", "/admin/changevirtualdirectory.html",
+          "/admin/deletevirtualdirectory.html"}) {
+        Client client(vantry.address(), vantry.port1());
+        client.Send(std::string("POST ") + target + " HTTP/1.0\r\n" + kAdminLogin +
+                    "Content-Length: 100\r\n\r\nEXT=html&TAG=x");
+        client.ShutdownSend();
+        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request")) << target;
+        EXPECT_EQ(Ini(), before) << target;
+    }
+}
+
+TEST_F(MappingEditorsTest, ChangesThatCannotBeWrittenAreNotConfirmed) {
+    // A directory where the file was: neither a row nor the configuration can be written.
+    const std::string ini = vantry.dir() + "/Vantry.ini";
+    std::filesystem::remove(ini);
+    std::filesystem::create_directory(ini);
+    const std::string notSaved =
+        "<P><B>The changes are in effect, but the configuration file could not be saved: " + ini;
+
+    std::string page = PageOf(Post("/admin/changemime.html", "EXT=zz&TAG=a%2Fb"));
+    EXPECT_NE(page.find("<H1> The change you requested could not be made.</H1>\r\n<P><B>"),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(page.find("have been made"), std::string::npos) << page;
+    EXPECT_NE(page.find(notSaved), std::string::npos) << page;
+    EXPECT_TRUE(vantry.WaitForStderr("The change was not made: ", 5s)) << vantry.Stderr();
+
+    // Nothing to change in the table: confirmed, but the save failed all the same.
+    page = PageOf(Post("/admin/delscript.html", "EXT="));
+    EXPECT_NE(page.find("<H1> The Script tag you requested has been deleted.</H1>\r\n" + notSaved),
+              std::string::npos)
+        << page;
+    EXPECT_TRUE(vantry.WaitForStderr("Could not save the configuration file " + ini, 5s))
+        << vantry.Stderr();
 }
 
 }  // namespace

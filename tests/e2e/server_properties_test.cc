@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 
 namespace e2e {
 namespace {
+
+using namespace std::chrono_literals;
 
 // "Admin:Root", the administrator of the registry file below.
 const std::string kAdminLogin = "Authorization: Basic QWRtaW46Um9vdA==\r\n";
@@ -153,7 +156,7 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
     EXPECT_EQ(BodyOf(Post("HOMEPAGELOCATION=" + long150 + "&FTPPATH=" + long150 +
                           "&FAVORITESLOCATION-2=" + std::string(120, 'f') +
                           "&ID-2=x&pw=secret"
-                          "&PORT-2=%20%20-12abc&UPLOADMAXSIZEKB=x9&log=on&CGI-2=ON&LIST=yes"
+                          "&PORT-2=%20%20%2B812%20&UPLOADMAXSIZEKB=x9&log=on&CGI-2=ON&LIST=yes"
                           "&SITE=&DEFUALTPAGEPROPERTIES-2=bgColor%3D%23000000"
                           "&SECONDPORTENABLED=on&SECONDPORTENABLED-2=&unknown=1&ACTION=SAVE")),
               kConfirmation);
@@ -163,7 +166,7 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
         {"Server-2-Config", "favoritesLocation", std::string(99, 'f')},
         {"Config", "adminid", "x"},
         {"Config", "adminpw", "secret"},
-        {"Server-2-Config", "port", "-12"},
+        {"Server-2-Config", "port", "812"},
         {"Config", "uploadMaxSizeKB", "0"},
         {"Config", "logs", "Y"},
         {"Server-2-Config", "cgi", "Y"},
@@ -183,8 +186,8 @@ TEST_F(ServerPropertiesTest, MappingButtonsApplyTheChangeWithoutSaving) {
     const std::string before = ReadFile(IniPath());
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"PORT=8080&ACTION=MIME", "8080"},
-        {"PORT=%20%2B80th&ACTION=script", "80"},
-        {"ACTION=virtual+directories&PORT=-7", "-7"},
+        {"PORT=%20%2B81%20&ACTION=script", "81"},
+        {"ACTION=virtual+directories&PORT=7", "7"},
     };
     for (const auto& [body, port] : cases) {
         Post(body);
@@ -219,6 +222,74 @@ TEST_F(ServerPropertiesTest, PostsFromAnotherSiteAreRefused) {
             EXPECT_EQ(Saved("Config", "servername"), before) << c.headers;
         }
     }
+}
+
+TEST_F(ServerPropertiesTest, PortsThatAreNoPortNumbersAreRefusedAndNothingChanges) {
+    const std::string before = ReadFile(IniPath());
+    const std::vector<std::string> fields = {"PORT=99999", "PORT=65536", "PORT=0", "PORT=-1",
+                                             "PORT=abc",   "PORT=80abc", "PORT=",  "PORT-2=99999"};
+    for (const std::string& field : fields) {
+        const std::string page = BodyOf(Post("SITE=changed&" + field + "&ACTION=MIME"));
+        EXPECT_TRUE(page.starts_with("<HTML><HEAD><TITLE>Changes Not Made</TITLE>")) << page;
+        EXPECT_NE(page.find(" is not a port number (1-65535).\r\n"), std::string::npos) << page;
+        EXPECT_EQ(ReadFile(IniPath()), before) << field;
+    }
+    EXPECT_NE(BodyOf(Post("PORT=99999")).find("<P> Server 1: Port 99999 is not a port number"),
+              std::string::npos);
+    const std::string page = Page();
+    EXPECT_NE(page.find("NAME='PORT' VALUE='" + std::to_string(vantry.port1()) + "'"),
+              std::string::npos);
+    EXPECT_EQ(page.find("VALUE='changed'"), std::string::npos) << "nothing applied in memory";
+}
+
+// A form that does not arrive whole would clear every switch still to come and could move
+// the root to "/": it changes nothing, in memory or on disk.
+TEST_F(ServerPropertiesTest, AFormThatDoesNotArriveWholeChangesNothing) {
+    const std::string before = ReadFile(IniPath());
+    const std::string head = "POST /admin/change.html HTTP/1.0\r\n" + kAdminLogin;
+    const std::string form = "LOG=on&ROOT=%2F";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"cut short", head + "Content-Length: 200\r\n\r\n" + form},
+        {"no Content-Length", head + "\r\n" + form},
+        {"head cut short", head + "Content-Length: 0\r\n"},
+        {"not posted", "GET /admin/change.html HTTP/1.0\r\n" + kAdminLogin + "\r\n"},
+    };
+    for (const auto& [what, request] : cases) {
+        Client client(vantry.address(), vantry.port1());
+        client.Send(request);
+        client.ShutdownSend();
+        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request")) << what;
+        EXPECT_EQ(ReadFile(IniPath()), before) << what;
+    }
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /etc/passwd HTTP/1.0\r\n\r\n"),
+              ErrorPage("404 Object Not Found"));
+    EXPECT_NE(Page().find("NAME='LIST' CHECKED"), std::string::npos);
+}
+
+TEST_F(ServerPropertiesTest, AFormCutShortByTheServerStoppingChangesNothing) {
+    const std::string root = Saved("Config", "wwwroot");
+    Client client(vantry.address(), vantry.port1());
+    client.Send("POST /admin/change.html HTTP/1.0\r\n" + kAdminLogin +
+                "Content-Length: 200\r\n\r\nLOG=on&ROOT=%2F");
+    ASSERT_TRUE(client.WaitUntilServerRead());
+    EXPECT_EQ(vantry.Stop(), 0);
+    EXPECT_EQ(Saved("Config", "wwwroot"), root);
+    for (const char* key : kSwitchKeys) EXPECT_EQ(Saved("Config", key), "Y") << key;
+}
+
+TEST_F(ServerPropertiesTest, AChangeThatCannotBeSavedSaysSo) {
+    // A directory where the file was: the change takes effect, the save fails.
+    std::filesystem::remove(IniPath());
+    std::filesystem::create_directory(IniPath());
+    const std::string page = BodyOf(Post("SITE=unsaved"));
+    EXPECT_NE(page.find("<H1> The changes you requested have been made.</H1>"), std::string::npos);
+    EXPECT_NE(page.find("\r\n<P><B>The changes are in effect, but the configuration file could "
+                        "not be saved: " +
+                        IniPath() + ": "),
+              std::string::npos)
+        << page;
+    EXPECT_TRUE(vantry.WaitForStderr("Could not save the configuration file " + IniPath(), 5s))
+        << vantry.Stderr();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Fuzz target: a request URL decoded and mapped to a local path as a GET of a file or a script
 // is; the path lies under the document root or the virtual directory it names (a script's
 // under the root's cgi-bin), or it is refused.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -36,8 +37,10 @@ struct Site {
         }
         testing_support::WriteFile(root + "/index.html", "<p>home</p>");
         testing_support::WriteFile(docs + "/readme.txt", "docs");
-        config::SetVirtualDirectory(programDirectory, "docs", docs);
-        config::SetVirtualDirectory(programDirectory, "sub/dir", docs + "/inner");
+        if (!config::SetVirtualDirectory(programDirectory, "docs", docs) ||
+            !config::SetVirtualDirectory(programDirectory, "sub/dir", docs + "/inner")) {
+            std::abort();
+        }
     }
 };
 
