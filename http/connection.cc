@@ -454,7 +454,8 @@ void Connection::Respond() {
 }
 
 void Connection::Finish() {
-    int linger = Config().goodByeKiss & 0xffff;
+    // The configuration holds it within 0 to 65535 seconds.
+    int linger = Config().goodByeKiss;
     platform::UniqueFd finished;
     // The client learns the response is whole from close_notify, then from the FIN.
     if (tls_) tls_->Close();
