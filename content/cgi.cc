@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "config/mapping_tables.h"
@@ -378,7 +380,9 @@ std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string
     return CgiDirectory(wwwroot).append(scriptName.substr(0, scriptName.find('?')));
 }
 
-bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path) {
+namespace {
+
+bool LiesInScriptDirectory(const config::ServerConfig& serverConfig, const std::string& path) {
     std::vector<platform::FileIdentity> scriptDirectories;
     for (int i = 0; i < (serverConfig.secondPortEnabled ? 2 : 1); ++i) {
         const config::ServerSettings& settings = serverConfig.servers[i];
@@ -403,6 +407,35 @@ bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& p
         if (directory == directory.parent_path()) return false;
         directory = directory.parent_path();
     }
+}
+
+}  // namespace
+
+bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path) {
+    // The answer costs a look at every directory above the file, and nearly every request
+    // asks it of a file asked for a moment before: answers are kept for a short while, and
+    // forgotten at once when the configuration changes.
+    constexpr uint64_t kRememberMs = 2000;
+    constexpr size_t kMostRemembered = 4096;
+    static std::mutex mutex;
+    static std::unordered_map<std::string, bool> known;
+    static const config::ServerConfig* knownFor = nullptr;
+    static uint64_t knownSince = 0;
+    const uint64_t now = platform::MonotonicMillis();
+    {
+        std::lock_guard lock(mutex);
+        if (knownFor != &serverConfig || now - knownSince >= kRememberMs ||
+            known.size() >= kMostRemembered) {
+            known.clear();
+            knownFor = &serverConfig;
+            knownSince = now;
+        }
+        if (auto found = known.find(path); found != known.end()) return found->second;
+    }
+    const bool inScriptDirectory = LiesInScriptDirectory(serverConfig, path);
+    std::lock_guard lock(mutex);
+    if (knownFor == &serverConfig) known.emplace(path, inScriptDirectory);
+    return inScriptDirectory;
 }
 
 bool RunCgiScript(AppConnection& connection, std::string scriptName) {
