@@ -572,25 +572,21 @@ void Connection::SendMoved(uint64_t bytes) {
 bool Connection::SendPaced(std::string_view head, std::string_view content, bool more,
                            int idleLimitMs, uint64_t* contentSent) {
     if (tls_) {
-        // The session sends a piece whole or fails; the pace sets each piece's wait.
+        // The session sends a piece whole or fails; the pace sets each piece's wait. A small
+        // answer still leaves with its head in one record.
         constexpr size_t kPiece = 64 * 1024;
-        if (!head.empty() || content.size() <= kPiece) {
-            std::string_view piece = content.substr(0, head.empty() ? kPiece : 0);
-            int waitMs = SendWaitMs(idleLimitMs);
-            uint64_t before = *contentSent;
-            if (waitMs == 0 || !tls_->SendTwo(head, piece, waitMs, contentSent)) return false;
+        do {
+            const std::string_view piece = content.substr(0, kPiece);
+            const int waitMs = SendWaitMs(idleLimitMs);
+            const uint64_t before = *contentSent;
+            const bool whole = waitMs != 0 &&
+                               (head.empty() ? tls_->SendAll(piece.data(), piece.size(), waitMs, contentSent)
+                                             : tls_->SendTwo(head, piece, waitMs, contentSent));
+            if (!whole) return false;
             SendMoved(head.size() + (*contentSent - before));
+            head = {};
             content.remove_prefix(piece.size());
-        }
-        while (!content.empty()) {
-            std::string_view piece = content.substr(0, kPiece);
-            int waitMs = SendWaitMs(idleLimitMs);
-            if (waitMs == 0 || !tls_->SendAll(piece.data(), piece.size(), waitMs, contentSent)) {
-                return false;
-            }
-            SendMoved(piece.size());
-            content.remove_prefix(piece.size());
-        }
+        } while (!content.empty());
         return true;
     }
     for (;;) {
