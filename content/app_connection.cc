@@ -38,6 +38,10 @@ constexpr std::string_view kDownloadPage = "VNTFileDownload.html";
 constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
 constexpr std::string_view kApplicationPrefix = "VNT";
 constexpr std::string_view kCgiPrefix = "cgi-bin";
+// The headers by which proxies, tunnels and load balancers say whom they forward.
+constexpr std::string_view kForwardingHeaders[] = {
+    "Forwarded", "X-Forwarded-For", "X-Real-IP",        "X-Forwarded-Host",
+    "X-Forwarded-Proto", "CF-Connecting-IP", "True-Client-IP"};
 
 // The directory part of a URL: the text before its last "/", or all of it.
 std::string_view DirectoryPart(std::string_view url) {
@@ -115,6 +119,11 @@ bool AppConnection::AuthRequiredFor() const {
 }
 
 bool AppConnection::IsRemoteClient() const {
+    // A proxy or a tunnel on this machine relays visitors from anywhere: what it forwarded is
+    // never this machine's own client, whatever address it connects from.
+    for (std::string_view header : kForwardingHeaders) {
+        if (http::FindHeader(headers, header)) return true;
+    }
     // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
     std::vector<platform::IpAddress> own = OwnAddresses();
     return std::find(own.begin(), own.end(), clientAddress) == own.end();

@@ -33,8 +33,9 @@ public:
     virtual bool RunCgi(std::string scriptName);
 
     bool AuthRequiredFor() const;
-    // True unless the client's address is one of this machine's own: the first IPv4 address
-    // of its host name or an address of one of its interfaces.
+    // True unless the client's address is one of this machine's own (the first IPv4 address
+    // of its host name or an address of one of its interfaces) and the request carries no
+    // header by which a proxy says it forwards someone else's.
     bool IsRemoteClient() const;
     // Checks the request's Basic credentials (as the administrator, or as any user); on
     // failure the 401 challenge has been sent and the request is finished.

@@ -48,13 +48,15 @@ public:
         vantry_.Start({}, false);
     }
     bool WaitReady() { return vantry_.WaitForStderr("Vantry Running (Server 1", 10s); }
-    // The answer to "GET /admin/" without credentials from a client bound to `from`.
-    std::string AskAdmin(const std::string& from) {
+    // The answer to `request` from a client bound to `from`.
+    std::string Ask(const std::string& from, const std::string& request) {
         Client client(address_, port_, from);
         if (!client.connected()) return "<no connection from " + from + ">";
-        client.Send("GET /admin/ HTTP/1.0\r\n\r\n");
+        client.Send(request);
         return client.ReadAll();
     }
+    // The answer to "GET /admin/" without credentials from a client bound to `from`.
+    std::string AskAdmin(const std::string& from) { return Ask(from, "GET /admin/ HTTP/1.0\r\n\r\n"); }
     std::string Stderr() const { return vantry_.Stderr(); }
 
 private:
@@ -83,6 +85,22 @@ TEST(LocalClientsTest, LoopbackCountsOnlyFromTheLoopbackInterfacesOwnAddress) {
     EXPECT_TRUE(IsHomePage(server.AskAdmin("127.0.0.1"))) << "http://localhost/ is local";
     std::string fromOther = server.AskAdmin("127.0.0.3");
     EXPECT_TRUE(IsChallenge(fromOther)) << "127.0.0.3 is no interface's address\n" << fromOther;
+}
+
+// A proxy or tunnel on this machine connects from loopback for visitors from anywhere: what
+// it forwards is asked for the login, whichever header says so.
+TEST(LocalClientsTest, ForwardedRequestsAreNeverLocal) {
+    AdminServer server("127.0.0.1");
+    ASSERT_TRUE(server.WaitReady()) << server.Stderr();
+    for (const char* header :
+         {"Forwarded: for=203.0.113.9", "X-Forwarded-For: 203.0.113.9", "X-Real-IP: 203.0.113.9",
+          "X-Forwarded-Host: example.org", "x-forwarded-proto: https",
+          "CF-Connecting-IP: 203.0.113.9", "True-Client-IP: 203.0.113.9"}) {
+        const std::string answer =
+            server.Ask("127.0.0.1", "GET /admin/ HTTP/1.0\r\n" + std::string(header) + "\r\n\r\n");
+        EXPECT_TRUE(IsChallenge(answer)) << header << "\n" << answer;
+    }
+    EXPECT_TRUE(IsHomePage(server.AskAdmin("127.0.0.1"))) << "without them the client is local";
 }
 
 TEST(LocalClientsTest, TheMachinesNetworkAddressIsLocal) {
