@@ -83,7 +83,7 @@ private:
     std::string StreamedPageHead() const {
         const std::string date = http::FormatHttpDate(c_.requestTime);
         return "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: " + date +
-               "\r\nContent-Type: text/html\r\nLast-Modified: " + date + "\r\n\r\n";
+               "\r\n" + c_.PageTypeLines() + "\r\nLast-Modified: " + date + "\r\n\r\n";
     }
     void SendBody() {
         if (!failed_ && !c_.headOnly && c_.body.length() > 0) {
@@ -227,8 +227,8 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
 bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
     if (slot.held()) return false;
     c.body.Clear();
-    c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: Vantry/1.0\r\nRetry-After: 2\r\n"
-               "Content-Type: text/html\r\nContent-Length: " +
+    c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: Vantry/1.0\r\nRetry-After: 2\r\n" +
+               c.PageTypeLines() + "\r\nContent-Length: " +
                std::to_string(kBusyPage.size()) + "\r\n\r\n" + std::string(kBusyPage));
     c.responseSent = true;
     c.sentStatus = 503;

@@ -172,6 +172,7 @@ void AppConnection::OnGet(std::string requestUrl) {
 
     switch (RouteOf(u)) {
         case Route::kAdmin:
+            framingDenied = true;
             if (IsRemoteClient()) {
                 if (!CheckAuthorization(true)) return;
             } else {
@@ -283,8 +284,8 @@ void AppConnection::SendDirectoryRedirect(std::string_view decoded) {
         "Date: Mon, 27 Sep 1999 02:55:36 GMT\r\n"
         "Server: Vantry/1.0\r\n"
         "Location: " + target + "\r\n"
-        "Keep-Alive: timeout=15, max=100\r\n"
-        "Content-Type: text/html\r\n"
+        "Keep-Alive: timeout=15, max=100\r\n" +
+        PageTypeLines() + "\r\n"
         "\r\n"
         "<HTML><HEAD>\r\n"
         "<TITLE>301 Moved Permanently</TITLE>\r\n"

@@ -54,7 +54,7 @@ void AppConnection::ListDirectory() {
     }
     body.Reserve(estimate);
 
-    AppendBodyLine("Content-Type: text/html");
+    AppendBodyLine(PageTypeLines());
     AppendBodyLine("");
     AppendBodyLine("<HTML><HEAD><TITLE> File Download");
     AppendEscaped(*this, filePath);

@@ -315,6 +315,7 @@ void Connection::ResetRequestState() {
     headOnly = false;
     isPost = false;
     bodyIsResponse = false;
+    framingDenied = false;
     body.Clear();
     request.Clear();
     method = url = headers = protocol = {};
@@ -467,6 +468,15 @@ void Connection::Finish() {
     // The main loop closes the socket once the client has closed its side, or after the
     // linger time, so the worker never closes a socket the loop might still be watching.
     server->context().loop.HandOver(std::move(finished), linger, socketRegistered_);
+}
+
+std::string Connection::PageTypeLines() const {
+    return WithFramingRule("Content-Type: text/html\r\nX-Content-Type-Options: nosniff");
+}
+
+std::string Connection::WithFramingRule(std::string lines) const {
+    if (framingDenied) lines.append("\r\nX-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'");
+    return lines;
 }
 
 void Connection::RefreshConfig() {

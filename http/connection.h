@@ -143,6 +143,14 @@ public:
     std::string_view protocol;  // such as "HTTP/1.0"
     bool bodyIsResponse = false;
     std::time_t requestTime = 0;
+    // The request is the administration's: its pages may not be framed by another site.
+    bool framingDenied = false;
+    // The type lines of a page the server generates (no CR LF after the last): HTML, not to
+    // be sniffed as anything else, and for the administration never inside a frame.
+    std::string PageTypeLines() const;
+    // `lines` (header lines without CR LF after the last), followed by the lines that forbid
+    // frames when the request is the administration's.
+    std::string WithFramingRule(std::string lines) const;
 
     // The configuration as it was when this request began.
     const config::ServerConfig& Config() const { return *config_; }

@@ -118,7 +118,7 @@ void Connection::SendStatusHeaders() { SendBytes(kStatusHeaders); }
 
 void Connection::SendPage() {
     std::string date = FormatHttpDate(requestTime);
-    std::string head = OkHead(date, "Content-Type: text/html", date, body.length());
+    std::string head = OkHead(date, PageTypeLines(), date, body.length());
     SendHeadAndBody(head, headOnly ? std::string_view() : body.view(), kFinFollows);
 }
 
@@ -227,7 +227,7 @@ void Connection::SendResource(int resourceId, std::string_view extension) {
 
 void Connection::SendData(std::string_view data, std::string_view extension) {
     std::string now = FormatHttpDate(platform::NowUtc());
-    std::string head = OkHead(now, ContentTypeFor(extension), now, data.size());
+    std::string head = OkHead(now, WithFramingRule(ContentTypeFor(extension)), now, data.size());
     SendHeadAndBody(head, headOnly ? std::string_view() : data, kFinFollows);
     responseSent = true;
 }
@@ -235,7 +235,7 @@ void Connection::SendData(std::string_view data, std::string_view extension) {
 void Connection::SendErrorPage() {
     std::string page;
     page.reserve(128 + body.length());
-    page.append(statusLine).append("\r\nContent-Type: text/html\r\n\r\n<body><h1>\r\n");
+    page.append(statusLine).append("\r\n").append(PageTypeLines()).append("\r\n\r\n<body><h1>\r\n");
     page.append(statusLine).append("\r\n</h1></body>\r\n");
     page.append(body.view());
     SendBytes(page, kFinFollows);

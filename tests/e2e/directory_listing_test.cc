@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kHead =
     "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n"
-    "Content-Type: text/html\r\n\r\n";
+    "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\n\r\n";
 // Every entry of the listed directory carries this time, so its date text is known.
 constexpr time_t kModified = 1000000000;
 constexpr std::string_view kModifiedText = "Sun. 9 Sep 2001 01:46:40 GMT";

@@ -138,13 +138,13 @@ TEST(LocalClientsTest, TheAdministrationAnswersOnlyTheMachinesOwnNames) {
         if (c.own) {
             EXPECT_NE(page.find("VALUE='s3cret'"), std::string::npos) << c.host;
         } else {
-            EXPECT_EQ(page, ErrorPage("403 Forbidden")) << c.host;
+            EXPECT_EQ(page, ErrorPage("403 Forbidden", true)) << c.host;
         }
     }
     const std::string post = "POST /admin/change.html HTTP/1.0\r\nHost: evil.example" + port +
                              "\r\nOrigin: http://evil.example" + port +
                              "\r\nContent-Length: 8\r\n\r\nSITE=x&x";
-    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), post), ErrorPage("403 Forbidden"));
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), post), ErrorPage("403 Forbidden", true));
     EXPECT_EQ(ReadFile(vantry.dir() + "/Vantry.ini"), ini);
 }
 

@@ -125,7 +125,7 @@ TEST_F(MappingEditorsTest, AFormCutShortChangesNoTable) {
         client.Send(std::string("POST ") + target + " HTTP/1.0\r\n" + kAdminLogin +
                     "Content-Length: 100\r\n\r\nEXT=html&TAG=x");
         client.ShutdownSend();
-        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request")) << target;
+        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request", true)) << target;
         EXPECT_EQ(Ini(), before) << target;
     }
 }

@@ -268,7 +268,7 @@ TEST(SearchLimitTest, TheListStopsAtTheLimitAndSaysSo) {
         EXPECT_TRUE(head.starts_with(
             "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: "))
             << head;
-        EXPECT_NE(head.find("\r\nContent-Type: text/html\r\nLast-Modified: "), std::string::npos);
+        EXPECT_NE(head.find("\r\nContent-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nLast-Modified: "), std::string::npos);
         const size_t length = head.find("\r\nContent-Length: ");
         if (c.withLength) {
             EXPECT_EQ(head.substr(length + 18), std::to_string(body.size()) + "\r\n");

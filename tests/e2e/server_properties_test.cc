@@ -218,7 +218,7 @@ TEST_F(ServerPropertiesTest, PostsFromAnotherSiteAreRefused) {
             EXPECT_EQ(BodyOf(response), kConfirmation) << c.headers;
             EXPECT_EQ(Saved("Config", "servername"), site) << c.headers;
         } else {
-            EXPECT_EQ(response, ErrorPage("403 Forbidden")) << c.headers;
+            EXPECT_EQ(response, ErrorPage("403 Forbidden", true)) << c.headers;
             EXPECT_EQ(Saved("Config", "servername"), before) << c.headers;
         }
     }
@@ -258,7 +258,7 @@ TEST_F(ServerPropertiesTest, AFormThatDoesNotArriveWholeChangesNothing) {
         Client client(vantry.address(), vantry.port1());
         client.Send(request);
         client.ShutdownSend();
-        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request")) << what;
+        EXPECT_EQ(client.ReadAll(), ErrorPage("400 Bad Request", true)) << what;
         EXPECT_EQ(ReadFile(IniPath()), before) << what;
     }
     EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /etc/passwd HTTP/1.0\r\n\r\n"),

@@ -65,6 +65,8 @@ std::vector<std::string> CorpusPayloads() {
         "Server: Vantry/1\\.0|Accept-Ranges: bytes|Date: [ -~]+ GMT|Last-Modified: [ -~]+ GMT|"
         "Content-[Tt]ype: [a-z]+/[-+.\\w]+(; ?charset=[-\\w]+)?|Content-Length: \\d+|"
         "Keep-Alive: timeout=15, max=100|WWW-Authenticate: Basic realm=\"[ -~]*\"|"
+        "X-Content-Type-Options: nosniff|X-Frame-Options: DENY|"
+        "Content-Security-Policy: frame-ancestors 'none'|"
         "Location: (/|http://[-.:\\w]+/)[!-~]*");
     size_t end = response.find("\r\n\r\n");
     if (end == std::string::npos) return ::testing::AssertionFailure() << "no end of head";

@@ -46,7 +46,8 @@ TEST_F(ConnectionTest, GeneratedPageHasStandardHeadersInOrder) {
     std::regex expected(
         "HTTP/1\\.0 200 OK\r\nServer: Vantry/1\\.0\r\nAccept-Ranges: bytes\r\n"
         "Date: ([A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT)\r\n"
-        "Content-Type: text/html\r\nLast-Modified: \\1\r\nContent-Length: 5\r\n\r\nhello");
+        "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nLast-Modified: \\1\r\n"
+        "Content-Length: 5\r\n\r\nhello");
     EXPECT_TRUE(std::regex_match(response, expected)) << response;
 
     std::string head = Exchange("HEAD / HTTP/1.0\r\n\r\n");
