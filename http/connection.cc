@@ -496,6 +496,9 @@ std::string Connection::BaseUrl() const {
     if (ServerNumber() == 0) return {};
     std::string host = server->context().hostAddress;
     if (host == "0.0.0.0") host = "127.0.0.1";
+    // A page fetched over TLS links over TLS, or the browser would load its images and
+    // follow its links in the clear.
+    if (IsTls()) return "https://" + platform::UrlAuthority(host, server->TlsPort(), 443);
     // The port the server really listens on: Server 2 may have moved up from its own.
     return "http://" + platform::UrlAuthority(host, server->Port());
 }

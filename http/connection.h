@@ -162,7 +162,7 @@ public:
     // The settings of this connection's server; null for server number 0.
     const config::ServerSettings* Settings() const;
     // "http://address" or "http://address:port", the server's own address for links (empty
-    // for server number 0).
+    // for server number 0); "https://" and the TLS port for a connection of the TLS port.
     std::string BaseUrl() const;
     // The client's socket, for handlers that wait on it together with other descriptors.
     int socketFd() const { return socket_.get(); }

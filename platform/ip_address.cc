@@ -72,9 +72,9 @@ std::string UrlHost(const std::string& host) {
     return ipv6Text ? "[" + host + "]" : host;
 }
 
-std::string UrlAuthority(const std::string& host, int port) {
+std::string UrlAuthority(const std::string& host, int port, int schemePort) {
     std::string authority = UrlHost(host);
-    if (port != 80) authority.append(":").append(std::to_string(port));
+    if (port != schemePort) authority.append(":").append(std::to_string(port));
     return authority;
 }
 

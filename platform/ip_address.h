@@ -51,7 +51,7 @@ private:
 // (a name, an IPv4 address, a text already in brackets) unchanged.
 std::string UrlHost(const std::string& host);
 // The host and port of a URL for `host` on `port`: UrlHost(host), then ":port" unless the
-// port is 80.
-std::string UrlAuthority(const std::string& host, int port);
+// port is the scheme's own (80 for http, 443 for https).
+std::string UrlAuthority(const std::string& host, int port, int schemePort = 80);
 
 }  // namespace platform

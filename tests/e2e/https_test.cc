@@ -133,6 +133,12 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
             EXPECT_NE(got.body.find(c.body), std::string::npos) << got.body.substr(0, 500);
         }
     }
+    // Over TLS the pages link to the server over TLS: nothing of a listing leaves it.
+    const std::string listing = Curl("/dir/", login).body;
+    EXPECT_EQ(listing.find("http://" + vantry.address()), std::string::npos) << listing;
+    EXPECT_NE(listing.find("https://" + vantry.address() + ":" + std::to_string(tlsPort) + "/VNT/"),
+              std::string::npos)
+        << listing;
     // The upload is on disk whole.
     bool stored = false;
     for (const auto& entry : std::filesystem::directory_iterator(d + "/up")) {
