@@ -354,6 +354,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.tlsPort = section->Integer("tlsPort", 0);
         settings.tlsCertificate = section->Text("tlsCertificate", "", kLongReadSize);
         settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
+        settings.httpsOnly = section->Switch("httpsOnly", "N");
         settings.searchMaxResults =
             section->Integer("searchMaxResults", kDefaultSearchMaxResults);
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
@@ -403,6 +404,7 @@ bool ServerConfig::Save(std::string* error) const {
             section.Text("tlsCertificate", settings.tlsCertificate);
             section.Text("tlsKey", settings.tlsKey);
         }
+        if (settings.httpsOnly) section.Switch("httpsOnly", true);
         if (settings.searchMaxResults != kDefaultSearchMaxResults) {
             section.Integer("searchMaxResults", settings.searchMaxResults);
         }

@@ -93,6 +93,9 @@ struct ServerSettings {
     int32_t tlsPort = 0;
     std::string tlsCertificate;
     std::string tlsKey;
+    // While HTTPS runs, plain requests of clients other than this machine's own are sent to
+    // the same path over HTTPS. Saved only when set.
+    bool httpsOnly = false;
     // The most rows one search lists; a number below 1 reads as the default. Saved only when
     // it is not the default.
     int32_t searchMaxResults = kDefaultSearchMaxResults;

@@ -149,6 +149,10 @@ AppConnection::Route AppConnection::RouteOf(std::string_view u) const {
 
 bool AppConnection::MayAnswerOnLoop() {
     if (method != "GET" && method != "HEAD") return false;
+    // Whether the client is this machine's own is left to a worker.
+    if (const config::ServerSettings* settings = Settings(); settings != nullptr && settings->httpsOnly) {
+        return false;
+    }
     // Checking a password reads the registry file, and a hashed one costs time on purpose:
     // that is left to a worker.
     if (AuthRequiredFor()) return false;
@@ -157,8 +161,44 @@ bool AppConnection::MayAnswerOnLoop() {
     return RouteOf(RoutePath(decoded)) == Route::kFile;
 }
 
+bool AppConnection::RedirectsToHttps() const {
+    const config::ServerSettings* settings = Settings();
+    return settings != nullptr && settings->httpsOnly && !IsTls() && server->TlsPort() != 0 &&
+           IsRemoteClient();
+}
+
+void AppConnection::SendHttpsRedirect(std::string_view target) {
+    // The name the client asked for, so that the certificate it is given matches; a Host of
+    // anything but a plain name or address gives way to the server's own address.
+    std::string host = platform::UrlHost(server->context().hostAddress);
+    std::optional<std::string_view> asked = http::FindHeader(headers, "Host");
+    if (asked && !asked->empty()) {
+        const std::string_view name =
+            asked->substr(0, asked->front() == '[' ? asked->find(']') + 1 : asked->find(':'));
+        const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+        });
+        if (plain) host = std::string(name);
+    }
+    std::string location = "https://" + host;
+    if (server->TlsPort() != 443) location += ":" + std::to_string(server->TlsPort());
+    // The target as requested: it travels unchanged, escapes and all.
+    location.append(target.empty() || target.front() != '/' ? "/" : "").append(target);
+    SendText("HTTP/1.0 301 Moved Permanently\r\nServer: Vantry/1.0\r\nLocation: " + location +
+             "\r\nContent-Length: 0\r\n\r\n");
+    responseSent = true;
+    sentStatus = 301;
+}
+
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
+    if (RedirectsToHttps()) {
+        decodedUrl = requestUrl;
+        url = decodedUrl;
+        SendHttpsRedirect(requestUrl);
+        return;
+    }
     decodedUrl = std::move(requestUrl);
     UrlDecode(decodedUrl);
     url = decodedUrl;

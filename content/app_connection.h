@@ -59,6 +59,10 @@ private:
     // shows the name as they saw it: the last `length` characters are upper-cased in place.
     void UpperCaseUrlTail(size_t length);
     void SendDirectoryRedirect(std::string_view decoded);
+    // A plain request of a server that takes only HTTPS from other machines' clients.
+    bool RedirectsToHttps() const;
+    // Answers 301 with the same target on the server's TLS port.
+    void SendHttpsRedirect(std::string_view target);
     bool MapToFile(std::string_view u);
 };
 

@@ -225,6 +225,34 @@ TEST_F(HttpsTest, TheAdministrationTakesPostsFromItsOwnHttpsOrigin) {
     }
 }
 
+class HttpsOnlyTest : public HttpsTest {
+protected:
+    HttpsOnlyTest() { tlsFiles += "httpsOnly=Y\n"; }
+    std::string AskPlain(const std::string& from, const std::string& request) {
+        Client client(vantry.address(), vantry.port1(), from);
+        client.Send(request);
+        return client.ReadAll(5s);
+    }
+};
+
+TEST_F(HttpsOnlyTest, PlainRequestsOfOtherMachinesAreSentToTheSamePathOverTls) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    const std::string tls = ":" + std::to_string(tlsPort);
+    const std::string redirect = "HTTP/1.0 301 Moved Permanently\r\nServer: Vantry/1.0\r\nLocation: ";
+    EXPECT_EQ(AskPlain("127.0.0.3", "GET /dir/a%20b.txt?x=1 HTTP/1.0\r\n\r\n"),
+              redirect + "https://" + vantry.address() + tls + "/dir/a%20b.txt?x=1\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(AskPlain("127.0.0.3", "POST /admin/ HTTP/1.0\r\nHost: home.example:8080\r\n\r\n"),
+              redirect + "https://home.example" + tls + "/admin/\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(AskPlain("127.0.0.3", "GET / HTTP/1.0\r\nHost: evil\"><x\r\n\r\n"),
+              redirect + "https://" + vantry.address() + tls + "/\r\nContent-Length: 0\r\n\r\n");
+    // This machine's own clients (a proxy in front, say) are served as they ask.
+    const std::string local = AskPlain("127.0.0.1", "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                                                        Base64Encode("bob:pw") + "\r\n\r\n");
+    EXPECT_EQ(BodyOf(local), "<p>hello</p>\n") << local;
+    EXPECT_EQ(Curl("/index.html", {"-u", "bob:pw"}).body, "<p>hello</p>\n");
+}
+
 class MissingKeyTest : public HttpsTest {
 protected:
     MissingKeyTest() { tlsFiles = "tlsCertificate=vantry.crt\ntlsKey=gone.key\n"; }
