@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "apps/visitor_table.h"
+#include "auth/login_attempts.h"
 #include "auth/stored_password.h"
 #include "http/connection.h"
 #include "http/http_date.h"
@@ -37,6 +38,14 @@ constexpr std::string_view kChallengeEnd =
     "\r\n";
 constexpr int kChallengeStatus = 401;
 
+constexpr std::string_view kTooManyStart =
+    "HTTP/1.0 429 Too Many Requests\r\n"
+    "Server: Vantry/1.0\r\n"
+    "Retry-After: ";
+constexpr std::string_view kTooManyPage =
+    "<HTML><BODY>Too many failed logins. Try again later.</BODY></HTML>";
+constexpr int kTooManyStatus = 429;
+
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -67,6 +76,32 @@ bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientA
     if (!stored || !PasswordMatches(*stored, password)) return false;
     apps::RecordVisit(clientAddress, userName);
     return true;
+}
+
+// The credentials of the request's Authorization header checked; std::nullopt without one.
+std::optional<bool> CheckHeaderLogin(std::string_view headers, bool administrator,
+                                     const platform::IpAddress& clientAddress) {
+    std::optional<std::string> value =
+        http::FindHeaderValue(headers, kAuthorizationHeader, kAuthorizationCapacity);
+    if (!value) return std::nullopt;
+    std::string_view credentials = *value;
+    if (platform::StartsWithNoCase(credentials, kBasicScheme)) {
+        credentials.remove_prefix(std::min(credentials.size(), kBasicPrefixLength));
+    }
+    return administrator ? CheckAdminLogin(credentials, clientAddress)
+                         : CheckUserLogin(credentials, clientAddress);
+}
+
+void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
+    std::string response(kTooManyStart);
+    response.append(std::to_string(secondsLeft));
+    response.append("\r\nContent-Type: text/html\r\nContent-Length: ");
+    response.append(std::to_string(kTooManyPage.size()));
+    response.append("\r\n\r\n");
+    if (connection.method != "HEAD") response.append(kTooManyPage);
+    connection.SendText(response);
+    connection.responseSent = true;
+    connection.sentStatus = kTooManyStatus;
 }
 
 // A configured realm could otherwise end the header line or its quoted text.
@@ -120,15 +155,24 @@ bool CheckAdminLogin(std::string_view credentials, const platform::IpAddress& cl
 
 bool CheckAuthorizationHeader(std::string_view headers, bool administrator,
                               const platform::IpAddress& clientAddress) {
-    std::optional<std::string> value =
-        http::FindHeaderValue(headers, kAuthorizationHeader, kAuthorizationCapacity);
-    if (!value) return false;
-    std::string_view credentials = *value;
-    if (platform::StartsWithNoCase(credentials, kBasicScheme)) {
-        credentials.remove_prefix(std::min(credentials.size(), kBasicPrefixLength));
+    return CheckHeaderLogin(headers, administrator, clientAddress).value_or(false);
+}
+
+bool AuthorizeRequest(http::Connection& connection, bool administrator, std::string_view realm) {
+    LoginAttempts& attempts = SharedLoginAttempts();
+    const platform::IpAddress& client = connection.clientAddress;
+    if (int secondsLeft = attempts.SecondsBlocked(client); secondsLeft > 0) {
+        SendTooManyLogins(connection, secondsLeft);
+        return false;
     }
-    return administrator ? CheckAdminLogin(credentials, clientAddress)
-                         : CheckUserLogin(credentials, clientAddress);
+    std::optional<bool> accepted = CheckHeaderLogin(connection.headers, administrator, client);
+    if (accepted.value_or(false)) return true;
+    if (accepted && attempts.RecordFailure(client)) {
+        connection.ReportToOwner("Too many failed logins from " + client.Text() + ": refused for " +
+                                 std::to_string(LoginAttempts::kBlockMillis / 60000) + " minutes.");
+    }
+    SendAuthChallenge(connection, realm);
+    return false;
 }
 
 void SendAuthChallenge(http::Connection& connection, std::string_view realm) {

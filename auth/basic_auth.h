@@ -51,6 +51,13 @@ bool CheckAdminLogin(std::string_view credentials, const platform::IpAddress& cl
 bool CheckAuthorizationHeader(std::string_view headers, bool administrator,
                               const platform::IpAddress& clientAddress);
 
+// Checks the request's login for a protected page and answers it when it fails. An address
+// that failed too often (see login_attempts.h) is answered 429 with Retry-After, its login
+// unchecked; a login that does not check out is counted against its address and answered with
+// the challenge in `realm`, as is a request without a login (not counted). The owner is told
+// once when an address becomes blocked. True when the login checks out.
+bool AuthorizeRequest(http::Connection& connection, bool administrator, std::string_view realm);
+
 // Sends the complete 401 response asking for a login in `realm`, and marks the response as
 // sent with status 401.
 void SendAuthChallenge(http::Connection& connection, std::string_view realm);

@@ -130,9 +130,7 @@ bool AppConnection::IsRemoteClient() const {
 }
 
 bool AppConnection::CheckAuthorization(bool administrator) {
-    if (auth::CheckAuthorizationHeader(headers, administrator, clientAddress)) return true;
-    auth::SendAuthChallenge(*this, Config().servers[0].servername);
-    return false;
+    return auth::AuthorizeRequest(*this, administrator, Config().servers[0].servername);
 }
 
 AppConnection::Route AppConnection::RouteOf(std::string_view u) const {
