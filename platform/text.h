@@ -33,6 +33,10 @@ inline bool IsControlCharacter(char c) {
     return byte < 0x20 || byte == 0x7f;
 }
 bool HasControlCharacter(std::string_view text);
+// Whether the first bytes of a file read as text: no NUL byte and valid UTF-8 (no overlong
+// forms, surrogates or code points above U+10FFFF). A sequence cut off by the end of the
+// sample counts as valid when the bytes it has are right.
+bool IsTextSample(std::string_view sample);
 
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
