@@ -20,41 +20,40 @@ bool HasControlCharacter(std::string_view text) {
     return false;
 }
 
+Utf8Start Utf8StartOf(unsigned char lead) {
+    Utf8Start start;
+    if (lead < 0x80) {
+        start.length = 1;
+    } else if (lead >= 0xc2 && lead <= 0xdf) {
+        start.length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        start.length = 3;
+        if (lead == 0xe0) start.low = 0xa0;
+        if (lead == 0xed) start.high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        start.length = 4;
+        if (lead == 0xf0) start.low = 0x90;
+        if (lead == 0xf4) start.high = 0x8f;
+    }
+    return start;
+}
+
 bool IsTextSample(std::string_view sample) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(sample.data());
-    size_t size = sample.size();
-    size_t i = 0;
+    std::size_t size = sample.size();
+    std::size_t i = 0;
     while (i < size) {
-        unsigned char lead = bytes[i];
-        if (lead == 0) return false;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        // The length of the sequence and the range of its second byte, which rules out
-        // overlong forms, surrogates and code points above U+10FFFF.
-        size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            if (lead == 0xe0) low = 0xa0;
-            if (lead == 0xed) high = 0x9f;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            if (lead == 0xf0) low = 0x90;
-            if (lead == 0xf4) high = 0x8f;
-        } else {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
+        if (bytes[i] == 0) return false;
+        Utf8Start start = Utf8StartOf(bytes[i]);
+        if (start.length == 0) return false;
+        for (std::size_t k = 1; k < start.length; ++k) {
             if (i + k == size) return true;
             unsigned char next = bytes[i + k];
-            if (k == 1 ? (next < low || next > high) : (next < 0x80 || next > 0xbf)) return false;
+            bool inRange = k == 1 ? next >= start.low && next <= start.high
+                                  : next >= 0x80 && next <= 0xbf;
+            if (!inRange) return false;
         }
-        i += length;
+        i += start.length;
     }
     return true;
 }
