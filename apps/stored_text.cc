@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace apps {
 namespace {
 
@@ -18,22 +20,11 @@ Decoded DecodeUtf8(std::string_view text) {
     const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
     if (lead < 0x80) return {lead, 1};
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
+    const platform::Utf8Start start = platform::Utf8StartOf(lead);
+    const size_t length = start.length;
+    if (length == 0 || text.size() < length || byte(1) < start.low || byte(1) > start.high) {
         return {};
     }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return {};
     char32_t code = lead & (0x7F >> length);
     for (size_t i = 1; i < length; ++i) {
         if (i > 1 && (byte(i) & 0xC0) != 0x80) return {};

@@ -9,6 +9,7 @@
 #include "platform/open_file.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 
 namespace http {
 namespace {
@@ -67,6 +68,15 @@ std::optional<std::string_view> FileExtension(std::string_view path) {
     size_t dot = name.find('.');
     if (dot == std::string_view::npos) return std::nullopt;
     return name.substr(dot + 1);
+}
+
+// A file without an extension goes out as a page when its first bytes read as text; a
+// program or other binary data is offered as a download, never shown.
+std::string_view ContentTypeWithoutExtension(const platform::OpenedFile& file) {
+    constexpr uint64_t kSampleSize = 512;
+    return platform::IsTextSample(platform::ReadContents(file, 0, kSampleSize))
+               ? "Content-Type: text/html"
+               : "Content-Type: application/octet-stream";
 }
 
 }  // namespace
@@ -153,7 +163,7 @@ void Connection::SendFile() {
     }
     std::optional<std::string_view> extension = FileExtension(filePath);
     std::string contentType =
-        extension ? ContentTypeFor(*extension) : std::string("Content-Type: text/html");
+        extension ? ContentTypeFor(*extension) : std::string(ContentTypeWithoutExtension(*file));
     uint64_t offset = 0;
     uint64_t count = file->size;
     std::string head;

@@ -20,6 +20,44 @@ bool HasControlCharacter(std::string_view text) {
     return false;
 }
 
+Utf8Start Utf8StartOf(unsigned char lead) {
+    Utf8Start start;
+    if (lead < 0x80) {
+        start.length = 1;
+    } else if (lead >= 0xc2 && lead <= 0xdf) {
+        start.length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        start.length = 3;
+        if (lead == 0xe0) start.low = 0xa0;
+        if (lead == 0xed) start.high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        start.length = 4;
+        if (lead == 0xf0) start.low = 0x90;
+        if (lead == 0xf4) start.high = 0x8f;
+    }
+    return start;
+}
+
+bool IsTextSample(std::string_view sample) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(sample.data());
+    std::size_t size = sample.size();
+    std::size_t i = 0;
+    while (i < size) {
+        if (bytes[i] == 0) return false;
+        Utf8Start start = Utf8StartOf(bytes[i]);
+        if (start.length == 0) return false;
+        for (std::size_t k = 1; k < start.length; ++k) {
+            if (i + k == size) return true;
+            unsigned char next = bytes[i + k];
+            bool inRange = k == 1 ? next >= start.low && next <= start.high
+                                  : next >= 0x80 && next <= 0xbf;
+            if (!inRange) return false;
+        }
+        i += start.length;
+    }
+    return true;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

@@ -33,6 +33,19 @@ inline bool IsControlCharacter(char c) {
     return byte < 0x20 || byte == 0x7f;
 }
 bool HasControlCharacter(std::string_view text);
+// The shape of the UTF-8 sequence a byte starts: its length (1 for ASCII, 0 for a byte that
+// starts none) and the range the byte after it must lie in, which rules out overlong forms,
+// surrogates and code points above U+10FFFF.
+struct Utf8Start {
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+};
+Utf8Start Utf8StartOf(unsigned char lead);
+// Whether the first bytes of a file read as text: no NUL byte and valid UTF-8 (no overlong
+// forms, surrogates or code points above U+10FFFF). A sequence cut off by the end of the
+// sample counts as valid when the bytes it has are right.
+bool IsTextSample(std::string_view sample);
 
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
