@@ -95,7 +95,7 @@ std::optional<bool> CheckHeaderLogin(std::string_view headers, bool administrato
 void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
     std::string response(kTooManyStart);
     response.append(std::to_string(secondsLeft));
-    response.append("\r\nContent-Type: text/html\r\nContent-Length: ");
+    response.append("\r\n").append(connection.PageTypeLines()).append("\r\nContent-Length: ");
     response.append(std::to_string(kTooManyPage.size()));
     response.append("\r\n\r\n");
     if (connection.method != "HEAD") response.append(kTooManyPage);

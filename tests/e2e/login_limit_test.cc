@@ -36,7 +36,7 @@ TEST(LoginLimitTest, TheEleventhFailedLoginIsRefusedAndAnotherAddressStillAsked)
     }
     const std::regex refused(
         "HTTP/1\\.0 429 Too Many Requests\r\nServer: Vantry/1\\.0\r\nRetry-After: (\\d+)\r\n"
-        "Content-Type: text/html\r\nContent-Length: \\d+\r\n\r\n.+");
+        "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nContent-Length: \\d+\r\n\r\n.+");
     for (const char* credentials : {"bob:wrong", "bob:pw", ""}) {
         std::string response = ask(attacker, credentials);
         std::smatch match;
