@@ -47,15 +47,15 @@ def parse_args():
     p.add_argument("servers", nargs="+", metavar="NAME=HOST:PORT")
     args = p.parse_args()
     args.targets = []
-    for spec in args.servers:
-        name, _, where = spec.partition("=")
+    for server in args.servers:
+        name, _, where = server.partition("=")
         host, _, port = where.rpartition(":")
         try:
             loopback = ipaddress.ip_address(host) in ipaddress.ip_network("127.0.0.0/8")
         except ValueError:
             loopback = False
         if not name or not port.isdigit() or not loopback:
-            p.error("%s: expected NAME=127.x.y.z:PORT (loopback only)" % spec)
+            p.error("%s: expected NAME=127.x.y.z:PORT (loopback only)" % server)
         args.targets.append((name, host, int(port)))
     return args
 
