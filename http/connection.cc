@@ -640,7 +640,7 @@ bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
     return true;
 }
 
-std::optional<uint64_t> Connection::DeclaredBodyLength() {
+std::optional<uint64_t> DeclaredContentLength(std::string_view headers) {
     std::optional<std::string_view> declared = FindHeader(headers, "Content-Length");
     if (!declared || declared->empty()) return std::nullopt;
     uint64_t value = 0;
@@ -648,6 +648,8 @@ std::optional<uint64_t> Connection::DeclaredBodyLength() {
     if (error != std::errc() || end != declared->data() + declared->size()) return std::nullopt;
     return value;
 }
+
+std::optional<uint64_t> Connection::DeclaredBodyLength() { return DeclaredContentLength(headers); }
 
 size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs) {
     if (receivedRead_ < received_.size()) {

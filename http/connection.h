@@ -313,6 +313,10 @@ private:
 // in a header text whose lines end in CR. std::nullopt when absent.
 std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name);
 
+// The Content-Length of a header text (as FindHeader reads it) when it is a valid one: digits
+// only, and a number that fits.
+std::optional<uint64_t> DeclaredContentLength(std::string_view headers);
+
 // The page handlers' header lookup: the first place where the name, a colon and one space
 // stand, anywhere in the header text and with the letter case as written; the value runs to
 // the end of its line and is cut to `capacity` - 1 characters. std::nullopt when absent.

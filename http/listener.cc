@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include <charconv>
-
 #include "config/server_config.h"
 #include "platform/error_text.h"
 #include "platform/event_loop.h"
@@ -30,16 +28,12 @@ constexpr size_t kIdleConnections = 2;
 bool BodyStillArriving(const ReceivedHead& head) {
     if (head.headLength == 0) return false;
     std::string_view text = head.bytes;
-    std::optional<std::string_view> declared = FindHeader(text.substr(0, head.headLength), "Content-Length");
-    uint64_t length = 0;
-    if (!declared ||
-        std::from_chars(declared->data(), declared->data() + declared->size(), length).ec != std::errc()) {
-        return false;
-    }
+    std::optional<uint64_t> length = DeclaredContentLength(text.substr(0, head.headLength));
+    if (!length) return false;
     std::string_view after = text.substr(head.headLength);
     // The line feed that ends the empty line is no part of the body.
     if (!after.empty() && after.front() == '\n') after.remove_prefix(1);
-    return length > after.size();
+    return *length > after.size();
 }
 
 std::string Format(const char* format, int port) {
