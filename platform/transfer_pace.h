@@ -28,7 +28,7 @@ public:
     // A new transfer begins at `nowMs`; `gate` (may be null) is asked before its first wait.
     void Start(uint64_t nowMs, WaitGate* gate) {
         markMs_ = nowMs;
-        moved_ = markBytes_ = 0;
+        sinceMark_ = 0;
         gate_ = gate;
         admitted_ = gate == nullptr;
         started_ = true;
@@ -37,10 +37,10 @@ public:
     void Stop() { started_ = false; }
 
     void Moved(uint64_t bytes, uint64_t nowMs) {
-        moved_ += bytes;
-        if (moved_ - markBytes_ >= kWindowBytes) {
+        sinceMark_ += bytes;
+        if (sinceMark_ >= kWindowBytes) {
             markMs_ = nowMs;
-            markBytes_ = moved_;
+            sinceMark_ = 0;
         }
     }
 
@@ -57,9 +57,9 @@ public:
     }
 
 private:
+    // When the last kWindowBytes were complete, and the bytes moved since.
     uint64_t markMs_ = 0;
-    uint64_t markBytes_ = 0;
-    uint64_t moved_ = 0;
+    uint64_t sinceMark_ = 0;
     WaitGate* gate_ = nullptr;
     bool admitted_ = true;
     bool started_ = false;
