@@ -75,8 +75,8 @@ OwnHosts FindOwnHosts(std::string_view hostAddress, std::string_view bindAddress
     AddName(own, platform::HostName());
     AddName(own, hostAddress);
     AddName(own, bindAddress);
-    for (const platform::InterfaceAddress& entry : platform::InterfaceAddresses()) {
-        own.addresses.push_back(entry.address);
+    for (const platform::IpAddress& address : platform::OwnAddresses()) {
+        own.addresses.push_back(address);
     }
     while (!adminHosts.empty()) {
         size_t end = adminHosts.find_first_of(kNameSeparators);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "admin/admin_router.h"
@@ -20,7 +19,6 @@
 #include "platform/file_io.h"
 #include "platform/network.h"
 #include "platform/open_file.h"
-#include "platform/program.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 
@@ -47,35 +45,6 @@ constexpr std::string_view kForwardingHeaders[] = {
 std::string_view DirectoryPart(std::string_view url) {
     size_t slash = url.rfind('/');
     return slash == std::string_view::npos ? url : url.substr(0, slash);
-}
-
-// The addresses a client of this machine itself comes from: the one this host's own name
-// resolves to, ::1 and every address of the machine's interfaces (127.0.0.1, the LAN
-// addresses of both families, say). An IPv4 client on an IPv6 socket arrives already
-// unmapped, so 127.0.0.1 covers ::ffff:127.0.0.1. Looked up at most every few seconds: every
-// administration request asks, and the addresses change when the machine joins another
-// network.
-std::vector<platform::IpAddress> OwnAddresses() {
-    static std::mutex mutex;
-    static std::vector<platform::IpAddress> cached;
-    static uint64_t lookedUpAt = 0;
-    static bool everLookedUp = false;
-    constexpr uint64_t kLifetimeMs = 10000;
-    std::lock_guard lock(mutex);
-    uint64_t now = platform::MonotonicMillis();
-    if (!everLookedUp || now - lookedUpAt >= kLifetimeMs) {
-        cached.clear();
-        if (auto text = platform::ResolveIpv4(platform::HostName())) {
-            if (auto address = platform::IpAddress::Parse(*text)) cached.push_back(*address);
-        }
-        cached.push_back(*platform::IpAddress::Parse("::1"));
-        for (const platform::InterfaceAddress& own : platform::InterfaceAddresses()) {
-            cached.push_back(own.address);
-        }
-        lookedUpAt = now;
-        everLookedUp = true;
-    }
-    return cached;
 }
 
 }  // namespace
@@ -125,7 +94,7 @@ bool AppConnection::IsRemoteClient() const {
         if (http::FindHeader(headers, header)) return true;
     }
     // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
-    std::vector<platform::IpAddress> own = OwnAddresses();
+    std::vector<platform::IpAddress> own = platform::OwnAddresses();
     return std::find(own.begin(), own.end(), clientAddress) == own.end();
 }
 

@@ -1,4 +1,4 @@
-// Reading the machine's interface addresses with getifaddrs.
+// The machine's interface addresses (getifaddrs) and the addresses its own clients come from.
 #include "platform/network.h"
 
 #include <arpa/inet.h>
@@ -7,6 +7,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/program.h"
 
 namespace platform {
 
@@ -24,6 +28,35 @@ std::vector<InterfaceAddress> InterfaceAddresses() {
     }
     ::freeifaddrs(list);
     return found;
+}
+
+// The addresses a client of this machine itself comes from: the one this host's own name
+// resolves to, ::1 and every address of the machine's interfaces (127.0.0.1, the LAN
+// addresses of both families, say). An IPv4 client on an IPv6 socket arrives already
+// unmapped, so 127.0.0.1 covers ::ffff:127.0.0.1. Looked up at most every few seconds: every
+// administration request asks, and the addresses change when the machine joins another
+// network.
+std::vector<IpAddress> OwnAddresses() {
+    static std::mutex mutex;
+    static std::vector<IpAddress> cached;
+    static uint64_t lookedUpAt = 0;
+    static bool everLookedUp = false;
+    constexpr uint64_t kLifetimeMs = 10000;
+    std::lock_guard lock(mutex);
+    uint64_t now = MonotonicMillis();
+    if (!everLookedUp || now - lookedUpAt >= kLifetimeMs) {
+        cached.clear();
+        if (auto text = ResolveIpv4(HostName())) {
+            if (auto address = IpAddress::Parse(*text)) cached.push_back(*address);
+        }
+        cached.push_back(*IpAddress::Parse("::1"));
+        for (const InterfaceAddress& own : InterfaceAddresses()) {
+            cached.push_back(own.address);
+        }
+        lookedUpAt = now;
+        everLookedUp = true;
+    }
+    return cached;
 }
 
 }  // namespace platform

@@ -18,4 +18,8 @@ struct InterfaceAddress {
 // when the list cannot be had.
 std::vector<InterfaceAddress> InterfaceAddresses();
 
+// The addresses a client of this machine itself comes from: the one its host name resolves
+// to, ::1 and every address of its interfaces. Looked up at most every few seconds.
+std::vector<IpAddress> OwnAddresses();
+
 }  // namespace platform
