@@ -22,32 +22,6 @@ bool IsLoopback(const platform::IpAddress& address) {
     return address.Ipv4() >> 24 == kIpv4LoopbackNetwork;
 }
 
-// The host part of a Host value without its port; nothing when the value is no host.
-std::optional<std::string_view> HostPart(std::string_view value) {
-    value = platform::Trim(value);
-    std::string_view host = value;
-    std::string_view port;
-    if (value.starts_with('[')) {
-        size_t close = value.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        host = value.substr(1, close - 1);
-        std::string_view rest = value.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') return std::nullopt;
-            port = rest.substr(1);
-        }
-    } else if (std::count(value.begin(), value.end(), ':') == 1) {
-        size_t colon = value.find(':');
-        host = value.substr(0, colon);
-        port = value.substr(colon + 1);
-    }
-    if (host.empty()) return std::nullopt;
-    if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    return host;
-}
-
 // A name as it is compared: in small letters and without a final ".".
 std::string NameKey(std::string_view name) {
     if (name.ends_with('.')) name.remove_suffix(1);
@@ -56,7 +30,7 @@ std::string NameKey(std::string_view name) {
 
 // A name or address of the machine; a port after it is ignored.
 void AddName(OwnHosts& own, std::string_view name) {
-    std::optional<std::string_view> host = HostPart(name);
+    std::optional<std::string_view> host = platform::HostOfAuthority(name);
     if (!host) return;
     name = *host;
     if (std::optional<platform::IpAddress> address = platform::IpAddress::Parse(name)) {
@@ -87,7 +61,7 @@ OwnHosts FindOwnHosts(std::string_view hostAddress, std::string_view bindAddress
 }
 
 bool IsOwnHost(std::string_view value, const OwnHosts& own) {
-    std::optional<std::string_view> host = HostPart(value);
+    std::optional<std::string_view> host = platform::HostOfAuthority(value);
     if (!host) return false;
     if (std::optional<platform::IpAddress> address = platform::IpAddress::Parse(*host)) {
         return IsLoopback(*address) || std::find(own.addresses.begin(), own.addresses.end(),

@@ -139,14 +139,12 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     // anything but a plain name or address gives way to the server's own address.
     std::string host = platform::UrlHost(server->context().hostAddress);
     std::optional<std::string_view> asked = http::FindHeader(headers, "Host");
-    if (asked && !asked->empty()) {
-        const std::string_view name =
-            asked->substr(0, asked->front() == '[' ? asked->find(']') + 1 : asked->find(':'));
-        const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    if (std::optional<std::string_view> name = asked ? platform::HostOfAuthority(*asked) : std::nullopt) {
+        const bool plain = std::all_of(name->begin(), name->end(), [](char c) {
             return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                   c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+                   c == '.' || c == '-' || c == ':';
         });
-        if (plain) host = std::string(name);
+        if (plain) host = platform::UrlHost(std::string(*name));
     }
     std::string location = "https://" + host;
     if (server->TlsPort() != 443) location += ":" + std::to_string(server->TlsPort());

@@ -4,7 +4,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -76,6 +79,31 @@ std::string UrlAuthority(const std::string& host, int port, int schemePort) {
     std::string authority = UrlHost(host);
     if (port != schemePort) authority.append(":").append(std::to_string(port));
     return authority;
+}
+
+std::optional<std::string_view> HostOfAuthority(std::string_view value) {
+    value = Trim(value);
+    std::string_view host = value;
+    std::string_view port;
+    if (value.starts_with('[')) {
+        size_t close = value.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        host = value.substr(1, close - 1);
+        std::string_view rest = value.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') return std::nullopt;
+            port = rest.substr(1);
+        }
+    } else if (std::count(value.begin(), value.end(), ':') == 1) {
+        size_t colon = value.find(':');
+        host = value.substr(0, colon);
+        port = value.substr(colon + 1);
+    }
+    if (host.empty()) return std::nullopt;
+    if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return host;
 }
 
 }  // namespace platform

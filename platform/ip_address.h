@@ -53,5 +53,9 @@ std::string UrlHost(const std::string& host);
 // The host and port of a URL for `host` on `port`: UrlHost(host), then ":port" unless the
 // port is the scheme's own (80 for http, 443 for https).
 std::string UrlAuthority(const std::string& host, int port, int schemePort = 80);
+// The host of an authority "host[:port]" as a Host header gives it, blanks around it and an
+// IPv6 address's brackets removed; nothing when the value is no host (a port that is not
+// digits, an unclosed bracket, nothing before the port).
+std::optional<std::string_view> HostOfAuthority(std::string_view value);
 
 }  // namespace platform
