@@ -66,7 +66,7 @@ public:
     // Sends what the body holds once there is enough of it; false when the client is gone.
     bool Flush() {
         if (!streaming_ && c_.body.length() > kWholePageLimit) {
-            c_.SendText(StreamedPageHead());
+            c_.SendText(c_.GeneratedPageHead(std::nullopt));
             c_.responseSent = true;
             streaming_ = true;
         }
@@ -79,12 +79,6 @@ public:
     }
 
 private:
-    // The head of a page as it is sent with its length, without the length.
-    std::string StreamedPageHead() const {
-        const std::string date = http::FormatHttpDate(c_.requestTime);
-        return "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: " + date +
-               "\r\n" + c_.PageTypeLines() + "\r\nLast-Modified: " + date + "\r\n\r\n";
-    }
     void SendBody() {
         if (!failed_ && !c_.headOnly && c_.body.length() > 0) {
             failed_ = !c_.SendToClient(c_.body.data(), c_.body.length(),

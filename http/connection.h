@@ -148,6 +148,9 @@ public:
     // The type lines of a page the server generates (no CR LF after the last): HTML, not to
     // be sniffed as anything else, and for the administration never inside a frame.
     std::string PageTypeLines() const;
+    // The head SendPage sends for the body it holds; without `length` (a page sent while it
+    // is built) it has no Content-Length, and the close of the connection ends the page.
+    std::string GeneratedPageHead(std::optional<uint64_t> length) const;
     // `lines` (header lines without CR LF after the last), followed by the lines that forbid
     // frames when the request is the administration's.
     std::string WithFramingRule(std::string lines) const;

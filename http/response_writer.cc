@@ -42,22 +42,23 @@ std::string_view StatusText(int code) {
 
 // The head of a response whose body is `length` bytes: `statusHeaders` (the status line,
 // Server and Accept-Ranges), then the date, the type, the modification time, the
-// `contentRange` line when there is one, and the length.
+// `contentRange` line when there is one, and the length when it is known.
 std::string ContentHead(std::string_view statusHeaders, std::string_view date,
                         std::string_view contentTypeLine, std::string_view lastModified,
-                        std::string_view contentRange, uint64_t length) {
+                        std::string_view contentRange, std::optional<uint64_t> length) {
     std::string head(statusHeaders);
     head.append("Date: ").append(date).append("\r\n");
     head.append(contentTypeLine).append("\r\n");
     head.append("Last-Modified: ").append(lastModified).append("\r\n");
     if (!contentRange.empty()) head.append(contentRange).append("\r\n");
-    head.append("Content-Length: ").append(std::to_string(length)).append("\r\n\r\n");
+    if (length) head.append("Content-Length: ").append(std::to_string(*length)).append("\r\n");
+    head.append("\r\n");
     return head;
 }
 
 // The head of a 200 response with a body of `length` bytes.
 std::string OkHead(std::string_view date, std::string_view contentTypeLine,
-                   std::string_view lastModified, uint64_t length) {
+                   std::string_view lastModified, std::optional<uint64_t> length) {
     return ContentHead(kStatusHeaders, date, contentTypeLine, lastModified, {}, length);
 }
 
@@ -126,9 +127,13 @@ void Connection::SetStatus(int code) {
 
 void Connection::SendStatusHeaders() { SendBytes(kStatusHeaders); }
 
+std::string Connection::GeneratedPageHead(std::optional<uint64_t> length) const {
+    const std::string date = FormatHttpDate(requestTime);
+    return OkHead(date, PageTypeLines(), date, length);
+}
+
 void Connection::SendPage() {
-    std::string date = FormatHttpDate(requestTime);
-    std::string head = OkHead(date, PageTypeLines(), date, body.length());
+    std::string head = GeneratedPageHead(body.length());
     SendHeadAndBody(head, headOnly ? std::string_view() : body.view(), kFinFollows);
 }
 
