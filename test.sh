@@ -5,8 +5,9 @@
 # VANTRY_TSAN=1 adds a ThreadSanitizer build and its test run.
 set -euo pipefail
 cd "$(dirname "$0")"
-# php-cgi runs the PHP pages of the end-to-end tests.
-tools/install-deps.sh php-cgi
+# php-cgi runs the PHP pages of the end-to-end tests, haproxy the load balancer in front of two
+# instances.
+tools/install-deps.sh php-cgi haproxy
 
 run_suite() {
     local dir=$1; shift
