@@ -48,6 +48,13 @@ int Shell::Run() {
         ShowStatusMessage("Could not write the built-in MIME and script tables into " +
                           snapshot->iniPath + ".");
     }
+    if (auto snapshot = config_.Snapshot(); !snapshot->trustedProxiesRejected.empty()) {
+        std::string entries;
+        for (const std::string& entry : snapshot->trustedProxiesRejected) {
+            entries.append(entries.empty() ? "" : ", ").append(entry);
+        }
+        ShowStatusMessage("trustedProxies: not an address or range, left out: " + entries);
+    }
     StartServers();
     int code = loop_.Run();
     view_->Close();

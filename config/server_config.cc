@@ -355,12 +355,15 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.tlsCertificate = section->Text("tlsCertificate", "", kLongReadSize);
         settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
         settings.httpsOnly = section->Switch("httpsOnly", "N");
+        settings.proxyProtocol = section->Switch("proxyProtocol", "N");
         settings.searchMaxResults =
             section->Integer("searchMaxResults", kDefaultSearchMaxResults);
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
+    config.trustedProxies = platform::AddressRanges::Parse(
+        first.Text("trustedProxies", "", kAdminHostsReadSize), &config.trustedProxiesRejected);
 
     SectionReader request(path, kRequestSection, webRoot, favorites);
     config.goodByeKiss =
@@ -405,6 +408,7 @@ bool ServerConfig::Save(std::string* error) const {
             section.Text("tlsKey", settings.tlsKey);
         }
         if (settings.httpsOnly) section.Switch("httpsOnly", true);
+        if (settings.proxyProtocol) section.Switch("proxyProtocol", true);
         if (settings.searchMaxResults != kDefaultSearchMaxResults) {
             section.Integer("searchMaxResults", settings.searchMaxResults);
         }

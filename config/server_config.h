@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/address_ranges.h"
 
 namespace config {
 
@@ -96,6 +99,10 @@ struct ServerSettings {
     // While HTTPS runs, plain requests of clients other than this machine's own are sent to
     // the same path over HTTPS. Saved only when set.
     bool httpsOnly = false;
+    // Every connection to the server's listeners starts with a PROXY protocol header (version
+    // 1 or 2) naming the client a load balancer relays; one without it is closed. Saved only
+    // when set; read when the server starts.
+    bool proxyProtocol = false;
     // The most rows one search lists; a number below 1 reads as the default. Saved only when
     // it is not the default.
     int32_t searchMaxResults = kDefaultSearchMaxResults;
@@ -140,6 +147,11 @@ struct ServerConfig {
     // administration pages may give as its Host (comma or space separated). Read only; the
     // file keeps what the owner wrote.
     std::string adminHosts;
+    // "Config" "trustedProxies": addresses and CIDR ranges of the proxies whose forwarding
+    // headers name the client (comma or space separated); none by default. Read only, as
+    // adminHosts is. Entries that are no address or range are left out and named here.
+    platform::AddressRanges trustedProxies;
+    std::vector<std::string> trustedProxiesRejected;
     std::string programDirectory;  // ends in "/"
 
     // Reads the configuration file of `programDirectory` in the documented order, seeding

@@ -36,11 +36,6 @@ constexpr std::string_view kDownloadPage = "VNTFileDownload.html";
 constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
 constexpr std::string_view kApplicationPrefix = "VNT";
 constexpr std::string_view kCgiPrefix = "cgi-bin";
-// The headers by which proxies, tunnels and load balancers say whom they forward.
-constexpr std::string_view kForwardingHeaders[] = {
-    "Forwarded", "X-Forwarded-For", "X-Real-IP",        "X-Forwarded-Host",
-    "X-Forwarded-Proto", "CF-Connecting-IP", "True-Client-IP"};
-
 // The directory part of a URL: the text before its last "/", or all of it.
 std::string_view DirectoryPart(std::string_view url) {
     size_t slash = url.rfind('/');
@@ -89,10 +84,9 @@ bool AppConnection::AuthRequiredFor() const {
 
 bool AppConnection::IsRemoteClient() const {
     // A proxy or a tunnel on this machine relays visitors from anywhere: what it forwarded is
-    // never this machine's own client, whatever address it connects from.
-    for (std::string_view header : kForwardingHeaders) {
-        if (http::FindHeader(headers, header)) return true;
-    }
+    // never this machine's own client, whatever address it connects from, unless the proxy
+    // is trusted and named the client, which then stands in its place.
+    if (!ClientForwarded() && http::CarriesForwardingHeader(headers)) return true;
     // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
     std::vector<platform::IpAddress> own = platform::OwnAddresses();
     return std::find(own.begin(), own.end(), clientAddress) == own.end();
@@ -130,8 +124,8 @@ bool AppConnection::MayAnswerOnLoop() {
 
 bool AppConnection::RedirectsToHttps() const {
     const config::ServerSettings* settings = Settings();
-    return settings != nullptr && settings->httpsOnly && !IsTls() && server->TlsPort() != 0 &&
-           IsRemoteClient();
+    return settings != nullptr && settings->httpsOnly && !IsTls() && !ForwardedAsHttps() &&
+           server->TlsPort() != 0 && IsRemoteClient();
 }
 
 void AppConnection::SendHttpsRedirect(std::string_view target) {
@@ -140,11 +134,7 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     std::string host = platform::UrlHost(server->context().hostAddress);
     std::optional<std::string_view> asked = http::FindHeader(headers, "Host");
     if (std::optional<std::string_view> name = asked ? platform::HostOfAuthority(*asked) : std::nullopt) {
-        const bool plain = std::all_of(name->begin(), name->end(), [](char c) {
-            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                   c == '.' || c == '-' || c == ':';
-        });
-        if (plain) host = platform::UrlHost(std::string(*name));
+        if (platform::IsPlainHost(*name)) host = platform::UrlHost(std::string(*name));
     }
     std::string location = "https://" + host;
     if (server->TlsPort() != 443) location += ":" + std::to_string(server->TlsPort());

@@ -24,26 +24,53 @@ constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
 
 }  // namespace
 
-std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name) {
+namespace {
+
+// The value of `line` when it is a line of header `name`, blanks around it removed.
+std::optional<std::string_view> ValueOfLine(std::string_view line, std::string_view name) {
+    if (line.size() <= name.size() || line[name.size()] != ':' ||
+        !EqualsNoCase(line.substr(0, name.size()), name)) {
+        return std::nullopt;
+    }
+    std::string_view value = line.substr(name.size() + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return value;
+}
+
+// Calls `found` with each value of header `name` in order until it returns false.
+template <typename Found>
+void ForEachHeader(std::string_view headers, std::string_view name, Found found) {
     size_t lineStart = 0;
     while (lineStart < headers.size()) {
         size_t lineEnd = headers.find('\r', lineStart);
         if (lineEnd == std::string_view::npos) lineEnd = headers.size();
-        std::string_view line = headers.substr(lineStart, lineEnd - lineStart);
-        if (line.size() > name.size() && line[name.size()] == ':' &&
-            EqualsNoCase(line.substr(0, name.size()), name)) {
-            std::string_view value = line.substr(name.size() + 1);
-            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-                value.remove_prefix(1);
-            }
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-                value.remove_suffix(1);
-            }
-            return value;
+        if (std::optional<std::string_view> value =
+                ValueOfLine(headers.substr(lineStart, lineEnd - lineStart), name)) {
+            if (!found(*value)) return;
         }
         lineStart = lineEnd + 1;
     }
-    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name) {
+    std::optional<std::string_view> first;
+    ForEachHeader(headers, name, [&first](std::string_view value) {
+        first = value;
+        return false;
+    });
+    return first;
+}
+
+std::vector<std::string_view> FindHeaders(std::string_view headers, std::string_view name) {
+    std::vector<std::string_view> values;
+    ForEachHeader(headers, name, [&values](std::string_view value) {
+        values.push_back(value);
+        return true;
+    });
+    return values;
 }
 
 std::optional<std::string> FindHeaderValue(std::string_view headers, std::string_view name,
@@ -244,6 +271,7 @@ bool Connection::ReadAndSplit() {
         } else {
             LineResult line = SplitRequestLine();
             answered_ = line != LineResult::kDropped;
+            if (answered_) ApplyForwarding();
             if (line == LineResult::kBad) SetStatus(400);
         }
     } catch (...) {
@@ -251,6 +279,20 @@ bool Connection::ReadAndSplit() {
         answered_ = false;
     }
     return answered_;
+}
+
+void Connection::ApplyForwarding() {
+    const platform::AddressRanges& trusted = Config().trustedProxies;
+    if (trusted.empty() || !trusted.Contains(clientAddress)) return;
+    forwarding_ = ReadForwarding(headers, trusted);
+    if (!forwarding_.client) return;
+    clientAddress = *forwarding_.client;
+    // A proxy that passes the client's Host on, as most do, says the host that way.
+    if (!forwarding_.authority) {
+        std::optional<std::string_view> host = FindHeader(headers, "Host");
+        std::optional<std::string_view> name = host ? platform::HostOfAuthority(*host) : std::nullopt;
+        if (name && platform::IsPlainHost(*name)) forwarding_.authority = std::string(*host);
+    }
 }
 
 void Connection::DispatchSafely() {
@@ -307,6 +349,7 @@ void Connection::EndRequest() {
 }
 
 void Connection::ResetRequestState() {
+    forwarding_ = {};
     filePath.clear();
     openedFile.reset();
     statusLine.clear();
@@ -499,6 +542,12 @@ std::string Connection::BaseUrl() const {
     // A page fetched over TLS links over TLS, or the browser would load its images and
     // follow its links in the clear.
     if (IsTls()) return "https://" + platform::UrlAuthority(host, server->TlsPort(), 443);
+    // Behind a trusted proxy, links go where the client went: its scheme, and the host it
+    // asked the proxy for when the proxy says.
+    if (ClientForwarded()) {
+        const char* scheme = ForwardedAsHttps() ? "https://" : "http://";
+        return scheme + forwarding_.authority.value_or(platform::UrlHost(host));
+    }
     // The port the server really listens on: Server 2 may have moved up from its own.
     return "http://" + platform::UrlAuthority(host, server->Port());
 }

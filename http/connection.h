@@ -11,9 +11,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/server_config.h"
 #include "http/byte_range.h"
+#include "http/forwarding.h"
 #include "http/head_scanner.h"
 #include "http/text_buffer.h"
 #include "platform/ip_address.h"
@@ -179,6 +181,11 @@ public:
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
     // True on a connection of the TLS port: the request came as https.
     bool IsTls() const { return tls_ != nullptr; }
+    // The request came through a proxy the owner trusts (see config trustedProxies), whose
+    // headers named the client: `clientAddress` is that client, not the proxy.
+    bool ClientForwarded() const { return forwarding_.client.has_value(); }
+    // A trusted proxy says its client asked over HTTPS.
+    bool ForwardedAsHttps() const { return forwarding_.https; }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 
@@ -209,6 +216,9 @@ private:
     // True when what Respond would do next may wait: a listing, a page or a script's output.
     bool RespondMayWait() const;
     void BeginRequest();
+    // For a request of a trusted proxy, takes the client its headers name as the request's
+    // client (see http::ReadForwarding).
+    void ApplyForwarding();
     // Reads the head and splits its request line; false when the request is dropped (or,
     // too large, already answered) and nothing is logged.
     bool ReadAndSplit();
@@ -269,6 +279,8 @@ private:
     std::shared_ptr<const config::ServerConfig> config_;
     uint64_t configVersion_ = 0;
     bool sendFailed_ = false;
+    // What a trusted proxy said of this request; empty for any other.
+    Forwarding forwarding_;
 
     // Bytes received and not yet consumed: the rest of the head's packet is the body's start.
     std::unique_ptr<char[]> input_;
@@ -315,6 +327,8 @@ private:
 // Finds the value of a header (name matched without regard to case at the start of a line)
 // in a header text whose lines end in CR. std::nullopt when absent.
 std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name);
+// Every value of a header that may come in several lines, in their order.
+std::vector<std::string_view> FindHeaders(std::string_view headers, std::string_view name);
 
 // The Content-Length of a header text (as FindHeader reads it) when it is a valid one: digits
 // only, and a number that fits.

@@ -2,6 +2,7 @@
 #include "http/head_collector.h"
 
 #include "http/connection.h"
+#include "http/proxy_header.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 
@@ -20,14 +21,14 @@ uint64_t DeadlineAfterByteAt(uint64_t nowMs) {
 }  // namespace
 
 void HeadCollector::Add(platform::AcceptedSocket accepted,
-                        const std::shared_ptr<const platform::TlsContext>& tls) {
+                        const std::shared_ptr<const platform::TlsContext>& tls, bool proxied) {
     std::unique_ptr<platform::TlsSession> session;
     // Out of memory for a session, the connection is closed as it came.
     if (tls && !(session = platform::TlsSession::Create(*tls, accepted.fd.get()))) return;
     pending_.push_back(Waiting{ReceivedHead{std::move(accepted.fd), accepted.address,
                                             accepted.portNetworkOrder, {}, 0, false, std::move(session)},
                                {},
-                               DeadlineAfterByteAt(platform::MonotonicMillis())});
+                               DeadlineAfterByteAt(platform::MonotonicMillis()), proxied, {}});
     auto pending = std::prev(pending_.end());
     // Most clients send their request (or their hello) with the connection: it is there
     // already.
@@ -49,7 +50,42 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
     ArmTimer();
 }
 
+HeadCollector::Reading HeadCollector::ReceiveProxyHeader(Waiting& pending) {
+    const int fd = pending.head.socket.get();
+    std::string& got = pending.proxyHeader;
+    char buffer[kMaxProxyHeaderSize];
+    for (;;) {
+        platform::ReceiveResult peeked = platform::PeekSome(fd, buffer, kMaxProxyHeaderSize - got.size());
+        if (peeked.status == platform::ReceiveStatus::kTimedOut) return Reading::kGoesOn;
+        if (peeked.status != platform::ReceiveStatus::kData) return Reading::kDropped;
+        pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
+        const size_t before = got.size();
+        got.append(buffer, peeked.bytes);
+        ProxyHeader header = ParseProxyHeader(got);
+        if (header.status == ProxyHeader::Status::kInvalid) return Reading::kDropped;
+        // Bytes past a complete header stay in the socket; an incomplete one is all header.
+        const size_t take =
+            header.status == ProxyHeader::Status::kComplete ? header.length - before : peeked.bytes;
+        got.resize(before);
+        platform::ReceiveResult taken = platform::ReceiveSome(fd, buffer, take, 0);
+        if (taken.status != platform::ReceiveStatus::kData) return Reading::kDropped;
+        got.append(buffer, taken.bytes);
+        if (header.status != ProxyHeader::Status::kComplete || got.size() < header.length) continue;
+        if (header.source) {
+            pending.head.address = *header.source;
+            pending.head.portNetworkOrder = header.sourcePortNetworkOrder;
+        }
+        pending.awaitingProxyHeader = false;
+        got = std::string();
+        return Reading::kOver;
+    }
+}
+
 HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
+    if (pending.awaitingProxyHeader) {
+        Reading proxy = ReceiveProxyHeader(pending);
+        if (proxy != Reading::kOver) return proxy;
+    }
     platform::TlsSession* tls = pending.head.tls.get();
     if (tls != nullptr && !tls->Established()) {
         switch (tls->HandshakeStep()) {
@@ -144,8 +180,9 @@ void HeadCollector::Expire() {
     uint64_t now = platform::MonotonicMillis();
     while (!pending_.empty() && pending_.front().deadlineMs <= now) {
         auto first = pending_.begin();
-        // A client silent in its handshake has no request to answer.
-        if (!first->head.HeadRead()) {
+        // A client silent in its handshake, or before its PROXY header is whole, has no
+        // request to answer.
+        if (!first->head.HeadRead() || first->awaitingProxyHeader) {
             Drop(first);
             continue;
         }

@@ -54,8 +54,10 @@ public:
 
     // Reads what the client already sent; a head that is not complete yet waits on the loop.
     // With `tls`, the connection's handshake comes first, and the head is read through it.
+    // With `proxied`, a PROXY protocol header comes before all else and names the client; a
+    // connection without a valid one is closed unanswered.
     void Add(platform::AcceptedSocket accepted,
-             const std::shared_ptr<const platform::TlsContext>& tls = nullptr);
+             const std::shared_ptr<const platform::TlsContext>& tls = nullptr, bool proxied = false);
     // Closes the connection whose client has been silent longest, when it has been silent
     // for at least `minimumSilenceMs`; false when there is none such.
     bool ShedOldest(uint64_t minimumSilenceMs);
@@ -68,6 +70,9 @@ private:
         ReceivedHead head;
         HeadScanner scanner;
         uint64_t deadlineMs = 0;  // when the idle limit ends the head
+        // The PROXY header still to be read, and what has come of it.
+        bool awaitingProxyHeader = false;
+        std::string proxyHeader;
     };
     using Iterator = std::list<Waiting>::iterator;
 
@@ -75,6 +80,9 @@ private:
     // Receives what is there. Over once the head is read (or ended); dropped when the TLS
     // handshake failed.
     Reading Receive(Waiting& pending);
+    // Takes the PROXY header from the socket, byte-exact so that what follows it stays for
+    // the TLS session or the head: over once it is complete, dropped when it is no header.
+    Reading ReceiveProxyHeader(Waiting& pending);
     // Ends a connection whose handshake failed, without a word to its client.
     void Drop(Iterator pending);
     void OnReadable(Iterator pending);

@@ -209,7 +209,7 @@ void Listener::AcceptWaiting(int listenFd, int batch, bool tls) {
             return;
         }
         acceptFailureShown_ = false;
-        heads_.Add(std::move(*accepted), tls ? tlsContext_ : nullptr);
+        heads_.Add(std::move(*accepted), tls ? tlsContext_ : nullptr, proxyProtocol);
     }
 }
 
@@ -334,6 +334,7 @@ void Listener::DestroyPool() {
 
 void ServerInstance::Start(int port) {
     if (IsRunning()) return;
+    proxyProtocol = context().config.Snapshot()->servers[number_ - 1].proxyProtocol;
     Listener::Start(port);
     if (IsRunning()) StartHttps();
     startHooksRan_ = true;

@@ -62,6 +62,8 @@ public:
 
     // When set, a port in use makes Start try the next port up instead of failing.
     bool nextPortOnConflict = false;
+    // When set at Start, every connection must begin with a PROXY protocol header.
+    bool proxyProtocol = false;
     std::array<std::unique_ptr<Connection>, kPoolSize> pool;
 
 protected:

@@ -106,4 +106,11 @@ std::optional<std::string_view> HostOfAuthority(std::string_view value) {
     return host;
 }
 
+bool IsPlainHost(std::string_view host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '-' || c == ':';
+    });
+}
+
 }  // namespace platform

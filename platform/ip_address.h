@@ -57,5 +57,8 @@ std::string UrlAuthority(const std::string& host, int port, int schemePort = 80)
 // IPv6 address's brackets removed; nothing when the value is no host (a port that is not
 // digits, an unclosed bracket, nothing before the port).
 std::optional<std::string_view> HostOfAuthority(std::string_view value);
+// True for a host made only of letters, digits, dots, hyphens and colons: a name or an
+// address that may stand in a link or a Location as it is.
+bool IsPlainHost(std::string_view host);
 
 }  // namespace platform

@@ -182,15 +182,27 @@ std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* fail
     return accepted;
 }
 
-ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs) {
+namespace {
+
+ReceiveResult Receive(int fd, void* buffer, size_t size, int timeoutMs, int flags) {
     for (;;) {
-        ssize_t n = ::recv(fd, buffer, size, 0);
+        ssize_t n = ::recv(fd, buffer, size, flags);
         if (n > 0) return {ReceiveStatus::kData, static_cast<size_t>(n)};
         if (n == 0) return {ReceiveStatus::kClosed, 0};
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return {ReceiveStatus::kError, 0};
         if (timeoutMs == 0 || !WaitFor(fd, POLLIN, timeoutMs)) return {ReceiveStatus::kTimedOut, 0};
     }
+}
+
+}  // namespace
+
+ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs) {
+    return Receive(fd, buffer, size, timeoutMs, 0);
+}
+
+ReceiveResult PeekSome(int fd, void* buffer, size_t size) {
+    return Receive(fd, buffer, size, 0, MSG_PEEK | MSG_DONTWAIT);
 }
 
 bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* sent, bool more) {

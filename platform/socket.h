@@ -100,6 +100,8 @@ struct ReceiveResult {
 
 // Receives what is there, waiting at most `timeoutMs` (negative: forever) for the first byte.
 ReceiveResult ReceiveSome(int fd, void* buffer, size_t size, int timeoutMs);
+// Copies what is there without taking it from the socket, without waiting.
+ReceiveResult PeekSome(int fd, void* buffer, size_t size);
 
 // Sends all bytes, waiting while the client's window is full, at most `idleLimitMs` without
 // progress. `*sent` grows by what went out. With `more`, tells the stack more data follows.

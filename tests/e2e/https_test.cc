@@ -253,6 +253,19 @@ TEST_F(HttpsOnlyTest, PlainRequestsOfOtherMachinesAreSentToTheSamePathOverTls) {
     EXPECT_EQ(Curl("/index.html", {"-u", "bob:pw"}).body, "<p>hello</p>\n");
 }
 
+// A load balancer that passes TLS through sends its PROXY header before the handshake.
+class ProxiedHttpsTest : public HttpsTest {
+protected:
+    ProxiedHttpsTest() { tlsFiles += "proxyProtocol=Y\n"; }
+};
+
+TEST_F(ProxiedHttpsTest, TheHeaderComesBeforeTheHandshake) {
+    Outcome proxied = Curl("/index.html", {"-u", "bob:pw", "--haproxy-protocol"});
+    EXPECT_EQ(proxied.body, "<p>hello</p>\n") << proxied.head;
+    Outcome direct = Curl("/index.html", {"-u", "bob:pw"});
+    EXPECT_NE(direct.status, 0) << "a handshake without the header is refused";
+}
+
 class MissingKeyTest : public HttpsTest {
 protected:
     MissingKeyTest() { tlsFiles = "tlsCertificate=vantry.crt\ntlsKey=gone.key\n"; }

@@ -316,7 +316,9 @@ bool Client::ClosedWithoutData(std::chrono::milliseconds limit) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return false;
     char c;
-    return ::recv(fd_, &c, 1, 0) == 0;
+    // A server that closes with our bytes unread resets the connection instead.
+    ssize_t n = ::recv(fd_, &c, 1, 0);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
 }
 
 std::optional<Client::ServerQueues> Client::ServerSide() const {

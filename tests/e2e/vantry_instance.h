@@ -111,7 +111,8 @@ public:
     // Reads until what arrived holds `text` (never, when it is empty), the server closes or
     // `limit` passes.
     std::string ReadUntil(const std::string& text, std::chrono::milliseconds limit);
-    // True when the server closed the connection within `limit` without sending anything.
+    // True when the server closed (or reset) the connection within `limit` without sending
+    // anything.
     bool ClosedWithoutData(std::chrono::milliseconds limit);
 
     // The server's end of this connection as the kernel shows it (accepted or not): bytes
