@@ -8,6 +8,7 @@ BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_VANTRY_ADDR=127.0.0.2
 BENCH_NGINX_ADDR=127.0.0.3
 BENCH_LIGHTTPD_ADDR=127.0.0.4
+BENCH_HAPROXY_ADDR=127.0.0.5
 BENCH_START_TIMEOUT=${BENCH_START_TIMEOUT:-10}  # seconds for a server to listen
 BENCH_STOP_TIMEOUT=${BENCH_STOP_TIMEOUT:-10}    # seconds for a server to end after SIGTERM
 BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatever happens
@@ -44,6 +45,10 @@ BENCH_TLS_KEY=""
 LIGHTTPD_PID=""
 LIGHTTPD_PORT=""
 LIGHTTPD_URL=""
+NGINX_PROXIED_PORT=""  # nginx's listener that expects the PROXY protocol; empty: none
+HAPROXY_PID=""
+HAPROXY_VANTRY_URL=""  # HAProxy's fronts: to Vantry's proxied installation, and to nginx's
+HAPROXY_NGINX_URL=""
 BENCH_PEER_STOPS=()  # stop commands of the peers and instances started, for bench_cleanup
 BENCH_AB_PID=""      # the load run in progress
 
@@ -54,11 +59,12 @@ bench_die() {
 }
 
 # Installs what the build and the benchmark need and is missing (apt-get update runs only
-# then); nginx-light unless an nginx is already there, lighttpd unless it is there.
+# then); nginx-light unless an nginx is already there, lighttpd and haproxy unless they are.
 bench_require_tools() {
     local extra=(apache2-utils curl procps php-cgi)
     command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
     command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || extra+=(lighttpd)
+    command -v haproxy >/dev/null 2>&1 || [ -x /usr/sbin/haproxy ] || extra+=(haproxy)
     "$BENCH_ROOT/tools/install-deps.sh" "${extra[@]}" || bench_die "could not install ${extra[*]}"
 }
 
@@ -68,6 +74,10 @@ bench_nginx_binary() {
 
 bench_lighttpd_binary() {
     if command -v lighttpd >/dev/null 2>&1; then command -v lighttpd; else echo /usr/sbin/lighttpd; fi
+}
+
+bench_haproxy_binary() {
+    if command -v haproxy >/dev/null 2>&1; then command -v haproxy; else echo /usr/sbin/haproxy; fi
 }
 
 # Builds the server without tests into build-bench/ at the repository root. A failed build
@@ -307,6 +317,21 @@ start_nginx() {
         }
     }"
     fi
+    # With BENCH_NGINX_PROXIED=1, a fourth server of the process serves the web root to
+    # HAProxy, every connection opening with the PROXY protocol, as Vantry's proxied one.
+    local proxiedServer=""
+    NGINX_PROXIED_PORT=""
+    if [ "${BENCH_NGINX_PROXIED:-0}" = 1 ]; then
+        NGINX_PROXIED_PORT=$(bench_free_port) || exit 1
+        proxiedServer="
+    server {
+        listen $BENCH_NGINX_ADDR:$NGINX_PROXIED_PORT proxy_protocol;
+        root $BENCH_DIR/www;
+        location / {
+            try_files \$uri =404;
+        }
+    }"
+    fi
     mkdir -p "$prefix/pages" "$prefix/temp"
     cp "$notFoundPage" "$prefix/pages/bench-not-found.html"
     NGINX_AUTH_URL=""
@@ -394,6 +419,7 @@ http {
     }
 $authServer
 $tlsServer
+$proxiedServer
 }
 CONF
     local nginx
@@ -418,6 +444,8 @@ CONF
         bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$tlsPort" nginx
         NGINX_TLS_URL="https://$BENCH_NGINX_ADDR:$tlsPort"
     fi
+    [ -z "$NGINX_PROXIED_PORT" ] ||
+        bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_PROXIED_PORT" nginx
 }
 
 stop_nginx() {
@@ -483,6 +511,66 @@ stop_lighttpd() {
     bench_stop_pid "$LIGHTTPD_PID" lighttpd
     cp "$BENCH_DIR/lighttpd/error.log" "$BENCH_OUT/lighttpd-error.log" 2>/dev/null
     LIGHTTPD_PID=""
+}
+
+# HAProxy in the foreground, one thread, pinned as the servers are, with one front on
+# 127.0.0.5 for Vantry's installation VANTRY_PROXIED_PORT and one for nginx's
+# NGINX_PROXIED_PORT, both with the same settings: HTTP mode adding X-Forwarded-For, and the
+# PROXY protocol v2 opening every connection to the server. Sets HAPROXY_VANTRY_URL and
+# HAPROXY_NGINX_URL.
+start_haproxy() {
+    local prefix=$BENCH_DIR/haproxy conf vantryPort nginxPort haproxy
+    mkdir -p "$prefix"
+    vantryPort=$(bench_free_port) || exit 1
+    nginxPort=$vantryPort
+    while [ "$nginxPort" = "$vantryPort" ]; do nginxPort=$(bench_free_port) || exit 1; done
+    conf=$prefix/haproxy.cfg
+    cat >"$conf" <<CONF
+global
+    nbthread 1
+    maxconn 20000
+
+defaults
+    mode http
+    option forwardfor
+    timeout connect 5s
+    timeout client 60s
+    timeout server 60s
+
+frontend vantry
+    bind $BENCH_HAPROXY_ADDR:$vantryPort
+    default_backend vantry
+
+frontend nginx
+    bind $BENCH_HAPROXY_ADDR:$nginxPort
+    default_backend nginx
+
+backend vantry
+    server vantry $BENCH_VANTRY_ADDR:$VANTRY_PROXIED_PORT send-proxy-v2
+
+backend nginx
+    server nginx $BENCH_NGINX_ADDR:$NGINX_PROXIED_PORT send-proxy-v2
+CONF
+    haproxy=$(bench_haproxy_binary)
+    "$haproxy" -c -q -f "$conf" >"$BENCH_OUT/haproxy-test.log" 2>&1 || {
+        cat "$BENCH_OUT/haproxy-test.log" >&2
+        bench_die "haproxy rejected its configuration"
+    }
+    bench_pin_to 0
+    env -i "${BENCH_SERVER_ENV[@]}" "${BENCH_PIN_CMD[@]}" "$haproxy" -db -f "$conf" \
+        </dev/null >"$BENCH_OUT/haproxy.stdout" 2>"$BENCH_OUT/haproxy.stderr" &
+    HAPROXY_PID=$!
+    BENCH_PEER_STOPS+=(stop_haproxy)
+    bench_wait_listening "$HAPROXY_PID" "$BENCH_HAPROXY_ADDR" "$vantryPort" haproxy
+    bench_wait_listening "$HAPROXY_PID" "$BENCH_HAPROXY_ADDR" "$nginxPort" haproxy
+    HAPROXY_VANTRY_URL="http://$BENCH_HAPROXY_ADDR:$vantryPort"
+    HAPROXY_NGINX_URL="http://$BENCH_HAPROXY_ADDR:$nginxPort"
+}
+
+stop_haproxy() {
+    [ -n "$HAPROXY_PID" ] || return 0
+    bench_stop_pid "$HAPROXY_PID" haproxy
+    HAPROXY_PID=""
 }
 
 # Stops whatever still runs and removes the temporary directory; safe to call twice.

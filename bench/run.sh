@@ -50,6 +50,7 @@ BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the lis
 BENCH_HTTPS_REQUESTS=${BENCH_HTTPS_REQUESTS:-5000}  # per run, each a full TLS handshake
 BENCH_HTTPS_CONCURRENCY=${BENCH_HTTPS_CONCURRENCY:-"1 50"}
 BENCH_HTTPS_RATIO_MIN=${BENCH_HTTPS_RATIO_MIN:-0.9}  # Vantry/nginx over HTTPS, 1 KiB page
+BENCH_PROXY_RATIO_MIN=${BENCH_PROXY_RATIO_MIN:-0.95}  # Vantry/nginx, each behind HAProxy, 1 KiB page
 BENCH_LOG_COST_MAX=${BENCH_LOG_COST_MAX:-10}     # percent of requests per second
 BENCH_IDLE_RSS_MAX_KIB=${BENCH_IDLE_RSS_MAX_KIB:-10240}
 BENCH_RSS_GROWTH_MAX_KIB=${BENCH_RSS_GROWTH_MAX_KIB:-2048}
@@ -85,6 +86,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+v6]=VANTRY_DUAL_V6_URL [vantry+v4]=VANTRY_DUAL_URL
     [vantry+tls]=VANTRY_HTTPS_TLS_URL [nginx+tls]=NGINX_TLS_URL
     [vantry+stall]=VANTRY_STALL_URL
+    [vantry+proxy]=HAPROXY_VANTRY_URL [nginx+proxy]=HAPROXY_NGINX_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -94,6 +96,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+v6]=VANTRY_DUAL_PID [vantry+v4]=VANTRY_DUAL_PID
     [vantry+tls]=VANTRY_HTTPS_PID [nginx+tls]=NGINX_PID
     [vantry+stall]=VANTRY_STALL_PID
+    [vantry+proxy]=VANTRY_PROXIED_PID [nginx+proxy]=NGINX_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -108,6 +111,8 @@ VANTRY_DUAL_PID="" VANTRY_DUAL_URL="" VANTRY_DUAL_PORT="" VANTRY_DUAL_V6_URL=""
 VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 # shellcheck disable=SC2034
 VANTRY_STALL_PID="" VANTRY_STALL_URL=""
+# shellcheck disable=SC2034
+VANTRY_PROXIED_PID="" VANTRY_PROXIED_PORT=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -120,7 +125,7 @@ VANTRY_STALL_PID="" VANTRY_STALL_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log
-    listing server_properties search upload upload_concurrent ipv6 https stall)
+    listing server_properties search upload upload_concurrent ipv6 https proxy_1k stall)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -292,6 +297,28 @@ https_download() {
     finish_extra_vantry vantry-https vantry+tls
 }
 
+# The 1 KiB page through HAProxy to Vantry and through the same HAProxy, with the same
+# settings, to nginx: HTTP mode adding X-Forwarded-For, and the PROXY protocol v2 opening
+# every connection to the server. Vantry is an installation of its own that expects both
+# (proxyProtocol=Y, and HAProxy's address among its trustedProxies); nginx a server of its
+# process listening with proxy_protocol. HAProxy starts once Vantry listens, and both are
+# warmed up through it.
+scenario_proxy_1k() {
+    SCENARIO_TITLE="the 1 KiB page through HAProxy (HTTP mode, X-Forwarded-For, PROXY protocol v2 to the server)"
+    EXTRA_VANTRY_FRONT=start_haproxy start_extra_vantry vantry-proxied vantry+proxy logs=N \
+        proxyProtocol=Y trustedProxies=127.0.0.1
+    measure_ab "$HAPROXY_NGINX_URL/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" warmup-nginx-proxy
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+proxy nginx+proxy)
+    SCENARIO_AFTER=finish_proxy
+}
+
+finish_proxy() {
+    finish_extra_vantry vantry-proxied vantry+proxy
+    stop_haproxy
+}
+
 # Clients that stall each server while one visitor asks for the 1 KiB page: bodies trickled a
 # byte at a time to a script that reads all it is sent, and downloads of the large file through
 # a small receive buffer that are never read. nginx has no CGI: its drain.sh passes the body
@@ -350,12 +377,14 @@ run_stall() {
 declare -A EXTRA_RSS EXTRA_FDS EXTRA_STOP_STATUS
 
 # Starts a second Vantry installation (NAME in $BENCH_DIR/NAME, the [Config] lines after it),
-# warms it up with the login of SERVER when it has one, and takes its readings.
+# runs EXTRA_VANTRY_FRONT when set (the proxy in front of it, which SERVER's URL names), warms
+# it up with the login of SERVER when it has one, and takes its readings.
 start_extra_vantry() {
     local name=$1 server=$2 pidVar
     shift 2
     bench_start_vantry_in "$BENCH_DIR/$name" "$name" "$@"
     BENCH_PEER_STOPS+=("stop_extra_vantry $name")
+    [ -z "${EXTRA_VANTRY_FRONT:-}" ] || "$EXTRA_VANTRY_FRONT"
     # shellcheck disable=SC2046  # login_args gives whole words
     measure_ab "$(server_url "$server")/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" \
         "warmup-$name" $(login_args "$server" -A)
@@ -970,6 +999,7 @@ main() {
     bench_raise_open_files
     prepare_web_root
     selected https && bench_make_certificate
+    selected proxy_1k && BENCH_NGINX_PROXIED=1
 
     start_vantry
     sleep 0.5
@@ -1081,6 +1111,8 @@ main() {
         "HTTPS 1 KiB page, a full handshake per request: requests per second vantry/nginx at $rc clients"
     check_ratio https vantry+tls nginx+tls - "$BENCH_BIG_RATIO_MIN" \
         "HTTPS $BENCH_BIG_MIB MiB download: rate vantry/nginx"
+    check_ratio proxy_1k vantry+proxy nginx+proxy "$rc" "$BENCH_PROXY_RATIO_MIN" \
+        "1 KiB page through HAProxy: requests per second vantry/nginx at $rc clients"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
     check_stall
@@ -1168,13 +1200,15 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-stall; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https \
+        vantry-proxied vantry-stall haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-stall; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-proxied \
+        vantry-stall; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done
