@@ -528,7 +528,7 @@ start_haproxy() {
     cat >"$conf" <<CONF
 global
     nbthread 1
-    maxconn 20000
+    maxconn 4096
 
 defaults
     mode http
