@@ -276,6 +276,29 @@ stop_vantry() {
     VANTRY_PID=""
 }
 
+# Checks a peer's configuration by running COMMAND...; when it is rejected, shows why and ends
+# the run. The output is kept in $BENCH_OUT/NAME-test.log.
+bench_check_config() {
+    local name=$1
+    shift
+    "$@" >"$BENCH_OUT/$name-test.log" 2>&1 || {
+        cat "$BENCH_OUT/$name-test.log" >&2
+        bench_die "$name rejected its configuration"
+    }
+}
+
+# Starts the peer COMMAND... in the background as our own child, with the servers' environment,
+# pinned as they are, its output in $BENCH_OUT/NAME.stdout and NAME.stderr; sets
+# BENCH_STARTED_PID (env replaces itself with the command, so that is the peer's own id).
+bench_start_peer() {
+    local name=$1
+    shift
+    bench_pin_to 0
+    env -i "${BENCH_SERVER_ENV[@]}" "${BENCH_PIN_CMD[@]}" "$@" \
+        </dev/null >"$BENCH_OUT/$name.stdout" 2>"$BENCH_OUT/$name.stderr" &
+    BENCH_STARTED_PID=$!
+}
+
 # nginx's password file for the login, per BENCH_NGINX_AUTH; fails when there is to be none.
 bench_nginx_password_file() {
     local file=$1 hash
@@ -424,15 +447,9 @@ $proxiedServer
 CONF
     local nginx
     nginx=$(bench_nginx_binary)
-    "$nginx" -t -q -p "$prefix/" -c "$conf" -e "$prefix/error.log" >"$BENCH_OUT/nginx-test.log" 2>&1 || {
-        cat "$BENCH_OUT/nginx-test.log" >&2
-        bench_die "nginx rejected its configuration"
-    }
-    bench_pin_to 0
-    env -i "${BENCH_SERVER_ENV[@]}" \
-        "${BENCH_PIN_CMD[@]}" "$nginx" -p "$prefix/" -c "$conf" -e "$prefix/error.log" \
-        </dev/null >"$BENCH_OUT/nginx.stdout" 2>"$BENCH_OUT/nginx.stderr" &
-    NGINX_PID=$!
+    bench_check_config nginx "$nginx" -t -q -p "$prefix/" -c "$conf" -e "$prefix/error.log"
+    bench_start_peer nginx "$nginx" -p "$prefix/" -c "$conf" -e "$prefix/error.log"
+    NGINX_PID=$BENCH_STARTED_PID
     BENCH_PEER_STOPS+=(stop_nginx)
     bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_PORT" nginx
     NGINX_URL="http://$BENCH_NGINX_ADDR:$NGINX_PORT"
@@ -493,14 +510,9 @@ mimetype.assign = (
 CONF
     local lighttpd
     lighttpd=$(bench_lighttpd_binary)
-    "$lighttpd" -tt -f "$conf" >"$BENCH_OUT/lighttpd-test.log" 2>&1 || {
-        cat "$BENCH_OUT/lighttpd-test.log" >&2
-        bench_die "lighttpd rejected its configuration"
-    }
-    bench_pin_to 0
-    env -i "${BENCH_SERVER_ENV[@]}" "${BENCH_PIN_CMD[@]}" "$lighttpd" -D -f "$conf" \
-        </dev/null >"$BENCH_OUT/lighttpd.stdout" 2>"$BENCH_OUT/lighttpd.stderr" &
-    LIGHTTPD_PID=$!
+    bench_check_config lighttpd "$lighttpd" -tt -f "$conf"
+    bench_start_peer lighttpd "$lighttpd" -D -f "$conf"
+    LIGHTTPD_PID=$BENCH_STARTED_PID
     BENCH_PEER_STOPS+=(stop_lighttpd)
     bench_wait_listening "$LIGHTTPD_PID" "$BENCH_LIGHTTPD_ADDR" "$LIGHTTPD_PORT" lighttpd
     LIGHTTPD_URL="http://$BENCH_LIGHTTPD_ADDR:$LIGHTTPD_PORT"
@@ -552,14 +564,9 @@ backend nginx
     server nginx $BENCH_NGINX_ADDR:$NGINX_PROXIED_PORT send-proxy-v2
 CONF
     haproxy=$(bench_haproxy_binary)
-    "$haproxy" -c -q -f "$conf" >"$BENCH_OUT/haproxy-test.log" 2>&1 || {
-        cat "$BENCH_OUT/haproxy-test.log" >&2
-        bench_die "haproxy rejected its configuration"
-    }
-    bench_pin_to 0
-    env -i "${BENCH_SERVER_ENV[@]}" "${BENCH_PIN_CMD[@]}" "$haproxy" -db -f "$conf" \
-        </dev/null >"$BENCH_OUT/haproxy.stdout" 2>"$BENCH_OUT/haproxy.stderr" &
-    HAPROXY_PID=$!
+    bench_check_config haproxy "$haproxy" -c -q -f "$conf"
+    bench_start_peer haproxy "$haproxy" -db -f "$conf"
+    HAPROXY_PID=$BENCH_STARTED_PID
     BENCH_PEER_STOPS+=(stop_haproxy)
     bench_wait_listening "$HAPROXY_PID" "$BENCH_HAPROXY_ADDR" "$vantryPort" haproxy
     bench_wait_listening "$HAPROXY_PID" "$BENCH_HAPROXY_ADDR" "$nginxPort" haproxy
