@@ -283,6 +283,19 @@ private:
         server1.tlsKey = key;
     }
 
+    // The folders that keep what visitors send, outside the web root and the owner's only. One
+    // that cannot be made now is made when the first item arrives.
+    void MakeIncomingDirectories() {
+        for (std::string_view folder :
+             {config::kIncomingUploads, config::kIncomingMessages, config::kIncomingForms}) {
+            const std::string path = config::IncomingDirectory(choices_.installDir, folder);
+            std::string error;
+            if (!platform::MakeDirectories(path, config::kIncomingMode, &error)) {
+                dialogs_.ShowMessage("Warning, could not make " + path + ": " + error + ".");
+            }
+        }
+    }
+
     // Copies a program unless `to` is the file `from` already is.
     bool CopyProgram(const std::string& from, const std::string& to) {
         std::optional<std::string> source = platform::RealPath(from);
@@ -311,6 +324,7 @@ private:
         const int32_t port =
             platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
         config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        MakeIncomingDirectories();
         if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
         std::string error;
         if (configuration.Save(&error) && AppendNewSettings(configuration.iniPath, &error)) {
@@ -508,8 +522,12 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
     for (int index = 0; index < 2; ++index) {
         config::ServerSettings& s = configuration.servers[index];
         s.servername = config::kServerNamePlaceholder;
-        s.wwwroot = s.uploadSaveLocation = s.messageSaveLocation = s.postSaveLocation =
-            choices.webRoot;
+        s.wwwroot = choices.webRoot;
+        s.uploadSaveLocation =
+            config::IncomingDirectory(choices.installDir, config::kIncomingUploads);
+        s.messageSaveLocation =
+            config::IncomingDirectory(choices.installDir, config::kIncomingMessages);
+        s.postSaveLocation = config::IncomingDirectory(choices.installDir, config::kIncomingForms);
         s.defaultDocument = s.homePageLocation = s.ftpUploadFileName = kDefaultDocument;
         s.port = index == 0 ? server1Port : kServer2Port;
         s.list = true;

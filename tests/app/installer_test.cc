@@ -29,7 +29,11 @@ TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
     EXPECT_FALSE(loaded.secondPortEnabled);
     for (const config::ServerSettings& s : loaded.servers) {
         EXPECT_EQ(s.wwwroot, choices.webRoot);
-        EXPECT_EQ(s.postSaveLocation, choices.webRoot);
+        // What visitors send is kept beside the program, outside the web root.
+        EXPECT_EQ(s.uploadSaveLocation, choices.installDir + "Incoming/Uploads");
+        EXPECT_EQ(s.messageSaveLocation, choices.installDir + "Incoming/Messages");
+        EXPECT_EQ(s.postSaveLocation, choices.installDir + "Incoming/Forms");
+        EXPECT_FALSE(s.userListPublic);
         EXPECT_EQ(s.defaultDocument, "index.html");
         EXPECT_TRUE(s.list && s.searchEnabled && s.uploadEnabled);
         EXPECT_FALSE(s.logs || s.cgi || s.messageUploadEnabled || s.redirectorEnabled);
