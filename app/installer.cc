@@ -184,6 +184,8 @@ Dialog LocationDialog(InstallChoices& choices) {
          CheckBox("Make a self-signed certificate and serve HTTPS on port " +
                       std::to_string(kTlsPort) + ".",
                   &choices.makeCertificate),
+         FollowUpCheckBox("Send other computers' plain HTTP requests on to HTTPS.",
+                          &choices.httpsOnly, &choices.makeCertificate),
          CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
         "Quit"};
@@ -281,6 +283,7 @@ private:
         server1.tlsPort = kTlsPort;
         server1.tlsCertificate = certificate;
         server1.tlsKey = key;
+        server1.httpsOnly = choices_.httpsOnly;
     }
 
     // The folders that keep what visitors send, outside the web root and the owner's only. One
@@ -410,6 +413,12 @@ DialogField CheckBox(std::string label, bool* checked, std::string caption) {
     return field;
 }
 
+DialogField FollowUpCheckBox(std::string label, bool* checked, const bool* onlyWhen) {
+    DialogField field = CheckBox(std::move(label), checked);
+    field.onlyWhen = onlyWhen;
+    return field;
+}
+
 bool TerminalDialogs::Ask(const std::string& prompt, std::string* answer) {
     out_ << prompt << std::flush;
     answer->clear();
@@ -432,6 +441,7 @@ bool TerminalDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) out_ << paragraph << "\n\n";
     std::string answer;
     for (DialogField& field : dialog.fields) {
+        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
         if (!field.caption.empty()) out_ << field.caption << '\n';
         for (;;) {
             const std::string proposal =
@@ -479,6 +489,7 @@ bool HeadlessDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) line += " " + paragraph;
     const char* separator = " ";
     for (const DialogField& field : dialog.fields) {
+        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
         line += separator + field.label + " [" +
                 (field.checked ? YesNo(*field.checked) : *field.text) + "]";
         separator = "; ";

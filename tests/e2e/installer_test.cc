@@ -274,7 +274,7 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
     ASSERT_EQ(
-        RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+        RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
         << screen << installer.Stderr();
     struct stat after{};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
@@ -298,12 +298,16 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
         EXPECT_NE(unit.find(line), std::string::npos) << line << unit;
     }
     EXPECT_NE(screen.find("systemctl --user enable --now vantry"), std::string::npos) << screen;
-    // The certificate asked for is made beside the program, and Server 1 serves HTTPS with it.
+    // The certificate asked for is made beside the program, and Server 1 serves HTTPS with it,
+    // and with the follow-up question answered yes, to other computers only over HTTPS.
+    EXPECT_NE(screen.find("Send other computers' plain HTTP requests on to HTTPS. [y/N] "),
+              std::string::npos)
+        << screen;
     EXPECT_TRUE(ReadFile(here + "vantry.crt").starts_with("-----BEGIN CERTIFICATE-----\n"));
     EXPECT_EQ(ModeOf(here + "vantry.key"), 0600u);
     EXPECT_NE(ReadFile(here + "Vantry.ini")
                   .find("tlsPort=8443\ntlsCertificate=" + here + "vantry.crt\ntlsKey=" + here +
-                        "vantry.key\n"),
+                        "vantry.key\nhttpsOnly=Y\n"),
               std::string::npos)
         << ReadFile(here + "Vantry.ini");
 
@@ -313,6 +317,7 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     screen.clear();
     ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\nn\n\n", screen), 0) << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("on to HTTPS"), std::string::npos) << "asked only with the certificate";
     EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
     EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));
 }
