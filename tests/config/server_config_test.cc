@@ -202,16 +202,19 @@ TEST_F(ServerConfigTest, SavedLocationsAreKeptAndTheUserListSwitchOnlyWhenOn) {
     EXPECT_FALSE(config.servers[1].userListPublic);
 
     ASSERT_TRUE(config.Save());
-    using platform::GetProfileString;
-    EXPECT_EQ(GetProfileString(ini_, "Config", "uploadSaveLocation", ""), "/srv/www/");
-    EXPECT_EQ(GetProfileString(ini_, "Config", "messageSaveLocation", ""), "relative");
-    EXPECT_EQ(GetProfileString(ini_, "Config", "postSaveLocation", "absent"), "");
-    EXPECT_EQ(GetProfileString(ini_, "Config", "userListPublic", ""), "Y");
-    EXPECT_EQ(GetProfileString(ini_, "Server-2-Config", "userListPublic", "absent"), "absent");
-
+    const std::vector<std::vector<std::string>> saved = {
+        {"Config", "uploadSaveLocation", "/srv/www/"},
+        {"Config", "messageSaveLocation", "relative"},
+        {"Config", "postSaveLocation", ""},
+        {"Config", "userListPublic", "Y"},
+        {"Server-2-Config", "userListPublic", "absent"},
+    };
+    for (const auto& row : saved) {
+        EXPECT_EQ(platform::GetProfileString(ini_, row[0], row[1], "absent"), row[2]) << row[1];
+    }
     config.servers[0].userListPublic = false;
     ASSERT_TRUE(config.Save());
-    EXPECT_EQ(GetProfileString(ini_, "Config", "userListPublic", "absent"), "absent");
+    EXPECT_EQ(platform::GetProfileString(ini_, "Config", "userListPublic", "absent"), "absent");
 }
 
 // Only the program directory's own Incoming folders are made, and for the owner only.
