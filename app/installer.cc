@@ -293,7 +293,7 @@ private:
              {config::kIncomingUploads, config::kIncomingMessages, config::kIncomingForms}) {
             const std::string path = config::IncomingDirectory(choices_.installDir, folder);
             std::string error;
-            if (!platform::MakeDirectories(path, config::kIncomingMode, &error)) {
+            if (!config::MakeIncomingDirectory(choices_.installDir, path, &error)) {
                 dialogs_.ShowMessage("Warning, could not make " + path + ": " + error + ".");
             }
         }

@@ -36,6 +36,8 @@ constexpr std::size_t kAdminHostsReadSize = 1024;
 
 // The file holds the administrator's and the FTP passwords: only its owner may read it.
 constexpr mode_t kIniFileMode = 0600;
+// The folders of what visitors send are the owner's alone.
+constexpr mode_t kIncomingMode = 0700;
 
 constexpr int32_t kDefaultPorts[2] = {80, 9600};
 constexpr long kDefaultGoodByeKiss = 30;

@@ -1,8 +1,6 @@
 // The configuration record of both servers, its INI file and the process-wide holder.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -35,7 +33,6 @@ std::string DefaultFavoritesLocation();
 inline constexpr std::string_view kIncomingUploads = "Incoming/Uploads";
 inline constexpr std::string_view kIncomingMessages = "Incoming/Messages";
 inline constexpr std::string_view kIncomingForms = "Incoming/Forms";
-inline constexpr mode_t kIncomingMode = 0700;
 // `folder` (one of the three above) in `programDirectory`.
 std::string IncomingDirectory(std::string_view programDirectory, std::string_view folder);
 // Makes `location` with mode 0700 when it is one of the Incoming folders of `programDirectory`
