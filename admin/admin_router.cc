@@ -87,13 +87,14 @@ bool NamesOwnHost(http::Connection& c) {
 
 }  // namespace
 
-bool IsSameOriginRequest(std::string_view headers, bool tls) {
-    std::optional<std::string_view> claimed = http::FindHeader(headers, "Origin");
-    if (!claimed) claimed = http::FindHeader(headers, "Referer");
+bool IsSameOriginRequest(const http::Connection& c) {
+    std::optional<std::string_view> claimed = http::FindHeader(c.headers, "Origin");
+    if (!claimed) claimed = http::FindHeader(c.headers, "Referer");
     if (!claimed) return true;
-    const Scheme& scheme = tls ? kHttps : kHttp;
+    const Scheme& scheme = c.IsTls() || c.ForwardedAsHttps() ? kHttps : kHttp;
     std::optional<std::string> origin = OriginOf(*claimed, scheme);
-    std::optional<std::string_view> host = http::FindHeader(headers, "Host");
+    std::optional<std::string_view> host =
+        c.ClientForwarded() ? c.ForwardedAuthority() : http::FindHeader(c.headers, "Host");
     return origin && host && *origin == CanonicalAuthority(*host, scheme);
 }
 
@@ -106,7 +107,7 @@ void HandleAdmin(http::Connection& c, std::string path) {
     }
     // Every administration page may change settings when posted to: a form on another site
     // must not be able to post here.
-    if (c.isPost && !IsSameOriginRequest(c.headers, c.IsTls())) {
+    if (c.isPost && !IsSameOriginRequest(c)) {
         c.SetStatus(403);
         return;
     }

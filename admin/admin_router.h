@@ -33,8 +33,8 @@ void AppendContinueForm(http::Connection& c);
 void ShowLicenseAndDisclaimer(http::Connection& c);
 
 // True when a request's Origin header (or, without one, its Referer header) names the
-// request's own scheme (https when `tls`, else http), Host and port, or when it has neither
-// (a tool, not a browser, sent it).
-bool IsSameOriginRequest(std::string_view headers, bool tls);
+// request's own scheme, Host and port, or when it has neither (a tool, not a browser, sent
+// it). Behind a trusted proxy, the scheme and host are those the client used.
+bool IsSameOriginRequest(const http::Connection& c);
 
 }  // namespace admin

@@ -59,6 +59,8 @@ inline constexpr PropertyRow kPropertyRows[] = {
      "FavortesLocation", kMaxLocationLength},
     {12, "<TD>User List Page Enabled</TD>", "USERLISTENABLED", &ServerSettings::userListEnabled,
      "EnableUserList"},
+    {12, "<TD>User List Shown To Every Visitor</TD>", "USERLISTPUBLIC",
+     &ServerSettings::userListPublic, "UserListPublic"},
     {13, "<TD>Universal Navigation Bar Enabled</TD>", "UNIVERSALNAVBARENABLED",
      &ServerSettings::universalNavBarEnabled, "EnableNavBar"},
     {14, "<TD>File Uploads Enabled</TD>", "UPLOADENABLED", &ServerSettings::uploadEnabled,

@@ -184,6 +184,8 @@ Dialog LocationDialog(InstallChoices& choices) {
          CheckBox("Make a self-signed certificate and serve HTTPS on port " +
                       std::to_string(kTlsPort) + ".",
                   &choices.makeCertificate),
+         FollowUpCheckBox("Send other computers' plain HTTP requests on to HTTPS.",
+                          &choices.httpsOnly, &choices.makeCertificate),
          CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
         "Quit"};
@@ -281,6 +283,20 @@ private:
         server1.tlsPort = kTlsPort;
         server1.tlsCertificate = certificate;
         server1.tlsKey = key;
+        server1.httpsOnly = choices_.httpsOnly;
+    }
+
+    // The folders that keep what visitors send, outside the web root and the owner's only. One
+    // that cannot be made now is made when the first item arrives.
+    void MakeIncomingDirectories() {
+        for (std::string_view folder :
+             {config::kIncomingUploads, config::kIncomingMessages, config::kIncomingForms}) {
+            const std::string path = config::IncomingDirectory(choices_.installDir, folder);
+            std::string error;
+            if (!config::MakeIncomingDirectory(choices_.installDir, path, &error)) {
+                dialogs_.ShowMessage("Warning, could not make " + path + ": " + error + ".");
+            }
+        }
     }
 
     // Copies a program unless `to` is the file `from` already is.
@@ -311,6 +327,7 @@ private:
         const int32_t port =
             platform::CanBindOnAllAddresses(kPreferredPort) ? kPreferredPort : kFallbackPort;
         config::ServerConfig configuration = FirstRunConfig(choices_, port);
+        MakeIncomingDirectories();
         if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
         std::string error;
         if (configuration.Save(&error) && AppendNewSettings(configuration.iniPath, &error)) {
@@ -396,6 +413,12 @@ DialogField CheckBox(std::string label, bool* checked, std::string caption) {
     return field;
 }
 
+DialogField FollowUpCheckBox(std::string label, bool* checked, const bool* onlyWhen) {
+    DialogField field = CheckBox(std::move(label), checked);
+    field.onlyWhen = onlyWhen;
+    return field;
+}
+
 bool TerminalDialogs::Ask(const std::string& prompt, std::string* answer) {
     out_ << prompt << std::flush;
     answer->clear();
@@ -418,6 +441,7 @@ bool TerminalDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) out_ << paragraph << "\n\n";
     std::string answer;
     for (DialogField& field : dialog.fields) {
+        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
         if (!field.caption.empty()) out_ << field.caption << '\n';
         for (;;) {
             const std::string proposal =
@@ -465,6 +489,7 @@ bool HeadlessDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) line += " " + paragraph;
     const char* separator = " ";
     for (const DialogField& field : dialog.fields) {
+        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
         line += separator + field.label + " [" +
                 (field.checked ? YesNo(*field.checked) : *field.text) + "]";
         separator = "; ";
@@ -508,8 +533,12 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
     for (int index = 0; index < 2; ++index) {
         config::ServerSettings& s = configuration.servers[index];
         s.servername = config::kServerNamePlaceholder;
-        s.wwwroot = s.uploadSaveLocation = s.messageSaveLocation = s.postSaveLocation =
-            choices.webRoot;
+        s.wwwroot = choices.webRoot;
+        s.uploadSaveLocation =
+            config::IncomingDirectory(choices.installDir, config::kIncomingUploads);
+        s.messageSaveLocation =
+            config::IncomingDirectory(choices.installDir, config::kIncomingMessages);
+        s.postSaveLocation = config::IncomingDirectory(choices.installDir, config::kIncomingForms);
         s.defaultDocument = s.homePageLocation = s.ftpUploadFileName = kDefaultDocument;
         s.port = index == 0 ? server1Port : kServer2Port;
         s.list = true;

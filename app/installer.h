@@ -32,6 +32,9 @@ struct InstallChoices {
     bool includeLink = true;  // the starter page carries the link
     // A self-signed certificate is made and Server 1 also serves HTTPS with it.
     bool makeCertificate = false;
+    // With HTTPS, other computers' plain requests are sent on to it (asked only with the
+    // certificate).
+    bool httpsOnly = false;
 };
 
 // One question of a dialog: a text with its pre-filled answer, or a check box. The answer is
@@ -42,12 +45,16 @@ struct DialogField {
     bool* checked = nullptr;      // a check box
     size_t maxLength = kMaxAnswerLength;
     std::string caption;  // shown above the question when not empty
+    // Asked only when this answer (of an earlier question) is yes; otherwise left as it is.
+    const bool* onlyWhen = nullptr;
 };
 
 // A text question whose pre-filled answer is `*text`, and a check box whose state is
 // `*checked`.
 DialogField TextField(std::string label, std::string* text, size_t maxLength = kMaxAnswerLength);
 DialogField CheckBox(std::string label, bool* checked, std::string caption = {});
+// A check box asked only when `*onlyWhen` is checked by then.
+DialogField FollowUpCheckBox(std::string label, bool* checked, const bool* onlyWhen);
 
 struct Dialog {
     std::string title;

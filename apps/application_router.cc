@@ -30,12 +30,22 @@ constexpr Route kRoutes[] = {
     {"VNTBANNER.GIF", Match::kExact, Gif<136>},
 };
 
+// The page name of a path after "VNT".
+std::string_view PageName(std::string_view path) {
+    if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    return path;
+}
+
 }  // namespace
 
 void RouteApplication(http::Connection& c, std::string path) {
-    std::string_view name = path;
-    if (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    std::string_view name = PageName(path);
     if (!RunRoute(kRoutes, name, c) && !RunRoute(kNavigationImages, name, c)) c.SetStatus(404);
+}
+
+bool IsUserListPath(std::string_view path) {
+    const Route* route = FindRoute(kRoutes, PageName(path));
+    return route != nullptr && route->answer == UserListPage;
 }
 
 }  // namespace apps

@@ -168,6 +168,11 @@ bool StoreMessage(http::Connection& c, const config::ServerSettings& settings,
                         "\" is not an absolute path.");
         return false;
     }
+    if (std::string error;
+        !config::MakeIncomingDirectory(c.Config().programDirectory, directory, &error)) {
+        c.ReportToOwner("A message was not stored: " + error + ".");
+        return false;
+    }
     const std::string timestamp = MakeTimestamp();
     const std::string subjectName = SubjectName(message.subject);
     const char* extension = settings.messageIsXML ? ".xml" : ".txt";

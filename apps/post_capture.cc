@@ -13,6 +13,7 @@
 #include "apps/application_pages.h"
 #include "apps/page_template.h"
 #include "apps/stored_text.h"
+#include "config/server_config.h"
 #include "platform/pending_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -190,10 +191,13 @@ uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool
     std::span<platform::PendingFile> used(files.data(), extensions.size());
 
     // A relative directory would put the files wherever the server was started.
-    if (directory.empty() || directory.front() != '/' ||
-        !CreateCaptureFiles(directory, extensions, used)) {
+    if (directory.empty() || directory.front() != '/') return 0;
+    if (std::string error;
+        !config::MakeIncomingDirectory(c.Config().programDirectory, directory, &error)) {
+        c.ReportToOwner("A submission was not stored: " + error + ".");
         return 0;
     }
+    if (!CreateCaptureFiles(directory, extensions, used)) return 0;
     uint64_t total = 0;
     if (requestData) {
         total += WriteRequestHeaders(c, used[0], separateFiles);

@@ -34,16 +34,20 @@ constexpr Route kImages[] = {
 
 const std::span<const Route> kNavigationImages = kImages;
 
-bool RunRoute(std::span<const Route> routes, std::string_view name, http::Connection& c) {
+const Route* FindRoute(std::span<const Route> routes, std::string_view name) {
     for (const Route& route : routes) {
         bool matches = route.match == Match::kPrefix ? platform::StartsWithNoCase(name, route.name)
                                                      : platform::EqualsNoCase(name, route.name);
-        if (matches) {
-            route.answer(c);
-            return true;
-        }
+        if (matches) return &route;
     }
-    return false;
+    return nullptr;
+}
+
+bool RunRoute(std::span<const Route> routes, std::string_view name, http::Connection& c) {
+    const Route* route = FindRoute(routes, name);
+    if (route == nullptr) return false;
+    route->answer(c);
+    return true;
 }
 
 }  // namespace apps

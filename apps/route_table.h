@@ -17,6 +17,8 @@ struct Route {
     void (*answer)(http::Connection&);
 };
 
+// The first route whose name matches `name` (letter case ignored); null when none does.
+const Route* FindRoute(std::span<const Route> routes, std::string_view name);
 // Runs the first route whose name matches `name` (letter case ignored); false when none does.
 bool RunRoute(std::span<const Route> routes, std::string_view name, http::Connection& c);
 

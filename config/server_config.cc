@@ -36,6 +36,8 @@ constexpr std::size_t kAdminHostsReadSize = 1024;
 
 // The file holds the administrator's and the FTP passwords: only its owner may read it.
 constexpr mode_t kIniFileMode = 0600;
+// The folders of what visitors send are the owner's alone.
+constexpr mode_t kIncomingMode = 0700;
 
 constexpr int32_t kDefaultPorts[2] = {80, 9600};
 constexpr long kDefaultGoodByeKiss = 30;
@@ -51,7 +53,8 @@ std::string WithTrailingSlash(std::string directory) {
 }
 
 // Where a text field's value comes from when its key is absent.
-enum class Fallback { kLiteral, kWebRoot, kFavorites };
+// kIncoming: the program directory's Incoming folder named by the literal.
+enum class Fallback { kLiteral, kWebRoot, kFavorites, kIncoming };
 
 struct TextField {
     std::string ServerSettings::*member;
@@ -96,14 +99,17 @@ const Field kApplicationFields[] = {
     {"universalNavBarEnabled", SwitchField{&S::universalNavBarEnabled, "Y"}},
     {"uploadEnabled", SwitchField{&S::uploadEnabled, "Y"}},
     {"uploadMaxSizeKB", IntField{&S::uploadMaxSizeKB, 1000}},
-    {"uploadSaveLocation", TextField{&S::uploadSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"uploadSaveLocation",
+     TextField{&S::uploadSaveLocation, kLongReadSize, Fallback::kIncoming, kIncomingUploads}},
     {"messageUploadEnabled", SwitchField{&S::messageUploadEnabled, "N"}},
     {"messageMaxSizeKB", IntField{&S::messageMaxSizeKB, 32000}},
     {"messageIsXML", SwitchField{&S::messageIsXML, "Y"}},
-    {"messageSaveLocation", TextField{&S::messageSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"messageSaveLocation",
+     TextField{&S::messageSaveLocation, kLongReadSize, Fallback::kIncoming, kIncomingMessages}},
     {"postEnabled", SwitchField{&S::postEnabled, "N"}},
     {"postMaxSizeKB", IntField{&S::postMaxSizeKB, 1000}},
-    {"postSaveLocation", TextField{&S::postSaveLocation, kLongReadSize, Fallback::kWebRoot}},
+    {"postSaveLocation",
+     TextField{&S::postSaveLocation, kLongReadSize, Fallback::kIncoming, kIncomingForms}},
     {"redirectorEnabled", SwitchField{&S::redirectorEnabled, "N"}},
     {"ftpSiteName",
      TextField{&S::ftpSiteName, kLongReadSize, Fallback::kLiteral, kFtpSitePlaceholder}},
@@ -144,8 +150,12 @@ constexpr std::string_view kSavedPagePropertiesKey = "defaultPageProperties";
 class SectionReader {
 public:
     SectionReader(const std::string& path, std::string_view section, const std::string& webRoot,
-                  const std::string& favorites)
-        : path_(path), section_(section), webRoot_(webRoot), favorites_(favorites) {}
+                  const std::string& favorites, std::string_view programDirectory = {})
+        : path_(path),
+          section_(section),
+          webRoot_(webRoot),
+          favorites_(favorites),
+          programDirectory_(programDirectory) {}
 
     std::string Text(std::string_view key, std::string_view byDefault, std::size_t readSize) const {
         std::string value = platform::GetProfileString(path_, section_, key, byDefault);
@@ -176,22 +186,25 @@ public:
     }
 
 private:
-    std::string_view FallbackFor(const TextField& field) const {
+    std::string FallbackFor(const TextField& field) const {
         switch (field.fallback) {
             case Fallback::kWebRoot:
                 return webRoot_;
             case Fallback::kFavorites:
                 return favorites_;
+            case Fallback::kIncoming:
+                return IncomingDirectory(programDirectory_, field.literal);
             case Fallback::kLiteral:
                 break;
         }
-        return field.literal;
+        return std::string(field.literal);
     }
 
     const std::string& path_;
     std::string_view section_;
     const std::string& webRoot_;
     const std::string& favorites_;
+    std::string_view programDirectory_;
 };
 
 // Collects the keys of one save, in the order they are written.
@@ -204,6 +217,9 @@ public:
         changes_.push_back({section_, std::string(key), value});
     }
     void Switch(std::string_view key, bool value) { Text(key, value ? "Y" : "N"); }
+    void Remove(std::string_view key) {
+        changes_.push_back({section_, std::string(key), std::nullopt});
+    }
     void Integer(std::string_view key, int32_t value) {
         Text(key, std::to_string(static_cast<long>(value)));
     }
@@ -253,6 +269,22 @@ std::optional<std::string> PortProblem(const ServerSettings& settings) {
         return "HTTPS: " + NotAPortMessage(std::to_string(settings.tlsPort));
     }
     return std::nullopt;
+}
+
+std::string IncomingDirectory(std::string_view programDirectory, std::string_view folder) {
+    return WithTrailingSlash(std::string(programDirectory)) + std::string(folder);
+}
+
+bool MakeIncomingDirectory(const std::string& programDirectory, const std::string& location,
+                           std::string* error) {
+    std::string_view wanted = location;
+    while (wanted.size() > 1 && wanted.back() == '/') wanted.remove_suffix(1);
+    for (std::string_view folder : {kIncomingUploads, kIncomingMessages, kIncomingForms}) {
+        if (wanted == IncomingDirectory(programDirectory, folder)) {
+            return platform::MakeDirectories(std::string(wanted), kIncomingMode, error);
+        }
+    }
+    return true;
 }
 
 std::string DefaultFavoritesLocation() {
@@ -309,7 +341,8 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     const std::string& path = config.iniPath;
 
     ServerSettings& one = config.servers[0];
-    const SectionReader first(path, kServerSections[0], webRoot, favorites);
+    const SectionReader first(path, kServerSections[0], webRoot, favorites,
+                              config.programDirectory);
     first.Read(kServerName, one);
     first.Read(kWwwRoot, one);
     config.adminid = first.Text("adminid", "", kShortReadSize);
@@ -326,7 +359,8 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     for (const Field& field : kApplicationFields) first.Read(field, one);
 
     ServerSettings& two = config.servers[1];
-    const SectionReader second(path, kServerSections[1], webRoot, favorites);
+    const SectionReader second(path, kServerSections[1], webRoot, favorites,
+                               config.programDirectory);
     second.Read(kServerName, two);
     second.Read(kWwwRoot, two);
     second.Read(kDefaultDocument, two);
@@ -356,6 +390,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.tlsKey = section->Text("tlsKey", "", kLongReadSize);
         settings.httpsOnly = section->Switch("httpsOnly", "N");
         settings.proxyProtocol = section->Switch("proxyProtocol", "N");
+        settings.userListPublic = section->Switch("userListPublic", "N");
         settings.searchMaxResults =
             section->Integer("searchMaxResults", kDefaultSearchMaxResults);
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
@@ -409,6 +444,12 @@ bool ServerConfig::Save(std::string* error) const {
         }
         if (settings.httpsOnly) section.Switch("httpsOnly", true);
         if (settings.proxyProtocol) section.Switch("proxyProtocol", true);
+        // Off is no key at all, so a switch turned off on the properties page leaves none.
+        if (settings.userListPublic) {
+            section.Switch("userListPublic", true);
+        } else {
+            section.Remove("userListPublic");
+        }
         if (settings.searchMaxResults != kDefaultSearchMaxResults) {
             section.Integer("searchMaxResults", settings.searchMaxResults);
         }

@@ -27,6 +27,20 @@ inline constexpr std::string_view kFtpPathPlaceholder = "Your Home Page Location
 // The owner's favorites folder: "Favorites" in the home directory.
 std::string DefaultFavoritesLocation();
 
+// What visitors send is kept where no URL reaches it: one folder per kind under "Incoming" in
+// the program directory, readable by the owner only. A new installation stores there, and so
+// does a configuration file that names no location of its own.
+inline constexpr std::string_view kIncomingUploads = "Incoming/Uploads";
+inline constexpr std::string_view kIncomingMessages = "Incoming/Messages";
+inline constexpr std::string_view kIncomingForms = "Incoming/Forms";
+// `folder` (one of the three above) in `programDirectory`.
+std::string IncomingDirectory(std::string_view programDirectory, std::string_view folder);
+// Makes `location` with mode 0700 when it is one of the Incoming folders of `programDirectory`
+// and missing; a location of the owner's own choosing is never made. False when it was ours
+// to make and could not be made, with the failed call in `*error` when that is given.
+bool MakeIncomingDirectory(const std::string& programDirectory, const std::string& location,
+                           std::string* error = nullptr);
+
 // The configuration file in `programDirectory` (which ends in "/"): "Zelvin.ini" when a file
 // of that name exists there, else "Vantry.ini", whether or not it exists.
 std::string IniFilePath(const std::string& programDirectory);
@@ -103,6 +117,9 @@ struct ServerSettings {
     // 1 or 2) naming the client a load balancer relays; one without it is closed. Saved only
     // when set; read when the server starts.
     bool proxyProtocol = false;
+    // The user list is shown to every visitor, not only to this machine's own clients and the
+    // administrator. Saved only when set.
+    bool userListPublic = false;
     // The most rows one search lists; a number below 1 reads as the default. Saved only when
     // it is not the default.
     int32_t searchMaxResults = kDefaultSearchMaxResults;

@@ -312,7 +312,23 @@ void AppConnection::HandleAdmin(std::string path) {
 
 void AppConnection::RouteApplication(std::string path) {
     UpperCaseUrlTail(path.size());
-    apps::RouteApplication(*this, platform::UpperCopy(path));
+    std::string name = platform::UpperCopy(path);
+    if (apps::IsUserListPath(name) && !MaySeeUserList()) return;
+    apps::RouteApplication(*this, std::move(name));
+}
+
+bool AppConnection::MaySeeUserList() {
+    const config::ServerSettings* settings = Settings();
+    if (settings == nullptr || !settings->userListEnabled || settings->userListPublic ||
+        !IsRemoteClient()) {
+        return true;
+    }
+    if (!AuthRequiredFor()) return CheckAuthorization(true);
+    // The visitor's own login has passed already: a user who is not the administrator is
+    // asked again, which counts as no failed login.
+    if (auth::CheckAuthorizationHeader(headers, true, clientAddress)) return true;
+    auth::SendAuthChallenge(*this, Config().servers[0].servername);
+    return false;
 }
 
 bool AppConnection::RunCgi(std::string scriptName) {

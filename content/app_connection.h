@@ -64,6 +64,10 @@ private:
     // Answers 301 with the same target on the server's TLS port.
     void SendHttpsRedirect(std::string_view target);
     bool MapToFile(std::string_view u);
+    // The user list shows every visitor's address: to this machine's own clients, and to
+    // other machines' only as the administrator unless the owner shows it to every visitor.
+    // False when the login challenge has been sent instead.
+    bool MaySeeUserList();
 };
 
 // The path every route is decided on and mapped by, from a URL decoded once: without its

@@ -186,6 +186,11 @@ public:
     bool ClientForwarded() const { return forwarding_.client.has_value(); }
     // A trusted proxy says its client asked over HTTPS.
     bool ForwardedAsHttps() const { return forwarding_.https; }
+    // The host and port the client of a trusted proxy asked for, when it is known.
+    std::optional<std::string_view> ForwardedAuthority() const {
+        if (!forwarding_.authority) return std::nullopt;
+        return *forwarding_.authority;
+    }
     // The status of a response a handler sent itself (a redirect, a challenge), for the log.
     int sentStatus = 0;
 

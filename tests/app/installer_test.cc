@@ -29,7 +29,11 @@ TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
     EXPECT_FALSE(loaded.secondPortEnabled);
     for (const config::ServerSettings& s : loaded.servers) {
         EXPECT_EQ(s.wwwroot, choices.webRoot);
-        EXPECT_EQ(s.postSaveLocation, choices.webRoot);
+        // What visitors send is kept beside the program, outside the web root.
+        EXPECT_EQ(s.uploadSaveLocation, choices.installDir + "Incoming/Uploads");
+        EXPECT_EQ(s.messageSaveLocation, choices.installDir + "Incoming/Messages");
+        EXPECT_EQ(s.postSaveLocation, choices.installDir + "Incoming/Forms");
+        EXPECT_FALSE(s.userListPublic || s.httpsOnly);
         EXPECT_EQ(s.defaultDocument, "index.html");
         EXPECT_TRUE(s.list && s.searchEnabled && s.uploadEnabled);
         EXPECT_FALSE(s.logs || s.cgi || s.messageUploadEnabled || s.redirectorEnabled);
@@ -122,6 +126,44 @@ TEST(InstallerTest, TerminalAnswersAreCutToTheirLimitsAndUnclearOnesAskedAgain) 
     std::istringstream ended("\n");
     TerminalDialogs endedDialogs(ended, out);
     EXPECT_FALSE(endedDialogs.Show(dialog)) << "the end of input quits";
+}
+
+// A follow-up question is asked only after a yes to the question it follows, on a terminal
+// and headless alike; otherwise its answer stays as it was.
+TEST(InstallerTest, AFollowUpQuestionIsAskedOnlyAfterAYes) {
+    struct Case {
+        std::string input;  // the certificate, the follow-up, the dialog's choice
+        bool certificate;
+        bool httpsOnly;
+    } cases[] = {
+        {"\n\n", false, false},
+        {"y\n\n\n", true, false},
+        {"y\ny\n\n", true, true},
+        {"n\ni\n", false, false},
+    };
+    for (const Case& c : cases) {
+        InstallChoices choices;
+        Dialog dialog{
+            "T",
+            {},
+            {CheckBox("Certificate", &choices.makeCertificate),
+             FollowUpCheckBox("HTTPS only", &choices.httpsOnly, &choices.makeCertificate)},
+            "Install",
+            "Quit"};
+        std::istringstream in(c.input);
+        std::ostringstream out;
+        TerminalDialogs dialogs(in, out);
+        ASSERT_TRUE(dialogs.Show(dialog)) << c.input << out.str();
+        EXPECT_EQ(choices.makeCertificate, c.certificate) << c.input;
+        EXPECT_EQ(choices.httpsOnly, c.httpsOnly) << c.input;
+        EXPECT_EQ(out.str().find("HTTPS only [y/N] ") != std::string::npos, c.certificate)
+            << out.str();
+
+        std::ostringstream line;
+        HeadlessDialogs headless(line);
+        ASSERT_TRUE(headless.Show(dialog));
+        EXPECT_EQ(line.str().find("HTTPS only") != std::string::npos, c.certificate) << line.str();
+    }
 }
 
 }  // namespace

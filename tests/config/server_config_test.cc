@@ -54,8 +54,11 @@ TEST_F(ServerConfigTest, AnEmptyFileGivesTheDefaults) {
         EXPECT_EQ(s.port, i == 0 ? 80 : 9600);
         EXPECT_NE(s.servername.find('/'), std::string::npos);
         EXPECT_EQ(s.wwwroot, dir_ + "www/");
-        EXPECT_EQ(s.uploadSaveLocation, dir_ + "www/");
-        EXPECT_EQ(s.postSaveLocation, dir_ + "www/");
+        // What visitors send stays out of the web root.
+        EXPECT_EQ(s.uploadSaveLocation, dir_ + "Incoming/Uploads");
+        EXPECT_EQ(s.messageSaveLocation, dir_ + "Incoming/Messages");
+        EXPECT_EQ(s.postSaveLocation, dir_ + "Incoming/Forms");
+        EXPECT_FALSE(s.userListPublic);
         EXPECT_EQ(s.defaultDocument, "index.html");
         EXPECT_EQ(s.favoritesLocation, root_ + "/home/Favorites");
         EXPECT_FALSE(s.logs);
@@ -181,6 +184,67 @@ TEST_F(ServerConfigTest, SaveRewritesKnownKeysAndKeepsEverythingElse) {
 
     // The saved page properties are not what the next start reads.
     EXPECT_EQ(ServerConfig::Load(dir_).servers[0].vpPageProperties, "bgColor=#ffffff");
+}
+
+// Locations an existing file names are kept exactly, wherever they lie. The user list's
+// switch is in the file only while it is on.
+TEST_F(ServerConfigTest, SavedLocationsAreKeptAndTheUserListSwitchOnlyWhenOn) {
+    WriteFile(ini_,
+              "[Config]\nuploadSaveLocation=/srv/www/\nmessageSaveLocation=relative\n"
+              "postSaveLocation=\nuserListPublic=y\n"
+              "[Server-2-Config]\nuserListPublic=N\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_EQ(config.servers[0].uploadSaveLocation, "/srv/www/");
+    EXPECT_EQ(config.servers[0].messageSaveLocation, "relative");
+    EXPECT_EQ(config.servers[0].postSaveLocation, "");
+    EXPECT_EQ(config.servers[1].uploadSaveLocation, dir_ + "Incoming/Uploads");
+    EXPECT_TRUE(config.servers[0].userListPublic);
+    EXPECT_FALSE(config.servers[1].userListPublic);
+
+    ASSERT_TRUE(config.Save());
+    const std::vector<std::vector<std::string>> saved = {
+        {"Config", "uploadSaveLocation", "/srv/www/"},
+        {"Config", "messageSaveLocation", "relative"},
+        {"Config", "postSaveLocation", ""},
+        {"Config", "userListPublic", "Y"},
+        {"Server-2-Config", "userListPublic", "absent"},
+    };
+    for (const auto& row : saved) {
+        EXPECT_EQ(platform::GetProfileString(ini_, row[0], row[1], "absent"), row[2]) << row[1];
+    }
+    config.servers[0].userListPublic = false;
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(platform::GetProfileString(ini_, "Config", "userListPublic", "absent"), "absent");
+}
+
+// Only the program directory's own Incoming folders are made, and for the owner only.
+TEST_F(ServerConfigTest, OnlyTheIncomingFoldersAreMadeAndPrivately) {
+    const std::string uploads = IncomingDirectory(dir_, kIncomingUploads);
+    EXPECT_EQ(uploads, dir_ + "Incoming/Uploads");
+    struct Case {
+        std::string location;
+        bool made;
+    } cases[] = {
+        {uploads + "/", true},
+        {IncomingDirectory(dir_, kIncomingForms), true},
+        {dir_ + "Incoming/Other", false},
+        {dir_ + "www", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_TRUE(MakeIncomingDirectory(dir_, c.location, &error)) << c.location << error;
+        EXPECT_EQ(fs::is_directory(c.location), c.made) << c.location;
+        if (c.made) {
+            EXPECT_EQ(fs::status(c.location).permissions(), fs::perms::owner_all) << c.location;
+        }
+    }
+    EXPECT_EQ(fs::status(dir_ + "Incoming").permissions(), fs::perms::owner_all);
+    // A file in the way is reported.
+    WriteFile(dir_ + "Incoming/Messages", "");
+    std::string error;
+    EXPECT_FALSE(MakeIncomingDirectory(dir_, IncomingDirectory(dir_, kIncomingMessages), &error));
+    EXPECT_NE(error.find("Incoming/Messages"), std::string::npos) << error;
 }
 
 TEST_F(ServerConfigTest, FailedSaveNamesTheCallAndTheError) {

@@ -199,13 +199,15 @@ TEST_F(NavigatorTest, NavigatorCarriesTheBarThatOtherPagesLeaveOut) {
                   "</BODY></HTML>\r\n");
 }
 
-// Server 2 asks for logins, Server 1 does not; both publish the one table of visitors.
+// Server 2 asks for logins, Server 1 does not; both publish the one table of visitors, to
+// every visitor.
 class UserListTest : public ::testing::Test {
 protected:
     UserListTest()
         : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
+                 "userListPublic=Y\n"
                  "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
-                 "[Server-2]\nsecondPortEnabled=Y\n") {
+                 "userListPublic=Y\n[Server-2]\nsecondPortEnabled=Y\n") {
         WriteFile(vantry.dir() + "/registry.reg",
                   "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
                   "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
@@ -287,6 +289,67 @@ TEST_F(UserListTest, VisitsShowWithTheUserColumnWhereLoginsAreRequired) {
                   std::string::npos)
             << c.page;
     }
+}
+
+// Without the switch the list shows visitors' addresses only to this machine's own clients
+// and to the administrator. Server 2 asks every visitor for a login, Server 1 does not.
+TEST(UserListAccessTest, OtherMachinesSeeTheListOnlyAsTheAdministrator) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\n"
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=Y\n");
+    WriteFile(vantry.dir() + "/registry.reg",
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
+              "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
+              "\"Admin\"=\"Root\"\n\"bob\"=\"pw\"\n");
+    vantry.Start();
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
+    const std::string other = vantry.address() == "127.0.0.3" ? "127.0.0.4" : "127.0.0.3";
+    auto ask = [&](int port, const std::string& from, const std::string& login,
+                   const std::string& target = "/VNT/userlist.html",
+                   const std::string& header = "") {
+        Client client(vantry.address(), port, from);
+        std::string request = "GET " + target + " HTTP/1.0\r\n" + header;
+        if (!login.empty()) request += "Authorization: Basic " + Base64Encode(login) + "\r\n";
+        client.Send(request + "\r\n");
+        return client.ReadAll();
+    };
+    const int one = vantry.port1(), two = vantry.port2();
+    struct Case {
+        int port;
+        std::string from;  // empty: this machine's own 127.0.0.1
+        std::string login;
+        std::string header;
+        bool shown;
+    };
+    const Case cases[] = {
+        {one, "", "", "", true},
+        {one, "", "", "X-Forwarded-For: 203.0.113.9\r\n", false},
+        {one, other, "", "", false},
+        {one, other, "bob:pw", "", false},
+        {one, other, "Admin:Root", "", true},
+        {two, other, "bob:pw", "", false},
+        {two, other, "Admin:Root", "", true},
+        {two, "", "bob:pw", "", true},
+    };
+    for (const Case& c : cases) {
+        const std::string answer = ask(c.port, c.from, c.login, "/VNT/userlist.html", c.header);
+        SCOPED_TRACE((c.port == one ? "Server 1 " : "Server 2 ") + c.from + " " + c.login + " " +
+                     c.header);
+        if (c.shown) {
+            EXPECT_TRUE(answer.starts_with("HTTP/1.0 200 OK\r\n")) << answer;
+            EXPECT_NE(answer.find("<TH>IP Address</TH>"), std::string::npos) << answer;
+        } else {
+            EXPECT_TRUE(answer.starts_with("HTTP/1.0 401 OK\r\n")) << answer;
+            EXPECT_NE(answer.find("WWW-Authenticate: Basic    realm=\"Home\"\r\n"),
+                      std::string::npos);
+            EXPECT_EQ(answer.find("<TH>IP Address</TH>"), std::string::npos);
+        }
+    }
+    // A visitor's own login that is not the administrator's is asked again, but never counts
+    // as a failed login: asking often does not lock the visitor out.
+    for (int i = 0; i < 12; ++i) ask(two, other, "bob:pw");
+    EXPECT_TRUE(ask(two, other, "bob:pw", "/VNT/Navigator.html").starts_with("HTTP/1.0 200 OK"));
 }
 
 }  // namespace

@@ -351,5 +351,29 @@ TEST(CaptureLocationTest, RelativeOrMissingDirectoryStoresNothing) {
     }
 }
 
+// A file that names no locations keeps what visitors send beside the program, outside the web
+// root, in folders made for the owner alone when the first item arrives.
+TEST(CaptureLocationTest, WithoutLocationsItemsGoToTheIncomingFolders) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\npostEnabled=Y\nmessageUploadEnabled=Y\n");
+    vantry.Start();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/VNT/HandleFileUpload.html", "Uploads"},
+        {"/VNT/HandlePost.html", "Forms"},
+        {"/VNT/HandleSendMessage.html", "Messages"},
+    };
+    for (const auto& [target, folder] : cases) {
+        const std::string dir = vantry.dir() + "/Incoming/" + folder;
+        EXPECT_FALSE(fs::exists(dir)) << folder;
+        Exchange(vantry.address(), vantry.port1(),
+                 Post(target, WithLength("messageBody=x"), "messageBody=x"));
+        ASSERT_TRUE(fs::is_directory(dir)) << folder;
+        EXPECT_EQ(Files(dir).size(), 1u) << folder;
+        EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(vantry.dir() + "/Incoming").permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(vantry.dir() + "/www"));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -260,8 +260,10 @@ protected:
 };
 
 TEST_F(ProxiedHttpsTest, TheHeaderComesBeforeTheHandshake) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
     Outcome proxied = Curl("/index.html", {"-u", "bob:pw", "--haproxy-protocol"});
-    EXPECT_EQ(proxied.body, "<p>hello</p>\n") << proxied.head;
+    EXPECT_EQ(proxied.body, "<p>hello</p>\n") << ReadFile(vantry.dir() + "/run.err");
     Outcome direct = Curl("/index.html", {"-u", "bob:pw"});
     EXPECT_NE(direct.status, 0) << "a handshake without the header is refused";
 }

@@ -143,9 +143,10 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         {"searchEnabled", "Y"}, {"homeEnabled", "Y"}, {"homePageLocation", "index.html"},
         {"favoritesEnabled", "Y"}, {"favoritesLocation", favorites}, {"userListEnabled", "Y"},
         {"universalNavBarEnabled", "Y"}, {"uploadEnabled", "Y"}, {"uploadMaxSizeKB", "1000"},
-        {"uploadSaveLocation", webRoot}, {"messageUploadEnabled", "N"},
-        {"messageMaxSizeKB", "32000"}, {"messageSaveLocation", webRoot}, {"postEnabled", "N"},
-        {"postMaxSizeKB", "1000"}, {"postSaveLocation", webRoot}, {"redirectorEnabled", "N"},
+        {"uploadSaveLocation", installDir + "Incoming/Uploads"}, {"messageUploadEnabled", "N"},
+        {"messageMaxSizeKB", "32000"}, {"messageSaveLocation", installDir + "Incoming/Messages"},
+        {"postEnabled", "N"}, {"postMaxSizeKB", "1000"},
+        {"postSaveLocation", installDir + "Incoming/Forms"}, {"redirectorEnabled", "N"},
         {"ftpSiteName", "ftp.your-host.example"}, {"ftpUserID", "Your FTP User ID"},
         {"ftpPassword", "Your FTP Password"}, {"ftpPath", "Your Home Page Location"},
         {"ftpUploadFileName", "index.html"}, {"useJavaScriptRedirector", "N"},
@@ -161,6 +162,15 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     EXPECT_EQ(platform::GetProfileString(ini, "Server-2-Config", "port", ""), "9600");
     EXPECT_EQ(platform::GetProfileString(ini, "Server-2", "secondPortEnabled", ""), "N");
     EXPECT_EQ(platform::GetProfileString(ini, "Config", "adminpw", "(missing)"), "");
+    // Switches that are off are not written at all.
+    for (const char* key : {"httpsOnly", "userListPublic"}) {
+        EXPECT_EQ(platform::GetProfileString(ini, "Config", key, "(missing)"), "(missing)") << key;
+    }
+    // The folders of what visitors send are the owner's alone.
+    for (const char* folder :
+         {"Incoming", "Incoming/Uploads", "Incoming/Messages", "Incoming/Forms"}) {
+        EXPECT_EQ(ModeOf(installDir + folder), 0700u) << folder;
+    }
     // A new installation keeps the case of header values for scripts, and says so.
     EXPECT_EQ(platform::GetProfileString(ini, "Request", "cgiKeepHeaderCase", ""), "Y");
     EXPECT_NE(ReadFile(ini).find("; Scripts see header values"), std::string::npos);
@@ -170,12 +180,65 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     server.programDirectory = installDir;
     ASSERT_TRUE(
         platform::WriteProfileString(ini, "Config", "port", std::to_string(server.port1())));
+    for (const char* key : {"messageUploadEnabled", "postEnabled"}) {
+        ASSERT_TRUE(platform::WriteProfileString(ini, "Config", key, "Y"));
+    }
     server.Start();
-    EXPECT_EQ(BodyOf(Exchange(server.address(), server.port1(), "GET / HTTP/1.0\r\n\r\n")),
-              ReadFile(kInstallResources + "index.html"));
-    EXPECT_EQ(
-        BodyOf(Exchange(server.address(), server.port1(), "GET /homepage.html HTTP/1.0\r\n\r\n")),
-        starterPage);
+    auto ask = [&server](const std::string& request) {
+        return Exchange(server.address(), server.port1(), request);
+    };
+    EXPECT_EQ(BodyOf(ask("GET / HTTP/1.0\r\n\r\n")), ReadFile(kInstallResources + "index.html"));
+    EXPECT_EQ(BodyOf(ask("GET /homepage.html HTTP/1.0\r\n\r\n")), starterPage);
+
+    // An upload, a message and a form land in their Incoming folders, and no URL reaches them.
+    const std::pair<std::string, std::string> sent[] = {
+        {"HandleFileUpload.html", "upload=secret-1"},
+        {"HandleSendMessage.html", "messageSubject=Hi&messageBody=secret-2"},
+        {"HandlePost.html", "form=secret-3"},
+    };
+    for (const auto& [page, body] : sent) {
+        EXPECT_NE(ask("POST /VNT/" + page + " HTTP/1.0\r\nContent-Length: " +
+                      std::to_string(body.size()) + "\r\n\r\n" + body)
+                      .find("Received"),
+                  std::string::npos)
+            << page;
+    }
+    std::vector<std::string> stored;  // each file below Incoming/
+    for (const char* folder : {"Uploads", "Messages", "Forms"}) {
+        const size_t before = stored.size();
+        for (const auto& entry :
+             std::filesystem::directory_iterator(installDir + "Incoming/" + folder)) {
+            stored.push_back(std::string(folder) + "/" + entry.path().filename().string());
+        }
+        ASSERT_EQ(stored.size(), before + 1) << folder;
+        const std::string secret = "secret-" + std::to_string(stored.size());
+        EXPECT_NE(ReadFile(installDir + "Incoming/" + stored.back()).find(secret),
+                  std::string::npos)
+            << stored.back();
+    }
+    const std::string listing = ask("GET /VNTFileDownload.html HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(listing.find("-POST"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find(" - Hi"), std::string::npos) << listing;
+    // The owner's home says where they are without a link that would find nothing.
+    const std::string home = BodyOf(ask("GET /admin/ HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(home.find("<TD>Incoming Uploads</TD><TD>Path Not In Web</TD>"), std::string::npos)
+        << home;
+    EXPECT_EQ(home.find("Incoming/"), std::string::npos) << home;
+    for (const std::string& item : stored) {
+        std::string name = item;
+        for (size_t space; (space = name.find(' ')) != std::string::npos;) {
+            name.replace(space, 1, "%20");
+        }
+        for (const std::string& target :
+             {"/../Incoming/" + name, "/%2e%2e/Incoming/" + name, "/..%2fIncoming/" + name,
+              "/cgi-bin/../../Incoming/" + name, "/VNT/../../Incoming/" + name,
+              "/Get%20Your%20Copy%20Of%20Vantry%20Here/%2E%2E/%2e%2e/Incoming/" + name,
+              "/VNTFileDownload.html/../../Incoming/" + name}) {
+            const std::string answer = ask("GET " + target + " HTTP/1.0\r\n\r\n");
+            EXPECT_TRUE(answer.starts_with("HTTP/1.0 ")) << target;
+            EXPECT_EQ(answer.find("secret-"), std::string::npos) << target << "\n" << answer;
+        }
+    }
     EXPECT_EQ(server.Stop(), 0);
 
     // Installing again over it from another copy keeps the owner's configuration.
@@ -210,7 +273,8 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     struct stat before{};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
-    ASSERT_EQ(RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+    ASSERT_EQ(
+        RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
         << screen << installer.Stderr();
     struct stat after{};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
@@ -234,12 +298,16 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
         EXPECT_NE(unit.find(line), std::string::npos) << line << unit;
     }
     EXPECT_NE(screen.find("systemctl --user enable --now vantry"), std::string::npos) << screen;
-    // The certificate asked for is made beside the program, and Server 1 serves HTTPS with it.
+    // The certificate asked for is made beside the program, and Server 1 serves HTTPS with it,
+    // and with the follow-up question answered yes, to other computers only over HTTPS.
+    EXPECT_NE(screen.find("Send other computers' plain HTTP requests on to HTTPS. [y/N] "),
+              std::string::npos)
+        << screen;
     EXPECT_TRUE(ReadFile(here + "vantry.crt").starts_with("-----BEGIN CERTIFICATE-----\n"));
     EXPECT_EQ(ModeOf(here + "vantry.key"), 0600u);
     EXPECT_NE(ReadFile(here + "Vantry.ini")
                   .find("tlsPort=8443\ntlsCertificate=" + here + "vantry.crt\ntlsKey=" + here +
-                        "vantry.key\n"),
+                        "vantry.key\nhttpsOnly=Y\n"),
               std::string::npos)
         << ReadFile(here + "Vantry.ini");
 
@@ -249,6 +317,7 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     screen.clear();
     ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\nn\n\n", screen), 0) << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("on to HTTPS"), std::string::npos) << "asked only with the certificate";
     EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
     EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));
 }

@@ -37,7 +37,7 @@ class TrustedProxyTest : public ::testing::Test {
 protected:
     TrustedProxyTest()
         : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\nlogs=Y\ncgi=Y\n"
-                 "list=Y\ntrustedProxies=127.0.0.1, 10.0.0.0/8 bad/entry\n") {
+                 "list=Y\ntrustedProxies=127.0.0.1, 10.0.0.0/8 bad/entry\nadminHosts=files.example\n") {
         std::filesystem::create_directories(vantry.dir() + "/www/cgi-bin");
         std::filesystem::create_directories(vantry.dir() + "/www/dir");
         WriteScript(vantry.dir() + "/www/cgi-bin/addr.pl", kRemoteAddrScript);
@@ -101,6 +101,12 @@ TEST_F(TrustedProxyTest, PagesLinkWhereTheClientWent) {
             "GET /dir/ HTTP/1.0\r\nHost: files.example\r\nX-Forwarded-For: 203.0.113.9\r\n"
             "X-Forwarded-Proto: https\r\n\r\n");
     EXPECT_EQ(direct.find("https://"), std::string::npos) << direct;
+    // A form of the administration posts back to the origin the client saw.
+    const std::string post =
+        "POST /admin/ HTTP/1.0\r\nHost: files.example\r\nX-Forwarded-For: 127.0.0.1\r\n"
+        "X-Forwarded-Proto: https\r\nContent-Length: 0\r\nOrigin: ";
+    EXPECT_TRUE(Ask(vantry, "127.0.0.1", post + "https://files.example\r\n\r\n").starts_with("HTTP/1.0 200 OK"));
+    EXPECT_EQ(Ask(vantry, "127.0.0.1", post + "http://files.example\r\n\r\n"), ErrorPage("403 Forbidden", true));
 }
 
 // A version 2 PROXY header: the PROXY command for an IPv4 client, or LOCAL (a health check).

@@ -61,6 +61,7 @@ class ServerPropertiesTest : public ::testing::Test {
               "searchEnabled=Y\nhomeEnabled=Y\nfavoritesEnabled=Y\nuserListEnabled=Y\n"
               "universalNavBarEnabled=Y\nuploadEnabled=Y\nmessageUploadEnabled=Y\n"
               "messageIsXML=Y\npostEnabled=Y\nredirectorEnabled=Y\nuseJavaScriptRedirector=Y\n"
+              "userListPublic=Y\n"
               "[Server-2-Config]\nwwwroot={dir}/Bob's <site>/\nlogs=Y\nlist=N\n"
               "messageIsXML=Y\nredirectorEnabled=Y\nftpPath=/pub/\n"
               "[Server-2]\nsecondPortEnabled=N\n") {
@@ -118,6 +119,14 @@ TEST_F(ServerPropertiesTest, PageShowsBothServersSideBySide) {
         "NAME='LOG-2' CHECKED></TD>",
         "<TD><INPUT TYPE='CHECKBOX' NAME='LIST' CHECKED></TD><TD><INPUT TYPE='CHECKBOX' "
         "NAME='LIST-2' ></TD>",
+        // The user list's switch, with the other user list row.
+        "<TD>User List Page Enabled</TD>\r\n<TD><INPUT TYPE='CHECKBOX' NAME='USERLISTENABLED' "
+        "CHECKED></TD><TD><INPUT TYPE='CHECKBOX' NAME='USERLISTENABLED-2' CHECKED></TD>" +
+            help + "EnableUserList.shtml\" target='_new'> Help </A></TD></TR>\r\n"
+            "<TR bgColor=#caeaff >\r\n<TD>User List Shown To Every Visitor</TD>\r\n"
+            "<TD><INPUT TYPE='CHECKBOX' NAME='USERLISTPUBLIC' CHECKED></TD><TD><INPUT "
+            "TYPE='CHECKBOX' NAME='USERLISTPUBLIC-2' ></TD>" +
+            help + "UserListPublic.shtml\" target='_new'> Help </A></TD></TR>\r\n",
         "NAME='MESSAGEMAXSIZEKB' VALUE='32000' SIZE='30'>",
         "NAME='FTPPATH-2' VALUE='/pub/' SIZE='30'>",
         "<INPUT TYPE='SUBMIT' NAME='ACTION' VALUE='Virtual Directories'>\r\n<A "
@@ -142,6 +151,7 @@ TEST_F(ServerPropertiesTest, EmptyPostSwitchesEverySwitchOffAndSavesPrivately) {
         }
     }
     EXPECT_EQ(Saved("Server-2", "secondPortEnabled"), "N");
+    EXPECT_EQ(Saved("Config", "userListPublic"), "<missing>") << "saved only when on";
     EXPECT_EQ(Saved("Config", "port"), std::to_string(vantry.port1()));
     EXPECT_EQ(Saved("Server-2-Config", "wwwroot"), root2);
     EXPECT_EQ(Saved("Server-2-Config", "ftpPath"), "/pub/");
@@ -158,7 +168,8 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
                           "&ID-2=x&pw=secret"
                           "&PORT-2=%20%20%2B812%20&UPLOADMAXSIZEKB=x9&log=on&CGI-2=ON&LIST=yes"
                           "&SITE=&DEFUALTPAGEPROPERTIES-2=bgColor%3D%23000000"
-                          "&SECONDPORTENABLED=on&SECONDPORTENABLED-2=&unknown=1&ACTION=SAVE")),
+                          "&SECONDPORTENABLED=on&SECONDPORTENABLED-2=&unknown=1&USERLISTPUBLIC-2=on"
+                          "&ACTION=SAVE")),
               kConfirmation);
     const std::vector<std::vector<std::string>> expected = {
         {"Config", "homePageLocation", std::string(99, 'h')},
@@ -176,6 +187,8 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
         {"Server-2", "secondPortEnabled", "Y"},
         {"Server-2-Config", "messageIsXML", "N"},
         {"Server-2-Config", "ftpPath", "/pub/"},
+        {"Server-2-Config", "userListPublic", "Y"},
+        {"Config", "userListPublic", "<missing>"},
     };
     for (const auto& row : expected) {
         EXPECT_EQ(Saved(row[0], row[1]), row[2]) << row[0] << " " << row[1];
