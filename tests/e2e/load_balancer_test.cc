@@ -98,14 +98,6 @@ bool Served(const std::string& response) {
     return response.rfind("HTTP/1.0 200 OK\r\n", 0) == 0 && BodyOf(response) == kPage;
 }
 
-// The first field of every line of an access log: the client each request was logged for.
-std::vector<std::string> LoggedClients(const std::string& log) {
-    std::vector<std::string> clients;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) clients.push_back(line.substr(0, line.find(' ')));
-    return clients;
-}
-
 class LoadBalancerTest : public ::testing::Test {
 protected:
     void SetUp() override {

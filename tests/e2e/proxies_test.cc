@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,14 +16,6 @@ using namespace std::chrono_literals;
 
 constexpr char kRemoteAddrScript[] =
     "#!/usr/bin/perl\nprint \"Content-Type: text/plain\\r\\n\\r\\n$ENV{REMOTE_ADDR}\";\n";
-
-// The first field of each line of an access log.
-std::vector<std::string> LoggedClients(const std::string& log) {
-    std::vector<std::string> clients;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) clients.push_back(line.substr(0, line.find(' ')));
-    return clients;
-}
 
 std::string Ask(const VantryInstance& vantry, const std::string& from, const std::string& request) {
     Client client(vantry.address(), vantry.port1(), from);

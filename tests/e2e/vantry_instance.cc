@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -387,6 +388,13 @@ std::string Exchange(const std::string& address, int port, const std::string& re
     if (!client.connected()) return "<no connection>";
     client.Send(request);
     return client.ReadAll(limit);
+}
+
+std::vector<std::string> LoggedClients(const std::string& log) {
+    std::vector<std::string> clients;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) clients.push_back(line.substr(0, line.find(' ')));
+    return clients;
 }
 
 }  // namespace e2e

@@ -148,6 +148,9 @@ private:
 bool WaitUntilServerRead(const std::vector<const Client*>& clients,
                          std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// The client address of each line of an access log, in order.
+std::vector<std::string> LoggedClients(const std::string& log);
+
 // Sends `request` on a new connection and returns everything the server sent.
 std::string Exchange(const std::string& address, int port, const std::string& request,
                      std::chrono::milliseconds limit = std::chrono::seconds(10));
