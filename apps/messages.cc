@@ -285,7 +285,7 @@ void HandleSendMessage(http::Connection& c) {
     if (!settings->messageUploadEnabled) {
         shown = pages::kNotEnabled;
     } else if (!(declared =
-                     http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity))) {
+                     http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity))) {
         shown = pages::kSizeUnknown;
     } else {
         // The limit is compared in bytes, as the form's maxlength is.

@@ -65,7 +65,7 @@ bool OverLimit(int64_t thousands, int32_t limitKB) { return limitKB != 0 && thou
 std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     if (!feature.enabled) return pages::kNotEnabled;
     std::optional<std::string> declared =
-        http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity);
+        http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity);
     if (!declared) return pages::kSizeUnknown;
     if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB)) return pages::kTooLarge;
     std::optional<uint64_t> length = c.DeclaredBodyLength();
@@ -95,7 +95,7 @@ uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
 // The header lines, each ended by CR, and the CR of the empty line; without that last CR
 // unless `whole`.
 uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, bool whole) {
-    std::string_view text = c.headers;
+    std::string_view text = c.request().headerText();
     if (!whole && !text.empty()) text.remove_suffix(1);
     return file.Write(text) ? text.size() : 0;
 }

@@ -100,7 +100,7 @@ void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
     response.append("\r\n").append(connection.PageTypeLines()).append("\r\nContent-Length: ");
     response.append(std::to_string(kTooManyPage.size()));
     response.append("\r\n\r\n");
-    if (connection.method != "HEAD") response.append(kTooManyPage);
+    if (!connection.request().IsHead()) response.append(kTooManyPage);
     connection.SendText(response);
     connection.responseSent = true;
     connection.sentStatus = kTooManyStatus;
@@ -159,7 +159,7 @@ bool AuthorizeRequest(http::Connection& connection, bool administrator, std::str
         SendTooManyLogins(connection, secondsLeft);
         return false;
     }
-    std::optional<bool> accepted = CheckHeaderLogin(connection.headers, administrator, client);
+    std::optional<bool> accepted = CheckHeaderLogin(connection.request().headerText(), administrator, client);
     if (accepted.value_or(false)) return true;
     if (accepted && attempts.RecordFailure(client)) {
         connection.ReportToOwner("Too many failed logins from " + client.Text() + ": refused for " +

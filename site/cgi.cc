@@ -461,7 +461,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     // The access log shows the script without its query.
     connection.url = requestUri.substr(0, requestUri.find('?'));
     CgiRequest request;
-    request.isPost = connection.isPost;
+    request.isPost = connection.request().IsPost();
     request.contentLength = contentLength;
     if (connection.queryString) request.queryString = *connection.queryString;
     request.serverName = settings->servername;
@@ -471,13 +471,13 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.clientPort = platform::HostOrderPort(connection.clientPort);
     request.documentRoot = settings->wwwroot;
     request.scriptFilename = scriptPath;
-    request.protocol = connection.protocol;
+    request.protocol = connection.request().protocol();
     request.requestUri = requestUri;
     // The script as routed: no other spelling of its path reaches the script's own links.
     const std::string_view routed = connection.routePath;
     const std::string routedScript = "/" + std::string(routed.substr(0, routed.find('?')));
     request.scriptName = routedScript;
-    request.headers = connection.headers;
+    request.headers = connection.request().headerText();
     request.keepHeaderCase = connection.Config().cgiKeepHeaderCase;
     std::vector<std::string> environment =
         BuildCgiEnvironment(platform::ProcessEnvironment(), request);

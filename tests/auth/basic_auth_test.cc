@@ -202,7 +202,7 @@ public:
     int loggedStatus = -1;
 
     void OnGet(std::string) override {
-        if (!CheckAuthorizationHeader(headers, administrator, clientAddress)) {
+        if (!CheckAuthorizationHeader(request().headerText(), administrator, clientAddress)) {
             SendAuthChallenge(*this, realm);
             return;
         }
