@@ -5,8 +5,8 @@
 
 #include "admin/admin_pages.h"
 #include "admin/own_hosts.h"
-#include "apps/page_template.h"
-#include "apps/route_table.h"
+#include "pages/page_template.h"
+#include "pages/route_table.h"
 #include "http/listener.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -14,8 +14,8 @@
 namespace admin {
 namespace {
 
-using apps::Match;
-using apps::Route;
+using pages::Match;
+using pages::Route;
 
 template <int kId>
 void Document(http::Connection& c) {
@@ -113,7 +113,7 @@ void HandleAdmin(http::Connection& c, std::string path) {
     }
     std::string_view name = path;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    if (!apps::RunRoute(kRoutes, name, c) && !apps::RunRoute(apps::kNavigationImages, name, c)) {
+    if (!pages::RunRoute(kRoutes, name, c) && !pages::RunRoute(pages::kNavigationImages, name, c)) {
         c.SetStatus(404);
     }
 }
@@ -149,7 +149,7 @@ void ShowLicenseAndDisclaimer(http::Connection& c) {
     c.AppendBodyLine(text);
     c.AppendBodyLine("</PRE>");
     std::string link = "<P><A href=\"";
-    link.append(apps::kHelpSite).append(kLicenseTerms);
+    link.append(pages::kHelpSite).append(kLicenseTerms);
     link.append("\" target='_new'>Click Here To Get The Latest Version Of This Vantry End-User "
                 "Software License Agreement</A></P>");
     c.AppendBodyLine(link);

@@ -1,6 +1,6 @@
 // The CGI gateway: the script's environment, its command line, and the relay between the
 // client, the script's standard input and its output.
-#include "content/cgi.h"
+#include "site/cgi.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "config/mapping_tables.h"
-#include "content/app_connection.h"
+#include "site/app_connection.h"
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/child_process.h"
@@ -21,7 +21,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 namespace {
 
 constexpr std::string_view kServerSoftware = "Vantry/1.0";
@@ -505,4 +505,4 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     return true;
 }
 
-}  // namespace content
+}  // namespace site

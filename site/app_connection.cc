@@ -1,6 +1,6 @@
 // Routing of requests to the administration pages, the applications, CGI scripts, files and
 // directories; the helpers that every handler shares.
-#include "content/app_connection.h"
+#include "site/app_connection.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,8 +12,8 @@
 #include "apps/visitor_table.h"
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
-#include "content/access_log.h"
-#include "content/cgi.h"
+#include "site/access_log.h"
+#include "site/cgi.h"
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -22,7 +22,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 namespace {
 
 using platform::StartsWithNoCase;
@@ -353,4 +353,4 @@ void AppConnection::LogRequest() {
     if (failure) ReportToOwner("Could not write the access log: " + *failure + ".");
 }
 
-}  // namespace content
+}  // namespace site
