@@ -18,9 +18,9 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j4 --timeout 300
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_ASAN=ON
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRY_WERROR=ON
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_ASAN=ON -DVANTRY_WERROR=ON
 if [ "${VANTRY_TSAN:-0}" = 1 ]; then
-    run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_TSAN=ON
+    run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_TSAN=ON -DVANTRY_WERROR=ON
 fi
 tools/fuzz.sh all 20

@@ -140,9 +140,9 @@ std::vector<PromptPlace> DrawPromptBox(TerminalScreen& screen, const std::string
     std::string top = "+- " + caption + " " + Repeat('-', width - Width(caption) - 5) + "+";
     screen.Draw(topRow, left, top, platform::kLookBold);
     int row = topRow + 1;
-    for (const std::string& text : lines) {
+    for (const std::string& shown : lines) {
         screen.Draw(row, left, line('|', ' ', width));
-        screen.Draw(row++, left + 2, text);
+        screen.Draw(row++, left + 2, shown);
     }
     screen.Draw(row++, left, line('|', ' ', width));
     screen.Draw(row, left, line('|', ' ', width));

@@ -312,7 +312,7 @@ void Connection::ResetRequestState() {
     sentStatus = 0;
 }
 
-bool Connection::FillInput(int timeoutMs, bool body) {
+bool Connection::FillInput(int timeoutMs, bool forBody) {
     if (receivedRead_ < received_.size()) {
         size_t take = std::min(kInputBufferSize, received_.size() - receivedRead_);
         std::copy_n(received_.data() + receivedRead_, take, input_.get());
@@ -322,7 +322,7 @@ bool Connection::FillInput(int timeoutMs, bool body) {
         return true;
     }
     if (inputClosed_) return false;
-    platform::ReceiveResult r = body ? ReceiveBody(input_.get(), kInputBufferSize, timeoutMs)
+    platform::ReceiveResult r = forBody ? ReceiveBody(input_.get(), kInputBufferSize, timeoutMs)
                                      : ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         inputStart_ = 0;

@@ -264,7 +264,7 @@ private:
     bool HasUnsent() const { return !unsentHead_.empty() || !unsentBody_.empty() || unsentFile_; }
     // Refills the input buffer, waiting at most `timeoutMs` (and, for the body, as its pace
     // allows). False at the end of input.
-    bool FillInput(int timeoutMs, bool body = false);
+    bool FillInput(int timeoutMs, bool forBody = false);
     // Receives bytes of the body: at once what is there, and a wait only as its pace allows.
     platform::ReceiveResult ReceiveBody(void* buffer, size_t size, int timeoutMs);
     void StartBody();

@@ -153,7 +153,7 @@ private:
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                               Clock::now());
             platform::ReceiveResult got = platform::ReceiveSome(
-                control_.get(), buffer, sizeof buffer, std::max<int>(1, left.count()));
+                control_.get(), buffer, sizeof buffer, static_cast<int>(std::max<int64_t>(1, left.count())));
             if (got.status == platform::ReceiveStatus::kData) {
                 parser_.Feed(std::string_view(buffer, got.bytes));
                 continue;

@@ -249,7 +249,7 @@ TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
     constexpr int kClients = 20;
     std::vector<std::string> bodies, responses(kClients);
     for (int i = 0; i < kClients; ++i)
-        bodies.push_back("body " + std::to_string(i) + std::string(1000, 'a' + i));
+        bodies.push_back("body " + std::to_string(i) + std::string(1000, static_cast<char>('a' + i)));
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&, i] {

@@ -220,10 +220,10 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     EXPECT_EQ(listing.find("-POST"), std::string::npos) << listing;
     EXPECT_EQ(listing.find(" - Hi"), std::string::npos) << listing;
     // The owner's home says where they are without a link that would find nothing.
-    const std::string home = BodyOf(ask("GET /admin/ HTTP/1.0\r\n\r\n"));
-    EXPECT_NE(home.find("<TD>Incoming Uploads</TD><TD>Path Not In Web</TD>"), std::string::npos)
-        << home;
-    EXPECT_EQ(home.find("Incoming/"), std::string::npos) << home;
+    const std::string webmasterHome = BodyOf(ask("GET /admin/ HTTP/1.0\r\n\r\n"));
+    EXPECT_NE(webmasterHome.find("<TD>Incoming Uploads</TD><TD>Path Not In Web</TD>"), std::string::npos)
+        << webmasterHome;
+    EXPECT_EQ(webmasterHome.find("Incoming/"), std::string::npos) << webmasterHome;
     for (const std::string& item : stored) {
         std::string name = item;
         for (size_t space; (space = name.find(' ')) != std::string::npos;) {
