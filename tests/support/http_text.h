@@ -1,5 +1,6 @@
 // Texts the tests build or take apart: Base64 credentials, the engine's error page, the body
-// of a response.
+// of a response, the sentence of an acknowledgement page, the administrator's registry file
+// and login.
 #pragma once
 
 #include <cstdint>
@@ -44,5 +45,22 @@ inline std::string BodyOf(const std::string& response) {
     size_t end = response.find("\r\n\r\n");
     return end == std::string::npos ? "" : response.substr(end + 4);
 }
+
+// The sentence an acknowledgement page (of a message, an upload, a form) shows; empty when
+// the response has none.
+inline std::string AcknowledgedText(const std::string& response) {
+    const std::string before = "<TD><font  face='Garamond' size='5'>\r\n";
+    size_t at = response.find(before);
+    if (at == std::string::npos) return "";
+    at += before.size();
+    return response.substr(at, response.find("\r\n", at) - at);
+}
+
+// A registry file whose one user, Admin with the password Root, is the administrator, and
+// the header line by which that user logs in.
+inline const std::string kAdminRegistry =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n";
+inline const std::string kAdminLogin =
+    "Authorization: Basic " + Base64Encode("Admin:Root") + "\r\n";
 
 }  // namespace testing_support
