@@ -1,11 +1,12 @@
 // Texts the tests build or take apart: Base64 credentials, the engine's error page, the body
-// of a response, the sentence of an acknowledgement page, the administrator's registry file
-// and login.
+// of a response, the rows of a page's table, the sentence of an acknowledgement page, the
+// administrator's registry file and login.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -44,6 +45,22 @@ inline std::string ErrorPage(const std::string& status, bool administration = fa
 inline std::string BodyOf(const std::string& response) {
     size_t end = response.find("\r\n\r\n");
     return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+// The lines of `page` after `first` (which ends a line) up to where `last` begins, each
+// without its CR LF; none when either is missing.
+inline std::vector<std::string> LinesBetween(const std::string& page, const std::string& first,
+                                             const std::string& last) {
+    std::vector<std::string> lines;
+    size_t at = page.find(first);
+    const size_t end = page.find(last);
+    if (at == std::string::npos || end == std::string::npos) return lines;
+    for (at += first.size(); at < end;) {
+        const size_t lineEnd = page.find("\r\n", at);
+        lines.push_back(page.substr(at, lineEnd - at));
+        at = lineEnd + 2;
+    }
+    return lines;
 }
 
 // The sentence an acknowledgement page (of a message, an upload, a form) shows; empty when
