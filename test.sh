@@ -8,6 +8,8 @@ cd "$(dirname "$0")"
 # php-cgi runs the PHP pages of the end-to-end tests, haproxy the load balancer in front of two
 # instances.
 tools/install-deps.sh php-cgi haproxy
+# Includes run one way through the layers.
+tools/check-layers.sh
 
 run_suite() {
     local dir=$1; shift

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "http/connection.h"
+#include "http/request.h"
 
 namespace http {
 namespace {
