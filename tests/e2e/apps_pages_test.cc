@@ -220,18 +220,12 @@ protected:
     }
     // The rows between the table's head and its help row, each without its CR LF.
     static std::vector<std::string> Rows(const std::string& page, const std::string& head) {
-        std::vector<std::string> rows;
-        size_t at = page.find(head + "<TH>IP Address</TH><TH>WEB</TH><TH>FTP</TH><TH>SEARCH</TH>"
-                                     "<TH>Hits</TH><TH>Last Accessed</TH></TR>\r\n");
-        size_t end = page.find(std::string(kHeaderRow) + "\r\n<TD COLSPAN=");
-        EXPECT_NE(at, std::string::npos) << page;
-        if (at == std::string::npos || end == std::string::npos) return rows;
-        for (at = page.find("\r\n", at) + 2; at < end;) {
-            size_t lineEnd = page.find("\r\n", at);
-            rows.push_back(page.substr(at, lineEnd - at));
-            at = lineEnd + 2;
-        }
-        return rows;
+        return testing_support::LinesBetween(
+            page,
+            head +
+                "<TH>IP Address</TH><TH>WEB</TH><TH>FTP</TH><TH>SEARCH</TH><TH>Hits</TH>"
+                "<TH>Last Accessed</TH></TR>\r\n",
+            std::string(kHeaderRow) + "\r\n<TD COLSPAN=");
     }
     // A visitor's cells up to the hits, and the pattern of the time that follows.
     static std::string Cells(const std::string& user, const std::string& address, int hits) {

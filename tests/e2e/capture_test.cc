@@ -19,22 +19,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The names of the files in `dir`, sorted.
-std::vector<std::string> Files(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The message line of an acknowledgement page; empty when the response is none.
-std::string Message(const std::string& response) {
-    const std::string before = "<TD><font  face='Garamond' size='5'>\r\n";
-    size_t at = response.find(before);
-    if (at == std::string::npos) return "";
-    at += before.size();
-    return response.substr(at, response.find("\r\n", at) - at);
-}
+using testing_support::AcknowledgedText;
+using testing_support::FileNames;
 
 std::string Received(size_t bytes) {
     return "Reception Acknowledged &nbsp " + std::to_string(bytes) + " Bytes Received";
@@ -118,9 +104,9 @@ TEST_F(CaptureTest, RefusalsAndTheSizeLimit) {
         const std::string dir = c.server == one ? uploads : posts;
         const std::string response = Ask(c.server, c.request);
         EXPECT_EQ(response.substr(0, 17), "HTTP/1.0 200 OK\r\n");
-        EXPECT_EQ(Message(response), c.message);
+        EXPECT_EQ(AcknowledgedText(response), c.message);
         EXPECT_NE(response.find("<TITLE>\r\nData Received\r\n</TITLE>"), std::string::npos);
-        std::vector<std::string> files = Files(dir);
+        std::vector<std::string> files = FileNames(dir);
         ASSERT_EQ(files.size(), c.stored ? 1u : 0u);
         for (const std::string& name : files) fs::remove(dir + "/" + name);
     }
@@ -155,8 +141,8 @@ TEST_F(CaptureTest, StoredBodyBeginsWithTheLineFeedAndKeepsOnlyTheDeclaredBytes)
         "--b\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\nhi\r\n--b--\r\n";
     const std::string response =
         Ask(vantry.port1(), Post("/VNT/HandleFileUpload.html", WithLength(body), body + "extra"));
-    EXPECT_EQ(Message(response), Received(body.size() + 1));
-    std::vector<std::string> files = Files(uploads);
+    EXPECT_EQ(AcknowledgedText(response), Received(body.size() + 1));
+    std::vector<std::string> files = FileNames(uploads);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(std::regex_match(files[0], std::regex("[0-9]+-POST\\.mim"))) << files[0];
     EXPECT_EQ(ReadFile(uploads + "/" + files[0]), "\n" + body);
@@ -175,8 +161,8 @@ TEST_F(CaptureTest, SlowBodyIsStoredWhole) {
         std::this_thread::sleep_for(100ms);  // far longer than any pause a reader might allow
         client.Send(piece);
     }
-    EXPECT_EQ(Message(client.ReadAll()), Received(16));
-    std::vector<std::string> files = Files(uploads);
+    EXPECT_EQ(AcknowledgedText(client.ReadAll()), Received(16));
+    std::vector<std::string> files = FileNames(uploads);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(ReadFile(uploads + "/" + files[0]), "\nfirst-mid-last!");
 }
@@ -189,31 +175,31 @@ TEST_F(CaptureTest, ClientLeavingMidHeadOrBodyLeavesNoFile) {
         client.ShutdownSend();
         client.ReadAll();
     }
-    EXPECT_TRUE(Files(uploads).empty());
+    EXPECT_TRUE(FileNames(uploads).empty());
     {
         Client client(vantry.address(), vantry.port1());
         client.Send("POST /VNT/HandleFileUpload.html HTTP/1.0\r\nContent-Length: 500000\r\n\r\n" +
                     std::string(200'000, 'p'));
         ASSERT_TRUE(client.WaitUntilServerRead());
         // While the body is coming, nothing carries a final name.
-        for (const std::string& name : Files(uploads))
+        for (const std::string& name : FileNames(uploads))
             EXPECT_EQ(name.substr(name.size() - 5), ".part");
     }
-    EXPECT_TRUE(WaitUntil(5s, [&] { return Files(uploads).empty(); }));
+    EXPECT_TRUE(WaitUntil(5s, [&] { return FileNames(uploads).empty(); }));
     // The server goes on serving.
-    EXPECT_EQ(
-        Message(Ask(vantry.port1(), Post("/VNT/HandleFileUpload.html", WithLength("a"), "a"))),
-        Received(2));
+    EXPECT_EQ(AcknowledgedText(
+                  Ask(vantry.port1(), Post("/VNT/HandleFileUpload.html", WithLength("a"), "a"))),
+              Received(2));
 }
 
 TEST_F(CaptureTest, FormCaptureCutShortLeavesNoFile) {
     for (const char* target :
          {"/VNT/HandlePost.html", "/VNT/HandlePostRaw.html", "/VNT/HandlePostPlusHeaders.html"}) {
-        EXPECT_EQ(Message(Ask(vantry.port2(), Post(target, "Content-Length: 100\r\n",
-                                                   std::string(40, 'c')))),
+        EXPECT_EQ(AcknowledgedText(Ask(vantry.port2(), Post(target, "Content-Length: 100\r\n",
+                                                            std::string(40, 'c')))),
                   Received(0))
             << target;
-        EXPECT_EQ(Files(posts), std::vector<std::string>{}) << target;
+        EXPECT_EQ(FileNames(posts), std::vector<std::string>{}) << target;
     }
 }
 
@@ -225,7 +211,7 @@ TEST_F(CaptureTest, ValuesNeverStartALineOfTheirOwn) {
         SCOPED_TRACE(target);
         Ask(vantry.port2(), Post(target + query, WithLength("a=1"), "a=1"));
         std::string variables;
-        for (const std::string& name : Files(posts)) {
+        for (const std::string& name : FileNames(posts)) {
             if (name.ends_with(".raw") || name.ends_with(".env"))
                 variables = ReadFile(posts + "/" + name);
             fs::remove(posts + "/" + name);
@@ -260,7 +246,7 @@ TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
     for (std::thread& t : threads) t.join();
     std::set<std::string> stored;
     std::set<std::string> bases;
-    for (const std::string& name : Files(posts)) {
+    for (const std::string& name : FileNames(posts)) {
         std::smatch m;
         ASSERT_TRUE(
             std::regex_match(name, m, std::regex("([0-9]+(-[0-9]+)?-POST)\\.(hdr|env|mim)")))
@@ -321,8 +307,8 @@ TEST_F(CaptureTest, RequestDataLayouts) {
         } else {
             expected[".mim"] = "\na=1";
         }
-        EXPECT_EQ(Message(response), Received(count));
-        std::vector<std::string> files = Files(posts);
+        EXPECT_EQ(AcknowledgedText(response), Received(count));
+        std::vector<std::string> files = FileNames(posts);
         ASSERT_EQ(files.size(), expected.size());
         const std::string base = files[0].substr(0, files[0].size() - 4);
         for (const auto& [extension, content] : expected) {
@@ -343,7 +329,7 @@ TEST(CaptureLocationTest, RelativeOrMissingDirectoryStoresNothing) {
         const std::string response =
             Exchange(vantry.address(), vantry.port1(),
                      Post("/VNT/HandleFileUpload.html", WithLength("abc"), "abc"));
-        EXPECT_EQ(Message(response), Received(0));
+        EXPECT_EQ(AcknowledgedText(response), Received(0));
         EXPECT_TRUE(fs::is_empty(vantry.dir() + "/relative"));
         for (const auto& entry : fs::directory_iterator(vantry.dir())) {
             EXPECT_EQ(entry.path().string().find("-POST"), std::string::npos) << entry.path();
@@ -368,7 +354,7 @@ TEST(CaptureLocationTest, WithoutLocationsItemsGoToTheIncomingFolders) {
         Exchange(vantry.address(), vantry.port1(),
                  Post(target, WithLength("messageBody=x"), "messageBody=x"));
         ASSERT_TRUE(fs::is_directory(dir)) << folder;
-        EXPECT_EQ(Files(dir).size(), 1u) << folder;
+        EXPECT_EQ(FileNames(dir).size(), 1u) << folder;
         EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all) << folder;
     }
     EXPECT_EQ(fs::status(vantry.dir() + "/Incoming").permissions(), fs::perms::owner_all);

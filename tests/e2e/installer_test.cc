@@ -283,10 +283,10 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     EXPECT_NE(screen.find(kSuccess), std::string::npos) << screen;
     EXPECT_EQ(ModeOf(here + "Vantry.ini"), 0600u);
     EXPECT_EQ(ReadFile(configHome + "/vantry/installation"), here + "\n");
-    EXPECT_EQ(ReadFile(webRoot + "/homepage.html"),
-              "<HTML><HEAD>\n<TITLE>New Title</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
-              "<P>Thank you for visiting my web site.</P>\n\n</BODY></HTML>\n")
-        << "the link is left out when Include is cleared";
+    // The page's own bytes are the starter page's (unit-tested): here, that the answers reach it.
+    const std::string starterPage = ReadFile(webRoot + "/homepage.html");
+    EXPECT_NE(starterPage.find("<TITLE>New Title</TITLE>"), std::string::npos) << starterPage;
+    EXPECT_EQ(starterPage.find("<A href"), std::string::npos) << "Include was cleared";
     EXPECT_FALSE(std::filesystem::exists(dataHome + "/applications/vantry.desktop"));
     std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
     EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)

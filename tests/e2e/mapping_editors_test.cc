@@ -14,13 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kIni = "[Config]\nport={port1}\nwwwroot={dir}/www/\n";
-// Admin:Root, the administrator of the registry file below.
-const std::string kAdminLogin = "Authorization: Basic QWRtaW46Um9vdA==\r\n";
-
-std::string PageOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
 
 // The lines of one INI section, from its header to the next section, without blank lines.
 std::string SectionOf(const std::string& ini, const std::string& name) {
@@ -35,9 +28,7 @@ std::string SectionOf(const std::string& ini, const std::string& name) {
 class MappingEditorsTest : public ::testing::Test {
   protected:
     MappingEditorsTest() : vantry(kIni) {
-        WriteFile(
-            vantry.dir() + "/registry.reg",
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
     }
     void SetUp() override { vantry.Start(); }
     std::string Post(const std::string& target, const std::string& form) {
@@ -89,20 +80,20 @@ TEST_F(MappingEditorsTest, EachFamilyAddsChangesAndDeletesRowsAndSaves) {
 
         std::string response = Post(family.change, "EXT=&TAG=x");
         EXPECT_EQ(response.substr(0, ok.size()), ok);
-        EXPECT_EQ(PageOf(response), family.changed + tail);
-        EXPECT_EQ(PageOf(Post(family.change, "EXT=only")), family.changed + tail);
+        EXPECT_EQ(BodyOf(response), family.changed + tail);
+        EXPECT_EQ(BodyOf(Post(family.change, "EXT=only")), family.changed + tail);
         EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n") << "nothing changed";
         EXPECT_NE(Ini().find("[Server-2]\nsecondPortEnabled=N\n"), std::string::npos)
             << "but the configuration was saved";
 
-        EXPECT_EQ(PageOf(Post(family.change, family.form)), family.changed + tail);
+        EXPECT_EQ(BodyOf(Post(family.change, family.form)), family.changed + tail);
         EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n" + family.storedRow);
 
-        EXPECT_EQ(PageOf(Post(family.remove, family.deleteForm)), family.deleted + tail);
+        EXPECT_EQ(BodyOf(Post(family.remove, family.deleteForm)), family.deleted + tail);
         EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n");
-        EXPECT_EQ(PageOf(Post(family.remove, family.deleteForm)), family.deleted + tail)
+        EXPECT_EQ(BodyOf(Post(family.remove, family.deleteForm)), family.deleted + tail)
             << "a row that is not there is still confirmed";
-        EXPECT_EQ(PageOf(Post(family.remove, "")), family.deleted + tail);
+        EXPECT_EQ(BodyOf(Post(family.remove, "")), family.deleted + tail);
         EXPECT_EQ(SectionOf(Ini(), family.section), "keep=this\n");
     }
 }
@@ -138,7 +129,7 @@ TEST_F(MappingEditorsTest, ChangesThatCannotBeWrittenAreNotConfirmed) {
     const std::string notSaved =
         "<P><B>The changes are in effect, but the configuration file could not be saved: " + ini;
 
-    std::string page = PageOf(Post("/admin/changemime.html", "EXT=zz&TAG=a%2Fb"));
+    std::string page = BodyOf(Post("/admin/changemime.html", "EXT=zz&TAG=a%2Fb"));
     EXPECT_NE(page.find("<H1> The change you requested could not be made.</H1>\r\n<P><B>"),
               std::string::npos)
         << page;
@@ -147,7 +138,7 @@ TEST_F(MappingEditorsTest, ChangesThatCannotBeWrittenAreNotConfirmed) {
     EXPECT_TRUE(vantry.WaitForStderr("The change was not made: ", 5s)) << vantry.Stderr();
 
     // Nothing to change in the table: confirmed, but the save failed all the same.
-    page = PageOf(Post("/admin/delscript.html", "EXT="));
+    page = BodyOf(Post("/admin/delscript.html", "EXT="));
     EXPECT_NE(page.find("<H1> The Script tag you requested has been deleted.</H1>\r\n" + notSaved),
               std::string::npos)
         << page;

@@ -31,25 +31,8 @@ std::string Post(const std::string& body,
            "\r\n\r\n" + body;
 }
 
-// The sentence the acknowledgement page shows.
-std::string ShownMessage(const std::string& response) {
-    const std::string open = "<TD><font  face='Garamond' size='5'>\r\n";
-    size_t start = response.find(open);
-    if (start == std::string::npos) return "";
-    start += open.size();
-    return response.substr(start, response.find("\r\n", start) - start);
-}
-
-// The files of a directory by name (none when it does not exist).
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(dir, ignored)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testing_support::AcknowledgedText;
+using testing_support::FileNames;
 
 class MessagesTest : public ::testing::Test {
   protected:
@@ -131,10 +114,10 @@ TEST_F(MessagesTest, FormPageHoldsTheLimitToItsRangeAndTheHandlerUsesIt) {
         client.Send("POST /VNT/HandleSendMessage.html HTTP/1.0\r\nContent-Length: " +
                     c.contentLength + "\r\n\r\n");
         client.ShutdownSend();
-        EXPECT_EQ(ShownMessage(client.ReadAll()), c.shown) << c.contentLength;
+        EXPECT_EQ(AcknowledgedText(client.ReadAll()), c.shown) << c.contentLength;
     }
-    EXPECT_EQ(FilesIn(In()).size(), 0u);
-    EXPECT_EQ(FilesIn(Text()).size(), 0u);
+    EXPECT_EQ(FileNames(In()).size(), 0u);
+    EXPECT_EQ(FileNames(Text()).size(), 0u);
 
     // The corrected limits stay in the configuration and are saved with it.
     ASSERT_EQ(vantry.Stop(), 0);
@@ -167,7 +150,7 @@ TEST_F(MessagesTest, XmlMessageIsStoredEscapedWithItsParentAndTheFormsCount) {
                   "HandleSendMessage.shtml\" target='_new'>Help</A> &nbsp</b></font></div>\r\n"
                   "</TD> </TABLE>\r\n</BODY></HTML>\r\n");
 
-    std::vector<std::string> files = FilesIn(In());
+    std::vector<std::string> files = FileNames(In());
     ASSERT_EQ(files.size(), 1u);
     std::smatch name;
     ASSERT_TRUE(std::regex_match(files[0], name, std::regex(R"((\d+) - Hi  you \.xml)")))
@@ -204,14 +187,13 @@ TEST_F(MessagesTest, TextMessagesKeepTheWholeSubjectAndNameFilesInsideTheDirecto
     // Server 2's limit of -5 refuses everything until the form page has held it to 0.
     Ask(vantry.port2(), "GET /VNT/SendMessage.html HTTP/1.0\r\n\r\n");
     for (const auto& c : cases) {
-        const std::vector<std::string> old = FilesIn(Text());
+        const std::vector<std::string> old = FileNames(Text());
         const std::string form = "messageTo=me&messageSubject=" + c.encoded +
                                  "&messageBody=line+1%0D%0Aline+2%0D%0A&messageFrom=you";
-        EXPECT_EQ(ShownMessage(Ask(vantry.port2(), Post(form))),
-                  "Thank You - " + std::to_string(c.subject.size() + 21) +
-                      " Bytes Were Received");
+        EXPECT_EQ(AcknowledgedText(Ask(vantry.port2(), Post(form))),
+                  "Thank You - " + std::to_string(c.subject.size() + 21) + " Bytes Were Received");
         std::vector<std::string> added;
-        for (const std::string& file : FilesIn(Text())) {
+        for (const std::string& file : FileNames(Text())) {
             if (std::find(old.begin(), old.end(), file) == old.end()) added.push_back(file);
         }
         ASSERT_EQ(added.size(), 1u) << c.encoded;
@@ -222,7 +204,7 @@ TEST_F(MessagesTest, TextMessagesKeepTheWholeSubjectAndNameFilesInsideTheDirecto
                   "Message From: you\r\n\r\nMessage To: me\r\n\r\nMessage Subject: " + c.subject +
                       "\r\n\r\nline 1\r\nline 2\r\n");
     }
-    EXPECT_EQ(FilesIn(vantry.dir() + "/etc"), std::vector<std::string>{});
+    EXPECT_EQ(FileNames(vantry.dir() + "/etc"), std::vector<std::string>{});
 }
 
 TEST_F(MessagesTest, ABodyThatArrivesInPiecesIsStoredWhole) {
@@ -234,8 +216,8 @@ TEST_F(MessagesTest, ABodyThatArrivesInPiecesIsStoredWhole) {
     ASSERT_TRUE(client.WaitUntilServerRead());
     std::this_thread::sleep_for(300ms);  // a pause far longer than any packet gap
     client.Send(request.substr(half));
-    EXPECT_EQ(ShownMessage(client.ReadAll()), "Thank You - 5004 Bytes Were Received");
-    std::vector<std::string> files = FilesIn(In());
+    EXPECT_EQ(AcknowledgedText(client.ReadAll()), "Thank You - 5004 Bytes Were Received");
+    std::vector<std::string> files = FileNames(In());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(ReadFile(In() + "/" + files[0]).find(std::string(5000, 'x') + "</messageBody>"),
               std::string::npos);
@@ -256,12 +238,12 @@ TEST_F(MessagesTest, AMessageCutShortIsNotStored) {
             client.Send("POST /VNT/HandleSendMessage.html HTTP/1.0\r\nContent-Length: " +
                         std::to_string(whole.size() + 10) + "\r\n\r\n" + part);
             client.ShutdownSend();
-            EXPECT_EQ(ShownMessage(client.ReadAll()), "Thank You - 0 Bytes Were Received")
+            EXPECT_EQ(AcknowledgedText(client.ReadAll()), "Thank You - 0 Bytes Were Received")
                 << port << " " << part;
         }
     }
-    EXPECT_EQ(FilesIn(In()), std::vector<std::string>{});
-    EXPECT_EQ(FilesIn(Text()), std::vector<std::string>{});
+    EXPECT_EQ(FileNames(In()), std::vector<std::string>{});
+    EXPECT_EQ(FileNames(Text()), std::vector<std::string>{});
 }
 
 // Bytes of any encoding and control characters in every field: each stored file is UTF-8
@@ -287,11 +269,11 @@ TEST_F(MessagesTest, StoredMessagesAreWellFormedUtf8Xml) {
          8 + 6 + 4 + 4 + 254},
     };
     for (const auto& c : cases) {
-        const std::vector<std::string> before = FilesIn(In());
-        EXPECT_EQ(ShownMessage(Ask(vantry.port1(), Post(c.form))),
+        const std::vector<std::string> before = FileNames(In());
+        EXPECT_EQ(AcknowledgedText(Ask(vantry.port1(), Post(c.form))),
                   "Thank You - " + std::to_string(c.count) + " Bytes Were Received")
             << c.form;
-        std::vector<std::string> after = FilesIn(In());
+        std::vector<std::string> after = FileNames(In());
         ASSERT_EQ(after.size(), before.size() + 1) << c.form;
         for (const std::string& name : after) {
             if (std::find(before.begin(), before.end(), name) != before.end()) continue;
@@ -305,7 +287,7 @@ TEST_F(MessagesTest, StoredMessagesAreWellFormedUtf8Xml) {
     std::vector<std::string> parse = {
         "/usr/bin/python3", "-c",
         "import sys, xml.dom.minidom\nfor name in sys.argv[1:]: xml.dom.minidom.parse(name)"};
-    for (const std::string& name : FilesIn(In())) parse.push_back(In() + "/" + name);
+    for (const std::string& name : FileNames(In())) parse.push_back(In() + "/" + name);
     ASSERT_EQ(parse.size(), 3 + std::size(cases));
     const std::string errors = vantry.dir() + "/parse-errors";
     EXPECT_EQ(WaitForProgram(Spawn(parse, {}, "/dev/null", "/dev/null", errors)), 0)
@@ -328,7 +310,7 @@ TEST_F(MessagesTest, MessagesArrivingTogetherAreAllKeptUnderTheirOwnNames) {
 
     std::set<std::string> bodies, ids;
     const std::regex pattern(R"((\d+(-\d+)?) - same\.xml)");
-    for (const std::string& file : FilesIn(In())) {
+    for (const std::string& file : FileNames(In())) {
         std::smatch name;
         ASSERT_TRUE(std::regex_match(file, name, pattern)) << file;
         std::string content = ReadFile(In() + "/" + file);
@@ -350,7 +332,7 @@ TEST(MessagesRefusedTest, NothingIsStoredWhenMessagesAreOffUnsizedOrHaveNowhereT
     fs::create_directories(vantry.dir() + "/www2");
     vantry.Start();
     ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
-    const std::vector<std::string> before = FilesIn(vantry.dir());
+    const std::vector<std::string> before = FileNames(vantry.dir());
 
     EXPECT_EQ(BodyOf(Exchange(vantry.address(), vantry.port1(),
                               "GET /VNT/SendMessage.html HTTP/1.0\r\n\r\n")),
@@ -381,11 +363,11 @@ TEST(MessagesRefusedTest, NothingIsStoredWhenMessagesAreOffUnsizedOrHaveNowhereT
         client.ShutdownSend();
         std::string response = client.ReadAll();
         EXPECT_EQ(response.substr(0, 17), "HTTP/1.0 200 OK\r\n");
-        EXPECT_EQ(ShownMessage(response), c.shown) << c.request;
+        EXPECT_EQ(AcknowledgedText(response), c.shown) << c.request;
     }
     EXPECT_TRUE(vantry.WaitForStderr("is not an absolute path", 5s));
-    EXPECT_EQ(FilesIn(vantry.dir() + "/www2"), std::vector<std::string>{});
-    std::vector<std::string> after = FilesIn(vantry.dir());
+    EXPECT_EQ(FileNames(vantry.dir() + "/www2"), std::vector<std::string>{});
+    std::vector<std::string> after = FileNames(vantry.dir());
     after.erase(std::remove(after.begin(), after.end(), "access.log"), after.end());
     EXPECT_EQ(after, before);
 }

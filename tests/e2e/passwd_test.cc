@@ -273,13 +273,8 @@ TEST_F(PasswdTest, RunsAtTheSameTimeAllKeepTheirChanges) {
     std::string list = Run({"list"}).out;
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), kRuns - kRuns / 4) << list;
     EXPECT_EQ(RegistryMode(), 0600u);
-    std::vector<std::string> files;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::filesystem::path(registry).parent_path())) {
-        files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}))
+    EXPECT_EQ(testing_support::FileNames(std::filesystem::path(registry).parent_path()),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}))
         << "no temporary file is left behind";
 }
 

@@ -43,12 +43,11 @@ echo $f["name"], " ", $f["size"], " ", $f["error"];
     }
     // Adds the "php" row through the administration's Script page, as an owner would.
     static void AddPhpRow(VantryInstance& vantry) {
-        WriteFile(vantry.dir() + "/registry.reg",
-                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
         const std::string form = "EXT=php&TAG=php-cgi";
-        std::string answer = Ask(vantry, "POST /admin/ChangeScript.html HTTP/1.0\r\nAuthorization: Basic " +
-                                             Base64Encode("Admin:Root") + "\r\nContent-Length: " +
-                                             std::to_string(form.size()) + "\r\n\r\n" + form);
+        std::string answer =
+            Ask(vantry, "POST /admin/ChangeScript.html HTTP/1.0\r\n" + kAdminLogin +
+                            "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
         ASSERT_NE(answer.find("The Script changes you requested have been made."), std::string::npos) << answer;
     }
     static std::string Ask(VantryInstance& vantry, const std::string& request) {

@@ -32,8 +32,7 @@ protected:
         std::filesystem::create_directories(vantry.dir() + "/www/cgi-bin");
         std::filesystem::create_directories(vantry.dir() + "/www/dir");
         WriteScript(vantry.dir() + "/www/cgi-bin/addr.pl", kRemoteAddrScript);
-        WriteFile(vantry.dir() + "/registry.reg",
-                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
         vantry.Start();
     }
     VantryInstance vantry;
@@ -66,9 +65,10 @@ TEST_F(TrustedProxyTest, TheClientItNamesIsTheClientEverywhere) {
 
     // The visitor table and the administration see the same client: the proxy's own machine
     // is local only when the proxy says the client is.
-    const std::string users = Ask(vantry, "127.0.0.1",
-                                  "GET /VNT/userlist.html HTTP/1.0\r\nX-Forwarded-For: 203.0.113.12\r\n"
-                                  "Authorization: Basic QWRtaW46Um9vdA==\r\n\r\n");
+    const std::string users =
+        Ask(vantry, "127.0.0.1",
+            "GET /VNT/userlist.html HTTP/1.0\r\nX-Forwarded-For: 203.0.113.12\r\n" + kAdminLogin +
+                "\r\n");
     EXPECT_NE(users.find(" 203.0.113.12 "), std::string::npos) << users;
     EXPECT_TRUE(Ask(vantry, "127.0.0.1", "GET /admin/ HTTP/1.0\r\nX-Forwarded-For: 203.0.113.9\r\n\r\n")
                     .starts_with("HTTP/1.0 401 "));

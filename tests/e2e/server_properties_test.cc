@@ -15,9 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// "Admin:Root", the administrator of the registry file below.
-const std::string kAdminLogin = "Authorization: Basic QWRtaW46Um9vdA==\r\n";
-
 const std::string kConfirmation =
     "<HTML><HEAD><TITLE>Changes Made</TITLE><SCRIPT>window.resizeTo(500, 400);</SCRIPT></HEAD>"
     "<BODY BGCOLOR='#ffffff'><H1> The changes you requested have been made.</H1><P> If you "
@@ -48,11 +45,6 @@ const char* const kSwitchKeys[] = {"logs",
                                    "redirectorEnabled",
                                    "useJavaScriptRedirector"};
 
-std::string BodyOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
-
 class ServerPropertiesTest : public ::testing::Test {
   protected:
     ServerPropertiesTest()
@@ -67,9 +59,7 @@ class ServerPropertiesTest : public ::testing::Test {
               "[Server-2]\nsecondPortEnabled=N\n") {
         // Server 2 keeps its default port and is not started: only Server 1 answers.
         ::chmod(IniPath().c_str(), 0644);
-        WriteFile(
-            vantry.dir() + "/registry.reg",
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
     }
     void SetUp() override { vantry.Start(); }
 

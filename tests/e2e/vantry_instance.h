@@ -19,6 +19,8 @@ namespace e2e {
 using testing_support::Base64Encode;
 using testing_support::BodyOf;
 using testing_support::ErrorPage;
+using testing_support::kAdminLogin;
+using testing_support::kAdminRegistry;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 using testing_support::WaitUntil;

@@ -10,14 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Admin:Root, the administrator of the registry file below.
-const std::string kAdminLogin = "Authorization: Basic QWRtaW46Um9vdA==\r\n";
 const std::string kHelp = "http://help.vantry.example/us/help/vnt/";
-
-std::string PageOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
 
 class WebMasterHomeTest : public ::testing::Test {
   protected:
@@ -32,9 +25,7 @@ class WebMasterHomeTest : public ::testing::Test {
               "uploadEnabled=Y\nuploadSaveLocation={dir}/www2\n"
               "postEnabled=N\npostSaveLocation={dir}/www2/p\n"
               "[Server-2]\nsecondPortEnabled=Y\n") {
-        WriteFile(
-            vantry.dir() + "/registry.reg",
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
     }
     void SetUp() override {
         vantry.Start();
@@ -93,13 +84,13 @@ TEST_F(WebMasterHomeTest, ServerOneShowsEachStateOfItsIncomingDirectories) {
         "</BODY></HTML>\r\n";
     std::string response = Home(vantry.port1());
     EXPECT_EQ(response.substr(0, 17), "HTTP/1.0 200 OK\r\n");
-    EXPECT_EQ(PageOf(response), expected);
-    EXPECT_EQ(PageOf(Home(vantry.port1(), "/admin")), expected);
-    EXPECT_EQ(PageOf(Home(vantry.port1(), "/admin/Index.Html")), expected);
+    EXPECT_EQ(BodyOf(response), expected);
+    EXPECT_EQ(BodyOf(Home(vantry.port1(), "/admin")), expected);
+    EXPECT_EQ(BodyOf(Home(vantry.port1(), "/admin/Index.Html")), expected);
 }
 
 TEST_F(WebMasterHomeTest, ServerTwoShowsOnlyItsOwnSwitchedOnDirectories) {
-    std::string page = PageOf(Home(vantry.port2()));
+    std::string page = BodyOf(Home(vantry.port2()));
     EXPECT_NE(page.find("<BODY  bgColor=#ffffff >\r\n<H3> Server 2 </H3>\r\n<TABLE  "),
               std::string::npos)
         << page;

@@ -1,9 +1,8 @@
-// The text buffer's growth and termination, and the header date format.
+// The text buffer's growth and termination.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "http/http_date.h"
 #include "http/text_buffer.h"
 
 namespace http {
@@ -44,14 +43,6 @@ TEST(TextBufferTest, BytesWithZerosAndClearKeepCapacity) {
     EXPECT_EQ(buffer.capacity(), grown);
     EXPECT_EQ(buffer.Append("abc"), 3u);
     EXPECT_STREQ(buffer.data(), "abc");
-}
-
-TEST(HttpDateTest, FullStopAfterWeekdayAndDayWithoutPadding) {
-    // 5 December 2026, 11:01:04 UTC, a Saturday.
-    EXPECT_EQ(FormatHttpDate(1796468464), "Sat. 5 Dec 2026 11:01:04 GMT");
-    EXPECT_EQ(FormatHttpDate(0), "Thu. 1 Jan 1970 00:00:00 GMT");
-    // 29 February 2024, 23:59:59 UTC, a Thursday.
-    EXPECT_EQ(FormatHttpDate(1709251199), "Thu. 29 Feb 2024 23:59:59 GMT");
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Texts the tests build or take apart: Base64 credentials, the engine's error page, the body
-// of a response.
+// of a response, the rows of a page's table, the sentence of an acknowledgement page, the
+// administrator's registry file and login.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -44,5 +46,38 @@ inline std::string BodyOf(const std::string& response) {
     size_t end = response.find("\r\n\r\n");
     return end == std::string::npos ? "" : response.substr(end + 4);
 }
+
+// The lines of `page` after `first` (which ends a line) up to where `last` begins, each
+// without its CR LF; none when either is missing.
+inline std::vector<std::string> LinesBetween(const std::string& page, const std::string& first,
+                                             const std::string& last) {
+    std::vector<std::string> lines;
+    size_t at = page.find(first);
+    const size_t end = page.find(last);
+    if (at == std::string::npos || end == std::string::npos) return lines;
+    for (at += first.size(); at < end;) {
+        const size_t lineEnd = page.find("\r\n", at);
+        lines.push_back(page.substr(at, lineEnd - at));
+        at = lineEnd + 2;
+    }
+    return lines;
+}
+
+// The sentence an acknowledgement page (of a message, an upload, a form) shows; empty when
+// the response has none.
+inline std::string AcknowledgedText(const std::string& response) {
+    const std::string before = "<TD><font  face='Garamond' size='5'>\r\n";
+    size_t at = response.find(before);
+    if (at == std::string::npos) return "";
+    at += before.size();
+    return response.substr(at, response.find("\r\n", at) - at);
+}
+
+// A registry file whose one user, Admin with the password Root, is the administrator, and
+// the header line by which that user logs in.
+inline const std::string kAdminRegistry =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n";
+inline const std::string kAdminLogin =
+    "Authorization: Basic " + Base64Encode("Admin:Root") + "\r\n";
 
 }  // namespace testing_support

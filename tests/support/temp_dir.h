@@ -1,15 +1,18 @@
 // Files on disk for one test: a temporary directory removed with everything in it when the
-// test ends, whole-file reads and writes, and an environment variable set for one test.
+// test ends, whole-file reads and writes, a directory's names, and an environment variable
+// set for one test.
 #pragma once
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -45,6 +48,17 @@ inline std::string ReadFile(const std::string& path) {
 // Creates or replaces a file with `content`.
 inline void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// The names in a directory, sorted; none when it cannot be read.
+inline std::vector<std::string> FileNames(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // Sets (or, given no value, unsets) one variable and restores what it was when it goes away.
