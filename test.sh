@@ -18,6 +18,8 @@ stage() {
 # php-cgi runs the PHP pages of the end-to-end tests, haproxy the load balancer in front of two
 # instances.
 stage dependencies tools/install-deps.sh php-cgi haproxy
+# Includes run one way through the layers.
+stage layers tools/check-layers.sh
 
 run_suite() {
     local dir=$1

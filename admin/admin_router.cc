@@ -5,8 +5,8 @@
 
 #include "admin/admin_pages.h"
 #include "admin/own_hosts.h"
-#include "apps/page_template.h"
-#include "apps/route_table.h"
+#include "pages/page_template.h"
+#include "pages/route_table.h"
 #include "http/listener.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -14,8 +14,8 @@
 namespace admin {
 namespace {
 
-using apps::Match;
-using apps::Route;
+using pages::Match;
+using pages::Route;
 
 template <int kId>
 void Document(http::Connection& c) {
@@ -78,7 +78,7 @@ std::optional<std::string> OriginOf(std::string_view url, const Scheme& scheme) 
 // Whether the request's Host is one of the machine's own names or addresses; a request
 // without Host (an HTTP/1.0 client's) passes.
 bool NamesOwnHost(http::Connection& c) {
-    std::optional<std::string_view> host = http::FindHeader(c.headers, "Host");
+    std::optional<std::string_view> host = http::FindHeader(c.request().headerText(), "Host");
     if (!host) return true;
     const http::EngineContext& context = c.server->context();
     return IsOwnHost(*host,
@@ -88,13 +88,13 @@ bool NamesOwnHost(http::Connection& c) {
 }  // namespace
 
 bool IsSameOriginRequest(const http::Connection& c) {
-    std::optional<std::string_view> claimed = http::FindHeader(c.headers, "Origin");
-    if (!claimed) claimed = http::FindHeader(c.headers, "Referer");
+    std::optional<std::string_view> claimed = http::FindHeader(c.request().headerText(), "Origin");
+    if (!claimed) claimed = http::FindHeader(c.request().headerText(), "Referer");
     if (!claimed) return true;
     const Scheme& scheme = c.IsTls() || c.ForwardedAsHttps() ? kHttps : kHttp;
     std::optional<std::string> origin = OriginOf(*claimed, scheme);
     std::optional<std::string_view> host =
-        c.ClientForwarded() ? c.ForwardedAuthority() : http::FindHeader(c.headers, "Host");
+        c.ClientForwarded() ? c.ForwardedAuthority() : http::FindHeader(c.request().headerText(), "Host");
     return origin && host && *origin == CanonicalAuthority(*host, scheme);
 }
 
@@ -107,19 +107,19 @@ void HandleAdmin(http::Connection& c, std::string path) {
     }
     // Every administration page may change settings when posted to: a form on another site
     // must not be able to post here.
-    if (c.isPost && !IsSameOriginRequest(c)) {
+    if (c.request().IsPost() && !IsSameOriginRequest(c)) {
         c.SetStatus(403);
         return;
     }
     std::string_view name = path;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    if (!apps::RunRoute(kRoutes, name, c) && !apps::RunRoute(apps::kNavigationImages, name, c)) {
+    if (!pages::RunRoute(kRoutes, name, c) && !pages::RunRoute(pages::kNavigationImages, name, c)) {
         c.SetStatus(404);
     }
 }
 
 bool FormArrivedWhole(http::Connection& c) {
-    if (c.isPost && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort()) return true;
+    if (c.request().IsPost() && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort()) return true;
     c.SetStatus(400);
     return false;
 }
@@ -149,7 +149,7 @@ void ShowLicenseAndDisclaimer(http::Connection& c) {
     c.AppendBodyLine(text);
     c.AppendBodyLine("</PRE>");
     std::string link = "<P><A href=\"";
-    link.append(apps::kHelpSite).append(kLicenseTerms);
+    link.append(pages::kHelpSite).append(kLicenseTerms);
     link.append("\" target='_new'>Click Here To Get The Latest Version Of This Vantry End-User "
                 "Software License Agreement</A></P>");
     c.AppendBodyLine(link);

@@ -8,7 +8,7 @@
 
 #include "admin/admin_pages.h"
 #include "admin/admin_router.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "config/mapping_tables.h"
 #include "http/listener.h"
 #include "platform/text.h"
@@ -160,7 +160,7 @@ void ShowTable(http::Connection& c, const Family& family) {
     c.AppendBodyLine("<TABLE>");
     c.AppendBodyLine(family.deleteFormFields);
     AppendContinueForm(c);
-    apps::AppendHelpLink(c, family.helpPage);
+    pages::AppendHelpLink(c, family.helpPage);
     c.AppendBodyLine("</BODY></HTML>");
 }
 

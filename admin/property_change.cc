@@ -13,7 +13,7 @@
 #include "admin/admin_pages.h"
 #include "admin/admin_router.h"
 #include "admin/property_rows.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "http/listener.h"
 #include "platform/text.h"
 
@@ -197,7 +197,7 @@ void AppendResult(http::Connection& c, std::string_view head, std::string_view n
     if (!notice.empty()) c.AppendBodyLine(notice);
     c.AppendBodyLine("<P><HR>");
     AppendContinueForm(c);
-    apps::AppendHelpLink(c, kPage);
+    pages::AppendHelpLink(c, kPage);
     c.AppendBodyLine("</BODY></HTML>");
 }
 

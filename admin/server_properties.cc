@@ -4,7 +4,7 @@
 
 #include "admin/admin_pages.h"
 #include "admin/property_rows.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "platform/text.h"
 
 namespace admin {
@@ -17,7 +17,7 @@ std::string ValueCells(std::string_view control1, std::string_view control2,
                        std::string_view helpTopic) {
     std::string cells = "<TD>";
     cells.append(control1).append("</TD><TD>").append(control2);
-    cells.append("</TD><TD><A HREF=\"").append(apps::HelpAddress(helpTopic));
+    cells.append("</TD><TD><A HREF=\"").append(pages::HelpAddress(helpTopic));
     cells.append("\" target='_new'> Help </A></TD></TR>");
     return cells;
 }
@@ -49,13 +49,13 @@ std::string Control(const PropertyRow& row, std::string_view name,
 }
 
 void AppendSettingRows(http::Connection& c, const config::ServerConfig& config) {
-    apps::AppendRowTag(c, kPage, 1);
+    pages::AppendRowTag(c, kPage, 1);
     c.AppendBodyLine("<TD>Enable Server</TD>");
     c.AppendBodyLine(ValueCells("&nbsp", CheckBox("SECONDPORTENABLED", config.secondPortEnabled),
                                 "EnableServer2"));
     for (const PropertyRow& row : kPropertyRows) {
         const std::string field2 = std::string(row.field) + std::string(kServer2Suffix);
-        apps::AppendRowTag(c, kPage, row.band);
+        pages::AppendRowTag(c, kPage, row.band);
         c.AppendBodyLine(row.label);
         c.AppendBodyLine(ValueCells(Control(row, row.field, config.servers[0]),
                                     Control(row, field2, config.servers[1]), row.helpTopic));
@@ -68,31 +68,31 @@ void HandleServerProperties(http::Connection& c) {
     c.AppendBodyLine("<HTML><HEAD><TITLE>");
     c.AppendBodyLine("Vantry Server Properties Page");
     c.AppendBodyLine("</TITLE><SCRIPT>window.resizeTo(710, screen.availHeight);</SCRIPT></HEAD>");
-    apps::AppendBodyTag(c, kPage);
-    apps::AppendPageHeading(c, kPage);
+    pages::AppendBodyTag(c, kPage);
+    pages::AppendPageHeading(c, kPage);
     c.AppendBodyLine("<FORM METHOD='POST' ACTION='/admin/change.html'>");
-    apps::AppendTableTag(c, kPage);
-    apps::AppendRowTag(c, kPage, 0);
+    pages::AppendTableTag(c, kPage);
+    pages::AppendRowTag(c, kPage, 0);
     c.AppendBodyLine(
         "<TH>Description</TH><TH>Server 1</TH><TH>Server 2</TH><TH width=\"50\"> Help </TH></TR>");
 
     // The record this request began with: one consistent view, whatever changes meanwhile.
     AppendSettingRows(c, c.Config());
 
-    apps::AppendRowTag(c, kPage, 0);
+    pages::AppendRowTag(c, kPage, 0);
     c.AppendBodyLine(
         "<TD COLSPAN=2 ALIGN=\"CENTER\"><INPUT TYPE='SUBMIT' NAME='ACTION' VALUE='SAVE'><INPUT "
         "TYPE='SUBMIT' NAME='ACTION' VALUE='MIME'><INPUT TYPE='SUBMIT' NAME='ACTION' "
         "VALUE='SCRIPT'><INPUT TYPE='SUBMIT' NAME='ACTION' VALUE='Virtual Directories'>");
-    c.AppendBodyLine("<A HREF=\"" + apps::HelpAddress("SubPropertyButtons") +
+    c.AppendBodyLine("<A HREF=\"" + pages::HelpAddress("SubPropertyButtons") +
                      "\" target='_new'> Help </A></TD>");
     c.AppendBodyLine("<TD COLSPAN=2>");
-    apps::AppendHelpLink(c, kPage);
+    pages::AppendHelpLink(c, kPage);
     c.AppendBodyLine("</TR>");
     c.AppendBodyLine("</TABLE></FORM>");
     c.AppendBodyLine("<P><A HREF='ServerProperties.html'>[Cancel Changes]</A></P>");
 
-    apps::AppendPageEnd(c, kPage);
+    pages::AppendPageEnd(c, kPage);
 }
 
 }  // namespace admin

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "admin/admin_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "config/server_config.h"
 #include "platform/text.h"
 
@@ -71,9 +71,9 @@ void AppendIncomingRow(http::Connection& c, const IncomingDirectory& row,
     } else {
         doIt = "Path Not In Web";
     }
-    apps::AppendRowTag(c, kPage, row.band);
+    pages::AppendRowTag(c, kPage, row.band);
     c.AppendBodyLine("<TD>" + std::string(row.description) + "</TD><TD>" + doIt +
-                     "</TD><TD><A HREF=\"" + apps::HelpAddress(row.helpTopic) +
+                     "</TD><TD><A HREF=\"" + pages::HelpAddress(row.helpTopic) +
                      "\"> Help </A></TD></TR>");
 }
 
@@ -87,39 +87,39 @@ void WebMasterHome(http::Connection& c) {
     c.AppendBodyLine("WebMaster Home Page");
     c.AppendBodyLine(" </TITLE>");
     c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 480);</SCRIPT>");
-    apps::AppendHtmlHeader(c, kPage);
+    pages::AppendHtmlHeader(c, kPage);
     c.AppendBodyLine("</HEAD>");
 
-    apps::AppendBodyTag(c, kPage);
+    pages::AppendBodyTag(c, kPage);
     if (settings != nullptr) {
         c.AppendBodyLine(c.ServerNumber() == 1 ? "<H3> Server 1 </H3>" : "<H3> Server 2 </H3>");
     }
-    apps::AppendPageHeading(c, kPage);
-    apps::AppendTableTag(c, kPage);
+    pages::AppendPageHeading(c, kPage);
+    pages::AppendTableTag(c, kPage);
 
-    apps::AppendRowTag(c, kPage, 0);
+    pages::AppendRowTag(c, kPage, 0);
     c.AppendBodyLine("<TH width=\"200\">Description</TH><TH>Do It</TH><TH>Help</TH></TR>");
     if (settings != nullptr) {
         for (const IncomingDirectory& row : kIncomingDirectories) {
             if (settings->*row.enabled) AppendIncomingRow(c, row, *settings, baseUrl);
         }
     }
-    apps::AppendRowTag(c, kPage, 4);
+    pages::AppendRowTag(c, kPage, 4);
     c.AppendBodyLine(
         "<TD>Server Properties</TD><TD><A HREF=\"ServerProperties.html\"> Display </A></TD><TD>"
         "<A HREF=\"" +
-        apps::HelpAddress("ServerProperties") + "\"> Help </A></TD></TR>");
-    const std::string remoteHelp = apps::HelpAddress("RemoteAdministration");
-    apps::AppendRowTag(c, kPage, 5);
+        pages::HelpAddress("ServerProperties") + "\"> Help </A></TD></TR>");
+    const std::string remoteHelp = pages::HelpAddress("RemoteAdministration");
+    pages::AppendRowTag(c, kPage, 5);
     c.AppendBodyLine("<TD>Accessing This Page Remotely</TD><TD><A HREF=\"" + remoteHelp +
                      "\"> Display </A></TD><TD><A HREF=\"" + remoteHelp +
                      "\"> Help </A></TD></TR>");
-    apps::AppendRowTag(c, kPage, 0);
+    pages::AppendRowTag(c, kPage, 0);
     c.AppendBodyLine("<TD COLSPAN=3 height='30'>");
-    apps::AppendHelpLink(c, kPage);
+    pages::AppendHelpLink(c, kPage);
     c.AppendBodyLine("</TD> </TABLE>");
 
-    apps::AppendPageEnd(c, kPage);
+    pages::AppendPageEnd(c, kPage);
 }
 
 }  // namespace admin

@@ -7,7 +7,7 @@
 
 #include "app/qr_text.h"
 #include "app/shell.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 
 namespace app {
 namespace {
@@ -381,8 +381,8 @@ void ControlPanel::Execute(Command command) {
         case Command::kConfigure: OpenServerPage("/admin/serverproperties.html"); break;
         case Command::kAbout: OpenServerPage("/admin/about.html"); break;
         case Command::kPasswords: RunPasswordManager(); break;
-        case Command::kHelp: shell_.OpenInBrowser(apps::HelpAddress("Menu")); break;
-        case Command::kPanelHelp: shell_.OpenInBrowser(apps::HelpAddress("ControlPanel")); break;
+        case Command::kHelp: shell_.OpenInBrowser(pages::HelpAddress("Menu")); break;
+        case Command::kPanelHelp: shell_.OpenInBrowser(pages::HelpAddress("ControlPanel")); break;
         case Command::kVntHome: shell_.OpenInBrowser(kVntHomePage); break;
         case Command::kExit: AskToExit(); break;
     }

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "app/host_address.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/resources.h"
@@ -511,7 +511,7 @@ InstallChoices ProposedChoices(const std::string& home) {
     choices.pageHeading = "Vantry";
     choices.pageBody = "Thank you for visiting my web site.";
     choices.linkName = "Vantry Help";
-    choices.linkLocation = apps::HelpAddress("Index");
+    choices.linkLocation = pages::HelpAddress("Index");
     return choices;
 }
 

@@ -13,13 +13,15 @@
 #include "app/options.h"
 #include "app/qr_text.h"
 #include "app/shell.h"
+#include "apps/visitor_table.h"
+#include "auth/basic_auth.h"
 #include "config/server_config.h"
 #include "config/system_mime_types.h"
-#include "content/app_connection.h"
 #include "platform/event_loop.h"
 #include "platform/program.h"
 #include "platform/single_instance.h"
 #include "platform/version.h"
+#include "site/app_connection.h"
 
 namespace {
 
@@ -102,8 +104,10 @@ int main(int argc, char** argv) {
         hostAddress = *found;
     }
 
+    // A login that checks out counts as a visit in the table the user list shows.
+    auth::SetLoginObserver(apps::RecordVisit);
     app::Shell shell(std::move(configuration), bindAddress, hostAddress,
-                     [] { return std::make_unique<content::AppConnection>(); });
+                     [] { return std::make_unique<site::AppConnection>(); });
     shell.ShowQrCodeOnStart(!options.noQr);
     app::ControlPanel panel(shell);
     if (panelWanted) panel.Open();

@@ -4,30 +4,30 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/route_table.h"
+#include "pages/route_table.h"
 
 namespace apps {
 namespace {
 
 // In the order the names are tried.
-constexpr Route kRoutes[] = {
-    {"FILEUPLOAD.HTML", Match::kPrefix, FileUploadPage},
-    {"HANDLEFILEUPLOAD.HTML", Match::kPrefix, HandleFileUpload},
-    {"USERLIST.HTML", Match::kPrefix, UserListPage},
-    {"SEARCH.HTML", Match::kPrefix, SearchPage},
-    {"HANDLESEARCH.HTML", Match::kPrefix, HandleSearch},
-    {"HANDLESEARCHRESULTS.HTML", Match::kPrefix, HandleSearchResults},
-    {"SENDMESSAGE.HTML", Match::kPrefix, SendMessagePage},
-    {"HANDLESENDMESSAGE.HTML", Match::kPrefix, HandleSendMessage},
-    {"NAVIGATOR.HTML", Match::kPrefix, NavigatorPage},
-    {"NAVIGATION.HTML", Match::kPrefix, NavigatorPage},
-    {"HANDLEPOST.HTML", Match::kPrefix, HandlePost},
-    {"HANDLEPOSTRAW.HTML", Match::kPrefix, HandlePostRaw},
-    {"HANDLEPOSTPLUSHEADERS.HTML", Match::kPrefix, HandlePostPlusHeaders},
-    {"FILE.GIF", Match::kExact, Gif<126>},
-    {"FOLDER.GIF", Match::kExact, Gif<127>},
-    {"SHORTCUT.GIF", Match::kExact, Gif<144>},
-    {"VNTBANNER.GIF", Match::kExact, Gif<136>},
+constexpr pages::Route kRoutes[] = {
+    {"FILEUPLOAD.HTML", pages::Match::kPrefix, FileUploadPage},
+    {"HANDLEFILEUPLOAD.HTML", pages::Match::kPrefix, HandleFileUpload},
+    {"USERLIST.HTML", pages::Match::kPrefix, UserListPage},
+    {"SEARCH.HTML", pages::Match::kPrefix, SearchPage},
+    {"HANDLESEARCH.HTML", pages::Match::kPrefix, HandleSearch},
+    {"HANDLESEARCHRESULTS.HTML", pages::Match::kPrefix, HandleSearchResults},
+    {"SENDMESSAGE.HTML", pages::Match::kPrefix, SendMessagePage},
+    {"HANDLESENDMESSAGE.HTML", pages::Match::kPrefix, HandleSendMessage},
+    {"NAVIGATOR.HTML", pages::Match::kPrefix, NavigatorPage},
+    {"NAVIGATION.HTML", pages::Match::kPrefix, NavigatorPage},
+    {"HANDLEPOST.HTML", pages::Match::kPrefix, HandlePost},
+    {"HANDLEPOSTRAW.HTML", pages::Match::kPrefix, HandlePostRaw},
+    {"HANDLEPOSTPLUSHEADERS.HTML", pages::Match::kPrefix, HandlePostPlusHeaders},
+    {"FILE.GIF", pages::Match::kExact, pages::Gif<126>},
+    {"FOLDER.GIF", pages::Match::kExact, pages::Gif<127>},
+    {"SHORTCUT.GIF", pages::Match::kExact, pages::Gif<144>},
+    {"VNTBANNER.GIF", pages::Match::kExact, pages::Gif<136>},
 };
 
 // The page name of a path after "VNT".
@@ -40,11 +40,11 @@ std::string_view PageName(std::string_view path) {
 
 void RouteApplication(http::Connection& c, std::string path) {
     std::string_view name = PageName(path);
-    if (!RunRoute(kRoutes, name, c) && !RunRoute(kNavigationImages, name, c)) c.SetStatus(404);
+    if (!pages::RunRoute(kRoutes, name, c) && !pages::RunRoute(pages::kNavigationImages, name, c)) c.SetStatus(404);
 }
 
 bool IsUserListPath(std::string_view path) {
-    const Route* route = FindRoute(kRoutes, PageName(path));
+    const pages::Route* route = pages::FindRoute(kRoutes, PageName(path));
     return route != nullptr && route->answer == UserListPage;
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "config/server_config.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
@@ -90,7 +90,7 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
         if (parent ? subPath.empty() : entry.hidden) continue;
         NameParts parts = SplitName(entry.name);
         if (entry.isDirectory) {
-            AppendRowTag(c, kPage, row++);
+            pages::AppendRowTag(c, kPage, row++);
             if (parent) {
                 AppendFolderRow(c, "../", kParentName, base);
             } else {
@@ -100,7 +100,7 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
                 AppendFolderRow(c, link, platform::EscapeHtml(parts.stem), base);
             }
         } else if (platform::EqualsNoCase(parts.extension, kShortcutExtension)) {
-            AppendRowTag(c, kPage, row++);
+            pages::AppendRowTag(c, kPage, row++);
             std::string address = ShortcutAddress(folder + entry.name);
             if (address.size() > kMaxShortcutUrlLength) address.resize(kMaxShortcutUrlLength);
             AppendShortcutRow(c, platform::EscapeHtml(address), platform::EscapeHtml(parts.stem),
@@ -118,20 +118,20 @@ void ListFavorites(http::Connection& c, std::string subPath) {
         return;
     }
     const config::ServerSettings* settings = c.Settings();
-    AppendPageStart(c, kPage, kTitle, kFullHeightWindow, true);
+    pages::AppendPageStart(c, kPage, kTitle, pages::kFullHeightWindow, true);
     if (settings == nullptr || !settings->favoritesEnabled) {
         c.AppendBody(kDisabled);
     } else {
-        AppendTableTag(c, kPage);
-        AppendRowTag(c, kPage, 0);
+        pages::AppendTableTag(c, kPage);
+        pages::AppendRowTag(c, kPage, 0);
         c.AppendBodyLine("<TH>Type</TH><TH>Web Site Name</TH></TR>");
         AppendEntries(c, settings->favoritesLocation, subPath);
-        AppendRowTag(c, kPage, 0);
+        pages::AppendRowTag(c, kPage, 0);
         c.AppendBodyLine("<TD COLSPAN=2 height='30'>");
-        AppendHelpLink(c, kPage);
+        pages::AppendHelpLink(c, kPage);
         c.AppendBodyLine("</TD> </TABLE>");
     }
-    AppendPageEnd(c, kPage);
+    pages::AppendPageEnd(c, kPage);
 }
 
 }  // namespace apps

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "http/listener.h"
@@ -45,7 +45,7 @@ constexpr size_t kSubjectNameLength = 31;
 constexpr int kMaxNameAttempts = 1000;
 
 // The stylesheet that shows a stored XML message in a browser.
-const std::string kStyleSheetAddress = std::string(kHelpSite) + "/us/vnt/message.xsl";
+const std::string kStyleSheetAddress = std::string(pages::kHelpSite) + "/us/vnt/message.xsl";
 
 struct Message {
     std::string from;
@@ -173,7 +173,7 @@ bool StoreMessage(http::Connection& c, const config::ServerSettings& settings,
         c.ReportToOwner("A message was not stored: " + error + ".");
         return false;
     }
-    const std::string timestamp = MakeTimestamp();
+    const std::string timestamp = pages::MakeTimestamp();
     const std::string subjectName = SubjectName(message.subject);
     const char* extension = settings.messageIsXML ? ".xml" : ".txt";
     std::string error = "every name for it is taken";
@@ -210,7 +210,7 @@ int32_t CorrectedLimit(http::Connection& c) {
 }
 
 void AppendRow(http::Connection& c, int band, std::initializer_list<std::string_view> lines) {
-    AppendRowTag(c, kFormPage, band);
+    pages::AppendRowTag(c, kFormPage, band);
     for (std::string_view line : lines) c.AppendBodyLine(line);
 }
 
@@ -252,7 +252,7 @@ void AppendForm(http::Connection& c, int32_t limit) {
                "VALUE='Send Message'></td>",
                "</tr>"});
     AppendRow(c, 0, {"<TD COLSPAN=3 height='60'>"});
-    AppendHelpLink(c, kFormPage);
+    pages::AppendHelpLink(c, kFormPage);
     c.AppendBodyLine("</TD> </TABLE>");
     c.AppendBodyLine("</FORM>");
 }
@@ -265,13 +265,13 @@ void SendMessagePage(http::Connection& c) {
         return;
     }
     const int32_t limit = CorrectedLimit(c);
-    AppendPageStart(c, kFormPage, kFormTitle, kFullHeightWindow, false);
+    pages::AppendPageStart(c, kFormPage, kFormTitle, pages::kFullHeightWindow, false);
     if (c.Settings()->messageUploadEnabled) {
         AppendForm(c, limit);
     } else {
         c.AppendBodyLine(kDisabledContent);
     }
-    AppendPageEnd(c, kFormPage);
+    pages::AppendPageEnd(c, kFormPage);
 }
 
 void HandleSendMessage(http::Connection& c) {
@@ -283,15 +283,15 @@ void HandleSendMessage(http::Connection& c) {
     std::string shown;
     std::optional<std::string> declared;
     if (!settings->messageUploadEnabled) {
-        shown = kNotEnabled;
+        shown = pages::kNotEnabled;
     } else if (!(declared =
-                     http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity))) {
-        shown = kSizeUnknown;
+                     http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity))) {
+        shown = pages::kSizeUnknown;
     } else {
         // The limit is compared in bytes, as the form's maxlength is.
         const long size = platform::ParseDecimalPrefix(platform::Trim(*declared));
         if (settings->messageMaxSizeKB != 0 && size >= settings->messageMaxSizeKB) {
-            shown = kTooLarge;
+            shown = pages::kTooLarge;
         } else {
             const Message message = ReadMessage(c, settings->messageIsXML);
             // A body that ended before its declared length is not a message: nothing of it
@@ -304,7 +304,7 @@ void HandleSendMessage(http::Connection& c) {
             shown = text;
         }
     }
-    AppendAcknowledgement(c, kHandlerPage, kHandlerTitle, shown);
+    pages::AppendAcknowledgement(c, kHandlerPage, kHandlerTitle, shown);
 }
 
 }  // namespace apps

@@ -1,6 +1,6 @@
 // The navigator page: the navigation bar alone, for the owner's own frames and windows.
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 
 namespace apps {
 
@@ -8,12 +8,12 @@ namespace apps {
 void NavigatorPage(http::Connection& c) {
     constexpr std::string_view kPage = "Navigator";
     c.AppendBodyLine("<HTML><HEAD><TITLE>Navigator</TITLE>");
-    AppendHtmlHeader(c, kPage);
+    pages::AppendHtmlHeader(c, kPage);
     c.AppendBodyLine("</HEAD>");
-    AppendBodyTag(c, kPage);
-    AppendBodyFile(c, kPage);
-    AppendNavigationBar(c, kPage);
-    AppendFooter(c, kPage);
+    pages::AppendBodyTag(c, kPage);
+    pages::AppendBodyFile(c, kPage);
+    pages::AppendNavigationBar(c, kPage);
+    pages::AppendFooter(c, kPage);
     c.AppendBodyLine("</BODY></HTML>");
 }
 

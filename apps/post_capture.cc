@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "platform/pending_file.h"
@@ -61,15 +61,15 @@ bool OverLimit(int64_t thousands, int32_t limitKB) { return limitKB != 0 && thou
 // one the engine delimits by its Content-Length, so that length must be readable and within
 // the limit as well as the value the page's own lookup finds.
 std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
-    if (!feature.enabled) return kNotEnabled;
+    if (!feature.enabled) return pages::kNotEnabled;
     std::optional<std::string> declared =
-        http::FindHeaderValue(c.headers, "Content-Length", kContentLengthCapacity);
-    if (!declared) return kSizeUnknown;
-    if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB)) return kTooLarge;
+        http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity);
+    if (!declared) return pages::kSizeUnknown;
+    if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB)) return pages::kTooLarge;
     std::optional<uint64_t> length = c.DeclaredBodyLength();
-    if (!length) return kSizeUnknown;
+    if (!length) return pages::kSizeUnknown;
     const auto thousands = static_cast<int64_t>(*length / static_cast<uint64_t>(kBytesPerKB));
-    if (OverLimit(thousands, feature.maxSizeKB)) return kTooLarge;
+    if (OverLimit(thousands, feature.maxSizeKB)) return pages::kTooLarge;
     return {};
 }
 
@@ -93,7 +93,7 @@ uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
 // The header lines, each ended by CR, and the CR of the empty line; without that last CR
 // unless `whole`.
 uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, bool whole) {
-    std::string_view text = c.headers;
+    std::string_view text = c.request().headerText();
     if (!whole && !text.empty()) text.remove_suffix(1);
     return file.Write(text) ? text.size() : 0;
 }
@@ -159,7 +159,7 @@ bool BaseNameFree(const std::string& base) {
 // and a file is only written under its pending name, which counts as taken too.
 bool CreateCaptureFiles(const std::string& directory, std::span<const std::string_view> extensions,
                         std::span<platform::PendingFile> files) {
-    const std::string timestamp = MakeTimestamp();
+    const std::string timestamp = pages::MakeTimestamp();
     std::lock_guard<std::mutex> lock(NameMutex());
     for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
         std::string base = directory + "/" + timestamp;
@@ -223,12 +223,12 @@ void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feat
         uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles);
         message = "Reception Acknowledged &nbsp " + std::to_string(total) + " Bytes Received";
     }
-    AppendAcknowledgement(c, kCapturePage, kCaptureTitle, message);
+    pages::AppendAcknowledgement(c, kCapturePage, kCaptureTitle, message);
 }
 
 void AppendUploadStep(http::Connection& c, std::string_view number, std::string_view text,
                       std::string_view control) {
-    AppendRowTag(c, kUploadPage, 1);
+    pages::AppendRowTag(c, kUploadPage, 1);
     c.AppendBodyLine("<td width=\"55\" valign=\"top\"><font face=\"Garamond\" size=\"6\">" +
                      std::string(number) + "</font></td>");
     c.AppendBodyLine(text);
@@ -244,14 +244,14 @@ void FileUploadPage(http::Connection& c) {
         c.SetStatus(404);
         return;
     }
-    AppendPageStart(c, kUploadPage, "File Upload", "<SCRIPT>window.resizeTo(600, 650);</SCRIPT>",
+    pages::AppendPageStart(c, kUploadPage, "File Upload", "<SCRIPT>window.resizeTo(600, 650);</SCRIPT>",
                     false);
     if (settings->uploadEnabled) {
         c.AppendBodyLine(
             "<FORM action=\"HandleFileUpload.html\" method=\"post\" "
             "ENCTYPE=\"multipart/form-data\">");
         c.AppendBodyLine("<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>");
-        AppendRowTag(c, kUploadPage, 0);
+        pages::AppendRowTag(c, kUploadPage, 0);
         c.AppendBodyLine("<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>");
         c.AppendBodyLine("File Upload");
         c.AppendBodyLine("</font></td></tr>");
@@ -275,15 +275,15 @@ void FileUploadPage(http::Connection& c) {
                          "<td width=\"230\"><font size=\"2\">When the file upload has completed "
                          "you will be notified.</font></td>",
                          "<td width=\"270\">&nbsp;</td>");
-        AppendRowTag(c, kUploadPage, 0);
+        pages::AppendRowTag(c, kUploadPage, 0);
         c.AppendBodyLine("<TD COLSPAN=3 height='60'>");
-        AppendHelpLink(c, kUploadPage);
+        pages::AppendHelpLink(c, kUploadPage);
         c.AppendBodyLine("</TD> </TABLE>");
         c.AppendBodyLine("</FORM>");
     } else {
         c.AppendBodyLine("<H2>File Uploads Are Currently Disabled By The Administrator<H2>");
     }
-    AppendPageEnd(c, kUploadPage);
+    pages::AppendPageEnd(c, kUploadPage);
 }
 
 void HandleFileUpload(http::Connection& c) { CapturePost(c, false, false, Feature::kUpload); }

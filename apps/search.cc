@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "config/server_config.h"
 #include "http/http_date.h"
 #include "platform/directory.h"
@@ -168,7 +168,7 @@ void AppendRow(SearchWalk& walk, std::string_view icon, std::string_view link,
         return;
     }
     http::Connection& c = walk.c;
-    AppendRowTag(c, kResultsPage, walk.counter++);
+    pages::AppendRowTag(c, kResultsPage, walk.counter++);
     c.AppendBody("<TD><IMG BORDER=\"0\" SRC=\"");
     c.AppendBody(walk.base);
     c.AppendBody(icon);
@@ -253,7 +253,7 @@ bool AppendResultRows(http::Connection& c, PageStream& stream) {
     walk.visited.insert(*rootIdentity);
     SearchDirectory(walk, "", "", 0);
     if (walk.cut) {
-        AppendRowTag(c, kResultsPage, 0);
+        pages::AppendRowTag(c, kResultsPage, 0);
         c.AppendBodyLine("<TD COLSPAN=4>The list was cut at " + std::to_string(walk.maxRows) +
                          " results.</TD></TR>");
     }
@@ -263,48 +263,48 @@ bool AppendResultRows(http::Connection& c, PageStream& stream) {
 }  // namespace
 
 void SearchPage(http::Connection& c) {
-    AppendPageStart(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
+    pages::AppendPageStart(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
                       false);
     const config::ServerSettings* settings = c.Settings();
     if (settings != nullptr && settings->searchEnabled) {
         c.AppendBodyLine("<FORM method=\"GET\" action=\"HandleSearch.html\">");
         c.AppendBodyLine("<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>");
-        AppendRowTag(c, kFormPage, 0);
+        pages::AppendRowTag(c, kFormPage, 0);
         c.AppendBodyLine("<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>");
         c.AppendBodyLine("Search");
         c.AppendBodyLine("</font></td></tr>");
-        AppendRowTag(c, kFormPage, 1);
+        pages::AppendRowTag(c, kFormPage, 1);
         c.AppendBodyLine("<td width=\"100\"><font  face='Garamond' size='3'>Search Word</font></td>");
         c.AppendBodyLine("<td width=\"195\" valign=\"top\"><input type=\"text\" name=\"searchTarget\" "
                          "size=\"40\"></td>");
         c.AppendBodyLine("<td><input type=\"submit\" value=\"Submit\" name=\"B1\"></td>");
         c.AppendBodyLine("</tr>");
-        AppendRowTag(c, kFormPage, 0);
+        pages::AppendRowTag(c, kFormPage, 0);
         c.AppendBodyLine("<TD COLSPAN=3 height='60'>");
-        AppendHelpLink(c, kFormPage);
+        pages::AppendHelpLink(c, kFormPage);
         c.AppendBodyLine("</TD> </TABLE>");
         c.AppendBodyLine("</FORM>");
     } else {
         c.AppendBodyLine("<H2>Searches Are Currently Disabled By The Administrator<H2>");
     }
-    AppendPageEnd(c, kFormPage);
+    pages::AppendPageEnd(c, kFormPage);
 }
 
 // The results page searches whatever the form page's switch says: the switch only hides the
 // form.
 void HandleSearch(http::Connection& c) {
-    AppendPageStart(c, kResultsPage, "Search Results",
+    pages::AppendPageStart(c, kResultsPage, "Search Results",
                       "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>", true);
-    AppendTableTag(c, kResultsPage);
-    AppendRowTag(c, kResultsPage, 0);
+    pages::AppendTableTag(c, kResultsPage);
+    pages::AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>");
     PageStream stream(c);
     if (!AppendResultRows(c, stream)) return;
-    AppendRowTag(c, kResultsPage, 0);
+    pages::AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TD COLSPAN=4 height='30'>");
-    AppendHelpLink(c, kResultsPage);
+    pages::AppendHelpLink(c, kResultsPage);
     c.AppendBodyLine("</TD> </TABLE>");
-    AppendPageEnd(c, kResultsPage);
+    pages::AppendPageEnd(c, kResultsPage);
     stream.End();
 }
 

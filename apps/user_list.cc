@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "apps/visitor_table.h"
 #include "http/http_date.h"
 #include "platform/ip_address.h"
@@ -41,25 +41,25 @@ void UserListPage(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     // The columns follow this server's login setting, whoever recorded the entries.
     const bool withUser = settings != nullptr && settings->authRequired;
-    AppendPageStart(c, kPage, kTitle, kFullHeightWindow, true);
+    pages::AppendPageStart(c, kPage, kTitle, pages::kFullHeightWindow, true);
     if (settings == nullptr || !settings->userListEnabled) {
         c.AppendBodyLine(kDisabled);
     } else {
-        AppendTableTag(c, kPage);
-        AppendRowTag(c, kPage, 0);
+        pages::AppendTableTag(c, kPage);
+        pages::AppendRowTag(c, kPage, 0);
         c.AppendBodyLine(withUser ? "<TH>User</TH>" + std::string(kColumns)
                                   : std::string(kColumns));
         // Entries recorded while the page is built may or may not show.
         for (size_t i = 0; std::optional<Visitor> visitor = Visitors().CopyVisitor(i); ++i) {
-            AppendRowTag(c, kPage, static_cast<int>(i) + 1);
+            pages::AppendRowTag(c, kPage, static_cast<int>(i) + 1);
             c.AppendBodyLine(VisitorCells(*visitor, withUser));
         }
-        AppendRowTag(c, kPage, 0);
+        pages::AppendRowTag(c, kPage, 0);
         c.AppendBodyLine(withUser ? "<TD COLSPAN=7 height='30'>" : "<TD COLSPAN=6 height='30'>");
-        AppendHelpLink(c, kPage);
+        pages::AppendHelpLink(c, kPage);
         c.AppendBodyLine("</TD> </TABLE>");
     }
-    AppendPageEnd(c, kPage);
+    pages::AppendPageEnd(c, kPage);
 }
 
 }  // namespace apps

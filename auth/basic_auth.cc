@@ -3,9 +3,9 @@
 #include "auth/basic_auth.h"
 
 #include <algorithm>
+#include <atomic>
 #include <variant>
 
-#include "apps/visitor_table.h"
 #include "auth/login_attempts.h"
 #include "auth/stored_password.h"
 #include "http/connection.h"
@@ -56,6 +56,8 @@ int Base64Value(char c) {
     return -1;
 }
 
+std::atomic<LoginObserver> loginObserver{nullptr};
+
 bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientAddress, bool administrator) {
     std::string decoded = Base64Decode(credentials);
     // The decoded credentials are text, which a zero byte ends.
@@ -75,7 +77,7 @@ bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientA
 
     std::optional<std::string> stored = ReadUserPassword(userName);
     if (!stored || !PasswordMatches(*stored, password)) return false;
-    apps::RecordVisit(clientAddress, userName);
+    if (LoginObserver observer = loginObserver.load()) observer(clientAddress, userName);
     return true;
 }
 
@@ -99,7 +101,7 @@ void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
     response.append("\r\n").append(connection.PageTypeLines()).append("\r\nContent-Length: ");
     response.append(std::to_string(kTooManyPage.size()));
     response.append("\r\n\r\n");
-    if (connection.method != "HEAD") response.append(kTooManyPage);
+    if (!connection.request().IsHead()) response.append(kTooManyPage);
     connection.SendText(response);
     connection.responseSent = true;
     connection.sentStatus = kTooManyStatus;
@@ -136,15 +138,7 @@ std::string Base64Decode(std::string_view encoded) {
     return out;
 }
 
-std::optional<std::string> ReadUserPassword(std::string_view userName) {
-    std::optional<platform::RegistryValue> value =
-        platform::RegistryFile::Load(platform::RegistryFilePath()).Find(kUsersKeyPath, userName);
-    if (!value) return std::nullopt;
-    std::string* password = std::get_if<std::string>(&*value);
-    // A stored password too long to be read counts as a user who cannot log in.
-    if (password == nullptr || password->size() > kMaxStoredPasswordBytes) return std::nullopt;
-    return std::move(*password);
-}
+void SetLoginObserver(LoginObserver observer) { loginObserver.store(observer); }
 
 bool CheckUserLogin(std::string_view credentials, const platform::IpAddress& clientAddress) {
     return CheckLogin(credentials, clientAddress, false);
@@ -166,7 +160,7 @@ bool AuthorizeRequest(http::Connection& connection, bool administrator, std::str
         SendTooManyLogins(connection, secondsLeft);
         return false;
     }
-    std::optional<bool> accepted = CheckHeaderLogin(connection.headers, administrator, client);
+    std::optional<bool> accepted = CheckHeaderLogin(connection.request().headerText(), administrator, client);
     if (accepted.value_or(false)) return true;
     if (accepted && attempts.RecordFailure(client)) {
         connection.ReportToOwner("Too many failed logins from " + client.Text() + ": refused for " +

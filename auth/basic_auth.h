@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "auth/user_store.h"
 #include "platform/ip_address.h"
 
 namespace http {
@@ -16,32 +17,23 @@ class Connection;
 
 namespace auth {
 
-// Where the registry file keeps the user store: one string value per user, named by the
-// user, holding the password as a salted hash (or, in entries from before hashes, as plain
-// text; see stored_password.h).
-inline constexpr std::string_view kUsersKeyPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS";
 // The user whose login opens the administration pages to other computers.
 inline constexpr std::string_view kAdminUserName = "Admin";
 
-// The longest user name and the longest password a login may give.
-inline constexpr size_t kMaxUserNameLength = 63;
-inline constexpr size_t kMaxPasswordLength = 63;
-// A stored password longer than this reads as a missing user.
-inline constexpr size_t kMaxStoredPasswordBytes = 255;
+// Told of every login that checks out, with the client and the user name as given. The
+// program sets it once at start, before any request (the visitor table keeps the visit);
+// without one a login is only checked.
+using LoginObserver = void (*)(const platform::IpAddress& client, std::string_view userName);
+void SetLoginObserver(LoginObserver observer);
 
 // Decodes the Base64 characters up to the first character outside the alphabet ("=", a
 // blank or anything else ends the input). A trailing group of 2 or 3 characters gives 1 or
 // 2 bytes; a single trailing character gives nothing.
 std::string Base64Decode(std::string_view encoded);
 
-// The stored password of `userName` (matched without regard to case), read from the
-// registry file afresh. std::nullopt when the file, the key or the user is missing, or when
-// the value is not a string.
-std::optional<std::string> ReadUserPassword(std::string_view userName);
-
 // `credentials` is the Base64 text after "Basic ". True when it decodes to "name:password"
 // naming a stored user whose password (hashed or plain) matches without regard to letter
-// case; the visit is then recorded under that name. CheckAdminLogin accepts only the user "Admin".
+// case; the login observer is then told. CheckAdminLogin accepts only the user "Admin".
 bool CheckUserLogin(std::string_view credentials, const platform::IpAddress& clientAddress);
 bool CheckAdminLogin(std::string_view credentials, const platform::IpAddress& clientAddress);
 

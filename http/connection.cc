@@ -2,7 +2,6 @@
 #include "http/connection.h"
 
 #include <algorithm>
-#include <charconv>
 #include <exception>
 
 #include "http/listener.h"
@@ -23,69 +22,6 @@ constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
 
 }  // namespace
-
-namespace {
-
-// The value of `line` when it is a line of header `name`, blanks around it removed.
-std::optional<std::string_view> ValueOfLine(std::string_view line, std::string_view name) {
-    if (line.size() <= name.size() || line[name.size()] != ':' ||
-        !EqualsNoCase(line.substr(0, name.size()), name)) {
-        return std::nullopt;
-    }
-    std::string_view value = line.substr(name.size() + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    return value;
-}
-
-// Calls `found` with each value of header `name` in order until it returns false.
-template <typename Found>
-void ForEachHeader(std::string_view headers, std::string_view name, Found found) {
-    size_t lineStart = 0;
-    while (lineStart < headers.size()) {
-        size_t lineEnd = headers.find('\r', lineStart);
-        if (lineEnd == std::string_view::npos) lineEnd = headers.size();
-        if (std::optional<std::string_view> value =
-                ValueOfLine(headers.substr(lineStart, lineEnd - lineStart), name)) {
-            if (!found(*value)) return;
-        }
-        lineStart = lineEnd + 1;
-    }
-}
-
-}  // namespace
-
-std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name) {
-    std::optional<std::string_view> first;
-    ForEachHeader(headers, name, [&first](std::string_view value) {
-        first = value;
-        return false;
-    });
-    return first;
-}
-
-std::vector<std::string_view> FindHeaders(std::string_view headers, std::string_view name) {
-    std::vector<std::string_view> values;
-    ForEachHeader(headers, name, [&values](std::string_view value) {
-        values.push_back(value);
-        return true;
-    });
-    return values;
-}
-
-std::optional<std::string> FindHeaderValue(std::string_view headers, std::string_view name,
-                                           size_t capacity) {
-    std::string pattern(name);
-    pattern.append(": ");
-    size_t at = headers.find(pattern);
-    if (at == std::string_view::npos) return std::nullopt;
-    size_t start = at + pattern.size();
-    size_t end = headers.find('\r', start);
-    if (end == std::string_view::npos) return std::nullopt;
-    std::string value(headers.substr(start, end - start));
-    if (capacity > 0 && value.size() > capacity - 1) value.resize(capacity - 1);
-    return value;
-}
 
 Connection::Connection() : input_(new char[kInputBufferSize]) {}
 
@@ -269,7 +205,8 @@ bool Connection::ReadAndSplit() {
             SetStatus(400);
             SendErrorPage();
         } else {
-            LineResult line = SplitRequestLine();
+            LineResult line = request_.SplitLine();
+            url = request_.target();
             answered_ = line != LineResult::kDropped;
             if (answered_) ApplyForwarding();
             if (line == LineResult::kBad) SetStatus(400);
@@ -284,12 +221,12 @@ bool Connection::ReadAndSplit() {
 void Connection::ApplyForwarding() {
     const platform::AddressRanges& trusted = Config().trustedProxies;
     if (trusted.empty() || !trusted.Contains(clientAddress)) return;
-    forwarding_ = ReadForwarding(headers, trusted);
+    forwarding_ = ReadForwarding(request_.headerText(), trusted);
     if (!forwarding_.client) return;
     clientAddress = *forwarding_.client;
     // A proxy that passes the client's Host on, as most do, says the host that way.
     if (!forwarding_.authority) {
-        std::optional<std::string_view> host = FindHeader(headers, "Host");
+        std::optional<std::string_view> host = request_.Header("Host");
         std::optional<std::string_view> name = host ? platform::HostOfAuthority(*host) : std::nullopt;
         if (name && platform::IsPlainHost(*name)) forwarding_.authority = std::string(*host);
     }
@@ -356,12 +293,11 @@ void Connection::ResetRequestState() {
     responseSent = false;
     bytesSent = 0;
     headOnly = false;
-    isPost = false;
     bodyIsResponse = false;
     framingDenied = false;
     body.Clear();
-    request.Clear();
-    method = url = headers = protocol = {};
+    request_.Clear();
+    url = {};
     sendFailed_ = false;
     inputStart_ = inputEnd_ = 0;
     inputClosed_ = false;
@@ -417,7 +353,7 @@ Connection::HeadResult Connection::ReadHead() {
             lastByteSecond = platform::MonotonicMillis() / 1000;
         }
         std::string_view available(input_.get() + inputStart_, inputEnd_ - inputStart_);
-        inputStart_ += scanner.Feed(available, [this](char c) { request.AppendChar(c); });
+        inputStart_ += scanner.Feed(available, [this](char c) { request_.AppendHeadByte(c); });
         if (scanner.state() == HeadScanner::State::kTooLarge) return HeadResult::kTooLarge;
         if (scanner.state() == HeadScanner::State::kComplete) {
             headComplete_ = true;
@@ -426,42 +362,9 @@ Connection::HeadResult Connection::ReadHead() {
     }
 }
 
-Connection::LineResult Connection::SplitRequestLine() {
-    char* text = request.data();
-    size_t length = request.length();
-    std::string_view all(text, length);
-
-    size_t lineEnd = all.find('\r');
-    if (lineEnd == std::string_view::npos) return LineResult::kDropped;
-    text[lineEnd] = '\0';
-    headers = all.substr(lineEnd + 1);
-    std::string_view line = all.substr(0, lineEnd);
-    // A zero byte could cut a name short wherever the text reaches the system: the request
-    // is refused, whatever part of the line holds it.
-    const bool holdsZero = line.find('\0') != std::string_view::npos;
-
-    size_t space = line.find(' ');
-    if (space == std::string_view::npos) return holdsZero ? LineResult::kBad : LineResult::kDropped;
-    std::string_view methodText = line.substr(0, space);
-    std::string_view rest = line.substr(space + 1);
-    if (rest.size() > kMaxUrlLength) rest = rest.substr(0, kMaxUrlLength);
-    size_t urlEnd = rest.find(' ');
-    if (urlEnd == std::string_view::npos) {
-        if (!holdsZero) return LineResult::kDropped;
-        url = rest;
-        return LineResult::kBad;
-    }
-
-    for (size_t i = 0; i < methodText.size(); ++i) {
-        text[i] = platform::AsciiUpper(text[i]);
-    }
-    method = methodText;
-    url = rest.substr(0, urlEnd);
-    protocol = line.substr(space + 1 + urlEnd + 1);
-    return holdsZero ? LineResult::kBad : LineResult::kComplete;
-}
 
 void Connection::Dispatch() {
+    const std::string_view method = request_.method();
     if (method == "HEAD") {
         headOnly = true;
         OnGet(std::string(url));
@@ -566,10 +469,7 @@ void Connection::ReportToOwner(std::string text) {
 
 void Connection::OnGet(std::string) { SetStatus(404); }
 
-void Connection::OnPost(std::string requestUrl) {
-    isPost = true;
-    OnGet(std::move(requestUrl));
-}
+void Connection::OnPost(std::string requestUrl) { OnGet(std::move(requestUrl)); }
 
 std::string Connection::ContentTypeFor(std::string_view extension) {
     if (EqualsNoCase(extension, "html") || EqualsNoCase(extension, "htm")) {
@@ -689,16 +589,8 @@ bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
     return true;
 }
 
-std::optional<uint64_t> DeclaredContentLength(std::string_view headers) {
-    std::optional<std::string_view> declared = FindHeader(headers, "Content-Length");
-    if (!declared || declared->empty()) return std::nullopt;
-    uint64_t value = 0;
-    auto [end, error] = std::from_chars(declared->data(), declared->data() + declared->size(), value);
-    if (error != std::errc() || end != declared->data() + declared->size()) return std::nullopt;
-    return value;
-}
 
-std::optional<uint64_t> Connection::DeclaredBodyLength() { return DeclaredContentLength(headers); }
+std::optional<uint64_t> Connection::DeclaredBodyLength() { return request_.ContentLength(); }
 
 size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs) {
     if (receivedRead_ < received_.size()) {

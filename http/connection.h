@@ -17,6 +17,7 @@
 #include "http/byte_range.h"
 #include "http/forwarding.h"
 #include "http/head_scanner.h"
+#include "http/request.h"
 #include "http/text_buffer.h"
 #include "platform/ip_address.h"
 #include "platform/open_file.h"
@@ -30,8 +31,6 @@ namespace http {
 
 class ServerInstance;
 
-// The longest URL kept; a longer one loses its protocol and the request is dropped.
-inline constexpr size_t kMaxUrlLength = 2048;
 // Seconds of silence after which reading (and sending) gives up.
 inline constexpr int kIdleLimitSeconds = 30;
 // Limits of one form field read by ReadFormField.
@@ -125,6 +124,9 @@ public:
     bool ReadFormField(std::string& name, size_t nameCapacity, std::string& value,
                        size_t valueCapacity);
 
+    // The request as it came: its line and header lines.
+    const Request& request() const { return request_; }
+
     // The record of the current exchange, as handlers and the log see it.
     uint32_t clientPort = 0;     // the client's TCP port, network byte order
     platform::IpAddress clientAddress;
@@ -136,13 +138,10 @@ public:
     bool headOnly = false;
     bool responseSent = false;
     uint64_t bytesSent = 0;
-    bool isPost = false;
-    TextBuffer request;  // the head as read: CRs kept, LFs removed
     TextBuffer body;     // the response body handlers build
-    std::string_view method;    // upper-cased
-    std::string_view url;       // at most kMaxUrlLength characters
-    std::string_view headers;   // the header lines, each ended by CR
-    std::string_view protocol;  // such as "HTTP/1.0"
+    // The target as the handlers see it and the access log names it: the request's own at
+    // first; a handler may put its decoded form, or cut the query off, in its place.
+    std::string_view url;
     bool bodyIsResponse = false;
     std::time_t requestTime = 0;
     // The request is the administration's: its pages may not be framed by another site.
@@ -207,7 +206,7 @@ private:
     enum class HeadResult { kComplete, kEnded, kTooLarge };
     // A request line is split, dropped unanswered (no method and URL to be found) or
     // answered with 400.
-    enum class LineResult { kComplete, kDropped, kBad };
+    using LineResult = Request::LineResult;
 
     // Where the worker takes up a request: from its start, or where the loop left it.
     enum class Stage { kRead, kDispatch, kRespond, kSendRest };
@@ -235,7 +234,6 @@ private:
     void EndRequest();
     void ResetRequestState();
     HeadResult ReadHead();
-    LineResult SplitRequestLine();
     void Dispatch();
     void Respond();
     void Finish();
@@ -274,6 +272,7 @@ private:
     // the input buffer (which must be empty).
     size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
 
+    Request request_;
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};
     platform::UniqueFd socket_;
@@ -328,21 +327,5 @@ private:
     platform::WakeUp assigned_;
     std::atomic<bool> stopping_{false};
 };
-
-// Finds the value of a header (name matched without regard to case at the start of a line)
-// in a header text whose lines end in CR. std::nullopt when absent.
-std::optional<std::string_view> FindHeader(std::string_view headers, std::string_view name);
-// Every value of a header that may come in several lines, in their order.
-std::vector<std::string_view> FindHeaders(std::string_view headers, std::string_view name);
-
-// The Content-Length of a header text (as FindHeader reads it) when it is a valid one: digits
-// only, and a number that fits.
-std::optional<uint64_t> DeclaredContentLength(std::string_view headers);
-
-// The page handlers' header lookup: the first place where the name, a colon and one space
-// stand, anywhere in the header text and with the letter case as written; the value runs to
-// the end of its line and is cut to `capacity` - 1 characters. std::nullopt when absent.
-std::optional<std::string> FindHeaderValue(std::string_view headers, std::string_view name,
-                                           size_t capacity);
 
 }  // namespace http

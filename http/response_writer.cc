@@ -151,7 +151,7 @@ void Connection::SendFile() {
     }
     std::string date = FormatHttpDate(platform::NowUtc());
     std::string lastModified = FormatHttpDate(file->modified);
-    if (!isPost && NotModifiedSince(file->modified)) {
+    if (!request_.IsPost() && NotModifiedSince(file->modified)) {
         std::string head =
             "HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + date +
             "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
@@ -214,19 +214,19 @@ void Connection::SendFile() {
 }
 
 bool Connection::NotModifiedSince(std::time_t modified) const {
-    std::optional<std::string_view> since = FindHeader(headers, "If-Modified-Since");
+    std::optional<std::string_view> since = request_.Header("If-Modified-Since");
     if (!since) return false;
     std::optional<std::time_t> date = ParseHttpDate(*since);
     return date && *date >= modified;
 }
 
 ByteRange Connection::RequestedRange(const platform::OpenedFile& file) const {
-    if (headOnly || isPost) return {};
-    std::optional<std::string_view> range = FindHeader(headers, "Range");
+    if (headOnly || request_.IsPost()) return {};
+    std::optional<std::string_view> range = request_.Header("Range");
     if (!range) return {};
     // A range asked for on condition that the file is unchanged: a file changed since (or a
     // condition that is no date of ours) gets the whole file.
-    if (std::optional<std::string_view> ifRange = FindHeader(headers, "If-Range")) {
+    if (std::optional<std::string_view> ifRange = request_.Header("If-Range")) {
         std::optional<std::time_t> date = ParseHttpDate(*ifRange);
         if (!date || *date != file.modified) return {};
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <unordered_map>
 
 #include "platform/error_text.h"
@@ -109,6 +110,19 @@ std::string RegistryFilePath() {
         return path;
     }
     return ConfigHomeDirectory() + "/vantry/registry.reg";
+}
+
+std::optional<RegistryFile> RegistryFile::LoadForChange(const std::string& path, std::string* error) {
+    std::error_code statusError;
+    if (std::filesystem::status(path, statusError).type() == std::filesystem::file_type::not_found) {
+        return RegistryFile{};
+    }
+    std::optional<std::string> text = ReadWholeFile(path, kMaxRegistryFileSize, nullptr);
+    if (!text) {
+        *error = "cannot read the registry file " + path;
+        return std::nullopt;
+    }
+    return Parse(*text);
 }
 
 RegistryFile RegistryFile::Load(const std::string& path) {

@@ -44,6 +44,10 @@ public:
     // Reads the file; a missing or unreadable file gives an empty registry.
     static RegistryFile Load(const std::string& path);
     static RegistryFile Parse(std::string_view text);
+    // Reads the file for an edit: a missing file is an empty registry, but one that exists
+    // and cannot be read is a failure (`*error` says why), since writing over it would lose
+    // what it holds.
+    static std::optional<RegistryFile> LoadForChange(const std::string& path, std::string* error);
 
     // The key with this path, matched without regard to case; null when missing.
     const RegistryKey* FindKey(std::string_view keyPath) const;

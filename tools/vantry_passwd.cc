@@ -1,19 +1,13 @@
 // vantry-passwd: the password manager, the one program that writes the registry file's
 // user store and the two servers' login switches.
-#include <cstdint>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <variant>
 #include <vector>
 
-#include "auth/basic_auth.h"
 #include "auth/stored_password.h"
-#include "config/server_config.h"
-#include "platform/file_io.h"
+#include "auth/user_store.h"
 #include "platform/file_lock.h"
 #include "platform/registry_file.h"
 #include "platform/terminal.h"
@@ -26,8 +20,6 @@ constexpr int kExitIoFailure = 1;
 constexpr int kExitBadInput = 2;
 
 constexpr std::string_view kProgram = "vantry-passwd";
-// The file holds a handful of users; a larger file is not one of ours and is left alone.
-constexpr size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
 // Longer lines of standard input are cut here; the rest of the line is dropped.
 constexpr size_t kMaxInputLine = 1024;
 
@@ -146,114 +138,38 @@ std::optional<std::string> AskPassword(std::string_view user, int& status) {
     return first;
 }
 
-// The registry file as one action sees it: read before the action, written after it.
-class Store {
-public:
-    explicit Store(std::string path) : path_(std::move(path)) {}
+using auth::UserStore;
 
-    // Takes the writers' lock and then loads the file: the caller keeps the lock until it
-    // has saved, so that a change made by another run at the same time is not lost.
-    std::optional<platform::FileLock> LoadForEditing() {
-        std::string error;
-        std::optional<platform::FileLock> lock =
-            platform::RegistryFile::LockForEditing(path_, &error);
-        if (!lock) {
-            Fail(kExitIoFailure, "cannot lock the registry file " + path_ + ": " + error);
-            return std::nullopt;
-        }
-        if (!Load()) return std::nullopt;
-        return lock;
-    }
+// The store's reads and writes, each telling the owner what failed.
+bool Loaded(UserStore& store) {
+    std::string error;
+    if (store.Load(&error)) return true;
+    Fail(kExitIoFailure, error);
+    return false;
+}
 
-    // A missing file is an empty store. A file that exists but cannot be read is a
-    // failure: writing over it would lose every user in it.
-    bool Load() {
-        std::error_code error;
-        std::filesystem::file_status status = std::filesystem::status(path_, error);
-        if (status.type() == std::filesystem::file_type::not_found) {
-            file_ = {};
-            return true;
-        }
-        std::optional<std::string> text =
-            platform::ReadWholeFile(path_, kMaxRegistryFileSize, nullptr);
-        if (!text) {
-            Fail(kExitIoFailure, "cannot read the registry file " + path_);
-            return false;
-        }
-        file_ = platform::RegistryFile::Parse(*text);
-        return true;
-    }
+std::optional<platform::FileLock> LockedAndLoaded(UserStore& store) {
+    std::string error;
+    std::optional<platform::FileLock> lock = store.LoadForEditing(&error);
+    if (!lock) Fail(kExitIoFailure, error);
+    return lock;
+}
 
-    bool Save() {
-        std::string error;
-        if (file_.SaveAs(path_, &error)) return true;
-        Fail(kExitIoFailure, "cannot write the registry file " + path_ + ": " + error);
-        return false;
-    }
+bool Saved(UserStore& store) {
+    std::string error;
+    if (store.Save(&error)) return true;
+    Fail(kExitIoFailure, error);
+    return false;
+}
 
-    std::vector<std::string> UserNames() const {
-        std::vector<std::string> names;
-        if (const platform::RegistryKey* key = file_.FindKey(auth::kUsersKeyPath)) {
-            for (const auto& value : key->values) names.push_back(value.first);
-        }
-        return names;
-    }
-    // How many users' passwords are hashed, and how many still plain text.
-    std::pair<int, int> HashedAndPlainCounts() const {
-        std::pair<int, int> counts{0, 0};
-        if (const platform::RegistryKey* key = file_.FindKey(auth::kUsersKeyPath)) {
-            for (const auto& value : key->values) {
-                const std::string* stored = std::get_if<std::string>(&value.second);
-                if (stored != nullptr && auth::IsHashedPassword(*stored)) {
-                    ++counts.first;
-                } else {
-                    ++counts.second;
-                }
-            }
-        }
-        return counts;
-    }
-    bool HasUser(std::string_view name) const {
-        return file_.Find(auth::kUsersKeyPath, name).has_value();
-    }
-    void SetUser(std::string_view name, const std::string& password) {
-        file_.Set(auth::kUsersKeyPath, name, password);
-    }
-    bool DeleteUser(std::string_view name) { return file_.Erase(auth::kUsersKeyPath, name); }
-
-    // As the server reads it: on when the value is a 32-bit number other than zero.
-    bool LoginRequired(int server) const {
-        std::optional<platform::RegistryValue> value =
-            file_.Find(config::kAuthSwitchesKeyPath, SwitchName(server));
-        const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
-        return number != nullptr && *number != 0;
-    }
-    // Off removes the value, which reads as off whatever else might be read into it.
-    void SetLoginRequired(int server, bool on) {
-        if (on) {
-            file_.Set(config::kAuthSwitchesKeyPath, SwitchName(server), uint32_t{1});
-        } else {
-            file_.Erase(config::kAuthSwitchesKeyPath, SwitchName(server));
-        }
-    }
-
-    const std::string& path() const { return path_; }
-
-private:
-    static std::string_view SwitchName(int server) { return config::kAuthSwitchNames[server - 1]; }
-
-    std::string path_;
-    platform::RegistryFile file_;
-};
-
-int ListUsers(Store& store) {
-    if (!store.Load()) return kExitIoFailure;
+int ListUsers(UserStore& store) {
+    if (!Loaded(store)) return kExitIoFailure;
     for (const std::string& name : store.UserNames()) std::cout << name << '\n';
     return kExitOk;
 }
 
 // Stores `password` for `user` (asking for it when not given).
-int SetUser(Store& store, const std::string& user, std::optional<std::string> password) {
+int SetUser(UserStore& store, const std::string& user, std::optional<std::string> password) {
     if (std::string problem = CheckUserName(user); !problem.empty()) {
         return Fail(kExitBadInput, problem);
     }
@@ -269,20 +185,20 @@ int SetUser(Store& store, const std::string& user, std::optional<std::string> pa
     std::string error;
     std::optional<std::string> stored = auth::StoredFormOf(*password, &error);
     if (!stored) return Fail(kExitIoFailure, "cannot hash the password: " + error);
-    std::optional<platform::FileLock> lock = store.LoadForEditing();
+    std::optional<platform::FileLock> lock = LockedAndLoaded(store);
     if (!lock) return kExitIoFailure;
     bool existed = store.HasUser(user);
     store.SetUser(user, *stored);
-    if (!store.Save()) return kExitIoFailure;
+    if (!Saved(store)) return kExitIoFailure;
     std::cout << (existed ? "Changed the password of " : "Added the user ") << user << ".\n";
     return kExitOk;
 }
 
-int DeleteUser(Store& store, const std::string& user) {
-    std::optional<platform::FileLock> lock = store.LoadForEditing();
+int DeleteUser(UserStore& store, const std::string& user) {
+    std::optional<platform::FileLock> lock = LockedAndLoaded(store);
     if (!lock) return kExitIoFailure;
     if (!store.DeleteUser(user)) return Fail(kExitBadInput, "there is no user named " + user);
-    if (!store.Save()) return kExitIoFailure;
+    if (!Saved(store)) return kExitIoFailure;
     std::cout << "Deleted the user " << user << ".\n";
     return kExitOk;
 }
@@ -292,17 +208,17 @@ std::string SwitchText(int server, bool on) {
            (on ? "login required" : "no login required");
 }
 
-int SetSwitch(Store& store, int server, bool on) {
-    std::optional<platform::FileLock> lock = store.LoadForEditing();
+int SetSwitch(UserStore& store, int server, bool on) {
+    std::optional<platform::FileLock> lock = LockedAndLoaded(store);
     if (!lock) return kExitIoFailure;
     store.SetLoginRequired(server, on);
-    if (!store.Save()) return kExitIoFailure;
+    if (!Saved(store)) return kExitIoFailure;
     std::cout << SwitchText(server, on) << " (from the next start of Vantry).\n";
     return kExitOk;
 }
 
-int ShowStatus(Store& store) {
-    if (!store.Load()) return kExitIoFailure;
+int ShowStatus(UserStore& store) {
+    if (!Loaded(store)) return kExitIoFailure;
     auto [hashed, plain] = store.HashedAndPlainCounts();
     int users = hashed + plain;
     std::cout << SwitchText(1, store.LoginRequired(1)) << '\n'
@@ -314,11 +230,11 @@ int ShowStatus(Store& store) {
 
 // The menu shown without a command. It ends at "Quit" or at the end of input; an action
 // that fails is reported and the menu goes on.
-int RunMenu(Store& store) {
+int RunMenu(UserStore& store) {
     for (;;) {
         bool server1 = false;
         bool server2 = false;
-        if (store.Load()) {
+        if (Loaded(store)) {
             server1 = store.LoginRequired(1);
             server2 = store.LoginRequired(2);
         }
@@ -357,7 +273,7 @@ int RunMenu(Store& store) {
 }
 
 int Run(const std::vector<std::string_view>& args) {
-    Store store(platform::RegistryFilePath());
+    UserStore store(platform::RegistryFilePath());
     if (args.empty()) return RunMenu(store);
 
     std::string_view command = args[0];

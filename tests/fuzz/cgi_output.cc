@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "content/cgi.h"
+#include "site/cgi.h"
 #include "tests/fuzz/fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view headers =
         split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
 
-    content::CgiRequest request;
+    site::CgiRequest request;
     request.queryString = query;
     request.serverName = "fuzz";
     request.serverPort = 80;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.headers = headers;
     const std::vector<std::string> process = {"PATH=/usr/bin:/bin", "HTTP_HOST=outside",
                                               "LANG=C"};
-    std::vector<std::string> environment = content::BuildCgiEnvironment(process, request);
+    std::vector<std::string> environment = site::BuildCgiEnvironment(process, request);
 
     std::set<std::string> names;
     for (const std::string& entry : environment) {
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(names.insert(name).second);
         FUZZ_CHECK(entry.find('\0') == std::string::npos);
         FUZZ_CHECK(name != "HTTP_PROXY");
-        FUZZ_CHECK(entry.size() - equals - 1 <= content::kMaxCgiValueLength);
+        FUZZ_CHECK(entry.size() - equals - 1 <= site::kMaxCgiValueLength);
         if (name.rfind("HTTP_", 0) == 0) {
             FUZZ_CHECK(entry.find('\r') == std::string::npos);
         }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "config/mapping_tables.h"
-#include "content/app_connection.h"
-#include "content/cgi.h"
+#include "site/app_connection.h"
+#include "site/cgi.h"
 #include "platform/text.h"
 #include "tests/fuzz/fuzz_engine.h"
 #include "tests/support/temp_dir.h"
@@ -16,11 +16,11 @@ namespace {
 
 // Files and scripts are mapped here; the administration pages are left out, and a script is
 // only located, never run.
-class FileConnection : public content::AppConnection {
+class FileConnection : public site::AppConnection {
 public:
     void HandleAdmin(std::string) override {}
     bool RunCgi(std::string scriptName) override {
-        scriptPath = content::CgiScriptPath(Settings()->wwwroot, scriptName);
+        scriptPath = site::CgiScriptPath(Settings()->wwwroot, scriptName);
         return false;
     }
     std::optional<std::string> scriptPath;
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string requestUrl(reinterpret_cast<const char*>(data), size);
     std::string decoded = requestUrl;
     platform::UrlDecode(decoded);
-    const std::string u = content::RoutePath(decoded);
+    const std::string u = site::RoutePath(decoded);
     if (platform::StartsWithNoCase(u, "admin") || platform::StartsWithNoCase(u, "VNT")) return 0;
 
     FileConnection connection;

@@ -58,7 +58,7 @@ TEST_F(ConnectionTest, GeneratedPageHasStandardHeadersInOrder) {
 TEST_F(ConnectionTest, MethodsDispatchAndErrorPagesAreExact) {
     std::vector<std::string> seen;
     connection.onGet = [&](ScriptedConnection& c, const std::string& u) {
-        seen.push_back(std::string(c.method) + " " + u + (c.isPost ? " post" : "") +
+        seen.push_back(std::string(c.request().method()) + " " + u + (c.request().IsPost() ? " post" : "") +
                        (c.headOnly ? " head" : ""));
         c.SetStatus(404);
     };
@@ -99,8 +99,8 @@ TEST_F(ConnectionTest, HeadEndsAtEmptyLineWithCrLfOrBareCrAcrossPackets) {
     std::string seenProtocol;
     std::string seenHeaders;
     connection.onGet = [&](ScriptedConnection& c, const std::string&) {
-        seenProtocol = c.protocol;
-        seenHeaders = c.headers;
+        seenProtocol = c.request().protocol();
+        seenHeaders = c.request().headerText();
         c.AppendBody("ok");
     };
     std::string response =

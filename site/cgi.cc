@@ -1,6 +1,6 @@
 // The CGI gateway: the script's environment, its command line, and the relay between the
 // client, the script's standard input and its output.
-#include "content/cgi.h"
+#include "site/cgi.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "config/mapping_tables.h"
-#include "content/app_connection.h"
+#include "site/app_connection.h"
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/child_process.h"
@@ -22,7 +22,7 @@
 #include "platform/text.h"
 #include "platform/version.h"
 
-namespace content {
+namespace site {
 namespace {
 
 constexpr std::string_view kScriptDirectory = "cgi-bin/";
@@ -460,7 +460,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     // The access log shows the script without its query.
     connection.url = requestUri.substr(0, requestUri.find('?'));
     CgiRequest request;
-    request.isPost = connection.isPost;
+    request.isPost = connection.request().IsPost();
     request.contentLength = contentLength;
     if (connection.queryString) request.queryString = *connection.queryString;
     request.serverName = settings->servername;
@@ -470,13 +470,13 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     request.clientPort = platform::HostOrderPort(connection.clientPort);
     request.documentRoot = settings->wwwroot;
     request.scriptFilename = scriptPath;
-    request.protocol = connection.protocol;
+    request.protocol = connection.request().protocol();
     request.requestUri = requestUri;
     // The script as routed: no other spelling of its path reaches the script's own links.
     const std::string_view routed = connection.routePath;
     const std::string routedScript = "/" + std::string(routed.substr(0, routed.find('?')));
     request.scriptName = routedScript;
-    request.headers = connection.headers;
+    request.headers = connection.request().headerText();
     request.keepHeaderCase = connection.Config().cgiKeepHeaderCase;
     std::vector<std::string> environment =
         BuildCgiEnvironment(platform::ProcessEnvironment(), request);
@@ -504,4 +504,4 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     return true;
 }
 
-}  // namespace content
+}  // namespace site

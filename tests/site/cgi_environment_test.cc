@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "content/cgi.h"
+#include "site/cgi.h"
 
-namespace content {
+namespace site {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -182,4 +182,4 @@ TEST(CgiEnvironmentTest, LongValuesAreCutToTheirBounds) {
 }
 
 }  // namespace
-}  // namespace content
+}  // namespace site

@@ -12,7 +12,7 @@
 #include "config/server_config.h"
 #include "platform/ip_address.h"
 
-namespace content {
+namespace site {
 
 class AppConnection;
 
@@ -65,4 +65,4 @@ bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& p
 // nothing sent, when there is no such script: the request is then served as a file.
 bool RunCgiScript(AppConnection& connection, std::string scriptName);
 
-}  // namespace content
+}  // namespace site

@@ -1,5 +1,5 @@
 // The access log.
-#include "content/access_log.h"
+#include "site/access_log.h"
 
 #include <atomic>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 
 std::string FormatLogLine(const platform::IpAddress& clientAddress, const platform::CalendarTime& t,
                           int standardOffsetMinutes, std::string_view target, int status,
@@ -54,4 +54,4 @@ std::optional<std::string> AppendToAccessLog(std::string_view line) {
     return error;
 }
 
-}  // namespace content
+}  // namespace site

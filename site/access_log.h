@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "platform/ip_address.h"
 
-namespace content {
+namespace site {
 
 // One line: address, the local time with the zone's standard offset, the request target, the
 // status and the byte count, ended by CR LF. Control characters, quotes and backslashes of
@@ -24,4 +24,4 @@ std::string FormatLogLine(const platform::IpAddress& clientAddress, const platfo
 // std::nullopt otherwise, until a line has been written again.
 std::optional<std::string> AppendToAccessLog(std::string_view line);
 
-}  // namespace content
+}  // namespace site

@@ -12,7 +12,7 @@
 #include "http/connection.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 
 class AppConnection : public http::Connection {
 public:
@@ -86,4 +86,4 @@ std::optional<std::string> MapVirtualDirectory(const std::string& programDirecto
                                                std::string_view url);
 using platform::UrlEncodeName;
 
-}  // namespace content
+}  // namespace site

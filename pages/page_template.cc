@@ -1,5 +1,5 @@
 // The page template: the pieces of every generated page and the owner's override files.
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 
 #include <cstdio>
 
@@ -8,7 +8,7 @@
 #include "platform/file_io.h"
 #include "platform/text.h"
 
-namespace apps {
+namespace pages {
 namespace {
 
 constexpr std::string_view kHelpPath = "/us/help/vnt/";
@@ -248,4 +248,4 @@ std::string MakeTimestamp() {
     return text;
 }
 
-}  // namespace apps
+}  // namespace pages

@@ -9,7 +9,7 @@
 
 #include "http/connection.h"
 
-namespace apps {
+namespace pages {
 
 // The help site: a help link is its base, "/us/help/vnt/", a topic and ".shtml".
 inline constexpr std::string_view kHelpSite = "http://help.vantry.example";
@@ -67,4 +67,4 @@ void AppendAcknowledgement(http::Connection& c, std::string_view page, std::stri
 // written one after another without padding: a name no two requests share in practice.
 std::string MakeTimestamp();
 
-}  // namespace apps
+}  // namespace pages

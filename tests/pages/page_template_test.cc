@@ -1,6 +1,6 @@
 // The page template pieces, built on a connection fed over a socket pair: the navigation bar
 // by switches, the row bands, and the owner's override files with their precedence.
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "tests/support/connection_harness.h"
 #include "tests/support/temp_dir.h"
 
-namespace apps {
+namespace pages {
 namespace {
 
 class PieceConnection : public http::Connection {
@@ -126,4 +126,4 @@ TEST_F(PageTemplateTest, RowBandsAndOverrideFilesWithTheirPrecedence) {
 }
 
 }  // namespace
-}  // namespace apps
+}  // namespace pages

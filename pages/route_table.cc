@@ -1,10 +1,10 @@
 // Running route tables, and the navigation images both routers serve.
-#include "apps/route_table.h"
+#include "pages/route_table.h"
 
-#include "apps/page_template.h"
+#include "pages/page_template.h"
 #include "platform/text.h"
 
-namespace apps {
+namespace pages {
 namespace {
 
 template <int kId, const std::string_view* kName>
@@ -50,4 +50,4 @@ bool RunRoute(std::span<const Route> routes, std::string_view name, http::Connec
     return true;
 }
 
-}  // namespace apps
+}  // namespace pages

@@ -1,6 +1,6 @@
 // Routing of requests to the administration pages, the applications, CGI scripts, files and
 // directories; the helpers that every handler shares.
-#include "content/app_connection.h"
+#include "site/app_connection.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,8 +12,8 @@
 #include "apps/visitor_table.h"
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
-#include "content/access_log.h"
-#include "content/cgi.h"
+#include "site/access_log.h"
+#include "site/cgi.h"
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -23,7 +23,7 @@
 #include "platform/text.h"
 #include "platform/version.h"
 
-namespace content {
+namespace site {
 namespace {
 
 using platform::StartsWithNoCase;
@@ -87,7 +87,7 @@ bool AppConnection::IsRemoteClient() const {
     // A proxy or a tunnel on this machine relays visitors from anywhere: what it forwarded is
     // never this machine's own client, whatever address it connects from, unless the proxy
     // is trusted and named the client, which then stands in its place.
-    if (!ClientForwarded() && http::CarriesForwardingHeader(headers)) return true;
+    if (!ClientForwarded() && http::CarriesForwardingHeader(request().headerText())) return true;
     // Other loopback addresses such as 127.0.0.3 belong to no interface and stay remote.
     std::vector<platform::IpAddress> own = platform::OwnAddresses();
     return std::find(own.begin(), own.end(), clientAddress) == own.end();
@@ -110,7 +110,7 @@ AppConnection::Route AppConnection::RouteOf(std::string_view u) const {
 }
 
 bool AppConnection::MayAnswerOnLoop() {
-    if (method != "GET" && method != "HEAD") return false;
+    if (request().method() != "GET" && !request().IsHead()) return false;
     // Whether the client is this machine's own is left to a worker.
     if (const config::ServerSettings* settings = Settings(); settings != nullptr && settings->httpsOnly) {
         return false;
@@ -133,7 +133,7 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     // The name the client asked for, so that the certificate it is given matches; a Host of
     // anything but a plain name or address gives way to the server's own address.
     std::string host = platform::UrlHost(server->context().hostAddress);
-    std::optional<std::string_view> asked = http::FindHeader(headers, "Host");
+    std::optional<std::string_view> asked = request().Header("Host");
     if (std::optional<std::string_view> name = asked ? platform::HostOfAuthority(*asked) : std::nullopt) {
         if (platform::IsPlainHost(*name)) host = platform::UrlHost(std::string(*name));
     }
@@ -327,7 +327,7 @@ bool AppConnection::MaySeeUserList() {
     if (!AuthRequiredFor()) return CheckAuthorization(true);
     // The visitor's own login has passed already: a user who is not the administrator is
     // asked again, which counts as no failed login.
-    if (auth::CheckAuthorizationHeader(headers, true, clientAddress)) return true;
+    if (auth::CheckAuthorizationHeader(request().headerText(), true, clientAddress)) return true;
     auth::SendAuthChallenge(*this, Config().servers[0].servername);
     return false;
 }
@@ -354,4 +354,4 @@ void AppConnection::LogRequest() {
     if (failure) ReportToOwner("Could not write the access log: " + *failure + ".");
 }
 
-}  // namespace content
+}  // namespace site

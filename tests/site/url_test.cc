@@ -2,11 +2,11 @@
 // access log's line format.
 #include <gtest/gtest.h>
 
-#include "content/access_log.h"
-#include "content/app_connection.h"
+#include "site/access_log.h"
+#include "site/app_connection.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 namespace {
 
 TEST(UrlDecodeTest, PlusEscapesAndBrokenEscapes) {
@@ -99,4 +99,4 @@ TEST(AccessLogLineTest, CommonFormatWithStandardZoneOffset) {
 }
 
 }  // namespace
-}  // namespace content
+}  // namespace site

@@ -7,7 +7,7 @@
 
 #include "http/connection.h"
 
-namespace apps {
+namespace pages {
 
 enum class Match { kPrefix, kExact };
 
@@ -32,4 +32,4 @@ void Gif(http::Connection& c) {
     c.SendResource(kId, "GIF");
 }
 
-}  // namespace apps
+}  // namespace pages

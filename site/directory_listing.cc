@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "apps/page_template.h"
-#include "content/app_connection.h"
+#include "pages/page_template.h"
+#include "site/app_connection.h"
 #include "http/http_date.h"
 #include "platform/directory.h"
 #include "platform/text.h"
 
-namespace content {
+namespace site {
 namespace {
 
 constexpr std::string_view kPage = "FileList";
@@ -60,17 +60,17 @@ void AppConnection::ListDirectory() {
     AppendEscaped(*this, filePath);
     AppendBody(" </TITLE>");
     AppendBody("<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>");
-    apps::AppendHtmlHeader(*this, kPage);
+    pages::AppendHtmlHeader(*this, kPage);
     AppendBodyLine("</HEAD>");
-    apps::AppendBodyTag(*this, kPage);
-    apps::AppendBanner(*this, kPage);
-    apps::AppendPageHeading(*this, kPage);
+    pages::AppendBodyTag(*this, kPage);
+    pages::AppendBanner(*this, kPage);
+    pages::AppendPageHeading(*this, kPage);
 
     AppendBody("<H4>Directory Listing Of ");
     AppendEscaped(*this, filePath);
     AppendBodyLine("</H4>");
-    apps::AppendTableTag(*this, kPage);
-    apps::AppendRowTag(*this, kPage, 0);
+    pages::AppendTableTag(*this, kPage);
+    pages::AppendRowTag(*this, kPage, 0);
     AppendBodyLine("<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>");
 
     // Entries written in the same second share their date text.
@@ -84,7 +84,7 @@ void AppConnection::ListDirectory() {
             date = http::FormatHttpDate(entry.modified);
             datedTime = entry.modified;
         }
-        apps::AppendRowTag(*this, kPage, row++);
+        pages::AppendRowTag(*this, kPage, row++);
         AppendBody("<TD><img src=\"");
         AppendBody(base);
         std::string link = platform::RelativeLink(UrlEncodeName(entry.name));
@@ -111,12 +111,12 @@ void AppConnection::ListDirectory() {
         AppendBodyLine("</TD></TR>");
     }
 
-    apps::AppendRowTag(*this, kPage, 0);
+    pages::AppendRowTag(*this, kPage, 0);
     AppendBodyLine("<TD COLSPAN=4 height='30'>");
-    apps::AppendHelpLink(*this, kPage);
+    pages::AppendHelpLink(*this, kPage);
     AppendBodyLine("</TD> </TABLE>");
     bodyIsResponse = true;
-    apps::AppendPageEnd(*this, kPage);
+    pages::AppendPageEnd(*this, kPage);
 }
 
-}  // namespace content
+}  // namespace site
