@@ -1,26 +1,38 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vantry normally and with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test in both builds; then builds the fuzz targets
-# with clang and runs each for 20 seconds, failing when one finds a crash.
-# VANTRY_TSAN=1 adds a ThreadSanitizer build and its test run.
+# Installs what is missing, builds Vantry normally, with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and with ThreadSanitizer, and runs every test in each build; then
+# builds the fuzz targets with clang and runs each for 20 seconds, failing when one finds a
+# crash. VANTRY_TSAN=0 leaves the ThreadSanitizer build out. Prints the time of each stage.
 set -euo pipefail
 cd "$(dirname "$0")"
+started=$SECONDS
+
+# Runs a stage and prints how long it took.
+stage() {
+    local name=$1 start=$SECONDS
+    shift
+    "$@"
+    echo "== $name: $((SECONDS - start)) s"
+}
+
 # php-cgi runs the PHP pages of the end-to-end tests, haproxy the load balancer in front of two
 # instances.
-tools/install-deps.sh php-cgi haproxy
+stage dependencies tools/install-deps.sh php-cgi haproxy
 # Includes run one way through the layers.
-tools/check-layers.sh
+stage layers tools/check-layers.sh
 
 run_suite() {
-    local dir=$1; shift
+    local dir=$1
+    shift
     cmake -S . -B "$dir" "$@" >/dev/null
-    cmake --build "$dir" -j2
-    ctest --test-dir "$dir" --output-on-failure -j4 --timeout 300
+    stage "$dir: build" cmake --build "$dir" -j2
+    stage "$dir: tests" ctest --test-dir "$dir" --output-on-failure -j4 --timeout 300
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRY_WERROR=ON
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_ASAN=ON -DVANTRY_WERROR=ON
-if [ "${VANTRY_TSAN:-0}" = 1 ]; then
+if [ "${VANTRY_TSAN:-1}" != 0 ]; then
     run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRY_TSAN=ON -DVANTRY_WERROR=ON
 fi
-tools/fuzz.sh all 20
+stage fuzzing tools/fuzz.sh all 20
+echo "== all: $((SECONDS - started)) s"

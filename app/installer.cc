@@ -15,11 +15,12 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tls.h"
+#include "platform/version.h"
 
 namespace app {
 namespace {
 
-constexpr std::string_view kMessageTitle = "Vantry V1.0";
+constexpr std::string_view kMessageTitle = vantry::kProductText;
 constexpr std::string_view kSuccessMessage =
     "This application was installed successfully on your machine.";
 constexpr std::string_view kStartMenuWarning =
@@ -574,7 +575,7 @@ std::string DesktopEntry(const std::string& installDir, bool autostart) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vantry\n"
-           "Comment=Vantry V1.0\n"
+           "Comment=" VANTRY_PRODUCT_TEXT "\n"
            "Exec=" +
            DesktopString(exec) +
            "\n"

@@ -71,7 +71,7 @@ public:
     // Shows `dialog` and lets the owner change its answers. True for the OK button; false for
     // the cancel button (Quit), which also stands for the end of the owner's input.
     virtual bool Show(Dialog& dialog) = 0;
-    // A message box titled "Vantry V1.0".
+    // A message box titled with the product text ("Vantry V1.0").
     virtual void ShowMessage(const std::string& text) = 0;
 };
 

@@ -20,11 +20,12 @@
 #include "platform/event_loop.h"
 #include "platform/program.h"
 #include "platform/single_instance.h"
+#include "platform/version.h"
 #include "site/app_connection.h"
 
 namespace {
 
-constexpr const char* kLockName = "Vantry V1.0";
+constexpr const char* kLockName = VANTRY_PRODUCT_TEXT;
 
 // Prints the address of Server 1's home page as the links carry it, or its QR code followed
 // by it; 1 when there is no configuration or no address (or no code can be made).
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::puts("Vantry V1.0");
+        std::puts(VANTRY_PRODUCT_TEXT);
         return 0;
     }
 

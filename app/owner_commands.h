@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/version.h"
+
 namespace app {
 
 enum class Command {
@@ -32,8 +34,8 @@ enum class Command {
     kPanelHelp = 1038,
 };
 
-inline constexpr const char* kProductName = "Vantry V1.0";
-inline constexpr const char* kPanelTitle = "Vantry V1.0 Control Panel";
+inline constexpr const char* kProductName = VANTRY_PRODUCT_TEXT;
+inline constexpr const char* kPanelTitle = VANTRY_PRODUCT_TEXT " Control Panel";
 // The product's home page, on the help site's domain.
 inline constexpr const char* kVntHomePage = "http://www.vantry.example/";
 inline constexpr const char* kExitQuestion =

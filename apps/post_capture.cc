@@ -17,6 +17,7 @@
 #include "platform/pending_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace apps {
 namespace {
@@ -36,9 +37,6 @@ constexpr size_t kBodyBufferSize = 256 * 1024;
 constexpr int kNameAttempts = 1000;
 // Every file a submission may write: a base name is free only when none of them exists.
 constexpr std::string_view kCaptureExtensions[] = {".mim", ".raw", ".hdr", ".env"};
-
-constexpr std::string_view kServerSoftware = "Vantry/1.0";
-constexpr std::string_view kGatewayInterface = "CGI/1.1";
 
 enum class Feature { kUpload, kFormCapture };
 
@@ -114,7 +112,7 @@ std::string RequestEnvironment(http::Connection& c) {
         lines.append(name).append(OneLineValue(value)).append("\r\n");
     };
     if (query != std::string::npos) line("QUERY_STRING: ", url.substr(query + 1));
-    line("SERVER_SOFTWARE: ", kServerSoftware);
+    line("SERVER_SOFTWARE: ", vantry::kServerSoftware);
     line("SERVER_NAME: ", s.servername);
     line("SERVER_PORT: ", std::to_string(s.port));
     line("REMOTE_HOST: ", address);
@@ -123,7 +121,7 @@ std::string RequestEnvironment(http::Connection& c) {
     platform::ReplaceChar(root, '\\', '/');
     line("DOCUMENT_ROOT: ", root);
     line("REMOTE_PORT: ", std::to_string(platform::HostOrderPort(c.clientPort)));
-    line("GATEWAY_INTERFACE: ", kGatewayInterface);
+    line("GATEWAY_INTERFACE: ", vantry::kGatewayInterface);
     line("REQUEST_URI: ", url);
     line("SCRIPT_NAME: ", url.substr(0, query));
     if (query != std::string::npos) c.url = c.url.substr(0, query);

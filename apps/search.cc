@@ -15,6 +15,7 @@
 #include "http/http_date.h"
 #include "platform/directory.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace apps {
 namespace {
@@ -221,9 +222,10 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
 bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
     if (slot.held()) return false;
     c.body.Clear();
-    c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: Vantry/1.0\r\nRetry-After: 2\r\n" +
-               c.PageTypeLines() + "\r\nContent-Length: " +
-               std::to_string(kBusyPage.size()) + "\r\n\r\n" + std::string(kBusyPage));
+    c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: " VANTRY_SERVER_HEADER
+               "\r\nRetry-After: 2\r\n" +
+               c.PageTypeLines() + "\r\nContent-Length: " + std::to_string(kBusyPage.size()) +
+               "\r\n\r\n" + std::string(kBusyPage));
     c.responseSent = true;
     c.sentStatus = 503;
     return true;

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/registry_file.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace auth {
 namespace {
@@ -26,7 +27,7 @@ constexpr size_t kBasicPrefixLength = 6;
 
 constexpr std::string_view kChallengeStart =
     "HTTP/1.0 401 OK\r\n"
-    "Server: Vantry/1.0\r\n"
+    "Server: " VANTRY_SERVER_HEADER "\r\n"
     "Date: ";
 constexpr std::string_view kChallengeTypeAndRealm =
     "\r\n"
@@ -40,7 +41,7 @@ constexpr int kChallengeStatus = 401;
 
 constexpr std::string_view kTooManyStart =
     "HTTP/1.0 429 Too Many Requests\r\n"
-    "Server: Vantry/1.0\r\n"
+    "Server: " VANTRY_SERVER_HEADER "\r\n"
     "Retry-After: ";
 constexpr std::string_view kTooManyPage =
     "<HTML><BODY>Too many failed logins. Try again later.</BODY></HTML>";

@@ -10,6 +10,7 @@
 #include "platform/resources.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace http {
 namespace {
@@ -24,9 +25,9 @@ constexpr bool kFinFollows = true;
 constexpr uint64_t kLargestFileCopied = 16 * 1024;
 
 constexpr std::string_view kStatusHeaders =
-    "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+    "HTTP/1.0 200 OK\r\nServer: " VANTRY_SERVER_HEADER "\r\nAccept-Ranges: bytes\r\n";
 constexpr std::string_view kPartialStatusHeaders =
-    "HTTP/1.0 206 Partial Content\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\n";
+    "HTTP/1.0 206 Partial Content\r\nServer: " VANTRY_SERVER_HEADER "\r\nAccept-Ranges: bytes\r\n";
 
 std::string_view StatusText(int code) {
     switch (code) {
@@ -151,17 +152,18 @@ void Connection::SendFile() {
     std::string date = FormatHttpDate(platform::NowUtc());
     std::string lastModified = FormatHttpDate(file->modified);
     if (!request_.IsPost() && NotModifiedSince(file->modified)) {
-        std::string head = "HTTP/1.0 304 Not Modified\r\nServer: Vantry/1.0\r\nDate: " + date +
-                           "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
+        std::string head =
+            "HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + date +
+            "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
         SendBytes(head, kFinFollows);
         sentStatus = 304;
         return;
     }
     ByteRange range = RequestedRange(*file);
     if (range.kind == ByteRange::Kind::kUnsatisfiable) {
-        std::string head = "HTTP/1.0 416 Range Not Satisfiable\r\nServer: Vantry/1.0\r\nDate: " +
-                           date + "\r\nContent-Range: bytes */" + std::to_string(file->size) +
-                           "\r\nContent-Length: 0\r\n\r\n";
+        std::string head = "HTTP/1.0 416 Range Not Satisfiable\r\nServer: " VANTRY_SERVER_HEADER
+                           "\r\nDate: " + date + "\r\nContent-Range: bytes */" +
+                           std::to_string(file->size) + "\r\nContent-Length: 0\r\n\r\n";
         SendBytes(head, kFinFollows);
         sentStatus = 416;
         return;

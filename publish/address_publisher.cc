@@ -12,6 +12,7 @@
 #include "platform/program.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace publish {
 namespace {
@@ -123,7 +124,7 @@ std::vector<std::string> ScriptArguments(const std::string& scriptPath,
             settings.ftpPassword,
             settings.ftpPath,
             settings.ftpUploadFileName,
-            std::string(kProductText),
+            std::string(vantry::kProductText),
             hostAddress,
             std::to_string(port)};
 }

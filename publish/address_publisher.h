@@ -18,8 +18,6 @@ namespace publish {
 
 // The text the redirect templates hold where the server's address goes.
 inline constexpr std::string_view kAddressPlaceholder = "Place Your IP Address Here";
-// The product text the owner's scripts receive.
-inline constexpr std::string_view kProductText = "Vantry V1.0";
 // The FTP client, looked for in the program directory.
 inline constexpr std::string_view kFtpClientName = "vantry-ftp";
 

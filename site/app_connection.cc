@@ -21,6 +21,7 @@
 #include "platform/open_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace site {
 namespace {
@@ -140,8 +141,8 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     if (server->TlsPort() != 443) location += ":" + std::to_string(server->TlsPort());
     // The target as requested: it travels unchanged, escapes and all.
     location.append(target.empty() || target.front() != '/' ? "/" : "").append(target);
-    SendText("HTTP/1.0 301 Moved Permanently\r\nServer: Vantry/1.0\r\nLocation: " + location +
-             "\r\nContent-Length: 0\r\n\r\n");
+    SendText("HTTP/1.0 301 Moved Permanently\r\nServer: " VANTRY_SERVER_HEADER "\r\nLocation: " +
+             location + "\r\nContent-Length: 0\r\n\r\n");
     responseSent = true;
     sentStatus = 301;
 }
@@ -277,7 +278,7 @@ void AppConnection::SendDirectoryRedirect(std::string_view decoded) {
     std::string response =
         "HTTP/1.0 301 Moved Permanently\r\n"
         "Date: Mon, 27 Sep 1999 02:55:36 GMT\r\n"
-        "Server: Vantry/1.0\r\n"
+        "Server: " VANTRY_SERVER_HEADER "\r\n"
         "Location: " + target + "\r\n"
         "Keep-Alive: timeout=15, max=100\r\n" +
         PageTypeLines() + "\r\n"

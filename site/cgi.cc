@@ -20,12 +20,11 @@
 #include "platform/file_io.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 namespace site {
 namespace {
 
-constexpr std::string_view kServerSoftware = "Vantry/1.0";
-constexpr std::string_view kGatewayInterface = "CGI/1.1";
 constexpr std::string_view kScriptDirectory = "cgi-bin/";
 constexpr std::string_view kHeaderPrefix = "HTTP_";
 // A client must not be able to hand the script a proxy through a "Proxy:" header.
@@ -309,7 +308,7 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("REQUEST_METHOD", request.isPost ? "POST" : "GET"));
     variables.push_back(Entry("CONTENT_LENGTH", std::to_string(request.contentLength)));
     variables.push_back(Entry("QUERY_STRING", request.queryString));
-    variables.push_back(Entry("SERVER_SOFTWARE", kServerSoftware));
+    variables.push_back(Entry("SERVER_SOFTWARE", vantry::kServerSoftware));
     variables.push_back(Entry("SERVER_NAME", request.serverName));
     variables.push_back(Entry("SERVER_PORT", std::to_string(request.serverPort)));
     std::string address = request.clientAddress.Text();
@@ -318,7 +317,7 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     variables.push_back(Entry("DOCUMENT_ROOT", request.documentRoot, kMaxCgiPathValueLength));
     variables.push_back(Entry("SCRIPT_FILENAME", request.scriptFilename, kMaxCgiPathValueLength));
     variables.push_back(Entry("REMOTE_PORT", std::to_string(request.clientPort)));
-    variables.push_back(Entry("GATEWAY_INTERFACE", kGatewayInterface));
+    variables.push_back(Entry("GATEWAY_INTERFACE", vantry::kGatewayInterface));
     variables.push_back(Entry("SERVER_PROTOCOL", request.protocol));
     variables.push_back(Entry("REQUEST_URI", request.requestUri));
     variables.push_back(Entry("SCRIPT_NAME", request.scriptName));

@@ -12,6 +12,7 @@
 
 #include "tests/e2e/qr_reader.h"
 #include "tests/e2e/vantry_instance.h"
+#include "tests/support/process_watch.h"
 
 namespace e2e {
 namespace {
@@ -35,7 +36,8 @@ const std::vector<std::string> kMenuTwoServers = {
 
 // One vantry instance shown in a tmux pane of its own tmux server. The pane runs a script
 // that starts vantry in the instance directory, then writes "EXITED" with its status and
-// the terminal's line settings, so the test can see what the program left behind.
+// the terminal's line settings, so the test can see what the program left behind. Its
+// standard error goes to the instance's file, which the instance reads for faults at the end.
 class PanelSession {
 public:
     // `locale`, when given, is the pane's LC_ALL.
@@ -54,14 +56,20 @@ public:
                         File("registry.reg") + "' HOME='" + instance.dir() + "' BROWSER='" +
                         File("browser.sh") + "'\n" +
                         (locale.empty() ? "" : "export LC_ALL=" + locale + "\n") +
-                    "sh -c 'echo $$ > vantry.pid; exec ./vantry -bind " + instance.address() + "'\n"
+                    "sh -c 'echo $$ > vantry.pid; exec ./vantry -bind " + instance.address() +
+                        " 2>stderr.txt'\n"
                     "echo EXITED $? $(stty -a | tr ' ;' '\\n\\n' |"
                     " grep -x -e icanon -e -icanon -e echo -e -echo)\n",
                     0755);
         Tmux({"start-server", ";", "set-option", "-g", "remain-on-exit", "on", ";", "new-session",
               "-d", "-x", std::to_string(kColumns), "-y", std::to_string(kRows), File("pane.sh")});
     }
-    ~PanelSession() { Tmux({"kill-server"}); }
+    ~PanelSession() {
+        pid_t vantry = VantryPid();
+        Tmux({"kill-server"});
+        // Its last words (a leak report, say) come as it ends.
+        if (vantry > 0) testing_support::ProcessGone(vantry, seconds(10));
+    }
 
     std::string File(const std::string& name) const { return instance.dir() + "/" + name; }
 
@@ -318,6 +326,7 @@ TEST(ControlPanelTest, PasswordsBorrowTheTerminalAndMessagesAreModal) {
 TEST(ControlPanelTest, ACrashStillRestoresTheTerminal) {
     PanelSession panel;
     ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+    panel.instance.deliberateSignal = SIGSEGV;
     ASSERT_EQ(::kill(panel.VantryPid(), SIGSEGV), 0);
     // The signal ends it (a sanitizer's report ends it with status 1 instead).
     EXPECT_NE(panel.ExpectEndedAndRestored(), 0);

@@ -60,7 +60,9 @@ protected:
 
     int Run(const std::vector<std::string>& args) {
         const std::string& d = vantry.dir();
-        return WaitForProgram(Spawn(args, {}, "/dev/null", d + "/run.out", d + "/run.err"));
+        int status = WaitForProgram(Spawn(args, {}, "/dev/null", d + "/run.out", d + "/run.err"));
+        ExpectNoFaults(d + "/run.err", args[0]);
+        return status;
     }
 
     // curl over TLS, trusting only the test's certificate.

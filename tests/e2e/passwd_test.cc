@@ -58,6 +58,7 @@ protected:
         }
         outcome.out = ReadFile(dir.File(tag + ".out"));
         outcome.err = ReadFile(dir.File(tag + ".err"));
+        ExpectNoFaults(dir.File(tag + ".err"), "vantry-passwd");
         return outcome;
     }
 

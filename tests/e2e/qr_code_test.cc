@@ -51,6 +51,7 @@ TEST(QrCodeTest, HeadlessStartAndQrOptionWriteACodeOfTheHomePage) {
             ::waitpid(pid, &status, 0);
         }
         EXPECT_EQ(status, 0);
+        ExpectNoFaults(server.dir() + "/qr-err.txt", "vantry --qr");
         std::string printed = ReadFile(server.dir() + "/qr-out.txt");
         EXPECT_TRUE(printed.ends_with("\n" + url + "\n")) << printed;
         EXPECT_EQ(DecodeQrCode(HalfBlockModules(printed), server.dir()), url) << printed;

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -62,7 +63,27 @@ struct SocketAddress {
     socklen_t length = 0;
 };
 
+// How long a program may take to end after SIGTERM before it is killed.
+constexpr auto kStopLimit = std::chrono::seconds(20);
+
+// The signals by which a program ends only when something in it went wrong.
+bool IsCrashSignal(int signal) {
+    for (int crash : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
+        if (signal == crash) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void ExpectNoFaults(const std::string& errors, const std::string& program, int deliberateSignal) {
+    std::string text = ReadFile(errors);
+    std::vector<std::string> faults = testing_support::FaultLines(text, deliberateSignal);
+    if (!faults.empty()) {
+        ADD_FAILURE() << program << " reported faults:\n"
+                      << testing_support::DescribeFaults(faults, text);
+    }
+}
 
 std::string NextLoopbackAddress() {
     // Tests run as processes side by side: the low 16 bits of the process id keep their
@@ -135,10 +156,27 @@ VantryInstance::VantryInstance(const std::string& ini) {
 }
 
 VantryInstance::~VantryInstance() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+    if (Running()) {
+        ::kill(pid_, SIGTERM);
+        if (!WaitUntil(kStopLimit, [this] { return !Running(); })) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            ADD_FAILURE() << "vantry did not end within " << kStopLimit.count()
+                          << " s of SIGTERM and was killed";
+        }
     }
+    ExpectCleanEnd();
+}
+
+void VantryInstance::ExpectCleanEnd() {
+    if (IsCrashSignal(endSignal_) && endSignal_ != deliberateSignal) {
+        ADD_FAILURE() << "vantry ended by signal " << endSignal_ << " ("
+                      << ::sigabbrev_np(endSignal_) << "); its standard error:\n"
+                      << Stderr();
+    }
+    endSignal_ = 0;
+    ExpectNoFaults(dir() + "/stderr.txt", "vantry", deliberateSignal);
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
@@ -186,6 +224,8 @@ int WaitForProgram(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 void VantryInstance::Start(const std::vector<std::string>& extraArgs, bool waitReady) {
+    // A second start replaces the standard error of the first run.
+    if (!Running()) ExpectCleanEnd();
     const std::string program = programDirectory.empty() ? dir() + "/" : programDirectory;
     std::vector<std::string> args = {program + "vantry", "--headless"};
     if (!listenEverywhere) {
@@ -216,6 +256,7 @@ bool VantryInstance::Running() {
     if (r == pid_) {
         pid_ = -1;
         exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        endSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         return false;
     }
     return true;
@@ -228,7 +269,7 @@ int VantryInstance::WaitForExit(std::chrono::milliseconds limit) {
 int VantryInstance::Stop() {
     if (!Running()) return exitStatus_;
     ::kill(pid_, SIGTERM);
-    return WaitForExit(std::chrono::seconds(20));
+    return WaitForExit(kStopLimit);
 }
 
 bool VantryInstance::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fault_lines.h"
 #include "tests/support/http_text.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
@@ -35,6 +36,10 @@ void WriteScript(const std::string& path, const std::string& text, mode_t mode =
 // Waits (bounded) for a process this test started to end; kills it after `limit`. Returns its
 // exit status, or -1 when it was killed or did not exit normally.
 int WaitForProgram(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
+// Fails the running test with every fault that `program` reported in its standard error,
+// the file `errors` (see FaultLines).
+void ExpectNoFaults(const std::string& errors, const std::string& program,
+                    int deliberateSignal = 0);
 // The descriptors a process has open, by number.
 std::vector<int> OpenDescriptors(pid_t pid);
 
@@ -50,7 +55,10 @@ public:
     // Makes the directory with a copy of vantry (and of vantry-ftp beside it), `ini` as Vantry.ini (with "{dir}" replaced
     // by the instance directory and "{port1}", "{port2}" by free ports) and a web root www/.
     explicit VantryInstance(const std::string& ini = DefaultIni());
-    ~VantryInstance();  // stops the program if it still runs and removes the directory
+    // Stops the program if it still runs (SIGTERM; SIGKILL only when it does not end in time,
+    // which fails the test), then fails the test when the program crashed or reported a fault
+    // in its standard error (see FaultLines), and removes the directory.
+    ~VantryInstance();
 
     static std::string DefaultIni();
 
@@ -79,6 +87,9 @@ public:
     std::map<std::string, std::string> extraEnv;
     // The value given with -bind; the instance's own address when empty.
     std::string bindArgument;
+    // A crash signal (SIGSEGV, say) that the test sends on purpose: the program's end by it,
+    // and the sanitizer's report of its arrival, are no fault.
+    int deliberateSignal = 0;
     // Starts without -bind: the servers listen on every address of both families.
     bool listenEverywhere = false;
     // Where the vantry that is started lives and runs (ending in "/"); the instance
@@ -86,6 +97,9 @@ public:
     std::string programDirectory;
 
 private:
+    // Fails the test when the program that ended crashed or reported a fault.
+    void ExpectCleanEnd();
+
     testing_support::TempDir dir_{"vantry-e2e"};
     std::string address_;
     int port1_ = 0;
@@ -93,6 +107,7 @@ private:
     pid_t pid_ = -1;
     bool secondServer_ = false;
     int exitStatus_ = -1;
+    int endSignal_ = 0;  // the signal that ended the program, if one did
 };
 
 // A client socket, bounded in every wait.
