@@ -5,9 +5,9 @@
 
 #include "admin/admin_pages.h"
 #include "admin/own_hosts.h"
+#include "http/listener.h"
 #include "pages/page_template.h"
 #include "pages/route_table.h"
-#include "http/listener.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 
@@ -93,8 +93,9 @@ bool IsSameOriginRequest(const http::Connection& c) {
     if (!claimed) return true;
     const Scheme& scheme = c.IsTls() || c.ForwardedAsHttps() ? kHttps : kHttp;
     std::optional<std::string> origin = OriginOf(*claimed, scheme);
-    std::optional<std::string_view> host =
-        c.ClientForwarded() ? c.ForwardedAuthority() : http::FindHeader(c.request().headerText(), "Host");
+    std::optional<std::string_view> host = c.ClientForwarded()
+                                               ? c.ForwardedAuthority()
+                                               : http::FindHeader(c.request().headerText(), "Host");
     return origin && host && *origin == CanonicalAuthority(*host, scheme);
 }
 
@@ -119,7 +120,8 @@ void HandleAdmin(http::Connection& c, std::string path) {
 }
 
 bool FormArrivedWhole(http::Connection& c) {
-    if (c.request().IsPost() && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort()) return true;
+    if (c.request().IsPost() && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort())
+        return true;
     c.SetStatus(400);
     return false;
 }
@@ -150,8 +152,9 @@ void ShowLicenseAndDisclaimer(http::Connection& c) {
     c.AppendBodyLine("</PRE>");
     std::string link = "<P><A href=\"";
     link.append(pages::kHelpSite).append(kLicenseTerms);
-    link.append("\" target='_new'>Click Here To Get The Latest Version Of This Vantry End-User "
-                "Software License Agreement</A></P>");
+    link.append(
+        "\" target='_new'>Click Here To Get The Latest Version Of This Vantry End-User "
+        "Software License Agreement</A></P>");
     c.AppendBodyLine(link);
     c.AppendBodyLine("</BODY></HTML>");
 }

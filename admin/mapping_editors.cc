@@ -8,9 +8,9 @@
 
 #include "admin/admin_pages.h"
 #include "admin/admin_router.h"
-#include "pages/page_template.h"
 #include "config/mapping_tables.h"
 #include "http/listener.h"
+#include "pages/page_template.h"
 #include "platform/text.h"
 
 namespace admin {

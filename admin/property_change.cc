@@ -13,8 +13,8 @@
 #include "admin/admin_pages.h"
 #include "admin/admin_router.h"
 #include "admin/property_rows.h"
-#include "pages/page_template.h"
 #include "http/listener.h"
+#include "pages/page_template.h"
 #include "platform/text.h"
 
 namespace admin {
@@ -161,7 +161,7 @@ bool IsPostedPort(std::string_view value) {
 // The posted values by target, the last one of each: a form that repeats a field sets it
 // to its last value, and the list stays as short as the form.
 class PostedChanges {
-public:
+  public:
     // Why the form cannot be applied: a port that is no port number. Nothing when it can.
     std::optional<std::string> Problem() const {
         const Setting port = &ServerSettings::port;
@@ -187,7 +187,7 @@ public:
         for (const auto& [target, value] : changes_) Apply(target, value, config);
     }
 
-private:
+  private:
     std::vector<std::pair<Target, std::string>> changes_;
 };
 

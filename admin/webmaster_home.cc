@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "admin/admin_pages.h"
-#include "pages/page_template.h"
 #include "config/server_config.h"
+#include "pages/page_template.h"
 #include "platform/text.h"
 
 namespace admin {

@@ -22,9 +22,9 @@ struct Button {
 
 // The buttons in the order of the panel's rows; each shows its key.
 constexpr Button kTopButtons[] = {
-    {'H', "Hide", Command::kHide},           {'S', "Start", Command::kStart},
-    {'B', "About", Command::kAbout},         {'C', "Configure", Command::kConfigure},
-    {'T', "Stop", Command::kStop},           {'X', "Exit", Command::kExit},
+    {'H', "Hide", Command::kHide},   {'S', "Start", Command::kStart},
+    {'B', "About", Command::kAbout}, {'C', "Configure", Command::kConfigure},
+    {'T', "Stop", Command::kStop},   {'X', "Exit", Command::kExit},
 };
 constexpr Button kMiddleButtons[] = {
     {'2', "Home 2", Command::kHome2},   {'V', "VNT Home", Command::kVntHome},
@@ -39,10 +39,8 @@ constexpr const char* kExplanation =
 
 // A server rack and its network, where the window had its picture.
 constexpr const char* kPicture[] = {
-    " .--------------.     _.-._ ",
-    " | [==]  o o  * |    / | | \\",
-    " |--------------|---|--+--|-|",
-    " | [==]  o o  * |    \\ | | /",
+    " .--------------.     _.-._ ",  " | [==]  o o  * |    / | | \\",
+    " |--------------|---|--+--|-|", " | [==]  o o  * |    \\ | | /",
     " '--------------'     '-.-' ",
 };
 
@@ -134,9 +132,7 @@ std::vector<PromptPlace> DrawPromptBox(TerminalScreen& screen, const std::string
     int topRow = std::max(0, (rows - height) / 2);
     int left = std::max(0, (columns - width) / 2);
 
-    auto line = [](char edge, char fill, int size) {
-        return edge + Repeat(fill, size - 2) + edge;
-    };
+    auto line = [](char edge, char fill, int size) { return edge + Repeat(fill, size - 2) + edge; };
     std::string top = "+- " + caption + " " + Repeat('-', width - Width(caption) - 5) + "+";
     screen.Draw(topRow, left, top, platform::kLookBold);
     int row = topRow + 1;
@@ -242,8 +238,12 @@ void ControlPanel::ReadTerminal() {
                 exiting_ = true;
                 shell_.Exit();
                 return;
-            case platform::InputEvent::Kind::kKey: OnKey(event->key); break;
-            case platform::InputEvent::Kind::kClick: OnClick(event->row, event->column); break;
+            case platform::InputEvent::Kind::kKey:
+                OnKey(event->key);
+                break;
+            case platform::InputEvent::Kind::kClick:
+                OnClick(event->row, event->column);
+                break;
         }
     }
 }
@@ -365,26 +365,65 @@ bool ControlPanel::Enabled(Command command) const {
 
 void ControlPanel::Execute(Command command) {
     switch (command) {
-        case Command::kNone: break;
-        case Command::kHide: visible_ = false; break;
-        case Command::kShowPanel: visible_ = true; break;
-        case Command::kStart: shell_.StartServers(); break;
-        case Command::kStop: shell_.StopServers(); break;
-        case Command::kStartServer1: shell_.StartServer(1); break;
-        case Command::kStopServer1: shell_.StopServer(1); break;
-        case Command::kStartServer2: shell_.StartServer(2); break;
-        case Command::kStopServer2: shell_.StopServer(2); break;
-        case Command::kHome1: shell_.OpenInBrowser(shell_.ServerAddress(1, "")); break;
-        case Command::kHome2: shell_.OpenInBrowser(shell_.ServerAddress(2, "")); break;
-        case Command::kAdmin1: shell_.OpenInBrowser(shell_.ServerAddress(1, kAdminIndex)); break;
-        case Command::kAdmin2: shell_.OpenInBrowser(shell_.ServerAddress(2, kAdminIndex)); break;
-        case Command::kConfigure: OpenServerPage("/admin/serverproperties.html"); break;
-        case Command::kAbout: OpenServerPage("/admin/about.html"); break;
-        case Command::kPasswords: RunPasswordManager(); break;
-        case Command::kHelp: shell_.OpenInBrowser(pages::HelpAddress("Menu")); break;
-        case Command::kPanelHelp: shell_.OpenInBrowser(pages::HelpAddress("ControlPanel")); break;
-        case Command::kVntHome: shell_.OpenInBrowser(kVntHomePage); break;
-        case Command::kExit: AskToExit(); break;
+        case Command::kNone:
+            break;
+        case Command::kHide:
+            visible_ = false;
+            break;
+        case Command::kShowPanel:
+            visible_ = true;
+            break;
+        case Command::kStart:
+            shell_.StartServers();
+            break;
+        case Command::kStop:
+            shell_.StopServers();
+            break;
+        case Command::kStartServer1:
+            shell_.StartServer(1);
+            break;
+        case Command::kStopServer1:
+            shell_.StopServer(1);
+            break;
+        case Command::kStartServer2:
+            shell_.StartServer(2);
+            break;
+        case Command::kStopServer2:
+            shell_.StopServer(2);
+            break;
+        case Command::kHome1:
+            shell_.OpenInBrowser(shell_.ServerAddress(1, ""));
+            break;
+        case Command::kHome2:
+            shell_.OpenInBrowser(shell_.ServerAddress(2, ""));
+            break;
+        case Command::kAdmin1:
+            shell_.OpenInBrowser(shell_.ServerAddress(1, kAdminIndex));
+            break;
+        case Command::kAdmin2:
+            shell_.OpenInBrowser(shell_.ServerAddress(2, kAdminIndex));
+            break;
+        case Command::kConfigure:
+            OpenServerPage("/admin/serverproperties.html");
+            break;
+        case Command::kAbout:
+            OpenServerPage("/admin/about.html");
+            break;
+        case Command::kPasswords:
+            RunPasswordManager();
+            break;
+        case Command::kHelp:
+            shell_.OpenInBrowser(pages::HelpAddress("Menu"));
+            break;
+        case Command::kPanelHelp:
+            shell_.OpenInBrowser(pages::HelpAddress("ControlPanel"));
+            break;
+        case Command::kVntHome:
+            shell_.OpenInBrowser(kVntHomePage);
+            break;
+        case Command::kExit:
+            AskToExit();
+            break;
     }
 }
 

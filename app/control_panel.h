@@ -17,7 +17,7 @@ namespace app {
 class Shell;
 
 class ControlPanel : public OwnerView {
-public:
+  public:
     explicit ControlPanel(Shell& shell);
     ~ControlPanel() override;
     ControlPanel(const ControlPanel&) = delete;
@@ -36,7 +36,7 @@ public:
     void OnResize() override;
     void Close() override;
 
-private:
+  private:
     // A modal prompt: a message with OK, or a question with Yes and No.
     struct Prompt {
         std::string text;
@@ -85,7 +85,7 @@ private:
     bool lent_ = false;  // the password manager has the terminal
     bool exiting_ = false;
 
-    bool visible_ = true;  // panelVisible
+    bool visible_ = true;       // panelVisible
     bool qrCodeShown_ = false;  // until the next key or click
     bool server1Running_ = false;
     std::string tooltip_ = kCheckingNetwork;

@@ -103,11 +103,20 @@ std::string DesktopString(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -209,7 +218,7 @@ Dialog HomePageDialog(InstallChoices& choices) {
 
 // The steps that touch the world. Each failure shows its message and ends the installation.
 class Installation {
-public:
+  public:
     Installation(const InstallChoices& choices, InstallerDialogs& dialogs)
         : choices_(choices), dialogs_(dialogs) {}
 
@@ -269,15 +278,15 @@ public:
         return true;
     }
 
-private:
+  private:
     // A certificate for this machine's names beside the program, and Server 1's HTTPS on it.
     // Without one the installation goes on with plain HTTP only.
     void MakeCertificate(config::ServerSettings& server1) {
         const std::string certificate = choices_.installDir + "vantry.crt";
         const std::string key = choices_.installDir + "vantry.key";
         std::string error;
-        if (!platform::MakeSelfSignedCertificate(CertificateNames(), kCertificateDays,
-                                                 certificate, key, &error)) {
+        if (!platform::MakeSelfSignedCertificate(CertificateNames(), kCertificateDays, certificate,
+                                                 key, &error)) {
             dialogs_.ShowMessage("Could not make the certificate for HTTPS: " + error + ".");
             return;
         }
@@ -575,7 +584,8 @@ std::string DesktopEntry(const std::string& installDir, bool autostart) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vantry\n"
-           "Comment=" VANTRY_PRODUCT_TEXT "\n"
+           "Comment=" VANTRY_PRODUCT_TEXT
+           "\n"
            "Exec=" +
            DesktopString(exec) +
            "\n"

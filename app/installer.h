@@ -66,7 +66,7 @@ struct Dialog {
 
 // How the installer talks to the owner.
 class InstallerDialogs {
-public:
+  public:
     virtual ~InstallerDialogs() = default;
     // Shows `dialog` and lets the owner change its answers. True for the OK button; false for
     // the cancel button (Quit), which also stands for the end of the owner's input.
@@ -78,12 +78,12 @@ public:
 // Questions on a terminal: each answer is one line; Enter keeps the answer in brackets and
 // the end of input (Ctrl-D) quits.
 class TerminalDialogs : public InstallerDialogs {
-public:
+  public:
     TerminalDialogs(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
     bool Show(Dialog& dialog) override;
     void ShowMessage(const std::string& text) override;
 
-private:
+  private:
     // The next line typed after `prompt`, or false at the end of input.
     bool Ask(const std::string& prompt, std::string* answer);
 
@@ -94,12 +94,12 @@ private:
 // No questions: every pre-filled answer is taken, and each dialog and message is written to
 // `out` as one line.
 class HeadlessDialogs : public InstallerDialogs {
-public:
+  public:
     explicit HeadlessDialogs(std::ostream& out) : out_(out) {}
     bool Show(Dialog& dialog) override;
     void ShowMessage(const std::string& text) override;
 
-private:
+  private:
     std::ostream& out_;
 };
 

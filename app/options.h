@@ -18,9 +18,9 @@ struct Options {
     bool headless = false;
     bool help = false;
     bool version = false;
-    bool url = false;  // print Server 1's address and end
-    bool qr = false;   // print the QR code of Server 1's address and end
-    bool noQr = false; // headless: no QR code at start
+    bool url = false;   // print Server 1's address and end
+    bool qr = false;    // print the QR code of Server 1's address and end
+    bool noQr = false;  // headless: no QR code at start
 };
 
 // The value of an option in a command line: the text between the first space after the

@@ -38,9 +38,7 @@ std::vector<MenuItem> TrayMenu(const MenuState& state) {
     return menu;
 }
 
-std::string RunningText(bool running) {
-    return running ? "Vantry Running" : "Vantry Not Running";
-}
+std::string RunningText(bool running) { return running ? "Vantry Running" : "Vantry Not Running"; }
 
 std::string TrayTooltip(const std::string& hostAddress, bool running) {
     return (hostAddress + "  " + RunningText(running)).substr(0, kMaxTooltip);

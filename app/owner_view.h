@@ -8,7 +8,7 @@
 namespace app {
 
 class OwnerView {
-public:
+  public:
     virtual ~OwnerView() = default;
 
     // A start-up failure or another notice (the status window).
@@ -33,7 +33,7 @@ public:
 // Nothing drawn: one line on standard error for each message and each real change of a
 // server's state; a question takes its default answer, Yes.
 class HeadlessView : public OwnerView {
-public:
+  public:
     explicit HeadlessView(const std::string& hostAddress) : hostAddress_(hostAddress) {}
 
     // Whether the first start of Server 1 also writes the QR code of its home page, so that
@@ -46,7 +46,7 @@ public:
     void Ask(const std::string& text, const std::string& caption,
              std::function<void()> onYes) override;
 
-private:
+  private:
     const std::string& hostAddress_;
     // The running state last written for each server: every start first reports "not
     // running", and only real changes are worth a line.

@@ -15,8 +15,8 @@ std::vector<std::vector<bool>> QrLightModules(const platform::QrCode& code) {
                                         std::vector<bool>(static_cast<size_t>(side), true));
     for (int row = 0; row < code.size; ++row) {
         for (int column = 0; column < code.size; ++column) {
-            rows[static_cast<size_t>(row + kQrQuietZone)][static_cast<size_t>(column + kQrQuietZone)] =
-                !code.IsDark(row, column);
+            rows[static_cast<size_t>(row + kQrQuietZone)]
+                [static_cast<size_t>(column + kQrQuietZone)] = !code.IsDark(row, column);
         }
     }
     return rows;

@@ -125,9 +125,9 @@ bool Shell::StartPasswordManager(std::function<void()> onEnd, bool* missing) {
     platform::SpawnOptions options;
     options.streams = platform::SpawnOptions::Streams::kTerminal;
     options.group = platform::SpawnOptions::Group::kSameGroup;
-    return programs_.Start({path}, "", options,
-                           [onEnd = std::move(onEnd)](int, const std::string&) { onEnd(); },
-                           nullptr);
+    return programs_.Start(
+        {path}, "", options, [onEnd = std::move(onEnd)](int, const std::string&) { onEnd(); },
+        nullptr);
 }
 
 void Shell::ReportUnusableRoot(const config::ServerConfig& config, int number) {

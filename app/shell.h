@@ -17,7 +17,7 @@
 namespace app {
 
 class Shell : public http::ServerOwner {
-public:
+  public:
     using ConnectionFactory = std::function<std::unique_ptr<http::Connection>()>;
 
     Shell(config::ServerConfig config, std::string bindAddress, std::string hostAddress,
@@ -68,7 +68,7 @@ public:
     void ShowStatusMessage(const std::string& text) override;
     void OnServerStateChanged(const http::Listener& listener, bool notRunning) override;
 
-private:
+  private:
     // Tells the owner when a server's root is empty or relative: it then serves no files.
     void ReportUnusableRoot(const config::ServerConfig& config, int number);
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "apps/application_pages.h"
-#include "pages/page_template.h"
 #include "config/server_config.h"
+#include "pages/page_template.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"

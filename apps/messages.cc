@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "pages/page_template.h"
 #include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "http/listener.h"
+#include "pages/page_template.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -284,8 +284,8 @@ void HandleSendMessage(http::Connection& c) {
     std::optional<std::string> declared;
     if (!settings->messageUploadEnabled) {
         shown = pages::kNotEnabled;
-    } else if (!(declared =
-                     http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity))) {
+    } else if (!(declared = http::FindHeaderValue(c.request().headerText(), "Content-Length",
+                                                  kContentLengthCapacity))) {
         shown = pages::kSizeUnknown;
     } else {
         // The limit is compared in bytes, as the form's maxlength is.

@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "pages/page_template.h"
 #include "apps/stored_text.h"
 #include "config/server_config.h"
+#include "pages/page_template.h"
 #include "platform/pending_file.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -25,7 +25,6 @@ namespace {
 constexpr std::string_view kCapturePage = "HandlePost";
 constexpr std::string_view kCaptureTitle = "Data Received";
 constexpr std::string_view kUploadPage = "FileUpload";
-
 
 // The declared size is read from at most this many characters of the header's value, less one.
 constexpr size_t kContentLengthCapacity = 32;
@@ -52,7 +51,6 @@ FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature) {
     return {s.postEnabled, s.postMaxSizeKB, s.postSaveLocation};
 }
 
-
 // A size is over a limit when its thousands of bytes, truncated toward zero, reach the limit:
 // with 1000, 999999 bytes pass and 1000000 do not.
 bool OverLimit(int64_t thousands, int32_t limitKB) { return limitKB != 0 && thousands >= limitKB; }
@@ -65,7 +63,8 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     std::optional<std::string> declared =
         http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity);
     if (!declared) return pages::kSizeUnknown;
-    if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB)) return pages::kTooLarge;
+    if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB))
+        return pages::kTooLarge;
     std::optional<uint64_t> length = c.DeclaredBodyLength();
     if (!length) return pages::kSizeUnknown;
     const auto thousands = static_cast<int64_t>(*length / static_cast<uint64_t>(kBytesPerKB));
@@ -244,8 +243,8 @@ void FileUploadPage(http::Connection& c) {
         c.SetStatus(404);
         return;
     }
-    pages::AppendPageStart(c, kUploadPage, "File Upload", "<SCRIPT>window.resizeTo(600, 650);</SCRIPT>",
-                    false);
+    pages::AppendPageStart(c, kUploadPage, "File Upload",
+                           "<SCRIPT>window.resizeTo(600, 650);</SCRIPT>", false);
     if (settings->uploadEnabled) {
         c.AppendBodyLine(
             "<FORM action=\"HandleFileUpload.html\" method=\"post\" "

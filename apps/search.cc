@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "pages/page_template.h"
 #include "config/server_config.h"
 #include "http/http_date.h"
+#include "pages/page_template.h"
 #include "platform/directory.h"
 #include "platform/text.h"
 #include "platform/version.h"
@@ -47,7 +47,7 @@ std::counting_semaphore<kMaxRunningSearches>& RunningSearches() {
 
 // One of the running searches' places, held for the length of a walk.
 class SearchSlot {
-public:
+  public:
     SearchSlot() : held_(RunningSearches().try_acquire_for(kSearchWait)) {}
     ~SearchSlot() {
         if (held_) RunningSearches().release();
@@ -56,13 +56,13 @@ public:
     SearchSlot& operator=(const SearchSlot&) = delete;
     bool held() const { return held_; }
 
-private:
+  private:
     bool held_;
 };
 
 // Sends the results page out of the connection's body as it grows (see kWholePageLimit).
 class PageStream {
-public:
+  public:
     explicit PageStream(http::Connection& c) : c_(c) {}
     // Sends what the body holds once there is enough of it; false when the client is gone.
     bool Flush() {
@@ -79,7 +79,7 @@ public:
         if (streaming_) SendBody();
     }
 
-private:
+  private:
     void SendBody() {
         if (!failed_ && !c_.headOnly && c_.body.length() > 0) {
             failed_ = !c_.SendToClient(c_.body.data(), c_.body.length(),
@@ -192,8 +192,8 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
     const std::string& word = walk.word;
     // Files that do not match are not even looked at.
     const std::string path = rel.empty() && walk.root.empty() ? "/" : walk.root + rel;
-    std::optional<std::vector<platform::DirectoryEntry>> entries = platform::ListDirectory(
-        path, [&word](std::string_view name, bool mayBeDirectory) {
+    std::optional<std::vector<platform::DirectoryEntry>> entries =
+        platform::ListDirectory(path, [&word](std::string_view name, bool mayBeDirectory) {
             return !platform::IsHiddenName(name) && (mayBeDirectory || ContainsNoCase(name, word));
         });
     if (!entries) return;
@@ -264,7 +264,7 @@ bool AppendResultRows(http::Connection& c, PageStream& stream) {
 
 void SearchPage(http::Connection& c) {
     pages::AppendPageStart(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
-                      false);
+                           false);
     const config::ServerSettings* settings = c.Settings();
     if (settings != nullptr && settings->searchEnabled) {
         c.AppendBodyLine("<FORM method=\"GET\" action=\"HandleSearch.html\">");
@@ -274,9 +274,11 @@ void SearchPage(http::Connection& c) {
         c.AppendBodyLine("Search");
         c.AppendBodyLine("</font></td></tr>");
         pages::AppendRowTag(c, kFormPage, 1);
-        c.AppendBodyLine("<td width=\"100\"><font  face='Garamond' size='3'>Search Word</font></td>");
-        c.AppendBodyLine("<td width=\"195\" valign=\"top\"><input type=\"text\" name=\"searchTarget\" "
-                         "size=\"40\"></td>");
+        c.AppendBodyLine(
+            "<td width=\"100\"><font  face='Garamond' size='3'>Search Word</font></td>");
+        c.AppendBodyLine(
+            "<td width=\"195\" valign=\"top\"><input type=\"text\" name=\"searchTarget\" "
+            "size=\"40\"></td>");
         c.AppendBodyLine("<td><input type=\"submit\" value=\"Submit\" name=\"B1\"></td>");
         c.AppendBodyLine("</tr>");
         pages::AppendRowTag(c, kFormPage, 0);
@@ -294,7 +296,7 @@ void SearchPage(http::Connection& c) {
 // form.
 void HandleSearch(http::Connection& c) {
     pages::AppendPageStart(c, kResultsPage, "Search Results",
-                      "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>", true);
+                           "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>", true);
     pages::AppendTableTag(c, kResultsPage);
     pages::AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>");

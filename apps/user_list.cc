@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "pages/page_template.h"
 #include "apps/visitor_table.h"
 #include "http/http_date.h"
+#include "pages/page_template.h"
 #include "platform/ip_address.h"
 #include "platform/text.h"
 

@@ -27,7 +27,7 @@ struct Visitor {
 };
 
 class VisitorTable {
-public:
+  public:
     // Counts a visit on the first entry (in table order) whose name equals `userName`
     // without regard to case, which then moves to `address`, or else whose address is
     // `address`, which then takes `userName`. Without such an entry a new one is added.
@@ -37,7 +37,7 @@ public:
     // A copy of the entry at `index`; std::nullopt past the entries in use.
     std::optional<Visitor> CopyVisitor(size_t index) const;
 
-private:
+  private:
     // Guards entries_ and count_; held only for one update or one copy.
     mutable std::mutex mutex_;
     std::array<Visitor, kVisitorCapacity> entries_;

@@ -27,7 +27,8 @@ constexpr size_t kBasicPrefixLength = 6;
 
 constexpr std::string_view kChallengeStart =
     "HTTP/1.0 401 OK\r\n"
-    "Server: " VANTRY_SERVER_HEADER "\r\n"
+    "Server: " VANTRY_SERVER_HEADER
+    "\r\n"
     "Date: ";
 constexpr std::string_view kChallengeTypeAndRealm =
     "\r\n"
@@ -41,7 +42,8 @@ constexpr int kChallengeStatus = 401;
 
 constexpr std::string_view kTooManyStart =
     "HTTP/1.0 429 Too Many Requests\r\n"
-    "Server: " VANTRY_SERVER_HEADER "\r\n"
+    "Server: " VANTRY_SERVER_HEADER
+    "\r\n"
     "Retry-After: ";
 constexpr std::string_view kTooManyPage =
     "<HTML><BODY>Too many failed logins. Try again later.</BODY></HTML>";
@@ -58,7 +60,8 @@ int Base64Value(char c) {
 
 std::atomic<LoginObserver> loginObserver{nullptr};
 
-bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientAddress, bool administrator) {
+bool CheckLogin(std::string_view credentials, const platform::IpAddress& clientAddress,
+                bool administrator) {
     std::string decoded = Base64Decode(credentials);
     // The decoded credentials are text, which a zero byte ends.
     std::string_view text(decoded);
@@ -108,7 +111,9 @@ void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
 }
 
 // A configured realm could otherwise end the header line or its quoted text.
-std::string SafeRealm(std::string_view realm) { return platform::WithoutCharacters(realm, "\r\n\""); }
+std::string SafeRealm(std::string_view realm) {
+    return platform::WithoutCharacters(realm, "\r\n\"");
+}
 
 }  // namespace
 
@@ -160,7 +165,8 @@ bool AuthorizeRequest(http::Connection& connection, bool administrator, std::str
         SendTooManyLogins(connection, secondsLeft);
         return false;
     }
-    std::optional<bool> accepted = CheckHeaderLogin(connection.request().headerText(), administrator, client);
+    std::optional<bool> accepted =
+        CheckHeaderLogin(connection.request().headerText(), administrator, client);
     if (accepted.value_or(false)) return true;
     if (accepted && attempts.RecordFailure(client)) {
         connection.ReportToOwner("Too many failed logins from " + client.Text() + ": refused for " +

@@ -51,7 +51,8 @@ bool LoginAttempts::RecordFailure(const platform::IpAddress& address) {
     entry.count = std::min(entry.count + 1, kMaxFailures);
     entry.lastFailure = now;
     // Full ring: `next` now names the oldest of the last kMaxFailures failures.
-    if (entry.count < kMaxFailures || now - entry.failures[entry.next] >= kWindowMillis) return false;
+    if (entry.count < kMaxFailures || now - entry.failures[entry.next] >= kWindowMillis)
+        return false;
     entry.blockedUntil = now + kBlockMillis;
     return true;
 }
@@ -64,9 +65,9 @@ size_t LoginAttempts::Size() {
 void LoginAttempts::MakeRoom(uint64_t now) {
     std::erase_if(entries_, [now](const auto& item) { return Expired(item.second, now); });
     if (entries_.size() < maxAddresses_) return;
-    auto oldest = std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-        return a.second.lastFailure < b.second.lastFailure;
-    });
+    auto oldest = std::min_element(
+        entries_.begin(), entries_.end(),
+        [](const auto& a, const auto& b) { return a.second.lastFailure < b.second.lastFailure; });
     entries_.erase(oldest);
 }
 

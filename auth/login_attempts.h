@@ -14,7 +14,7 @@
 namespace auth {
 
 class LoginAttempts {
-public:
+  public:
     // Milliseconds of a clock that never jumps (platform::MonotonicMillis outside tests).
     using Clock = std::function<uint64_t()>;
 
@@ -34,7 +34,7 @@ public:
     // The addresses remembered now.
     size_t Size();
 
-private:
+  private:
     using Key = std::array<uint8_t, 16>;
     struct Entry {
         // The times of the latest failures, a ring of which `next` is the oldest once full.

@@ -36,7 +36,8 @@ std::optional<platform::FileLock> UserStore::LoadForEditing(std::string* error) 
 }
 
 bool UserStore::Load(std::string* error) {
-    std::optional<platform::RegistryFile> file = platform::RegistryFile::LoadForChange(path_, error);
+    std::optional<platform::RegistryFile> file =
+        platform::RegistryFile::LoadForChange(path_, error);
     if (!file) return false;
     file_ = std::move(*file);
     return true;
@@ -71,7 +72,9 @@ std::pair<int, int> UserStore::HashedAndPlainCounts() const {
     return counts;
 }
 
-bool UserStore::HasUser(std::string_view name) const { return file_.Find(kUsersKeyPath, name).has_value(); }
+bool UserStore::HasUser(std::string_view name) const {
+    return file_.Find(kUsersKeyPath, name).has_value();
+}
 
 void UserStore::SetUser(std::string_view name, const std::string& stored) {
     file_.Set(kUsersKeyPath, name, stored);
@@ -80,7 +83,8 @@ void UserStore::SetUser(std::string_view name, const std::string& stored) {
 bool UserStore::DeleteUser(std::string_view name) { return file_.Erase(kUsersKeyPath, name); }
 
 bool UserStore::LoginRequired(int server) const {
-    std::optional<platform::RegistryValue> value = file_.Find(config::kAuthSwitchesKeyPath, SwitchName(server));
+    std::optional<platform::RegistryValue> value =
+        file_.Find(config::kAuthSwitchesKeyPath, SwitchName(server));
     const uint32_t* number = value ? std::get_if<uint32_t>(&*value) : nullptr;
     return number != nullptr && *number != 0;
 }

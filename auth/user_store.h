@@ -33,7 +33,7 @@ std::optional<std::string> ReadUserPassword(std::string_view userName);
 
 // The registry file as one change sees it: read before the change, written after it.
 class UserStore {
-public:
+  public:
     explicit UserStore(std::string path) : path_(std::move(path)) {}
 
     // Takes the writers' lock and then loads the file: the caller keeps the lock until it
@@ -60,7 +60,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     platform::RegistryFile file_;
 };

@@ -60,7 +60,9 @@ std::string_view RowKey(std::string_view key) {
 
 std::string Cut(std::string_view text) { return std::string(text.substr(0, kSetLimit)); }
 
-std::string CutAndLower(std::string_view text) { return platform::LowerCopy(text.substr(0, kSetLimit)); }
+std::string CutAndLower(std::string_view text) {
+    return platform::LowerCopy(text.substr(0, kSetLimit));
+}
 
 bool SetRow(const Table& table, const std::string& programDirectory, std::string_view key,
             std::string_view value, std::string* error) {
@@ -72,8 +74,8 @@ bool SetRow(const Table& table, const std::string& programDirectory, std::string
 }
 
 std::string GetRow(const Table& table, const std::string& programDirectory, std::string_view key) {
-    std::string value = platform::GetProfileString(RecentIniFilePath(programDirectory), table.section,
-                                                   RowKey(key), table.absentValue);
+    std::string value = platform::GetProfileString(RecentIniFilePath(programDirectory),
+                                                   table.section, RowKey(key), table.absentValue);
     if (value.size() > kGetLimit) value.resize(kGetLimit);
     return value;
 }

@@ -18,7 +18,8 @@ namespace config {
 // then as it was); `*error`, when not null, then names the call that failed and the error.
 [[nodiscard]] bool SetMime(const std::string& programDirectory, std::string_view key,
                            std::string_view value, std::string* error = nullptr);
-std::string GetMime(const std::string& programDirectory, std::string_view key);  // absent: "application/octet-stream"
+std::string GetMime(const std::string& programDirectory,
+                    std::string_view key);  // absent: "application/octet-stream"
 [[nodiscard]] bool DeleteMime(const std::string& programDirectory, std::string_view key,
                               std::string* error = nullptr);
 std::vector<std::string> ListMime(const std::string& programDirectory);
@@ -32,7 +33,8 @@ std::vector<std::string> ListScript(const std::string& programDirectory);
 
 [[nodiscard]] bool SetVirtualDirectory(const std::string& programDirectory, std::string_view key,
                                        std::string_view value, std::string* error = nullptr);
-std::string GetVirtualDirectory(const std::string& programDirectory, std::string_view key);  // absent: ""
+std::string GetVirtualDirectory(const std::string& programDirectory,
+                                std::string_view key);  // absent: ""
 [[nodiscard]] bool DeleteVirtualDirectory(const std::string& programDirectory, std::string_view key,
                                           std::string* error = nullptr);
 std::vector<std::string> ListVirtualDirectory(const std::string& programDirectory);

@@ -117,8 +117,7 @@ const Field kApplicationFields[] = {
      TextField{&S::ftpUserID, kLongReadSize, Fallback::kLiteral, kFtpUserIdPlaceholder}},
     {"ftpPassword",
      TextField{&S::ftpPassword, kLongReadSize, Fallback::kLiteral, kFtpPasswordPlaceholder}},
-    {"ftpPath",
-     TextField{&S::ftpPath, kLongReadSize, Fallback::kLiteral, kFtpPathPlaceholder}},
+    {"ftpPath", TextField{&S::ftpPath, kLongReadSize, Fallback::kLiteral, kFtpPathPlaceholder}},
     {"ftpUploadFileName",
      TextField{&S::ftpUploadFileName, kLongReadSize, Fallback::kLiteral, "index.html"}},
     {"useJavaScriptRedirector", SwitchField{&S::useJavaScriptRedirector, "N"}},
@@ -148,7 +147,7 @@ constexpr std::string_view kSavedPagePropertiesKey = "defaultPageProperties";
 
 // Reads one section of the configuration file with the value encodings of the record.
 class SectionReader {
-public:
+  public:
     SectionReader(const std::string& path, std::string_view section, const std::string& webRoot,
                   const std::string& favorites, std::string_view programDirectory = {})
         : path_(path),
@@ -185,7 +184,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string FallbackFor(const TextField& field) const {
         switch (field.fallback) {
             case Fallback::kWebRoot:
@@ -209,7 +208,7 @@ private:
 
 // Collects the keys of one save, in the order they are written.
 class SectionWriter {
-public:
+  public:
     SectionWriter(std::vector<platform::ProfileChange>& changes, std::string_view section)
         : changes_(changes), section_(section) {}
 
@@ -234,7 +233,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<platform::ProfileChange>& changes_;
     std::string section_;
 };
@@ -391,8 +390,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.httpsOnly = section->Switch("httpsOnly", "N");
         settings.proxyProtocol = section->Switch("proxyProtocol", "N");
         settings.userListPublic = section->Switch("userListPublic", "N");
-        settings.searchMaxResults =
-            section->Integer("searchMaxResults", kDefaultSearchMaxResults);
+        settings.searchMaxResults = section->Integer("searchMaxResults", kDefaultSearchMaxResults);
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
     }
 

@@ -191,7 +191,7 @@ struct ServerConfig {
 // never sees a half-made change. `mutex_` guards only the pointer; `changeMutex_` puts the
 // changes in a row, so that none starts from a record another is about to replace.
 class SharedConfig {
-public:
+  public:
     explicit SharedConfig(ServerConfig initial)
         : current_(std::make_shared<const ServerConfig>(std::move(initial))) {}
 
@@ -228,7 +228,7 @@ public:
     // this has changed since, which saves every request the lock.
     uint64_t version() const { return version_.load(std::memory_order_acquire); }
 
-private:
+  private:
     std::shared_ptr<const ServerConfig> Install(ServerConfig next) {
         auto fresh = std::make_shared<const ServerConfig>(std::move(next));
         std::lock_guard lock(mutex_);

@@ -39,8 +39,8 @@ void Connection::StopWorker() {
     worker_.Join();
 }
 
-void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address, uint32_t port,
-                        ServerInstance* owner, std::optional<std::string> received,
+void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address,
+                        uint32_t port, ServerInstance* owner, std::optional<std::string> received,
                         bool registered, bool clientBound) {
     headReceived_ = received.has_value();
     socketRegistered_ = registered;
@@ -227,7 +227,8 @@ void Connection::ApplyForwarding() {
     // A proxy that passes the client's Host on, as most do, says the host that way.
     if (!forwarding_.authority) {
         std::optional<std::string_view> host = request_.Header("Host");
-        std::optional<std::string_view> name = host ? platform::HostOfAuthority(*host) : std::nullopt;
+        std::optional<std::string_view> name =
+            host ? platform::HostOfAuthority(*host) : std::nullopt;
         if (name && platform::IsPlainHost(*name)) forwarding_.authority = std::string(*host);
     }
 }
@@ -322,8 +323,9 @@ bool Connection::FillInput(int timeoutMs, bool forBody) {
         return true;
     }
     if (inputClosed_) return false;
-    platform::ReceiveResult r = forBody ? ReceiveBody(input_.get(), kInputBufferSize, timeoutMs)
-                                     : ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
+    platform::ReceiveResult r = forBody
+                                    ? ReceiveBody(input_.get(), kInputBufferSize, timeoutMs)
+                                    : ReceiveFromClient(input_.get(), kInputBufferSize, timeoutMs);
     if (r.status == platform::ReceiveStatus::kData) {
         inputStart_ = 0;
         inputEnd_ = r.bytes;
@@ -361,7 +363,6 @@ Connection::HeadResult Connection::ReadHead() {
         }
     }
 }
-
 
 void Connection::Dispatch() {
     const std::string_view method = request_.method();
@@ -421,7 +422,9 @@ std::string Connection::PageTypeLines() const {
 }
 
 std::string Connection::WithFramingRule(std::string lines) const {
-    if (framingDenied) lines.append("\r\nX-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'");
+    if (framingDenied)
+        lines.append(
+            "\r\nX-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'");
     return lines;
 }
 
@@ -513,12 +516,14 @@ platform::ReceiveResult Connection::ReceiveBody(void* buffer, size_t size, int t
         if (waitMs == 0) return r;
         r = ReceiveFromClient(buffer, size, waitMs);
     }
-    if (r.status == platform::ReceiveStatus::kData) bodyPace_.Moved(r.bytes, platform::MonotonicMillis());
+    if (r.status == platform::ReceiveStatus::kData)
+        bodyPace_.Moved(r.bytes, platform::MonotonicMillis());
     return r;
 }
 
 bool Connection::BodyPaceLost() {
-    return bodyPace_.started() && bodyPace_.NextWaitMs(kIdleLimitMs, platform::MonotonicMillis()) == 0;
+    return bodyPace_.started() &&
+           bodyPace_.NextWaitMs(kIdleLimitMs, platform::MonotonicMillis()) == 0;
 }
 
 int Connection::SendWaitMs(int idleLimitMs) {
@@ -541,9 +546,10 @@ bool Connection::SendPaced(std::string_view head, std::string_view content, bool
             const std::string_view piece = content.substr(0, kPiece);
             const int waitMs = SendWaitMs(idleLimitMs);
             const uint64_t before = *contentSent;
-            const bool whole = waitMs != 0 &&
-                               (head.empty() ? tls_->SendAll(piece.data(), piece.size(), waitMs, contentSent)
-                                             : tls_->SendTwo(head, piece, waitMs, contentSent));
+            const bool whole =
+                waitMs != 0 &&
+                (head.empty() ? tls_->SendAll(piece.data(), piece.size(), waitMs, contentSent)
+                              : tls_->SendTwo(head, piece, waitMs, contentSent));
             if (!whole) return false;
             SendMoved(head.size() + (*contentSent - before));
             head = {};
@@ -569,7 +575,8 @@ bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
     if (!tls_) {
         // What the socket takes now goes without a wait, and without asking to wait.
         uint64_t before = bytesSent;
-        if (!platform::SendFileNow(socket_.get(), fileFd, &offset, &count, &bytesSent)) return false;
+        if (!platform::SendFileNow(socket_.get(), fileFd, &offset, &count, &bytesSent))
+            return false;
         SendMoved(bytesSent - before);
     }
     while (count > 0) {
@@ -588,7 +595,6 @@ bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
     }
     return true;
 }
-
 
 std::optional<uint64_t> Connection::DeclaredBodyLength() { return request_.ContentLength(); }
 

@@ -38,7 +38,7 @@ inline constexpr size_t kMaxFormNameLength = 70;
 inline constexpr size_t kMaxFormValueLength = 33000;
 
 class Connection : private platform::WaitGate {
-public:
+  public:
     Connection();
     virtual ~Connection();  // stops the worker (see StopWorker)
     Connection(const Connection&) = delete;
@@ -52,9 +52,10 @@ public:
     // `registered`: the loop's registration of the socket is kept for its close.
     // `clientBound`: the loop admitted the request as one that waits on its client (a body
     // still arriving), within the server's share for such requests.
-    void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress, uint32_t clientPort,
-                ServerInstance* server, std::optional<std::string> received = std::nullopt,
-                bool registered = false, bool clientBound = false);
+    void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress,
+                uint32_t clientPort, ServerInstance* server,
+                std::optional<std::string> received = std::nullopt, bool registered = false,
+                bool clientBound = false);
     // Makes the next Assign a connection of the TLS port, read and written through
     // `session`; the worker completes a handshake still unfinished. Such a request is never
     // answered on the loop. Main thread, object free.
@@ -128,17 +129,17 @@ public:
     const Request& request() const { return request_; }
 
     // The record of the current exchange, as handlers and the log see it.
-    uint32_t clientPort = 0;     // the client's TCP port, network byte order
+    uint32_t clientPort = 0;  // the client's TCP port, network byte order
     platform::IpAddress clientAddress;
     ServerInstance* server = nullptr;
-    std::string filePath;    // the file to send; ends in "/" for a directory
+    std::string filePath;  // the file to send; ends in "/" for a directory
     // The file `filePath` names, when a handler opened it already; SendFile sends it.
     std::optional<platform::OpenedFile> openedFile;
     std::string statusLine;  // "HTTP/1.0 ..." once an error status is set
     bool headOnly = false;
     bool responseSent = false;
     uint64_t bytesSent = 0;
-    TextBuffer body;     // the response body handlers build
+    TextBuffer body;  // the response body handlers build
     // The target as the handlers see it and the access log names it: the request's own at
     // first; a handler may put its decoded form, or cut the query off, in its place.
     std::string_view url;
@@ -202,7 +203,7 @@ public:
     // the owner must act on, never shown to the client.
     void ReportToOwner(std::string text);
 
-private:
+  private:
     enum class HeadResult { kComplete, kEnded, kTooLarge };
     // A request line is split, dropped unanswered (no method and URL to be found) or
     // answered with 400.

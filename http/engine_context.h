@@ -18,7 +18,7 @@ class ServerInstance;
 
 // The owner notifications of a listener; the shell implements them.
 class ServerOwner {
-public:
+  public:
     virtual ~ServerOwner() = default;
     // A start-up failure, shown to the owner, never to a client.
     virtual void ShowStatusMessage(const std::string& text) = 0;
@@ -28,7 +28,7 @@ public:
 
 // What runs around every start and stop of a server (the address publishing).
 class ServerHooks {
-public:
+  public:
     virtual ~ServerHooks() = default;
     // After the server tried to start on `requestedPort`, whatever the outcome.
     virtual void AfterStart(ServerInstance& server, int requestedPort) = 0;

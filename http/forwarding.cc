@@ -14,7 +14,7 @@ using platform::EqualsNoCase;
 using platform::Trim;
 
 constexpr std::string_view kForwardingHeaders[] = {
-    "Forwarded", "X-Forwarded-For", "X-Real-IP",        "X-Forwarded-Host",
+    "Forwarded",         "X-Forwarded-For",  "X-Real-IP",     "X-Forwarded-Host",
     "X-Forwarded-Proto", "CF-Connecting-IP", "True-Client-IP"};
 
 // The parts of `text` between `separator`s, blanks around them removed, empty ones left out.
@@ -83,8 +83,9 @@ std::optional<size_t> ClientNode(const std::vector<std::optional<platform::IpAdd
 }  // namespace
 
 bool CarriesForwardingHeader(std::string_view headers) {
-    return std::any_of(std::begin(kForwardingHeaders), std::end(kForwardingHeaders),
-                       [headers](std::string_view name) { return FindHeader(headers, name).has_value(); });
+    return std::any_of(
+        std::begin(kForwardingHeaders), std::end(kForwardingHeaders),
+        [headers](std::string_view name) { return FindHeader(headers, name).has_value(); });
 }
 
 Forwarding ReadForwarding(std::string_view headers, const platform::AddressRanges& trusted) {
@@ -96,7 +97,8 @@ Forwarding ReadForwarding(std::string_view headers, const platform::AddressRange
     if (!chain.empty()) {
         std::vector<std::optional<platform::IpAddress>> nodes;
         for (std::string_view node : chain) nodes.push_back(NodeAddress(node));
-        if (std::optional<size_t> client = ClientNode(nodes, trusted)) forwarding.client = nodes[*client];
+        if (std::optional<size_t> client = ClientNode(nodes, trusted))
+            forwarding.client = nodes[*client];
         if (std::optional<std::string_view> proto = FindHeader(headers, "X-Forwarded-Proto")) {
             std::vector<std::string_view> values = SplitList(*proto, ',');
             forwarding.https = !values.empty() && EqualsNoCase(values.front(), "https");

@@ -25,10 +25,17 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
     std::unique_ptr<platform::TlsSession> session;
     // Out of memory for a session, the connection is closed as it came.
     if (tls && !(session = platform::TlsSession::Create(*tls, accepted.fd.get()))) return;
-    pending_.push_back(Waiting{ReceivedHead{std::move(accepted.fd), accepted.address,
-                                            accepted.portNetworkOrder, {}, 0, false, std::move(session)},
+    pending_.push_back(Waiting{ReceivedHead{std::move(accepted.fd),
+                                            accepted.address,
+                                            accepted.portNetworkOrder,
+                                            {},
+                                            0,
+                                            false,
+                                            std::move(session)},
                                {},
-                               DeadlineAfterByteAt(platform::MonotonicMillis()), proxied, {}});
+                               DeadlineAfterByteAt(platform::MonotonicMillis()),
+                               proxied,
+                               {}});
     auto pending = std::prev(pending_.end());
     // Most clients send their request (or their hello) with the connection: it is there
     // already.
@@ -55,7 +62,8 @@ HeadCollector::Reading HeadCollector::ReceiveProxyHeader(Waiting& pending) {
     std::string& got = pending.proxyHeader;
     char buffer[kMaxProxyHeaderSize];
     for (;;) {
-        platform::ReceiveResult peeked = platform::PeekSome(fd, buffer, kMaxProxyHeaderSize - got.size());
+        platform::ReceiveResult peeked =
+            platform::PeekSome(fd, buffer, kMaxProxyHeaderSize - got.size());
         if (peeked.status == platform::ReceiveStatus::kTimedOut) return Reading::kGoesOn;
         if (peeked.status != platform::ReceiveStatus::kData) return Reading::kDropped;
         pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
@@ -107,8 +115,9 @@ HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
     char buffer[kReceiveChunk];
     for (;;) {
         platform::ReceiveResult r =
-            tls != nullptr ? tls->Receive(buffer, sizeof buffer, 0)
-                           : platform::ReceiveSome(pending.head.socket.get(), buffer, sizeof buffer, 0);
+            tls != nullptr
+                ? tls->Receive(buffer, sizeof buffer, 0)
+                : platform::ReceiveSome(pending.head.socket.get(), buffer, sizeof buffer, 0);
         if (r.status == platform::ReceiveStatus::kTimedOut) return Reading::kGoesOn;
         // A client that closed its side (or failed) cannot send more: go on with what arrived.
         if (r.status != platform::ReceiveStatus::kData) return Reading::kOver;

@@ -43,7 +43,7 @@ struct ReceivedHead {
 };
 
 class HeadCollector {
-public:
+  public:
     using ReadyHandler = std::function<void(ReceivedHead)>;
 
     HeadCollector(platform::EventLoop& loop, ReadyHandler onReady)
@@ -57,7 +57,8 @@ public:
     // With `proxied`, a PROXY protocol header comes before all else and names the client; a
     // connection without a valid one is closed unanswered.
     void Add(platform::AcceptedSocket accepted,
-             const std::shared_ptr<const platform::TlsContext>& tls = nullptr, bool proxied = false);
+             const std::shared_ptr<const platform::TlsContext>& tls = nullptr,
+             bool proxied = false);
     // Closes the connection whose client has been silent longest, when it has been silent
     // for at least `minimumSilenceMs`; false when there is none such.
     bool ShedOldest(uint64_t minimumSilenceMs);
@@ -65,7 +66,7 @@ public:
     void Clear();
     size_t Pending() const { return pending_.size(); }
 
-private:
+  private:
     struct Waiting {
         ReceivedHead head;
         HeadScanner scanner;

@@ -12,7 +12,7 @@ inline constexpr size_t kMaxHeadBytes = 64 * 1024;
 // Line feeds are dropped, so bare-CR and CR LF heads both end at the empty line; two carriage
 // returns in a row end the head; a head that would grow past kMaxHeadBytes is too large.
 class HeadScanner {
-public:
+  public:
     enum class State { kReading, kComplete, kTooLarge };
 
     // Scans `data` up to the end of the head, calling `keep` with every byte the head keeps
@@ -36,7 +36,7 @@ public:
     }
     State state() const { return state_; }
 
-private:
+  private:
     size_t length_ = 0;
     bool previousWasCr_ = false;
     State state_ = State::kReading;

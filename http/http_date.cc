@@ -79,8 +79,10 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
         day = Number(tokens[0], 2);
         month = MonthNumber(tokens[1]);
         year = Number(tokens[2], 4);
-        if (tokens[2].size() == 2) year += year < 70 ? 2000 : 1900;
-        else if (tokens[2].size() != 4) return std::nullopt;
+        if (tokens[2].size() == 2)
+            year += year < 70 ? 2000 : 1900;
+        else if (tokens[2].size() != 4)
+            return std::nullopt;
         time = tokens[3];
     } else if (tokens.size() == 4) {
         // month day time year: the C library's form.
@@ -95,8 +97,8 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     long hour = Number(time.substr(0, 2), 2);
     long minute = Number(time.substr(3, 2), 2);
     long second = Number(time.substr(6, 2), 2);
-    if (month == 0 || day < 1 || day > 31 || year < 1970 || hour < 0 || hour > 23 ||
-        minute < 0 || minute > 59 || second < 0 || second > 60) {
+    if (month == 0 || day < 1 || day > 31 || year < 1970 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60) {
         return std::nullopt;
     }
     long days = DaysFromCivil(year, month, day);

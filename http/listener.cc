@@ -81,7 +81,8 @@ platform::UniqueFd Listener::OpenListeningSocket(int* port, bool moveUp, std::st
     if (!dualStack) {
         // A bind address that is no IP address cannot be bound (the system would take the
         // all-ones value it stands for as the broadcast address).
-        std::optional<platform::IpAddress> parsed = platform::IpAddress::Parse(context_.bindAddress);
+        std::optional<platform::IpAddress> parsed =
+            platform::IpAddress::Parse(context_.bindAddress);
         if (!parsed) {
             *failure = Format("Can't bind to port %d.", *port) + " (" + context_.bindAddress +
                        " is no IP address)";
@@ -114,10 +115,11 @@ platform::UniqueFd Listener::OpenListeningSocket(int* port, bool moveUp, std::st
         std::string call = "bind " + shownAddress + ":" + std::to_string(*port);
         if (!platform::IsAddressInUse(error) || !moveUp || *port >= kHighestPort) {
             bool inUse = platform::IsAddressInUse(error) && !moveUp;
-            *failure = WithCause(Format(inUse ? "Can't use port %d. Another web server may be running."
-                                              : "Can't bind to port %d.",
-                                        *port),
-                                 call, error);
+            *failure =
+                WithCause(Format(inUse ? "Can't use port %d. Another web server may be running."
+                                       : "Can't bind to port %d.",
+                                 *port),
+                          call, error);
             return {};
         }
         ++*port;
@@ -277,7 +279,8 @@ void Listener::TakeHead(ReceivedHead head) {
 
 bool Listener::CanAssignWaiting() {
     if (!FindFreeConnection()) return false;
-    return !waiting_.empty() || (!waitingForBody_.empty() && clientBound_.load() < kClientBoundLimit);
+    return !waiting_.empty() ||
+           (!waitingForBody_.empty() && clientBound_.load() < kClientBoundLimit);
 }
 
 void Listener::WaitForFreeConnection() {
@@ -352,9 +355,9 @@ void ServerInstance::StartHttps() {
     std::shared_ptr<const platform::TlsContext> tls =
         platform::TlsContext::Load(settings.tlsCertificate, settings.tlsKey, &failure);
     if (tls) StartTls(settings.tlsPort, std::move(tls), &failure);
-    context().owner.ShowStatusMessage(TlsPort() == 0
-                                          ? server + ": HTTPS off: " + failure
-                                          : server + ": HTTPS on port " + std::to_string(TlsPort()));
+    context().owner.ShowStatusMessage(TlsPort() == 0 ? server + ": HTTPS off: " + failure
+                                                     : server + ": HTTPS on port " +
+                                                           std::to_string(TlsPort()));
 }
 
 void ServerInstance::Stop() {

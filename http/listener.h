@@ -2,8 +2,8 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -24,7 +24,7 @@ inline constexpr int kListenBacklog = 511;
 inline constexpr int kClientBoundLimit = static_cast<int>(kPoolSize) * 4 / 5;
 
 class Listener {
-public:
+  public:
     virtual ~Listener();  // stops listening
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
@@ -66,17 +66,18 @@ public:
     bool proxyProtocol = false;
     std::array<std::unique_ptr<Connection>, kPoolSize> pool;
 
-protected:
+  protected:
     // Only server instances listen; connections hold their listener as one.
     explicit Listener(EngineContext& context)
-        : context_(context), heads_(context.loop, [this](ReceivedHead head) { TakeHead(std::move(head)); }) {}
+        : context_(context),
+          heads_(context.loop, [this](ReceivedHead head) { TakeHead(std::move(head)); }) {}
 
     // Also listens with TLS on `port` (of the same address) while the plain listener runs;
     // on failure `*failure` says why and only plain HTTP runs.
     void StartTls(int port, std::shared_ptr<const platform::TlsContext> tlsContext,
                   std::string* failure);
 
-private:
+  private:
     // A socket listening on `*port` of the bind address; with `moveUp`, a port in use makes
     // it try the next one up (and `*port` tells which it took). On failure an invalid socket
     // and `*failure` is the owner's message.
@@ -128,7 +129,7 @@ private:
 
 // One of the two servers. Its Start and Stop are where the publishing hooks attach.
 class ServerInstance : public Listener {
-public:
+  public:
     ServerInstance(EngineContext& context, int number) : Listener(context), number_(number) {}
     void Start(int port) override;
     void Stop() override;
@@ -137,7 +138,7 @@ public:
     // to take.
     int number() const { return number_; }
 
-private:
+  private:
     // Starts the TLS listener when the server's settings ask for one, and tells the owner
     // how that went.
     void StartHttps();

@@ -26,15 +26,18 @@ bool Begins(std::string_view bytes, std::string_view start) {
 
 std::optional<uint16_t> PortOf(std::string_view text) {
     // Decimal, no sign, no leading zero but for "0" itself.
-    if (text.empty() || text.size() > 5 || (text.size() > 1 && text.front() == '0')) return std::nullopt;
+    if (text.empty() || text.size() > 5 || (text.size() > 1 && text.front() == '0'))
+        return std::nullopt;
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value > 65535) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size() || value > 65535)
+        return std::nullopt;
     return static_cast<uint16_t>(value);
 }
 
 uint16_t NetworkOrder(uint16_t port) {
-    const std::array<uint8_t, 2> bytes = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+    const std::array<uint8_t, 2> bytes = {static_cast<uint8_t>(port >> 8),
+                                          static_cast<uint8_t>(port)};
     uint16_t value = 0;
     std::memcpy(&value, bytes.data(), sizeof value);
     return value;
@@ -55,7 +58,8 @@ ProxyHeader ParseV1(std::string_view bytes) {
     std::array<std::string_view, 5> fields;
     for (size_t i = 0; i < fields.size(); ++i) {
         size_t space = line.find(' ');
-        if (i + 1 < fields.size() ? space == std::string_view::npos : space != std::string_view::npos) {
+        if (i + 1 < fields.size() ? space == std::string_view::npos
+                                  : space != std::string_view::npos) {
             return Invalid();
         }
         fields[i] = line.substr(0, space);
@@ -70,7 +74,8 @@ ProxyHeader ParseV1(std::string_view bytes) {
     // IPv6 text of TCP4 is.
     const bool textsMatch = (fields[1].find(':') != std::string_view::npos) == ipv6 &&
                             (fields[2].find(':') != std::string_view::npos) == ipv6;
-    if (!source || !destination || !sourcePort || !PortOf(fields[4]) || !textsMatch) return Invalid();
+    if (!source || !destination || !sourcePort || !PortOf(fields[4]) || !textsMatch)
+        return Invalid();
     header.source = source;
     header.sourcePortNetworkOrder = NetworkOrder(*sourcePort);
     return header;
@@ -83,7 +88,8 @@ ProxyHeader ParseV2(std::string_view bytes) {
     const uint8_t command = byte(12) & 0x0f;
     const uint8_t family = byte(13) >> 4;
     const size_t length = size_t{byte(14)} << 8 | byte(15);
-    if (version != 2 || command > 1 || kV2FixedLength + length > kMaxProxyHeaderSize) return Invalid();
+    if (version != 2 || command > 1 || kV2FixedLength + length > kMaxProxyHeaderSize)
+        return Invalid();
     if (bytes.size() < kV2FixedLength + length) return ProxyHeader{};
     ProxyHeader header{Status::kComplete, kV2FixedLength + length, std::nullopt, 0};
     // LOCAL: the proxy's own connection, such as a health check.

@@ -19,7 +19,8 @@ std::optional<std::string_view> ValueOfLine(std::string_view line, std::string_v
         return std::nullopt;
     }
     std::string_view value = line.substr(name.size() + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     return value;
 }
@@ -77,7 +78,8 @@ std::optional<uint64_t> DeclaredContentLength(std::string_view headers) {
     std::optional<std::string_view> declared = FindHeader(headers, "Content-Length");
     if (!declared || declared->empty()) return std::nullopt;
     uint64_t value = 0;
-    auto [end, error] = std::from_chars(declared->data(), declared->data() + declared->size(), value);
+    auto [end, error] =
+        std::from_chars(declared->data(), declared->data() + declared->size(), value);
     if (error != std::errc() || end != declared->data() + declared->size()) return std::nullopt;
     return value;
 }

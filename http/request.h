@@ -31,7 +31,7 @@ std::optional<std::string> FindHeaderValue(std::string_view headers, std::string
                                            size_t capacity);
 
 class Request {
-public:
+  public:
     // How the request line split: whole, no request at all (nothing is answered), or one to
     // answer with 400 (it holds a zero byte).
     enum class LineResult { kComplete, kDropped, kBad };
@@ -62,13 +62,15 @@ public:
     }
     std::optional<uint64_t> ContentLength() const { return DeclaredContentLength(headerText()); }
 
-private:
+  private:
     // A part of the head by position, so that a copy of the request is whole by itself.
     struct Span {
         size_t start = 0;
         size_t length = 0;
     };
-    std::string_view Part(Span span) const { return std::string_view(head_).substr(span.start, span.length); }
+    std::string_view Part(Span span) const {
+        return std::string_view(head_).substr(span.start, span.length);
+    }
 
     std::string head_;
     Span method_, target_, protocol_, headers_;

@@ -31,13 +31,20 @@ constexpr std::string_view kPartialStatusHeaders =
 
 std::string_view StatusText(int code) {
     switch (code) {
-        case 400: return "400 Bad Request";
-        case 403: return "403 Forbidden";
-        case 404: return "404 Object Not Found";
-        case 500: return "500 Internal Error";
-        case 501: return "501 Not Supported";
-        case 503: return "503 Service Unavailable";
-        default: return "500 Internal Error";
+        case 400:
+            return "400 Bad Request";
+        case 403:
+            return "403 Forbidden";
+        case 404:
+            return "404 Object Not Found";
+        case 500:
+            return "500 Internal Error";
+        case 501:
+            return "501 Not Supported";
+        case 503:
+            return "503 Service Unavailable";
+        default:
+            return "500 Internal Error";
     }
 }
 
@@ -162,8 +169,9 @@ void Connection::SendFile() {
     ByteRange range = RequestedRange(*file);
     if (range.kind == ByteRange::Kind::kUnsatisfiable) {
         std::string head = "HTTP/1.0 416 Range Not Satisfiable\r\nServer: " VANTRY_SERVER_HEADER
-                           "\r\nDate: " + date + "\r\nContent-Range: bytes */" +
-                           std::to_string(file->size) + "\r\nContent-Length: 0\r\n\r\n";
+                           "\r\nDate: " +
+                           date + "\r\nContent-Range: bytes */" + std::to_string(file->size) +
+                           "\r\nContent-Length: 0\r\n\r\n";
         SendBytes(head, kFinFollows);
         sentStatus = 416;
         return;

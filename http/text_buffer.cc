@@ -10,8 +10,7 @@ namespace {
 constexpr size_t kSlack = 5;
 }  // namespace
 
-TextBuffer::TextBuffer()
-    : capacity_(kInitialCapacity), data_(new char[kInitialCapacity]()) {}
+TextBuffer::TextBuffer() : capacity_(kInitialCapacity), data_(new char[kInitialCapacity]()) {}
 
 void TextBuffer::Reserve(size_t count) {
     if (count > SIZE_MAX / 4 - length_) throw std::bad_alloc();

@@ -8,7 +8,7 @@
 namespace http {
 
 class TextBuffer {
-public:
+  public:
     static constexpr size_t kInitialCapacity = 2048;
 
     TextBuffer();
@@ -29,7 +29,7 @@ public:
     const char* data() const { return data_.get(); }
     std::string_view view() const { return {data_.get(), length_}; }
 
-private:
+  private:
     size_t length_ = 0;
     size_t capacity_ = 0;
     std::unique_ptr<char[]> data_;

@@ -92,7 +92,8 @@ bool AppendTemplateFile(http::Connection& c, std::string_view page, std::string_
         if (!platform::FileExists(path)) return false;
     }
     // A file that vanished or cannot be read contributes nothing, but still counts as found.
-    if (std::optional<std::string> text = platform::ReadWholeFile(path, kMaxOverrideBytes, nullptr)) {
+    if (std::optional<std::string> text =
+            platform::ReadWholeFile(path, kMaxOverrideBytes, nullptr)) {
         c.AppendBodyLine(*text);
     }
     return true;
@@ -190,8 +191,9 @@ void AppendPageEnd(http::Connection& c, std::string_view page) {
 }
 
 void AppendHelpLink(http::Connection& c, std::string_view page) {
-    std::string link = "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' "
-                       "color='White'> <A href=\"";
+    std::string link =
+        "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' "
+        "color='White'> <A href=\"";
     link.append(HelpAddress(page)).append("\" target='_new'>Help</A> &nbsp</b></font></div>");
     c.AppendBodyLine(link);
 }

@@ -29,7 +29,8 @@ std::optional<AddressRange> AddressRange::Parse(std::string_view text) {
         addressText = text.substr(0, slash);
         std::string_view bitsText = text.substr(slash + 1);
         int value = 0;
-        auto [end, error] = std::from_chars(bitsText.data(), bitsText.data() + bitsText.size(), value);
+        auto [end, error] =
+            std::from_chars(bitsText.data(), bitsText.data() + bitsText.size(), value);
         if (bitsText.empty() || error != std::errc() || end != bitsText.data() + bitsText.size()) {
             return std::nullopt;
         }

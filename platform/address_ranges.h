@@ -13,7 +13,7 @@ namespace platform {
 
 // One address (a range of one) or a CIDR range of one family.
 class AddressRange {
-public:
+  public:
     // "a.b.c.d", "a.b.c.d/n" (n up to 32), an IPv6 address, or one with "/n" (n up to 128).
     // Bits of the address past the prefix are ignored. Nothing for anything else.
     static std::optional<AddressRange> Parse(std::string_view text);
@@ -22,13 +22,13 @@ public:
     // of a dual-stack socket is its IPv4 address (see IpAddress).
     bool Contains(const IpAddress& address) const;
 
-private:
+  private:
     IpAddress base_;
     int prefixBits_ = 0;
 };
 
 class AddressRanges {
-public:
+  public:
     AddressRanges() = default;
     // The ranges of a list separated by commas and blanks. Entries that are no address or
     // range are left out and kept, as written, in `rejected`.
@@ -37,7 +37,7 @@ public:
     bool empty() const { return ranges_.empty(); }
     bool Contains(const IpAddress& address) const;
 
-private:
+  private:
     std::vector<AddressRange> ranges_;
 };
 

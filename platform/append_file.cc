@@ -16,9 +16,10 @@ constexpr uint64_t kRecheckMs = 1000;
 }  // namespace
 
 bool AppendFile::OpenLocked() {
-    fd_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+    fd_ =
+        UniqueFd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
     if (!fd_) return false;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_.get(), &st) != 0) {
         fd_.Reset();
         return false;
@@ -33,7 +34,7 @@ bool AppendFile::StillCurrentLocked() {
     uint64_t now = MonotonicMillis();
     if (now - lastCheckMs_ < kRecheckMs) return true;
     lastCheckMs_ = now;
-    struct stat st{};
+    struct stat st {};
     return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
@@ -53,7 +54,8 @@ bool AppendFile::Append(std::string_view line, std::string* error) {
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 // A write that takes nothing without an error is a full device too.
-                if (error != nullptr) *error = "write " + path_ + ": " + ErrorText(n < 0 ? errno : ENOSPC);
+                if (error != nullptr)
+                    *error = "write " + path_ + ": " + ErrorText(n < 0 ? errno : ENOSPC);
                 break;
             }
             p += n;

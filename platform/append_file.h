@@ -14,14 +14,14 @@ namespace platform {
 // longer the one it holds (moved away or deleted by the owner), so a rotated log goes on in
 // a new file. Lines are written one at a time under a lock, so they never interleave.
 class AppendFile {
-public:
+  public:
     explicit AppendFile(std::string path) : path_(std::move(path)) {}
     // Appends `line` whole; false when the file cannot be opened or written, with the failed
     // call, the path and the error in `*error` when that is given.
     bool Append(std::string_view line, std::string* error = nullptr);
     const std::string& path() const { return path_; }
 
-private:
+  private:
     bool OpenLocked();
     bool StillCurrentLocked();
 

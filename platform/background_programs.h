@@ -15,7 +15,7 @@ namespace platform {
 class EventLoop;
 
 class BackgroundPrograms {
-public:
+  public:
     // Called on the loop's thread when a program ends: its exit status (as ChildProcess
     // reports it) and what it wrote, when its output was captured (at most kKeptOutput bytes,
     // the last ones).
@@ -39,7 +39,7 @@ public:
     // its handler. Returns true when none is left.
     bool WaitAll(int timeoutMs);
 
-private:
+  private:
     struct Program {
         ChildProcess child;
         int exitFd = -1;  // watched until the program is reaped

@@ -303,7 +303,9 @@ int ChildProcess::Wait() {
 
 std::optional<int> ChildProcess::WaitFor(int timeoutMs) {
     if (exitNotice_ && !reaped_) {
-        struct pollfd p{exitNotice_.get(), POLLIN, 0};
+        struct pollfd p {
+            exitNotice_.get(), POLLIN, 0
+        };
         int n;
         do {
             n = ::poll(&p, 1, std::max(timeoutMs, 0));

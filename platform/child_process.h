@@ -45,7 +45,7 @@ struct PipeResult {
 // reaped, the destructor kills the group and reaps the child: no zombie and no stray script
 // outlives its owner.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(ChildProcess&& other) noexcept;
@@ -104,7 +104,7 @@ public:
     // no limit) the child's group is killed. Returns the exit status.
     int Communicate(std::string_view input, std::string* output, int timeoutMs = -1);
 
-private:
+  private:
     void Release();
 
     pid_t pid_ = -1;

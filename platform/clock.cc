@@ -26,19 +26,19 @@ CalendarTime FromTm(const struct tm& tm) {
 std::time_t NowUtc() { return ::time(nullptr); }
 
 CalendarTime ToUtcCalendar(std::time_t t) {
-    struct tm tm{};
+    struct tm tm {};
     ::gmtime_r(&t, &tm);
     return FromTm(tm);
 }
 
 CalendarTime ToLocalCalendar(std::time_t t) {
-    struct tm tm{};
+    struct tm tm {};
     ::localtime_r(&t, &tm);
     return FromTm(tm);
 }
 
 CalendarTime LocalNow() {
-    struct timespec ts{};
+    struct timespec ts {};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     CalendarTime c = ToLocalCalendar(ts.tv_sec);
     c.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
@@ -60,7 +60,7 @@ const char* MonthAbbreviation(int month) {
 }
 
 uint64_t MonotonicMillis() {
-    struct timespec ts{};
+    struct timespec ts {};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }

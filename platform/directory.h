@@ -22,10 +22,10 @@ struct FileIdentity {
 struct DirectoryEntry {
     std::string name;
     bool isDirectory = false;
-    bool hidden = false;     // the name begins with "." ("." and ".." are listed by name too)
-    uint64_t size = 0;       // bytes; 0 for directories
+    bool hidden = false;       // the name begins with "." ("." and ".." are listed by name too)
+    uint64_t size = 0;         // bytes; 0 for directories
     std::time_t modified = 0;  // last write, seconds since the epoch (UTC)
-    FileIdentity identity{};  // of what the entry leads to; zero for a broken link
+    FileIdentity identity{};   // of what the entry leads to; zero for a broken link
 };
 
 // The entries of `path` in the order the system returns them, "." and ".." included when the

@@ -63,7 +63,7 @@ EventLoop::EventLoop() {
     signals_ = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!signals_) Fatal("signalfd");
     for (int fd : {wake_.get(), signals_.get()}) {
-        struct epoll_event ev{};
+        struct epoll_event ev {};
         ev.events = EPOLLIN;
         ev.data.u64 = Tag(fd, 0);
         if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl");
@@ -76,7 +76,7 @@ EventLoop::~EventLoop() {
 }
 
 void EventLoop::Watch(int fd, std::function<void()> onReadable) {
-    struct epoll_event ev{};
+    struct epoll_event ev {};
     ev.events = EPOLLIN;
     ev.data.u64 = Tag(fd, 0);
     if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) Fatal("epoll_ctl");
@@ -84,7 +84,7 @@ void EventLoop::Watch(int fd, std::function<void()> onReadable) {
 }
 
 bool EventLoop::WatchOnce(int fd, std::function<void()> onReadable) {
-    struct epoll_event ev{};
+    struct epoll_event ev {};
     ev.events = EPOLLIN | EPOLLONESHOT;
     ev.data.u64 = Tag(fd, 0);
     if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
@@ -93,7 +93,7 @@ bool EventLoop::WatchOnce(int fd, std::function<void()> onReadable) {
 }
 
 bool EventLoop::WatchAgain(int fd) {
-    struct epoll_event ev{};
+    struct epoll_event ev {};
     ev.events = EPOLLIN | EPOLLONESHOT;
     ev.data.u64 = Tag(fd, 0);
     return ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0;
@@ -114,14 +114,15 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds, bool registered) {
         std::lock_guard lock(mutex_);
         uint32_t serial = nextSerial_++;
         if (nextSerial_ == 0) nextSerial_ = 1;
-        if (static_cast<size_t>(fd) >= pending_.size()) pending_.resize(static_cast<size_t>(fd) + 64);
+        if (static_cast<size_t>(fd) >= pending_.size())
+            pending_.resize(static_cast<size_t>(fd) + 64);
         pending_[fd].serial = serial;
         pending_[fd].deadline = deadline;
         // A socket still registered with the loop's own set stays there.
         pending_[fd].quiet = !registered;
         if (!registered) quietCount_.fetch_add(1);
         Link(fd);
-        struct epoll_event ev{};
+        struct epoll_event ev {};
         ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
         int result = registered ? ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev)
@@ -265,7 +266,7 @@ void EventLoop::DrainAndMaybeClose(int fd, uint32_t serial) {
     }
     if (!closed) {
         // Registered for one event at a time, so a stale registration fires at most once.
-        struct epoll_event ev{};
+        struct epoll_event ev {};
         ev.events = kHandedOverEvents;
         ev.data.u64 = Tag(fd, serial);
         if (::epoll_ctl(IsQuiet(fd) ? quiet_.get() : epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) {

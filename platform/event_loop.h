@@ -20,7 +20,7 @@ namespace platform {
 void BlockTerminationSignals();
 
 class EventLoop {
-public:
+  public:
     EventLoop();
     ~EventLoop();  // closes every socket still handed over
     EventLoop(const EventLoop&) = delete;
@@ -63,7 +63,7 @@ public:
     // Sockets handed over and not yet closed: a measure of the load, and for the leak checks.
     size_t PendingCloses() const;
 
-private:
+  private:
     // A handed-over socket, indexed by its descriptor. The pending sockets form one list in
     // order of their deadlines, so the next to expire is the head and adding one usually
     // goes at the tail: no allocation per request.

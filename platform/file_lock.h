@@ -9,13 +9,13 @@
 namespace platform {
 
 class FileLock {
-public:
+  public:
     // Opens (creating it with mode 0600 when missing) the file at `path` and waits until this
     // process holds the exclusive lock on it. std::nullopt when the file cannot be opened or
     // locked; `*error`, when not null, then names the failed call and the error.
     static std::optional<FileLock> Acquire(const std::string& path, std::string* error = nullptr);
 
-private:
+  private:
     explicit FileLock(UniqueFd fd) : fd_(std::move(fd)) {}
     // Closing the descriptor releases the lock.
     UniqueFd fd_;

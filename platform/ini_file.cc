@@ -23,7 +23,6 @@
 namespace platform {
 namespace {
 
-
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 // A configuration file is a few kilobytes; anything this large is not one, and is neither
 // parsed nor rewritten.
@@ -35,7 +34,6 @@ constexpr std::size_t kMaxCachedFiles = 32;
 constexpr time_t kRecentChangeSeconds = 2;
 // How long a cached file that has not changed for a while is used without a look at the disk.
 constexpr uint64_t kTrustMs = 500;
-
 
 // Calls `visit(line)` for every line of `text`, without its LF or CR LF ending.
 template <typename Visit>
@@ -138,7 +136,7 @@ ParsedIni Parse(std::string_view text) {
 // made by this process also bumps `generation_`, so a reader that read the file before the
 // write does not store what it read after the write has cleared the entry.
 class ParsedFileCache {
-public:
+  public:
     std::shared_ptr<const ParsedIni> Get(const std::string& path) {
         const uint64_t now = MonotonicMillis();
         // Each thread keeps the file it read last, so that the reads of one request (and of
@@ -193,7 +191,7 @@ public:
         files_.erase(path);
     }
 
-private:
+  private:
     struct CachedFile {
         struct stat status;
         std::shared_ptr<const ParsedIni> parsed;
@@ -319,7 +317,7 @@ std::optional<ProfileChange> Prepare(const ProfileChange& change) {
 
 // The lines of a file being rewritten; every line not touched by a change is kept as it is.
 class EditableIni {
-public:
+  public:
     explicit EditableIni(std::string_view text) {
         ForEachLine(text, [this](std::string_view line) { lines_.emplace_back(line); });
     }
@@ -373,7 +371,7 @@ public:
         return text;
     }
 
-private:
+  private:
     void AppendSection(const ProfileChange& change) {
         if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
         lines_.push_back("[" + change.section + "]");
@@ -392,8 +390,8 @@ std::string GetProfileString(const std::string& path, std::string_view section,
     return value != nullptr ? *value : std::string(defaultValue);
 }
 
-std::string GetIniTextString(std::string_view text, std::string_view section,
-                             std::string_view key, std::string_view defaultValue) {
+std::string GetIniTextString(std::string_view text, std::string_view section, std::string_view key,
+                             std::string_view defaultValue) {
     const ParsedIni parsed = Parse(text);
     const std::string* value = parsed.FindValue(Trim(section), Trim(key));
     return value != nullptr ? *value : std::string(defaultValue);

@@ -25,8 +25,8 @@ std::string GetProfileString(const std::string& path, std::string_view section,
 
 // The same lookup in an INI text held in memory, for files read once (such as Internet
 // shortcuts) that should not take the place of the configuration in the cache.
-std::string GetIniTextString(std::string_view text, std::string_view section,
-                             std::string_view key, std::string_view defaultValue);
+std::string GetIniTextString(std::string_view text, std::string_view section, std::string_view key,
+                             std::string_view defaultValue);
 
 // The decimal prefix of the value (an optional sign, then digits). A missing key or an empty
 // value gives `defaultValue`; a value that does not start with a number gives 0.

@@ -20,7 +20,7 @@ constexpr std::array<uint8_t, 12> kMappedPrefix = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
 IpAddress IpAddress::FromIpv6(const std::array<uint8_t, 16>& bytes) {
     if (std::memcmp(bytes.data(), kMappedPrefix.data(), kMappedPrefix.size()) == 0) {
         return IpAddress(uint32_t{bytes[12]} << 24 | uint32_t{bytes[13]} << 16 |
-                        uint32_t{bytes[14]} << 8 | uint32_t{bytes[15]});
+                         uint32_t{bytes[14]} << 8 | uint32_t{bytes[15]});
     }
     IpAddress address;
     address.ipv6_ = true;
@@ -29,7 +29,7 @@ IpAddress IpAddress::FromIpv6(const std::array<uint8_t, 16>& bytes) {
 }
 
 std::optional<IpAddress> IpAddress::FromSocketAddress(const sockaddr& address,
-                                                     uint16_t* portNetworkOrder) {
+                                                      uint16_t* portNetworkOrder) {
     uint16_t port = 0;
     std::optional<IpAddress> found;
     if (address.sa_family == AF_INET) {
@@ -51,7 +51,7 @@ std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
     // inet_pton reads a terminated string; no address text is this long.
     if (text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
     std::string terminated(text);
-    struct in_addr v4{};
+    struct in_addr v4 {};
     if (::inet_pton(AF_INET, terminated.c_str(), &v4) == 1) return IpAddress(ntohl(v4.s_addr));
     std::array<uint8_t, 16> v6{};
     if (::inet_pton(AF_INET6, terminated.c_str(), v6.data()) == 1) return FromIpv6(v6);
@@ -61,7 +61,9 @@ std::optional<IpAddress> IpAddress::Parse(std::string_view text) {
 std::string IpAddress::Text() const {
     char text[INET6_ADDRSTRLEN] = {};
     if (!ipv6_) {
-        struct in_addr v4{htonl(ipv4_)};
+        struct in_addr v4 {
+            htonl(ipv4_)
+        };
         ::inet_ntop(AF_INET, &v4, text, sizeof text);
     } else {
         ::inet_ntop(AF_INET6, bytes_.data(), text, sizeof text);

@@ -15,7 +15,7 @@ namespace platform {
 // address (::ffff:a.b.c.d, how a dual-stack socket shows an IPv4 client) is kept as the IPv4
 // address it carries, so that it prints and compares exactly as that address does.
 class IpAddress {
-public:
+  public:
     // 0.0.0.0.
     IpAddress() = default;
     // The IPv4 address a.b.c.d given as a*2^24 + b*2^16 + c*2^8 + d. Not explicit: wherever
@@ -41,7 +41,7 @@ public:
 
     bool operator==(const IpAddress&) const = default;
 
-private:
+  private:
     bool ipv6_ = false;
     uint32_t ipv4_ = 0;
     std::array<uint8_t, 16> bytes_{};

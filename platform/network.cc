@@ -23,8 +23,8 @@ std::vector<InterfaceAddress> InterfaceAddresses() {
         if (entry->ifa_addr == nullptr) continue;
         std::optional<IpAddress> address = IpAddress::FromSocketAddress(*entry->ifa_addr);
         if (!address) continue;
-        found.push_back({*address, (entry->ifa_flags & IFF_UP) != 0,
-                         (entry->ifa_flags & IFF_LOOPBACK) != 0});
+        found.push_back(
+            {*address, (entry->ifa_flags & IFF_UP) != 0, (entry->ifa_flags & IFF_LOOPBACK) != 0});
     }
     ::freeifaddrs(list);
     return found;

@@ -14,8 +14,8 @@ struct InterfaceAddress {
     bool loopback = false;
 };
 
-// Every IPv4 and IPv6 address of this machine's interfaces, in the order the system lists them; empty
-// when the list cannot be had.
+// Every IPv4 and IPv6 address of this machine's interfaces, in the order the system lists them;
+// empty when the list cannot be had.
 std::vector<InterfaceAddress> InterfaceAddresses();
 
 // The addresses a client of this machine itself comes from: the one its host name resolves

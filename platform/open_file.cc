@@ -43,7 +43,7 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
     }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd) return Fail(failure, Classify(errno));
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return Fail(failure, Classify(errno));
     if (S_ISDIR(st.st_mode)) return Fail(failure, OpenFailure::kDirectory);
     if (!S_ISREG(st.st_mode)) return Fail(failure, OpenFailure::kNotFound);

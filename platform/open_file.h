@@ -23,12 +23,10 @@ enum class OpenFailure { kNotFound, kDirectory, kNotAllowed, kFailed };
 // Opens `path` for reading with a sequential-access hint. std::nullopt when it is missing,
 // unreadable, a directory, or no regular file (a device: reported as not found), with the
 // reason in `*failure` when that is given.
-std::optional<OpenedFile> OpenRegularFile(const std::string& path,
-                                          OpenFailure* failure = nullptr);
+std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* failure = nullptr);
 
 // `count` bytes of an opened file from `offset` (by default the whole file): fewer when it
 // shrank since it was opened or a read failed.
-std::string ReadContents(const OpenedFile& file, uint64_t offset = 0,
-                         uint64_t count = UINT64_MAX);
+std::string ReadContents(const OpenedFile& file, uint64_t offset = 0, uint64_t count = UINT64_MAX);
 
 }  // namespace platform

@@ -19,8 +19,8 @@ constexpr std::string_view kSha512Prefix = "$6$";
 // random bytes from the system; empty when the library cannot make one.
 std::string MakeSetting(const char* prefix, int* failure) {
     std::array<char, CRYPT_GENSALT_OUTPUT_SIZE> setting{};
-    if (::crypt_gensalt_rn(prefix, 0, nullptr, 0, setting.data(), static_cast<int>(setting.size())) ==
-        nullptr) {
+    if (::crypt_gensalt_rn(prefix, 0, nullptr, 0, setting.data(),
+                           static_cast<int>(setting.size())) == nullptr) {
         *failure = errno;
         return {};
     }

@@ -83,7 +83,7 @@ std::string HostName() {
 
 std::optional<std::string> ResolveIpv4(const std::string& name) {
     if (name.empty()) return std::nullopt;
-    struct addrinfo hints{};
+    struct addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     struct addrinfo* found = nullptr;
@@ -113,7 +113,7 @@ std::string RuntimeDirectory() {
 bool HasTerminal() { return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDOUT_FILENO) == 1; }
 
 void RaiseDescriptorLimit() {
-    struct rlimit limit{};
+    struct rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);

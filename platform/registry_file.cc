@@ -112,9 +112,11 @@ std::string RegistryFilePath() {
     return ConfigHomeDirectory() + "/vantry/registry.reg";
 }
 
-std::optional<RegistryFile> RegistryFile::LoadForChange(const std::string& path, std::string* error) {
+std::optional<RegistryFile> RegistryFile::LoadForChange(const std::string& path,
+                                                        std::string* error) {
     std::error_code statusError;
-    if (std::filesystem::status(path, statusError).type() == std::filesystem::file_type::not_found) {
+    if (std::filesystem::status(path, statusError).type() ==
+        std::filesystem::file_type::not_found) {
         return RegistryFile{};
     }
     std::optional<std::string> text = ReadWholeFile(path, kMaxRegistryFileSize, nullptr);

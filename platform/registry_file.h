@@ -40,7 +40,7 @@ struct RegistryKey {
 
 // The parsed contents of one registry file. Lines that are not understood are skipped.
 class RegistryFile {
-public:
+  public:
     // Reads the file; a missing or unreadable file gives an empty registry.
     static RegistryFile Load(const std::string& path);
     static RegistryFile Parse(std::string_view text);
@@ -74,7 +74,7 @@ public:
 
     const std::vector<RegistryKey>& keys() const { return keys_; }
 
-private:
+  private:
     std::vector<RegistryKey> keys_;
 };
 

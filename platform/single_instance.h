@@ -9,12 +9,12 @@
 namespace platform {
 
 class SingleInstanceLock {
-public:
+  public:
     // Takes the lock on "<runtime directory>/<name>.lock"; std::nullopt when another process
     // holds it. A lock file that cannot be created at all does not stop the program.
     static std::optional<SingleInstanceLock> Acquire(const std::string& name);
 
-private:
+  private:
     explicit SingleInstanceLock(UniqueFd fd) : fd_(std::move(fd)) {}
     UniqueFd fd_;
 };

@@ -14,15 +14,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "platform/error_text.h"
 
 namespace platform {
 bool WaitFor(int fd, short events, int timeoutMs) {
-    struct pollfd p{fd, events, 0};
+    struct pollfd p {
+        fd, events, 0
+    };
     for (;;) {
         int n = ::poll(&p, 1, timeoutMs);
         if (n > 0) return true;
@@ -69,7 +71,7 @@ UniqueFd CreateTcpSocket(int* error, bool ipv6) {
 bool IsFamilyUnsupported(int error) { return error == EAFNOSUPPORT; }
 
 std::optional<uint32_t> ParseIpv4(const std::string& text) {
-    struct in_addr a{};
+    struct in_addr a {};
     if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return std::nullopt;
     return ntohl(a.s_addr);
 }
@@ -79,7 +81,7 @@ std::string FormatIpv4(uint32_t address) { return IpAddress(address).Text(); }
 int BindIpv4(int fd, uint32_t address, uint16_t port) {
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    struct sockaddr_in sa{};
+    struct sockaddr_in sa {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(address);
@@ -95,7 +97,7 @@ int BindIpv6(int fd, const struct in6_addr& address, uint16_t port, bool v6Only)
     // Set either way: the system's default for new sockets is a setting of the machine.
     int only = v6Only ? 1 : 0;
     ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
-    struct sockaddr_in6 sa{};
+    struct sockaddr_in6 sa {};
     sa.sin6_family = AF_INET6;
     sa.sin6_port = htons(port);
     sa.sin6_addr = address;
@@ -107,7 +109,7 @@ int BindIpv6(int fd, const struct in6_addr& address, uint16_t port, bool v6Only)
 
 int BindTo(int fd, const IpAddress& address, uint16_t port) {
     if (!address.IsIpv6()) return BindIpv4(fd, address.Ipv4(), port);
-    struct in6_addr a{};
+    struct in6_addr a {};
     std::memcpy(&a, address.Ipv6Bytes().data(), sizeof a);
     return BindIpv6(fd, a, port, true);
 }
@@ -118,7 +120,8 @@ bool IsAddressInUse(int error) { return error == EADDRINUSE; }
 
 bool CanBindOnAllAddresses(uint16_t port) {
     int error = 0;
-    if (UniqueFd probe = CreateTcpSocket(&error, true)) return BindDualStack(probe.get(), port) == 0;
+    if (UniqueFd probe = CreateTcpSocket(&error, true))
+        return BindDualStack(probe.get(), port) == 0;
     if (!IsFamilyUnsupported(error)) return false;
     UniqueFd probe = CreateTcpSocket(nullptr);
     return probe && BindIpv4(probe.get(), INADDR_ANY, port) == 0;
@@ -140,8 +143,7 @@ uint16_t LocalPort(int fd) {
     return ntohs(port);
 }
 
-std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* failure,
-                                               int* error) {
+std::optional<AcceptedSocket> AcceptConnection(int listenFd, AcceptFailure* failure, int* error) {
     sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     int fd;
@@ -217,7 +219,8 @@ bool SendAll(int fd, const void* data, size_t size, int idleLimitMs, uint64_t* s
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLOUT, idleLimitMs)) {
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            WaitFor(fd, POLLOUT, idleLimitMs)) {
             continue;
         }
         return false;
@@ -231,7 +234,7 @@ bool SendNow(int fd, std::string_view first, std::string_view second, bool more,
     while (!first.empty() || !second.empty()) {
         struct iovec iov[2] = {{const_cast<char*>(first.data()), first.size()},
                                {const_cast<char*>(second.data()), second.size()}};
-        struct msghdr msg{};
+        struct msghdr msg {};
         msg.msg_iov = first.empty() ? iov + 1 : iov;
         msg.msg_iovlen = first.empty() ? 1 : 2;
         ssize_t n = ::sendmsg(fd, &msg, flags);
@@ -250,7 +253,7 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
              int idleLimitMs, uint64_t* secondSent, bool more) {
     struct iovec iov[2] = {{const_cast<void*>(first), firstSize},
                            {const_cast<void*>(second), secondSize}};
-    struct msghdr msg{};
+    struct msghdr msg {};
     msg.msg_iov = iov;
     msg.msg_iovlen = 2;
     const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
@@ -303,7 +306,9 @@ bool SendFileContents(int socketFd, int fileFd, uint64_t start, uint64_t count, 
     const bool blocking = count >= kBlockingThreshold;
     int flags = blocking ? ::fcntl(socketFd, F_GETFL) : -1;
     if (blocking && flags >= 0) {
-        struct timeval limit{idleLimitMs / 1000, (idleLimitMs % 1000) * 1000};
+        struct timeval limit {
+            idleLimitMs / 1000, (idleLimitMs % 1000) * 1000
+        };
         ::setsockopt(socketFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         ::fcntl(socketFd, F_SETFL, flags & ~O_NONBLOCK);
     }
@@ -379,8 +384,8 @@ UniqueFd ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::
         int failure = ConnectOnce(*address, timeoutMs, &fd, &call);
         if (failure == 0) return fd;
         // The last address's failure is the one reported.
-        SetError(error, std::string(call) + " " + AddressWithPort(address->ai_addr,
-                                                                   address->ai_addrlen),
+        SetError(error,
+                 std::string(call) + " " + AddressWithPort(address->ai_addr, address->ai_addrlen),
                  failure);
     }
     return UniqueFd();

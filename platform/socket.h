@@ -4,13 +4,14 @@
 // idle limit covers a client that stops sending and one that stops reading.
 #pragma once
 
+#include <sys/types.h>
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "platform/ip_address.h"
 #include "platform/unique_fd.h"

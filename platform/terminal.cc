@@ -33,7 +33,7 @@ bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 EchoOff::EchoOff() {
     if (::tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
     // The handlers are in place before echo goes off, so no signal can come between.
-    struct sigaction restore{};
+    struct sigaction restore {};
     restore.sa_handler = RestoreEchoAndEnd;
     ::sigemptyset(&restore.sa_mask);
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {

@@ -12,13 +12,13 @@ bool InputIsTerminal();
 // program meanwhile, so an interrupted prompt never leaves the shell typing blind. Without a
 // terminal it does nothing. One guard at a time: the saved settings are process-wide.
 class EchoOff {
-public:
+  public:
     EchoOff();
     ~EchoOff();
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
-private:
+  private:
     bool active_ = false;
 };
 

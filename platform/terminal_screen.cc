@@ -71,7 +71,7 @@ void PrepareRestoreText(bool mouse) {
 }
 
 void InstallCrashHandlers() {
-    struct sigaction restore{};
+    struct sigaction restore {};
     restore.sa_handler = RestoreTerminalAndEnd;
     ::sigemptyset(&restore.sa_mask);
     for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
@@ -102,18 +102,37 @@ attr_t Attributes(unsigned look) {
 std::optional<InputEvent> Translate(int code) {
     InputEvent event;
     switch (code) {
-        case KEY_UP: event.key = kKeyUp; return event;
-        case KEY_DOWN: event.key = kKeyDown; return event;
-        case KEY_LEFT: event.key = kKeyLeft; return event;
-        case KEY_RIGHT: event.key = kKeyRight; return event;
+        case KEY_UP:
+            event.key = kKeyUp;
+            return event;
+        case KEY_DOWN:
+            event.key = kKeyDown;
+            return event;
+        case KEY_LEFT:
+            event.key = kKeyLeft;
+            return event;
+        case KEY_RIGHT:
+            event.key = kKeyRight;
+            return event;
         case KEY_ENTER:
         case '\r':
-        case '\n': event.key = kKeyEnter; return event;
-        case 27: event.key = kKeyEscape; return event;
-        case '\t': event.key = kKeyTab; return event;
-        case KEY_F(1): event.key = kKeyF1; return event;
-        case KEY_F(10): event.key = kKeyF10; return event;
-        case KEY_RESIZE: return std::nullopt;
+        case '\n':
+            event.key = kKeyEnter;
+            return event;
+        case 27:
+            event.key = kKeyEscape;
+            return event;
+        case '\t':
+            event.key = kKeyTab;
+            return event;
+        case KEY_F(1):
+            event.key = kKeyF1;
+            return event;
+        case KEY_F(10):
+            event.key = kKeyF10;
+            return event;
+        case KEY_RESIZE:
+            return std::nullopt;
         case KEY_MOUSE: {
             MEVENT mouse;
             if (::getmouse(&mouse) != OK) return std::nullopt;
@@ -123,7 +142,8 @@ std::optional<InputEvent> Translate(int code) {
             event.column = mouse.x;
             return event;
         }
-        default: break;
+        default:
+            break;
     }
     event.key = code >= KEY_MIN ? kKeyOther : code;
     return event;
@@ -133,7 +153,7 @@ std::optional<InputEvent> Translate(int code) {
 // events it drops itself (a button's release), reads on even when told not to wait; this
 // way that read finds nothing instead of stopping the program until the next key.
 class NonBlockingInput {
-public:
+  public:
     NonBlockingInput() { ::fcntl(STDIN_FILENO, F_SETFL, gSavedInputFlags | O_NONBLOCK); }
     ~NonBlockingInput() { ::fcntl(STDIN_FILENO, F_SETFL, gSavedInputFlags); }
     NonBlockingInput(const NonBlockingInput&) = delete;
@@ -141,7 +161,9 @@ public:
 };
 
 bool InputHungUp() {
-    struct pollfd input{STDIN_FILENO, POLLIN, 0};
+    struct pollfd input {
+        STDIN_FILENO, POLLIN, 0
+    };
     return ::poll(&input, 1, 0) == 1 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
@@ -218,7 +240,7 @@ void TerminalScreen::Resume() {
 
 void TerminalScreen::Resize() {
     if (!started_ || suspended_) return;
-    struct winsize size{};
+    struct winsize size {};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
         ::resizeterm(size.ws_row, size.ws_col);
     }

@@ -45,7 +45,7 @@ struct InputEvent {
 
 // One screen per process: curses keeps its state globally.
 class TerminalScreen {
-public:
+  public:
     TerminalScreen() = default;
     ~TerminalScreen();  // Stop
     TerminalScreen(const TerminalScreen&) = delete;
@@ -90,7 +90,7 @@ public:
     // Waits for the next key or click.
     InputEvent WaitInput();
 
-private:
+  private:
     bool started_ = false;
     bool suspended_ = false;
     bool unicode_ = false;

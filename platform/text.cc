@@ -49,8 +49,8 @@ bool IsTextSample(std::string_view sample) {
         for (std::size_t k = 1; k < start.length; ++k) {
             if (i + k == size) return true;
             unsigned char next = bytes[i + k];
-            bool inRange = k == 1 ? next >= start.low && next <= start.high
-                                  : next >= 0x80 && next <= 0xbf;
+            bool inRange =
+                k == 1 ? next >= start.low && next <= start.high : next >= 0x80 && next <= 0xbf;
             if (!inRange) return false;
         }
         i += start.length;
@@ -106,12 +106,23 @@ std::string EscapeHtml(std::string_view text) {
     escaped.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '"': escaped += "&quot;"; break;
-            case '\'': escaped += "&#39;"; break;
-            default: escaped += c;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&#39;";
+                break;
+            default:
+                escaped += c;
         }
     }
     return escaped;

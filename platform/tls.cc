@@ -60,7 +60,7 @@ std::string LibraryReason() {
 std::string UnreadableReason(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return ErrorText(errno);
-    struct stat info{};
+    struct stat info {};
     bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
     return regular ? std::string() : "not a regular file";
@@ -241,7 +241,8 @@ bool TlsSession::Handshake(int timeoutMs) {
 }
 
 ReceiveResult TlsSession::Receive(void* buffer, size_t size, int timeoutMs) {
-    const uint64_t deadline = timeoutMs > 0 ? MonotonicMillis() + static_cast<uint64_t>(timeoutMs) : 0;
+    const uint64_t deadline =
+        timeoutMs > 0 ? MonotonicMillis() + static_cast<uint64_t>(timeoutMs) : 0;
     const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
     for (;;) {
         ERR_clear_error();
@@ -359,8 +360,8 @@ bool MakeSelfSignedCertificate(const std::vector<std::string>& names, int days,
     made = made &&
            X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
                                       reinterpret_cast<const unsigned char*>(commonName.data()),
-                                      static_cast<int>(std::min<size_t>(commonName.size(), 64)),
-                                      -1, 0) == 1 &&
+                                      static_cast<int>(std::min<size_t>(commonName.size(), 64)), -1,
+                                      0) == 1 &&
            X509_set_issuer_name(cert, subject) == 1;
     for (const std::string& name : names) {
         GENERAL_NAME* entry = made ? AltName(name) : nullptr;

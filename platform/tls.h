@@ -19,7 +19,7 @@ namespace platform {
 // What a server needs to speak TLS: its certificate chain and private key, TLS 1.2 and 1.3
 // only, with the library's default ciphers. Shared by every session of a server.
 class TlsContext {
-public:
+  public:
     // Loads the chain file (PEM, the server's certificate first) and the key file (PEM).
     // On failure returns null and `*error` names the file and the reason ("can't read tls
     // key file /x/key.pem: No such file or directory").
@@ -31,7 +31,7 @@ public:
 
     ssl_ctx_st* native() const { return context_; }
 
-private:
+  private:
     explicit TlsContext(ssl_ctx_st* context) : context_(context) {}
     ssl_ctx_st* context_;
 };
@@ -39,7 +39,7 @@ private:
 // The server side of one TLS connection over a non-blocking socket it does not own. Every
 // wait is bounded as for plain sockets: an idle limit without progress.
 class TlsSession {
-public:
+  public:
     // Null when the library could not make a session (out of memory).
     static std::unique_ptr<TlsSession> Create(const TlsContext& context, int socketFd);
     ~TlsSession();
@@ -70,7 +70,7 @@ public:
     // Sends close_notify, without waiting for the client's own.
     void Close();
 
-private:
+  private:
     explicit TlsSession(ssl_st* ssl, int socketFd) : ssl_(ssl), socket_(socketFd) {}
     // Waits as the last call's error asks (readable or writable); false on any other error
     // or when `timeoutMs` passes.

@@ -9,10 +9,10 @@ namespace platform {
 // Asked before a transfer first waits for its client: whether this client may be waited for
 // at all, or the transfer must end now.
 class WaitGate {
-public:
+  public:
     virtual bool AdmitWait() = 0;
 
-protected:
+  protected:
     ~WaitGate() = default;
 };
 
@@ -21,7 +21,7 @@ protected:
 // client that trickles a byte now and then cannot hold the server's side of an exchange for
 // ever. Times are the monotonic clock's milliseconds, given by the caller.
 class TransferPace {
-public:
+  public:
     static constexpr uint64_t kWindowMs = 30000;
     static constexpr uint64_t kWindowBytes = 30 * 1024;
 
@@ -53,10 +53,11 @@ public:
             if (!gate_->AdmitWait()) return 0;
             admitted_ = true;
         }
-        return static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(idleLimitMs), end - nowMs));
+        return static_cast<int>(
+            std::min<uint64_t>(static_cast<uint64_t>(idleLimitMs), end - nowMs));
     }
 
-private:
+  private:
     // When the last kWindowBytes were complete, and the bytes moved since.
     uint64_t markMs_ = 0;
     uint64_t sinceMark_ = 0;

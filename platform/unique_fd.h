@@ -6,7 +6,7 @@
 namespace platform {
 
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -26,7 +26,7 @@ public:
     int Release() { return std::exchange(fd_, -1); }
     void Reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 

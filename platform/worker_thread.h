@@ -8,7 +8,7 @@
 namespace platform {
 
 class WorkerThread {
-public:
+  public:
     static constexpr size_t kStackSize = 256 * 1024;
 
     WorkerThread() = default;
@@ -21,7 +21,7 @@ public:
     void Join();
     bool running() const { return started_; }
 
-private:
+  private:
     static void* Trampoline(void* self);
 
     std::function<void()> body_;
@@ -32,7 +32,7 @@ private:
 // Wakes one sleeping thread. Rings that come before the thread waits are kept, but several
 // count as one, so the woken thread must look at what it was woken for.
 class WakeUp {
-public:
+  public:
     void Ring() {
         rung_.store(1);
         rung_.notify_one();
@@ -41,7 +41,7 @@ public:
         while (rung_.exchange(0) == 0) rung_.wait(0);
     }
 
-private:
+  private:
     std::atomic<int> rung_{0};
 };
 

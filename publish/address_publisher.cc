@@ -73,8 +73,8 @@ int ServerForPort(const config::ServerConfig& config, int port) {
 }
 
 std::string FtpCommandText(const config::ServerSettings& settings) {
-    return "user " + settings.ftpUserID + "\n" + settings.ftpPassword + "\ncd " +
-           settings.ftpPath + "\ndelete " + settings.ftpUploadFileName + "\nput " +
+    return "user " + settings.ftpUserID + "\n" + settings.ftpPassword + "\ncd " + settings.ftpPath +
+           "\ndelete " + settings.ftpUploadFileName + "\nput " +
            FtpName(settings.ftpUploadFileName) + "\nbye\nquit\n";
 }
 
@@ -165,8 +165,9 @@ bool AddressPublisher::PublishAddress(http::ServerInstance& server, bool startin
     const std::string commandFile = (starting ? "VNTReDirector" : "VNTOffline") + n + "ftpCmds.txt";
     std::string templateName = "VNTOffline" + n + ".html";
     if (starting) {
-        templateName = (settings.useJavaScriptRedirector ? "VNTJavaScriptReDirector" : "VNTReDirector") +
-                       n + ".html";
+        templateName =
+            (settings.useJavaScriptRedirector ? "VNTJavaScriptReDirector" : "VNTReDirector") + n +
+            ".html";
     }
     const std::string failure = FailureText(settings);
     std::string error;
@@ -189,8 +190,8 @@ bool AddressPublisher::WriteFtpCommands(int number, const std::string& fileName,
     auto snapshot = context_.config.Snapshot();
     const config::ServerSettings& settings = snapshot->servers[number - 1];
     // A line break would end one command and make another of what follows it.
-    for (const std::string* field : {&settings.ftpUserID, &settings.ftpPassword,
-                                     &settings.ftpPath, &settings.ftpUploadFileName}) {
+    for (const std::string* field : {&settings.ftpUserID, &settings.ftpPassword, &settings.ftpPath,
+                                     &settings.ftpUploadFileName}) {
         if (HasLineBreak(*field)) {
             *error = "the FTP settings of Server " + std::to_string(number) + " hold a line break";
             return false;
@@ -261,8 +262,8 @@ void AddressPublisher::StartFtpClient(const config::ServerSettings& settings,
     auto onExit = [&owner, failure](int status, const std::string& output) {
         if (status == 0) return;
         std::string reason = LastLine(output);
-        if (reason.empty()) reason = std::string(kFtpClientName) + " ended with status " +
-                                     std::to_string(status);
+        if (reason.empty())
+            reason = std::string(kFtpClientName) + " ended with status " + std::to_string(status);
         owner.ShowStatusMessage(failure + reason);
     };
     std::string error;

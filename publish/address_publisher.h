@@ -51,7 +51,7 @@ std::vector<std::string> ScriptArguments(const std::string& scriptPath,
                                          const std::string& hostAddress, int port);
 
 class AddressPublisher : public http::ServerHooks {
-public:
+  public:
     // Files are written to, and programs run in, the process's working directory.
     AddressPublisher(http::EngineContext& context, platform::BackgroundPrograms& programs,
                      std::string programDirectory);
@@ -70,7 +70,7 @@ public:
     bool WriteRedirectPage(const std::string& templateName, int port,
                            const std::string& outputFileName, std::string* error);
 
-private:
+  private:
     void RunScript(const std::string& name, const config::ServerSettings& settings, int port);
     void StartFtpClient(const config::ServerSettings& settings, const std::string& commandFile);
 

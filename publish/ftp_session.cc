@@ -64,7 +64,7 @@ std::string Printable(std::string_view text) {
 }
 
 class Session {
-public:
+  public:
     explicit Session(std::vector<std::string>* notes) : notes_(notes) {}
 
     bool Connect(const FtpTarget& target, std::string* error) {
@@ -117,7 +117,7 @@ public:
         control_.Reset();
     }
 
-private:
+  private:
     static bool Fail(std::string* error, const std::string& what, const std::string& why) {
         *error = why.empty() ? what : what + ": " + why;
         return false;
@@ -150,19 +150,20 @@ private:
                 *failure = "the server's reply is not FTP";
                 return false;
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now());
-            platform::ReceiveResult got = platform::ReceiveSome(
-                control_.get(), buffer, sizeof buffer, static_cast<int>(std::max<int64_t>(1, left.count())));
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            platform::ReceiveResult got =
+                platform::ReceiveSome(control_.get(), buffer, sizeof buffer,
+                                      static_cast<int>(std::max<int64_t>(1, left.count())));
             if (got.status == platform::ReceiveStatus::kData) {
                 parser_.Feed(std::string_view(buffer, got.bytes));
                 continue;
             }
             control_.Reset();
-            *failure = got.status == platform::ReceiveStatus::kTimedOut
-                           ? "no reply within " + std::to_string(kFtpReplyTimeoutMs / 1000) +
-                                 " seconds"
-                           : "the server closed the connection";
+            *failure =
+                got.status == platform::ReceiveStatus::kTimedOut
+                    ? "no reply within " + std::to_string(kFtpReplyTimeoutMs / 1000) + " seconds"
+                    : "the server closed the connection";
             return false;
         }
     }
@@ -262,7 +263,8 @@ std::optional<FtpTarget> ParseFtpTarget(std::string_view text) {
     } else {
         size_t colon = text.find(':');
         // More than one colon is an IPv6 address without a port.
-        if (colon != std::string_view::npos && text.find(':', colon + 1) == std::string_view::npos) {
+        if (colon != std::string_view::npos &&
+            text.find(':', colon + 1) == std::string_view::npos) {
             portText = text.substr(colon + 1);
             if (portText.empty()) return std::nullopt;
             text = text.substr(0, colon);
@@ -295,8 +297,9 @@ bool ParseFtpCommands(std::string_view text, std::vector<FtpCommand>* commands,
         if (line.empty()) continue;
         size_t space = line.find_first_of(" \t");
         std::string word = platform::LowerCopy(line.substr(0, space));
-        std::string_view rest =
-            space == std::string_view::npos ? std::string_view() : platform::Trim(line.substr(space));
+        std::string_view rest = space == std::string_view::npos
+                                    ? std::string_view()
+                                    : platform::Trim(line.substr(space));
         auto fail = [&](const std::string& why) {
             *error = "line " + std::to_string(lineNumber) + ": " + why;
             return false;
@@ -402,7 +405,8 @@ std::optional<uint16_t> ParsePasvPort(std::string_view text) {
         size_t end = at;
         while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
         std::string_view digits = text.substr(at, end - at);
-        std::optional<long> value = digits == "0" ? std::optional<long>(0) : ParseNumber(digits, 255);
+        std::optional<long> value =
+            digits == "0" ? std::optional<long>(0) : ParseNumber(digits, 255);
         if (!value) return std::nullopt;
         numbers[i] = *value;
         if (i < 5) {

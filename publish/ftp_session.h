@@ -37,11 +37,10 @@ struct FtpCommand {
 // words, where double quotes keep a name with spaces together. Nothing after the first
 // bye or quit is read. Returns false with `*error` naming the line for an unknown command or
 // a missing argument.
-bool ParseFtpCommands(std::string_view text, std::vector<FtpCommand>* commands,
-                      std::string* error);
+bool ParseFtpCommands(std::string_view text, std::vector<FtpCommand>* commands, std::string* error);
 
 struct FtpReply {
-    int code = 0;       // 100 to 599
+    int code = 0;      // 100 to 599
     std::string text;  // the last line, without its line end
 };
 
@@ -49,7 +48,7 @@ struct FtpReply {
 // that ends at a line starting "DDD ". A line that does not begin with a reply code outside
 // a multi-line reply, or a reply longer than kMaxReplySize, marks the stream as broken.
 class FtpReplyParser {
-public:
+  public:
     static constexpr size_t kMaxReplySize = 64 * 1024;
 
     void Feed(std::string_view bytes);
@@ -57,7 +56,7 @@ public:
     std::optional<FtpReply> Next();
     bool broken() const { return broken_; }
 
-private:
+  private:
     std::string pending_;  // bytes of a line not yet ended
     std::vector<FtpReply> ready_;
     int openCode_ = 0;  // the code of an open multi-line reply

@@ -35,7 +35,8 @@ std::string FormatLogLine(const platform::IpAddress& clientAddress, const platfo
         }
     }
     char tail[64];
-    std::snprintf(tail, sizeof tail, "\" %d %llu\r\n", status, static_cast<unsigned long long>(bytes));
+    std::snprintf(tail, sizeof tail, "\" %d %llu\r\n", status,
+                  static_cast<unsigned long long>(bytes));
     line += tail;
     return line;
 }

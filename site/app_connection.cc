@@ -12,8 +12,6 @@
 #include "apps/visitor_table.h"
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
-#include "site/access_log.h"
-#include "site/cgi.h"
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -22,6 +20,8 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/version.h"
+#include "site/access_log.h"
+#include "site/cgi.h"
 
 namespace site {
 namespace {
@@ -112,7 +112,8 @@ AppConnection::Route AppConnection::RouteOf(std::string_view u) const {
 bool AppConnection::MayAnswerOnLoop() {
     if (request().method() != "GET" && !request().IsHead()) return false;
     // Whether the client is this machine's own is left to a worker.
-    if (const config::ServerSettings* settings = Settings(); settings != nullptr && settings->httpsOnly) {
+    if (const config::ServerSettings* settings = Settings();
+        settings != nullptr && settings->httpsOnly) {
         return false;
     }
     // Checking a password reads the registry file, and a hashed one costs time on purpose:
@@ -134,7 +135,8 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     // anything but a plain name or address gives way to the server's own address.
     std::string host = platform::UrlHost(server->context().hostAddress);
     std::optional<std::string_view> asked = request().Header("Host");
-    if (std::optional<std::string_view> name = asked ? platform::HostOfAuthority(*asked) : std::nullopt) {
+    if (std::optional<std::string_view> name =
+            asked ? platform::HostOfAuthority(*asked) : std::nullopt) {
         if (platform::IsPlainHost(*name)) host = platform::UrlHost(std::string(*name));
     }
     std::string location = "https://" + host;
@@ -278,16 +280,22 @@ void AppConnection::SendDirectoryRedirect(std::string_view decoded) {
     std::string response =
         "HTTP/1.0 301 Moved Permanently\r\n"
         "Date: Mon, 27 Sep 1999 02:55:36 GMT\r\n"
-        "Server: " VANTRY_SERVER_HEADER "\r\n"
-        "Location: " + target + "\r\n"
+        "Server: " VANTRY_SERVER_HEADER
+        "\r\n"
+        "Location: " +
+        target +
+        "\r\n"
         "Keep-Alive: timeout=15, max=100\r\n" +
-        PageTypeLines() + "\r\n"
+        PageTypeLines() +
+        "\r\n"
         "\r\n"
         "<HTML><HEAD>\r\n"
         "<TITLE>301 Moved Permanently</TITLE>\r\n"
         "</HEAD><BODY>\r\n"
         "<H1>Moved Permanently</H1>\r\n"
-        "The document has moved <A HREF=\"\r\n" + target.substr(0, target.size() - 1) + "\r\n"
+        "The document has moved <A HREF=\"\r\n" +
+        target.substr(0, target.size() - 1) +
+        "\r\n"
         "/\r\n"
         "\">here</A>.<P></BODY></HTML>\r\n";
     SendText(response);

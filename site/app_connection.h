@@ -15,7 +15,7 @@
 namespace site {
 
 class AppConnection : public http::Connection {
-public:
+  public:
     void OnGet(std::string requestUrl) override;
     // A GET or HEAD of a file or directory of the site, without a login.
     bool MayAnswerOnLoop() override;
@@ -46,11 +46,11 @@ public:
     // The path the request is routed by (see RoutePath), once OnGet has run.
     std::string routePath;
 
-protected:
+  protected:
     // The decoded URL the request's `url` shows once OnGet has run.
     std::string decodedUrl;
 
-private:
+  private:
     // Where a URL (without its leading "/", decoded) goes. Scripts only when the server runs
     // them; otherwise "cgi-bin" is a directory like any other.
     enum class Route { kAdmin, kDownloadPage, kFavorites, kApplication, kScript, kFile };
@@ -77,9 +77,9 @@ private:
 // is kept as it is.
 std::string RoutePath(std::string_view decodedUrl);
 
-using platform::UrlDecode;
 using platform::AppendBackslash;
 using platform::ReplaceChar;
+using platform::UrlDecode;
 // The local path of a URL (without its leading "/") whose directory part is a key of the
 // "VirtualDirectories" table; std::nullopt when it is none.
 std::optional<std::string> MapVirtualDirectory(const std::string& programDirectory,

@@ -11,7 +11,6 @@
 #include <unordered_set>
 
 #include "config/mapping_tables.h"
-#include "site/app_connection.h"
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/child_process.h"
@@ -21,6 +20,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/version.h"
+#include "site/app_connection.h"
 
 namespace site {
 namespace {
@@ -116,7 +116,7 @@ std::string Absolute(const std::string& path) {
 // One run of a script: the body on its way from the client to the script's input, the
 // script's output on its way to the client, and the time limit over both.
 class CgiRun {
-public:
+  public:
     CgiRun(AppConnection& connection, platform::ChildProcess& child)
         : connection_(connection), child_(child), chunk_(std::make_unique<char[]>(kRelayChunk)) {}
 
@@ -158,14 +158,16 @@ public:
 
             uint64_t now = platform::MonotonicMillis();
             if (now >= deadline) break;
-            if (wantBody && (now - lastBodyProgress >= kIdleLimitMs || connection_.BodyPaceLost())) {
+            if (wantBody &&
+                (now - lastBodyProgress >= kIdleLimitMs || connection_.BodyPaceLost())) {
                 // The client stopped sending, or sends too slowly: the script gets what came.
                 bodyDone_ = true;
                 continue;
             }
             int waitMs = -1;
             if (deadline != kNoDeadline) waitMs = WaitMs(deadline - now);
-            if (wantBody) waitMs = ShorterWait(waitMs, WaitMs(lastBodyProgress + kIdleLimitMs - now));
+            if (wantBody)
+                waitMs = ShorterWait(waitMs, WaitMs(lastBodyProgress + kIdleLimitMs - now));
             // Without a descriptor that reports the script's end, look for it now and then.
             if (!outputOpen && child_.exitFd() < 0) waitMs = ShorterWait(waitMs, kExitPollMs);
 
@@ -214,7 +216,7 @@ public:
         child_.Wait();
     }
 
-private:
+  private:
     // Moves what the body reader has now into the pending bytes. True when bytes came.
     bool TakeBody() {
         size_t room = std::min(kRelayChunk,
@@ -261,8 +263,7 @@ private:
     // dropped; the end of its input means it has gone (a client waiting for its answer
     // keeps its side open), as does a reset or a socket the server shut down.
     bool ClientGone() {
-        platform::ReceiveResult r =
-            connection_.ReceiveFromClient(chunk_.get(), kRelayChunk, 0);
+        platform::ReceiveResult r = connection_.ReceiveFromClient(chunk_.get(), kRelayChunk, 0);
         return r.status == platform::ReceiveStatus::kClosed ||
                r.status == platform::ReceiveStatus::kError;
     }
@@ -288,7 +289,7 @@ private:
 
 // Marks the connection as running a script for as long as it lives.
 class ScriptMark {
-public:
+  public:
     explicit ScriptMark(http::Connection& connection) : connection_(connection) {
         connection_.SetRunningScript(true);
     }
@@ -296,7 +297,7 @@ public:
     ScriptMark(const ScriptMark&) = delete;
     ScriptMark& operator=(const ScriptMark&) = delete;
 
-private:
+  private:
     http::Connection& connection_;
 };
 

@@ -29,7 +29,7 @@ struct CgiRequest {
     std::string_view serverName;
     int serverPort = 0;
     platform::IpAddress clientAddress;
-    uint16_t clientPort = 0;     // host byte order
+    uint16_t clientPort = 0;  // host byte order
     std::string_view documentRoot;
     std::string_view scriptFilename;
     std::string_view protocol;

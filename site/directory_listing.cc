@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "pages/page_template.h"
-#include "site/app_connection.h"
 #include "http/http_date.h"
+#include "pages/page_template.h"
 #include "platform/directory.h"
 #include "platform/text.h"
+#include "site/app_connection.h"
 
 namespace site {
 namespace {

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     if (!target) return Fail(kExitBadInput, "vantry-ftp: not a host or host:port: " + *host);
     std::optional<std::string> text =
         platform::ReadWholeFile(*commandFile, kMaxCommandFileSize, nullptr);
-    if (!text) return Fail(kExitBadInput, "vantry-ftp: cannot read the command file " + *commandFile);
+    if (!text)
+        return Fail(kExitBadInput, "vantry-ftp: cannot read the command file " + *commandFile);
     std::vector<publish::FtpCommand> commands;
     std::string error;
     if (!publish::ParseFtpCommands(*text, &commands, &error)) {

@@ -77,14 +77,16 @@ TEST(InstallerTest, DesktopEntriesQuoteThePathAsTheLauncherReadsIt) {
 
 TEST(InstallerTest, ServiceUnitQuotesThePathAsSystemdReadsIt) {
     const std::pair<std::string, std::string> cases[] = {
-        {"/opt/vantry/", "WorkingDirectory=/opt/vantry/\nExecStart=\"/opt/vantry/vantry\" --headless\n"},
+        {"/opt/vantry/",
+         "WorkingDirectory=/opt/vantry/\nExecStart=\"/opt/vantry/vantry\" --headless\n"},
         // A percent sign is a specifier and a dollar sign a variable unless doubled.
         {"/home/a b/100%/$x\"\\/",
          "WorkingDirectory=/home/a b/100%%/$x\"\\/\n"
          "ExecStart=\"/home/a b/100%%/$$x\\\"\\\\/vantry\" --headless\n"},
     };
     for (const auto& [installDir, lines] : cases) {
-        EXPECT_NE(ServiceUnit(installDir).find(lines), std::string::npos) << ServiceUnit(installDir);
+        EXPECT_NE(ServiceUnit(installDir).find(lines), std::string::npos)
+            << ServiceUnit(installDir);
     }
 }
 

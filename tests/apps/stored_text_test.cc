@@ -29,7 +29,10 @@ TEST(StoredTextTest, XmlTextIsUtf8WithoutControlCharacters) {
         {"\xe2\x82!", "\xc3\xa2!"},
         // Controls go: C0 apart from tab and line ends, DEL, C1 (as a byte or as UTF-8), and
         // the two non-characters.
-        {std::string("a\0b\x01\x0b\x0c\x1b\x7f" "c", 9), "abc"},
+        {std::string("a\0b\x01\x0b\x0c\x1b\x7f"
+                     "c",
+                     9),
+         "abc"},
         {"\x85\x9f\xc2\x85\xc2\xa0", "\xc2\xa0"},
         {"\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbd", "\xef\xbf\xbd"},
     };

@@ -59,7 +59,7 @@ TEST(Base64DecodeTest, RoundTripsEveryLengthAndByte) {
 
 // Points VANTRY_REGISTRY at a file in a temporary directory for the test's duration.
 class BasicAuthLoginTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         WriteRegistry(
             "REGEDIT4\n\n"
@@ -69,11 +69,20 @@ protected:
             "\"Admin\"=\"Secret\"\n"
             "\"bob\"=\"Pa:ss\"\n"
             "\"number\"=dword:00000001\n"
-            "\"" + std::string(63, 'n') + "\"=\"x\"\n"
-            "\"" + std::string(64, 'm') + "\"=\"x\"\n"
-            "\"longpass\"=\"" + std::string(64, 'p') + "\"\n"
-            "\"maxpass\"=\"" + std::string(63, 'p') + "\"\n"
-            "\"huge\"=\"" + std::string(300, 'h') + "\"\n");
+            "\"" +
+            std::string(63, 'n') +
+            "\"=\"x\"\n"
+            "\"" +
+            std::string(64, 'm') +
+            "\"=\"x\"\n"
+            "\"longpass\"=\"" +
+            std::string(64, 'p') +
+            "\"\n"
+            "\"maxpass\"=\"" +
+            std::string(63, 'p') +
+            "\"\n"
+            "\"huge\"=\"" +
+            std::string(300, 'h') + "\"\n");
     }
     void WriteRegistry(const std::string& text) { testing_support::WriteFile(path_, text); }
 
@@ -166,7 +175,8 @@ TEST_F(BasicAuthLoginTest, SuccessfulLoginsAreReportedAndFailuresAreNot) {
     SetLoginObserver(nullptr);
     EXPECT_TRUE(CheckUserLogin(Base64Encode("visit-check:pw"), succeeded));
     using Login = std::pair<platform::IpAddress, std::string>;
-    EXPECT_EQ(observedLogins, (std::vector<Login>{{platform::IpAddress(succeeded), "VISIT-CHECK"}}));
+    EXPECT_EQ(observedLogins,
+              (std::vector<Login>{{platform::IpAddress(succeeded), "VISIT-CHECK"}}));
 }
 
 TEST_F(BasicAuthLoginTest, AuthorizationHeaderIsFoundAndItsSchemeSkipped) {
@@ -196,7 +206,7 @@ TEST_F(BasicAuthLoginTest, AuthorizationHeaderIsFoundAndItsSchemeSkipped) {
 
 // A connection whose GET handler guards a page with a login, as the router does.
 class GuardedConnection : public http::Connection {
-public:
+  public:
     std::string realm;
     bool administrator = false;
     int loggedStatus = -1;
@@ -212,7 +222,7 @@ public:
 };
 
 class AuthChallengeTest : public BasicAuthLoginTest {
-protected:
+  protected:
     std::string Exchange(const std::string& request) {
         return testing_support::ExchangeOverSocketPair(connection, engine.server, {request});
     }
@@ -223,7 +233,9 @@ protected:
                "Date: [A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
                "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\n"
                "Content-type: text/html\r\n"
-               "WWW-Authenticate: Basic    realm=\"" + realm + "\"\r\n"
+               "WWW-Authenticate: Basic    realm=\"" +
+               realm +
+               "\"\r\n"
                "Content-Length: 0\r\n"
                "\r\n";
     }

@@ -15,11 +15,11 @@ constexpr uint64_t kMinute = 60 * 1000;
 
 TEST(LoginAttemptsTest, TenFailuresWithinTenMinutesBlockForTenMinutes) {
     struct Step {
-        uint64_t at;          // milliseconds on the clock
-        const char* action;   // "fail": a failed login of kClient; "other": one of kOther
-        bool startsBlock;     // what RecordFailure answers
-        int blocked;          // SecondsBlocked(kClient) afterwards
-        int otherBlocked;     // SecondsBlocked(kOther) afterwards
+        uint64_t at;         // milliseconds on the clock
+        const char* action;  // "fail": a failed login of kClient; "other": one of kOther
+        bool startsBlock;    // what RecordFailure answers
+        int blocked;         // SecondsBlocked(kClient) afterwards
+        int otherBlocked;    // SecondsBlocked(kOther) afterwards
     };
     struct Case {
         const char* name;
@@ -51,12 +51,14 @@ TEST(LoginAttemptsTest, TenFailuresWithinTenMinutesBlockForTenMinutes) {
             now = step.at;
             std::string action = step.action;
             if (action == "fail") {
-                EXPECT_EQ(attempts.RecordFailure(kClient), step.startsBlock) << c.name << " at " << now;
+                EXPECT_EQ(attempts.RecordFailure(kClient), step.startsBlock)
+                    << c.name << " at " << now;
             } else if (action == "other") {
                 EXPECT_FALSE(attempts.RecordFailure(kOther)) << c.name;
             }
             EXPECT_EQ(attempts.SecondsBlocked(kClient), step.blocked) << c.name << " at " << now;
-            EXPECT_EQ(attempts.SecondsBlocked(kOther), step.otherBlocked) << c.name << " at " << now;
+            EXPECT_EQ(attempts.SecondsBlocked(kOther), step.otherBlocked)
+                << c.name << " at " << now;
         }
     }
 }

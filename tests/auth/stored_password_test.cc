@@ -46,8 +46,8 @@ TEST(StoredPasswordTest, ConstantTimeEqualsComparesEveryByteAndTheLength) {
         std::string a, b;
         bool equal;
     } cases[] = {
-        {"", "", true},       {"abc", "abc", true},   {"abc", "abd", false},
-        {"abc", "ab", false}, {"ab", "abc", false},   {std::string("a\0b", 3), "a", false},
+        {"", "", true},       {"abc", "abc", true},    {"abc", "abd", false},
+        {"abc", "ab", false}, {"ab", "abc", false},    {std::string("a\0b", 3), "a", false},
         {"", "x", false},     {"\xff", "\x7f", false},
     };
     for (const auto& c : cases) {

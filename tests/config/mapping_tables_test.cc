@@ -14,7 +14,7 @@ namespace config {
 namespace {
 
 class MappingTablesTest : public ::testing::Test {
-protected:
+  protected:
     void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::trunc) << text; }
 
     testing_support::TempDir temp_{"vantry-tables"};
@@ -67,7 +67,8 @@ TEST_F(MappingTablesTest, KeysLoseTheirDotAndMimeTypesAreStoredInSmallLetters) {
     EXPECT_EQ(platform::ListProfileKeys(ini_, "Mime"), std::vector<std::string>{"txt"});
     EXPECT_EQ(GetMime(dir_, "TXT"), "text/plain");
     EXPECT_TRUE(SetVirtualDirectory(dir_, "Docs", "/Srv/Docs"));
-    EXPECT_EQ(platform::ListProfileKeys(ini_, "VirtualDirectories"), std::vector<std::string>{"docs"});
+    EXPECT_EQ(platform::ListProfileKeys(ini_, "VirtualDirectories"),
+              std::vector<std::string>{"docs"});
     EXPECT_EQ(GetVirtualDirectory(dir_, "docs"), "/Srv/Docs") << "paths keep their letter case";
     EXPECT_TRUE(SetScript(dir_, ".PY", "/opt/Python/bin/python3"));
     EXPECT_EQ(GetScript(dir_, "py"), "/opt/Python/bin/python3");

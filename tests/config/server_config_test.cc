@@ -23,7 +23,7 @@ using testing_support::WriteFile;
 
 // A program directory of its own, with HOME and the registry file pointed inside it.
 class ServerConfigTest : public ::testing::Test {
-protected:
+  protected:
     testing_support::TempDir temp_{"vantry-config"};
     const std::string root_ = temp_.path();
     const std::string dir_ = root_ + "/";

@@ -17,12 +17,16 @@ TEST(SystemMimeTypesTest, LinesGiveEachExtensionItsFirstType) {
         "no-slash abc\n"
         "\n"
         "   \n"
-        "image/" + std::string(200, 'x') + " big\n"
+        "image/" +
+        std::string(200, 'x') +
+        " big\n"
         "font/woff2 woff2");
     const std::pair<const char*, const char*> expected[] = {
-        {"css", "text/css"}, {"es", "text/javascript"}, {"js", "text/javascript"}, {"mjs", "text/javascript"},
-        {"txt", "text/plain"}, {"text", "text/plain"}, {"pot", "text/plain"},
-        {"ppt", "application/vnd.ms-powerpoint"}, {"woff2", "font/woff2"},
+        {"css", "text/css"},       {"es", "text/javascript"},
+        {"js", "text/javascript"}, {"mjs", "text/javascript"},
+        {"txt", "text/plain"},     {"text", "text/plain"},
+        {"pot", "text/plain"},     {"ppt", "application/vnd.ms-powerpoint"},
+        {"woff2", "font/woff2"},
     };
     EXPECT_EQ(types.size(), std::size(expected));
     for (const auto& [extension, type] : expected) EXPECT_EQ(types[extension], type) << extension;

@@ -42,15 +42,17 @@ std::string PageOpening(std::string_view title, std::string_view heading,
                         std::string_view body = "<BODY bgColor=#ffffff >") {
     return "<HTML><HEAD><TITLE>\r\n" + std::string(title) +
            "\r\n</TITLE>\r\n<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>\r\n"
-           "</HEAD>\r\n" + std::string(body) + "\r\n" + std::string(heading) + "\r\n";
+           "</HEAD>\r\n" +
+           std::string(body) + "\r\n" + std::string(heading) + "\r\n";
 }
 
 class FavoritesTest : public ::testing::Test {
-protected:
+  protected:
     FavoritesTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nfavoritesEnabled=N\n"
-                 "[Server-2]\nsecondPortEnabled=Y\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nfavoritesEnabled=N\n"
+              "[Server-2]\nsecondPortEnabled=Y\n") {
         // The instance's HOME is its directory, so this is the default favorites folder.
         const std::string favorites = vantry.dir() + "/Favorites";
         fs::create_directories(favorites + "/My.Links");
@@ -108,10 +110,10 @@ protected:
 
 TEST_F(FavoritesTest, TopLevelShowsFoldersAndShortcutsByTheirStems) {
     std::string page = Ask(vantry, "/VNT/FAVORITES/", vantry.port1());
-    const std::string opening =
-        PageOpening("Favorites Listng", "<H2>Favorites Listng</H2>") +
-        "<TABLE BORDER=0 CELLSPACING='1' CELLPADDING='2' >\r\n" + std::string(kHeaderRow) +
-        "\r\n<TH>Type</TH><TH>Web Site Name</TH></TR>\r\n";
+    const std::string opening = PageOpening("Favorites Listng", "<H2>Favorites Listng</H2>") +
+                                "<TABLE BORDER=0 CELLSPACING='1' CELLPADDING='2' >\r\n" +
+                                std::string(kHeaderRow) +
+                                "\r\n<TH>Type</TH><TH>Web Site Name</TH></TR>\r\n";
     EXPECT_EQ(page.substr(0, opening.size()), opening);
     const std::multiset<std::string> expected = {
         Folder("My/", "My"),
@@ -125,7 +127,8 @@ TEST_F(FavoritesTest, TopLevelShowsFoldersAndShortcutsByTheirStems) {
     };
     EXPECT_EQ(Entries(page), expected) << page;
     const std::string closing = std::string(kHeaderRow) + "\r\n<TD COLSPAN=2 height='30'>\r\n" +
-                                kHelp + "Favorites.shtml\" target='_new'>Help</A> &nbsp</b>"
+                                kHelp +
+                                "Favorites.shtml\" target='_new'>Help</A> &nbsp</b>"
                                 "</font></div>\r\n</TD> </TABLE>\r\n<P><table border='0'>\n";
     EXPECT_NE(page.find(closing), std::string::npos) << page;
     EXPECT_TRUE(page.ends_with("</tr>\n</table></P>\n\r\n</BODY></HTML>\r\n")) << page;
@@ -169,10 +172,11 @@ TEST_F(FavoritesTest, SwitchedOffTheListingSaysSo) {
 
 // The bar is off everywhere but on the navigator page; search and the user list are off.
 class NavigatorTest : public ::testing::Test {
-protected:
+  protected:
     NavigatorTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
-                 "searchEnabled=N\nuserListEnabled=N\n") {}
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
+              "searchEnabled=N\nuserListEnabled=N\n") {}
     void SetUp() override { vantry.Start(); }
     VantryInstance vantry;
 };
@@ -185,8 +189,8 @@ TEST_F(NavigatorTest, NavigatorCarriesTheBarThatOtherPagesLeaveOut) {
     };
     const std::string navigator =
         "<HTML><HEAD><TITLE>Navigator</TITLE>\r\n</HEAD>\r\n"
-        "<BODY bgColor=#ffffff >\r\n<P><table border='0'>\n<tr>\n" + button("", "home.gif") +
-        button("/VNT/FAVORITES/", "favorites.gif") +
+        "<BODY bgColor=#ffffff >\r\n<P><table border='0'>\n<tr>\n" +
+        button("", "home.gif") + button("/VNT/FAVORITES/", "favorites.gif") +
         button("/VNTFileDownload.html", "download.gif") +
         button("/VNT/fileupload.html", "upload.gif") +
         "</tr>\n</table></P>\n\r\n</BODY></HTML>\r\n";
@@ -202,12 +206,13 @@ TEST_F(NavigatorTest, NavigatorCarriesTheBarThatOtherPagesLeaveOut) {
 // Server 2 asks for logins, Server 1 does not; both publish the one table of visitors, to
 // every visitor.
 class UserListTest : public ::testing::Test {
-protected:
+  protected:
     UserListTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
-                 "userListPublic=Y\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
-                 "userListPublic=Y\n[Server-2]\nsecondPortEnabled=Y\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
+              "userListPublic=Y\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
+              "userListPublic=Y\n[Server-2]\nsecondPortEnabled=Y\n") {
         WriteFile(vantry.dir() + "/registry.reg",
                   "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
                   "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
@@ -245,8 +250,9 @@ TEST_F(UserListTest, VisitsShowWithTheUserColumnWhereLoginsAreRequired) {
     std::string two = Ask(vantry, "/VNT/userlist.html", vantry.port2(), "<i>eve:pw", "127.0.0.6");
     std::string one = Ask(vantry, "/VNT/USERLIST.HTML", vantry.port1(), "", other);
 
-    static const std::regex time("[A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
-                                 "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT</TD></TR>");
+    static const std::regex time(
+        "[A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
+        "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT</TD></TR>");
     struct Case {
         const std::string& page;
         std::string bodyTag;

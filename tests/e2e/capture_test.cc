@@ -113,10 +113,11 @@ TEST_F(CaptureTest, RefusalsAndTheSizeLimit) {
 }
 
 TEST_F(CaptureTest, RefusedBodyIsAnsweredWithoutWaitingForIt) {
-    for (const auto& [port, declared] : {std::pair{vantry.port2(), "900000"},
-                                         std::pair{vantry.port1(), "5000000"}}) {
+    for (const auto& [port, declared] :
+         {std::pair{vantry.port2(), "900000"}, std::pair{vantry.port1(), "5000000"}}) {
         Client client(vantry.address(), port);
-        client.Send(Post("/VNT/HandleFileUpload.html", std::string("Content-Length: ") + declared + "\r\n", "abc"));
+        client.Send(Post("/VNT/HandleFileUpload.html",
+                         std::string("Content-Length: ") + declared + "\r\n", "abc"));
         const std::string response = client.ReadUntil("</HTML>", 3s);
         EXPECT_NE(response.find("</HTML>"), std::string::npos) << declared;
     }
@@ -235,7 +236,8 @@ TEST_F(CaptureTest, SubmissionsArrivingTogetherKeepTheirOwnFiles) {
     constexpr int kClients = 20;
     std::vector<std::string> bodies, responses(kClients);
     for (int i = 0; i < kClients; ++i)
-        bodies.push_back("body " + std::to_string(i) + std::string(1000, static_cast<char>('a' + i)));
+        bodies.push_back("body " + std::to_string(i) +
+                         std::string(1000, static_cast<char>('a' + i)));
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&, i] {

@@ -80,7 +80,7 @@ std::map<std::string, std::string> Variables(const std::string& response) {
 using testing_support::ProcessGone;
 
 class CgiTest : public ::testing::Test {
-protected:
+  protected:
     CgiTest()
         : vantry(
               "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\nservername=one.test\nlogs=Y\n"
@@ -110,8 +110,9 @@ TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     const std::string from = "127.0.0.7";
     const int fromPort = FreePort(from);
     Client client(vantry.address(), vantry.port1(), from, fromPort);
-    client.Send("GET /cgi-bin/env.pl?x=1&y=a%20b HTTP/1.0\r\nCookie: id=ab1\r\n"
-                "Proxy: http://evil/\r\n\r\n");
+    client.Send(
+        "GET /cgi-bin/env.pl?x=1&y=a%20b HTTP/1.0\r\nCookie: id=ab1\r\n"
+        "Proxy: http://evil/\r\n\r\n");
     std::string response = client.ReadAll();
     ASSERT_EQ(response.substr(0, kCgiHead.size()), kCgiHead) << response;
     auto v = Variables(response);
@@ -159,7 +160,8 @@ TEST_F(CgiTest, ManyScriptsAtOnceEachAnswerTheirOwnRequest) {
         for (auto& c : clients) c.join();
     }
     for (int n = 0; n < kClients * kRounds; ++n) {
-        EXPECT_EQ(Variables(responses[n])["QUERY_STRING"], "n=" + std::to_string(n)) << responses[n];
+        EXPECT_EQ(Variables(responses[n])["QUERY_STRING"], "n=" + std::to_string(n))
+            << responses[n];
     }
 }
 
@@ -199,8 +201,8 @@ TEST_F(CgiTest, PostBodyReachesTheScriptExactly) {
 TEST_F(CgiTest, SlowPostArrivesWholeAtTheScript) {
     Client client(vantry.address(), vantry.port1());
     // Each piece is sent once the server has read the one before.
-    for (const char* piece : {"POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst",
-                              "-mid-", "last!"}) {
+    for (const char* piece :
+         {"POST /cgi-bin/echo.pl HTTP/1.0\r\nContent-Length: 15\r\n\r\nfirst", "-mid-", "last!"}) {
         ASSERT_TRUE(client.WaitUntilServerRead());
         client.Send(piece);
     }

@@ -15,7 +15,8 @@ TEST(ContentTypesTest, OwnerRowsThenTheSystemDatabaseThenOctetStream) {
     if (!std::filesystem::exists("/etc/mime.types")) {
         GTEST_SKIP() << "no /etc/mime.types (Debian package media-types)";
     }
-    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n[Mime]\nsvg=image/x-owner\n");
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\n[Mime]\nsvg=image/x-owner\n");
     const std::pair<const char*, const char*> cases[] = {
         {"a.css", "text/css"},
         {"a.js", "text/javascript"},
@@ -31,10 +32,12 @@ TEST(ContentTypesTest, OwnerRowsThenTheSystemDatabaseThenOctetStream) {
     for (const auto& [name, type] : cases) WriteFile(vantry.dir() + "/www/" + name, "x");
     vantry.Start();
     for (const auto& [name, type] : cases) {
-        std::string response =
-            Exchange(vantry.address(), vantry.port1(), std::string("GET /") + name + " HTTP/1.0\r\n\r\n");
-        EXPECT_NE(response.find(std::string("\r\nContent-Type: ") + type + "\r\n"), std::string::npos)
-            << name << "\n" << response;
+        std::string response = Exchange(vantry.address(), vantry.port1(),
+                                        std::string("GET /") + name + " HTTP/1.0\r\n\r\n");
+        EXPECT_NE(response.find(std::string("\r\nContent-Type: ") + type + "\r\n"),
+                  std::string::npos)
+            << name << "\n"
+            << response;
     }
 }
 
@@ -42,8 +45,11 @@ TEST(ContentTypesTest, FileWithoutExtensionIsAPageOnlyWhenItsFirstBytesAreText) 
     using namespace std::string_literals;
     VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n");
     // A program large enough to go out with sendfile, and a refresh tag inside it.
-    std::string program = "\x7f" "ELF\x02\x01\x01\0\0\0"s + std::string(20000, '\0') +
-                          "<meta http-equiv=refresh content=\"0;url=http://203.0.113.9/\">";
+    std::string program =
+        "\x7f"
+        "ELF\x02\x01\x01\0\0\0"s +
+        std::string(20000, '\0') +
+        "<meta http-equiv=refresh content=\"0;url=http://203.0.113.9/\">";
     // Text whose 512th byte starts a three-byte character.
     std::string cutText = std::string(511, 'a') + "\xe2\x82\xac and more";
     const std::pair<std::string, std::string> files[] = {
@@ -66,8 +72,10 @@ TEST(ContentTypesTest, FileWithoutExtensionIsAPageOnlyWhenItsFirstBytesAreText) 
     for (const auto& [method, name, type] : cases) {
         std::string response = Exchange(vantry.address(), vantry.port1(),
                                         std::string(method) + " /" + name + " HTTP/1.0\r\n\r\n");
-        EXPECT_NE(response.find(std::string("\r\nContent-Type: ") + type + "\r\n"), std::string::npos)
-            << method << " " << name << "\n" << response.substr(0, 300);
+        EXPECT_NE(response.find(std::string("\r\nContent-Type: ") + type + "\r\n"),
+                  std::string::npos)
+            << method << " " << name << "\n"
+            << response.substr(0, 300);
     }
     std::string ranged = Exchange(vantry.address(), vantry.port1(),
                                   "GET /program HTTP/1.0\r\nRange: bytes=20000-\r\n\r\n");

@@ -25,21 +25,45 @@ constexpr int kRows = 32;
 constexpr const char* kRestoredTerminal = "icanon echo";
 
 // The tray menu's items as the screen shows them, a separator as "-".
-const std::vector<std::string> kMenuOneServer = {
-    "Stop Server", "-", "Hide Control Panel", "-", "Server 1 Home...", "Server 1 Admin...",
-    "Server Properties...", "Add Or Change Passwords...", "-", "Help...", "About Vantry...",
-    "VNT Home...", "-", "Exit"};
-const std::vector<std::string> kMenuTwoServers = {
-    "Stop Server 1", "-", "Stop Server 2", "-", "Hide Control Panel", "-", "Server 1 Home...",
-    "Server 2 Home...", "Server 1 Admin...", "Server 2 Admin...", "Server Properties...",
-    "Add Or Change Passwords...", "-", "Help...", "About Vantry...", "VNT Home...", "-", "Exit"};
+const std::vector<std::string> kMenuOneServer = {"Stop Server",
+                                                 "-",
+                                                 "Hide Control Panel",
+                                                 "-",
+                                                 "Server 1 Home...",
+                                                 "Server 1 Admin...",
+                                                 "Server Properties...",
+                                                 "Add Or Change Passwords...",
+                                                 "-",
+                                                 "Help...",
+                                                 "About Vantry...",
+                                                 "VNT Home...",
+                                                 "-",
+                                                 "Exit"};
+const std::vector<std::string> kMenuTwoServers = {"Stop Server 1",
+                                                  "-",
+                                                  "Stop Server 2",
+                                                  "-",
+                                                  "Hide Control Panel",
+                                                  "-",
+                                                  "Server 1 Home...",
+                                                  "Server 2 Home...",
+                                                  "Server 1 Admin...",
+                                                  "Server 2 Admin...",
+                                                  "Server Properties...",
+                                                  "Add Or Change Passwords...",
+                                                  "-",
+                                                  "Help...",
+                                                  "About Vantry...",
+                                                  "VNT Home...",
+                                                  "-",
+                                                  "Exit"};
 
 // One vantry instance shown in a tmux pane of its own tmux server. The pane runs a script
 // that starts vantry in the instance directory, then writes "EXITED" with its status and
 // the terminal's line settings, so the test can see what the program left behind. Its
 // standard error goes to the instance's file, which the instance reads for faults at the end.
 class PanelSession {
-public:
+  public:
     // `locale`, when given, is the pane's LC_ALL.
     explicit PanelSession(const std::string& ini = VantryInstance::DefaultIni(),
                           const std::string& locale = "")
@@ -51,15 +75,16 @@ public:
                         "'\ncase \"$1\" in *help*) exit 3;; esac\n",
                     0755);
         WriteScript(File("pane.sh"),
-                    "#!/bin/sh\ncd '" + instance.dir() + "'\n"
-                    "export TERM=screen XDG_RUNTIME_DIR='" + File("run") + "' VANTRY_REGISTRY='" +
-                        File("registry.reg") + "' HOME='" + instance.dir() + "' BROWSER='" +
-                        File("browser.sh") + "'\n" +
+                    "#!/bin/sh\ncd '" + instance.dir() +
+                        "'\n"
+                        "export TERM=screen XDG_RUNTIME_DIR='" +
+                        File("run") + "' VANTRY_REGISTRY='" + File("registry.reg") + "' HOME='" +
+                        instance.dir() + "' BROWSER='" + File("browser.sh") + "'\n" +
                         (locale.empty() ? "" : "export LC_ALL=" + locale + "\n") +
-                    "sh -c 'echo $$ > vantry.pid; exec ./vantry -bind " + instance.address() +
+                        "sh -c 'echo $$ > vantry.pid; exec ./vantry -bind " + instance.address() +
                         " 2>stderr.txt'\n"
-                    "echo EXITED $? $(stty -a | tr ' ;' '\\n\\n' |"
-                    " grep -x -e icanon -e -icanon -e echo -e -echo)\n",
+                        "echo EXITED $? $(stty -a | tr ' ;' '\\n\\n' |"
+                        " grep -x -e icanon -e -icanon -e echo -e -echo)\n",
                     0755);
         Tmux({"start-server", ";", "set-option", "-g", "remain-on-exit", "on", ";", "new-session",
               "-d", "-x", std::to_string(kColumns), "-y", std::to_string(kRows), File("pane.sh")});
@@ -234,9 +259,10 @@ TEST(ControlPanelTest, ShowsTheServerAndRunsItsCommandsUntilExit) {
 }
 
 TEST(ControlPanelTest, MenuOfTwoServersClicksAndTermination) {
-    PanelSession panel("[Config]\nport={port1}\nwwwroot={dir}/www/\n"
-                       "[Server-2]\nsecondPortEnabled=Y\n"
-                       "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n");
+    PanelSession panel(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\n"
+        "[Server-2]\nsecondPortEnabled=Y\n"
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n");
     const std::string address = panel.instance.address();
     ASSERT_TRUE(panel.WaitFor(address + "  Vantry Running")) << panel.Screen();
     panel.Keys({"F10"});
@@ -341,8 +367,11 @@ TEST(ControlPanelTest, QShowsTheQrCodeOfTheHomePageUntilAnyKey) {
         ModuleRows (*modules)(const std::string& screen);
     };
     const Case cases[] = {
-        {"C.UTF-8", {"capture-pane", "-p"}, [](const std::string& s) { return HalfBlockModules(s); }},
-        {"C", {"capture-pane", "-p", "-e", "-N"},
+        {"C.UTF-8",
+         {"capture-pane", "-p"},
+         [](const std::string& s) { return HalfBlockModules(s); }},
+        {"C",
+         {"capture-pane", "-p", "-e", "-N"},
          [](const std::string& s) { return ReversedCellModules(s, 1); }},
     };
     for (const Case& test : cases) {
@@ -354,7 +383,8 @@ TEST(ControlPanelTest, QShowsTheQrCodeOfTheHomePageUntilAnyKey) {
         ASSERT_TRUE(panel.WaitFor(url + "  (any key returns)")) << panel.Screen();
         std::string screen = panel.Tmux(test.capture);
         EXPECT_EQ(DecodeQrCode(test.modules(screen), panel.instance.dir()), url)
-            << test.locale << "\n" << screen;
+            << test.locale << "\n"
+            << screen;
         panel.Keys({"z"});
         ASSERT_TRUE(panel.WaitFor("Vantry V1.0 Control Panel")) << panel.Screen();
         EXPECT_TRUE(panel.Serving());

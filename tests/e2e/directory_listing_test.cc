@@ -52,11 +52,12 @@ std::multiset<std::string> Entries(const std::vector<std::string>& rows) {
 }
 
 class DirectoryListingTest : public ::testing::Test {
-protected:
+  protected:
     DirectoryListingTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nlist=N\n"
-                 "[Server-2]\nsecondPortEnabled=Y\n") {}
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nlist=N\n"
+              "[Server-2]\nsecondPortEnabled=Y\n") {}
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& target, int port = 0) {
         return Exchange(vantry.address(), port == 0 ? vantry.port1() : port,
@@ -69,9 +70,10 @@ protected:
     // One entry's cells as the listing shows them.
     std::string Entry(bool directory, const std::string& link, const std::string& shown,
                       const std::string& size) const {
-        return "<TD><img src=\"" + Base() + (directory ? "/VNT/folder.gif\">" : "/VNT/file.gif\">") +
-               "</TD><TD><A HREF=\"" + link + "\">" + shown + "</A></TD><TD>" + size +
-               "</TD><TD>" + std::string(kModifiedText) + "</TD></TR>";
+        return "<TD><img src=\"" + Base() +
+               (directory ? "/VNT/folder.gif\">" : "/VNT/file.gif\">") + "</TD><TD><A HREF=\"" +
+               link + "\">" + shown + "</A></TD><TD>" + size + "</TD><TD>" +
+               std::string(kModifiedText) + "</TD></TR>";
     }
     VantryInstance vantry;
 };
@@ -97,9 +99,11 @@ TEST_F(DirectoryListingTest, ListsEachVisibleEntryWithItsIconLinkSizeAndDate) {
 
     std::string page = Ask("/files/");
     const std::string path = dir + "/";
-    const std::string opening = std::string(kHead) + "<HTML><HEAD><TITLE> File Download\r\n" + path +
+    const std::string opening =
+        std::string(kHead) + "<HTML><HEAD><TITLE> File Download\r\n" + path +
         " </TITLE><SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT></HEAD>\r\n"
-        "<BODY bgColor=#ffffff >\r\n<H2>Download</H2>\r\n<H4>Directory Listing Of " + path +
+        "<BODY bgColor=#ffffff >\r\n<H2>Download</H2>\r\n<H4>Directory Listing Of " +
+        path +
         "</H4>\r\n<TABLE BORDER=0 CELLSPACING='1' CELLPADDING='2' >\r\n"
         "<TR bgColor=#66ccff height='30' align='left' >\r\n"
         "<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>\r\n";
@@ -172,8 +176,9 @@ TEST_F(DirectoryListingTest, OwnersHeadingFileReplacesTheBuiltInHeading) {
     fs::create_directories(Www() + "/VNT");
     WriteFile(Www() + "/VNT/SiteHeader.html", "<H1>Our files</H1>");
     std::string page = Ask("/");
-    EXPECT_NE(page.find("<BODY bgColor=#ffffff >\r\n<H1>Our files</H1>\r\n<H4>Directory Listing Of "),
-              std::string::npos);
+    EXPECT_NE(
+        page.find("<BODY bgColor=#ffffff >\r\n<H1>Our files</H1>\r\n<H4>Directory Listing Of "),
+        std::string::npos);
     EXPECT_EQ(page.find("<H2>Download</H2>"), std::string::npos);
     WriteFile(Www() + "/VNT/FileListHeader.html", "<H1>Downloads</H1>");
     EXPECT_NE(Ask("/").find("\r\n<H1>Downloads</H1>\r\n<H4>"), std::string::npos)

@@ -31,16 +31,17 @@ struct Outcome {
 // HTTP and over TLS on a port of its own, with a certificate made by vantry-cert for the
 // instance's address.
 class HttpsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tlsPort = FreePort(vantry.address());
         ASSERT_NE(tlsPort, vantry.port1());
         const std::string& d = vantry.dir();
         ASSERT_EQ(Run({VANTRY_CERT_BINARY, "-o", d, vantry.address()}), 0);
-        WriteFile(d + "/Vantry.ini", "[Config]\nport=" + std::to_string(vantry.port1()) +
-                                         "\nwwwroot=" + d + "/www/\nlist=Y\ncgi=Y\nlogs=Y\n"
-                                         "uploadSaveLocation=" + d + "/up\ntlsPort=" +
-                                         std::to_string(tlsPort) + "\n" + tlsFiles);
+        WriteFile(d + "/Vantry.ini",
+                  "[Config]\nport=" + std::to_string(vantry.port1()) + "\nwwwroot=" + d +
+                      "/www/\nlist=Y\ncgi=Y\nlogs=Y\n"
+                      "uploadSaveLocation=" +
+                      d + "/up\ntlsPort=" + std::to_string(tlsPort) + "\n" + tlsFiles);
         WriteFile(d + "/registry.reg",
                   "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
                   "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
@@ -68,9 +69,9 @@ protected:
     // curl over TLS, trusting only the test's certificate.
     Outcome Curl(const std::string& target, const std::vector<std::string>& options) {
         const std::string& d = vantry.dir();
-        std::vector<std::string> args = {"/usr/bin/curl", "-sS", "--max-time", "30", "--cacert",
-                                         d + "/vantry.crt", "-D", d + "/curl.head", "-o",
-                                         d + "/curl.body"};
+        std::vector<std::string> args = {
+            "/usr/bin/curl",   "-sS", "--max-time",     "30", "--cacert",
+            d + "/vantry.crt", "-D",  d + "/curl.head", "-o", d + "/curl.body"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back("https://" + vantry.address() + ":" + std::to_string(tlsPort) + target);
         std::filesystem::remove(d + "/curl.head");
@@ -106,21 +107,37 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     const std::vector<Case> cases = {
         {"/index.html", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
         {"/big.bin", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
-        {"/big.bin", {"-u", "bob:pw", "-r", "100000-"}, "HTTP/1.0 206 Partial Content\r\n",
-         ReadFile(d + "/www/big.bin").substr(100000), true},
+        {"/big.bin",
+         {"-u", "bob:pw", "-r", "100000-"},
+         "HTTP/1.0 206 Partial Content\r\n",
+         ReadFile(d + "/www/big.bin").substr(100000),
+         true},
         {"/dir/", login, "HTTP/1.0 200 OK\r\n", "a.txt", false},
-        {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "x=1&y=2"}, "HTTP/1.0 200 OK\r\n",
-         "7 [x=1&y=2]", true},
+        {"/cgi-bin/echo.pl",
+         {"-u", "bob:pw", "--data-binary", "x=1&y=2"},
+         "HTTP/1.0 200 OK\r\n",
+         "7 [x=1&y=2]",
+         true},
         // A script spelled another way runs too: its source is never sent.
         {"//cgi-bin/echo.pl", login, "HTTP/1.0 200 OK\r\n", "0 []", true},
-        {"/%2e/cgi-bin/echo.pl", {"-u", "bob:pw", "--path-as-is"}, "HTTP/1.0 200 OK\r\n", "0 []",
+        {"/%2e/cgi-bin/echo.pl",
+         {"-u", "bob:pw", "--path-as-is"},
+         "HTTP/1.0 200 OK\r\n",
+         "0 []",
          true},
-        {"/cgi-bin/echo.pl", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
-         "HTTP/1.0 200 OK\r\n", std::to_string(upload.size()) + " [" + upload + "]", true},
-        {"/VNT/HandleFileUpload.html", {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
+        {"/cgi-bin/echo.pl",
+         {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
+         "HTTP/1.0 200 OK\r\n",
+         std::to_string(upload.size()) + " [" + upload + "]",
+         true},
+        {"/VNT/HandleFileUpload.html",
+         {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
          // The line feed that ends the head counts, as over plain HTTP.
-         "HTTP/1.0 200 OK\r\n", std::to_string(upload.size() + 1) + " Bytes Received", false},
-        {"/nothing.html", login, "HTTP/1.0 404 Object Not Found\r\n", "404 Object Not Found", false},
+         "HTTP/1.0 200 OK\r\n",
+         std::to_string(upload.size() + 1) + " Bytes Received",
+         false},
+        {"/nothing.html", login, "HTTP/1.0 404 Object Not Found\r\n", "404 Object Not Found",
+         false},
         {"/index.html", {}, "HTTP/1.0 401 ", "", false},
         {"/index.html", {"-u", "bob:wrong"}, "HTTP/1.0 401 ", "", false},
     };
@@ -153,9 +170,9 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     EXPECT_NE(log.find("\"/cgi-bin/echo.pl\" 200 "), std::string::npos) << log;
 
     // Plain HTTP goes on at the same time on its own port.
-    std::string plain = Exchange(vantry.address(), vantry.port1(),
-                                 "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
-                                     Base64Encode("bob:pw") + "\r\n\r\n");
+    std::string plain = Exchange(
+        vantry.address(), vantry.port1(),
+        "GET /index.html HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:pw") + "\r\n\r\n");
     EXPECT_EQ(BodyOf(plain), ReadFile(d + "/www/index.html")) << plain;
     // TLS before 1.2 is refused.
     EXPECT_NE(Curl("/index.html", {"-u", "bob:pw", "--tls-max", "1.1"}).status, 0);
@@ -190,14 +207,14 @@ TEST_F(HttpsTest, VantryCertNamesTheMachineAndKeepsTheKeyPrivate) {
     const std::string& d = vantry.dir();
     ASSERT_EQ(Run({"/usr/bin/openssl", "x509", "-noout", "-text", "-in", d + "/vantry.crt"}), 0);
     std::string text = ReadFile(d + "/run.out");
-    for (const std::string& name : {"Subject: CN = " + vantry.address(),
-                                    "IP Address:" + vantry.address() + ", ",
-                                    std::string("DNS:localhost"), std::string("IP Address:127.0.0.1"),
-                                    std::string("IP Address:0:0:0:0:0:0:0:1"),
-                                    std::string("CA:FALSE"), std::string("TLS Web Server Authentication")}) {
+    for (const std::string& name :
+         {"Subject: CN = " + vantry.address(), "IP Address:" + vantry.address() + ", ",
+          std::string("DNS:localhost"), std::string("IP Address:127.0.0.1"),
+          std::string("IP Address:0:0:0:0:0:0:0:1"), std::string("CA:FALSE"),
+          std::string("TLS Web Server Authentication")}) {
         EXPECT_NE(text.find(name), std::string::npos) << name << "\n" << text;
     }
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat((d + "/vantry.key").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
@@ -228,7 +245,7 @@ TEST_F(HttpsTest, TheAdministrationTakesPostsFromItsOwnHttpsOrigin) {
 }
 
 class HttpsOnlyTest : public HttpsTest {
-protected:
+  protected:
     HttpsOnlyTest() { tlsFiles += "httpsOnly=Y\n"; }
     std::string AskPlain(const std::string& from, const std::string& request) {
         Client client(vantry.address(), vantry.port1(), from);
@@ -241,23 +258,26 @@ TEST_F(HttpsOnlyTest, PlainRequestsOfOtherMachinesAreSentToTheSamePathOverTls) {
     ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
         << vantry.Stderr();
     const std::string tls = ":" + std::to_string(tlsPort);
-    const std::string redirect = "HTTP/1.0 301 Moved Permanently\r\nServer: Vantry/1.0\r\nLocation: ";
+    const std::string redirect =
+        "HTTP/1.0 301 Moved Permanently\r\nServer: Vantry/1.0\r\nLocation: ";
     EXPECT_EQ(AskPlain("127.0.0.3", "GET /dir/a%20b.txt?x=1 HTTP/1.0\r\n\r\n"),
-              redirect + "https://" + vantry.address() + tls + "/dir/a%20b.txt?x=1\r\nContent-Length: 0\r\n\r\n");
+              redirect + "https://" + vantry.address() + tls +
+                  "/dir/a%20b.txt?x=1\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(AskPlain("127.0.0.3", "POST /admin/ HTTP/1.0\r\nHost: home.example:8080\r\n\r\n"),
               redirect + "https://home.example" + tls + "/admin/\r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(AskPlain("127.0.0.3", "GET / HTTP/1.0\r\nHost: evil\"><x\r\n\r\n"),
               redirect + "https://" + vantry.address() + tls + "/\r\nContent-Length: 0\r\n\r\n");
     // This machine's own clients (a proxy in front, say) are served as they ask.
-    const std::string local = AskPlain("127.0.0.1", "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
-                                                        Base64Encode("bob:pw") + "\r\n\r\n");
+    const std::string local =
+        AskPlain("127.0.0.1", "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                                  Base64Encode("bob:pw") + "\r\n\r\n");
     EXPECT_EQ(BodyOf(local), "<p>hello</p>\n") << local;
     EXPECT_EQ(Curl("/index.html", {"-u", "bob:pw"}).body, "<p>hello</p>\n");
 }
 
 // A load balancer that passes TLS through sends its PROXY header before the handshake.
 class ProxiedHttpsTest : public HttpsTest {
-protected:
+  protected:
     ProxiedHttpsTest() { tlsFiles += "proxyProtocol=Y\n"; }
 };
 
@@ -271,7 +291,7 @@ TEST_F(ProxiedHttpsTest, TheHeaderComesBeforeTheHandshake) {
 }
 
 class MissingKeyTest : public HttpsTest {
-protected:
+  protected:
     MissingKeyTest() { tlsFiles = "tlsCertificate=vantry.crt\ntlsKey=gone.key\n"; }
 };
 
@@ -279,9 +299,9 @@ TEST_F(MissingKeyTest, IsReportedAndOnlyPlainHttpRuns) {
     EXPECT_TRUE(vantry.WaitForStderr(
         "Server 1: HTTPS off: can't read tls key file gone.key: No such file or directory\n", 5s))
         << vantry.Stderr();
-    std::string plain = Exchange(vantry.address(), vantry.port1(),
-                                 "GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
-                                     Base64Encode("bob:pw") + "\r\n\r\n");
+    std::string plain = Exchange(
+        vantry.address(), vantry.port1(),
+        "GET /index.html HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:pw") + "\r\n\r\n");
     EXPECT_TRUE(plain.starts_with("HTTP/1.0 200 OK\r\n")) << plain;
     EXPECT_FALSE(Client(vantry.address(), tlsPort).connected());
 }

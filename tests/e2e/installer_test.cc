@@ -27,14 +27,14 @@ const std::string kInstallResources = VANTRY_SOURCE_DIR "/resources/install/";
 const std::string kSuccess = "This application was installed successfully on your machine.";
 
 mode_t ModeOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 // A vantry without a configuration, with vantry-passwd and vantry-ftp beside it, a home whose
 // name has a space in it and XDG directories of its own.
 class InstallerTest : public ::testing::Test {
-protected:
+  protected:
     InstallerTest() : installer("") {
         std::filesystem::copy_file(VANTRY_PASSWD_BINARY, installer.dir() + "/vantry-passwd");
         std::filesystem::create_directories(home);
@@ -101,10 +101,15 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         "<P>Thank you for visiting my web site.</P>\n\n"
         "<P><A href=\"http://help.vantry.example/us/help/vnt/Index.shtml\">Vantry Help</A></P>\n\n"
         "</BODY></HTML>\n";
-    const std::string menuEntry = "[Desktop Entry]\nType=Application\nName=Vantry\n"
-                                  "Comment=Vantry V1.0\nExec=\"" + installDir + "vantry\"\n"
-                                  "Path=" + installDir + "\nTerminal=true\n"
-                                  "Categories=Network;WebServer;\n";
+    const std::string menuEntry =
+        "[Desktop Entry]\nType=Application\nName=Vantry\n"
+        "Comment=Vantry V1.0\nExec=\"" +
+        installDir +
+        "vantry\"\n"
+        "Path=" +
+        installDir +
+        "\nTerminal=true\n"
+        "Categories=Network;WebServer;\n";
     struct Expected {
         std::string path;
         std::string content;
@@ -139,18 +144,35 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     EXPECT_EQ(ModeOf(ini), 0600u);
     const std::string favorites = home + "/Favorites";
     const std::pair<const char*, std::string> keys[] = {
-        {"servername", "www.your-host.example/your-site"}, {"wwwroot", webRoot},
-        {"default", "index.html"}, {"logs", "N"}, {"list", "Y"}, {"cgi", "N"},
-        {"searchEnabled", "Y"}, {"homeEnabled", "Y"}, {"homePageLocation", "index.html"},
-        {"favoritesEnabled", "Y"}, {"favoritesLocation", favorites}, {"userListEnabled", "Y"},
-        {"universalNavBarEnabled", "Y"}, {"uploadEnabled", "Y"}, {"uploadMaxSizeKB", "1000"},
-        {"uploadSaveLocation", installDir + "Incoming/Uploads"}, {"messageUploadEnabled", "N"},
-        {"messageMaxSizeKB", "32000"}, {"messageSaveLocation", installDir + "Incoming/Messages"},
-        {"postEnabled", "N"}, {"postMaxSizeKB", "1000"},
-        {"postSaveLocation", installDir + "Incoming/Forms"}, {"redirectorEnabled", "N"},
-        {"ftpSiteName", "ftp.your-host.example"}, {"ftpUserID", "Your FTP User ID"},
-        {"ftpPassword", "Your FTP Password"}, {"ftpPath", "Your Home Page Location"},
-        {"ftpUploadFileName", "index.html"}, {"useJavaScriptRedirector", "N"},
+        {"servername", "www.your-host.example/your-site"},
+        {"wwwroot", webRoot},
+        {"default", "index.html"},
+        {"logs", "N"},
+        {"list", "Y"},
+        {"cgi", "N"},
+        {"searchEnabled", "Y"},
+        {"homeEnabled", "Y"},
+        {"homePageLocation", "index.html"},
+        {"favoritesEnabled", "Y"},
+        {"favoritesLocation", favorites},
+        {"userListEnabled", "Y"},
+        {"universalNavBarEnabled", "Y"},
+        {"uploadEnabled", "Y"},
+        {"uploadMaxSizeKB", "1000"},
+        {"uploadSaveLocation", installDir + "Incoming/Uploads"},
+        {"messageUploadEnabled", "N"},
+        {"messageMaxSizeKB", "32000"},
+        {"messageSaveLocation", installDir + "Incoming/Messages"},
+        {"postEnabled", "N"},
+        {"postMaxSizeKB", "1000"},
+        {"postSaveLocation", installDir + "Incoming/Forms"},
+        {"redirectorEnabled", "N"},
+        {"ftpSiteName", "ftp.your-host.example"},
+        {"ftpUserID", "Your FTP User ID"},
+        {"ftpPassword", "Your FTP Password"},
+        {"ftpPath", "Your Home Page Location"},
+        {"ftpUploadFileName", "index.html"},
+        {"useJavaScriptRedirector", "N"},
         {"defaultPageProperties", "bgColor=#ffffff"}};
     for (const char* section : {"Config", "Server-2-Config"}) {
         for (const auto& [key, value] : keys) {
@@ -222,7 +244,8 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     EXPECT_EQ(listing.find(" - Hi"), std::string::npos) << listing;
     // The owner's home says where they are without a link that would find nothing.
     const std::string webmasterHome = BodyOf(ask("GET /admin/ HTTP/1.0\r\n\r\n"));
-    EXPECT_NE(webmasterHome.find("<TD>Incoming Uploads</TD><TD>Path Not In Web</TD>"), std::string::npos)
+    EXPECT_NE(webmasterHome.find("<TD>Incoming Uploads</TD><TD>Path Not In Web</TD>"),
+              std::string::npos)
         << webmasterHome;
     EXPECT_EQ(webmasterHome.find("Incoming/"), std::string::npos) << webmasterHome;
     for (const std::string& item : stored) {
@@ -271,13 +294,13 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
 
     // Installed into the directory the program runs from: it is not copied onto itself.
     const std::string here = installer.dir() + "/";
-    struct stat before{};
+    struct stat before {};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
     ASSERT_EQ(
         RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
         << screen << installer.Stderr();
-    struct stat after{};
+    struct stat after {};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_NE(screen.find("Install Vantry To: [" + installDir + "] "), std::string::npos) << screen;

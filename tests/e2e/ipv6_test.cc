@@ -28,7 +28,7 @@ bool HasIpv6Loopback() {
     return bound;
 }
 
-#define SKIP_WITHOUT_IPV6()                                                                 \
+#define SKIP_WITHOUT_IPV6() \
     if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1) to test on"
 
 const std::string kAddressScript =
@@ -38,8 +38,9 @@ const std::string kAddressScript =
 
 // A vantry with Server 1 on a port free on `probeAddress` (checked again at start, since
 // another process may take it meanwhile), bound to `bind`, or to every address when empty.
-std::unique_ptr<VantryInstance> StartServer(const std::string& probeAddress, const std::string& bind,
-                                            int* port, const std::vector<std::string>& extra = {}) {
+std::unique_ptr<VantryInstance> StartServer(const std::string& probeAddress,
+                                            const std::string& bind, int* port,
+                                            const std::vector<std::string>& extra = {}) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         *port = FreePort(probeAddress);
         auto vantry = std::make_unique<VantryInstance>(
@@ -107,20 +108,23 @@ TEST(Ipv6Test, BindToAnIpv6AddressListensThereOnlyAndLinksCarryItInBrackets) {
     int port = 0;
     auto vantry = StartServer("::1", "::1", &port);
     ASSERT_TRUE(vantry);
-    EXPECT_TRUE(vantry->WaitForStderr("::1  Vantry Running (Server 1, port " + std::to_string(port), 1s))
+    EXPECT_TRUE(
+        vantry->WaitForStderr("::1  Vantry Running (Server 1, port " + std::to_string(port), 1s))
         << vantry->Stderr();
     const std::string base = "http://[::1]:" + std::to_string(port);
 
     std::string admin = Exchange("::1", port, "GET /admin/ HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(IsOk(admin)) << admin;
     EXPECT_NE(admin.find(base + "/"), std::string::npos) << admin;
-    EXPECT_FALSE(Client("127.0.0.1", port).connected()) << "IPv4 must not reach a server bound to ::1";
+    EXPECT_FALSE(Client("127.0.0.1", port).connected())
+        << "IPv4 must not reach a server bound to ::1";
 
     VantryInstance url;
     url.bindArgument = "::1";
     url.Start({"--url"}, false);
     EXPECT_EQ(url.WaitForExit(10s), 0);
-    EXPECT_EQ(ReadFile(url.dir() + "/stdout.txt"), "http://[::1]:" + std::to_string(url.port1()) + "/\n");
+    EXPECT_EQ(ReadFile(url.dir() + "/stdout.txt"),
+              "http://[::1]:" + std::to_string(url.port1()) + "/\n");
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ std::string HaproxyProgram() {
 // X-Forwarded-For, round robin over `servers` (each "ADDRESS:PORT OPTIONS"), on a loopback
 // address of its own. Stopped by its id when it goes away.
 class Haproxy {
-public:
+  public:
     explicit Haproxy(const std::vector<std::string>& servers) {
         std::ostringstream config;
         config << "global\n    nbthread 1\n"
@@ -46,20 +46,25 @@ public:
                // No retry and no redispatch: a request sent to a dead server fails, so only the
                // health checks keep requests away from it.
                << "    retries 0\n"
-               << "frontend web\n    bind " << address_ << ":" << port_ << "\n    default_backend vantry\n"
+               << "frontend web\n    bind " << address_ << ":" << port_
+               << "\n    default_backend vantry\n"
                << "backend vantry\n    balance roundrobin\n    source " << kProxySource << "\n";
-        for (size_t i = 0; i < servers.size(); ++i) config << "    server v" << i << " " << servers[i] << "\n";
+        for (size_t i = 0; i < servers.size(); ++i)
+            config << "    server v" << i << " " << servers[i] << "\n";
         WriteFile(dir_.File("haproxy.cfg"), config.str());
         pid_ = Spawn({HaproxyProgram(), "-db", "-f", dir_.File("haproxy.cfg")}, {}, "/dev/null",
                      dir_.File("stdout.txt"), dir_.File("stderr.txt"), dir_.path());
         bool ready = WaitUntil(10s, [this] {
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 pid_ = -1;
-                throw std::runtime_error("haproxy ended at start: " + ReadFile(dir_.File("stderr.txt")));
+                throw std::runtime_error("haproxy ended at start: " +
+                                         ReadFile(dir_.File("stderr.txt")));
             }
             return Client(address_, port_).connected();
         });
-        if (!ready) throw std::runtime_error("haproxy did not listen: " + ReadFile(dir_.File("stderr.txt")));
+        if (!ready)
+            throw std::runtime_error("haproxy did not listen: " +
+                                     ReadFile(dir_.File("stderr.txt")));
     }
     ~Haproxy() {
         if (pid_ <= 0) return;
@@ -78,7 +83,7 @@ public:
         return client.ReadAll(5s);
     }
 
-private:
+  private:
     testing_support::TempDir dir_{"vantry-haproxy"};
     std::string address_ = NextLoopbackAddress();
     int port_ = FreePort(address_);
@@ -99,9 +104,10 @@ bool Served(const std::string& response) {
 }
 
 class LoadBalancerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (HaproxyProgram().empty()) GTEST_SKIP() << "haproxy is not installed (Debian package haproxy)";
+        if (HaproxyProgram().empty())
+            GTEST_SKIP() << "haproxy is not installed (Debian package haproxy)";
         WriteFile(webRoot_.File("page.html"), kPage);
     }
     testing_support::TempDir webRoot_{"vantry-shared-root"};
@@ -118,10 +124,13 @@ TEST_F(LoadBalancerTest, TheAccessLogNamesTheClientHowEverTheProxyTellsIt) {
         const std::string& logged;
     };
     const Case cases[] = {
-        {"PROXY protocol v2", "proxyProtocol=Y\ntrustedProxies=127.0.0.1\n", "send-proxy-v2", kClientA},
+        {"PROXY protocol v2", "proxyProtocol=Y\ntrustedProxies=127.0.0.1\n", "send-proxy-v2",
+         kClientA},
         {"PROXY protocol v1", "proxyProtocol=Y\n", "send-proxy", kClientA},
-        {"X-Forwarded-For from a trusted proxy", "trustedProxies=127.0.0.1/32, ::1\n", "", kClientA},
-        {"X-Forwarded-For from a proxy that is not trusted", "trustedProxies=10.0.0.1\n", "", kProxySource},
+        {"X-Forwarded-For from a trusted proxy", "trustedProxies=127.0.0.1/32, ::1\n", "",
+         kClientA},
+        {"X-Forwarded-For from a proxy that is not trusted", "trustedProxies=10.0.0.1\n", "",
+         kProxySource},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,7 +150,8 @@ TEST_F(LoadBalancerTest, TheAccessLogNamesTheClientHowEverTheProxyTellsIt) {
 // one is killed, requests fail only until a check has found it gone, and the survivor logs the
 // clients' own addresses.
 TEST_F(LoadBalancerTest, ASurvivorTakesEveryRequestOnceTheChecksFoundTheOtherGone) {
-    const std::string ini = Ini(webRoot_.path(), "proxyProtocol=Y\ntrustedProxies=" + kProxySource + "\n");
+    const std::string ini =
+        Ini(webRoot_.path(), "proxyProtocol=Y\ntrustedProxies=" + kProxySource + "\n");
     VantryInstance doomed(ini), survivor(ini);
     doomed.Start();
     survivor.Start();
@@ -198,7 +208,8 @@ TEST_F(LoadBalancerTest, ASurvivorTakesEveryRequestOnceTheChecksFoundTheOtherGon
     EXPECT_GE(logged.size(), after);
     EXPECT_NE(std::find(logged.begin(), logged.end(), kClientA), logged.end());
     EXPECT_NE(std::find(logged.begin(), logged.end(), kClientB), logged.end());
-    for (const std::string& client : logged) EXPECT_TRUE(client == kClientA || client == kClientB) << client;
+    for (const std::string& client : logged)
+        EXPECT_TRUE(client == kClientA || client == kClientB) << client;
     EXPECT_EQ(survivor.Stop(), 0);
 }
 

@@ -38,7 +38,7 @@ std::string NonLoopbackAddress() {
 
 // A vantry listening on `address` only, on a port that is free there.
 class AdminServer {
-public:
+  public:
     explicit AdminServer(const std::string& address)
         : address_(address),
           port_(FreePort(address)),
@@ -56,10 +56,12 @@ public:
         return client.ReadAll();
     }
     // The answer to "GET /admin/" without credentials from a client bound to `from`.
-    std::string AskAdmin(const std::string& from) { return Ask(from, "GET /admin/ HTTP/1.0\r\n\r\n"); }
+    std::string AskAdmin(const std::string& from) {
+        return Ask(from, "GET /admin/ HTTP/1.0\r\n\r\n");
+    }
     std::string Stderr() const { return vantry_.Stderr(); }
 
-private:
+  private:
     std::string address_;
     int port_;
     VantryInstance vantry_;

@@ -21,11 +21,14 @@ TEST(LoginLimitTest, TheEleventhFailedLoginIsRefusedAndAnotherAddressStillAsked)
     auto ask = [&vantry](const std::string& from, const std::string& credentials) {
         Client client(vantry.address(), vantry.port1(), from);
         std::string request = "GET / HTTP/1.0\r\n";
-        if (!credentials.empty()) request += "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
+        if (!credentials.empty())
+            request += "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
         client.Send(request + "\r\n");
         return client.ReadAll();
     };
-    auto status = [](const std::string& response) { return response.substr(0, response.find("\r\n")); };
+    auto status = [](const std::string& response) {
+        return response.substr(0, response.find("\r\n"));
+    };
     const std::string attacker = "127.0.0.7";
     const std::string other = "127.0.0.8";
 
@@ -36,7 +39,8 @@ TEST(LoginLimitTest, TheEleventhFailedLoginIsRefusedAndAnotherAddressStillAsked)
     }
     const std::regex refused(
         "HTTP/1\\.0 429 Too Many Requests\r\nServer: Vantry/1\\.0\r\nRetry-After: (\\d+)\r\n"
-        "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nContent-Length: \\d+\r\n\r\n.+");
+        "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nContent-Length: "
+        "\\d+\r\n\r\n.+");
     for (const char* credentials : {"bob:wrong", "bob:pw", ""}) {
         std::string response = ask(attacker, credentials);
         std::smatch match;

@@ -142,8 +142,12 @@ TEST_F(MessagesTest, XmlMessageIsStoredEscapedWithItsParentAndTheFormsCount) {
                   "</font></TD></TR>\r\n" +
                   kOddRow + "<TD><font  face='Garamond' size='5'>\r\nThank You - " +
                   // The stored values: from, to, subject, body, parent id and parent file.
-                  std::to_string(std::string("Ann <ann@x.example>" "Bob \"B\"" "Hi, you!"
-                                             "a<b & 'c'\r\n=2" "20241231" "../old.xml")
+                  std::to_string(std::string("Ann <ann@x.example>"
+                                             "Bob \"B\""
+                                             "Hi, you!"
+                                             "a<b & 'c'\r\n=2"
+                                             "20241231"
+                                             "../old.xml")
                                      .size()) +
                   " Bytes Were Received\r\n</font>\r\n</TD></TR>\r\n" + kHeaderRow +
                   "<TD COLSPAN=3 height='60'>\r\n" + kHelpLink +
@@ -228,9 +232,9 @@ TEST_F(MessagesTest, AMessageCutShortIsNotStored) {
     Ask(vantry.port2(), "GET /VNT/SendMessage.html HTTP/1.0\r\n\r\n");
     const std::string whole = "messageFrom=ann&messageSubject=cut&messageBody=complete+text";
     const std::string sent[] = {
-        whole.substr(0, 20),            // within a field
+        whole.substr(0, 20),                         // within a field
         whole.substr(0, whole.find("messageBody")),  // after a whole field
-        whole,                          // every field, and the declared length is larger
+        whole,  // every field, and the declared length is larger
     };
     for (int port : {vantry.port1(), vantry.port2()}) {
         for (const std::string& part : sent) {
@@ -256,10 +260,11 @@ TEST_F(MessagesTest, StoredMessagesAreWellFormedUtf8Xml) {
         size_t count;
     } cases[] = {
         {"messageSubject=caf%E9&messageBody=x", "caf\xc3\xa9", 6},
-        {"messageSubject=%C3%A9t%C3%A9&messageFrom=%01%02%0B%0C%1B%7F%C2%85%00a", "\xc3\xa9t\xc3\xa9",
-         6},
+        {"messageSubject=%C3%A9t%C3%A9&messageFrom=%01%02%0B%0C%1B%7F%C2%85%00a",
+         "\xc3\xa9t\xc3\xa9", 6},
         {"messageTo=%ED%A0%80%C0%AF&messageBody=a%0D%0Ab%09c&parentMessageFile=%FF%FE&"
-         "parentMessageID=%1B[31m&messageSubject=" + latin1Subject,
+         "parentMessageID=%1B[31m&messageSubject=" +
+             latin1Subject,
          // 127 two-byte characters: the next would pass 255 bytes.
          [] {
              std::string e;

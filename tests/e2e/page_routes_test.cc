@@ -28,12 +28,13 @@ std::string HeaderOf(const std::string& response, const std::string& name) {
 }
 
 class PageRoutesTest : public ::testing::Test {
-protected:
+  protected:
     PageRoutesTest() : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n") {
         fs::create_directories(vantry.dir() + "/www/VNT");
         WriteFile(vantry.dir() + "/www/VNT/Search.GIF", "owner's search button");
-        WriteFile(vantry.dir() + "/registry.reg",
-                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"root\"\n");
+        WriteFile(
+            vantry.dir() + "/registry.reg",
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"root\"\n");
     }
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& target, const std::string& method = "GET",
@@ -72,7 +73,8 @@ TEST_F(PageRoutesTest, EmbeddedFilesAndOwnersImagesByExactName) {
     for (const Case& c : cases) {
         std::string response = Ask(c.target);
         if (c.body.empty()) {
-            EXPECT_EQ(response, ErrorPage("404 Object Not Found", std::string_view(c.target).starts_with("/admin/")))
+            EXPECT_EQ(response, ErrorPage("404 Object Not Found",
+                                          std::string_view(c.target).starts_with("/admin/")))
                 << c.target;
             continue;
         }
@@ -93,10 +95,11 @@ TEST_F(PageRoutesTest, AdministrationRefusesFramesAndGeneratedPagesRefuseSniffin
         bool framesRefused;
         bool sniffingRefused;
     };
-    for (const Case& c : {Case{"/admin/", true, true}, Case{"/admin/about.html", true, false},
-                          Case{"/admin/serverproperties.html", true, true},
-                          Case{"/VNT/userlist.html", false, true}, Case{"/VNTFileDownload.html", false, true},
-                          Case{"/VNT/nothing.html", false, true}, Case{"/plain.txt", false, false}}) {
+    for (const Case& c :
+         {Case{"/admin/", true, true}, Case{"/admin/about.html", true, false},
+          Case{"/admin/serverproperties.html", true, true}, Case{"/VNT/userlist.html", false, true},
+          Case{"/VNTFileDownload.html", false, true}, Case{"/VNT/nothing.html", false, true},
+          Case{"/plain.txt", false, false}}) {
         const std::string response = Ask(c.target);
         EXPECT_EQ(HeaderOf(response, "X-Frame-Options"), c.framesRefused ? "DENY" : "") << c.target;
         EXPECT_EQ(HeaderOf(response, "Content-Security-Policy"),
@@ -125,7 +128,8 @@ TEST_F(PageRoutesTest, LicensePageCarriesTheTextAndTheLogShowsTheUpperCasedName)
 
 TEST_F(PageRoutesTest, AdministrationPostsFromAnotherSiteAreRefused) {
     const std::string own = "http://" + vantry.address() + ":" + std::to_string(vantry.port1());
-    const std::string host = "Host: " + vantry.address() + ":" + std::to_string(vantry.port1()) + "\r\n";
+    const std::string host =
+        "Host: " + vantry.address() + ":" + std::to_string(vantry.port1()) + "\r\n";
     struct Case {
         std::string headers;
         bool refused;
@@ -137,7 +141,8 @@ TEST_F(PageRoutesTest, AdministrationPostsFromAnotherSiteAreRefused) {
         {"Origin: http://evil.example\r\n", true},
         {"Origin: null\r\n", true},
         {"Referer: http://evil.example/page.html\r\n", true},
-        {"Origin: https://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "\r\n", true},
+        {"Origin: https://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "\r\n",
+         true},
         {"Origin: " + own + "0\r\n", true},
     };
     for (const Case& c : cases) {
@@ -149,8 +154,9 @@ TEST_F(PageRoutesTest, AdministrationPostsFromAnotherSiteAreRefused) {
         }
     }
     // A GET changes nothing and is answered whoever links to it.
-    EXPECT_EQ(BodyOf(Ask("/admin/about.html", "GET", kAdminLogin + "Referer: http://evil.example/\r\n")),
-              Resource("admin/about.html"));
+    EXPECT_EQ(
+        BodyOf(Ask("/admin/about.html", "GET", kAdminLogin + "Referer: http://evil.example/\r\n")),
+        Resource("admin/about.html"));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ struct Outcome {
 };
 
 class PasswdTest : public ::testing::Test {
-protected:
+  protected:
     // Runs vantry-passwd with `args`, `input` as its standard input and VANTRY_REGISTRY
     // pointing at `registry`; gives up (and kills it) after ten seconds.
     Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -50,7 +50,8 @@ protected:
     Outcome Finish(pid_t pid, const std::string& tag = "run") {
         Outcome outcome;
         int status = 0;
-        if (!WaitUntil(std::chrono::seconds(10), [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+        if (!WaitUntil(std::chrono::seconds(10),
+                       [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
         } else if (WIFEXITED(status)) {
@@ -77,7 +78,7 @@ protected:
     }
 
     mode_t RegistryMode() const {
-        struct stat st{};
+        struct stat st {};
         if (::stat(registry.c_str(), &st) != 0) return 0;
         return st.st_mode & 07777;
     }
@@ -115,16 +116,14 @@ TEST_F(PasswdTest, ChangingAPasswordKeepsTheNameAndEverythingElseInTheFile) {
               "\"Bob\"=\"old\"\r\n");
     ::chmod(registry.c_str(), 0644);
 
-    EXPECT_NE(Run({"status"}).out.find("\n1 user: 0 hashed, 1 still plain.\n"),
-              std::string::npos);
+    EXPECT_NE(Run({"status"}).out.find("\n1 user: 0 hashed, 1 still plain.\n"), std::string::npos);
 
     Outcome set = Run({"set", "BOB", "new"});
     EXPECT_EQ(set.status, 0) << set.err;
     EXPECT_NE(set.out.find("Changed"), std::string::npos) << set.out;
     EXPECT_EQ(Run({"list"}).out, "Bob\n");
     EXPECT_TRUE(HoldsHashed("bob", "new")) << "the plain entry became a hash";
-    EXPECT_NE(Run({"status"}).out.find("\n1 user: 1 hashed, 0 still plain.\n"),
-              std::string::npos);
+    EXPECT_NE(Run({"status"}).out.find("\n1 user: 1 hashed, 0 still plain.\n"), std::string::npos);
     EXPECT_EQ(Registry().Find("HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER", "Keep"),
               Text(std::string("me")));
     EXPECT_EQ(RegistryMode(), 0600u) << "a file holding passwords becomes private";
@@ -163,8 +162,9 @@ TEST_F(PasswdTest, DeleteRemovesTheUserAndAnUnknownUserIsBadInput) {
 TEST_F(PasswdTest, SwitchesAreSetAsNumbersAndClearedByRemoval) {
     Outcome status = Run({"status"});
     EXPECT_EQ(status.status, 0);
-    EXPECT_EQ(status.out, "Server 1: no login required\nServer 2: no login required\n"
-                          "0 users: 0 hashed, 0 still plain.\n");
+    EXPECT_EQ(status.out,
+              "Server 1: no login required\nServer 2: no login required\n"
+              "0 users: 0 hashed, 0 still plain.\n");
     EXPECT_FALSE(RegistryExists()) << "reading never creates the file";
 
     EXPECT_EQ(Run({"require", "2", "on"}).status, 0);
@@ -172,12 +172,16 @@ TEST_F(PasswdTest, SwitchesAreSetAsNumbersAndClearedByRemoval) {
     EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerOne"));
     EXPECT_NE(ReadFile(registry).find("\"AuthenticationRequiredServerTwo\"=dword:00000001\n"),
               std::string::npos);
-    EXPECT_EQ(Run({"status"}).out.rfind("Server 1: no login required\nServer 2: login required\n", 0), 0u);
+    EXPECT_EQ(
+        Run({"status"}).out.rfind("Server 1: no login required\nServer 2: login required\n", 0),
+        0u);
 
     EXPECT_EQ(Run({"require", "1", "on"}).status, 0);
     EXPECT_EQ(Run({"require", "2", "off"}).status, 0);
     EXPECT_FALSE(Registry().Find(kSwitches, "AuthenticationRequiredServerTwo"));
-    EXPECT_EQ(Run({"status"}).out.rfind("Server 1: login required\nServer 2: no login required\n", 0), 0u);
+    EXPECT_EQ(
+        Run({"status"}).out.rfind("Server 1: login required\nServer 2: no login required\n", 0),
+        0u);
 }
 
 TEST_F(PasswdTest, BadCommandsAndInputEndWithStatusTwoAndWriteNothing) {
@@ -255,10 +259,10 @@ TEST_F(PasswdTest, RunsAtTheSameTimeAllKeepTheirChanges) {
     std::vector<pid_t> pids;
     for (int i = 0; i < kRuns; ++i) {
         std::string tag = "run" + std::to_string(i);
-        pids.push_back(i % 4 == 3
-                           ? Begin({"require", i % 8 == 3 ? "1" : "2", "on"}, "", tag)
-                           : Begin({"set", "user" + std::to_string(i), "pw" + std::to_string(i)},
-                                   "", tag));
+        pids.push_back(
+            i % 4 == 3
+                ? Begin({"require", i % 8 == 3 ? "1" : "2", "on"}, "", tag)
+                : Begin({"set", "user" + std::to_string(i), "pw" + std::to_string(i)}, "", tag));
     }
     for (int i = 0; i < kRuns; ++i) {
         Outcome outcome = Finish(pids[i], "run" + std::to_string(i));

@@ -22,7 +22,7 @@ echo "visit ", $_SESSION["n"], " cookie ", $_SERVER["HTTP_COOKIE"] ?? "-";
 )";
 
 class PhpTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::system("command -v php-cgi >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "php-cgi is not installed (Debian package php-cgi)";
@@ -33,7 +33,8 @@ protected:
         std::filesystem::create_directories(vantry.dir() + "/sessions");
         WriteFile(vantry.dir() + "/www/cgi-bin/count.php", kCountPage);
         WriteFile(vantry.dir() + "/www/cgi-bin/hello.php",
-                  "<?php echo 'q=', $_GET['q'] ?? '', ' a+b=', ($_POST['a'] ?? '') . ($_POST['b'] ?? '');\n");
+                  "<?php echo 'q=', $_GET['q'] ?? '', ' a+b=', ($_POST['a'] ?? '') . ($_POST['b'] "
+                  "?? '');\n");
         WriteFile(vantry.dir() + "/www/cgi-bin/upload.php", R"(<?php
 $f = $_FILES["f"];
 move_uploaded_file($f["tmp_name"], getenv("DOCUMENT_ROOT") . "/../stored.bin");
@@ -48,7 +49,9 @@ echo $f["name"], " ", $f["size"], " ", $f["error"];
         std::string answer =
             Ask(vantry, "POST /admin/ChangeScript.html HTTP/1.0\r\n" + kAdminLogin +
                             "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
-        ASSERT_NE(answer.find("The Script changes you requested have been made."), std::string::npos) << answer;
+        ASSERT_NE(answer.find("The Script changes you requested have been made."),
+                  std::string::npos)
+            << answer;
     }
     static std::string Ask(VantryInstance& vantry, const std::string& request) {
         return Exchange(vantry.address(), vantry.port1(), request);
@@ -61,7 +64,8 @@ echo $f["name"], " ", $f["size"], " ", $f["error"];
         std::string cookie = first.substr(at + 12, first.find(';', at) - at - 12);
         std::vector<std::string> pages = {BodyOf(first)};
         for (int i = 0; i < 2; ++i) {
-            pages.push_back(BodyOf(Ask(vantry, "GET /cgi-bin/count.php HTTP/1.0\r\nCookie: " + cookie + "\r\n\r\n")));
+            pages.push_back(BodyOf(
+                Ask(vantry, "GET /cgi-bin/count.php HTTP/1.0\r\nCookie: " + cookie + "\r\n\r\n")));
         }
         return pages;
     }
@@ -74,9 +78,11 @@ TEST_F(PhpTest, QueriesFormsSessionsAndUploads) {
     std::string page = Ask(vantry, "GET /cgi-bin/hello.php?q=Hi+there HTTP/1.0\r\n\r\n");
     EXPECT_EQ(page.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
     EXPECT_EQ(BodyOf(page), "q=Hi there a+b=");
-    EXPECT_EQ(BodyOf(Ask(vantry, "POST /cgi-bin/hello.php HTTP/1.0\r\nContent-Type: "
-                                 "application/x-www-form-urlencoded\r\nContent-Length: 11\r\n\r\na=Up&b=Down")),
-              "q= a+b=UpDown");
+    EXPECT_EQ(
+        BodyOf(Ask(vantry,
+                   "POST /cgi-bin/hello.php HTTP/1.0\r\nContent-Type: "
+                   "application/x-www-form-urlencoded\r\nContent-Length: 11\r\n\r\na=Up&b=Down")),
+        "q= a+b=UpDown");
 
     std::vector<std::string> visits = ThreeVisits(vantry);
     ASSERT_EQ(visits.size(), 3u) << visits[0];
@@ -84,12 +90,17 @@ TEST_F(PhpTest, QueriesFormsSessionsAndUploads) {
     EXPECT_EQ(visits[2].substr(0, 7), "visit 3");
 
     std::string data;
-    for (size_t i = 0; i < 1024 * 1024; ++i) data.push_back(static_cast<char>((i * 131 + i / 997) & 0xff));
-    std::string body = "--Bnd7\r\nContent-Disposition: form-data; name=\"f\"; filename=\"Data.bin\"\r\n"
-                       "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n--Bnd7--\r\n";
-    std::string answer = Ask(vantry, "POST /cgi-bin/upload.php HTTP/1.0\r\nContent-Type: multipart/form-data; "
-                                     "boundary=Bnd7\r\nContent-Length: " + std::to_string(body.size()) +
-                                     "\r\n\r\n" + body);
+    for (size_t i = 0; i < 1024 * 1024; ++i)
+        data.push_back(static_cast<char>((i * 131 + i / 997) & 0xff));
+    std::string body =
+        "--Bnd7\r\nContent-Disposition: form-data; name=\"f\"; filename=\"Data.bin\"\r\n"
+        "Content-Type: application/octet-stream\r\n\r\n" +
+        data + "\r\n--Bnd7--\r\n";
+    std::string answer =
+        Ask(vantry,
+            "POST /cgi-bin/upload.php HTTP/1.0\r\nContent-Type: multipart/form-data; "
+            "boundary=Bnd7\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_EQ(BodyOf(answer), "Data.bin 1048576 0");
     EXPECT_TRUE(ReadFile(vantry.dir() + "/stored.bin") == data) << "the upload is stored whole";
 }

@@ -25,10 +25,12 @@ std::string Ask(const VantryInstance& vantry, const std::string& from, const std
 }
 
 class TrustedProxyTest : public ::testing::Test {
-protected:
+  protected:
     TrustedProxyTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\nlogs=Y\ncgi=Y\n"
-                 "list=Y\ntrustedProxies=127.0.0.1, 10.0.0.0/8 bad/entry\nadminHosts=files.example\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\nlogs=Y\ncgi=Y\n"
+              "list=Y\ntrustedProxies=127.0.0.1, 10.0.0.0/8 "
+              "bad/entry\nadminHosts=files.example\n") {
         std::filesystem::create_directories(vantry.dir() + "/www/cgi-bin");
         std::filesystem::create_directories(vantry.dir() + "/www/dir");
         WriteScript(vantry.dir() + "/www/cgi-bin/addr.pl", kRemoteAddrScript);
@@ -39,7 +41,8 @@ protected:
 };
 
 TEST_F(TrustedProxyTest, TheClientItNamesIsTheClientEverywhere) {
-    EXPECT_TRUE(vantry.WaitForStderr("trustedProxies: not an address or range, left out: bad/entry", 5s))
+    EXPECT_TRUE(
+        vantry.WaitForStderr("trustedProxies: not an address or range, left out: bad/entry", 5s))
         << vantry.Stderr();
     struct Case {
         std::string from;
@@ -48,7 +51,8 @@ TEST_F(TrustedProxyTest, TheClientItNamesIsTheClientEverywhere) {
     };
     const std::vector<Case> cases = {
         {"127.0.0.1", "X-Forwarded-For: 127.0.0.1, 203.0.113.9\r\n", "203.0.113.9"},
-        {"127.0.0.1", "X-Forwarded-For: 198.51.100.7\r\nX-Forwarded-For: 203.0.113.10, 10.0.0.2\r\n",
+        {"127.0.0.1",
+         "X-Forwarded-For: 198.51.100.7\r\nX-Forwarded-For: 203.0.113.10, 10.0.0.2\r\n",
          "203.0.113.10"},
         {"127.0.0.1", "Forwarded: for=\"[2001:db8::5]:4711\";proto=https\r\n", "2001:db8::5"},
         {"127.0.0.1", "X-Forwarded-For: unknown\r\n", "127.0.0.1"},
@@ -56,7 +60,8 @@ TEST_F(TrustedProxyTest, TheClientItNamesIsTheClientEverywhere) {
         {"127.0.0.7", "X-Forwarded-For: 203.0.113.11\r\n", "127.0.0.7"},
     };
     for (const Case& c : cases) {
-        const std::string answer = Ask(vantry, c.from, "GET /cgi-bin/addr.pl HTTP/1.0\r\n" + c.headers + "\r\n");
+        const std::string answer =
+            Ask(vantry, c.from, "GET /cgi-bin/addr.pl HTTP/1.0\r\n" + c.headers + "\r\n");
         EXPECT_EQ(BodyOf(answer), c.client) << c.headers << answer;
     }
     std::vector<std::string> logged = LoggedClients(vantry.WaitForLogLines(cases.size()));
@@ -70,10 +75,12 @@ TEST_F(TrustedProxyTest, TheClientItNamesIsTheClientEverywhere) {
             "GET /VNT/userlist.html HTTP/1.0\r\nX-Forwarded-For: 203.0.113.12\r\n" + kAdminLogin +
                 "\r\n");
     EXPECT_NE(users.find(" 203.0.113.12 "), std::string::npos) << users;
-    EXPECT_TRUE(Ask(vantry, "127.0.0.1", "GET /admin/ HTTP/1.0\r\nX-Forwarded-For: 203.0.113.9\r\n\r\n")
-                    .starts_with("HTTP/1.0 401 "));
-    EXPECT_TRUE(Ask(vantry, "127.0.0.1", "GET /admin/ HTTP/1.0\r\nX-Forwarded-For: 127.0.0.1\r\n\r\n")
-                    .starts_with("HTTP/1.0 200 OK\r\n"));
+    EXPECT_TRUE(
+        Ask(vantry, "127.0.0.1", "GET /admin/ HTTP/1.0\r\nX-Forwarded-For: 203.0.113.9\r\n\r\n")
+            .starts_with("HTTP/1.0 401 "));
+    EXPECT_TRUE(
+        Ask(vantry, "127.0.0.1", "GET /admin/ HTTP/1.0\r\nX-Forwarded-For: 127.0.0.1\r\n\r\n")
+            .starts_with("HTTP/1.0 200 OK\r\n"));
 }
 
 // A proxy that took the client's request over HTTPS says so: the pages link over HTTPS to the
@@ -96,8 +103,10 @@ TEST_F(TrustedProxyTest, PagesLinkWhereTheClientWent) {
     const std::string post =
         "POST /admin/ HTTP/1.0\r\nHost: files.example\r\nX-Forwarded-For: 127.0.0.1\r\n"
         "X-Forwarded-Proto: https\r\nContent-Length: 0\r\nOrigin: ";
-    EXPECT_TRUE(Ask(vantry, "127.0.0.1", post + "https://files.example\r\n\r\n").starts_with("HTTP/1.0 200 OK"));
-    EXPECT_EQ(Ask(vantry, "127.0.0.1", post + "http://files.example\r\n\r\n"), ErrorPage("403 Forbidden", true));
+    EXPECT_TRUE(Ask(vantry, "127.0.0.1", post + "https://files.example\r\n\r\n")
+                    .starts_with("HTTP/1.0 200 OK"));
+    EXPECT_EQ(Ask(vantry, "127.0.0.1", post + "http://files.example\r\n\r\n"),
+              ErrorPage("403 Forbidden", true));
 }
 
 // A version 2 PROXY header: the PROXY command for an IPv4 client, or LOCAL (a health check).

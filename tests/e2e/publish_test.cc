@@ -1,13 +1,13 @@
 // Address publishing against a real FTP server on loopback: the pages uploaded at start and
 // stop, the command files left behind, the owner's scripts and their arguments, and the
 // failures the owner is told of.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,7 +24,7 @@ const std::string kTemplates = VANTRY_SOURCE_DIR "/resources/publish/";
 
 // A pyftpdlib server on its own loopback address, with one user who may write in `home()`.
 class FtpServer {
-public:
+  public:
     FtpServer(const std::string& user, const std::string& password) {
         address_ = NextLoopbackAddress();
         port_ = FreePort(address_);
@@ -32,7 +32,8 @@ public:
                       std::to_string(port_), "-u", user, "-P", password, "-d", home(), "-w"},
                      {}, "/dev/null", dir_.File("log.txt"), dir_.File("log.txt"));
         if (!WaitUntil(10s, [this] { return Client(address_, port_).connected(); })) {
-            throw std::runtime_error("the FTP server did not start: " + ReadFile(dir_.File("log.txt")));
+            throw std::runtime_error("the FTP server did not start: " +
+                                     ReadFile(dir_.File("log.txt")));
         }
     }
     ~FtpServer() {
@@ -46,7 +47,7 @@ public:
     std::string site() const { return address_ + ":" + std::to_string(port_); }
     const std::string& home() const { return dir_.path(); }
 
-private:
+  private:
     testing_support::TempDir dir_{"vantry-ftp-home"};
     std::string address_;
     int port_ = 0;
@@ -71,7 +72,7 @@ std::string PageFor(const std::string& templateText, const std::string& address)
 }
 
 mode_t ModeOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
 }
 
@@ -110,9 +111,8 @@ TEST(PublishTest, StartUploadsTheRedirectPageAndStopTheOfflinePage) {
     vantry.Start();
 
     const std::string uploaded = ftp.home() + "/site/index.html";
-    const std::string redirect =
-        PageFor(ReadFile(kTemplates + "VNTReDirector.html"),
-                vantry.address() + ":" + std::to_string(vantry.port1()));
+    const std::string redirect = PageFor(ReadFile(kTemplates + "VNTReDirector.html"),
+                                         vantry.address() + ":" + std::to_string(vantry.port1()));
     EXPECT_TRUE(FileHolds(uploaded, redirect)) << ReadFile(uploaded) << vantry.Stderr();
     EXPECT_EQ(ReadFile(vantry.dir() + "/index.html"), redirect);
     const std::string commands =
@@ -159,16 +159,17 @@ TEST(PublishTest, OwnTemplateAndJavaScriptTemplatePerServer) {
 
 TEST(PublishTest, RedirectorOffStillRunsTheScriptsWithEachArgumentOneWord) {
     const std::string password = "two  words \"and 'quotes'\" $HOME";
-    VantryInstance vantry(PublishingIni("redirectorEnabled=N\nftpSiteName=ftp.invalid\n"
-                                        "ftpUserID=me\nftpPassword=" + password +
-                                        "\nftpPath=/www\n"));
+    VantryInstance vantry(
+        PublishingIni("redirectorEnabled=N\nftpSiteName=ftp.invalid\n"
+                      "ftpUserID=me\nftpPassword=" +
+                      password + "\nftpPath=/www\n"));
     WriteScript(vantry.dir() + "/UserStartup1.bat", ArgumentsScript("started.txt"));
     WriteScript(vantry.dir() + "/UserShutdown1.bat", ArgumentsScript("stopped.txt"));
     vantry.Start();
 
     const std::string arguments =
-        Lines({"ftp.invalid", "me", password, "/www", "index.html", "Vantry V1.0",
-               vantry.address(), std::to_string(vantry.port1())});
+        Lines({"ftp.invalid", "me", password, "/www", "index.html", "Vantry V1.0", vantry.address(),
+               std::to_string(vantry.port1())});
     EXPECT_TRUE(FileHolds(vantry.dir() + "/started.txt", arguments));
     EXPECT_EQ(vantry.Stop(), 0);
     EXPECT_EQ(ReadFile(vantry.dir() + "/stopped.txt"), arguments);
@@ -198,19 +199,20 @@ TEST(PublishTest, MovedServer2PublishesNothingAndFailuresAreReported) {
     vantry.Start();
 
     const std::string failure = "Could not publish index.html to " + ftp.site() + ": ";
-    EXPECT_TRUE(vantry.WaitForStderr(
-        failure + "rename VNTReDirector1ftpCmds.txt: Is a directory.\n", 5s))
+    EXPECT_TRUE(
+        vantry.WaitForStderr(failure + "rename VNTReDirector1ftpCmds.txt: Is a directory.\n", 5s))
         << vantry.Stderr();
     // The start-up script still runs, with the port Server 2 was configured for.
-    EXPECT_TRUE(FileHolds(vantry.dir() + "/started2.txt",
-                          Lines({ftp.site(), "bob", "right", "Your Home Page Location",
-                                 "index.html", "Vantry V1.0", vantry.address(),
-                                 std::to_string(vantry.port2())})));
+    EXPECT_TRUE(
+        FileHolds(vantry.dir() + "/started2.txt",
+                  Lines({ftp.site(), "bob", "right", "Your Home Page Location", "index.html",
+                         "Vantry V1.0", vantry.address(), std::to_string(vantry.port2())})));
     EXPECT_EQ(vantry.Stop(), 0);
     ::close(blocker);
     EXPECT_NE(vantry.Stderr().find(failure + "user bob: 530 "), std::string::npos)
         << vantry.Stderr();
-    for (const char* file : {"VNTReDirector2ftpCmds.txt", "VNTOffline2ftpCmds.txt", "stopped2.txt"}) {
+    for (const char* file :
+         {"VNTReDirector2ftpCmds.txt", "VNTOffline2ftpCmds.txt", "stopped2.txt"}) {
         EXPECT_FALSE(std::filesystem::exists(vantry.dir() + "/" + file)) << file;
     }
     EXPECT_FALSE(std::filesystem::exists(ftp.home() + "/index.html"));

@@ -26,8 +26,8 @@ TEST(QrCodeTest, HeadlessStartAndQrOptionWriteACodeOfTheHomePage) {
         server.Start(test.args);
         const std::string url =
             "http://" + server.address() + ":" + std::to_string(server.port1()) + "/";
-        const std::string running = "Vantry Running (Server 1, port " +
-                                    std::to_string(server.port1()) + ")\n";
+        const std::string running =
+            "Vantry Running (Server 1, port " + std::to_string(server.port1()) + ")\n";
         if (test.qrCode) {
             ASSERT_TRUE(server.WaitForStderr(url + "\n", std::chrono::seconds(10)))
                 << test.name << server.Stderr();

@@ -20,9 +20,10 @@ constexpr int kBackgroundModules = 4;
 
 ModuleRows HalfBlockModules(const std::string& text) {
     // Each half block is the light state of its upper and lower module.
-    const std::pair<std::string, std::pair<bool, bool>> kCells[] = {
-        {" ", {false, false}}, {"\u2580", {true, false}}, {"\u2584", {false, true}},
-        {"\u2588", {true, true}}};
+    const std::pair<std::string, std::pair<bool, bool>> kCells[] = {{" ", {false, false}},
+                                                                    {"\u2580", {true, false}},
+                                                                    {"\u2584", {false, true}},
+                                                                    {"\u2588", {true, true}}};
     ModuleRows modules;
     std::istringstream lines(text);
     std::string line;
@@ -78,8 +79,10 @@ ModuleRows ReversedCellModules(const std::string& screen, size_t skipLastLines) 
     auto first = std::find_if(cells.begin(), cells.end(), hasReversed);
     if (first == cells.end()) return {};
     // The top row is the light margin: its reversed cells give the code's place and width.
-    size_t left = static_cast<size_t>(std::find(first->begin(), first->end(), true) - first->begin());
-    size_t right = static_cast<size_t>(first->rend() - std::find(first->rbegin(), first->rend(), true));
+    size_t left =
+        static_cast<size_t>(std::find(first->begin(), first->end(), true) - first->begin());
+    size_t right =
+        static_cast<size_t>(first->rend() - std::find(first->rbegin(), first->rend(), true));
     ModuleRows modules;
     for (auto row = first; row != cells.end() && hasReversed(*row); ++row) {
         std::vector<bool> modulesOfRow;
@@ -115,7 +118,8 @@ std::string DecodeQrCode(const ModuleRows& modules, const std::string& directory
     pid_t pid = Spawn({"/usr/bin/zbarimg", "--raw", "-q", directory + "/qr.pbm"}, {}, "/dev/null",
                       directory + "/qr.txt", directory + "/qr.err");
     int status = 0;
-    if (!WaitUntil(std::chrono::seconds(20), [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    if (!WaitUntil(std::chrono::seconds(20),
+                   [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
         return {};

@@ -16,7 +16,7 @@ constexpr time_t kModified = 1700000000;
 const std::string kLastModified = "Last-Modified: Tue. 14 Nov 2023 22:13:20 GMT\r\n";
 
 class RangesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (size_t i = 0; i < 40000; ++i) big_ += static_cast<char>('a' + (i * 7 + i / 26) % 26);
         WriteFile(vantry.dir() + "/www/big.txt", big_);
@@ -77,19 +77,21 @@ TEST_F(RangesTest, RangeFormsAnswerTheirPartOrTheWholeFile) {
 
     // Each answer is logged with its status and the bytes really sent.
     std::string log = vantry.WaitForLogLines(std::size(cases) + 2);
-    for (const char* line : {"\"/big.txt\" 206 10\r\n", "\"/big.txt\" 206 39900\r\n",
-                             "\"/big.txt\" 416 0\r\n", "\"/big.txt\" 200 40000\r\n",
-                             "\"/small.html\" 206 2\r\n", "\"/small.html\" 200 0\r\n"}) {
+    for (const char* line :
+         {"\"/big.txt\" 206 10\r\n", "\"/big.txt\" 206 39900\r\n", "\"/big.txt\" 416 0\r\n",
+          "\"/big.txt\" 200 40000\r\n", "\"/small.html\" 206 2\r\n", "\"/small.html\" 200 0\r\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
     }
 }
 
 TEST_F(RangesTest, IfRangeAndIfModifiedSince) {
     // If-Range: the range only while the file is unchanged.
-    EXPECT_EQ(BodyOf(Get("/big.txt", "Range: bytes=0-3\r\nIf-Range: Tue, 14 Nov 2023 22:13:20 GMT\r\n")),
-              big_.substr(0, 4));
-    EXPECT_EQ(BodyOf(Get("/big.txt", "Range: bytes=0-3\r\nIf-Range: Tue, 14 Nov 2023 22:13:19 GMT\r\n")),
-              big_);
+    EXPECT_EQ(
+        BodyOf(Get("/big.txt", "Range: bytes=0-3\r\nIf-Range: Tue, 14 Nov 2023 22:13:20 GMT\r\n")),
+        big_.substr(0, 4));
+    EXPECT_EQ(
+        BodyOf(Get("/big.txt", "Range: bytes=0-3\r\nIf-Range: Tue, 14 Nov 2023 22:13:19 GMT\r\n")),
+        big_);
     EXPECT_EQ(BodyOf(Get("/big.txt", "Range: bytes=0-3\r\nIf-Range: \"an-etag\"\r\n")), big_);
 
     const std::string notModified = "HTTP/1.0 304 Not Modified\r\nServer: Vantry/1.0\r\n";
@@ -107,7 +109,8 @@ TEST_F(RangesTest, IfRangeAndIfModifiedSince) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.since);
         for (const char* method : {"GET", "HEAD"}) {
-            std::string response = Get("/big.txt", std::string("If-Modified-Since: ") + c.since + "\r\n", method);
+            std::string response =
+                Get("/big.txt", std::string("If-Modified-Since: ") + c.since + "\r\n", method);
             if (c.notModified) {
                 EXPECT_EQ(response.substr(0, notModified.size()), notModified);
                 EXPECT_NE(response.find("\r\nDate: "), std::string::npos);
@@ -127,10 +130,12 @@ TEST_F(RangesTest, IfRangeAndIfModifiedSince) {
 }
 
 TEST_F(RangesTest, CurlResumesACutDownload) {
-    if (std::system("command -v curl >/dev/null 2>&1") != 0) GTEST_SKIP() << "curl is not installed";
+    if (std::system("command -v curl >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "curl is not installed";
     std::string part = vantry.dir() + "/download.txt";
     WriteFile(part, big_.substr(0, 12345));
-    std::string url = "http://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "/big.txt";
+    std::string url =
+        "http://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "/big.txt";
     std::string command = "curl -s -S -f -C - -o " + part + " " + url;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_EQ(ReadFile(part), big_);

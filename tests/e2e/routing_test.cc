@@ -1,10 +1,10 @@
 // Routing, files, redirects, virtual directories, authentication and the access log of the
 // real program, seen as bytes on the wire and files on disk.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -20,15 +20,18 @@ namespace fs = std::filesystem;
 const std::string kNotFound = ErrorPage("404 Object Not Found");
 const std::string kForbidden = ErrorPage("403 Forbidden");
 
-std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+std::string StatusOf(const std::string& response) {
+    return response.substr(0, response.find("\r\n"));
+}
 
 class RoutingTest : public ::testing::Test {
-protected:
+  protected:
     RoutingTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ndefault=start.htm\n"
-                 "[Server-2]\nsecondPortEnabled=Y\n"
-                 "[VirtualDirectories]\ndocs={dir}/shared\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www2/\ndefault=start.htm\n"
+              "[Server-2]\nsecondPortEnabled=Y\n"
+              "[VirtualDirectories]\ndocs={dir}/shared\n") {
         const std::string& d = vantry.dir();
         fs::create_directories(d + "/www/sub/deeper");
         fs::create_directories(d + "/www/empty");
@@ -72,7 +75,8 @@ TEST_F(RoutingTest, FilesAreServedWithTheirTypeAndDefaultDocuments) {
 TEST_F(RoutingTest, LargeFileArrivesWholeToASlowReaderWhileOthersAreServed) {
     // The loop sends what the socket takes at once, a worker the rest.
     std::string content;
-    for (uint64_t i = 0; content.size() < 5 * 1024 * 1024 + 7; ++i) content += std::to_string(i * 7919) + ",";
+    for (uint64_t i = 0; content.size() < 5 * 1024 * 1024 + 7; ++i)
+        content += std::to_string(i * 7919) + ",";
     WriteFile(vantry.dir() + "/www/big.bin", content);
     Client slow(vantry.address(), vantry.port1(), "", 0, 4096);
     slow.Send("GET /big.bin HTTP/1.0\r\n\r\n");
@@ -141,7 +145,8 @@ TEST_F(RoutingTest, EveryRequestLeavesOneLogLineEvenUnderConcurrency) {
     while (start < log.size()) {
         size_t end = log.find('\n', start);
         ASSERT_NE(end, std::string::npos);
-        EXPECT_TRUE(std::regex_match(log.substr(start, end - start), line)) << log.substr(start, end - start);
+        EXPECT_TRUE(std::regex_match(log.substr(start, end - start), line))
+            << log.substr(start, end - start);
         ++count;
         start = end + 1;
     }
@@ -151,7 +156,8 @@ TEST_F(RoutingTest, EveryRequestLeavesOneLogLineEvenUnderConcurrency) {
 TEST(AccessLogTest, PerServerSwitchAndTheTrueStatusOfRedirects) {
     VantryInstance vantry(
         "[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n"
-        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nlogs=N\n[Server-2]\nsecondPortEnabled=Y\n");
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/"
+        "\nlogs=N\n[Server-2]\nsecondPortEnabled=Y\n");
     fs::create_directories(vantry.dir() + "/www/d");
     vantry.extraEnv["TZ"] = "EST5EDT";
     vantry.Start();
@@ -178,16 +184,19 @@ std::string OwnAddress() {
     addrinfo* found = nullptr;
     if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return "";
     char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
+                sizeof text);
     ::freeaddrinfo(found);
     return text;
 }
 
 class AuthenticationTest : public ::testing::Test {
-protected:
+  protected:
     AuthenticationTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=My \"Site\"\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=Y\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=My \"Site\"\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/"
+              "\n[Server-2]\nsecondPortEnabled=Y\n") {
         WriteFile(vantry.dir() + "/www/index.html", "welcome");
         WriteFile(vantry.dir() + "/registry.reg",
                   "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
@@ -203,7 +212,8 @@ protected:
                     const std::string& from = "") {
         Client client(vantry.address(), port, from);
         std::string request = "GET " + target + " HTTP/1.0\r\n";
-        if (!credentials.empty()) request += "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
+        if (!credentials.empty())
+            request += "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
         client.Send(request + "\r\n");
         return client.ReadAll();
     }

@@ -45,7 +45,8 @@ size_t OpenSockets(pid_t pid) {
     size_t sockets = 0;
     for (int fd : OpenDescriptors(pid)) {
         std::error_code error;
-        auto target = fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error);
+        auto target =
+            fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error);
         if (!error && target.string().rfind("socket:", 0) == 0) ++sockets;
     }
     return sockets;
@@ -75,14 +76,17 @@ TEST(RootSafetyTest, EmptyOrRelativeRootsServeNothing) {
     WriteFile(vantry.dir() + "/www/page.html", "page");
     vantry.Start();
     ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
-    EXPECT_NE(vantry.Stderr().find("Server 1 serves no files: its root \"\" is not an absolute path."),
-              std::string::npos)
+    EXPECT_NE(
+        vantry.Stderr().find("Server 1 serves no files: its root \"\" is not an absolute path."),
+        std::string::npos)
         << vantry.Stderr();
-    EXPECT_NE(vantry.Stderr().find("Server 2 serves no files: its root \"www\""), std::string::npos);
+    EXPECT_NE(vantry.Stderr().find("Server 2 serves no files: its root \"www\""),
+              std::string::npos);
     for (int port : {vantry.port1(), vantry.port2()}) {
         for (const char* target : {"/Vantry.ini", "/", "/www/page.html", "/page.html",
                                    "/rel/page.html", "/VNTFileDownload.html"}) {
-            EXPECT_EQ(Exchange(vantry.address(), port, "GET " + std::string(target) + " HTTP/1.0\r\n\r\n"),
+            EXPECT_EQ(Exchange(vantry.address(), port,
+                               "GET " + std::string(target) + " HTTP/1.0\r\n\r\n"),
                       kNotFound)
                 << target << " on port " << port;
         }
@@ -90,11 +94,12 @@ TEST(RootSafetyTest, EmptyOrRelativeRootsServeNothing) {
 }
 
 class ScriptSafetyTest : public ::testing::Test {
-protected:
+  protected:
     ScriptSafetyTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\n"
-                 "[Request]\ncgiTimeLimit=0\n"
-                 "[Script]\nnope=/nonexistent/interpreter -x\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\n"
+              "[Request]\ncgiTimeLimit=0\n"
+              "[Script]\nnope=/nonexistent/interpreter -x\n") {
         fs::create_directories(vantry.dir() + "/www/cgi-bin");
         WriteScript(vantry.dir() + "/www/cgi-bin/silent", kSilentScript, 0755);
         WriteScript(vantry.dir() + "/www/cgi-bin/notexec", "#!/bin/sh\necho secret source\n", 0644);
@@ -112,10 +117,11 @@ TEST_F(ScriptSafetyTest, ScriptThatCannotStartAnswersInternalErrorNeverItsSource
     // No execute bit, and an interpreter that is not installed.
     EXPECT_EQ(Ask("/cgi-bin/notexec"), kInternalError);
     EXPECT_EQ(Ask("/cgi-bin/page.nope"), kInternalError);
-    EXPECT_TRUE(vantry.WaitForStderr("Could not run the CGI script " + vantry.dir() +
-                                         "/www/cgi-bin/page.nope: posix_spawn /nonexistent/interpreter: "
-                                         "No such file or directory",
-                                     5s))
+    EXPECT_TRUE(
+        vantry.WaitForStderr("Could not run the CGI script " + vantry.dir() +
+                                 "/www/cgi-bin/page.nope: posix_spawn /nonexistent/interpreter: "
+                                 "No such file or directory",
+                             5s))
         << vantry.Stderr();
 }
 
@@ -152,12 +158,16 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
     // The lowest limit that leaves exactly one descriptor free: a client's socket.
     std::vector<int> open = OpenDescriptors(vantry.pid());
     rlim_t limit = 0;
-    while (limit - std::count_if(open.begin(), open.end(), [&](int fd) { return rlim_t(fd) < limit; }) < 1) {
+    while (limit -
+               std::count_if(open.begin(), open.end(), [&](int fd) { return rlim_t(fd) < limit; }) <
+           1) {
         ++limit;
     }
-    struct rlimit original{};
+    struct rlimit original {};
     ASSERT_EQ(::prlimit(vantry.pid(), RLIMIT_NOFILE, nullptr, &original), 0);
-    struct rlimit low{limit, original.rlim_max};
+    struct rlimit low {
+        limit, original.rlim_max
+    };
     ASSERT_EQ(::prlimit(vantry.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
 
     // The client's socket takes the last descriptor: neither the script's pipes nor the
@@ -172,9 +182,8 @@ TEST_F(ScriptSafetyTest, OutOfDescriptorsTheServerWaitsInsteadOfSpinningOrLeakin
     WaitUntil(5s, [&] { return OpenSockets(vantry.pid()) >= 2; });
     Client waiting(vantry.address(), vantry.port1());
     waiting.Send("GET /a.txt HTTP/1.0\r\n\r\n");
-    ASSERT_TRUE(vantry.WaitForStderr("accept on port " + std::to_string(vantry.port1()) +
-                                         ": Too many open files",
-                                     5s))
+    ASSERT_TRUE(vantry.WaitForStderr(
+        "accept on port " + std::to_string(vantry.port1()) + ": Too many open files", 5s))
         << vantry.Stderr();
     long before = CpuTicks(vantry.pid());
     std::this_thread::sleep_for(1s);

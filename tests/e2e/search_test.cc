@@ -55,11 +55,12 @@ std::vector<std::string> Links(const std::string& rows) {
 }
 
 class SearchTest : public ::testing::Test {
-protected:
+  protected:
     SearchTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n"
-                 "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www\nsearchEnabled=N\n"
-                 "[Server-2]\nsecondPortEnabled=Y\n") {}
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www\nsearchEnabled=N\n"
+              "[Server-2]\nsecondPortEnabled=Y\n") {}
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& target, int port = 0) {
         return Exchange(vantry.address(), port == 0 ? vantry.port1() : port,
@@ -103,10 +104,12 @@ TEST_F(SearchTest, ResultsPageListsEveryMatchBelowTheRoot) {
         "<HTML><HEAD><TITLE>\r\nSearch Results\r\n</TITLE>\r\n"
         "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>\r\n</HEAD>\r\n"
         "<BODY bgColor=#ffffff >\r\n<H2>Search Results</H2>\r\n"
-        "<TABLE BORDER=0 CELLSPACING='1' CELLPADDING='2' >\r\n" + std::string(kHeaderRow) +
-        std::string(kTableHead);
+        "<TABLE BORDER=0 CELLSPACING='1' CELLPADDING='2' >\r\n" +
+        std::string(kHeaderRow) + std::string(kTableHead);
     ASSERT_EQ(page.substr(0, opening.size()), opening);
-    const std::string closing = std::string(kHeaderRow) + "<TD COLSPAN=4 height='30'>\r\n"
+    const std::string closing =
+        std::string(kHeaderRow) +
+        "<TD COLSPAN=4 height='30'>\r\n"
         "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' color='White'> "
         "<A href=\"http://help.vantry.example/us/help/vnt/HandleSearch.shtml\" "
         "target='_new'>Help</A> &nbsp</b></font></div>\r\n</TD> </TABLE>\r\n<P><table border='0'>";
@@ -185,23 +188,29 @@ TEST_F(SearchTest, DeepTreesAreSearchedToAFixedDepth) {
         if (level <= 32) expected.insert("leaf-" + std::to_string(level) + ".txt");
     }
     std::set<std::string> found;
-    for (const std::string& link : Links(Rows("leaf"))) found.insert(link.substr(link.rfind('/') + 1));
+    for (const std::string& link : Links(Rows("leaf")))
+        found.insert(link.substr(link.rfind('/') + 1));
     EXPECT_EQ(found, expected);
 }
 
 TEST_F(SearchTest, FormPageShowsTheFormOrThatSearchIsOff) {
     WriteDated(Www() + "/readme.txt", 1);
     const std::string form =
-        "<HTML><HEAD><TITLE>\r\nSearch\r\n</TITLE>\r\n<SCRIPT>window.resizeTo(600, 470);</SCRIPT>\r\n"
+        "<HTML><HEAD><TITLE>\r\nSearch\r\n</TITLE>\r\n<SCRIPT>window.resizeTo(600, "
+        "470);</SCRIPT>\r\n"
         "</HEAD>\r\n<BODY bgColor=#ffffff >\r\n"
         "<FORM method=\"GET\" action=\"HandleSearch.html\">\r\n"
-        "<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>\r\n" + std::string(kHeaderRow) +
-        "<td COLSPAN=3 height='60'><font  face='Garamond' size='6'>\r\nSearch\r\n</font></td></tr>\r\n" +
+        "<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>\r\n" +
+        std::string(kHeaderRow) +
+        "<td COLSPAN=3 height='60'><font  face='Garamond' "
+        "size='6'>\r\nSearch\r\n</font></td></tr>\r\n" +
         std::string(kOddRow) +
         "<td width=\"100\"><font  face='Garamond' size='3'>Search Word</font></td>\r\n"
-        "<td width=\"195\" valign=\"top\"><input type=\"text\" name=\"searchTarget\" size=\"40\"></td>\r\n"
+        "<td width=\"195\" valign=\"top\"><input type=\"text\" name=\"searchTarget\" "
+        "size=\"40\"></td>\r\n"
         "<td><input type=\"submit\" value=\"Submit\" name=\"B1\"></td>\r\n</tr>\r\n" +
-        std::string(kHeaderRow) + "<TD COLSPAN=3 height='60'>\r\n"
+        std::string(kHeaderRow) +
+        "<TD COLSPAN=3 height='60'>\r\n"
         "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' color='White'> "
         "<A href=\"http://help.vantry.example/us/help/vnt/Search.shtml\" target='_new'>Help</A> "
         "&nbsp</b></font></div>\r\n</TD> </TABLE>\r\n</FORM>\r\n<P><table border='0'>";
@@ -209,10 +218,12 @@ TEST_F(SearchTest, FormPageShowsTheFormOrThatSearchIsOff) {
 
     // Server 2 has the search switched off: its form page says so, its results page still
     // searches (its root names no closing "/").
-    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", std::chrono::seconds(5))) << vantry.Stderr();
+    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", std::chrono::seconds(5)))
+        << vantry.Stderr();
     std::string page = PageBody(Ask("/VNT/Search.html", vantry.port2()));
-    const std::string off = "<BODY  bgColor=#ffffff >\r\n"
-                            "<H2>Searches Are Currently Disabled By The Administrator<H2>\r\n";
+    const std::string off =
+        "<BODY  bgColor=#ffffff >\r\n"
+        "<H2>Searches Are Currently Disabled By The Administrator<H2>\r\n";
     EXPECT_NE(page.find(off), std::string::npos) << page;
     EXPECT_EQ(page.find("<FORM"), std::string::npos);
     EXPECT_EQ(Links(PageBody(Ask("/VNT/HandleSearch.html?searchTarget=readme", vantry.port2()))),
@@ -238,9 +249,10 @@ std::pair<std::string, std::string> Split(const std::string& response) {
 
 TEST(SearchLimitTest, TheListStopsAtTheLimitAndSaysSo) {
     // Server 1 lists 3 rows at most, Server 2 the default 1000.
-    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www\nsearchMaxResults=3\n"
-                          "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www\n"
-                          "[Server-2]\nsecondPortEnabled=Y\n");
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www\nsearchMaxResults=3\n"
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www\n"
+        "[Server-2]\nsecondPortEnabled=Y\n");
     for (int i = 0; i < 3; ++i) WriteDated(vantry.dir() + "/www/three-" + std::to_string(i), 1);
     for (int i = 0; i < 1001; ++i) WriteDated(vantry.dir() + "/www/many-" + std::to_string(i), 1);
     vantry.Start();
@@ -262,13 +274,15 @@ TEST(SearchLimitTest, TheListStopsAtTheLimitAndSaysSo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page + " " + c.word + " on " + std::to_string(c.port));
-        const auto [head, body] =
-            Split(Exchange(vantry.address(), c.port,
-                           "GET /VNT/" + c.page + ".html?searchTarget=" + c.word + " HTTP/1.0\r\n\r\n"));
+        const auto [head, body] = Split(
+            Exchange(vantry.address(), c.port,
+                     "GET /VNT/" + c.page + ".html?searchTarget=" + c.word + " HTTP/1.0\r\n\r\n"));
         EXPECT_TRUE(head.starts_with(
             "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ranges: bytes\r\nDate: "))
             << head;
-        EXPECT_NE(head.find("\r\nContent-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nLast-Modified: "), std::string::npos);
+        EXPECT_NE(head.find("\r\nContent-Type: text/html\r\nX-Content-Type-Options: "
+                            "nosniff\r\nLast-Modified: "),
+                  std::string::npos);
         const size_t length = head.find("\r\nContent-Length: ");
         if (c.withLength) {
             EXPECT_EQ(head.substr(length + 18), std::to_string(body.size()) + "\r\n");
@@ -279,8 +293,9 @@ TEST(SearchLimitTest, TheListStopsAtTheLimitAndSaysSo) {
         if (c.cutAt.empty()) {
             EXPECT_EQ(body.find(cut), std::string::npos);
         } else {
-            EXPECT_NE(body.find(std::string(kHeaderRow) + cut + c.cutAt + " results.</TD></TR>\r\n"),
-                      std::string::npos);
+            EXPECT_NE(
+                body.find(std::string(kHeaderRow) + cut + c.cutAt + " results.</TD></TR>\r\n"),
+                std::string::npos);
         }
         if (c.page == "HandleSearch") {
             EXPECT_TRUE(body.ends_with("</BODY></HTML>\r\n"));
@@ -297,11 +312,13 @@ TEST(SearchLimitTest, AThirdSearchAtOnceIsTurnedAway) {
     fs::create_directories(dir);
     for (int i = 0; i < 1500; ++i) WriteFile(dir + "/hit-" + std::to_string(i), "");
     vantry.Start();
-    const std::string search = "GET /VNT/HandleSearchResults.html?searchTarget=hit HTTP/1.0\r\n\r\n";
+    const std::string search =
+        "GET /VNT/HandleSearchResults.html?searchTarget=hit HTTP/1.0\r\n\r\n";
     {
         std::vector<std::unique_ptr<Client>> readers;
         for (int i = 0; i < 2; ++i) {
-            readers.push_back(std::make_unique<Client>(vantry.address(), vantry.port1(), "", 0, 4096));
+            readers.push_back(
+                std::make_unique<Client>(vantry.address(), vantry.port1(), "", 0, 4096));
             readers.back()->Send(search);
         }
         for (auto& reader : readers) ASSERT_TRUE(reader->WaitUntilServerWaitsForUs(10s));
@@ -322,9 +339,10 @@ TEST(SearchRootTest, RootThatIsNotAnAbsolutePathIsNotSearched) {
     VantryInstance vantry("[Config]\nport={port1}\nwwwroot=www/\n");
     WriteFile(vantry.dir() + "/www/readme.txt", "x");
     vantry.Start();
-    EXPECT_EQ(PageBody(Exchange(vantry.address(), vantry.port1(),
-                                "GET /VNT/HandleSearchResults.html?searchTarget=read HTTP/1.0\r\n\r\n")),
-              "");
+    EXPECT_EQ(
+        PageBody(Exchange(vantry.address(), vantry.port1(),
+                          "GET /VNT/HandleSearchResults.html?searchTarget=read HTTP/1.0\r\n\r\n")),
+        "");
 }
 
 }  // namespace

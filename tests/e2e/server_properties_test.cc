@@ -112,7 +112,8 @@ TEST_F(ServerPropertiesTest, PageShowsBothServersSideBySide) {
         // The user list's switch, with the other user list row.
         "<TD>User List Page Enabled</TD>\r\n<TD><INPUT TYPE='CHECKBOX' NAME='USERLISTENABLED' "
         "CHECKED></TD><TD><INPUT TYPE='CHECKBOX' NAME='USERLISTENABLED-2' CHECKED></TD>" +
-            help + "EnableUserList.shtml\" target='_new'> Help </A></TD></TR>\r\n"
+            help +
+            "EnableUserList.shtml\" target='_new'> Help </A></TD></TR>\r\n"
             "<TR bgColor=#caeaff >\r\n<TD>User List Shown To Every Visitor</TD>\r\n"
             "<TD><INPUT TYPE='CHECKBOX' NAME='USERLISTPUBLIC' CHECKED></TD><TD><INPUT "
             "TYPE='CHECKBOX' NAME='USERLISTPUBLIC-2' ></TD>" +

@@ -22,15 +22,17 @@ using namespace std::chrono_literals;
 const std::string kNotFound = ErrorPage("404 Object Not Found");
 
 class RunningServerTest : public ::testing::Test {
-protected:
+  protected:
     RunningServerTest() : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\ncgi=Y\n") {}
     void SetUp() override {
         // A script that runs long holds its object without waiting on its client; one that
         // reads its input answers once the body ends.
         std::filesystem::create_directories(vantry.dir() + "/www/cgi-bin");
         WriteScript(vantry.dir() + "/www/cgi-bin/long", "#!/bin/sh\nexec sleep 20\n", 0755);
-        WriteScript(vantry.dir() + "/www/cgi-bin/drain",
-                    "#!/bin/sh\ncat >/dev/null\nprintf 'Content-Type: text/plain\\r\\n\\r\\ndrained'\n", 0755);
+        WriteScript(
+            vantry.dir() + "/www/cgi-bin/drain",
+            "#!/bin/sh\ncat >/dev/null\nprintf 'Content-Type: text/plain\\r\\n\\r\\ndrained'\n",
+            0755);
         WriteFile(vantry.dir() + "/www/big.bin", std::string(5 << 20, 'b'));
         vantry.Start();
     }
@@ -53,9 +55,8 @@ TEST_F(RunningServerTest, EveryMethodGetsItsExactErrorPage) {
 }
 
 TEST_F(RunningServerTest, DroppedRequestLinesAreClosedWithoutAnswer) {
-    for (const std::string& request :
-         {std::string("GET /\r\n\r\n"), std::string("GARBAGE\r\n\r\n"),
-          "GET /" + std::string(3000, 'u') + " HTTP/1.0\r\n\r\n"}) {
+    for (const std::string& request : {std::string("GET /\r\n\r\n"), std::string("GARBAGE\r\n\r\n"),
+                                       "GET /" + std::string(3000, 'u') + " HTTP/1.0\r\n\r\n"}) {
         Client client(vantry.address(), vantry.port1());
         client.Send(request);
         EXPECT_TRUE(client.ClosedWithoutData(5s)) << request.substr(0, 20);
@@ -93,7 +94,8 @@ TEST_F(RunningServerTest, UnfinishedHeadsEndAfterTheIdleLimit) {
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 29s);
     EXPECT_LE(waited, 33s);
-    EXPECT_TRUE(lineFeedsOnly.ClosedWithoutData(5s)) << "no carriage return: the request is dropped";
+    EXPECT_TRUE(lineFeedsOnly.ClosedWithoutData(5s))
+        << "no carriage return: the request is dropped";
 }
 
 TEST_F(RunningServerTest, ThousandsOfRequestsLeaveNoDescriptorBehind) {
@@ -148,11 +150,12 @@ TEST_F(RunningServerTest, ClientsThatStallHoldOnlyTheirShareOfThePool) {
     std::vector<std::unique_ptr<Client>> stalling;
     std::vector<const Client*> all;
     for (int i = 0; i < kStalling; ++i) {
-        stalling.push_back(std::make_unique<Client>(vantry.address(), vantry.port1(), "", 0,
-                                                    i % 2 ? 4096 : 0));
+        stalling.push_back(
+            std::make_unique<Client>(vantry.address(), vantry.port1(), "", 0, i % 2 ? 4096 : 0));
         ASSERT_TRUE(stalling.back()->connected()) << i;
-        stalling.back()->Send(i % 2 ? "GET /big.bin HTTP/1.0\r\n\r\n"
-                                    : "POST /cgi-bin/long HTTP/1.0\r\nContent-Length: 900000\r\n\r\nx");
+        stalling.back()->Send(
+            i % 2 ? "GET /big.bin HTTP/1.0\r\n\r\n"
+                  : "POST /cgi-bin/long HTTP/1.0\r\nContent-Length: 900000\r\n\r\nx");
         all.push_back(stalling.back().get());
     }
     ASSERT_TRUE(WaitUntilServerRead(all, 10s));
@@ -181,16 +184,19 @@ TEST(StartupTest, SecondCopyEndsAtOnceAndFirstKeepsServing) {
     second.extraEnv["XDG_RUNTIME_DIR"] = first.dir() + "/run";
     second.Start({}, false);
     EXPECT_EQ(second.WaitForExit(5s), 0);
-    EXPECT_EQ(Exchange(first.address(), first.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(Exchange(first.address(), first.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"),
+              kNotFound);
 }
 
 TEST(StartupTest, ServerTwoMovesToTheNextFreePortButServerOneReportsTheConflict) {
     VantryInstance vantry(
-        "[Config]\nport={port1}\n[Server-2-Config]\nport={port2}\n[Server-2]\nsecondPortEnabled=Y\n");
+        "[Config]\nport={port1}\n[Server-2-Config]\nport={port2}\n[Server-2]\nsecondPortEnabled="
+        "Y\n");
     PortBlocker blockServer2(vantry.address(), vantry.port2());
     vantry.Start();
     int moved = vantry.port2() + 1;
-    EXPECT_TRUE(vantry.WaitForStderr("Vantry Running (Server 2, port " + std::to_string(moved) + ")", 5s))
+    EXPECT_TRUE(
+        vantry.WaitForStderr("Vantry Running (Server 2, port " + std::to_string(moved) + ")", 5s))
         << vantry.Stderr();
     EXPECT_EQ(Exchange(vantry.address(), moved, "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
     EXPECT_EQ(vantry.Stop(), 0);
@@ -209,9 +215,9 @@ TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
     VantryInstance vantry;
     vantry.bindArgument = "999.1.2.3";
     vantry.Start({}, false);
-    EXPECT_TRUE(vantry.WaitForStderr("Can't bind to port " + std::to_string(vantry.port1()) +
-                                         ". (999.1.2.3 is no IP address)\n",
-                                     5s))
+    EXPECT_TRUE(vantry.WaitForStderr(
+        "Can't bind to port " + std::to_string(vantry.port1()) + ". (999.1.2.3 is no IP address)\n",
+        5s))
         << vantry.Stderr();
     EXPECT_TRUE(vantry.Running()) << "a failed start leaves the program running";
     EXPECT_EQ(vantry.Stop(), 0);
@@ -220,8 +226,10 @@ TEST(StartupTest, BindAddressThatIsNoAddressCannotBind) {
 TEST(StartupTest, AbsoluteAddressIsTheOneShownWhileServersListenAsBefore) {
     VantryInstance vantry;
     vantry.Start({"-absolute", "203.0.113.7"});
-    EXPECT_TRUE(vantry.WaitForStderr("203.0.113.7  Vantry Running (Server 1", 5s)) << vantry.Stderr();
-    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_TRUE(vantry.WaitForStderr("203.0.113.7  Vantry Running (Server 1", 5s))
+        << vantry.Stderr();
+    EXPECT_EQ(Exchange(vantry.address(), vantry.port1(), "GET /nothing-here HTTP/1.0\r\n\r\n"),
+              kNotFound);
 }
 
 TEST(StartupTest, UrlOptionPrintsServerOnesAddressWithoutStartingIt) {

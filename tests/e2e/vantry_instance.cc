@@ -33,7 +33,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
 }
@@ -101,7 +102,8 @@ int FreePort(const std::string& address) {
     int fd = ::socket(sa.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
     // On "::" the port must be free for both families, as a server without -bind needs it.
     int v6Only = 0;
-    if (sa.family() == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    if (sa.family() == AF_INET6)
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
     if (::bind(fd, sa.get(), sa.length) != 0) {
         ::close(fd);
         throw std::runtime_error("bind for a free port failed");
@@ -128,9 +130,7 @@ std::vector<int> OpenDescriptors(pid_t pid) {
     return fds;
 }
 
-std::string VantryInstance::DefaultIni() {
-    return "[Config]\nport={port1}\nwwwroot={dir}/www/\n";
-}
+std::string VantryInstance::DefaultIni() { return "[Config]\nport={port1}\nwwwroot={dir}/www/\n"; }
 
 VantryInstance::VantryInstance(const std::string& ini) {
     address_ = NextLoopbackAddress();
@@ -203,8 +203,10 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     pid_t pid = -1;
     int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -395,18 +397,21 @@ std::optional<Client::ServerQueues> Client::ServerSide() const {
     }
     ::close(diag);
     auto* header = reinterpret_cast<const nlmsghdr*>(reply);
-    if (n < 0 || !NLMSG_OK(header, static_cast<size_t>(n)) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+    if (n < 0 || !NLMSG_OK(header, static_cast<size_t>(n)) ||
+        header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
         return {};
     }
     auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-    return ServerQueues{static_cast<long>(found->idiag_rqueue), static_cast<long>(found->idiag_wqueue)};
+    return ServerQueues{static_cast<long>(found->idiag_rqueue),
+                        static_cast<long>(found->idiag_wqueue)};
 }
 
 bool Client::WaitUntilServerRead(std::chrono::milliseconds limit) {
     return e2e::WaitUntilServerRead(std::vector<const Client*>{this}, limit);
 }
 
-bool WaitUntilServerRead(const std::vector<const Client*>& clients, std::chrono::milliseconds limit) {
+bool WaitUntilServerRead(const std::vector<const Client*>& clients,
+                         std::chrono::milliseconds limit) {
     return WaitUntil(limit, [&] {
         return std::all_of(clients.begin(), clients.end(), [](const Client* client) {
             std::optional<Client::ServerQueues> queues = client->ServerSide();
@@ -434,7 +439,8 @@ std::string Exchange(const std::string& address, int port, const std::string& re
 std::vector<std::string> LoggedClients(const std::string& log) {
     std::vector<std::string> clients;
     std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) clients.push_back(line.substr(0, line.find(' ')));
+    for (std::string line; std::getline(lines, line);)
+        clients.push_back(line.substr(0, line.find(' ')));
     return clients;
 }
 

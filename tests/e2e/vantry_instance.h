@@ -23,8 +23,8 @@ using testing_support::ErrorPage;
 using testing_support::kAdminLogin;
 using testing_support::kAdminRegistry;
 using testing_support::ReadFile;
-using testing_support::WriteFile;
 using testing_support::WaitUntil;
+using testing_support::WriteFile;
 
 // A fresh loopback address for each instance, so tests never share a port.
 std::string NextLoopbackAddress();
@@ -51,9 +51,10 @@ pid_t Spawn(const std::vector<std::string>& args, const std::map<std::string, st
             const std::string& directory = "");
 
 class VantryInstance {
-public:
-    // Makes the directory with a copy of vantry (and of vantry-ftp beside it), `ini` as Vantry.ini (with "{dir}" replaced
-    // by the instance directory and "{port1}", "{port2}" by free ports) and a web root www/.
+  public:
+    // Makes the directory with a copy of vantry (and of vantry-ftp beside it), `ini` as Vantry.ini
+    // (with "{dir}" replaced by the instance directory and "{port1}", "{port2}" by free ports) and
+    // a web root www/.
     explicit VantryInstance(const std::string& ini = DefaultIni());
     // Stops the program if it still runs (SIGTERM; SIGKILL only when it does not end in time,
     // which fails the test), then fails the test when the program crashed or reported a fault
@@ -62,10 +63,10 @@ public:
 
     static std::string DefaultIni();
 
-    // Starts vantry with "-bind <address> --headless" (or without -bind) and `extraArgs`; waits until Server 1
-    // accepts connections, and Server 2 too when the configuration enables it (unless
-    // `waitReady` is false). Its home and XDG directories lie in
-    // the instance directory, so nothing it installs or records reaches the real ones.
+    // Starts vantry with "-bind <address> --headless" (or without -bind) and `extraArgs`; waits
+    // until Server 1 accepts connections, and Server 2 too when the configuration enables it
+    // (unless `waitReady` is false). Its home and XDG directories lie in the instance directory, so
+    // nothing it installs or records reaches the real ones.
     void Start(const std::vector<std::string>& extraArgs = {}, bool waitReady = true);
     // SIGTERM, then waits (bounded) for the exit; returns the exit status or -1.
     int Stop();
@@ -77,7 +78,8 @@ public:
     bool WaitForStderr(const std::string& text, std::chrono::milliseconds limit);
     std::string Stderr() const;
     // Waits until the access log holds at least `lines` lines and returns it.
-    std::string WaitForLogLines(size_t lines, std::chrono::milliseconds limit = std::chrono::seconds(5));
+    std::string WaitForLogLines(size_t lines,
+                                std::chrono::milliseconds limit = std::chrono::seconds(5));
 
     const std::string& dir() const { return dir_.path(); }
     const std::string& address() const { return address_; }
@@ -96,7 +98,7 @@ public:
     // directory when empty.
     std::string programDirectory;
 
-private:
+  private:
     // Fails the test when the program that ended crashed or reported a fault.
     void ExpectCleanEnd();
 
@@ -112,7 +114,7 @@ private:
 
 // A client socket, bounded in every wait.
 class Client {
-public:
+  public:
     // Connects to address:port, optionally from `fromAddress` (and `fromPort`), with a
     // receive buffer of `receiveBuffer` bytes (the system's default when 0): a small one
     // makes a client that takes little at a time.
@@ -145,19 +147,19 @@ public:
     // Waits until the server has more to send than this client has taken: it waits for us.
     bool WaitUntilServerWaitsForUs(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // A listening socket that keeps a port busy for the length of a test.
 class PortBlocker {
-public:
+  public:
     PortBlocker(const std::string& address, int port);
     ~PortBlocker();
     PortBlocker(const PortBlocker&) = delete;
     PortBlocker& operator=(const PortBlocker&) = delete;
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -1,9 +1,10 @@
 // Fuzz target: a request's header lines checked for Basic credentials against a user store;
 // Base64 decoding and the login check agree with a plain reading of the header.
+#include "auth/basic_auth.h"
+
 #include <algorithm>
 #include <string>
 
-#include "auth/basic_auth.h"
 #include "platform/text.h"
 #include "tests/fuzz/fuzz_engine.h"
 #include "tests/support/temp_dir.h"
@@ -45,7 +46,8 @@ bool ReferenceLogin(std::string_view headers, bool administrator) {
     if (end == std::string_view::npos) return false;
     value = value.substr(0, std::min<size_t>(end, 255));
     // The scheme word and the character after it are skipped.
-    if (platform::StartsWithNoCase(value, "Basic")) value.remove_prefix(std::min<size_t>(6, value.size()));
+    if (platform::StartsWithNoCase(value, "Basic"))
+        value.remove_prefix(std::min<size_t>(6, value.size()));
     std::string decoded = ReferenceBase64(value);
     std::string_view login(decoded);
     login = login.substr(0, login.find('\0'));

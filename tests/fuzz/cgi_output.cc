@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.requestUri = "/cgi-bin/run.pl";
     request.scriptName = "/cgi-bin/run.pl";
     request.headers = headers;
-    const std::vector<std::string> process = {"PATH=/usr/bin:/bin", "HTTP_HOST=outside",
-                                              "LANG=C"};
+    const std::vector<std::string> process = {"PATH=/usr/bin:/bin", "HTTP_HOST=outside", "LANG=C"};
     std::vector<std::string> environment = site::BuildCgiEnvironment(process, request);
 
     std::set<std::string> names;

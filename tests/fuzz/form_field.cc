@@ -6,7 +6,7 @@
 namespace {
 
 class FormConnection : public http::Connection {
-public:
+  public:
     size_t nameCapacity = 1;
     size_t valueCapacity = 1;
     size_t fields = 0;
@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     connection.nameCapacity = data[0];
     connection.valueCapacity = static_cast<size_t>(data[1]) * 160;
     std::string_view body(reinterpret_cast<const char*>(data) + 2, size - 2);
-    std::string request = "POST /form HTTP/1.0\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n";
+    std::string request =
+        "POST /form HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     request.append(body);
     fuzz::Exchange(connection, request);
     return 0;

@@ -21,13 +21,12 @@
 #include "tests/support/connection_harness.h"
 
 // An invariant the engine must keep whatever its input: a violation is a finding.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__,      \
-                         #condition);                                                      \
-            std::abort();                                                                  \
-        }                                                                                  \
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 
 namespace fuzz {

@@ -9,14 +9,14 @@
 namespace {
 
 class RecordingConnection : public http::Connection {
-public:
+  public:
     bool handled = false;
     std::string seenMethod;
     bool MayAnswerOnLoop() override { return true; }
     void OnGet(std::string requestUrl) override { Check(requestUrl); }
     void OnPost(std::string requestUrl) override { Check(requestUrl); }
 
-private:
+  private:
     void Check(const std::string& requestUrl) {
         handled = true;
         seenMethod = method;

@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sections.push_back("Fuzz");
     Values before = ReadAll(path, sections);
     for (const auto& [where, value] : before) {
-        FUZZ_CHECK(platform::GetIniTextString(text, where.first, where.second, "") ==
-                   value);
+        FUZZ_CHECK(platform::GetIniTextString(text, where.first, where.second, "") == value);
     }
 
     // One existing key set to the value it has, and one new key. Only names that read back

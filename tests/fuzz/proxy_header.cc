@@ -2,6 +2,7 @@
 // within the bytes and is read the same from any longer input; every shorter prefix of it is
 // incomplete, so reading it piece by piece never takes a byte past it.
 #include "http/proxy_header.h"
+
 #include "tests/fuzz/fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "config/mapping_tables.h"
+#include "platform/text.h"
 #include "site/app_connection.h"
 #include "site/cgi.h"
-#include "platform/text.h"
 #include "tests/fuzz/fuzz_engine.h"
 #include "tests/support/temp_dir.h"
 
@@ -17,7 +17,7 @@ namespace {
 // Files and scripts are mapped here; the administration pages are left out, and a script is
 // only located, never run.
 class FileConnection : public site::AppConnection {
-public:
+  public:
     void HandleAdmin(std::string) override {}
     bool RunCgi(std::string scriptName) override {
         scriptPath = site::CgiScriptPath(Settings()->wwwroot, scriptName);

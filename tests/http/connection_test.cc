@@ -1,4 +1,6 @@
 // A connection object fed requests over a socket pair, with the response bytes compared.
+#include "http/connection.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include <regex>
 #include <stdexcept>
 
-#include "http/connection.h"
 #include "tests/support/connection_harness.h"
 #include "tests/support/http_text.h"
 #include "tests/support/temp_dir.h"
@@ -17,7 +18,7 @@ namespace {
 
 // A connection whose GET handler is a test's lambda.
 class ScriptedConnection : public Connection {
-public:
+  public:
     std::function<void(ScriptedConnection&, const std::string&)> onGet;
     void OnGet(std::string requestUrl) override {
         if (onGet) onGet(*this, requestUrl);
@@ -25,7 +26,7 @@ public:
 };
 
 class ConnectionTest : public ::testing::Test {
-protected:
+  protected:
     // Each piece is sent once the connection has read the one before.
     std::string Exchange(const std::vector<std::string>& pieces) {
         return testing_support::ExchangeOverSocketPair(connection, engine.server, pieces);
@@ -45,7 +46,8 @@ TEST_F(ConnectionTest, GeneratedPageHasStandardHeadersInOrder) {
     std::string response = Exchange("GET / HTTP/1.0\r\n\r\n");
     std::regex expected(
         "HTTP/1\\.0 200 OK\r\nServer: Vantry/1\\.0\r\nAccept-Ranges: bytes\r\n"
-        "Date: ([A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT)\r\n"
+        "Date: ([A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
+        "GMT)\r\n"
         "Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\nLast-Modified: \\1\r\n"
         "Content-Length: 5\r\n\r\nhello");
     EXPECT_TRUE(std::regex_match(response, expected)) << response;
@@ -58,8 +60,8 @@ TEST_F(ConnectionTest, GeneratedPageHasStandardHeadersInOrder) {
 TEST_F(ConnectionTest, MethodsDispatchAndErrorPagesAreExact) {
     std::vector<std::string> seen;
     connection.onGet = [&](ScriptedConnection& c, const std::string& u) {
-        seen.push_back(std::string(c.request().method()) + " " + u + (c.request().IsPost() ? " post" : "") +
-                       (c.headOnly ? " head" : ""));
+        seen.push_back(std::string(c.request().method()) + " " + u +
+                       (c.request().IsPost() ? " post" : "") + (c.headOnly ? " head" : ""));
         c.SetStatus(404);
     };
     EXPECT_EQ(Exchange("get /a HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
@@ -103,8 +105,7 @@ TEST_F(ConnectionTest, HeadEndsAtEmptyLineWithCrLfOrBareCrAcrossPackets) {
         seenHeaders = c.request().headerText();
         c.AppendBody("ok");
     };
-    std::string response =
-        Exchange({"GE", "T /x HT", "TP/1.0\r\nHost: a\r", "\n\r", "\n"});
+    std::string response = Exchange({"GE", "T /x HT", "TP/1.0\r\nHost: a\r", "\n\r", "\n"});
     EXPECT_NE(response.find("\r\n\r\nok"), std::string::npos) << response;
     EXPECT_EQ(seenProtocol, "HTTP/1.0");
     EXPECT_EQ(seenHeaders, "Host: a\r\r");
@@ -137,7 +138,8 @@ TEST_F(ConnectionTest, FormFieldsDecodeAcrossSlowPackets) {
             fields.emplace_back(name, value);
         }
     };
-    Exchange({"POST /f HTTP/1.0\r\nContent-Length: 23\r\n\r\n", "a=1&b=x+y%2", "1&c=%zz=q\r\n", "&"});
+    Exchange(
+        {"POST /f HTTP/1.0\r\nContent-Length: 23\r\n\r\n", "a=1&b=x+y%2", "1&c=%zz=q\r\n", "&"});
     ASSERT_EQ(fields.size(), 4u);
     EXPECT_EQ(fields[0], std::make_pair(std::string("a"), std::string("1")));
     EXPECT_EQ(fields[1], std::make_pair(std::string("b"), std::string("x y!")));
@@ -154,7 +156,8 @@ TEST_F(ConnectionTest, FormFieldsAreCutToTheirLimitsAndTheRestDropped) {
         while (c.ReadFormField(name, 256, value, 80)) fields.emplace_back(name, value);
     };
     std::string form = std::string(100, 'n') + "=" + std::string(200, 'v') + "&next=1";
-    Exchange("POST / HTTP/1.0\r\nContent-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
+    Exchange("POST / HTTP/1.0\r\nContent-Length: " + std::to_string(form.size()) + "\r\n\r\n" +
+             form);
     ASSERT_EQ(fields.size(), 2u);
     EXPECT_EQ(fields[0].first, std::string(70, 'n'));
     EXPECT_EQ(fields[0].second, std::string(79, 'v'));
@@ -180,7 +183,7 @@ TEST_F(ConnectionTest, BodyIsLineFeedOfEmptyLineThenDeclaredLength) {
 }
 
 class SendFileTest : public ConnectionTest {
-protected:
+  protected:
     void SetUp() override { std::filesystem::create_directories(dir + "/my.site"); }
 
     std::string Serve(const std::string& path, const std::string& requestMethod = "GET") {
@@ -201,8 +204,9 @@ TEST_F(SendFileTest, ContentTypeComesFromTheFileNameNotTheDirectories) {
     EXPECT_NE(r.find("Content-Length: 12\r\n\r\nno extension"), std::string::npos) << r;
     EXPECT_NE(Serve(dir + "/my.site/photo.JPG").find("Content-Type: image/jpeg\r\n"),
               std::string::npos);
-    EXPECT_NE(Serve(dir + "/my.site/archive.tar.gz").find("Content-Type: application/octet-stream\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        Serve(dir + "/my.site/archive.tar.gz").find("Content-Type: application/octet-stream\r\n"),
+        std::string::npos);
 }
 
 TEST_F(SendFileTest, HeadSendsLengthWithoutBodyAndMissingFilesAreNotFound) {
@@ -214,15 +218,21 @@ TEST_F(SendFileTest, HeadSendsLengthWithoutBodyAndMissingFilesAreNotFound) {
     EXPECT_EQ(r.substr(r.size() - 3000), std::string(3000, 'z'));
     EXPECT_EQ(connection.bytesSent, 3000u);
     EXPECT_EQ(Serve(dir + "/missing.html"), ErrorPage("404 Object Not Found"));
-    EXPECT_EQ(Serve(dir + "/my.site"), ErrorPage("404 Object Not Found")) << "a directory is no file";
+    EXPECT_EQ(Serve(dir + "/my.site"), ErrorPage("404 Object Not Found"))
+        << "a directory is no file";
 }
 
 TEST_F(ConnectionTest, EmbeddedFileIsSentWithItsLength) {
-    connection.onGet = [](ScriptedConnection& c, const std::string&) { c.SendResource(7001, "txt"); };
+    connection.onGet = [](ScriptedConnection& c, const std::string&) {
+        c.SendResource(7001, "txt");
+    };
     std::string r = Exchange("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_NE(r.find("Content-Type: application/octet-stream\r\nLast-Modified: "), std::string::npos);
+    EXPECT_NE(r.find("Content-Type: application/octet-stream\r\nLast-Modified: "),
+              std::string::npos);
     EXPECT_NE(r.find("Content-Length: 15\r\n\r\nembedded bytes\n"), std::string::npos) << r;
-    connection.onGet = [](ScriptedConnection& c, const std::string&) { c.SendResource(999, "gif"); };
+    connection.onGet = [](ScriptedConnection& c, const std::string&) {
+        c.SendResource(999, "gif");
+    };
     EXPECT_EQ(Exchange("GET / HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
 }
 

@@ -1,11 +1,12 @@
 // What proxies say of the requests they forward: the PROXY protocol header before a
 // connection's bytes, and the forwarding headers a trusted proxy's request carries.
+#include "http/forwarding.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "http/forwarding.h"
 #include "http/proxy_header.h"
 
 namespace http {
@@ -23,7 +24,12 @@ std::string V2(uint8_t command, uint8_t family, const std::string& block, uint8_
     return header + block;
 }
 
-const std::string kV4Block("\xcb\x00\x71\x14" "\x7f\x00\x00\x01" "\x15\xb3" "\x00\x50", 12);
+const std::string kV4Block(
+    "\xcb\x00\x71\x14"
+    "\x7f\x00\x00\x01"
+    "\x15\xb3"
+    "\x00\x50",
+    12);
 const std::string kV6Block = std::string("\x20\x01\x0d\xb8", 4) + std::string(11, '\0') + "\x20" +
                              std::string(15, '\0') + "\x01" + "\x04\xd2" + "\x01\xbb";
 
@@ -82,7 +88,8 @@ TEST(ProxyHeaderTest, ReadsBothVersionsAndRefusesAnythingElse) {
 }
 
 TEST(ForwardingTest, TheRightMostUntrustedAddressIsTheClient) {
-    const platform::AddressRanges trusted = platform::AddressRanges::Parse("127.0.0.1 10.0.0.0/8 ::1");
+    const platform::AddressRanges trusted =
+        platform::AddressRanges::Parse("127.0.0.1 10.0.0.0/8 ::1");
     struct Case {
         std::string headers;  // lines ended by CR, as the connection keeps them
         const char* client;   // nullptr: none named
@@ -95,7 +102,8 @@ TEST(ForwardingTest, TheRightMostUntrustedAddressIsTheClient) {
         {"X-Forwarded-For: 127.0.0.1, 203.0.113.9\r", "203.0.113.9", false, nullptr},
         {"X-Forwarded-For: 198.51.100.1, 203.0.113.9, 10.1.2.3\r", "203.0.113.9", false, nullptr},
         // A proxy that adds a line of its own: the lines form one chain, in order.
-        {"x-forwarded-for: 198.51.100.7\rX-Forwarded-For: 203.0.113.10\r", "203.0.113.10", false, nullptr},
+        {"x-forwarded-for: 198.51.100.7\rX-Forwarded-For: 203.0.113.10\r", "203.0.113.10", false,
+         nullptr},
         {"X-Forwarded-For: 10.0.0.5, 127.0.0.1\r", "10.0.0.5", false, nullptr},  // all trusted
         {"X-Forwarded-For: 203.0.113.9:4711\r", "203.0.113.9", false, nullptr},
         {"X-Forwarded-For: [2001:db8::7]:4711\r", "2001:db8::7", false, nullptr},
@@ -104,15 +112,19 @@ TEST(ForwardingTest, TheRightMostUntrustedAddressIsTheClient) {
         {"X-Forwarded-For: unknown, 203.0.113.9\r", "203.0.113.9", false, nullptr},
         {"X-Forwarded-For: \r", nullptr, false, nullptr},
         {"X-Real-IP: 203.0.113.9\r", nullptr, false, nullptr},
-        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Proto: HTTPS\rX-Forwarded-Host: example.org:8443\r",
+        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Proto: HTTPS\rX-Forwarded-Host: "
+         "example.org:8443\r",
          "203.0.113.9", true, "example.org:8443"},
-        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Proto: http, https\r", "203.0.113.9", false, nullptr},
-        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Host: <b>evil\r", "203.0.113.9", false, nullptr},
-        {"Forwarded: for=203.0.113.9;proto=https;host=example.org\r", "203.0.113.9", true, "example.org"},
-        {"Forwarded: for=\"[2001:db8:cafe::17]:4711\", for=127.0.0.1;proto=https\r", "2001:db8:cafe::17",
-         false, nullptr},
-        {"Forwarded: for=198.51.100.1\rForwarded: For=203.0.113.9;by=10.0.0.1\r", "203.0.113.9", false,
+        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Proto: http, https\r", "203.0.113.9", false,
          nullptr},
+        {"X-Forwarded-For: 203.0.113.9\rX-Forwarded-Host: <b>evil\r", "203.0.113.9", false,
+         nullptr},
+        {"Forwarded: for=203.0.113.9;proto=https;host=example.org\r", "203.0.113.9", true,
+         "example.org"},
+        {"Forwarded: for=\"[2001:db8:cafe::17]:4711\", for=127.0.0.1;proto=https\r",
+         "2001:db8:cafe::17", false, nullptr},
+        {"Forwarded: for=198.51.100.1\rForwarded: For=203.0.113.9;by=10.0.0.1\r", "203.0.113.9",
+         false, nullptr},
         {"Forwarded: for=_hidden, for=127.0.0.1\r", nullptr, false, nullptr},
         {"Forwarded: proto=https\r", nullptr, false, nullptr},
     };

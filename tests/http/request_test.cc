@@ -28,13 +28,15 @@ TEST(RequestTest, TheLineSplitsOnceIntoItsParts) {
         const char* headers;
     };
     const Case cases[] = {
-        {"get /a?b=1 HTTP/1.0\rHost: x\r\r", R::kComplete, "GET", "/a?b=1", "HTTP/1.0", "Host: x\r\r"},
+        {"get /a?b=1 HTTP/1.0\rHost: x\r\r", R::kComplete, "GET", "/a?b=1", "HTTP/1.0",
+         "Host: x\r\r"},
         {"POST / HTTP/1.1\r\r", R::kComplete, "POST", "/", "HTTP/1.1", "\r"},
         {"GET /only\r\r", R::kDropped, "", "", "", "\r"},
         {"GET\r\r", R::kDropped, "", "", "", "\r"},
         {"GET / HTTP/1.0", R::kDropped, "", "", "", ""},
         // A zero byte anywhere in the line is answered 400, with what URL there is.
-        {std::string("GET /a\0b HTTP/1.0\r\r", 19), R::kBad, "GET", std::string("/a\0b", 4), "HTTP/1.0", "\r"},
+        {std::string("GET /a\0b HTTP/1.0\r\r", 19), R::kBad, "GET", std::string("/a\0b", 4),
+         "HTTP/1.0", "\r"},
         {std::string("GET /a\0\r\r", 9), R::kBad, "", std::string("/a\0", 3), "", "\r"},
         // An over-long URL is cut, and loses the protocol beyond it.
         {"GET " + longUrl + " HTTP/1.0\r\r", R::kDropped, "", "", "", "\r"},
@@ -54,7 +56,8 @@ TEST(RequestTest, TheLineSplitsOnceIntoItsParts) {
 
 TEST(RequestTest, ACopyKeepsItsPartsAndLookupsWhenTheOriginalIsReused) {
     Request::LineResult result;
-    Request original = Split("post /form HTTP/1.0\rcontent-length: 12\rX-A: 1\rX-A: 2\r\r", &result);
+    Request original =
+        Split("post /form HTTP/1.0\rcontent-length: 12\rX-A: 1\rX-A: 2\r\r", &result);
     const Request copy = original;
     original.Clear();
     for (char c : std::string("GET /other HTTP/1.0\r\r")) original.AppendHeadByte(c);

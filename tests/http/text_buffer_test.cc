@@ -1,9 +1,9 @@
 // The text buffer's growth and termination.
+#include "http/text_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "http/text_buffer.h"
 
 namespace http {
 namespace {

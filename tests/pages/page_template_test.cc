@@ -15,13 +15,13 @@ namespace pages {
 namespace {
 
 class PieceConnection : public http::Connection {
-public:
+  public:
     std::function<void(http::Connection&)> build;
     void OnGet(std::string) override { build(*this); }
 };
 
 class PageTemplateTest : public ::testing::Test {
-protected:
+  protected:
     PageTemplateTest() {
         std::filesystem::create_directories(root.File("VNT"));
         Configure([](config::ServerSettings&) {});
@@ -44,8 +44,8 @@ protected:
     // The page body the pieces built.
     std::string Build(std::function<void(http::Connection&)> build) {
         connection.build = std::move(build);
-        std::string response = testing_support::ExchangeOverSocketPair(
-            connection, engine.server, {"GET / HTTP/1.0\r\n\r\n"});
+        std::string response = testing_support::ExchangeOverSocketPair(connection, engine.server,
+                                                                       {"GET / HTTP/1.0\r\n\r\n"});
         return response.substr(response.find("\r\n\r\n") + 4);
     }
     void Override(const std::string& name, const std::string& text) {
@@ -59,7 +59,8 @@ protected:
 
 TEST_F(PageTemplateTest, NavigationBarShowsTheSwitchedOnFeatures) {
     const std::string base = "http://127.0.0.1:" + std::to_string(engine.server.Port());
-    auto button = [&](const std::string& target, const std::string& images, const std::string& image) {
+    auto button = [&](const std::string& target, const std::string& images,
+                      const std::string& image) {
         return "<TD><A HREF='" + base + target + "' BP><IMG border='0' SRC='" + base + images +
                image + "' IP></A></TD>\n";
     };
@@ -71,7 +72,8 @@ TEST_F(PageTemplateTest, NavigationBarShowsTheSwitchedOnFeatures) {
             s.messageUploadEnabled = s.userListEnabled = true;
     });
     std::string all;
-    for (auto [target, image] : {std::pair{"", "home.gif"}, {"/VNT/search.html", "search.gif"},
+    for (auto [target, image] : {std::pair{"", "home.gif"},
+                                 {"/VNT/search.html", "search.gif"},
                                  {"/VNT/FAVORITES/", "favorites.gif"},
                                  {"/VNTFileDownload.html", "download.gif"},
                                  {"/VNT/fileupload.html", "upload.gif"},

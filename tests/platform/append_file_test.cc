@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-
 #include "tests/support/temp_dir.h"
 
 namespace platform {
@@ -25,10 +24,13 @@ TEST(AppendFileTest, ShortWriteIsContinuedNeverWrittenAgainFromItsStart) {
     ASSERT_TRUE(log.Append("0123456789abcdef\r\n"));  // 18 bytes: two left below the limit
 
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &originalLimit), 0);
-    struct sigaction lift{}, previous{};
+    struct sigaction lift {
+    }, previous{};
     lift.sa_handler = LiftLimit;
     ASSERT_EQ(::sigaction(SIGXFSZ, &lift, &previous), 0);
-    struct rlimit low{kSizeLimit, originalLimit.rlim_max};
+    struct rlimit low {
+        kSizeLimit, originalLimit.rlim_max
+    };
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
     std::string error;
     bool appended = log.Append("second line\r\n", &error);

@@ -23,7 +23,8 @@ std::optional<Ended> RunToEnd(const std::vector<std::string>& argv) {
     std::optional<Ended> ended;
     std::string error;
     bool started = programs.Start(
-        argv, "", SpawnOptions{SpawnOptions::Streams::kOutputPipe, SpawnOptions::Group::kNewSession},
+        argv, "",
+        SpawnOptions{SpawnOptions::Streams::kOutputPipe, SpawnOptions::Group::kNewSession},
         [&](int status, const std::string& output) {
             ended = Ended{status, output};
             loop.Quit(0);
@@ -72,9 +73,9 @@ TEST(BackgroundProgramsTest, WaitAllReapsWithoutTheLoop) {
     BackgroundPrograms programs(loop);
     int calls = 0;
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(programs.Start({"/bin/true"}, "", SpawnOptions{},
-                                   [&](int status, const std::string&) { calls += status == 0; },
-                                   nullptr));
+        ASSERT_TRUE(programs.Start(
+            {"/bin/true"}, "", SpawnOptions{},
+            [&](int status, const std::string&) { calls += status == 0; }, nullptr));
     }
     EXPECT_TRUE(programs.WaitAll(5000));
     EXPECT_EQ(calls, 3);

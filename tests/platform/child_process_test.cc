@@ -4,8 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include "tests/support/process_watch.h"
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/process_watch.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {

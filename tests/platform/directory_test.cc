@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
+
+#include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {

@@ -38,7 +38,7 @@ struct SocketPair {
 };
 
 class EventLoopTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         BlockTerminationSignals();
         thread = std::thread([this] { loop.Run(); });

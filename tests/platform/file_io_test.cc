@@ -2,17 +2,16 @@
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
-
-#include "tests/support/temp_dir.h"
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -31,7 +30,7 @@ std::size_t EntriesIn(const std::string& dir) {
 }
 
 class FileIoTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_{"vantry-io"};
     std::string file_ = dir_.File("data.txt");
 };

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
-#include "tests/support/wait_until.h"
-
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +10,8 @@
 #include <thread>
 
 #include "platform/file_io.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace platform {
 namespace {
@@ -22,7 +21,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_{"vantry-ini"};
     std::string ini_ = dir_.File("Vantry.ini");
 };
@@ -208,7 +207,8 @@ TEST_F(IniFileTest, HandEditsOfASettledFileAreSeenWithinHalfASecond) {
     WriteFile(ini_, "[S]\nk=newer\n");
     settle();
     // The cached copy is trusted for half a second at most; a second is ample on any machine.
-    EXPECT_TRUE(testing_support::WaitUntil(1s, [&] { return GetProfileString(ini_, "S", "k", "") == "newer"; }));
+    EXPECT_TRUE(testing_support::WaitUntil(
+        1s, [&] { return GetProfileString(ini_, "S", "k", "") == "newer"; }));
     // This process's own writes are seen at once.
     ASSERT_TRUE(WriteProfileString(ini_, "S", "k", "ours"));
     EXPECT_EQ(GetProfileString(ini_, "S", "k", ""), "ours");

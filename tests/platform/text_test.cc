@@ -19,10 +19,12 @@ TEST(IsTextSampleTest, TextIsValidUtf8WithoutNulAndACutSequenceAtTheEndIsNoFault
         {"a\xe2\x82", true},
         {"a\xf0\x9f\x98", true},
         {"a\xf0", true},
-        {"\x7f" "ELF\x02\x01\x01\x00"s, false},
+        {"\x7f"
+         "ELF\x02\x01\x01\x00"s,
+         false},
         {"text\0"s, false},
-        {"\x80", false},              // a continuation byte without a start
-        {"\xc0\xaf", false},          // overlong "/"
+        {"\x80", false},      // a continuation byte without a start
+        {"\xc0\xaf", false},  // overlong "/"
         {"\xc1\xbf", false},
         {"\xe0\x80\xaf", false},      // overlong, three bytes
         {"\xe0\x9f", false},          // the same, cut off: already wrong
@@ -31,7 +33,7 @@ TEST(IsTextSampleTest, TextIsValidUtf8WithoutNulAndACutSequenceAtTheEndIsNoFault
         {"\xf4\x90\x80\x80", false},  // above U+10FFFF
         {"\xf5\x80\x80\x80", false},
         {"\xff", false},
-        {"\xc3(", false},             // a start followed by no continuation
+        {"\xc3(", false},  // a start followed by no continuation
         {"\xe2\x82(", false},
         {"\xe2\x82\xac\x80", false},
         {"latin-1 caf\xe9 au lait", false},

@@ -14,9 +14,11 @@ using testing_support::WriteFile;
 TEST(TlsContextTest, UnusableFilesAreNamedWithTheReason) {
     TempDir dir;
     std::string error;
-    ASSERT_TRUE(MakeSelfSignedCertificate({"a.test"}, 1, dir.File("a.crt"), dir.File("a.key"), &error))
+    ASSERT_TRUE(
+        MakeSelfSignedCertificate({"a.test"}, 1, dir.File("a.crt"), dir.File("a.key"), &error))
         << error;
-    ASSERT_TRUE(MakeSelfSignedCertificate({"b.test"}, 1, dir.File("b.crt"), dir.File("b.key"), &error))
+    ASSERT_TRUE(
+        MakeSelfSignedCertificate({"b.test"}, 1, dir.File("b.crt"), dir.File("b.key"), &error))
         << error;
     WriteFile(dir.File("junk.pem"), "not a PEM file\n");
     const std::string a = dir.File("a.crt");
@@ -36,9 +38,11 @@ TEST(TlsContextTest, UnusableFilesAreNamedWithTheReason) {
          "can't read tls key file " + dir.File("gone.key") + ": No such file or directory"},
         {dir.path(), key, "can't read tls certificate file " + dir.path() + ": not a regular file"},
         {dir.File("junk.pem"), key,
-         "tls certificate file " + dir.File("junk.pem") + " holds no usable certificate (no start line)"},
+         "tls certificate file " + dir.File("junk.pem") +
+             " holds no usable certificate (no start line)"},
         {a, dir.File("junk.pem"),
-         "tls key file " + dir.File("junk.pem") + " holds no usable key (no private key in PEM form)"},
+         "tls key file " + dir.File("junk.pem") +
+             " holds no usable key (no private key in PEM form)"},
         {a, dir.File("b.key"),
          "tls key file " + dir.File("b.key") + " does not match the certificate in " + a},
     };

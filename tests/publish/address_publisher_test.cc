@@ -41,7 +41,8 @@ TEST(AddressPublisherTest, CommandFileIsReadBackByTheClientAsWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.page);
-        const std::string file = publish::WithCrLf(publish::FtpCommandText(FtpSettings(c.password, c.page)));
+        const std::string file =
+            publish::WithCrLf(publish::FtpCommandText(FtpSettings(c.password, c.page)));
         EXPECT_EQ(file, c.expectedFile);
 
         std::vector<FtpCommand> commands;
@@ -91,9 +92,9 @@ TEST(AddressPublisherTest, ShippedTemplatesHoldThePlaceholderExactlyWhenTheyRedi
 }
 
 TEST(AddressPublisherTest, ScriptsAreLookedForInProgramThenWorkingDirectoryThenPath) {
-    EXPECT_EQ(publish::ScriptDirectories("/opt/vantry/", "/home/me/", "/usr/bin::/bin/"),
-              (std::vector<std::string>{"/opt/vantry/", "/home/me/", "/usr/bin/", "/home/me/",
-                                        "/bin/"}));
+    EXPECT_EQ(
+        publish::ScriptDirectories("/opt/vantry/", "/home/me/", "/usr/bin::/bin/"),
+        (std::vector<std::string>{"/opt/vantry/", "/home/me/", "/usr/bin/", "/home/me/", "/bin/"}));
     EXPECT_EQ(publish::ScriptDirectories("/p/", "/w/", ""),
               (std::vector<std::string>{"/p/", "/w/"}));
 }

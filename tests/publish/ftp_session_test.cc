@@ -92,9 +92,9 @@ TEST(FtpSessionTest, RepliesArriveWholeWhateverTheirPieces) {
                        {220, "220 Ready"}, {331, "331 Password"}, {230, "230"}}));
     EXPECT_FALSE(parser.broken());
 
-    for (const std::string& bad : {std::string("HTTP/1.0 200 OK\r\n"), std::string("099 x\r\n"),
-                                   std::string("2200 x\r\n"),
-                                   std::string(publish::FtpReplyParser::kMaxReplySize + 1, 'x')}) {
+    for (const std::string& bad :
+         {std::string("HTTP/1.0 200 OK\r\n"), std::string("099 x\r\n"), std::string("2200 x\r\n"),
+          std::string(publish::FtpReplyParser::kMaxReplySize + 1, 'x')}) {
         publish::FtpReplyParser broken;
         broken.Feed(bad);
         EXPECT_TRUE(broken.broken()) << bad.substr(0, 20);

@@ -72,7 +72,8 @@ TEST(CgiEnvironmentTest, KeptCaseAndTheBodysTypeForScriptsThatNeedThem) {
     request.headers = "Cookie: PHPSESSID=ab1C\rContent-Type: multipart/form-data; boundary=xY\r";
     for (bool keep : {false, true}) {
         request.keepHeaderCase = keep;
-        Strings environment = BuildCgiEnvironment({"CONTENT_TYPE=server", "REDIRECT_STATUS=1"}, request);
+        Strings environment =
+            BuildCgiEnvironment({"CONTENT_TYPE=server", "REDIRECT_STATUS=1"}, request);
         Strings tail(environment.end() - 4, environment.end());
         EXPECT_EQ(tail, (keep ? Strings{"HTTP_COOKIE=PHPSESSID=ab1C",
                                         "HTTP_CONTENT_TYPE=multipart/form-data; boundary=xY",

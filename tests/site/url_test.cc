@@ -2,9 +2,9 @@
 // access log's line format.
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "site/access_log.h"
 #include "site/app_connection.h"
-#include "platform/text.h"
 
 namespace site {
 namespace {
@@ -13,10 +13,18 @@ TEST(UrlDecodeTest, PlusEscapesAndBrokenEscapes) {
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"/a%20b.html", "/a b.html"},  {"/a+b.html", "/a b.html"}, {"/a%2Bb", "/a+b"},
-        {"/a%zzb", "/azzb"},           {"/%2e%2e/x", "/../x"},      {"/%2E%2e%2F", "/../"},
-        {"%", ""},                     {"%4", "4"},                 {"ab%", "ab"},
-        {"%41%42", "AB"},              {"%00", std::string(1, '\0')}, {"100%", "100"},
+        {"/a%20b.html", "/a b.html"},
+        {"/a+b.html", "/a b.html"},
+        {"/a%2Bb", "/a+b"},
+        {"/a%zzb", "/azzb"},
+        {"/%2e%2e/x", "/../x"},
+        {"/%2E%2e%2F", "/../"},
+        {"%", ""},
+        {"%4", "4"},
+        {"ab%", "ab"},
+        {"%41%42", "AB"},
+        {"%00", std::string(1, '\0')},
+        {"100%", "100"},
         {"%%41", "A"},
     };
     for (const Case& c : cases) {
@@ -94,8 +102,9 @@ TEST(AccessLogLineTest, CommonFormatWithStandardZoneOffset) {
               "192.168.0.7 - - [05/Dec/2026:09:07:03 +0530] \"/\" 404 0\r\n");
     EXPECT_EQ(FormatLogLine(address, t, 0, "/", 200, 1),
               "192.168.0.7 - - [05/Dec/2026:09:07:03 +0000] \"/\" 200 1\r\n");
-    EXPECT_EQ(FormatLogLine(address, t, 60, "/x\r\nforged", 200, 6000000000ull),
-              "192.168.0.7 - - [05/Dec/2026:09:07:03 +0100] \"/x\\x0D\\x0Aforged\" 200 6000000000\r\n");
+    EXPECT_EQ(
+        FormatLogLine(address, t, 60, "/x\r\nforged", 200, 6000000000ull),
+        "192.168.0.7 - - [05/Dec/2026:09:07:03 +0100] \"/x\\x0D\\x0Aforged\" 200 6000000000\r\n");
 }
 
 }  // namespace

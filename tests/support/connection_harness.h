@@ -24,7 +24,7 @@
 namespace testing_support {
 
 class SilentOwner : public http::ServerOwner {
-public:
+  public:
     void ShowStatusMessage(const std::string&) override {}
     void OnServerStateChanged(const http::Listener&, bool) override {}
 };

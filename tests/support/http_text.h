@@ -30,15 +30,16 @@ inline std::string Base64Encode(std::string_view bytes) {
 // The type lines of every page the server generates; the administration's also forbid frames.
 inline std::string PageTypeLines(bool administration = false) {
     return std::string("Content-Type: text/html\r\nX-Content-Type-Options: nosniff\r\n") +
-           (administration ? "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
-                           : "");
+           (administration
+                ? "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
+                : "");
 }
 
 // The exact error page a client receives for a status text such as "404 Object Not Found";
 // `administration` for one under /admin/.
 inline std::string ErrorPage(const std::string& status, bool administration = false) {
-    return "HTTP/1.0 " + status + "\r\n" + PageTypeLines(administration) + "\r\n<body><h1>\r\nHTTP/1.0 " +
-           status + "\r\n</h1></body>\r\n";
+    return "HTTP/1.0 " + status + "\r\n" + PageTypeLines(administration) +
+           "\r\n<body><h1>\r\nHTTP/1.0 " + status + "\r\n</h1></body>\r\n";
 }
 
 // What follows the empty line that ends a response's head; empty when there is none.

@@ -17,9 +17,10 @@
 namespace testing_support {
 
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "vantry-test") {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
@@ -33,7 +34,7 @@ public:
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -63,7 +64,7 @@ inline std::vector<std::string> FileNames(const std::string& dir) {
 
 // Sets (or, given no value, unsets) one variable and restores what it was when it goes away.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
         if (const char* old = ::getenv(name_.c_str())) saved_ = old;
         Set(value);
@@ -76,7 +77,7 @@ public:
         value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
     }
 
-private:
+  private:
     std::string name_;
     std::optional<std::string> saved_;
 };
