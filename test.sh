@@ -20,6 +20,8 @@ stage() {
 stage dependencies tools/install-deps.sh php-cgi haproxy
 # Includes run one way through the layers.
 stage layers tools/check-layers.sh
+# Every C++ file keeps the layout of .clang-format.
+stage layout bash -c "git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror"
 
 run_suite() {
     local dir=$1

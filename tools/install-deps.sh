@@ -6,11 +6,11 @@ set -euo pipefail
 # libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
 # builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
 # HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
-# sanitizers) build the fuzz targets.
+# sanitizers) build the fuzz targets; clang-format checks the code's layout.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
           media-types
-          clang libclang-rt-14-dev "$@")
+          clang libclang-rt-14-dev clang-format "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
