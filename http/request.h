@@ -43,6 +43,8 @@ class Request {
     // Splits the request line of the head read, upper-casing the method.
     LineResult SplitLine();
 
+    // The whole head as read: CRs kept, LFs removed.
+    std::string_view head() const { return head_; }
     // "GET", "POST"... upper-cased; empty when the line did not split.
     std::string_view method() const { return Part(method_); }
     // The URL as sent, at most kMaxUrlLength characters.

@@ -19,15 +19,15 @@ class RecordingConnection : public http::Connection {
   private:
     void Check(const std::string& requestUrl) {
         handled = true;
-        seenMethod = method;
-        FUZZ_CHECK(request.length() <= http::kMaxHeadBytes);
+        const http::Request& r = request();
+        seenMethod = r.method();
+        FUZZ_CHECK(r.head().size() <= http::kMaxHeadBytes);
         FUZZ_CHECK(url.size() <= http::kMaxUrlLength);
         FUZZ_CHECK(requestUrl == url);
-        FUZZ_CHECK(method == "GET" || method == "HEAD" || method == "POST");
+        FUZZ_CHECK(r.method() == "GET" || r.method() == "HEAD" || r.method() == "POST");
         // The request line is method, URL and protocol, with no zero byte and no line end.
-        std::string_view head(request.data(), request.length());
-        FUZZ_CHECK(head.find('\n') == std::string_view::npos);
-        for (std::string_view part : {method, url, protocol}) {
+        FUZZ_CHECK(r.head().find('\n') == std::string_view::npos);
+        for (std::string_view part : {r.method(), url, r.protocol()}) {
             FUZZ_CHECK(part.find('\0') == std::string_view::npos);
             FUZZ_CHECK(part.find('\r') == std::string_view::npos);
         }
