@@ -224,13 +224,6 @@ void Connection::ApplyForwarding() {
     forwarding_ = ReadForwarding(request_.headerText(), trusted);
     if (!forwarding_.client) return;
     clientAddress = *forwarding_.client;
-    // A proxy that passes the client's Host on, as most do, says the host that way.
-    if (!forwarding_.authority) {
-        std::optional<std::string_view> host = request_.Header("Host");
-        std::optional<std::string_view> name =
-            host ? platform::HostOfAuthority(*host) : std::nullopt;
-        if (name && platform::IsPlainHost(*name)) forwarding_.authority = std::string(*host);
-    }
 }
 
 void Connection::DispatchSafely() {

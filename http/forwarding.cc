@@ -80,15 +80,9 @@ std::optional<size_t> ClientNode(const std::vector<std::optional<platform::IpAdd
     return 0;
 }
 
-}  // namespace
-
-bool CarriesForwardingHeader(std::string_view headers) {
-    return std::any_of(
-        std::begin(kForwardingHeaders), std::end(kForwardingHeaders),
-        [headers](std::string_view name) { return FindHeader(headers, name).has_value(); });
-}
-
-Forwarding ReadForwarding(std::string_view headers, const platform::AddressRanges& trusted) {
+// What the chain of X-Forwarded-For, or else of Forwarded, says; the host only as the proxy
+// said it.
+Forwarding ReadChain(std::string_view headers, const platform::AddressRanges& trusted) {
     Forwarding forwarding;
     std::vector<std::string_view> chain;
     for (std::string_view line : FindHeaders(headers, "X-Forwarded-For")) {
@@ -129,6 +123,25 @@ Forwarding ReadForwarding(std::string_view headers, const platform::AddressRange
     forwarding.https = proto && EqualsNoCase(*proto, "https");
     if (std::optional<std::string_view> host = Parameter(element, "host")) {
         forwarding.authority = PlainAuthority(*host);
+    }
+    return forwarding;
+}
+
+}  // namespace
+
+bool CarriesForwardingHeader(std::string_view headers) {
+    return std::any_of(
+        std::begin(kForwardingHeaders), std::end(kForwardingHeaders),
+        [headers](std::string_view name) { return FindHeader(headers, name).has_value(); });
+}
+
+Forwarding ReadForwarding(std::string_view headers, const platform::AddressRanges& trusted) {
+    Forwarding forwarding = ReadChain(headers, trusted);
+    // A proxy that passes the client's Host on, as most do, says the host that way.
+    if (forwarding.client && !forwarding.authority) {
+        if (std::optional<std::string_view> host = FindHeader(headers, "Host")) {
+            forwarding.authority = PlainAuthority(*host);
+        }
     }
     return forwarding;
 }

@@ -28,7 +28,8 @@ struct Forwarding {
     // Forwarded element that named the client, is "https".
     bool https = false;
     // The host and port the client asked for: X-Forwarded-Host's first value, or the
-    // Forwarded element's host=, when it is a plain name or address with an optional port.
+    // Forwarded element's host=, else the Host header the proxy passed on, when it is a plain
+    // name or address with an optional port. Nothing when no client is named.
     std::optional<std::string> authority;
 };
 Forwarding ReadForwarding(std::string_view headers, const platform::AddressRanges& trusted);

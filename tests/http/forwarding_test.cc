@@ -127,6 +127,11 @@ TEST(ForwardingTest, TheRightMostUntrustedAddressIsTheClient) {
          false, nullptr},
         {"Forwarded: for=_hidden, for=127.0.0.1\r", nullptr, false, nullptr},
         {"Forwarded: proto=https\r", nullptr, false, nullptr},
+        // Without a host of the proxy's own, the Host it passed on says where the client went.
+        {"Host: files.example:8080\rX-Forwarded-For: 203.0.113.9\r", "203.0.113.9", false,
+         "files.example:8080"},
+        {"Host: a b\rX-Forwarded-For: 203.0.113.9\rX-Forwarded-Host: <x>\r", "203.0.113.9", false,
+         nullptr},
     };
     for (const Case& c : cases) {
         Forwarding forwarding = ReadForwarding(c.headers, trusted);
