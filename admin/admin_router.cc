@@ -103,26 +103,26 @@ void HandleAdmin(http::Connection& c, std::string path) {
     // A local client needs no login here. A page of another site that has its own name
     // resolve to this machine would be such a client: only the machine's own names pass.
     if (c.server != nullptr && !NamesOwnHost(c)) {
-        c.SetStatus(403);
+        c.Answer(http::Response::Error(403));
         return;
     }
     // Every administration page may change settings when posted to: a form on another site
     // must not be able to post here.
     if (c.request().IsPost() && !IsSameOriginRequest(c)) {
-        c.SetStatus(403);
+        c.Answer(http::Response::Error(403));
         return;
     }
     std::string_view name = path;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
     if (!pages::RunRoute(kRoutes, name, c) && !pages::RunRoute(pages::kNavigationImages, name, c)) {
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
     }
 }
 
 bool FormArrivedWhole(http::Connection& c) {
     if (c.request().IsPost() && c.HeadComplete() && c.DeclaredBodyLength() && !c.BodyCutShort())
         return true;
-    c.SetStatus(400);
+    c.Answer(http::Response::Error(400));
     return false;
 }
 

@@ -41,7 +41,7 @@ std::string_view PageName(std::string_view path) {
 void RouteApplication(http::Connection& c, std::string path) {
     std::string_view name = PageName(path);
     if (!pages::RunRoute(kRoutes, name, c) && !pages::RunRoute(pages::kNavigationImages, name, c))
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
 }
 
 bool IsUserListPath(std::string_view path) {

@@ -114,7 +114,7 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
 void ListFavorites(http::Connection& c, std::string subPath) {
     // The listing stays inside the favorites location.
     if (subPath.find("..") != std::string::npos) {
-        c.SetStatus(403);
+        c.Answer(http::Response::Error(403));
         return;
     }
     const config::ServerSettings* settings = c.Settings();

@@ -261,7 +261,7 @@ void AppendForm(http::Connection& c, int32_t limit) {
 
 void SendMessagePage(http::Connection& c) {
     if (c.Settings() == nullptr) {
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
         return;
     }
     const int32_t limit = CorrectedLimit(c);
@@ -277,7 +277,7 @@ void SendMessagePage(http::Connection& c) {
 void HandleSendMessage(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr) {
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
         return;
     }
     std::string shown;

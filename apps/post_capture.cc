@@ -73,13 +73,19 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
 }
 
 // Appends the rest of the body to `file`; returns the bytes written. A file that fails to
-// take them does not stop the reading: the client still gets its answer.
+// take them does not stop the reading: the client still gets its answer. The body is stored
+// as it came after the header lines: the line feed that ended the head's empty line first.
 uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
     std::unique_ptr<char[]> buffer(new char[kBodyBufferSize]);
     uint64_t written = 0;
     size_t filled = 0;
+    bool lineFeedStored = false;
     for (;;) {
         size_t n = c.ReadBody(buffer.get() + filled, kBodyBufferSize - filled);
+        if (!lineFeedStored) {
+            lineFeedStored = true;
+            if (c.HeadEndedWithLineFeed() && file.Write("\n")) ++written;
+        }
         filled += n;
         if (filled == kBodyBufferSize || (n == 0 && filled > 0)) {
             if (file.Write(std::string_view(buffer.get(), filled))) written += filled;
@@ -99,12 +105,11 @@ uint64_t WriteRequestHeaders(http::Connection& c, platform::PendingFile& file, b
 
 // The request's variables, one "NAME: value" line each, as the owner's programs read them.
 // A value is escaped (see OneLineValue), so that nothing the client sends starts a line of
-// its own. SCRIPT_NAME is the URL without its query, and the URL keeps that cut for the rest
-// of the request (the access log shows it so).
+// its own. SCRIPT_NAME is the URL without its query, and the access log shows it so.
 std::string RequestEnvironment(http::Connection& c) {
     const config::ServerSettings& s = *c.Settings();
     const std::string address = c.clientAddress.Text();
-    const std::string url(c.url);
+    const std::string url(c.RoutedTarget());
     const size_t query = url.find('?');
     std::string lines;
     auto line = [&lines](std::string_view name, std::string_view value) {
@@ -123,7 +128,7 @@ std::string RequestEnvironment(http::Connection& c) {
     line("GATEWAY_INTERFACE: ", vantry::kGatewayInterface);
     line("REQUEST_URI: ", url);
     line("SCRIPT_NAME: ", url.substr(0, query));
-    if (query != std::string::npos) c.url = c.url.substr(0, query);
+    if (query != std::string::npos) c.SetLoggedTarget(url.substr(0, query));
     return lines;
 }
 
@@ -211,7 +216,7 @@ uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool
 void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feature feature) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr) {
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
         return;
     }
     const FeatureSettings f = SettingsOf(*settings, feature);
@@ -240,7 +245,7 @@ void AppendUploadStep(http::Connection& c, std::string_view number, std::string_
 void FileUploadPage(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr) {
-        c.SetStatus(404);
+        c.Answer(http::Response::Error(404));
         return;
     }
     pages::AppendPageStart(c, kUploadPage, "File Upload",

@@ -66,12 +66,12 @@ class PageStream {
     explicit PageStream(http::Connection& c) : c_(c) {}
     // Sends what the body holds once there is enough of it; false when the client is gone.
     bool Flush() {
-        if (!streaming_ && c_.body.length() > kWholePageLimit) {
+        if (!streaming_ && c_.page().length() > kWholePageLimit) {
             c_.SendText(c_.GeneratedPageHead(std::nullopt));
-            c_.responseSent = true;
+            c_.Answer(http::Response::Sent(200));
             streaming_ = true;
         }
-        if (streaming_ && c_.body.length() >= kStreamPieceSize) SendBody();
+        if (streaming_ && c_.page().length() >= kStreamPieceSize) SendBody();
         return !failed_;
     }
     // Sends the rest of a page that is being streamed; a small page is left to the usual send.
@@ -81,11 +81,11 @@ class PageStream {
 
   private:
     void SendBody() {
-        if (!failed_ && !c_.headOnly && c_.body.length() > 0) {
-            failed_ = !c_.SendToClient(c_.body.data(), c_.body.length(),
-                                       http::kIdleLimitSeconds * 1000, &c_.bytesSent);
+        http::TextBuffer& page = c_.page();
+        if (!failed_ && !c_.request().IsHead() && page.length() > 0) {
+            failed_ = !c_.SendToClient(page.data(), page.length(), http::kIdleLimitSeconds * 1000);
         }
-        c_.body.Clear();
+        page.Clear();
     }
 
     http::Connection& c_;
@@ -221,13 +221,12 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
 // is sent.
 bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
     if (slot.held()) return false;
-    c.body.Clear();
+    c.page().Clear();
     c.SendText("HTTP/1.0 503 Service Unavailable\r\nServer: " VANTRY_SERVER_HEADER
                "\r\nRetry-After: 2\r\n" +
                c.PageTypeLines() + "\r\nContent-Length: " + std::to_string(kBusyPage.size()) +
                "\r\n\r\n" + std::string(kBusyPage));
-    c.responseSent = true;
-    c.sentStatus = 503;
+    c.Answer(http::Response::Sent(503));
     return true;
 }
 
@@ -237,7 +236,7 @@ bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
 // the word is decoded a second time and arrives in capitals: the matching ignores case.
 // False when the request was turned away because too many searches run.
 bool AppendResultRows(http::Connection& c, PageStream& stream) {
-    std::optional<std::string> word = FindQueryValue(c.url, kWordParameter);
+    std::optional<std::string> word = FindQueryValue(c.RoutedTarget(), kWordParameter);
     if (!word || word->empty()) return true;
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return true;

@@ -106,8 +106,7 @@ void SendTooManyLogins(http::Connection& connection, int secondsLeft) {
     response.append("\r\n\r\n");
     if (!connection.request().IsHead()) response.append(kTooManyPage);
     connection.SendText(response);
-    connection.responseSent = true;
-    connection.sentStatus = kTooManyStatus;
+    connection.Answer(http::Response::Sent(kTooManyStatus));
 }
 
 // A configured realm could otherwise end the header line or its quoted text.
@@ -183,8 +182,7 @@ void SendAuthChallenge(http::Connection& connection, std::string_view realm) {
     response.append(SafeRealm(realm));
     response.append(kChallengeEnd);
     connection.SendText(response);
-    connection.responseSent = true;
-    connection.sentStatus = kChallengeStatus;
+    connection.Answer(http::Response::Sent(kChallengeStatus));
 }
 
 }  // namespace auth

@@ -73,7 +73,7 @@ void Connection::AnswerUnavailable() {
     // A head the loop has not read (a TLS handshake still unfinished) cannot be answered
     // without waiting, nor can a TLS connection be written to without it.
     if (headReceived_ && !tls_ && ReadAndSplit()) {
-        SetStatus(503);
+        Answer(Response::Error(503));
         RespondSafely();
     }
     onLoop_ = false;
@@ -148,7 +148,7 @@ bool Connection::AnswerOnLoop() {
     bool over = true;
     BeginRequest();
     if (ReadAndSplit()) {
-        if (statusLine.empty() && !MayAnswerOnLoop()) {
+        if (!response_.IsError() && !MayAnswerOnLoop()) {
             stage_ = Stage::kDispatch;
             over = false;
         } else {
@@ -171,9 +171,17 @@ bool Connection::AnswerOnLoop() {
 }
 
 bool Connection::RespondMayWait() const {
-    if (!statusLine.empty()) return bodyIsResponse;
-    if (responseSent) return false;
-    return bodyIsResponse || filePath.empty() || filePath.back() == '/';
+    switch (response_.kind()) {
+        case Response::Kind::kPage:
+        case Response::Kind::kRaw:
+        case Response::Kind::kListing:
+            return true;
+        case Response::Kind::kFile:
+        case Response::Kind::kError:
+        case Response::Kind::kSent:
+            return false;
+    }
+    return true;
 }
 
 void Connection::BeginRequest() {
@@ -191,10 +199,9 @@ platform::ReceiveResult Connection::ReceiveFromClient(void* buffer, size_t size,
     return platform::ReceiveSome(socket_.get(), buffer, size, timeoutMs);
 }
 
-bool Connection::SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent) {
-    uint64_t ignored = 0;
+bool Connection::SendToClient(const void* data, size_t size, int idleLimitMs) {
     return SendPaced({}, std::string_view(static_cast<const char*>(data), size), false, idleLimitMs,
-                     sent != nullptr ? sent : &ignored);
+                     &bytesSent_);
 }
 
 bool Connection::ReadAndSplit() {
@@ -202,14 +209,13 @@ bool Connection::ReadAndSplit() {
     try {
         HeadResult head = ReadHead();
         if (head == HeadResult::kTooLarge) {
-            SetStatus(400);
+            Answer(Response::Error(400));
             SendErrorPage();
         } else {
             LineResult line = request_.SplitLine();
-            url = request_.target();
             answered_ = line != LineResult::kDropped;
             if (answered_) ApplyForwarding();
-            if (line == LineResult::kBad) SetStatus(400);
+            if (line == LineResult::kBad) Answer(Response::Error(400));
         }
     } catch (...) {
         ReportFailure("reading its head");
@@ -228,9 +234,9 @@ void Connection::ApplyForwarding() {
 
 void Connection::DispatchSafely() {
     try {
-        if (statusLine.empty()) Dispatch();
+        if (!response_.IsError()) Dispatch();
     } catch (...) {
-        SetStatus(500);
+        Answer(Response::Error(500));
     }
 }
 
@@ -269,7 +275,7 @@ void Connection::EndRequest() {
     unsentHead_ = std::string();
     unsentBody_ = std::string();
     unsentFile_.Reset();
-    openedFile.reset();
+    response_ = Response();
     if (clientBound_) {
         clientBound_ = false;
         owner->ReleaseClientBound();
@@ -281,17 +287,12 @@ void Connection::EndRequest() {
 
 void Connection::ResetRequestState() {
     forwarding_ = {};
-    filePath.clear();
-    openedFile.reset();
-    statusLine.clear();
-    responseSent = false;
-    bytesSent = 0;
-    headOnly = false;
-    bodyIsResponse = false;
+    response_ = Response();
+    bytesSent_ = 0;
     framingDenied = false;
-    body.Clear();
+    page_.Clear();
     request_.Clear();
-    url = {};
+    loggedTarget_.reset();
     sendFailed_ = false;
     inputStart_ = inputEnd_ = 0;
     inputClosed_ = false;
@@ -299,11 +300,11 @@ void Connection::ResetRequestState() {
     bodyStarted_ = false;
     bodyHasLength_ = false;
     leadingLineFeedChecked_ = false;
+    leadingLineFeed_ = false;
     bodyComplete_ = false;
     bodyRemaining_ = 0;
     bodyPace_.Stop();
     sendPace_.Stop();
-    sentStatus = 0;
 }
 
 bool Connection::FillInput(int timeoutMs, bool forBody) {
@@ -359,38 +360,37 @@ Connection::HeadResult Connection::ReadHead() {
 
 void Connection::Dispatch() {
     const std::string_view method = request_.method();
-    if (method == "HEAD") {
-        headOnly = true;
-        OnGet(std::string(url));
-    } else if (method == "GET") {
-        headOnly = false;
-        OnGet(std::string(url));
+    const std::string target(request_.target());
+    if (method == "HEAD" || method == "GET") {
+        OnGet(target);
     } else if (method == "POST") {
-        OnPost(std::string(url));
+        OnPost(target);
     } else if (method == "PUT" || method == "TRACE") {
-        SetStatus(501);
+        Answer(Response::Error(501));
     } else {
-        SetStatus(400);
+        Answer(Response::Error(400));
     }
 }
 
 void Connection::Respond() {
-    if (statusLine.empty() && !filePath.empty() && filePath.back() == '/') ListDirectory();
-    if (statusLine.empty() && !responseSent) {
-        if (bodyIsResponse) {
-            SendRaw();
-        } else if (filePath.empty()) {
+    // A listing becomes a page sent as it stands, or an error; a file that cannot be
+    // opened becomes an error.
+    if (response_.kind() == Response::Kind::kListing) ListDirectory();
+    if (response_.kind() == Response::Kind::kFile) SendFile();
+    switch (response_.kind()) {
+        case Response::Kind::kPage:
             SendPage();
-        } else {
-            SendFile();
-        }
-    }
-    if (!statusLine.empty()) {
-        if (bodyIsResponse) {
+            break;
+        case Response::Kind::kRaw:
             SendRaw();
-        } else {
+            break;
+        case Response::Kind::kError:
             SendErrorPage();
-        }
+            break;
+        case Response::Kind::kFile:
+        case Response::Kind::kListing:
+        case Response::Kind::kSent:
+            break;
     }
 }
 
@@ -463,7 +463,7 @@ void Connection::ReportToOwner(std::string text) {
     context.loop.Post([&owner, text = std::move(text)] { owner.ShowStatusMessage(text); });
 }
 
-void Connection::OnGet(std::string) { SetStatus(404); }
+void Connection::OnGet(std::string) { Answer(Response::Error(404)); }
 
 void Connection::OnPost(std::string requestUrl) { OnGet(std::move(requestUrl)); }
 
@@ -480,7 +480,7 @@ std::string Connection::ContentTypeFor(std::string_view extension) {
 
 void Connection::LogRequest() {}
 
-void Connection::ListDirectory() { SetStatus(403); }
+void Connection::ListDirectory() { Answer(Response::Error(403)); }
 
 void Connection::StartBody() {
     bodyStarted_ = true;
@@ -567,20 +567,20 @@ bool Connection::SendPaced(std::string_view head, std::string_view content, bool
 bool Connection::SendFilePaced(int fileFd, uint64_t offset, uint64_t count) {
     if (!tls_) {
         // What the socket takes now goes without a wait, and without asking to wait.
-        uint64_t before = bytesSent;
-        if (!platform::SendFileNow(socket_.get(), fileFd, &offset, &count, &bytesSent))
+        uint64_t before = bytesSent_;
+        if (!platform::SendFileNow(socket_.get(), fileFd, &offset, &count, &bytesSent_))
             return false;
-        SendMoved(bytesSent - before);
+        SendMoved(bytesSent_ - before);
     }
     while (count > 0) {
         const uint64_t piece = std::min(count, kPacedFilePiece);
         int waitMs = SendWaitMs(kIdleLimitMs);
         if (waitMs == 0) return false;
-        uint64_t before = bytesSent;
-        bool whole = tls_ ? tls_->SendFile(fileFd, offset, piece, waitMs, &bytesSent)
+        uint64_t before = bytesSent_;
+        bool whole = tls_ ? tls_->SendFile(fileFd, offset, piece, waitMs, &bytesSent_)
                           : platform::SendFileContents(socket_.get(), fileFd, offset, piece, waitMs,
-                                                       &bytesSent);
-        const uint64_t moved = bytesSent - before;
+                                                       &bytesSent_);
+        const uint64_t moved = bytesSent_ - before;
         SendMoved(moved);
         if (!whole) return false;
         offset += piece;
@@ -646,7 +646,8 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
         if (!leadingLineFeedChecked_) {
             leadingLineFeedChecked_ = true;
             if (input_[inputStart_] == '\n') {
-                buffer[copied++] = input_[inputStart_++];
+                leadingLineFeed_ = true;
+                ++inputStart_;
                 continue;
             }
         }

@@ -18,6 +18,7 @@
 #include "http/forwarding.h"
 #include "http/head_scanner.h"
 #include "http/request.h"
+#include "http/response.h"
 #include "http/text_buffer.h"
 #include "platform/ip_address.h"
 #include "platform/open_file.h"
@@ -83,31 +84,40 @@ class Connection : private platform::WaitGate {
     virtual void LogRequest();
     virtual void ListDirectory();
 
-    // Response writing.
+    // The answer: what the handlers give (an error, a file, a listing, an answer they sent
+    // themselves), or by default the page they write into the page buffer.
+    void Answer(Response response) { response_ = std::move(response); }
+    const Response& response() const { return response_; }
+    // The page buffer: the generated page, or the error page's tail.
+    TextBuffer& page() { return page_; }
+    void AppendBody(std::string_view text) { page_.Append(text); }
+    void AppendBodyLine(std::string_view text) {
+        page_.Append(text);
+        page_.Append("\r\n");
+    }
+    // Sending for handlers that answer themselves (see Response::Kind::kSent).
     void SendText(std::string_view text);
-    void SendLine(std::string_view text);
-    void SetStatus(int code);
+    // The status line, Server and Accept-Ranges of a 200 answer whose other lines follow.
     void SendStatusHeaders();
-    void SendPage();
-    void SendFile();
+    // Sends embedded file `resourceId` whole, with the type of `extension`.
     void SendResource(int resourceId, std::string_view extension);
     // Sends `data` whole as an embedded file is sent, with the type of `extension`.
     void SendData(std::string_view data, std::string_view extension);
-    void SendErrorPage();
-    void SendRaw();
-    void AppendBody(std::string_view text) { body.Append(text); }
-    void AppendBodyLine(std::string_view text) {
-        body.Append(text);
-        body.Append("\r\n");
-    }
+    // Bytes of the answer's body sent so far.
+    uint64_t BytesSent() const { return bytesSent_; }
 
-    // Request bodies. The body is the line feed that ends the head's empty line (when the
-    // client sent one) followed by Content-Length bytes, read with the idle limit and ending
-    // early only when the client closes; without a Content-Length it is what has arrived.
-    // ReadBody returns 0 at the end of the body; with `waitMs` 0 it returns only what is
-    // there now (0 then may also mean "nothing yet": BodyComplete tells the two apart).
+    // Request bodies. The body is the Content-Length bytes after the head, read with the idle
+    // limit and ending early only when the client closes; without a Content-Length it is what
+    // has arrived. The head is read up to the CR of its empty line: the line feed after that
+    // CR is no body byte, and ReadBody passes over it. ReadBody returns 0 at the end of the
+    // body; with `waitMs` 0 it returns only what is there now (0 then may also mean "nothing
+    // yet": BodyComplete tells the two apart).
     size_t ReadBody(char* buffer, size_t size, int waitMs = kIdleLimitSeconds * 1000);
     bool BodyComplete() const { return bodyComplete_; }
+    // True when the client ended the head's empty line with its line feed; known once
+    // ReadBody has returned bytes or the body is complete. A handler that stores the request
+    // as it came puts it back.
+    bool HeadEndedWithLineFeed() const { return leadingLineFeed_; }
     // For a handler that reads the body without waiting (ReadBody with `waitMs` 0) and waits
     // on the socket itself: true once the client has sent too slowly to be waited for longer.
     bool BodyPaceLost();
@@ -128,22 +138,20 @@ class Connection : private platform::WaitGate {
     // The request as it came: its line and header lines.
     const Request& request() const { return request_; }
 
-    // The record of the current exchange, as handlers and the log see it.
+    // The target as the handlers route it: the request's own here; the site's router
+    // decodes it.
+    virtual std::string_view RoutedTarget() const { return request_.target(); }
+    // The target the access log names: the request's own unless a handler named another (a
+    // script's, say, without its query).
+    std::string_view LoggedTarget() const {
+        return loggedTarget_ ? std::string_view(*loggedTarget_) : request_.target();
+    }
+    void SetLoggedTarget(std::string target) { loggedTarget_ = std::move(target); }
+
+    // Who asked, when, and of which server.
     uint32_t clientPort = 0;  // the client's TCP port, network byte order
     platform::IpAddress clientAddress;
     ServerInstance* server = nullptr;
-    std::string filePath;  // the file to send; ends in "/" for a directory
-    // The file `filePath` names, when a handler opened it already; SendFile sends it.
-    std::optional<platform::OpenedFile> openedFile;
-    std::string statusLine;  // "HTTP/1.0 ..." once an error status is set
-    bool headOnly = false;
-    bool responseSent = false;
-    uint64_t bytesSent = 0;
-    TextBuffer body;  // the response body handlers build
-    // The target as the handlers see it and the access log names it: the request's own at
-    // first; a handler may put its decoded form, or cut the query off, in its place.
-    std::string_view url;
-    bool bodyIsResponse = false;
     std::time_t requestTime = 0;
     // The request is the administration's: its pages may not be framed by another site.
     bool framingDenied = false;
@@ -173,9 +181,10 @@ class Connection : private platform::WaitGate {
     int socketFd() const { return socket_.get(); }
     // Reading and writing the client's bytes, through TLS on a connection of the TLS port:
     // as platform::ReceiveSome and platform::SendAll. Sends keep the answer's pace (see
-    // platform::TransferPace): each wait lasts at most `idleLimitMs`.
+    // platform::TransferPace): each wait lasts at most `idleLimitMs`. What is sent counts
+    // as body bytes (see BytesSent).
     platform::ReceiveResult ReceiveFromClient(void* buffer, size_t size, int timeoutMs);
-    bool SendToClient(const void* data, size_t size, int idleLimitMs, uint64_t* sent);
+    bool SendToClient(const void* data, size_t size, int idleLimitMs);
     // Bytes of the client already received and decrypted: readable although the socket
     // may be quiet.
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
@@ -191,9 +200,6 @@ class Connection : private platform::WaitGate {
         if (!forwarding_.authority) return std::nullopt;
         return *forwarding_.authority;
     }
-    // The status of a response a handler sent itself (a redirect, a challenge), for the log.
-    int sentStatus = 0;
-
     // While a request runs a script, a server that stops cuts it short: StopScript (any
     // thread) shuts the client's socket down, and the relay then stops the script.
     void SetRunningScript(bool running) { runningScript_.store(running); }
@@ -237,6 +243,11 @@ class Connection : private platform::WaitGate {
     HeadResult ReadHead();
     void Dispatch();
     void Respond();
+    void SendPage();
+    // Sends the file answer; a file that cannot be opened turns it into an error.
+    void SendFile();
+    void SendErrorPage();
+    void SendRaw();
     void Finish();
     bool SendBytes(std::string_view bytes, bool more = false);
     // Sends `head`, then `content`, which counts in `bytesSent`.
@@ -274,6 +285,10 @@ class Connection : private platform::WaitGate {
     size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
 
     Request request_;
+    Response response_;
+    TextBuffer page_;
+    uint64_t bytesSent_ = 0;
+    std::optional<std::string> loggedTarget_;
     std::atomic<bool> busy_{false};
     std::atomic<bool> runningScript_{false};
     platform::UniqueFd socket_;
@@ -304,6 +319,7 @@ class Connection : private platform::WaitGate {
     bool bodyStarted_ = false;
     bool bodyHasLength_ = false;
     bool leadingLineFeedChecked_ = false;
+    bool leadingLineFeed_ = false;
     bool bodyComplete_ = false;
     uint64_t bodyRemaining_ = 0;
     platform::TransferPace bodyPace_;

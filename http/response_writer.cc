@@ -98,7 +98,7 @@ bool Connection::SendHeadAndBody(std::string_view head, std::string_view content
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
     if (tls_ || !onLoop_) {
-        if (!SendPaced(head, content, more, kIdleLimitMs, &bytesSent)) sendFailed_ = true;
+        if (!SendPaced(head, content, more, kIdleLimitMs, &bytesSent_)) sendFailed_ = true;
         return !sendFailed_;
     }
     // The loop sends what the socket takes now; the worker sends the rest, in order.
@@ -111,7 +111,7 @@ bool Connection::SendHeadAndBody(std::string_view head, std::string_view content
         size_t fromHead = std::min(sent, head.size());
         head.remove_prefix(fromHead);
         content.remove_prefix(sent - fromHead);
-        bytesSent += sent - fromHead;
+        bytesSent_ += sent - fromHead;
     }
     // No response sends head bytes after body bytes; were one to, they would count as body.
     (unsentBody_.empty() ? unsentHead_ : unsentBody_).append(head);
@@ -121,18 +121,6 @@ bool Connection::SendHeadAndBody(std::string_view head, std::string_view content
 
 void Connection::SendText(std::string_view text) { SendBytes(text); }
 
-void Connection::SendLine(std::string_view text) {
-    std::string line(text);
-    line.append("\r\n");
-    SendBytes(line);
-}
-
-void Connection::SetStatus(int code) {
-    statusLine = "HTTP/1.0 ";
-    statusLine.append(StatusText(code));
-    if (statusLine.size() > kMaxStatusLine) statusLine.resize(kMaxStatusLine);
-}
-
 void Connection::SendStatusHeaders() { SendBytes(kStatusHeaders); }
 
 std::string Connection::GeneratedPageHead(std::optional<uint64_t> length) const {
@@ -141,21 +129,23 @@ std::string Connection::GeneratedPageHead(std::optional<uint64_t> length) const 
 }
 
 void Connection::SendPage() {
-    std::string head = GeneratedPageHead(body.length());
-    SendHeadAndBody(head, headOnly ? std::string_view() : body.view(), kFinFollows);
+    std::string head = GeneratedPageHead(page_.length());
+    SendHeadAndBody(head, request_.IsHead() ? std::string_view() : page_.view(), kFinFollows);
 }
 
 void Connection::SendFile() {
     platform::OpenFailure failure = platform::OpenFailure::kNotFound;
-    std::optional<platform::OpenedFile> file = std::move(openedFile);
-    openedFile.reset();
+    const std::string filePath = response_.path();
+    std::optional<platform::OpenedFile> file = response_.TakeFile();
     if (!file) file = platform::OpenRegularFile(filePath, &failure);
     if (!file) {
         // A file that exists but cannot be read now (no descriptor left, an I/O error) is
         // the server's fault, not a missing page.
-        SetStatus(failure == platform::OpenFailure::kFailed ? 500 : 404);
+        Answer(Response::Error(failure == platform::OpenFailure::kFailed ? 500 : 404));
         return;
     }
+    // Whatever follows, the answer is this file's, sent here.
+    Answer(Response::Sent(200));
     std::string date = FormatHttpDate(platform::NowUtc());
     std::string lastModified = FormatHttpDate(file->modified);
     if (!request_.IsPost() && NotModifiedSince(file->modified)) {
@@ -163,7 +153,7 @@ void Connection::SendFile() {
             "HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + date +
             "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
         SendBytes(head, kFinFollows);
-        sentStatus = 304;
+        Answer(Response::Sent(304));
         return;
     }
     ByteRange range = RequestedRange(*file);
@@ -173,7 +163,7 @@ void Connection::SendFile() {
                            date + "\r\nContent-Range: bytes */" + std::to_string(file->size) +
                            "\r\nContent-Length: 0\r\n\r\n";
         SendBytes(head, kFinFollows);
-        sentStatus = 416;
+        Answer(Response::Sent(416));
         return;
     }
     std::optional<std::string_view> extension = FileExtension(filePath);
@@ -189,11 +179,11 @@ void Connection::SendFile() {
                                    std::to_string(range.last) + "/" + std::to_string(file->size);
         head = ContentHead(kPartialStatusHeaders, date, contentType, lastModified, contentRange,
                            count);
-        sentStatus = 206;
+        Answer(Response::Sent(206));
     } else {
         head = OkHead(date, contentType, lastModified, file->size);
     }
-    if (headOnly || count == 0) {
+    if (request_.IsHead() || count == 0) {
         SendBytes(head, kFinFollows);
         return;
     }
@@ -207,7 +197,7 @@ void Connection::SendFile() {
     if (!SendBytes(head, true)) return;
     if (onLoop_) {
         if (!HasUnsent() &&
-            !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent)) {
+            !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent_)) {
             sendFailed_ = true;
             return;
         }
@@ -229,7 +219,7 @@ bool Connection::NotModifiedSince(std::time_t modified) const {
 }
 
 ByteRange Connection::RequestedRange(const platform::OpenedFile& file) const {
-    if (headOnly || request_.IsPost()) return {};
+    if (request_.IsHead() || request_.IsPost()) return {};
     std::optional<std::string_view> range = request_.Header("Range");
     if (!range) return {};
     // A range asked for on condition that the file is unchanged: a file changed since (or a
@@ -244,7 +234,7 @@ ByteRange Connection::RequestedRange(const platform::OpenedFile& file) const {
 void Connection::SendResource(int resourceId, std::string_view extension) {
     std::optional<std::string_view> resource = platform::FindResource(resourceId);
     if (!resource) {
-        SetStatus(404);
+        Answer(Response::Error(404));
         return;
     }
     SendData(*resource, extension);
@@ -253,25 +243,27 @@ void Connection::SendResource(int resourceId, std::string_view extension) {
 void Connection::SendData(std::string_view data, std::string_view extension) {
     std::string now = FormatHttpDate(platform::NowUtc());
     std::string head = OkHead(now, WithFramingRule(ContentTypeFor(extension)), now, data.size());
-    SendHeadAndBody(head, headOnly ? std::string_view() : data, kFinFollows);
-    responseSent = true;
+    SendHeadAndBody(head, request_.IsHead() ? std::string_view() : data, kFinFollows);
+    Answer(Response::Sent(200));
 }
 
 void Connection::SendErrorPage() {
+    std::string statusLine = "HTTP/1.0 ";
+    statusLine.append(StatusText(response_.status()));
+    if (statusLine.size() > kMaxStatusLine) statusLine.resize(kMaxStatusLine);
     std::string page;
-    page.reserve(128 + body.length());
+    page.reserve(128 + page_.length());
     page.append(statusLine).append("\r\n").append(PageTypeLines()).append("\r\n\r\n<body><h1>\r\n");
     page.append(statusLine).append("\r\n</h1></body>\r\n");
-    page.append(body.view());
+    page.append(page_.view());
     SendBytes(page, kFinFollows);
 }
 
 void Connection::SendRaw() {
     if (sendFailed_) return;
-    uint64_t before = 0;
-    if (!SendToClient(body.data(), body.length(), kIdleLimitMs, &before)) {
-        sendFailed_ = true;
-    }
+    // The listing's bytes are not counted as a body: its log line shows none.
+    uint64_t uncounted = 0;
+    if (!SendPaced({}, page_.view(), false, kIdleLimitMs, &uncounted)) sendFailed_ = true;
 }
 
 }  // namespace http

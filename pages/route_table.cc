@@ -11,7 +11,7 @@ template <int kId, const std::string_view* kName>
 void NavImage(http::Connection& c) {
     SendNavImage(c, kId, "GIF", *kName);
 }
-void NotFound(http::Connection& c) { c.SetStatus(404); }
+void NotFound(http::Connection& c) { c.Answer(http::Response::Error(404)); }
 
 constexpr std::string_view kHome = "Home", kSearch = "Search", kFavorites = "Favorites",
                            kDownload = "Download", kUpload = "Upload", kMessage = "Message",

@@ -119,7 +119,7 @@ bool AppConnection::MayAnswerOnLoop() {
     // Checking a password reads the registry file, and a hashed one costs time on purpose:
     // that is left to a worker.
     if (AuthRequiredFor()) return false;
-    std::string decoded(url);
+    std::string decoded(request().target());
     UrlDecode(decoded);
     return RouteOf(RoutePath(decoded)) == Route::kFile;
 }
@@ -145,24 +145,22 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     location.append(target.empty() || target.front() != '/' ? "/" : "").append(target);
     SendText("HTTP/1.0 301 Moved Permanently\r\nServer: " VANTRY_SERVER_HEADER "\r\nLocation: " +
              location + "\r\nContent-Length: 0\r\n\r\n");
-    responseSent = true;
-    sentStatus = 301;
+    Answer(http::Response::Sent(301));
 }
 
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
     if (RedirectsToHttps()) {
         decodedUrl = requestUrl;
-        url = decodedUrl;
         SendHttpsRedirect(requestUrl);
         return;
     }
     decodedUrl = std::move(requestUrl);
     UrlDecode(decodedUrl);
-    url = decodedUrl;
+    SetLoggedTarget(decodedUrl);
     // A zero byte would cut the path short at the system's door: refuse it outright.
     if (decodedUrl.find('\0') != std::string::npos) {
-        SetStatus(400);
+        Answer(http::Response::Error(400));
         return;
     }
     routePath = RoutePath(decodedUrl);
@@ -182,11 +180,12 @@ void AppConnection::OnGet(std::string requestUrl) {
             if (AuthRequiredFor() && !CheckAuthorization(false)) return;
             const config::ServerSettings* settings = Settings();
             if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) {
-                SetStatus(404);
+                Answer(http::Response::Error(404));
                 return;
             }
-            filePath = settings->wwwroot;
-            AppendBackslash(filePath);
+            std::string root = settings->wwwroot;
+            AppendBackslash(root);
+            Answer(http::Response::Listing(std::move(root)));
             return;
         }
         case Route::kFavorites:
@@ -212,7 +211,7 @@ void AppConnection::OnGet(std::string requestUrl) {
 bool AppConnection::MapToFile(std::string_view u) {
     const config::ServerSettings* settings = Settings();
     if (DirectoryPart(u).size() > kMaxVirtualDirectoryKey) {
-        SetStatus(404);
+        Answer(http::Response::Error(404));
         return false;
     }
     // Only a root the owner named as an absolute path is served from: anything else would
@@ -226,7 +225,7 @@ bool AppConnection::MapToFile(std::string_view u) {
         path.append(u);
     }
     if (!config::IsUsableRoot(path)) {
-        SetStatus(404);
+        Answer(http::Response::Error(404));
         return false;
     }
     if (size_t question = path.find('?'); question != std::string::npos) {
@@ -234,41 +233,45 @@ bool AppConnection::MapToFile(std::string_view u) {
         path.resize(question);
     }
     if (path.size() > kMaxPathLength) {
-        SetStatus(404);
+        Answer(http::Response::Error(404));
         return false;
     }
     if (path.find("..") != std::string::npos || path.find('*') != std::string::npos) {
-        SetStatus(403);
+        Answer(http::Response::Error(403));
         return false;
     }
-    filePath = path;
     if (RouteOf(u) == Route::kScript) {
         if (RunCgi(std::string(u.substr(kCgiPrefix.size())))) return true;
     }
-    if (filePath.back() != '/') {
+    std::optional<platform::OpenedFile> opened;
+    if (path.back() != '/') {
         // One open tells a file, kept for sending, from a directory, whose visitor is sent
         // to its address with a slash (an unreadable one is known by looking at it).
         platform::OpenFailure failure = platform::OpenFailure::kNotFound;
-        openedFile = platform::OpenRegularFile(filePath, &failure);
-        if (!openedFile && (failure == platform::OpenFailure::kDirectory ||
-                            (failure == platform::OpenFailure::kNotAllowed &&
-                             platform::DirectoryExists(filePath)))) {
+        opened = platform::OpenRegularFile(path, &failure);
+        if (!opened &&
+            (failure == platform::OpenFailure::kDirectory ||
+             (failure == platform::OpenFailure::kNotAllowed && platform::DirectoryExists(path)))) {
             SendDirectoryRedirect(u);
             return true;
         }
     }
-    if (filePath.back() == '/' && settings != nullptr) {
-        std::string withDocument = filePath + settings->defaultDocument;
-        if (platform::FileExists(withDocument)) filePath = std::move(withDocument);
+    if (path.back() == '/' && settings != nullptr) {
+        std::string withDocument = path + settings->defaultDocument;
+        if (platform::FileExists(withDocument)) path = std::move(withDocument);
+    }
+    if (path.back() == '/') {
+        Answer(http::Response::Listing(std::move(path)));
+        return true;
     }
     // A file of a cgi-bin directory is a script whose source is the owner's: reached by any
     // way other than the script route (a virtual directory, a link, a default document) it
     // is refused.
-    if (filePath.back() != '/' && IsScriptFile(Config(), filePath)) {
-        openedFile.reset();
-        SetStatus(403);
+    if (IsScriptFile(Config(), path)) {
+        Answer(http::Response::Error(403));
         return false;
     }
+    Answer(http::Response::File(std::move(path), std::move(opened)));
     return true;
 }
 
@@ -299,8 +302,7 @@ void AppConnection::SendDirectoryRedirect(std::string_view decoded) {
         "/\r\n"
         "\">here</A>.<P></BODY></HTML>\r\n";
     SendText(response);
-    responseSent = true;
-    sentStatus = 301;
+    Answer(http::Response::Sent(301));
 }
 
 std::string AppConnection::ContentTypeFor(std::string_view extension) {
@@ -312,6 +314,7 @@ void AppConnection::UpperCaseUrlTail(size_t length) {
     for (size_t i = start; i < decodedUrl.size(); ++i) {
         decodedUrl[i] = platform::AsciiUpper(decodedUrl[i]);
     }
+    SetLoggedTarget(decodedUrl);
 }
 
 void AppConnection::HandleAdmin(std::string path) {
@@ -347,18 +350,11 @@ bool AppConnection::RunCgi(std::string scriptName) {
 void AppConnection::LogRequest() {
     const config::ServerSettings* settings = Settings();
     if (settings != nullptr && !settings->logs) return;
-    int status = 200;
-    uint64_t bytes = bytesSent;
-    if (!statusLine.empty()) {
-        // The number after "HTTP/1.0 ".
-        status = std::atoi(statusLine.c_str() + std::min<size_t>(9, statusLine.size()));
-        bytes = body.length();
-    } else if (sentStatus != 0) {
-        status = sentStatus;
-    }
-    std::optional<std::string> failure =
-        AppendToAccessLog(FormatLogLine(clientAddress, platform::LocalNow(),
-                                        platform::StandardOffsetMinutes(), url, status, bytes));
+    // An error's line counts the page text a handler had written before it failed.
+    const uint64_t bytes = response().IsError() ? page().length() : BytesSent();
+    std::optional<std::string> failure = AppendToAccessLog(
+        FormatLogLine(clientAddress, platform::LocalNow(), platform::StandardOffsetMinutes(),
+                      LoggedTarget(), response().status(), bytes));
     if (failure) ReportToOwner("Could not write the access log: " + *failure + ".");
 }
 

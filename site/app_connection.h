@@ -21,8 +21,10 @@ class AppConnection : public http::Connection {
     bool MayAnswerOnLoop() override;
     std::string ContentTypeFor(std::string_view extension) override;
     void LogRequest() override;
-    // The listing of the directory `filePath` names, when the server lists directories.
+    // The listing of the directory the answer names, when the server lists directories.
     void ListDirectory() override;
+    // The decoded target once OnGet has run, with the names the routers matched upper-cased.
+    std::string_view RoutedTarget() const override { return decodedUrl; }
 
     // The administration pages under "/admin"; `path` is the URL after "admin".
     virtual void HandleAdmin(std::string path);
@@ -47,7 +49,7 @@ class AppConnection : public http::Connection {
     std::string routePath;
 
   protected:
-    // The decoded URL the request's `url` shows once OnGet has run.
+    // See RoutedTarget; OnGet sets it first thing.
     std::string decodedUrl;
 
   private:

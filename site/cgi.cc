@@ -228,11 +228,6 @@ class CgiRun {
             return false;
         }
         std::string_view got(chunk_.get(), n);
-        // The line feed that ends the head's empty line comes first; it is no body byte.
-        if (!leadingByteSeen_) {
-            leadingByteSeen_ = true;
-            if (got.front() == '\n') got.remove_prefix(1);
-        }
         if (pendingOffset_ == pending_.size()) {
             pending_.clear();
             pendingOffset_ = 0;
@@ -274,8 +269,7 @@ class CgiRun {
             uint64_t now = platform::MonotonicMillis();
             idleMs = std::min(idleMs, now < deadline ? deadline - now : 0);
         }
-        return connection_.SendToClient(chunk_.get(), size, static_cast<int>(idleMs),
-                                        &connection_.bytesSent);
+        return connection_.SendToClient(chunk_.get(), size, static_cast<int>(idleMs));
     }
 
     AppConnection& connection_;
@@ -284,7 +278,6 @@ class CgiRun {
     std::string pending_;  // body bytes read and not yet written to the script
     size_t pendingOffset_ = 0;
     bool bodyDone_ = false;
-    bool leadingByteSeen_ = false;
 };
 
 // Marks the connection as running a script for as long as it lives.
@@ -457,9 +450,9 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
         if (contentLength == 0) run.SetBodyDone();
     }
 
-    std::string_view requestUri = connection.url;
+    const std::string_view requestUri = connection.RoutedTarget();
     // The access log shows the script without its query.
-    connection.url = requestUri.substr(0, requestUri.find('?'));
+    connection.SetLoggedTarget(std::string(requestUri.substr(0, requestUri.find('?'))));
     CgiRequest request;
     request.isPost = connection.request().IsPost();
     request.contentLength = contentLength;
@@ -494,14 +487,13 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
         // The script exists but cannot run (no descriptors left, no interpreter, no execute
         // bit): the client gets an error, never the script's source.
         connection.ReportToOwner("Could not run the CGI script " + scriptPath + ": " + error);
-        connection.SetStatus(500);
+        connection.Answer(http::Response::Error(500));
         return true;
     }
 
     connection.SendStatusHeaders();
     run.Relay(connection.Config().cgiTimeLimit);
-    connection.responseSent = true;
-    connection.sentStatus = 200;
+    connection.Answer(http::Response::Sent(200));
     return true;
 }
 

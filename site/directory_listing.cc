@@ -39,10 +39,11 @@ void AppendEscaped(http::Connection& c, std::string_view text) {
 void AppConnection::ListDirectory() {
     const config::ServerSettings* settings = Settings();
     if (settings == nullptr || !settings->list) {
-        SetStatus(403);
+        Answer(http::Response::Error(403));
         return;
     }
     const std::string base = BaseUrl();
+    const std::string filePath = response().path();
     SendStatusHeaders();
 
     // A directory that cannot be read is listed without entries.
@@ -52,7 +53,7 @@ void AppConnection::ListDirectory() {
     for (const platform::DirectoryEntry& entry : entries) {
         estimate += kRowBytes + base.size() + 2 * entry.name.size();
     }
-    body.Reserve(estimate);
+    page().Reserve(estimate);
 
     AppendBodyLine(PageTypeLines());
     AppendBodyLine("");
@@ -115,8 +116,8 @@ void AppConnection::ListDirectory() {
     AppendBodyLine("<TD COLSPAN=4 height='30'>");
     pages::AppendHelpLink(*this, kPage);
     AppendBodyLine("</TD> </TABLE>");
-    bodyIsResponse = true;
     pages::AppendPageEnd(*this, kPage);
+    Answer(http::Response::Raw());
 }
 
 }  // namespace site

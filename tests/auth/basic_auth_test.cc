@@ -218,7 +218,7 @@ class GuardedConnection : public http::Connection {
         }
         AppendBody("welcome");
     }
-    void LogRequest() override { loggedStatus = sentStatus; }
+    void LogRequest() override { loggedStatus = response().status(); }
 };
 
 class AuthChallengeTest : public BasicAuthLoginTest {
@@ -263,7 +263,7 @@ TEST_F(AuthChallengeTest, RightLoginGetsThePage) {
     std::string response = Exchange(request);
     EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << response;
     EXPECT_TRUE(response.ends_with("\r\n\r\nwelcome")) << response;
-    EXPECT_EQ(connection.loggedStatus, 0);
+    EXPECT_EQ(connection.loggedStatus, 200);
 
     connection.administrator = true;
     response = Exchange(request);

@@ -21,6 +21,7 @@ class RecordingConnection : public http::Connection {
         handled = true;
         const http::Request& r = request();
         seenMethod = r.method();
+        const std::string_view url = r.target();
         FUZZ_CHECK(r.head().size() <= http::kMaxHeadBytes);
         FUZZ_CHECK(url.size() <= http::kMaxUrlLength);
         FUZZ_CHECK(requestUrl == url);

@@ -81,8 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(connection.scriptPath->find('\0') == std::string::npos);
         FUZZ_CHECK(Inside(*connection.scriptPath, site.root + "/cgi-bin"));
     }
-    if (!connection.statusLine.empty() || connection.filePath.empty()) return 0;
-    const std::string& path = connection.filePath;
+    const http::Response& answer = connection.response();
+    if (answer.kind() != http::Response::Kind::kFile &&
+        answer.kind() != http::Response::Kind::kListing) {
+        return 0;
+    }
+    const std::string& path = answer.path();
     FUZZ_CHECK(path.find('\0') == std::string::npos);
     FUZZ_CHECK(Inside(path, site.root) || Inside(path, site.docs));
     return 0;

@@ -61,8 +61,9 @@ TEST_F(ConnectionTest, MethodsDispatchAndErrorPagesAreExact) {
     std::vector<std::string> seen;
     connection.onGet = [&](ScriptedConnection& c, const std::string& u) {
         seen.push_back(std::string(c.request().method()) + " " + u +
-                       (c.request().IsPost() ? " post" : "") + (c.headOnly ? " head" : ""));
-        c.SetStatus(404);
+                       (c.request().IsPost() ? " post" : "") +
+                       (c.request().IsHead() ? " head" : ""));
+        c.Answer(Response::Error(404));
     };
     EXPECT_EQ(Exchange("get /a HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
     EXPECT_EQ(Exchange("POST /b HTTP/1.0\r\n\r\n"), ErrorPage("404 Object Not Found"));
@@ -164,19 +165,25 @@ TEST_F(ConnectionTest, FormFieldsAreCutToTheirLimitsAndTheRestDropped) {
     EXPECT_EQ(fields[1], std::make_pair(std::string("next"), std::string("1")));
 }
 
-TEST_F(ConnectionTest, BodyIsLineFeedOfEmptyLineThenDeclaredLength) {
+TEST_F(ConnectionTest, BodyIsDeclaredLengthAfterTheHeadsLineFeed) {
     std::string body;
+    bool lineFeed = false;
     connection.onGet = [&](ScriptedConnection& c, const std::string&) {
         char buffer[4];
         body.clear();
         for (size_t n; (n = c.ReadBody(buffer, sizeof buffer)) > 0;) body.append(buffer, n);
+        lineFeed = c.HeadEndedWithLineFeed();
     };
     Exchange({"POST / HTTP/1.0\r\nContent-Length: 7\r\n\r", "\n12", "345", "67extra"});
-    EXPECT_EQ(body, "\n1234567");
+    EXPECT_EQ(body, "1234567");
+    EXPECT_TRUE(lineFeed);
     Exchange("POST / HTTP/1.0\rContent-Length: 3\r\rabcdef");
-    EXPECT_EQ(body, "abc") << "a bare-CR head has no line feed to pass on";
+    EXPECT_EQ(body, "abc") << "a bare-CR head has no line feed to pass over";
+    EXPECT_FALSE(lineFeed);
+    Exchange("POST / HTTP/1.0\r\nContent-Length: 2\r\n\r\n\nx");
+    EXPECT_EQ(body, "\nx") << "only the head's own line feed is passed over";
     Exchange("POST / HTTP/1.0\r\n\r\nwhat arrived");
-    EXPECT_EQ(body, "\nwhat arrived") << "without a length, what has arrived";
+    EXPECT_EQ(body, "what arrived") << "without a length, what has arrived";
     // No line feed follows a bare-CR head: an empty body is complete at once.
     EXPECT_NE(Exchange("POST / HTTP/1.0\rContent-Length: 0\r\r"), "");
     EXPECT_EQ(body, "");
@@ -187,7 +194,9 @@ class SendFileTest : public ConnectionTest {
     void SetUp() override { std::filesystem::create_directories(dir + "/my.site"); }
 
     std::string Serve(const std::string& path, const std::string& requestMethod = "GET") {
-        connection.onGet = [path](ScriptedConnection& c, const std::string&) { c.filePath = path; };
+        connection.onGet = [path](ScriptedConnection& c, const std::string&) {
+            c.Answer(Response::File(path, std::nullopt));
+        };
         return Exchange(requestMethod + " / HTTP/1.0\r\n\r\n");
     }
 
@@ -216,7 +225,7 @@ TEST_F(SendFileTest, HeadSendsLengthWithoutBodyAndMissingFilesAreNotFound) {
     EXPECT_EQ(r.find('z'), std::string::npos);
     r = Serve(dir + "/a.html");
     EXPECT_EQ(r.substr(r.size() - 3000), std::string(3000, 'z'));
-    EXPECT_EQ(connection.bytesSent, 3000u);
+    EXPECT_EQ(connection.BytesSent(), 3000u);
     EXPECT_EQ(Serve(dir + "/missing.html"), ErrorPage("404 Object Not Found"));
     EXPECT_EQ(Serve(dir + "/my.site"), ErrorPage("404 Object Not Found"))
         << "a directory is no file";
