@@ -513,7 +513,7 @@ void HeadlessDialogs::ShowMessage(const std::string& text) { out_ << text << '\n
 InstallChoices ProposedChoices(const std::string& home) {
     InstallChoices choices;
     choices.installDir = WithoutTrailingSlashes(home);
-    platform::AppendBackslash(choices.installDir);
+    platform::EndWithSlash(choices.installDir);
     choices.installDir += kInstallDirName;
     choices.webRoot = choices.installDir + std::string(kWebRootName);
     choices.pageTitle = "My Home Page";
@@ -630,7 +630,7 @@ bool RunInstaller(InstallerDialogs& dialogs) {
     if (!dialogs.Show(location)) return false;
     const std::string workingDirectory = platform::WorkingDirectory();
     choices.installDir = AbsoluteDirectory(choices.installDir, workingDirectory, home);
-    platform::AppendBackslash(choices.installDir);
+    platform::EndWithSlash(choices.installDir);
     choices.webRoot =
         WithoutTrailingSlashes(AbsoluteDirectory(choices.webRoot, workingDirectory, home));
     if (choices.makeHomePage) {

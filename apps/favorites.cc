@@ -39,30 +39,23 @@ NameParts SplitName(std::string_view name) {
     return {name.substr(0, dot), name.substr(dot)};
 }
 
-void AppendFolderRow(http::Connection& c, std::string_view link, std::string_view text,
-                     const std::string& base) {
+enum class Entry { kFolder, kShortcut };
+
+// A row's two cells, the icon and the name, both linking to `link`. A shortcut's icon opens a
+// new window, and its anchor stays open to the end of its cell.
+void AppendEntryCells(http::Connection& c, Entry entry, std::string_view link,
+                      std::string_view text, const std::string& base) {
+    const bool shortcut = entry == Entry::kShortcut;
     c.AppendBody("<TD><A HREF=\"");
     c.AppendBody(link);
-    c.AppendBody("\">");
-    c.AppendBody("<img src=\"" + base + "/VNT/folder.gif\" border='0'></A>");
+    c.AppendBody(shortcut ? "\" target='_new'>" : "\">");
+    c.AppendBody("<img src=\"" + base);
+    c.AppendBody(shortcut ? "/VNT/shortcut.gif\" border='0'>"
+                          : "/VNT/folder.gif\" border='0'></A>");
     c.AppendBody("</TD><TD><A HREF=\"");
     c.AppendBody(link);
     c.AppendBody("\">");
     c.AppendBody(text);
-    c.AppendBody("</A></TD>");
-}
-
-// The first anchor opens a new window and stays open to the end of its cell.
-void AppendShortcutRow(http::Connection& c, std::string_view address, std::string_view stem,
-                       const std::string& base) {
-    c.AppendBody("<TD><A HREF=\"");
-    c.AppendBody(address);
-    c.AppendBody("\" target='_new'>");
-    c.AppendBody("<img src=\"" + base + "/VNT/shortcut.gif\" border='0'>");
-    c.AppendBody("</TD><TD><A HREF=\"");
-    c.AppendBody(address);
-    c.AppendBody("\">");
-    c.AppendBody(stem);
     c.AppendBody("</A></TD>");
 }
 
@@ -78,7 +71,7 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
     // as the file system's root when empty: such a folder lists nothing.
     if (!config::IsUsableRoot(location)) return;
     std::string folder = location + "/" + subPath;
-    platform::AppendBackslash(folder);
+    platform::EndWithSlash(folder);
     std::vector<platform::DirectoryEntry> entries =
         platform::ListDirectory(folder).value_or(std::vector<platform::DirectoryEntry>{});
 
@@ -92,19 +85,19 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
         if (entry.isDirectory) {
             pages::AppendRowTag(c, kPage, row++);
             if (parent) {
-                AppendFolderRow(c, "../", kParentName, base);
+                AppendEntryCells(c, Entry::kFolder, "../", kParentName, base);
             } else {
                 std::string link = platform::EscapeHtml(
                     platform::RelativeLink(platform::UrlEncodeName(parts.stem)));
                 link.push_back('/');
-                AppendFolderRow(c, link, platform::EscapeHtml(parts.stem), base);
+                AppendEntryCells(c, Entry::kFolder, link, platform::EscapeHtml(parts.stem), base);
             }
         } else if (platform::EqualsNoCase(parts.extension, kShortcutExtension)) {
             pages::AppendRowTag(c, kPage, row++);
             std::string address = ShortcutAddress(folder + entry.name);
             if (address.size() > kMaxShortcutUrlLength) address.resize(kMaxShortcutUrlLength);
-            AppendShortcutRow(c, platform::EscapeHtml(address), platform::EscapeHtml(parts.stem),
-                              base);
+            AppendEntryCells(c, Entry::kShortcut, platform::EscapeHtml(address),
+                             platform::EscapeHtml(parts.stem), base);
         }
     }
 }

@@ -124,7 +124,7 @@ std::string RequestEnvironment(http::Connection& c) {
     std::string root = s.wwwroot;
     platform::ReplaceChar(root, '\\', '/');
     line("DOCUMENT_ROOT: ", root);
-    line("REMOTE_PORT: ", std::to_string(platform::HostOrderPort(c.clientPort)));
+    line("REMOTE_PORT: ", std::to_string(c.clientPort));
     line("GATEWAY_INTERFACE: ", vantry::kGatewayInterface);
     line("REQUEST_URI: ", url);
     line("SCRIPT_NAME: ", url.substr(0, query));

@@ -51,7 +51,7 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress a
         socket_ = std::move(acceptedSocket);
     }
     clientAddress = address;
-    clientPort = port;
+    clientPort = platform::HostOrderPort(port);
     server = owner;
     clientBound_ = clientBound;
     busy_.store(true);

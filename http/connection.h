@@ -53,8 +53,9 @@ class Connection : private platform::WaitGate {
     // `registered`: the loop's registration of the socket is kept for its close.
     // `clientBound`: the loop admitted the request as one that waits on its client (a body
     // still arriving), within the server's share for such requests.
+    // `portNetworkOrder`: the client's TCP port as the socket address holds it.
     void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress,
-                uint32_t clientPort, ServerInstance* server,
+                uint32_t portNetworkOrder, ServerInstance* server,
                 std::optional<std::string> received = std::nullopt, bool registered = false,
                 bool clientBound = false);
     // Makes the next Assign a connection of the TLS port, read and written through
@@ -149,7 +150,7 @@ class Connection : private platform::WaitGate {
     void SetLoggedTarget(std::string target) { loggedTarget_ = std::move(target); }
 
     // Who asked, when, and of which server.
-    uint32_t clientPort = 0;  // the client's TCP port, network byte order
+    uint16_t clientPort = 0;  // the client's TCP port
     platform::IpAddress clientAddress;
     ServerInstance* server = nullptr;
     std::time_t requestTime = 0;

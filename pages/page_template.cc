@@ -59,7 +59,7 @@ std::string OverrideDirectory(const http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return {};
     std::string directory = settings->wwwroot;
-    platform::AppendBackslash(directory);
+    platform::EndWithSlash(directory);
     directory.append(kOverrideDirectory);
     return directory;
 }

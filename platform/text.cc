@@ -97,7 +97,7 @@ void ReplaceChar(std::string& text, char from, char to) {
     }
 }
 
-void AppendBackslash(std::string& path) {
+void EndWithSlash(std::string& path) {
     if (!path.empty() && path.back() != '/') path.push_back('/');
 }
 

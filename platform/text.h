@@ -64,7 +64,7 @@ long ParseDecimalAfterSpace(std::string_view text);
 // Replaces every `from` with `to`.
 void ReplaceChar(std::string& text, char from, char to);
 // Appends "/" to a path that is not empty and does not end in one.
-void AppendBackslash(std::string& path);
+void EndWithSlash(std::string& path);
 // The text with &, <, >, " and ' written as character references, so it can stand in an
 // HTML page or a quoted attribute value whatever it holds.
 std::string EscapeHtml(std::string_view text);

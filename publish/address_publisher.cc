@@ -106,7 +106,7 @@ std::vector<std::string> ScriptDirectories(const std::string& programDirectory,
         size_t colon = searchPath.find(':');
         std::string dir(searchPath.substr(0, colon));
         if (dir.empty()) dir = workingDirectory;
-        platform::AppendBackslash(dir);
+        platform::EndWithSlash(dir);
         dirs.push_back(std::move(dir));
         if (colon == std::string_view::npos) break;
         searchPath.remove_prefix(colon + 1);

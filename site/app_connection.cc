@@ -184,7 +184,7 @@ void AppConnection::OnGet(std::string requestUrl) {
                 return;
             }
             std::string root = settings->wwwroot;
-            AppendBackslash(root);
+            EndWithSlash(root);
             Answer(http::Response::Listing(std::move(root)));
             return;
         }
@@ -221,7 +221,7 @@ bool AppConnection::MapToFile(std::string_view u) {
         path = std::move(*mapped);
     } else if (settings != nullptr) {
         path = settings->wwwroot.substr(0, kMaxPathLength);
-        AppendBackslash(path);
+        EndWithSlash(path);
         path.append(u);
     }
     if (!config::IsUsableRoot(path)) {

@@ -79,7 +79,7 @@ class AppConnection : public http::Connection {
 // is kept as it is.
 std::string RoutePath(std::string_view decodedUrl);
 
-using platform::AppendBackslash;
+using platform::EndWithSlash;
 using platform::ReplaceChar;
 using platform::UrlDecode;
 // The local path of a URL (without its leading "/") whose directory part is a key of the

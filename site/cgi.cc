@@ -359,7 +359,7 @@ namespace {
 // The cgi-bin directory of a root, where scripts also run.
 std::string CgiDirectory(const std::string& wwwroot) {
     std::string directory = wwwroot.substr(0, kMaxRootLength);
-    AppendBackslash(directory);
+    EndWithSlash(directory);
     directory.append(kScriptDirectory);
     return directory;
 }
@@ -461,7 +461,7 @@ bool RunCgiScript(AppConnection& connection, std::string scriptName) {
     // The port the server really listens on: Server 2 may have moved up from its own.
     request.serverPort = connection.server != nullptr ? connection.server->Port() : settings->port;
     request.clientAddress = connection.clientAddress;
-    request.clientPort = platform::HostOrderPort(connection.clientPort);
+    request.clientPort = connection.clientPort;
     request.documentRoot = settings->wwwroot;
     request.scriptFilename = scriptPath;
     request.protocol = connection.request().protocol();

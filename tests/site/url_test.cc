@@ -77,13 +77,13 @@ TEST(RelativeLinkTest, OnlyANameThatWouldReadAsASchemeGetsDotSlash) {
     for (const Rewrite& c : cases) EXPECT_EQ(platform::RelativeLink(c.in), c.out) << c.in;
 }
 
-TEST(PathHelpersTest, AppendBackslashEndsADirectoryWithOneSeparator) {
+TEST(PathHelpersTest, EndWithSlashEndsADirectoryWithOneSeparator) {
     std::string empty;
-    AppendBackslash(empty);
+    EndWithSlash(empty);
     EXPECT_EQ(empty, "");
     std::string dir = "/srv/www";
-    AppendBackslash(dir);
-    AppendBackslash(dir);
+    EndWithSlash(dir);
+    EndWithSlash(dir);
     EXPECT_EQ(dir, "/srv/www/");
 }
 
