@@ -43,6 +43,9 @@ constexpr int32_t kDefaultPorts[2] = {80, 9600};
 constexpr long kDefaultGoodByeKiss = 30;
 // Seconds a CGI script may run before it is stopped.
 constexpr long kDefaultCgiTimeLimit = 300;
+constexpr long kDefaultKeepAliveSeconds = 15;
+constexpr int32_t kMaxKeepAliveSeconds = 3600;
+constexpr long kDefaultKeepAliveRequests = 1000;
 
 constexpr std::string_view kWebRootName = "www/";
 constexpr std::string_view kFavoritesName = "Favorites";
@@ -403,6 +406,10 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         std::clamp(request.Integer("goodByeKiss", kDefaultGoodByeKiss), 0, kMaxGoodByeKiss);
     config.cgiTimeLimit = request.Integer("cgiTimeLimit", kDefaultCgiTimeLimit);
     config.cgiKeepHeaderCase = request.Switch("cgiKeepHeaderCase", "N");
+    config.keepAliveSeconds = std::clamp<int32_t>(
+        request.Integer("keepAliveSeconds", kDefaultKeepAliveSeconds), 0, kMaxKeepAliveSeconds);
+    config.keepAliveRequests =
+        std::max<int32_t>(request.Integer("keepAliveRequests", kDefaultKeepAliveRequests), 1);
     return config;
 }
 

@@ -157,6 +157,11 @@ struct ServerConfig {
     bool secondPortEnabled = false;
     int32_t goodByeKiss = 0;   // 0 to kMaxGoodByeKiss
     int32_t cgiTimeLimit = 0;  // "Request" "cgiTimeLimit": seconds a CGI script may run
+    // "Request" "keepAliveSeconds": how long an HTTP/1.1 connection may wait for its next
+    // request (0: one request per connection); "keepAliveRequests": the most requests one
+    // connection carries.
+    int32_t keepAliveSeconds = 0;
+    int32_t keepAliveRequests = 0;
     // "Request" "cgiKeepHeaderCase": scripts see header values with the letter case the client
     // sent (session cookies, form boundaries), not upper-cased.
     bool cgiKeepHeaderCase = false;

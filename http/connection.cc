@@ -21,6 +21,21 @@ constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 // at between them; each piece is one blocking sendfile for a large file.
 constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
 
+// Whether the comma-separated list `value` holds `token`, letter case ignored.
+bool HasToken(std::string_view value, std::string_view token) {
+    while (!value.empty()) {
+        const size_t comma = value.find(',');
+        std::string_view item = value.substr(0, comma);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
+            item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+        if (EqualsNoCase(item, token)) return true;
+        if (comma == std::string_view::npos) break;
+        value.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
 }  // namespace
 
 Connection::Connection() : input_(new char[kInputBufferSize]) {}
@@ -41,7 +56,7 @@ void Connection::StopWorker() {
 
 void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress address,
                         uint32_t port, ServerInstance* owner, std::optional<std::string> received,
-                        bool registered, bool clientBound) {
+                        bool registered, bool clientBound, uint32_t requestsBefore) {
     headReceived_ = received.has_value();
     socketRegistered_ = registered;
     received_ = received ? std::move(*received) : std::string();
@@ -52,6 +67,9 @@ void Connection::Assign(platform::UniqueFd acceptedSocket, platform::IpAddress a
     }
     clientAddress = address;
     clientPort = platform::HostOrderPort(port);
+    peerAddress_ = address;
+    peerPortNetworkOrder_ = port;
+    requestsBefore_ = requestsBefore;
     server = owner;
     clientBound_ = clientBound;
     busy_.store(true);
@@ -200,8 +218,7 @@ platform::ReceiveResult Connection::ReceiveFromClient(void* buffer, size_t size,
 }
 
 bool Connection::SendToClient(const void* data, size_t size, int idleLimitMs) {
-    return SendPaced({}, std::string_view(static_cast<const char*>(data), size), false, idleLimitMs,
-                     &bytesSent_);
+    return SendFramed(std::string_view(static_cast<const char*>(data), size), idleLimitMs, true);
 }
 
 bool Connection::ReadAndSplit() {
@@ -216,6 +233,7 @@ bool Connection::ReadAndSplit() {
             answered_ = line != LineResult::kDropped;
             if (answered_) ApplyForwarding();
             if (line == LineResult::kBad) Answer(Response::Error(400));
+            if (line == LineResult::kComplete) BeginHttp11();
         }
     } catch (...) {
         ReportFailure("reading its head");
@@ -243,15 +261,23 @@ void Connection::DispatchSafely() {
 void Connection::RespondSafely() {
     try {
         Respond();
+        EndAnswer();
     } catch (...) {
         ReportFailure("sending its answer");
     }
 }
 
+void Connection::EndAnswer() {
+    if (!framing_.active()) return;
+    framed_.clear();
+    framing_.End(&framed_);
+    if (!framed_.empty()) SendWire(framed_, {}, false);
+}
+
 void Connection::SendRest() {
     try {
         if (!unsentHead_.empty() || !unsentBody_.empty()) {
-            SendHeadAndBody(unsentHead_, unsentBody_, true);
+            SendWire(unsentHead_, unsentBody_, !framing_.active());
         }
         if (unsentFile_ && !sendFailed_ &&
             !SendFilePaced(unsentFile_.get(), unsentFileOffset_, unsentFileCount_)) {
@@ -265,8 +291,16 @@ void Connection::SendRest() {
 void Connection::EndRequest() {
     ServerInstance* owner = server;
     try {
-        Finish();
-        if (answered_) LogRequest();
+        const bool keep = keepAlive_ && answered_ && framing_.Reusable() && !sendFailed_ &&
+                          !HasUnsent() && RequestBodyConsumed() && !stopping_.load();
+        if (keep) {
+            // The line is written before the client's next request can be answered.
+            LogRequest();
+            KeepConnection();
+        } else {
+            Finish();
+            if (answered_) LogRequest();
+        }
     } catch (...) {
         ReportFailure("finishing it");
     }
@@ -287,6 +321,10 @@ void Connection::EndRequest() {
 
 void Connection::ResetRequestState() {
     forwarding_ = {};
+    clientAddress = peerAddress_;
+    clientPort = platform::HostOrderPort(peerPortNetworkOrder_);
+    framing_.Stop();
+    keepAlive_ = false;
     response_ = Response();
     bytesSent_ = 0;
     framingDenied = false;
@@ -394,6 +432,62 @@ void Connection::Respond() {
     }
 }
 
+void Connection::BeginHttp11() {
+    const std::string_view protocol = request_.protocol();
+    // "HTTP/1.1", or a later minor version, which a server of 1.1 answers as 1.1.
+    if (!protocol.starts_with("HTTP/1.") || protocol.size() < 8 || protocol == "HTTP/1.0") {
+        return;
+    }
+    framing_.Begin(request_.IsHead(), requestTime);
+    const config::ServerConfig& config = Config();
+    bool close = false;
+    for (std::string_view value : request_.Headers("Connection")) {
+        close = close || HasToken(value, "close");
+    }
+    keepAlive_ = !close && headComplete_ && config.keepAliveSeconds > 0 &&
+                 requestsBefore_ + 1 < static_cast<uint32_t>(config.keepAliveRequests);
+    // A body whose end two headers would tell differently could hide a second request from
+    // one reader and not from another: such a request is refused, and the connection closed.
+    const std::vector<std::string_view> lengths = request_.Headers("Content-Length");
+    const bool lengthsDiffer =
+        std::any_of(lengths.begin(), lengths.end(),
+                    [&lengths](std::string_view length) { return length != lengths.front(); });
+    const bool transferCoded = request_.Header("Transfer-Encoding").has_value();
+    if (lengthsDiffer || (transferCoded && !lengths.empty())) {
+        keepAlive_ = false;
+        Answer(Response::Error(400));
+    } else if (transferCoded) {
+        // A coded body cannot be read yet: it is refused, and the connection closed.
+        keepAlive_ = false;
+        Answer(Response::Error(501));
+    } else if (!request_.Header("Host")) {
+        Answer(Response::Error(400));
+    }
+}
+
+bool Connection::RequestBodyConsumed() const {
+    if (!headComplete_) return false;
+    if (bodyStarted_) return bodyComplete_ && bodyHasLength_ && bodyRemaining_ == 0;
+    if (!request_.Header("Content-Length")) return true;
+    return request_.ContentLength() == uint64_t{0};
+}
+
+void Connection::KeepConnection() {
+    ReceivedHead kept;
+    kept.bytes.assign(input_.get() + inputStart_, inputEnd_ - inputStart_);
+    kept.bytes.append(received_, receivedRead_);
+    {
+        std::lock_guard lock(socketMutex_);
+        kept.socket = std::move(socket_);
+    }
+    kept.address = peerAddress_;
+    kept.portNetworkOrder = static_cast<uint16_t>(peerPortNetworkOrder_);
+    kept.registered = socketRegistered_;
+    kept.tls = std::move(tls_);
+    kept.requestsBefore = requestsBefore_ + 1;
+    server->KeepAlive(std::move(kept), static_cast<uint64_t>(Config().keepAliveSeconds) * 1000);
+}
+
 void Connection::Finish() {
     // The configuration holds it within 0 to 65535 seconds.
     int linger = Config().goodByeKiss;
@@ -496,6 +590,16 @@ void Connection::StartBody() {
     if (std::optional<uint64_t> declared = DeclaredBodyLength()) {
         bodyHasLength_ = true;
         bodyRemaining_ = *declared;
+    } else if (Http11()) {
+        // An HTTP/1.1 request without a length has no body: what follows is the next request.
+        bodyHasLength_ = true;
+    }
+    // A client that waits to hear it may send its body is told so.
+    if (Http11() && bodyRemaining_ > 0) {
+        std::optional<std::string_view> expect = request_.Header("Expect");
+        if (expect && EqualsNoCase(*expect, "100-continue")) {
+            SendWire("HTTP/1.1 100 Continue\r\n\r\n", {}, false);
+        }
     }
     // TLS connections are never counted among those waiting on their client: their sends
     // cannot tell a wait in advance, and a share that only some requests take would mislead.

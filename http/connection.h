@@ -16,6 +16,7 @@
 #include "config/server_config.h"
 #include "http/byte_range.h"
 #include "http/forwarding.h"
+#include "http/framing.h"
 #include "http/head_scanner.h"
 #include "http/request.h"
 #include "http/response.h"
@@ -53,11 +54,12 @@ class Connection : private platform::WaitGate {
     // `registered`: the loop's registration of the socket is kept for its close.
     // `clientBound`: the loop admitted the request as one that waits on its client (a body
     // still arriving), within the server's share for such requests.
+    // `requestsBefore`: requests the connection carried already (HTTP/1.1 keeps it open).
     // `portNetworkOrder`: the client's TCP port as the socket address holds it.
     void Assign(platform::UniqueFd acceptedSocket, platform::IpAddress clientAddress,
                 uint32_t portNetworkOrder, ServerInstance* server,
                 std::optional<std::string> received = std::nullopt, bool registered = false,
-                bool clientBound = false);
+                bool clientBound = false, uint32_t requestsBefore = 0);
     // Makes the next Assign a connection of the TLS port, read and written through
     // `session`; the worker completes a handshake still unfinished. Such a request is never
     // answered on the loop. Main thread, object free.
@@ -191,6 +193,9 @@ class Connection : private platform::WaitGate {
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
     // True on a connection of the TLS port: the request came as https.
     bool IsTls() const { return tls_ != nullptr; }
+    // The request asked for HTTP/1.1 (or a later 1.x): it gets an HTTP/1.1 answer, and the
+    // connection may carry further requests.
+    bool Http11() const { return framing_.active(); }
     // The request came through a proxy the owner trusts (see config trustedProxies), whose
     // headers named the client: `clientAddress` is that client, not the proxy.
     bool ClientForwarded() const { return forwarding_.client.has_value(); }
@@ -249,10 +254,28 @@ class Connection : private platform::WaitGate {
     void SendFile();
     void SendErrorPage();
     void SendRaw();
+    // The HTTP/1.1 rules for a request that asks for that version: the framing of its answer,
+    // whether the connection stays open, and the requests refused (no Host, a body of two
+    // lengths). Runs once its head is split.
+    void BeginHttp11();
+    // Sends the end of an HTTP/1.1 answer (its last chunk).
+    void EndAnswer();
+    // The request's body has been read to its end, or it has none: the bytes that follow are
+    // the next request's.
+    bool RequestBodyConsumed() const;
+    // Gives the connection back to the server's loop to wait for its next request.
+    void KeepConnection();
     void Finish();
     bool SendBytes(std::string_view bytes, bool more = false);
-    // Sends `head`, then `content`, which counts in `bytesSent`.
+    // Sends `head`, then `content`, which counts in `bytesSent` (through the HTTP/1.1
+    // framing for such a request).
     bool SendHeadAndBody(std::string_view head, std::string_view content, bool more);
+    // Sends bytes as they are to go on the wire: now and what the socket takes on the loop
+    // (the rest left for the worker), or with waits on the worker.
+    bool SendWire(std::string_view head, std::string_view content, bool more);
+    // Sends `bytes` of the answer through the framing with the worker's waits; they count in
+    // `bytesSent` when `countAsBody`.
+    bool SendFramed(std::string_view bytes, int idleLimitMs, bool countAsBody);
     // The worker's sends: what the socket takes at once goes out; a wait for the client keeps
     // the answer's pace, and the request's first wait must be admitted (AdmitWait). The bytes
     // of `content` that went out count in `*contentSent`.
@@ -302,6 +325,14 @@ class Connection : private platform::WaitGate {
     bool sendFailed_ = false;
     // What a trusted proxy said of this request; empty for any other.
     Forwarding forwarding_;
+    // The socket's own peer, whatever a proxy names as the client of one request.
+    platform::IpAddress peerAddress_;
+    uint32_t peerPortNetworkOrder_ = 0;
+    Http11Framing framing_;
+    std::string framed_;  // the framing's output, reused from send to send
+    // The connection may carry another request after this one (HTTP/1.1).
+    bool keepAlive_ = false;
+    uint32_t requestsBefore_ = 0;
 
     // Bytes received and not yet consumed: the rest of the head's packet is the body's start.
     std::unique_ptr<char[]> input_;

@@ -1,6 +1,9 @@
 // Request heads gathered on the main loop, and the idle limit of clients that stop typing.
 #include "http/head_collector.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "http/connection.h"
 #include "http/proxy_header.h"
 #include "platform/clock.h"
@@ -31,11 +34,13 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
                                             {},
                                             0,
                                             false,
-                                            std::move(session)},
+                                            std::move(session),
+                                            0},
                                {},
                                DeadlineAfterByteAt(platform::MonotonicMillis()),
                                proxied,
-                               {}});
+                               {},
+                               false});
     auto pending = std::prev(pending_.end());
     // Most clients send their request (or their hello) with the connection: it is there
     // already.
@@ -49,12 +54,58 @@ void HeadCollector::Add(platform::AcceptedSocket accepted,
             pending_.erase(pending);
             return;
     }
-    if (!loop_.WatchOnce(pending->head.socket.get(), [this, pending] { OnReadable(pending); })) {
-        // The loop cannot watch this client: it is closed, and the others go on.
-        pending_.erase(pending);
+    if (!Watch(pending)) return;
+    ArmTimer();
+}
+
+void HeadCollector::AddKept(ReceivedHead head, uint64_t idleMs) {
+    const uint64_t now = platform::MonotonicMillis();
+    const std::string after = std::move(head.bytes);
+    head.bytes = std::string();
+    head.headLength = 0;
+    Waiting waiting{std::move(head), {}, now + idleMs, false, {}, true};
+    // What the client sent after its last request (pipelined requests) is read first.
+    const size_t consumed =
+        waiting.scanner.Feed(after, [&waiting](char c) { waiting.head.bytes.push_back(c); });
+    std::list<Waiting>* list = &idle_;
+    if (!waiting.head.bytes.empty()) {
+        waiting.idle = false;
+        waiting.deadlineMs = DeadlineAfterByteAt(now);
+        list = &pending_;
+    }
+    list->push_back(std::move(waiting));
+    auto pending = std::prev(list->end());
+    if (pending->scanner.state() != HeadScanner::State::kReading) {
+        if (pending->scanner.state() == HeadScanner::State::kComplete) {
+            pending->head.headLength = pending->head.bytes.size();
+        } else {
+            pending->head.bytes.push_back(after[consumed - 1]);
+        }
+        pending->head.bytes.append(after.substr(consumed));
+        Finish(pending);
         return;
     }
+    // Bytes a TLS session holds decrypted already do not wake the loop.
+    if (pending->head.tls && pending->head.tls->HasBuffered()) {
+        OnReadable(pending);
+        return;
+    }
+    if (!Watch(pending)) return;
     ArmTimer();
+}
+
+bool HeadCollector::Watch(Iterator pending) {
+    const int fd = pending->head.socket.get();
+    auto onReadable = [this, pending] { OnReadable(pending); };
+    const bool watched = pending->head.registered ? loop_.WatchOnceAgain(fd, onReadable)
+                                                  : loop_.WatchOnce(fd, onReadable);
+    if (watched) {
+        pending->head.registered = false;
+        return true;
+    }
+    // The loop cannot watch this client: it is closed, and the others go on.
+    ListOf(*pending).erase(pending);
+    return false;
 }
 
 HeadCollector::Reading HeadCollector::ReceiveProxyHeader(Waiting& pending) {
@@ -122,6 +173,7 @@ HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
         // A client that closed its side (or failed) cannot send more: go on with what arrived.
         if (r.status != platform::ReceiveStatus::kData) return Reading::kOver;
         pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
+        pending.idle = false;
         std::string_view data(buffer, r.bytes);
         std::string& bytes = pending.head.bytes;
         size_t consumed = pending.scanner.Feed(data, [&bytes](char c) { bytes.push_back(c); });
@@ -142,7 +194,16 @@ HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
 }
 
 void HeadCollector::OnReadable(Iterator pending) {
-    switch (Receive(*pending)) {
+    const bool wasIdle = pending->idle;
+    const Reading reading = Receive(*pending);
+    // The next request has begun: the head's own idle limit applies from now on.
+    if (wasIdle && !pending->idle) pending_.splice(pending_.end(), idle_, pending);
+    // A kept connection that ends before a byte of a new request carried none.
+    if (pending->idle && reading != Reading::kGoesOn) {
+        Drop(pending);
+        return;
+    }
+    switch (reading) {
         case Reading::kGoesOn:
             break;
         case Reading::kOver:
@@ -159,34 +220,40 @@ void HeadCollector::OnReadable(Iterator pending) {
         Drop(pending);
         return;
     }
-    // Its deadline moved past every other: it goes to the end of the order.
-    pending_.splice(pending_.end(), pending_, pending);
+    // A byte moved its deadline past every other: it goes to the end of the order.
+    if (!pending->idle) pending_.splice(pending_.end(), pending_, pending);
 }
 
 void HeadCollector::Finish(Iterator pending) {
     ReceivedHead head = std::move(pending->head);
-    pending_.erase(pending);
+    ListOf(*pending).erase(pending);
     onReady_(std::move(head));
 }
 
 void HeadCollector::Drop(Iterator pending) {
     loop_.Unwatch(pending->head.socket.get());
-    pending_.erase(pending);
+    ListOf(*pending).erase(pending);
 }
 
 void HeadCollector::ArmTimer() {
-    if (timerArmed_ || pending_.empty()) return;
+    uint64_t due = UINT64_MAX;
+    if (!pending_.empty()) due = pending_.front().deadlineMs;
+    if (!idle_.empty()) due = std::min(due, idle_.front().deadlineMs);
+    if (due == UINT64_MAX || (timerArmed_ && timerDue_ <= due)) return;
+    // An earlier deadline than the one awaited arms a timer of its own; the later one then
+    // finds nothing due, or what has become due since.
     timerArmed_ = true;
+    timerDue_ = due;
     uint64_t now = platform::MonotonicMillis();
-    uint64_t due = pending_.front().deadlineMs;
-    loop_.After(due > now ? due - now : 0, [this] {
-        timerArmed_ = false;
+    loop_.After(due > now ? due - now : 0, [this, due] {
+        if (timerArmed_ && timerDue_ == due) timerArmed_ = false;
         Expire();
     });
 }
 
 void HeadCollector::Expire() {
     uint64_t now = platform::MonotonicMillis();
+    while (!idle_.empty() && idle_.front().deadlineMs <= now) Drop(idle_.begin());
     while (!pending_.empty() && pending_.front().deadlineMs <= now) {
         auto first = pending_.begin();
         // A client silent in its handshake, or before its PROXY header is whole, has no
@@ -202,6 +269,11 @@ void HeadCollector::Expire() {
 }
 
 bool HeadCollector::ShedOldest(uint64_t minimumSilenceMs) {
+    // A connection that waits for a next request may be asked again to connect.
+    if (!idle_.empty()) {
+        Drop(idle_.begin());
+        return true;
+    }
     if (pending_.empty()) return false;
     const uint64_t silentSince = pending_.front().deadlineMs - (kIdleLimitSeconds + 1) * 1000;
     if (platform::MonotonicMillis() < silentSince + minimumSilenceMs) return false;
@@ -211,8 +283,10 @@ bool HeadCollector::ShedOldest(uint64_t minimumSilenceMs) {
 }
 
 void HeadCollector::Clear() {
-    for (Waiting& pending : pending_) loop_.Unwatch(pending.head.socket.get());
-    pending_.clear();
+    for (std::list<Waiting>* list : {&pending_, &idle_}) {
+        for (Waiting& pending : *list) loop_.Unwatch(pending.head.socket.get());
+        list->clear();
+    }
 }
 
 }  // namespace http

@@ -39,6 +39,8 @@ struct ReceivedHead {
     // socket would not take the server's part at once), the worker finishes it and reads
     // the head itself: `bytes` is then empty and no head was read.
     std::unique_ptr<platform::TlsSession> tls;
+    // Requests this connection carried before this one (see HeadCollector::AddKept).
+    uint32_t requestsBefore = 0;
     bool HeadRead() const { return !tls || tls->Established(); }
 };
 
@@ -59,12 +61,20 @@ class HeadCollector {
     void Add(platform::AcceptedSocket accepted,
              const std::shared_ptr<const platform::TlsContext>& tls = nullptr,
              bool proxied = false);
-    // Closes the connection whose client has been silent longest, when it has been silent
-    // for at least `minimumSilenceMs`; false when there is none such.
+    // Takes back a connection that carried a request and may carry another: `head.bytes`
+    // holds what its client sent after that request. It waits for its next request at most
+    // `idleMs`, and is closed without a word when none comes; once a byte of the next head
+    // has come, the head's own idle limit applies.
+    void AddKept(ReceivedHead head, uint64_t idleMs);
+    // Closes a connection that waits for its next request, else the connection whose client
+    // has been silent longest in its head, when it has been silent for at least
+    // `minimumSilenceMs`; false when there is none such.
     bool ShedOldest(uint64_t minimumSilenceMs);
     // Closes every connection still waiting for its head.
     void Clear();
+    // Heads being read; and connections waiting for their next request.
     size_t Pending() const { return pending_.size(); }
+    size_t Idle() const { return idle_.size(); }
 
   private:
     struct Waiting {
@@ -74,6 +84,8 @@ class HeadCollector {
         // The PROXY header still to be read, and what has come of it.
         bool awaitingProxyHeader = false;
         std::string proxyHeader;
+        // A kept connection whose next request has not begun: it is in `idle_`.
+        bool idle = false;
     };
     using Iterator = std::list<Waiting>::iterator;
 
@@ -84,9 +96,14 @@ class HeadCollector {
     // Takes the PROXY header from the socket, byte-exact so that what follows it stays for
     // the TLS session or the head: over once it is complete, dropped when it is no header.
     Reading ReceiveProxyHeader(Waiting& pending);
-    // Ends a connection whose handshake failed, without a word to its client.
+    std::list<Waiting>& ListOf(const Waiting& waiting) { return waiting.idle ? idle_ : pending_; }
+    // Ends a connection whose handshake failed, or that carried no new request, without a
+    // word to its client.
     void Drop(Iterator pending);
     void OnReadable(Iterator pending);
+    // Watches a connection for its next bytes; false (and the connection dropped) when the
+    // loop cannot.
+    bool Watch(Iterator pending);
     void Finish(Iterator pending);
     void Expire();
     void ArmTimer();
@@ -95,7 +112,10 @@ class HeadCollector {
     ReadyHandler onReady_;
     // In order of their deadlines: a byte received moves its connection to the end.
     std::list<Waiting> pending_;
+    // Kept connections waiting for their next request, in order of their deadlines.
+    std::list<Waiting> idle_;
     bool timerArmed_ = false;
+    uint64_t timerDue_ = 0;
 };
 
 }  // namespace http

@@ -56,6 +56,16 @@ std::string FormatHttpDate(const platform::CalendarTime& c) {
     return text;
 }
 
+std::string FormatImfFixdate(std::time_t utc) {
+    const platform::CalendarTime c = platform::ToUtcCalendar(utc);
+    char text[160];
+    std::snprintf(
+        text, sizeof text, "%s, %02ld %s %04ld %02ld:%02ld:%02ld GMT", kWeekdays[c.weekday % 7],
+        static_cast<long>(c.day), platform::MonthAbbreviation(c.month), static_cast<long>(c.year),
+        static_cast<long>(c.hour), static_cast<long>(c.minute), static_cast<long>(c.second));
+    return text;
+}
+
 std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     // The weekday is not checked: it only repeats what the date says.
     size_t weekdayEnd = 0;

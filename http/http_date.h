@@ -17,6 +17,9 @@ std::string FormatHttpDate(std::time_t utc);
 // zone the time is in.
 std::string FormatHttpDate(const platform::CalendarTime& time);
 
+// The standard form of HTTP/1.1 answers: "Mon, 07 Dec 2026 16:07:54 GMT".
+std::string FormatImfFixdate(std::time_t utc);
+
 // Reads a date a client sends back (If-Modified-Since, If-Range): the three forms HTTP
 // allows ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",
 // "Sun Nov  6 08:49:37 1994") and this server's own. std::nullopt for anything else.

@@ -316,7 +316,15 @@ void Listener::AssignHead(Connection& connection, ReceivedHead head, bool client
     if (head.tls) connection.UseTls(std::move(head.tls));
     connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
                       static_cast<ServerInstance*>(this), std::move(received), head.registered,
-                      clientBound);
+                      clientBound, head.requestsBefore);
+}
+
+void Listener::KeepAlive(ReceivedHead connection, uint64_t idleMs) {
+    // A task runs as often as it is copied: the connection travels in a shared record.
+    auto kept = std::make_shared<ReceivedHead>(std::move(connection));
+    context_.loop.Post([this, kept, idleMs] {
+        if (running_) heads_.AddKept(std::move(*kept), idleMs);
+    });
 }
 
 void Listener::NotifyConnectionFreed() {

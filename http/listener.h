@@ -47,6 +47,9 @@ class Listener {
     Connection* FindFreeConnection();
     // Called by a worker after it freed its connection object. Any thread.
     void NotifyConnectionFreed();
+    // Takes back the connection of an answered request that may carry another (see
+    // HeadCollector::AddKept); closed instead when the server has stopped. Any thread.
+    void KeepAlive(ReceivedHead connection, uint64_t idleMs);
     // Takes one of the places of requests that wait on their client; false when all
     // kClientBoundLimit are taken. ReleaseClientBound gives it back, before the object is
     // freed. Any thread.

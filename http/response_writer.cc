@@ -95,6 +95,39 @@ bool Connection::SendBytes(std::string_view bytes, bool more) {
 }
 
 bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more) {
+    if (!framing_.active()) return SendWire(head, content, more);
+    if (sendFailed_) return false;
+    if (!framing_.HeadSent()) framing_.SetPersistent(keepAlive_ && RequestBodyConsumed());
+    framed_.clear();
+    framing_.Feed(head, &framed_);
+    framing_.Feed(content, &framed_);
+    // No close follows an answer on a connection that stays open: nothing waits for more.
+    if (!SendWire(framed_, {}, false)) return false;
+    bytesSent_ += content.size();
+    return true;
+}
+
+bool Connection::SendFramed(std::string_view bytes, int idleLimitMs, bool countAsBody) {
+    if (sendFailed_) return false;
+    uint64_t uncounted = 0;
+    if (!framing_.active()) {
+        if (!SendPaced({}, bytes, false, idleLimitMs, countAsBody ? &bytesSent_ : &uncounted)) {
+            sendFailed_ = true;
+        }
+        return !sendFailed_;
+    }
+    if (!framing_.HeadSent()) framing_.SetPersistent(keepAlive_ && RequestBodyConsumed());
+    framed_.clear();
+    framing_.Feed(bytes, &framed_);
+    if (!framed_.empty() && !SendPaced({}, framed_, false, idleLimitMs, &uncounted)) {
+        sendFailed_ = true;
+        return false;
+    }
+    if (countAsBody) bytesSent_ += bytes.size();
+    return true;
+}
+
+bool Connection::SendWire(std::string_view head, std::string_view content, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;
     if (tls_ || !onLoop_) {
@@ -195,6 +228,11 @@ void Connection::SendFile() {
         return;
     }
     if (!SendBytes(head, true)) return;
+    // The system sends the file: its bytes go out unchanged, under their Content-Length.
+    if (framing_.active() && !framing_.PassThrough(count)) {
+        sendFailed_ = true;
+        return;
+    }
     if (onLoop_) {
         if (!HasUnsent() &&
             !platform::SendFileNow(socket_.get(), file->fd.get(), &offset, &count, &bytesSent_)) {
@@ -260,10 +298,8 @@ void Connection::SendErrorPage() {
 }
 
 void Connection::SendRaw() {
-    if (sendFailed_) return;
     // The listing's bytes are not counted as a body: its log line shows none.
-    uint64_t uncounted = 0;
-    if (!SendPaced({}, page_.view(), false, kIdleLimitMs, &uncounted)) sendFailed_ = true;
+    SendFramed(page_.view(), kIdleLimitMs, false);
 }
 
 }  // namespace http

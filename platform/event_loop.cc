@@ -99,6 +99,12 @@ bool EventLoop::WatchAgain(int fd) {
     return ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev) == 0;
 }
 
+bool EventLoop::WatchOnceAgain(int fd, std::function<void()> onReadable) {
+    if (!WatchAgain(fd)) return false;
+    watched_[fd] = std::move(onReadable);
+    return true;
+}
+
 void EventLoop::Unwatch(int fd) {
     ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
     watched_.erase(fd);

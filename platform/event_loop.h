@@ -38,6 +38,8 @@ class EventLoop {
     // closes that descriptor and goes on.
     [[nodiscard]] bool WatchOnce(int fd, std::function<void()> onReadable);
     [[nodiscard]] bool WatchAgain(int fd);
+    // WatchOnce for a descriptor still registered and quiet (watched once and forgotten).
+    [[nodiscard]] bool WatchOnceAgain(int fd, std::function<void()> onReadable);
     // Forgets the handler of a descriptor watched once, leaving it registered and quiet.
     void Forget(int fd) { watched_.erase(fd); }
 

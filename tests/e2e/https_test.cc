@@ -105,41 +105,41 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
         bool whole;
     };
     const std::vector<Case> cases = {
-        {"/index.html", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
-        {"/big.bin", login, "HTTP/1.0 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
+        {"/index.html", login, "HTTP/1.1 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
+        {"/big.bin", login, "HTTP/1.1 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
         {"/big.bin",
          {"-u", "bob:pw", "-r", "100000-"},
-         "HTTP/1.0 206 Partial Content\r\n",
+         "HTTP/1.1 206 Partial Content\r\n",
          ReadFile(d + "/www/big.bin").substr(100000),
          true},
-        {"/dir/", login, "HTTP/1.0 200 OK\r\n", "a.txt", false},
+        {"/dir/", login, "HTTP/1.1 200 OK\r\n", "a.txt", false},
         {"/cgi-bin/echo.pl",
          {"-u", "bob:pw", "--data-binary", "x=1&y=2"},
-         "HTTP/1.0 200 OK\r\n",
+         "HTTP/1.1 200 OK\r\n",
          "7 [x=1&y=2]",
          true},
         // A script spelled another way runs too: its source is never sent.
-        {"//cgi-bin/echo.pl", login, "HTTP/1.0 200 OK\r\n", "0 []", true},
+        {"//cgi-bin/echo.pl", login, "HTTP/1.1 200 OK\r\n", "0 []", true},
         {"/%2e/cgi-bin/echo.pl",
          {"-u", "bob:pw", "--path-as-is"},
-         "HTTP/1.0 200 OK\r\n",
+         "HTTP/1.1 200 OK\r\n",
          "0 []",
          true},
         {"/cgi-bin/echo.pl",
          {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
-         "HTTP/1.0 200 OK\r\n",
+         "HTTP/1.1 200 OK\r\n",
          std::to_string(upload.size()) + " [" + upload + "]",
          true},
         {"/VNT/HandleFileUpload.html",
          {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
          // The line feed that ends the head counts, as over plain HTTP.
-         "HTTP/1.0 200 OK\r\n",
+         "HTTP/1.1 200 OK\r\n",
          std::to_string(upload.size() + 1) + " Bytes Received",
          false},
-        {"/nothing.html", login, "HTTP/1.0 404 Object Not Found\r\n", "404 Object Not Found",
+        {"/nothing.html", login, "HTTP/1.1 404 Object Not Found\r\n", "404 Object Not Found",
          false},
-        {"/index.html", {}, "HTTP/1.0 401 ", "", false},
-        {"/index.html", {"-u", "bob:wrong"}, "HTTP/1.0 401 ", "", false},
+        {"/index.html", {}, "HTTP/1.1 401 ", "", false},
+        {"/index.html", {"-u", "bob:wrong"}, "HTTP/1.1 401 ", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -228,9 +228,9 @@ TEST_F(HttpsTest, TheAdministrationTakesPostsFromItsOwnHttpsOrigin) {
         std::string statusLine;
     };
     const std::vector<Case> cases = {
-        {"https://" + host + std::to_string(tlsPort), "HTTP/1.0 200 OK\r\n"},
-        {"http://" + host + std::to_string(tlsPort), "HTTP/1.0 403 Forbidden\r\n"},
-        {"https://" + host + std::to_string(vantry.port1()), "HTTP/1.0 403 Forbidden\r\n"},
+        {"https://" + host + std::to_string(tlsPort), "HTTP/1.1 200 OK\r\n"},
+        {"http://" + host + std::to_string(tlsPort), "HTTP/1.1 403 Forbidden\r\n"},
+        {"https://" + host + std::to_string(vantry.port1()), "HTTP/1.1 403 Forbidden\r\n"},
     };
     int serial = 0;
     for (const Case& c : cases) {

@@ -87,6 +87,7 @@ TEST(HttpDateTest, OwnAndClientFormsOfManyTimesReadBack) {
     for (std::time_t t : times) {
         SCOPED_TRACE(t);
         EXPECT_EQ(ParseHttpDate(FormatHttpDate(t)), t);
+        EXPECT_EQ(FormatImfFixdate(t), Strftime("%a, %d %b %Y %H:%M:%S GMT", t));
         EXPECT_EQ(ParseHttpDate(Strftime("%a, %d %b %Y %H:%M:%S GMT", t)), t);
         EXPECT_EQ(ParseHttpDate(Strftime("%a %b %e %H:%M:%S %Y", t)), t);
         if (t < 3155760000) {  // two-digit years end with 2069
