@@ -461,6 +461,7 @@ void Connection::BeginHttp11() {
         keepAlive_ = false;
         Answer(Response::Error(501));
     } else if (!request_.Header("Host")) {
+        keepAlive_ = false;
         Answer(Response::Error(400));
     }
 }
