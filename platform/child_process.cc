@@ -385,7 +385,8 @@ int WaitForDescriptors(std::span<PollItem> items, int timeoutMs) {
     for (PollItem& item : items) {
         item.readable = item.writable = item.hungUp = false;
         short events =
-            static_cast<short>((item.wantRead ? POLLIN : 0) | (item.wantWrite ? POLLOUT : 0));
+            static_cast<short>((item.wantRead ? POLLIN : 0) | (item.wantWrite ? POLLOUT : 0) |
+                               (item.watchPeerClose ? POLLRDHUP : 0));
         // A negative descriptor is skipped by poll itself; hang-ups and errors are reported
         // whatever the events asked for.
         bool watched = events != 0 || item.watchHangUp;
@@ -401,7 +402,9 @@ int WaitForDescriptors(std::span<PollItem> items, int timeoutMs) {
         constexpr short kTrouble = POLLHUP | POLLERR | POLLNVAL;
         if (items[i].wantRead && (got & (POLLIN | kTrouble))) items[i].readable = true;
         if (items[i].wantWrite && (got & (POLLOUT | kTrouble))) items[i].writable = true;
-        if (got & kTrouble) items[i].hungUp = true;
+        if ((got & kTrouble) || (items[i].watchPeerClose && (got & POLLRDHUP))) {
+            items[i].hungUp = true;
+        }
     }
     return n;
 }

@@ -124,6 +124,8 @@ struct PollItem {
     // Reports a hang-up or an error even while neither reading nor writing is wanted (a
     // socket reset by its peer or shut down by this process).
     bool watchHangUp = false;
+    // Reports as a hang-up also the peer's end of its sending side.
+    bool watchPeerClose = false;
     bool readable = false;
     bool writable = false;
     bool hungUp = false;

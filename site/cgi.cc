@@ -173,9 +173,12 @@ class CgiRun {
 
             platform::PollItem items[4];
             items[0].fd = connection_.socketFd();
-            // Once the body is whole, the client is watched for its going away.
-            items[0].wantRead = wantBody || bodyDone_;
+            // Once the body is whole, the client is watched for its going away; on a
+            // connection that carries further requests, what it sends next is the next
+            // request, so only its hang-up tells.
+            items[0].wantRead = wantBody || (bodyDone_ && !connection_.Http11());
             items[0].watchHangUp = true;
+            items[0].watchPeerClose = connection_.Http11() && !wantBody;
             items[1].fd = child_.stdinFd();
             items[1].wantWrite = !pending_.empty();
             items[2].fd = child_.stdoutFd();
