@@ -1,5 +1,5 @@
 // Messages: the form page, the stored XML and text files byte for byte, their names, the
-// acknowledgement's count, the refusals, and messages that arrive slowly or all at once.
+// acknowledgement's count, the refusals, and messages cut short or arriving all at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/e2e/vantry_instance.h"
@@ -206,22 +205,6 @@ TEST_F(MessagesTest, TextMessagesKeepTheWholeSubjectAndNameFilesInsideTheDirecto
                       "\r\n\r\nline 1\r\nline 2\r\n");
     }
     EXPECT_EQ(FileNames(vantry.dir() + "/etc"), std::vector<std::string>{});
-}
-
-TEST_F(MessagesTest, ABodyThatArrivesInPiecesIsStoredWhole) {
-    const std::string form = "messageSubject=slow&messageBody=" + std::string(5000, 'x');
-    Client client(vantry.address(), vantry.port1());
-    const std::string request = Post(form);
-    const size_t half = request.size() - 2500;
-    client.Send(request.substr(0, half));
-    ASSERT_TRUE(client.WaitUntilServerRead());
-    std::this_thread::sleep_for(300ms);  // a pause far longer than any packet gap
-    client.Send(request.substr(half));
-    EXPECT_EQ(AcknowledgedText(client.ReadAll()), "Thank You - 5004 Bytes Were Received");
-    std::vector<std::string> files = FileNames(In());
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_NE(ReadFile(In() + "/" + files[0]).find(std::string(5000, 'x') + "</messageBody>"),
-              std::string::npos);
 }
 
 TEST_F(MessagesTest, AMessageCutShortIsNotStored) {
