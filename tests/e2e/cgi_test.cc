@@ -23,8 +23,8 @@ const std::string kCgiHead = "HTTP/1.0 200 OK\r\nServer: Vantry/1.0\r\nAccept-Ra
 const std::string kEnvironmentScript = R"(use Cwd;
 print "Content-Type: text/plain\r\n\r\n";
 for my $name (qw(REQUEST_METHOD CONTENT_LENGTH QUERY_STRING SCRIPT_NAME REQUEST_URI
-                 SERVER_NAME SERVER_PORT REMOTE_HOST REMOTE_ADDR REMOTE_PORT DOCUMENT_ROOT
-                 SCRIPT_FILENAME HTTP_COOKIE HTTP_PROXY)) {
+                 SERVER_NAME SERVER_PORT REMOTE_HOST REMOTE_ADDR REMOTE_PORT SERVER_PROTOCOL
+                 DOCUMENT_ROOT SCRIPT_FILENAME HTTP_COOKIE HTTP_PROXY)) {
     print "$name=", (defined $ENV{$name} ? $ENV{$name} : "<unset>"), "\n";
 }
 print "CWD=", getcwd(), "\n";
@@ -125,6 +125,7 @@ TEST_F(CgiTest, ScriptSeesTheRequestInItsEnvironment) {
     EXPECT_EQ(v["REMOTE_HOST"], from);
     EXPECT_EQ(v["REMOTE_ADDR"], from);
     EXPECT_EQ(v["REMOTE_PORT"], std::to_string(fromPort));
+    EXPECT_EQ(v["SERVER_PROTOCOL"], "HTTP/1.0");
     EXPECT_EQ(v["DOCUMENT_ROOT"], vantry.dir() + "/www/");
     EXPECT_EQ(v["SCRIPT_FILENAME"], vantry.dir() + "/www/cgi-bin/env.pl");
     EXPECT_EQ(v["HTTP_COOKIE"], "ID=AB1");

@@ -158,6 +158,10 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     }
     std::string port1 = platform::GetProfileString(ini, "Config", "port", "");
     EXPECT_TRUE(port1 == "80" || port1 == "8080") << port1;
+    // Switches that are off are not written at all.
+    for (const char* key : {"httpsOnly", "userListPublic"}) {
+        EXPECT_EQ(platform::GetProfileString(ini, "Config", key, "(missing)"), "(missing)") << key;
+    }
     // The folders of what visitors send are the owner's alone.
     for (const char* folder :
          {"Incoming", "Incoming/Uploads", "Incoming/Messages", "Incoming/Forms"}) {
