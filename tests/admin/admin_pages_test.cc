@@ -10,6 +10,7 @@
 
 #include "platform/file_io.h"
 #include "tests/support/connection_harness.h"
+#include "tests/support/http_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace admin {
@@ -25,10 +26,7 @@ class PageConnection : public http::Connection {
     }
 };
 
-std::string BodyOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
+using testing_support::BodyOf;
 
 class AdminPagesTest : public ::testing::Test {
   protected:

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <regex>
-
 #include "http/connection.h"
 #include "platform/text.h"
 #include "tests/support/connection_harness.h"
@@ -227,58 +225,22 @@ class AuthChallengeTest : public BasicAuthLoginTest {
         return testing_support::ExchangeOverSocketPair(connection, engine.server, {request});
     }
 
-    static std::string ChallengePattern(const std::string& realm) {
-        return "HTTP/1\\.0 401 OK\r\n"
-               "Server: Vantry/1\\.0\r\n"
-               "Date: [A-Z][a-z]{2}\\. [0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} "
-               "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\n"
-               "Content-type: text/html\r\n"
-               "WWW-Authenticate: Basic    realm=\"" +
-               realm +
-               "\"\r\n"
-               "Content-Length: 0\r\n"
-               "\r\n";
-    }
-
     testing_support::EngineHarness engine;
     GuardedConnection connection;
 };
 
-TEST_F(AuthChallengeTest, MissingOrWrongLoginGetsTheExactChallengeAndNothingElse) {
-    connection.realm = "Home Server";
-    std::string response = Exchange("GET /private.html HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("Home Server"))))
-        << response;
-    EXPECT_EQ(connection.loggedStatus, 401);
-
-    response = Exchange("HEAD / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:wrong") +
-                        "\r\n\r\n");
-    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("Home Server"))))
-        << response;
-}
-
-TEST_F(AuthChallengeTest, RightLoginGetsThePage) {
-    const std::string request =
-        "GET / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode("bob:pa:SS") + "\r\n\r\n";
-    std::string response = Exchange(request);
-    EXPECT_TRUE(response.starts_with("HTTP/1.0 200 OK\r\n")) << response;
-    EXPECT_TRUE(response.ends_with("\r\n\r\nwelcome")) << response;
-    EXPECT_EQ(connection.loggedStatus, 200);
-
-    connection.administrator = true;
-    response = Exchange(request);
-    EXPECT_TRUE(response.starts_with("HTTP/1.0 401 OK\r\n")) << response;
-}
-
-TEST_F(AuthChallengeTest, RealmCannotBreakTheHeader) {
-    connection.realm = "My \"Home\"\r\nSet-Cookie: x=1\n";
-    std::string response = Exchange("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("My HomeSet-Cookie: x=1"))))
-        << response;
-
-    connection.realm = "";
-    response = Exchange("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(std::regex_match(response, std::regex(ChallengePattern("")))) << response;
+// The bytes of the challenge, and a login that passes, are the end-to-end tests'; here, a
+// realm that would end the header line, or the header itself, cannot.
+TEST_F(AuthChallengeTest, TheChallengeIsLoggedAndItsRealmCannotBreakTheHeader) {
+    const std::pair<std::string, std::string> realms[] = {
+        {"My \"Home\"\r\nSet-Cookie: x=1\n", "My HomeSet-Cookie: x=1"}, {"", ""}};
+    for (const auto& [realm, shown] : realms) {
+        connection.realm = realm;
+        const std::string response =
+            Exchange("HEAD / HTTP/1.0\r\n" + testing_support::BasicLogin("bob:wrong") + "\r\n");
+        EXPECT_TRUE(testing_support::IsChallenge(response, shown)) << response;
+        EXPECT_EQ(connection.loggedStatus, 401);
+    }
 }
 
 }  // namespace

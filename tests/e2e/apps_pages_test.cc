@@ -23,13 +23,10 @@ const std::string kHelp =
 // The body of a generated page; empty unless the answer is a 200 HTML page.
 std::string Ask(const VantryInstance& vantry, const std::string& target, int port,
                 const std::string& credentials = "", const std::string& from = "") {
-    Client client(vantry.address(), port, from);
-    std::string request = "GET " + target + " HTTP/1.0\r\n";
-    if (!credentials.empty()) {
-        request += "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
-    }
-    client.Send(request + "\r\n");
-    std::string response = client.ReadAll();
+    const std::string response =
+        ExchangeFrom(from, vantry.address(), port,
+                     "GET " + target + " HTTP/1.0\r\n" +
+                         (credentials.empty() ? "" : BasicLogin(credentials)) + "\r\n");
     if (!response.starts_with("HTTP/1.0 200 OK\r\n") ||
         response.find("\r\nContent-Type: text/html\r\n") == std::string::npos) {
         ADD_FAILURE() << target << ": " << response;
@@ -161,7 +158,6 @@ TEST_F(FavoritesTest, PathsLeadingOutOfTheFavoritesAreForbidden) {
 }
 
 TEST_F(FavoritesTest, SwitchedOffTheListingSaysSo) {
-    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
     std::string page = Ask(vantry, "/VNT/FAVORITES/", vantry.port2());
     const std::string expected =
         PageOpening("Favorites Listng", "<H2>Favorites Listng</H2>", "<BODY  bgColor=#ffffff >") +
@@ -214,15 +210,9 @@ class UserListTest : public ::testing::Test {
               "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nuniversalNavBarEnabled=N\n"
               "userListPublic=Y\n[Server-2]\nsecondPortEnabled=Y\n") {
         WriteFile(vantry.dir() + "/registry.reg",
-                  "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
-                  "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
-                  "\"bob\"=\"pw\"\n\"<i>eve\"=\"pw\"\n");
+                  RegistryText("\"bob\"=\"pw\"\n\"<i>eve\"=\"pw\"\n", "2"));
     }
-    void SetUp() override {
-        vantry.Start();
-        ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
-    }
+    void SetUp() override { vantry.Start(); }
     // The rows between the table's head and its help row, each without its CR LF.
     static std::vector<std::string> Rows(const std::string& page, const std::string& head) {
         return testing_support::LinesBetween(
@@ -298,21 +288,15 @@ TEST(UserListAccessTest, OtherMachinesSeeTheListOnlyAsTheAdministrator) {
         "[Config]\nport={port1}\nwwwroot={dir}/www/\nservername=Home\n"
         "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=Y\n");
     WriteFile(vantry.dir() + "/registry.reg",
-              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
-              "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"
-              "\"Admin\"=\"Root\"\n\"bob\"=\"pw\"\n");
+              RegistryText("\"Admin\"=\"Root\"\n\"bob\"=\"pw\"\n", "2"));
     vantry.Start();
-    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s));
     const std::string other = vantry.address() == "127.0.0.3" ? "127.0.0.4" : "127.0.0.3";
     auto ask = [&](int port, const std::string& from, const std::string& login,
                    const std::string& target = "/VNT/userlist.html",
                    const std::string& header = "") {
-        Client client(vantry.address(), port, from);
-        std::string request = "GET " + target + " HTTP/1.0\r\n" + header;
-        if (!login.empty()) request += "Authorization: Basic " + Base64Encode(login) + "\r\n";
-        client.Send(request + "\r\n");
-        return client.ReadAll();
+        return ExchangeFrom(from, vantry.address(), port,
+                            "GET " + target + " HTTP/1.0\r\n" + header +
+                                (login.empty() ? "" : BasicLogin(login)) + "\r\n");
     };
     const int one = vantry.port1(), two = vantry.port2();
     struct Case {

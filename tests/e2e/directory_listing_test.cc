@@ -1,6 +1,5 @@
 // Directory listings of the real program: the page's bytes, which entries show and how, the
-// download page, the per-server switch, the owner's heading file, large directories and the
-// access log.
+// download page, the per-server switch, large directories and the access log.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -159,7 +158,6 @@ TEST_F(DirectoryListingTest, PathsShownInThePageAreEscaped) {
 
 TEST_F(DirectoryListingTest, DownloadPageListsTheRootWhereTheServerListsDirectories) {
     fs::create_directories(Www() + "/empty");
-    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
     // Server 1 lists; Server 2, on the same root, refuses.
     for (const std::string target : {"/VNTFileDownload.html", "/vntfiledownload.html?x", "/"}) {
         std::string page = Ask(target);
@@ -170,19 +168,6 @@ TEST_F(DirectoryListingTest, DownloadPageListsTheRootWhereTheServerListsDirector
     }
     EXPECT_EQ(Entries(Rows(Ask("/empty/"))).size(), 1u) << "only the way up";
     EXPECT_EQ(Ask("/empty/", vantry.port2()), ErrorPage("403 Forbidden"));
-}
-
-TEST_F(DirectoryListingTest, OwnersHeadingFileReplacesTheBuiltInHeading) {
-    fs::create_directories(Www() + "/VNT");
-    WriteFile(Www() + "/VNT/SiteHeader.html", "<H1>Our files</H1>");
-    std::string page = Ask("/");
-    EXPECT_NE(
-        page.find("<BODY bgColor=#ffffff >\r\n<H1>Our files</H1>\r\n<H4>Directory Listing Of "),
-        std::string::npos);
-    EXPECT_EQ(page.find("<H2>Download</H2>"), std::string::npos);
-    WriteFile(Www() + "/VNT/FileListHeader.html", "<H1>Downloads</H1>");
-    EXPECT_NE(Ask("/").find("\r\n<H1>Downloads</H1>\r\n<H4>"), std::string::npos)
-        << "the page's own file comes first";
 }
 
 TEST_F(DirectoryListingTest, ThousandsOfEntriesAreListedCompletely) {

@@ -62,14 +62,6 @@ std::unique_ptr<VantryInstance> StartServer(const std::string& probeAddress,
     return nullptr;
 }
 
-// The answer to `request` on a connection to address:port made from `from`.
-std::string Ask(const std::string& address, int port, const std::string& from,
-                const std::string& request) {
-    Client client(address, port, from);
-    client.Send(request);
-    return client.ReadAll();
-}
-
 bool IsOk(const std::string& response) { return response.rfind("HTTP/1.0 200 OK\r\n", 0) == 0; }
 
 TEST(Ipv6Test, WithoutBindOneServerAnswersBothFamiliesAndSeesEachClientsAddress) {
@@ -81,7 +73,7 @@ TEST(Ipv6Test, WithoutBindOneServerAnswersBothFamiliesAndSeesEachClientsAddress)
 
     std::string overV6 = Exchange("::1", port, "GET /index.html HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(IsOk(overV6) && BodyOf(overV6) == "hello") << overV6;
-    std::string overV4 = Ask(v4, port, v4, "GET /index.html HTTP/1.0\r\n\r\n");
+    std::string overV4 = ExchangeFrom(v4, v4, port, "GET /index.html HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(IsOk(overV4) && BodyOf(overV4) == "hello") << overV4;
     // An IPv4 client arriving on the IPv6 socket is logged as its dotted address.
     std::string log = vantry->WaitForLogLines(2);
@@ -91,7 +83,7 @@ TEST(Ipv6Test, WithoutBindOneServerAnswersBothFamiliesAndSeesEachClientsAddress)
 
     std::string cgi = Exchange("::1", port, "GET /cgi-bin/address HTTP/1.0\r\n\r\n");
     EXPECT_EQ(BodyOf(cgi), "addr=::1 host=::1\n") << cgi;
-    cgi = Ask(v4, port, v4, "GET /cgi-bin/address HTTP/1.0\r\n\r\n");
+    cgi = ExchangeFrom(v4, v4, port, "GET /cgi-bin/address HTTP/1.0\r\n\r\n");
     EXPECT_EQ(BodyOf(cgi), "addr=" + v4 + " host=" + v4 + "\n") << cgi;
 
     // ::1 is this machine: the administration pages open without the Admin login.

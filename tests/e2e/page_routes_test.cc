@@ -14,7 +14,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const std::string kNotFound = ErrorPage("404 Object Not Found");
-const std::string kAdminLogin = "Authorization: Basic " + Base64Encode("admin:root") + "\r\n";
 
 std::string Resource(const std::string& name) {
     return ReadFile(std::string(VANTRY_SOURCE_DIR) + "/resources/" + name);
@@ -32,9 +31,7 @@ class PageRoutesTest : public ::testing::Test {
     PageRoutesTest() : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n") {
         fs::create_directories(vantry.dir() + "/www/VNT");
         WriteFile(vantry.dir() + "/www/VNT/Search.GIF", "owner's search button");
-        WriteFile(
-            vantry.dir() + "/registry.reg",
-            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"root\"\n");
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
     }
     void SetUp() override { vantry.Start(); }
     std::string Ask(const std::string& target, const std::string& method = "GET",

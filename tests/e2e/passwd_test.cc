@@ -287,16 +287,12 @@ TEST_F(PasswdTest, RunningVantryAcceptsHashedAndOldPlainPasswords) {
     VantryInstance vantry;
     registry = vantry.dir() + "/registry.reg";
     WriteFile(vantry.dir() + "/www/index.html", "welcome");
-    WriteFile(registry,
-              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n"
-              "\"AuthenticationRequiredServerOne\"=dword:00000001\n\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"old\"=\"Plain:1\"\n");
+    WriteFile(registry, RegistryText("\"old\"=\"Plain:1\"\n", "1"));
     vantry.Start();
     auto status = [&](const std::string& credentials) {
-        Client client(vantry.address(), vantry.port1());
-        client.Send("GET / HTTP/1.0\r\nAuthorization: Basic " + Base64Encode(credentials) +
-                    "\r\n\r\n");
-        std::string response = client.ReadAll();
+        const std::string response =
+            Exchange(vantry.address(), vantry.port1(),
+                     "GET / HTTP/1.0\r\n" + BasicLogin(credentials) + "\r\n");
         return response.substr(0, response.find("\r\n"));
     };
     const std::string ok = "HTTP/1.0 200 OK";

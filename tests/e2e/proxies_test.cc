@@ -18,10 +18,7 @@ constexpr char kRemoteAddrScript[] =
     "#!/usr/bin/perl\nprint \"Content-Type: text/plain\\r\\n\\r\\n$ENV{REMOTE_ADDR}\";\n";
 
 std::string Ask(const VantryInstance& vantry, const std::string& from, const std::string& request) {
-    Client client(vantry.address(), vantry.port1(), from);
-    if (!client.connected()) return "<no connection from " + from + ">";
-    client.Send(request);
-    return client.ReadAll();
+    return ExchangeFrom(from, vantry.address(), vantry.port1(), request);
 }
 
 class TrustedProxyTest : public ::testing::Test {

@@ -1,16 +1,14 @@
 // Address publishing against a real FTP server on loopback: the pages uploaded at start and
 // stop, the command files left behind, the owner's scripts and their arguments, and the
 // failures the owner is told of.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "tests/e2e/vantry_instance.h"
@@ -189,13 +187,7 @@ TEST(PublishTest, MovedServer2PublishesNothingAndFailuresAreReported) {
     WriteScript(vantry.dir() + "/UserStartup2.bat", ArgumentsScript("started2.txt"));
     WriteScript(vantry.dir() + "/UserShutdown2.bat", ArgumentsScript("stopped2.txt"));
     // Something else holds Server 2's port, so it moves to another.
-    int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(vantry.port2()));
-    ::inet_pton(AF_INET, vantry.address().c_str(), &sa.sin_addr);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(::listen(blocker, 1), 0);
+    std::optional<PortBlocker> blocker(std::in_place, vantry.address(), vantry.port2());
     vantry.Start();
 
     const std::string failure = "Could not publish index.html to " + ftp.site() + ": ";
@@ -208,7 +200,7 @@ TEST(PublishTest, MovedServer2PublishesNothingAndFailuresAreReported) {
                   Lines({ftp.site(), "bob", "right", "Your Home Page Location", "index.html",
                          "Vantry V1.0", vantry.address(), std::to_string(vantry.port2())})));
     EXPECT_EQ(vantry.Stop(), 0);
-    ::close(blocker);
+    blocker.reset();
     EXPECT_NE(vantry.Stderr().find(failure + "user bob: 530 "), std::string::npos)
         << vantry.Stderr();
     for (const char* file :

@@ -75,7 +75,6 @@ TEST(RootSafetyTest, EmptyOrRelativeRootsServeNothing) {
         "[VirtualDirectories]\nrel=www\n");
     WriteFile(vantry.dir() + "/www/page.html", "page");
     vantry.Start();
-    ASSERT_TRUE(vantry.WaitForStderr("(Server 2, port", 5s)) << vantry.Stderr();
     EXPECT_NE(
         vantry.Stderr().find("Server 1 serves no files: its root \"\" is not an absolute path."),
         std::string::npos)

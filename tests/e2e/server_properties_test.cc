@@ -200,34 +200,6 @@ TEST_F(ServerPropertiesTest, MappingButtonsApplyTheChangeWithoutSaving) {
     }
 }
 
-TEST_F(ServerPropertiesTest, PostsFromAnotherSiteAreRefused) {
-    const std::string own = "http://" + vantry.address() + ":" + std::to_string(vantry.port1());
-    struct Case {
-        std::string headers;
-        bool accepted;
-    };
-    const std::vector<Case> cases = {
-        {"Origin: http://evil.example\r\n", false},
-        {"Referer: http://evil.example/form.html\r\n", false},
-        {"Origin: " + own + "\r\n", true},
-        {"Referer: " + own + "/admin/serverproperties.html\r\n", true},
-        {"", true},
-    };
-    int serial = 0;
-    for (const Case& c : cases) {
-        const std::string site = "site" + std::to_string(++serial);
-        const std::string before = Saved("Config", "servername");
-        const std::string response = Post("SITE=" + site, c.headers);
-        if (c.accepted) {
-            EXPECT_EQ(BodyOf(response), kConfirmation) << c.headers;
-            EXPECT_EQ(Saved("Config", "servername"), site) << c.headers;
-        } else {
-            EXPECT_EQ(response, ErrorPage("403 Forbidden", true)) << c.headers;
-            EXPECT_EQ(Saved("Config", "servername"), before) << c.headers;
-        }
-    }
-}
-
 TEST_F(ServerPropertiesTest, PortsThatAreNoPortNumbersAreRefusedAndNothingChanges) {
     const std::string before = ReadFile(IniPath());
     const std::vector<std::string> fields = {"PORT=99999", "PORT=65536", "PORT=0", "PORT=-1",

@@ -1,5 +1,5 @@
-// The real vantry on loopback: raw requests and responses, start-up, the single copy, the
-// pool, shut-down and the saved configuration.
+// The real vantry on loopback: raw requests and responses, start-up (and ports that are no
+// port numbers), the single copy, the pool, shut-down and the saved configuration.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,7 +10,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -240,30 +242,58 @@ TEST(StartupTest, UrlOptionPrintsServerOnesAddressWithoutStartingIt) {
               "http://" + vantry.address() + ":" + std::to_string(vantry.port1()) + "/\n");
 }
 
-TEST(ShutdownTest, HangUpAndInterruptStopTheProgramLikeTermination) {
-    for (int signal : {SIGHUP, SIGINT}) {
-        VantryInstance vantry;
+// Each termination signal ends the program cleanly and saves the configuration, keeping what
+// the owner wrote (the save's own rules are the configuration's unit tests).
+TEST(ShutdownTest, TerminationHangUpAndInterruptSaveTheConfiguration) {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        VantryInstance vantry(
+            "; the owner's note\n[Config]\nport={port1}\nlogs=yes\nmyOwnKey=kept\n");
         vantry.Start();
         ::kill(vantry.pid(), signal);
         EXPECT_EQ(vantry.WaitForExit(10s), 0) << signal;
         EXPECT_TRUE(vantry.WaitForStderr("Vantry Not Running (Server 1", 1s)) << vantry.Stderr();
-        EXPECT_NE(ReadFile(vantry.dir() + "/Vantry.ini").find("[Mime]"), std::string::npos);
+        const std::string saved = ReadFile(vantry.dir() + "/Vantry.ini");
+        for (const char* expected :
+             {"; the owner's note\n", "myOwnKey=kept\n", "logs=Y\n", "secondPortEnabled=N\n"}) {
+            EXPECT_NE(saved.find(expected), std::string::npos)
+                << signal << " " << expected << saved;
+        }
     }
 }
 
-TEST(ShutdownTest, TerminationSavesTheConfigurationAndKeepsUnknownKeys) {
-    VantryInstance vantry(
-        "; the owner's note\n[Config]\nport={port1}\nlogs=yes\nmyOwnKey=kept\n"
-        "vpPageProperties=bgColor=#000000\n[Custom]\nanything=1\n[Request]\ngoodByeKiss=5\n");
-    vantry.Start();
-    EXPECT_EQ(vantry.Stop(), 0);
-    std::string saved = ReadFile(vantry.dir() + "/Vantry.ini");
-    for (const char* expected :
-         {"; the owner's note\n", "myOwnKey=kept\n", "[Custom]\nanything=1\n", "goodByeKiss=5\n",
-          "logs=Y\n", "list=Y\n", "defaultPageProperties=bgColor=#000000\n",
-          "vpPageProperties=bgColor=#000000\n", "[Mime]\n", "html=text/html\n", "pl=perl\n",
-          "secondPortEnabled=N\n"}) {
-        EXPECT_NE(saved.find(expected), std::string::npos) << expected << "\n" << saved;
+// Ports that are no port numbers in the configuration file: the server does not start, and
+// says why, rather than listen on the number's low 16 bits or on any port.
+TEST(PortNumbersTest, AServerWhosePortIsNoPortNumberDoesNotStart) {
+    struct Case {
+        std::string keys;     // Server 1's port keys
+        std::string message;  // what the owner is told
+        int wrapped;          // where the low 16 bits would have listened (0: nowhere known)
+    };
+    const std::vector<Case> cases = {
+        {"port=99999", "Port 99999 is not a port number (1-65535).", 34463},
+        {"port=65536", "Port 65536 is not a port number (1-65535).", 0},
+        {"port=-1", "Port -1 is not a port number (1-65535).", 65535},
+        {"port=abc", "Port 0 is not a port number (1-65535).", 0},
+        {"port={port1}\ntlsPort=99999", "HTTPS: Port 99999 is not a port number (1-65535).", 34463},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        VantryInstance vantry("[Config]\n" + c.keys + "\nwwwroot={dir}/www/\n");
+        vantry.Start({}, false);
+        EXPECT_TRUE(vantry.WaitForStderr("Server 1 does not start. " + c.message + "\n", 10s))
+            << vantry.Stderr();
+        EXPECT_EQ(vantry.Stderr().find("Vantry Running (Server 1"), std::string::npos);
+        if (c.wrapped != 0) {
+            EXPECT_FALSE(Client(vantry.address(), c.wrapped).connected());
+        }
+
+        // --url announces no address on a port the server cannot have.
+        const std::string& d = vantry.dir();
+        pid_t pid = Spawn({d + "/vantry", "-bind", vantry.address(), "--url"}, vantry.extraEnv,
+                          "/dev/null", d + "/url.out", d + "/url.err", d);
+        EXPECT_EQ(WaitForProgram(pid), 1);
+        EXPECT_EQ(ReadFile(d + "/url.out"), "");
+        EXPECT_EQ(ReadFile(d + "/url.err"), c.message + "\n");
     }
 }
 

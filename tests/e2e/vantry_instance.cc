@@ -436,6 +436,14 @@ std::string Exchange(const std::string& address, int port, const std::string& re
     return client.ReadAll(limit);
 }
 
+std::string ExchangeFrom(const std::string& from, const std::string& address, int port,
+                         const std::string& request, std::chrono::milliseconds limit) {
+    Client client(address, port, from);
+    if (!client.connected()) return "<no connection from " + from + ">";
+    client.Send(request);
+    return client.ReadAll(limit);
+}
+
 std::vector<std::string> LoggedClients(const std::string& log) {
     std::vector<std::string> clients;
     std::istringstream lines(log);

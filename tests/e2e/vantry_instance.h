@@ -18,11 +18,14 @@
 namespace e2e {
 
 using testing_support::Base64Encode;
+using testing_support::BasicLogin;
 using testing_support::BodyOf;
 using testing_support::ErrorPage;
+using testing_support::IsChallenge;
 using testing_support::kAdminLogin;
 using testing_support::kAdminRegistry;
 using testing_support::ReadFile;
+using testing_support::RegistryText;
 using testing_support::WaitUntil;
 using testing_support::WriteFile;
 
@@ -173,5 +176,9 @@ std::vector<std::string> LoggedClients(const std::string& log);
 // Sends `request` on a new connection and returns everything the server sent.
 std::string Exchange(const std::string& address, int port, const std::string& request,
                      std::chrono::milliseconds limit = std::chrono::seconds(10));
+// The same from a client bound to `from`.
+std::string ExchangeFrom(const std::string& from, const std::string& address, int port,
+                         const std::string& request,
+                         std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace e2e

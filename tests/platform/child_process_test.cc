@@ -1,5 +1,6 @@
-// Child processes: what they inherit, their exit status, killing their group, reaping, and
-// feeding and draining them without deadlock.
+// Child processes: what they inherit, their exit status, why one cannot start, reaping, and
+// feeding one that never reads. The CGI tests stop scripts with what they started, past their
+// time limit, and feed and drain them together.
 #include "platform/child_process.h"
 
 #include <fcntl.h>
@@ -14,10 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/support/process_watch.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {
@@ -43,9 +42,6 @@ std::pair<int, std::string> RunChild(const std::vector<std::string>& argv,
 }
 
 std::vector<std::string> Shell(const std::string& script) { return {"/bin/sh", "-c", script}; }
-
-// True once `pid` names no live process (a zombie waiting for its new parent counts as gone).
-using testing_support::ProcessGone;
 
 TEST(ChildProcessTest, ExitStatusIsTheCodeOrOneHundredTwentyEightPlusTheSignal) {
     EXPECT_EQ(RunChild(Shell("exit 0")).first, 0);
@@ -142,25 +138,6 @@ TEST(ChildProcessTest, ProgramsThatCannotRunAreReportedWithTheReason) {
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
-TEST(ChildProcessTest, KillStopsTheChildAndWhatItStarted) {
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(Shell("sleep 30 & echo $!; wait"), {}, ""));
-    std::string line;
-    char buffer[64];
-    auto deadline = Clock::now() + 5s;
-    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-        PollItem item{child.stdoutFd(), true};
-        WaitForDescriptors({&item, 1}, 100);
-        PipeResult r = child.ReadStdout(buffer, sizeof buffer);
-        if (r.status == PipeStatus::kData) line.append(buffer, r.bytes);
-    }
-    pid_t grandchild = std::stoi(line);
-    EXPECT_FALSE(child.TryWait().has_value()) << "still running";
-    child.Kill();
-    EXPECT_EQ(child.Wait(), 128 + SIGKILL);
-    EXPECT_TRUE(ProcessGone(grandchild, 5s));
-}
-
 TEST(ChildProcessTest, DestroyingARunningChildKillsAndReapsIt) {
     pid_t pid;
     auto start = Clock::now();
@@ -177,15 +154,6 @@ TEST(ChildProcessTest, DestroyingARunningChildKillsAndReapsIt) {
     EXPECT_EQ(error, ECHILD);
 }
 
-TEST(ChildProcessTest, LargeInputAndOutputTogetherDoNotDeadlock) {
-    // The child writes a megabyte before it reads anything; then echoes two megabytes.
-    std::string input(2 * 1024 * 1024, 'i');
-    auto [status, output] = RunChild(Shell("head -c 1048576 /dev/zero; cat"), {}, "", input);
-    EXPECT_EQ(status, 0);
-    ASSERT_EQ(output.size(), 1048576u + input.size());
-    EXPECT_EQ(output.substr(1048576), input);
-}
-
 TEST(ChildProcessTest, ChildThatNeverReadsItsInputEndsTheFeedingQuietly) {
     // Writing to a pipe nobody reads must not raise SIGPIPE in the caller (this test process
     // does not ignore it) nor block it.
@@ -193,14 +161,6 @@ TEST(ChildProcessTest, ChildThatNeverReadsItsInputEndsTheFeedingQuietly) {
     auto start = Clock::now();
     EXPECT_EQ(RunChild(Shell("echo done"), {}, "", input),
               std::make_pair(0, std::string("done\n")));
-    EXPECT_LT(Clock::now() - start, 5s);
-}
-
-TEST(ChildProcessTest, CommunicateKillsAChildThatOutlivesTheLimit) {
-    ChildProcess child;
-    ASSERT_TRUE(child.Start({"sleep", "30"}, {}, ""));
-    auto start = Clock::now();
-    EXPECT_EQ(child.Communicate("", nullptr, 200), 128 + SIGKILL);
     EXPECT_LT(Clock::now() - start, 5s);
 }
 

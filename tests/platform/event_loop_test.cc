@@ -1,5 +1,5 @@
 // The event loop closes handed-over sockets when the peer closes or their linger time ends,
-// runs posted work and stops on request.
+// watches a client's socket once at a time, and stops on request.
 #include "platform/event_loop.h"
 
 #include <gtest/gtest.h>
@@ -171,17 +171,6 @@ TEST_F(EventLoopTest, StaleEventsNeverReadFromASocketThatReusedTheNumber) {
     char buffer[64];
     EXPECT_EQ(::recv(fresh.server.get(), buffer, sizeof buffer, 0), 18)
         << "the request is still there for the worker";
-}
-
-TEST_F(EventLoopTest, PostedWorkRunsOnTheLoopThread) {
-    std::atomic<bool> ran{false};
-    std::thread::id where;
-    loop.Post([&] {
-        where = std::this_thread::get_id();
-        ran = true;
-    });
-    EXPECT_TRUE(WaitUntil(2s, [&] { return ran.load(); }));
-    EXPECT_EQ(where, thread.get_id());
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // Texts the tests build or take apart: Base64 credentials, the engine's error page, the body
-// of a response, the rows of a page's table, the sentence of an acknowledgement page, the
-// administrator's registry file and login.
+// of a response, the rows of a page's table, the sentence of an acknowledgement page, login
+// lines and challenges, registry files and the administrator's login.
 #pragma once
 
 #include <cstdint>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,11 +75,40 @@ inline std::string AcknowledgedText(const std::string& response) {
     return response.substr(at, response.find("\r\n", at) - at);
 }
 
+// The header line that logs in with `credentials` ("name:password").
+inline std::string BasicLogin(std::string_view credentials) {
+    return "Authorization: Basic " + Base64Encode(credentials) + "\r\n";
+}
+
+// A registry file with `users` (lines such as "\"bob\"=\"pw\"\n") that asks for a login on
+// the servers named in `loginServers` ("1", "2" or "12").
+inline std::string RegistryText(const std::string& users, std::string_view loginServers = "") {
+    std::string text = "REGEDIT4\n\n";
+    if (!loginServers.empty()) {
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY]\n";
+        if (loginServers.find('1') != std::string_view::npos)
+            text += "\"AuthenticationRequiredServerOne\"=dword:00000001\n";
+        if (loginServers.find('2') != std::string_view::npos)
+            text += "\"AuthenticationRequiredServerTwo\"=dword:00000001\n";
+        text += "\n";
+    }
+    return text + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n" + users;
+}
+
+// True when `response` is exactly the login challenge of the realm `realm`.
+inline bool IsChallenge(const std::string& response, const std::string& realm) {
+    const std::regex challenge(
+        "HTTP/1\\.0 401 OK\r\nServer: Vantry/1\\.0\r\nDate: [A-Z][a-z]{2}\\. [0-9]{1,2} "
+        "[A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\nContent-type: text/html\r\n"
+        "WWW-Authenticate: Basic    realm=\"" +
+        std::regex_replace(realm, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        "\"\r\nContent-Length: 0\r\n\r\n");
+    return std::regex_match(response, challenge);
+}
+
 // A registry file whose one user, Admin with the password Root, is the administrator, and
 // the header line by which that user logs in.
-inline const std::string kAdminRegistry =
-    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"Admin\"=\"Root\"\n";
-inline const std::string kAdminLogin =
-    "Authorization: Basic " + Base64Encode("Admin:Root") + "\r\n";
+inline const std::string kAdminRegistry = RegistryText("\"Admin\"=\"Root\"\n");
+inline const std::string kAdminLogin = BasicLogin("Admin:Root");
 
 }  // namespace testing_support
