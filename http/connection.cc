@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "http/chunked_body.h"
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
@@ -20,6 +21,8 @@ constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 // A file goes out in pieces of this size from a worker, so that the answer's pace is looked
 // at between them; each piece is one blocking sendfile for a large file.
 constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
+// A body sent in chunks is gathered in memory before its request runs, up to this size.
+constexpr uint64_t kMaxChunkedBody = 64 * 1024 * 1024;
 
 // Whether the comma-separated list `value` holds `token`, letter case ignored.
 bool HasToken(std::string_view value, std::string_view token) {
@@ -166,7 +169,7 @@ bool Connection::AnswerOnLoop() {
     bool over = true;
     BeginRequest();
     if (ReadAndSplit()) {
-        if (!response_.IsError() && !MayAnswerOnLoop()) {
+        if (!response_.IsError() && (chunkedBody_ || !MayAnswerOnLoop())) {
             stage_ = Stage::kDispatch;
             over = false;
         } else {
@@ -325,6 +328,7 @@ void Connection::ResetRequestState() {
     clientPort = platform::HostOrderPort(peerPortNetworkOrder_);
     framing_.Stop();
     keepAlive_ = false;
+    chunkedBody_ = false;
     response_ = Response();
     bytesSent_ = 0;
     framingDenied = false;
@@ -396,7 +400,56 @@ Connection::HeadResult Connection::ReadHead() {
     }
 }
 
+bool Connection::GatherChunkedBody() {
+    std::optional<std::string_view> expect = request_.Header("Expect");
+    if (expect && EqualsNoCase(*expect, "100-continue")) {
+        SendWire("HTTP/1.1 100 Continue\r\n\r\n", {}, false);
+    }
+    ChunkedDecoder decoder(kMaxChunkedBody);
+    std::string body;
+    bodyPace_.Start(platform::MonotonicMillis(), tls_ ? nullptr : this);
+    bool lineFeedChecked = false;
+    while (!decoder.done()) {
+        if (inputStart_ == inputEnd_ && !FillInput(kIdleLimitMs, true)) {
+            // The client stopped before the body's end: nothing of it reaches a handler.
+            keepAlive_ = false;
+            Answer(Response::Error(400));
+            return false;
+        }
+        // The line feed that ends the head's empty line is no part of the body.
+        if (!lineFeedChecked) {
+            lineFeedChecked = true;
+            if (input_[inputStart_] == '\n') {
+                ++inputStart_;
+                continue;
+            }
+        }
+        const ChunkedDecoder::Step step = decoder.Decode(
+            std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_), &body);
+        inputStart_ += step.consumed;
+        if (decoder.failed()) {
+            keepAlive_ = false;
+            Answer(Response::Error(decoder.error() == ChunkedDecoder::Error::kBodyTooLarge ? 413
+                                                                                           : 400));
+            return false;
+        }
+    }
+    bodyPace_.Stop();
+    // The body is read from here on as one with a length; what followed it (the next
+    // request) after it.
+    const uint64_t length = body.size();
+    body.append(input_.get() + inputStart_, inputEnd_ - inputStart_);
+    body.append(received_, receivedRead_);
+    received_ = std::move(body);
+    receivedRead_ = 0;
+    inputStart_ = inputEnd_ = 0;
+    leadingLineFeedChecked_ = true;
+    request_.ReplaceTransferCoding(length);
+    return true;
+}
+
 void Connection::Dispatch() {
+    if (chunkedBody_ && !GatherChunkedBody()) return;
     const std::string_view method = request_.method();
     const std::string target(request_.target());
     if (method == "HEAD" || method == "GET") {
@@ -452,17 +505,16 @@ void Connection::BeginHttp11() {
     const bool lengthsDiffer =
         std::any_of(lengths.begin(), lengths.end(),
                     [&lengths](std::string_view length) { return length != lengths.front(); });
-    const bool transferCoded = request_.Header("Transfer-Encoding").has_value();
-    if (lengthsDiffer || (transferCoded && !lengths.empty())) {
+    const std::optional<std::string_view> coding = request_.Header("Transfer-Encoding");
+    if (lengthsDiffer || (coding && !lengths.empty()) || !request_.Header("Host")) {
         keepAlive_ = false;
         Answer(Response::Error(400));
-    } else if (transferCoded) {
-        // A coded body cannot be read yet: it is refused, and the connection closed.
+    } else if (coding && !EqualsNoCase(*coding, "chunked")) {
+        // A body in a coding this server cannot read: refused, and the connection closed.
         keepAlive_ = false;
         Answer(Response::Error(501));
-    } else if (!request_.Header("Host")) {
-        keepAlive_ = false;
-        Answer(Response::Error(400));
+    } else if (coding) {
+        chunkedBody_ = true;
     }
 }
 

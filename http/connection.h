@@ -265,6 +265,9 @@ class Connection : private platform::WaitGate {
     bool RequestBodyConsumed() const;
     // Gives the connection back to the server's loop to wait for its next request.
     void KeepConnection();
+    // Reads a body sent in chunks to its end, before the request runs, so that it reaches
+    // the handlers as a body of known length; false when it was refused (and answered).
+    bool GatherChunkedBody();
     void Finish();
     bool SendBytes(std::string_view bytes, bool more = false);
     // Sends `head`, then `content`, which counts in `bytesSent` (through the HTTP/1.1
@@ -333,6 +336,8 @@ class Connection : private platform::WaitGate {
     // The connection may carry another request after this one (HTTP/1.1).
     bool keepAlive_ = false;
     uint32_t requestsBefore_ = 0;
+    // The request's body comes in chunks (see GatherChunkedBody).
+    bool chunkedBody_ = false;
 
     // Bytes received and not yet consumed: the rest of the head's packet is the body's start.
     std::unique_ptr<char[]> input_;

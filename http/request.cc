@@ -84,6 +84,21 @@ std::optional<uint64_t> DeclaredContentLength(std::string_view headers) {
     return value;
 }
 
+void Request::ReplaceTransferCoding(uint64_t length) {
+    std::string head(head_, 0, headers_.start);
+    std::string_view headers = headerText();
+    while (!headers.empty()) {
+        const size_t end = std::min(headers.find('\r'), headers.size());
+        const std::string_view line = headers.substr(0, end);
+        if (!line.empty() && !ValueOfLine(line, "Transfer-Encoding"))
+            head.append(line).append("\r");
+        headers.remove_prefix(std::min(end + 1, headers.size()));
+    }
+    head.append("Content-Length: ").append(std::to_string(length)).append("\r\r");
+    head_ = std::move(head);
+    SplitLine();
+}
+
 void Request::Clear() {
     head_.clear();
     method_ = target_ = protocol_ = headers_ = {};

@@ -42,6 +42,9 @@ class Request {
     void AppendHeadByte(char c) { head_.push_back(c); }
     // Splits the request line of the head read, upper-casing the method.
     LineResult SplitLine();
+    // For a body that came in chunks and was gathered whole: the head as if it had come with
+    // `length` as its Content-Length, its Transfer-Encoding gone.
+    void ReplaceTransferCoding(uint64_t length);
 
     // The whole head as read: CRs kept, LFs removed.
     std::string_view head() const { return head_; }

@@ -35,6 +35,8 @@ std::string_view StatusText(int code) {
             return "400 Bad Request";
         case 403:
             return "403 Forbidden";
+        case 413:
+            return "413 Request Entity Too Large";
         case 404:
             return "404 Object Not Found";
         case 500:

@@ -61,17 +61,20 @@ bool TakeAnswer(std::string& bytes, bool headOnly, Answer* answer) {
 class KeepAliveTest : public ::testing::Test {
   protected:
     KeepAliveTest()
-        : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\ncgi=Y\nlist=Y\n"
-                 "[Request]\nkeepAliveSeconds=2\nkeepAliveRequests=50\n") {
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\ncgi=Y\nlist=Y\n"
+              "[Request]\nkeepAliveSeconds=2\nkeepAliveRequests=50\n") {
         const std::string d = vantry.dir();
         std::filesystem::create_directories(d + "/www/cgi-bin");
         std::filesystem::create_directories(d + "/www/dir");
         WriteFile(d + "/www/a.html", "page a");
         WriteFile(d + "/www/big.bin", std::string(100000, 'b'));
         WriteFile(d + "/www/dir/x.txt", "x");
-        Script("stream", "printf 'Content-Type: text/plain\\r\\n\\r\\n'; printf 'one '; printf two");
-        Script("sized", "printf 'Content-Type: text/plain\\r\\nContent-Length: 5\\r\\n\\r\\nhello'");
-        Script("echo", "printf 'Content-Type: text/plain\\r\\n\\r\\n'; cat");
+        Script("stream",
+               "printf 'Content-Type: text/plain\\r\\n\\r\\n'; printf 'one '; printf two");
+        Script("sized",
+               "printf 'Content-Type: text/plain\\r\\nContent-Length: 5\\r\\n\\r\\nhello'");
+        Script("echo", "printf 'Content-Type: text/plain\\r\\n\\r\\n%s:' \"$CONTENT_LENGTH\"; cat");
     }
     void SetUp() override { vantry.Start(); }
 
@@ -84,7 +87,7 @@ class KeepAliveTest : public ::testing::Test {
     // Reads `count` answers from `client`, the `headOnly` ones without bodies.
     std::vector<Answer> Read(Client& client, const std::vector<bool>& headOnly) {
         std::vector<Answer> answers;
-        std::string bytes;
+        std::string bytes = std::move(leftover_);
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (answers.size() < headOnly.size() && std::chrono::steady_clock::now() < deadline) {
             Answer answer;
@@ -101,7 +104,7 @@ class KeepAliveTest : public ::testing::Test {
     }
 
     VantryInstance vantry;
-    std::string leftover_;
+    std::string leftover_;  // what came after the answers read last
 };
 
 TEST_F(KeepAliveTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
@@ -122,7 +125,10 @@ TEST_F(KeepAliveTest, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
         {"GET /cgi-bin/stream HTTP/1.1\r\n" + host + "\r\n", "200 OK", "one two"},
         {"GET /cgi-bin/sized HTTP/1.1\r\n" + host + "\r\n", "200 OK", "hello"},
         {"POST /cgi-bin/echo HTTP/1.1\r\n" + host + "Content-Length: 4\r\n\r\nbody", "200 OK",
-         "body"},
+         "4:body"},
+        {"POST /cgi-bin/echo HTTP/1.1\r\n" + host +
+             "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2;x=y\r\nde\r\n0\r\nT: 1\r\n\r\n",
+         "200 OK", "5:abcde"},
         {"GET /big.bin HTTP/1.1\r\n" + host + "\r\n", "200 OK", std::string(100000, 'b')},
         {"GET /a.html HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n", "200 OK", "page a"},
     };
@@ -168,7 +174,7 @@ TEST_F(KeepAliveTest, ContinueIdleLimitAndOneRequestForHttp10) {
     client.Send("abc");
     answers = Read(client, {false});
     ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0].body, "abc");
+    EXPECT_EQ(answers[0].body, "3:abc");
     // Silent for longer than keepAliveSeconds: the server closes without a word.
     EXPECT_TRUE(client.ClosedWithoutData(6s));
 
@@ -187,6 +193,8 @@ TEST_F(KeepAliveTest, RequestsWhoseEndIsUnclearAreRefusedAndTheConnectionClosed)
         "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\nGET /a.html HTTP/1.1\r\nHost: t\r\n\r\n",
         "POST /cgi-bin/echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 40\r\n"
         "\r\nabcGET /a.html HTTP/1.1\r\nHost: t\r\n\r\n",
+        "POST /cgi-bin/echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "3\r\nabcGET /a.html HTTP/1.1\r\nHost: t\r\n\r\n",  // no line end after the data
     };
     for (const std::string& request : cases) {
         SCOPED_TRACE(request);
