@@ -147,6 +147,13 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     EXPECT_NE(listing.find("https://" + vantry.address() + ":" + std::to_string(tlsPort) + "/VNT/"),
               std::string::npos)
         << listing;
+    // Two requests share one TLS connection, the second a large file sent after the first.
+    const std::string base = "https://" + vantry.address() + ":" + std::to_string(tlsPort);
+    EXPECT_EQ(Run({"/usr/bin/curl", "-sS", "--max-time", "30", "--cacert", d + "/vantry.crt", "-u",
+                   "bob:pw", "-o", "/dev/null", "-o", "/dev/null", "-w", "%{num_connects},",
+                   base + "/index.html", base + "/big.bin"}),
+              0);
+    EXPECT_EQ(ReadFile(d + "/run.out"), "1,0,");
     // The upload is on disk whole.
     bool stored = false;
     for (const auto& entry : std::filesystem::directory_iterator(d + "/up")) {
@@ -154,7 +161,7 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     }
     EXPECT_TRUE(stored);
     // Every answered request is logged as over plain HTTP.
-    std::string log = vantry.WaitForLogLines(cases.size());
+    std::string log = vantry.WaitForLogLines(cases.size() + 2);
     EXPECT_NE(log.find("127.0.0.1 - - ["), std::string::npos) << log;
     EXPECT_NE(log.find("\"/cgi-bin/echo.pl\" 200 "), std::string::npos) << log;
 
