@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "http/chunked_body.h"
+#include "http/http2_session.h"
 #include "http/listener.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
@@ -147,6 +148,14 @@ void Connection::Continue() {
             BeginRequest();
             if (tls_ && !tls_->Handshake(kIdleLimitMs)) {
                 answered_ = false;
+                break;
+            }
+            if (tls_ && tls_->NegotiatedHttp2()) {
+                // The connection's requests are its session's streams, each answered and
+                // logged by an object of its own.
+                answered_ = false;
+                ServeHttp2(*tls_, socket_.get(), peerAddress_, peerPortNetworkOrder_, *server,
+                           std::max(Config().keepAliveSeconds, 1) * 1000);
                 break;
             }
             if (!ReadAndSplit()) break;

@@ -192,7 +192,10 @@ class Connection : private platform::WaitGate {
     // may be quiet.
     bool ClientBytesBuffered() const { return tls_ && tls_->HasBuffered(); }
     // True on a connection of the TLS port: the request came as https.
-    bool IsTls() const { return tls_ != nullptr; }
+    bool IsTls() const { return tls_ != nullptr || overTls_; }
+    // Makes the object answer requests that came over TLS to another object (the streams of
+    // an HTTP/2 connection): its links and rules are those of the TLS port.
+    void ServeAsTls() { overTls_ = true; }
     // The request asked for HTTP/1.1 (or a later 1.x): it gets an HTTP/1.1 answer, and the
     // connection may carry further requests.
     bool Http11() const { return framing_.active(); }
@@ -321,6 +324,7 @@ class Connection : private platform::WaitGate {
     platform::UniqueFd socket_;
     // The session of a connection of the TLS port.
     std::unique_ptr<platform::TlsSession> tls_;
+    bool overTls_ = false;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.
     std::shared_ptr<const config::ServerConfig> config_;

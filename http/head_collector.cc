@@ -150,6 +150,8 @@ HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
         switch (tls->HandshakeStep()) {
             case platform::TlsSession::Progress::kDone:
                 pending.deadlineMs = DeadlineAfterByteAt(platform::MonotonicMillis());
+                // An HTTP/2 connection has no head of this kind: its session reads the rest.
+                if (tls->NegotiatedHttp2()) return Reading::kOver;
                 break;
             case platform::TlsSession::Progress::kWantRead:
                 // The client's next flight moves the idle limit as a byte of a head does.

@@ -333,7 +333,12 @@ void Listener::NotifyConnectionFreed() {
 }
 
 void Listener::FillPool(const std::function<std::unique_ptr<Connection>()>& make) {
+    make_ = make;
     for (auto& slot : pool) slot = make();
+}
+
+std::unique_ptr<Connection> Listener::MakeConnection() {
+    return make_ ? make_() : std::make_unique<Connection>();
 }
 
 void Listener::DestroyPool() {

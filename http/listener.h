@@ -59,6 +59,8 @@ class Listener {
     // Fills every slot with a connection made by `make`; destroying the pool stops every
     // worker.
     void FillPool(const std::function<std::unique_ptr<Connection>()>& make);
+    // A connection object of the pool's class, outside the pool (HTTP/2 streams).
+    std::unique_ptr<Connection> MakeConnection();
     void DestroyPool();
 
     EngineContext& context() { return context_; }
@@ -128,6 +130,7 @@ class Listener {
     // Set by the loop while heads wait for a free object; the worker that frees one posts
     // their assignment.
     std::atomic<bool> wakeOnFree_{false};
+    std::function<std::unique_ptr<Connection>()> make_;
 };
 
 // One of the two servers. Its Start and Stop are where the publishing hooks attach.

@@ -116,6 +116,20 @@ bool AddExtension(X509* certificate, int nid, const char* value) {
     return added;
 }
 
+// The protocols offered, in the server's order of preference, in ALPN's wire form.
+constexpr unsigned char kOffered[] = {2, 'h', '2', 8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+
+int SelectProtocol(SSL*, const unsigned char** out, unsigned char* outLength,
+                   const unsigned char* in, unsigned int inLength, void*) {
+    unsigned char* chosen = nullptr;
+    if (SSL_select_next_proto(&chosen, outLength, kOffered, sizeof kOffered, in, inLength) !=
+        OPENSSL_NPN_NEGOTIATED) {
+        return SSL_TLSEXT_ERR_NOACK;
+    }
+    *out = chosen;
+    return SSL_TLSEXT_ERR_OK;
+}
+
 }  // namespace
 
 std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
@@ -154,6 +168,7 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
     // Clients resume with the session tickets the library issues, which the server need not
     // keep: a cache of every session would cost each handshake a lock, memory and flushes.
     SSL_CTX_set_session_cache_mode(raw, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_alpn_select_cb(raw, SelectProtocol, nullptr);
     if (SSL_CTX_use_certificate_chain_file(raw, chainFile.c_str()) != 1) {
         *error = "tls certificate file " + chainFile + " holds no usable certificate (" +
                  LibraryReason() + ")";
@@ -177,6 +192,13 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
 }
 
 TlsContext::~TlsContext() { SSL_CTX_free(context_); }
+
+bool TlsSession::NegotiatedHttp2() const {
+    const unsigned char* protocol = nullptr;
+    unsigned int length = 0;
+    SSL_get0_alpn_selected(ssl_, &protocol, &length);
+    return length == 2 && protocol[0] == 'h' && protocol[1] == '2';
+}
 
 std::unique_ptr<TlsSession> TlsSession::Create(const TlsContext& context, int socketFd) {
     SSL* ssl = SSL_new(context.native());

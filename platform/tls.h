@@ -17,7 +17,8 @@ struct ssl_ctx_st;
 namespace platform {
 
 // What a server needs to speak TLS: its certificate chain and private key, TLS 1.2 and 1.3
-// only, with the library's default ciphers. Shared by every session of a server.
+// only, with the library's default ciphers. Shared by every session of a server. Clients are
+// offered HTTP/2 ("h2") and HTTP/1.1 by ALPN; one that names neither speaks HTTP/1.x.
 class TlsContext {
   public:
     // Loads the chain file (PEM, the server's certificate first) and the key file (PEM).
@@ -67,6 +68,8 @@ class TlsSession {
     bool SendFile(int fileFd, uint64_t offset, uint64_t count, int idleLimitMs, uint64_t* sent);
     // Decrypted bytes already held by the session: the socket may be quiet while they wait.
     bool HasBuffered() const;
+    // The client chose HTTP/2 ("h2") in the handshake.
+    bool NegotiatedHttp2() const;
     // Sends close_notify, without waiting for the client's own.
     void Close();
 

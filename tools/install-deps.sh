@@ -6,10 +6,11 @@ set -euo pipefail
 # libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
 # builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
 # HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
-# sanitizers) build the fuzz targets; clang-format checks the code's layout.
+# sanitizers) build the fuzz targets; clang-format checks the code's layout; libnghttp2-dev is
+# HTTP/2, which h2load (nghttp2-client) drives in the tests.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
-          media-types
+          media-types libnghttp2-dev nghttp2-client
           clang libclang-rt-14-dev clang-format "$@")
 missing=()
 for p in "${packages[@]}"; do

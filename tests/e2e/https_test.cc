@@ -97,48 +97,53 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     struct Case {
         std::string target;
         std::vector<std::string> options;
-        std::string statusLine;
-        std::string body;  // a part of the body; all of it when `whole`
+        std::string status;  // the status code
+        std::string body;    // a part of the body; all of it when `whole`
         bool whole;
     };
     const std::vector<Case> cases = {
-        {"/index.html", login, "HTTP/1.1 200 OK\r\n", ReadFile(d + "/www/index.html"), true},
-        {"/big.bin", login, "HTTP/1.1 200 OK\r\n", ReadFile(d + "/www/big.bin"), true},
+        {"/index.html", login, "200", ReadFile(d + "/www/index.html"), true},
+        {"/big.bin", login, "200", ReadFile(d + "/www/big.bin"), true},
         {"/big.bin",
          {"-u", "bob:pw", "-r", "100000-"},
-         "HTTP/1.1 206 Partial Content\r\n",
+         "206",
          ReadFile(d + "/www/big.bin").substr(100000),
          true},
-        {"/dir/", login, "HTTP/1.1 200 OK\r\n", "a.txt", false},
+        {"/dir/", login, "200", "a.txt", false},
         {"/cgi-bin/echo.pl",
          {"-u", "bob:pw", "--data-binary", "x=1&y=2"},
-         "HTTP/1.1 200 OK\r\n",
+         "200",
          "7 [x=1&y=2]",
          true},
         {"/cgi-bin/echo.pl",
          {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
-         "HTTP/1.1 200 OK\r\n",
+         "200",
          std::to_string(upload.size()) + " [" + upload + "]",
          true},
         {"/VNT/HandleFileUpload.html",
          {"-u", "bob:pw", "--data-binary", "@" + d + "/upload.bin"},
          // The line feed that ends the head counts, as over plain HTTP.
-         "HTTP/1.1 200 OK\r\n",
+         "200",
          std::to_string(upload.size() + 1) + " Bytes Received",
          false},
-        {"/nothing.html", login, "HTTP/1.1 404 Object Not Found\r\n", "404 Object Not Found",
-         false},
-        {"/index.html", {}, "HTTP/1.1 401 ", "", false},
+        {"/nothing.html", login, "404", "404 Object Not Found", false},
+        {"/index.html", {}, "401", "", false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.target);
-        Outcome got = Curl(c.target, c.options);
-        EXPECT_EQ(got.status, 0) << ReadFile(d + "/run.err");
-        EXPECT_TRUE(got.head.starts_with(c.statusLine)) << got.head;
-        if (c.whole) {
-            EXPECT_TRUE(got.body == c.body) << got.body.size() << " bytes, not " << c.body.size();
-        } else {
-            EXPECT_NE(got.body.find(c.body), std::string::npos) << got.body.substr(0, 500);
+    // Over HTTP/1.1 and over HTTP/2, which a client that offers it gets.
+    for (const auto& [protocol, statusLine] :
+         {std::pair{"--http1.1", "HTTP/1.1 "}, std::pair{"--http2", "HTTP/2 "}}) {
+        for (Case c : cases) {
+            SCOPED_TRACE(c.target + " " + protocol);
+            c.options.push_back(protocol);
+            Outcome got = Curl(c.target, c.options);
+            EXPECT_EQ(got.status, 0) << ReadFile(d + "/run.err");
+            EXPECT_TRUE(got.head.starts_with(statusLine + c.status)) << got.head;
+            if (c.whole) {
+                EXPECT_TRUE(got.body == c.body)
+                    << got.body.size() << " bytes, not " << c.body.size();
+            } else {
+                EXPECT_NE(got.body.find(c.body), std::string::npos) << got.body.substr(0, 500);
+            }
         }
     }
     // Over TLS the pages link to the server over TLS: nothing of a listing leaves it.
@@ -161,7 +166,7 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     }
     EXPECT_TRUE(stored);
     // Every answered request is logged as over plain HTTP.
-    std::string log = vantry.WaitForLogLines(cases.size() + 2);
+    std::string log = vantry.WaitForLogLines(2 * cases.size() + 2);
     EXPECT_NE(log.find("127.0.0.1 - - ["), std::string::npos) << log;
     EXPECT_NE(log.find("\"/cgi-bin/echo.pl\" 200 "), std::string::npos) << log;
 
@@ -171,6 +176,23 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
     EXPECT_EQ(BodyOf(plain), ReadFile(d + "/www/index.html")) << plain;
     // TLS before 1.2 is refused.
     EXPECT_NE(Curl("/index.html", {"-u", "bob:pw", "--tls-max", "1.1"}).status, 0);
+}
+
+TEST_F(HttpsTest, Http2StreamsAtOnceOverFewConnectionsAreAllAnswered) {
+    const std::string& d = vantry.dir();
+    const std::string base = "https://" + vantry.address() + ":" + std::to_string(tlsPort);
+    // 400 requests, 50 streams at a time on each of 4 connections, files and a script.
+    EXPECT_EQ(Run({"/usr/bin/h2load", "-n", "400", "-c", "4", "-m", "50", "-H",
+                   "Authorization: Basic " + Base64Encode("bob:pw"), base + "/index.html",
+                   base + "/big.bin", base + "/cgi-bin/echo.pl"}),
+              0);
+    const std::string report = ReadFile(d + "/run.out");
+    EXPECT_NE(report.find("400 succeeded, 0 failed, 0 errored, 0 timeout"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("status codes: 400 2xx"), std::string::npos) << report;
+    // Each stream is a request of its own in the log.
+    const std::string log = vantry.WaitForLogLines(400);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 400);
 }
 
 TEST_F(HttpsTest, StalledAndBrokenHandshakesHoldNoWorker) {
@@ -223,9 +245,9 @@ TEST_F(HttpsTest, TheAdministrationTakesPostsFromItsOwnHttpsOrigin) {
         std::string statusLine;
     };
     const std::vector<Case> cases = {
-        {"https://" + host + std::to_string(tlsPort), "HTTP/1.1 200 OK\r\n"},
-        {"http://" + host + std::to_string(tlsPort), "HTTP/1.1 403 Forbidden\r\n"},
-        {"https://" + host + std::to_string(vantry.port1()), "HTTP/1.1 403 Forbidden\r\n"},
+        {"https://" + host + std::to_string(tlsPort), "HTTP/2 200"},
+        {"http://" + host + std::to_string(tlsPort), "HTTP/2 403"},
+        {"https://" + host + std::to_string(vantry.port1()), "HTTP/2 403"},
     };
     int serial = 0;
     for (const Case& c : cases) {
