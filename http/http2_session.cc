@@ -96,6 +96,10 @@ class Session {
     ~Session() {
         // Streams first: their sockets closed, an answer still running ends at its next send.
         streams_.clear();
+        // Each worker is stopped while its object is whole: a request it is ending still
+        // calls the object's own handlers.
+        for (auto& object : answering_) object->StopWorker();
+        answering_.clear();
         if (session_ != nullptr) nghttp2_session_del(session_);
     }
     Session(const Session&) = delete;
