@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "http/chunked_body.h"
 #include "http/http2_session.h"
 #include "http/listener.h"
 #include "platform/clock.h"
@@ -22,24 +21,6 @@ constexpr int kIdleLimitMs = kIdleLimitSeconds * 1000;
 // A file goes out in pieces of this size from a worker, so that the answer's pace is looked
 // at between them; each piece is one blocking sendfile for a large file.
 constexpr uint64_t kPacedFilePiece = 4 * 1024 * 1024;
-// A body sent in chunks is gathered in memory before its request runs, up to this size.
-constexpr uint64_t kMaxChunkedBody = 64 * 1024 * 1024;
-
-// Whether the comma-separated list `value` holds `token`, letter case ignored.
-bool HasToken(std::string_view value, std::string_view token) {
-    while (!value.empty()) {
-        const size_t comma = value.find(',');
-        std::string_view item = value.substr(0, comma);
-        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
-            item.remove_prefix(1);
-        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
-        if (EqualsNoCase(item, token)) return true;
-        if (comma == std::string_view::npos) break;
-        value.remove_prefix(comma + 1);
-    }
-    return false;
-}
-
 }  // namespace
 
 Connection::Connection() : input_(new char[kInputBufferSize]) {}
@@ -279,13 +260,6 @@ void Connection::RespondSafely() {
     }
 }
 
-void Connection::EndAnswer() {
-    if (!framing_.active()) return;
-    framed_.clear();
-    framing_.End(&framed_);
-    if (!framed_.empty()) SendWire(framed_, {}, false);
-}
-
 void Connection::SendRest() {
     try {
         if (!unsentHead_.empty() || !unsentBody_.empty()) {
@@ -409,54 +383,6 @@ Connection::HeadResult Connection::ReadHead() {
     }
 }
 
-bool Connection::GatherChunkedBody() {
-    std::optional<std::string_view> expect = request_.Header("Expect");
-    if (expect && EqualsNoCase(*expect, "100-continue")) {
-        SendWire("HTTP/1.1 100 Continue\r\n\r\n", {}, false);
-    }
-    ChunkedDecoder decoder(kMaxChunkedBody);
-    std::string body;
-    bodyPace_.Start(platform::MonotonicMillis(), tls_ ? nullptr : this);
-    bool lineFeedChecked = false;
-    while (!decoder.done()) {
-        if (inputStart_ == inputEnd_ && !FillInput(kIdleLimitMs, true)) {
-            // The client stopped before the body's end: nothing of it reaches a handler.
-            keepAlive_ = false;
-            Answer(Response::Error(400));
-            return false;
-        }
-        // The line feed that ends the head's empty line is no part of the body.
-        if (!lineFeedChecked) {
-            lineFeedChecked = true;
-            if (input_[inputStart_] == '\n') {
-                ++inputStart_;
-                continue;
-            }
-        }
-        const ChunkedDecoder::Step step = decoder.Decode(
-            std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_), &body);
-        inputStart_ += step.consumed;
-        if (decoder.failed()) {
-            keepAlive_ = false;
-            Answer(Response::Error(decoder.error() == ChunkedDecoder::Error::kBodyTooLarge ? 413
-                                                                                           : 400));
-            return false;
-        }
-    }
-    bodyPace_.Stop();
-    // The body is read from here on as one with a length; what followed it (the next
-    // request) after it.
-    const uint64_t length = body.size();
-    body.append(input_.get() + inputStart_, inputEnd_ - inputStart_);
-    body.append(received_, receivedRead_);
-    received_ = std::move(body);
-    receivedRead_ = 0;
-    inputStart_ = inputEnd_ = 0;
-    leadingLineFeedChecked_ = true;
-    request_.ReplaceTransferCoding(length);
-    return true;
-}
-
 void Connection::Dispatch() {
     if (chunkedBody_ && !GatherChunkedBody()) return;
     const std::string_view method = request_.method();
@@ -492,62 +418,6 @@ void Connection::Respond() {
         case Response::Kind::kSent:
             break;
     }
-}
-
-void Connection::BeginHttp11() {
-    const std::string_view protocol = request_.protocol();
-    // "HTTP/1.1", or a later minor version, which a server of 1.1 answers as 1.1.
-    if (!protocol.starts_with("HTTP/1.") || protocol.size() < 8 || protocol == "HTTP/1.0") {
-        return;
-    }
-    framing_.Begin(request_.IsHead(), requestTime);
-    const config::ServerConfig& config = Config();
-    bool close = false;
-    for (std::string_view value : request_.Headers("Connection")) {
-        close = close || HasToken(value, "close");
-    }
-    keepAlive_ = !close && headComplete_ && config.keepAliveSeconds > 0 &&
-                 requestsBefore_ + 1 < static_cast<uint32_t>(config.keepAliveRequests);
-    // A body whose end two headers would tell differently could hide a second request from
-    // one reader and not from another: such a request is refused, and the connection closed.
-    const std::vector<std::string_view> lengths = request_.Headers("Content-Length");
-    const bool lengthsDiffer =
-        std::any_of(lengths.begin(), lengths.end(),
-                    [&lengths](std::string_view length) { return length != lengths.front(); });
-    const std::optional<std::string_view> coding = request_.Header("Transfer-Encoding");
-    if (lengthsDiffer || (coding && !lengths.empty()) || !request_.Header("Host")) {
-        keepAlive_ = false;
-        Answer(Response::Error(400));
-    } else if (coding && !EqualsNoCase(*coding, "chunked")) {
-        // A body in a coding this server cannot read: refused, and the connection closed.
-        keepAlive_ = false;
-        Answer(Response::Error(501));
-    } else if (coding) {
-        chunkedBody_ = true;
-    }
-}
-
-bool Connection::RequestBodyConsumed() const {
-    if (!headComplete_) return false;
-    if (bodyStarted_) return bodyComplete_ && bodyHasLength_ && bodyRemaining_ == 0;
-    if (!request_.Header("Content-Length")) return true;
-    return request_.ContentLength() == uint64_t{0};
-}
-
-void Connection::KeepConnection() {
-    ReceivedHead kept;
-    kept.bytes.assign(input_.get() + inputStart_, inputEnd_ - inputStart_);
-    kept.bytes.append(received_, receivedRead_);
-    {
-        std::lock_guard lock(socketMutex_);
-        kept.socket = std::move(socket_);
-    }
-    kept.address = peerAddress_;
-    kept.portNetworkOrder = static_cast<uint16_t>(peerPortNetworkOrder_);
-    kept.registered = socketRegistered_;
-    kept.tls = std::move(tls_);
-    kept.requestsBefore = requestsBefore_ + 1;
-    server->KeepAlive(std::move(kept), static_cast<uint64_t>(Config().keepAliveSeconds) * 1000);
 }
 
 void Connection::Finish() {
