@@ -43,27 +43,30 @@ long DaysFromCivil(long year, long month, long day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
+enum class DateForm { kOwn, kStandard };
+
+// "Sat. 5 Dec 2026 11:01:04 GMT" or "Sat, 05 Dec 2026 11:01:04 GMT".
+std::string FormatCalendar(const platform::CalendarTime& c, DateForm form) {
+    const bool own = form == DateForm::kOwn;
+    char text[160];
+    std::snprintf(text, sizeof text, "%s%c %0*ld %s %0*ld %02ld:%02ld:%02ld GMT",
+                  kWeekdays[c.weekday % 7], own ? '.' : ',', own ? 0 : 2, static_cast<long>(c.day),
+                  platform::MonthAbbreviation(c.month), own ? 0 : 4, static_cast<long>(c.year),
+                  static_cast<long>(c.hour), static_cast<long>(c.minute),
+                  static_cast<long>(c.second));
+    return text;
+}
+
 }  // namespace
 
 std::string FormatHttpDate(std::time_t utc) { return FormatHttpDate(platform::ToUtcCalendar(utc)); }
 
 std::string FormatHttpDate(const platform::CalendarTime& c) {
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "%s. %ld %s %ld %02ld:%02ld:%02ld GMT", kWeekdays[c.weekday % 7],
-        static_cast<long>(c.day), platform::MonthAbbreviation(c.month), static_cast<long>(c.year),
-        static_cast<long>(c.hour), static_cast<long>(c.minute), static_cast<long>(c.second));
-    return text;
+    return FormatCalendar(c, DateForm::kOwn);
 }
 
 std::string FormatImfFixdate(std::time_t utc) {
-    const platform::CalendarTime c = platform::ToUtcCalendar(utc);
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "%s, %02ld %s %04ld %02ld:%02ld:%02ld GMT", kWeekdays[c.weekday % 7],
-        static_cast<long>(c.day), platform::MonthAbbreviation(c.month), static_cast<long>(c.year),
-        static_cast<long>(c.hour), static_cast<long>(c.minute), static_cast<long>(c.second));
-    return text;
+    return FormatCalendar(platform::ToUtcCalendar(utc), DateForm::kStandard);
 }
 
 std::optional<std::time_t> ParseHttpDate(std::string_view text) {
