@@ -135,6 +135,7 @@ void Connection::Continue() {
                 // The connection's requests are its session's streams, each answered and
                 // logged by an object of its own.
                 answered_ = false;
+                platform::SendWithoutDelay(socket_.get());
                 ServeHttp2(*tls_, socket_.get(), peerAddress_, peerPortNetworkOrder_, *server,
                            std::max(Config().keepAliveSeconds, 1) * 1000);
                 break;

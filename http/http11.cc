@@ -6,6 +6,7 @@
 #include "http/connection.h"
 #include "http/listener.h"
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 
 namespace http {
@@ -55,6 +56,9 @@ void Connection::BeginHttp11() {
     }
     keepAlive_ = !close && headComplete_ && config.keepAliveSeconds > 0 &&
                  requestsBefore_ + 1 < static_cast<uint32_t>(config.keepAliveRequests);
+    // Once per connection: the last bytes of each answer must not wait for the client's
+    // delayed acknowledgement of the ones before.
+    if (keepAlive_ && requestsBefore_ == 0) platform::SendWithoutDelay(socket_.get());
     // A body whose end two headers would tell differently could hide a second request from
     // one reader and not from another: such a request is refused, and the connection closed.
     const std::vector<std::string_view> lengths = request_.Headers("Content-Length");

@@ -57,19 +57,58 @@ std::string FormatCalendar(const platform::CalendarTime& c, DateForm form) {
     return text;
 }
 
+// Reads one of the date forms; see ParseHttpDate.
+std::optional<std::time_t> ParseDate(std::string_view text);
+
 }  // namespace
 
-std::string FormatHttpDate(std::time_t utc) { return FormatHttpDate(platform::ToUtcCalendar(utc)); }
+namespace {
+
+// Most dates a thread formats are of the current second, over and over: the last text of
+// each form is kept per thread.
+struct LastFormatted {
+    std::time_t utc = -1;
+    std::string text;
+};
+
+}  // namespace
+
+std::string FormatHttpDate(std::time_t utc) {
+    thread_local LastFormatted last;
+    if (utc != last.utc) {
+        last.text = FormatHttpDate(platform::ToUtcCalendar(utc));
+        last.utc = utc;
+    }
+    return last.text;
+}
 
 std::string FormatHttpDate(const platform::CalendarTime& c) {
     return FormatCalendar(c, DateForm::kOwn);
 }
 
 std::string FormatImfFixdate(std::time_t utc) {
-    return FormatCalendar(platform::ToUtcCalendar(utc), DateForm::kStandard);
+    thread_local LastFormatted last;
+    if (utc != last.utc) {
+        last.text = FormatCalendar(platform::ToUtcCalendar(utc), DateForm::kStandard);
+        last.utc = utc;
+    }
+    return last.text;
 }
 
 std::optional<std::time_t> ParseHttpDate(std::string_view text) {
+    // An answer's dates are read back as they were written, the same few over and over.
+    thread_local std::string lastText;
+    thread_local std::optional<std::time_t> lastDate;
+    if (text != lastText) {
+        lastDate = ParseDate(text);
+        lastText.assign(text);
+    }
+    return lastDate;
+}
+
+namespace {
+
+std::optional<std::time_t> ParseDate(std::string_view text) {
     // The weekday is not checked: it only repeats what the date says.
     size_t weekdayEnd = 0;
     while (weekdayEnd < text.size() && IsLetter(text[weekdayEnd])) ++weekdayEnd;
@@ -117,5 +156,7 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     long days = DaysFromCivil(year, month, day);
     return static_cast<std::time_t>(days) * 86400 + hour * 3600 + minute * 60 + second;
 }
+
+}  // namespace
 
 }  // namespace http

@@ -134,6 +134,11 @@ void DeferAccept(int fd, bool defer) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
+void SendWithoutDelay(int fd) {
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 uint16_t LocalPort(int fd) {
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;

@@ -70,6 +70,10 @@ int Listen(int fd, int backlog);
 // (or after about a second of silence), or, with `defer` false, as soon as they are made.
 void DeferAccept(int fd, bool defer);
 
+// Sends small segments at once instead of holding them for the peer's acknowledgement: on a
+// connection that stays open no close pushes an answer's last bytes out.
+void SendWithoutDelay(int fd);
+
 // The local port a socket is bound to, or 0.
 uint16_t LocalPort(int fd);
 
