@@ -10,7 +10,6 @@ Usage: idle_driver.py [options] --pid PID NAME=127.x.y.z:PORT"""
 
 import argparse
 import errno
-import ipaddress
 import os
 import selectors
 import socket
@@ -18,7 +17,8 @@ import struct
 import sys
 import time
 
-from stall_driver import TCP_ESTABLISHED, percentile, raise_open_file_limit, status_of
+from stall_driver import (TCP_ESTABLISHED, parse_target, percentile, raise_open_file_limit,
+                          status_of)
 
 
 def parse_args():
@@ -38,15 +38,7 @@ def parse_args():
                    help="the server's process (its live children are counted with it)")
     p.add_argument("server", metavar="NAME=HOST:PORT")
     args = p.parse_args()
-    name, _, where = args.server.partition("=")
-    host, _, port = where.rpartition(":")
-    try:
-        loopback = ipaddress.ip_address(host) in ipaddress.ip_network("127.0.0.0/8")
-    except ValueError:
-        loopback = False
-    if not name or not port.isdigit() or not loopback:
-        p.error("%s: expected NAME=127.x.y.z:PORT (loopback only)" % args.server)
-    args.name, args.host, args.port = name, host, int(port)
+    args.name, args.host, args.port = parse_target(p, args.server)
     return args
 
 

@@ -484,14 +484,7 @@ run_idle() {
 # BENCH_IDLE_RSS_GROWTH_MAX_KIB with them, and new requests were answered within
 # BENCH_IDLE_P99_MAX_MS at p99, none failing.
 check_idle() {
-    if ! selected idle; then
-        printf 'skip  idle connections\n'
-        return
-    fi
-    if [ -n "${SKIPPED[idle]:-}" ]; then
-        check 0 "idle connections: not measured (${SKIPPED[idle]})"
-        return
-    fi
+    measured idle "idle connections" || return
     local s=vantry+idle growth
     growth=$((${IDLE[$s:rss_idle]:-0} - ${IDLE[$s:rss_before]:-0}))
     check "$([ "${IDLE[$s:still_open]:-0}" = "$BENCH_IDLE_CONNECTIONS" ] && echo 1)" \
@@ -1088,19 +1081,25 @@ selected() {
     return 1
 }
 
+# True when SCENARIO was chosen and measured; otherwise prints the check WHAT as skipped (not
+# chosen) or failed (not measured).
+measured() {
+    if ! selected "$1"; then
+        printf 'skip  %s\n' "$2"
+        return 1
+    fi
+    if [ -n "${SKIPPED[$1]:-}" ]; then
+        check 0 "$2: not measured (${SKIPPED[$1]})"
+        return 1
+    fi
+}
+
 # One check of the requests per second (or, for a download, the rate) of server A over server
 # B in SCENARIO at C clients against MIN; a scenario that was not measured fails it, one that
 # was not chosen skips it.
 check_ratio() {
     local scenario=$1 a=$2 b=$3 c=$4 min=$5 what=$6 r
-    if ! selected "$scenario"; then
-        printf 'skip  %s\n' "$what"
-        return
-    fi
-    if [ -n "${SKIPPED[$scenario]:-}" ]; then
-        check 0 "$what: not measured (${SKIPPED[$scenario]})"
-        return
-    fi
+    measured "$scenario" "$what" || return
     if [ "$c" = - ]; then
         r=$(ratio "${SPEED[$scenario:$a]:-0}" "${SPEED[$scenario:$b]:-0}")
     else
@@ -1111,14 +1110,7 @@ check_ratio() {
 
 # The stall target: Vantry's visitor served within BENCH_STALL_P99_MAX_MS at p99, none failed.
 check_stall() {
-    if ! selected stall; then
-        printf 'skip  stall\n'
-        return
-    fi
-    if [ -n "${SKIPPED[stall]:-}" ]; then
-        check 0 "stall: not measured (${SKIPPED[stall]})"
-        return
-    fi
+    measured stall stall || return
     local p99=${STALL_P99[vantry+stall]:--} failed=${FAILS[stall:vantry+stall:1]:--}
     check "$(awk -v p="$p99" -v m="$BENCH_STALL_P99_MAX_MS" -v f="$failed" \
         'BEGIN { exit !(p != "-" && p != "nan" && p + 0 < m + 0 && f == "0") }' && echo 1)" \
