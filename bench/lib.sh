@@ -509,23 +509,26 @@ bench_nginx_temp_paths() {
 # A second nginx, a process of its own for the idle-connections scenario: one worker with room
 # for CONNECTIONS connections, each kept open SECONDS, serving the web root. Its own process,
 # so that the main one's figures are not those of a server sized for ten thousand clients.
-# Sets NGINX_IDLE_PID and NGINX_IDLE_URL.
+# The worker has a quarter more connections than it holds: with fewer than a sixteenth of
+# them free, nginx closes kept connections to make room. Sets NGINX_IDLE_PID and
+# NGINX_IDLE_URL.
 start_nginx_idle() {
-    local connections=$1 seconds=$2 prefix=$BENCH_DIR/nginx-idle port user="" nginx
+    local connections=$(($1 + $1 / 4 + 100)) seconds=$2 prefix=$BENCH_DIR/nginx-idle port user=""
+    local nginx
     port=$(bench_free_port) || exit 1
     mkdir -p "$prefix/temp"
     [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
     cat >"$prefix/nginx.conf" <<CONF
 $user
 worker_processes 1;
-worker_rlimit_nofile $((connections + 1000));
+worker_rlimit_nofile $((connections + 100));
 daemon off;
 master_process on;
 pid $prefix/nginx.pid;
 error_log $prefix/error.log warn;
 
 events {
-    worker_connections $((connections + 500));
+    worker_connections $connections;
 }
 
 http {

@@ -1134,7 +1134,7 @@ main() {
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
     if selected idle; then
-        bench_raise_open_files $((BENCH_IDLE_CONNECTIONS + 1000))
+        bench_raise_open_files $((BENCH_IDLE_CONNECTIONS * 5 / 4 + 1000))
     else
         bench_raise_open_files
     fi
