@@ -14,6 +14,7 @@ BENCH_STOP_TIMEOUT=${BENCH_STOP_TIMEOUT:-10}    # seconds for a server to end af
 BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatever happens
 BENCH_PIN=${BENCH_PIN:-both}                    # 1: servers on CPU 0, ab on CPU 1; 0: any CPU
 BENCH_CURL_TIMEOUT=${BENCH_CURL_TIMEOUT:-120}   # seconds for one download
+BENCH_WRK_SECONDS=${BENCH_WRK_SECONDS:-10}      # seconds of one wrk run
 # The servers start with this environment only, not the caller's: a CGI script gets Vantry's
 # environment and its interpreter is looked up in PATH, so a long PATH or many variables
 # would weigh on the figures differently on every machine.
@@ -39,6 +40,9 @@ NGINX_PORT=""
 NGINX_URL=""
 NGINX_AUTH_PORT=""
 NGINX_AUTH_URL=""    # empty when nginx serves no page behind a login
+NGINX_KA_URL=""      # the server of the nginx process that keeps connections open
+NGINX_IDLE_PID=""    # the nginx of the idle-connections scenario, a process of its own
+NGINX_IDLE_URL=""
 NGINX_TLS_URL=""    # empty unless nginx also serves HTTPS
 BENCH_TLS_CERT=""   # the certificate both serve HTTPS with, made by vantry-cert; empty: no HTTPS
 BENCH_TLS_KEY=""
@@ -61,7 +65,7 @@ bench_die() {
 # Installs what the build and the benchmark need and is missing (apt-get update runs only
 # then); nginx-light unless an nginx is already there, lighttpd and haproxy unless they are.
 bench_require_tools() {
-    local extra=(apache2-utils curl procps php-cgi)
+    local extra=(apache2-utils curl procps php-cgi wrk)
     command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
     command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || extra+=(lighttpd)
     command -v haproxy >/dev/null 2>&1 || [ -x /usr/sbin/haproxy ] || extra+=(haproxy)
@@ -105,10 +109,15 @@ bench_build_vantry() {
 
 # The servers inherit this shell's limit of open descriptors: up to the hard limit (at most
 # 65536), so that a thousand stalled clients fit in nginx's and lighttpd's as they do in
-# Vantry's, which raises its own.
+# Vantry's, which raises its own soft limit to its hard one. With NEEDED, a hard limit below
+# it is raised to it first where that is allowed (as root): the idle-connections scenario
+# holds ten thousand connections in one server.
 bench_raise_open_files() {
-    local hard soft
+    local needed=${1:-0} hard soft
     hard=$(ulimit -H -n)
+    if [ "$hard" != unlimited ] && [ "$hard" -lt "$needed" ]; then
+        ulimit -H -n "$needed" 2>/dev/null && hard=$needed
+    fi
     soft=$(ulimit -S -n)
     if [ "$hard" = unlimited ] || [ "$hard" -gt 65536 ]; then hard=65536; fi
     if [ "$soft" != unlimited ] && [ "$soft" -lt "$hard" ]; then ulimit -S -n "$hard"; fi
@@ -316,13 +325,16 @@ bench_nginx_password_file() {
 # nginx with one worker, serving the same web root; a missing file is answered with
 # NOT_FOUND_PAGE (a copy of Vantry's 404 body), so both answers are the same size. A second
 # server of the same process serves the web root behind a Basic login (NGINX_AUTH_URL),
-# unless BENCH_NGINX_AUTH is "none".
+# unless BENCH_NGINX_AUTH is "none". Connections are closed after each answer, except by
+# the server at NGINX_KA_URL, which keeps them open as Vantry does (15 s, 1000 requests).
 # Every start_PEER takes that page, sets PEER_PID and PEER_URL and adds its stop function
 # to BENCH_PEER_STOPS.
 start_nginx() {
     local notFoundPage=$1 conf user="" authServer="" tlsServer="" tlsPort=""
-    local prefix=$BENCH_DIR/nginx
+    local prefix=$BENCH_DIR/nginx kaPort
     NGINX_PORT=$(bench_free_port) || exit 1
+    kaPort=$NGINX_PORT
+    while [ "$kaPort" = "$NGINX_PORT" ]; do kaPort=$(bench_free_port) || exit 1; done
     # With a certificate made, a third server of the process serves the web root over HTTPS
     # with it: TLS 1.2 and 1.3, the library's default ciphers, as Vantry.
     NGINX_TLS_URL=""
@@ -405,11 +417,7 @@ http {
     keepalive_timeout 0;
     sendfile on;
     tcp_nopush on;
-    client_body_temp_path $prefix/temp/client_body;
-    proxy_temp_path $prefix/temp/proxy;
-    fastcgi_temp_path $prefix/temp/fastcgi;
-    uwsgi_temp_path $prefix/temp/uwsgi;
-    scgi_temp_path $prefix/temp/scgi;
+$(bench_nginx_temp_paths "$prefix")
 
     server {
         listen $BENCH_NGINX_ADDR:$NGINX_PORT;
@@ -434,6 +442,22 @@ http {
     }
 
     server {
+        listen $BENCH_NGINX_ADDR:$kaPort;
+        keepalive_timeout 15;
+        keepalive_requests 1000;
+        root $BENCH_DIR/www;
+        error_page 404 /bench-not-found.html;
+        location / {
+            try_files \$uri =404;
+        }
+        location = /bench-not-found.html {
+            internal;
+            root $prefix/pages;
+            etag off;
+        }
+    }
+
+    server {
         listen unix:$prefix/drain.sock;
         location / {
             default_type text/plain;
@@ -453,6 +477,8 @@ CONF
     BENCH_PEER_STOPS+=(stop_nginx)
     bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_PORT" nginx
     NGINX_URL="http://$BENCH_NGINX_ADDR:$NGINX_PORT"
+    bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$kaPort" nginx
+    NGINX_KA_URL="http://$BENCH_NGINX_ADDR:$kaPort"
     if [ -n "$authServer" ]; then
         bench_wait_listening "$NGINX_PID" "$BENCH_NGINX_ADDR" "$NGINX_AUTH_PORT" nginx
         NGINX_AUTH_URL="http://$BENCH_NGINX_ADDR:$NGINX_AUTH_PORT"
@@ -472,8 +498,81 @@ stop_nginx() {
     NGINX_PID=""
 }
 
+# nginx's temporary directories, all under PREFIX/temp: the package's own are not ours to use.
+bench_nginx_temp_paths() {
+    local kind
+    for kind in client_body proxy fastcgi uwsgi scgi; do
+        printf '    %s_temp_path %s/temp/%s;\n' "$kind" "$1" "$kind"
+    done
+}
+
+# A second nginx, a process of its own for the idle-connections scenario: one worker with room
+# for CONNECTIONS connections, each kept open SECONDS, serving the web root. Its own process,
+# so that the main one's figures are not those of a server sized for ten thousand clients.
+# The worker has a quarter more connections than it holds: with fewer than a sixteenth of
+# them free, nginx closes kept connections to make room. Sets NGINX_IDLE_PID and
+# NGINX_IDLE_URL.
+start_nginx_idle() {
+    local connections=$(($1 + $1 / 4 + 100)) seconds=$2 prefix=$BENCH_DIR/nginx-idle port user=""
+    local nginx
+    port=$(bench_free_port) || exit 1
+    mkdir -p "$prefix/temp"
+    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
+    cat >"$prefix/nginx.conf" <<CONF
+$user
+worker_processes 1;
+worker_rlimit_nofile $((connections + 100));
+daemon off;
+master_process on;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log warn;
+
+events {
+    worker_connections $connections;
+}
+
+http {
+    types {
+        text/html html;
+    }
+    access_log off;
+    server_tokens off;
+    keepalive_timeout $seconds;
+    keepalive_requests 1000;
+    sendfile on;
+    tcp_nopush on;
+$(bench_nginx_temp_paths "$prefix")
+
+    server {
+        listen $BENCH_NGINX_ADDR:$port;
+        root $BENCH_DIR/www;
+        location / {
+            try_files \$uri =404;
+        }
+    }
+}
+CONF
+    nginx=$(bench_nginx_binary)
+    bench_check_config nginx-idle "$nginx" -t -q -p "$prefix/" -c "$prefix/nginx.conf" \
+        -e "$prefix/error.log"
+    bench_start_peer nginx-idle "$nginx" -p "$prefix/" -c "$prefix/nginx.conf" -e "$prefix/error.log"
+    NGINX_IDLE_PID=$BENCH_STARTED_PID
+    BENCH_PEER_STOPS+=(stop_nginx_idle)
+    bench_wait_listening "$NGINX_IDLE_PID" "$BENCH_NGINX_ADDR" "$port" nginx-idle
+    NGINX_IDLE_URL="http://$BENCH_NGINX_ADDR:$port"
+}
+
+stop_nginx_idle() {
+    [ -n "$NGINX_IDLE_PID" ] || return 0
+    bench_stop_pid "$NGINX_IDLE_PID" nginx-idle
+    cp "$BENCH_DIR/nginx-idle/error.log" "$BENCH_OUT/nginx-idle-error.log" 2>/dev/null
+    NGINX_IDLE_PID=""
+}
+
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same
-# web root with sendfile; its 404 answers carry NOT_FOUND_PAGE. Scripts under /cgi-bin/ run
+# web root with sendfile; its 404 answers carry NOT_FOUND_PAGE. It keeps a connection open
+# as Vantry does (15 s, 1000 requests) when the client asks for that; ab's HTTP/1.0
+# requests do not. Scripts under /cgi-bin/ run
 # through mod_cgi: .pl with perl, .php with php-cgi, .sh by themselves (execute bit and #!
 # line), as Vantry runs them. mod_dirlisting lists /listing/.
 start_lighttpd() {
@@ -491,6 +590,8 @@ server.port = $LIGHTTPD_PORT
 server.pid-file = "$prefix/lighttpd.pid"
 server.errorlog = "$prefix/error.log"
 server.max-worker = 0
+server.max-keep-alive-idle = 15
+server.max-keep-alive-requests = 1000
 server.network-backend = "sendfile"
 server.tag = ""
 server.errorfile-prefix = "$prefix/pages/status-"
@@ -677,6 +778,47 @@ measure_ab() {
         AB_NONLENGTH=$((AB_NONLENGTH + requests - AB_COMPLETE))
         AB_FAILED=$((AB_FAILED + requests - AB_COMPLETE))
     fi
+}
+
+# One wrk run against URL for SECONDS with CONNECTIONS connections kept open, on one thread
+# (so that it takes one core, as ab does). Sets the variables measure_ab sets: AB_COMPLETE is
+# the requests answered, AB_FAILED and AB_NONLENGTH wrk's socket errors (connect, read,
+# write, and answers slower than its 2 s timeout), AB_NON2XX the answers with another status
+# than 2xx or 3xx, AB_P99 and AB_MAX in ms. The raw output goes to $BENCH_OUT/wrk-LABEL.txt.
+measure_wrk() {
+    local url=$1 seconds=$2 connections=$3 label=$4 out=$BENCH_OUT/wrk-$4.txt
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" timeout $((seconds + 60)) wrk -t1 -c"$connections" -d"${seconds}s" \
+        --latency "$url" >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    AB_STATUS=$?
+    BENCH_AB_PID=""
+    # Times are printed with their unit: 850.00us, 1.09ms, 2.00s.
+    read -r AB_RPS AB_COMPLETE AB_FAILED AB_NON2XX AB_P99 AB_MAX < <(awk '
+        function ms(v) {
+            if (v ~ /us$/) return v / 1000
+            if (v ~ /ms$/) return v + 0
+            if (v ~ /m$/) return v * 60000
+            return v * 1000
+        }
+        $1 == "Requests/sec:" { rps = $2 }
+        $2 == "requests" && $3 == "in" { done = $1 }
+        $1 == "Socket" && $2 == "errors:" { gsub(/,/, ""); errors = $4 + $6 + $8 + $10 }
+        $1 == "Non-2xx" { other = $5 }
+        $1 == "99%" { p99 = sprintf("%.2f", ms($2)) }
+        $1 == "Latency" && NF >= 4 { max = sprintf("%.2f", ms($4)) }
+        END { print rps + 0, done + 0, errors + 0, other + 0, (p99 == "" ? "-" : p99), (max == "" ? "-" : max) }
+    ' "$out")
+    AB_NONLENGTH=$AB_FAILED
+}
+
+# True when two requests for URL with curl over HTTP/1.1 go over one connection.
+bench_keeps_connection() {
+    local connects
+    connects=$(curl --http1.1 -s --max-time 10 -o /dev/null -o /dev/null -w '%{num_connects}\n' \
+        "$1" "$1" | paste -sd' ' -)
+    [ "$connects" = "1 0" ]
 }
 
 # Other work on the machine: processes of other sessions seen running (or waiting for the

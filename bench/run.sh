@@ -3,6 +3,7 @@
 # second at several client counts for each scenario (a missing page, small and larger files,
 # CGI scripts, a page behind a login, the access log, a directory listing, the server
 # properties page, a search of the root against find), the download rate of a large file,
+# the same two files over connections kept open (with wrk), ten thousand idle connections,
 # then memory, threads and descriptors around a long run. Prints a report and keeps it, with
 # the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
 # check fails. Settings are environment variables; see bench/README.md.
@@ -66,6 +67,14 @@ BENCH_STALL_TRICKLE=${BENCH_STALL_TRICKLE:-500}  # clients trickling a body
 BENCH_STALL_READERS=${BENCH_STALL_READERS:-500}  # clients never reading their download
 BENCH_STALL_GAP_MS=${BENCH_STALL_GAP_MS:-10}     # the visitor's pause between two requests
 BENCH_STALL_P99_MAX_MS=${BENCH_STALL_P99_MAX_MS:-100}  # the visitor's p99 against Vantry
+BENCH_KEEPALIVE_RATIO_MIN=${BENCH_KEEPALIVE_RATIO_MIN:-1.0}  # Vantry/nginx, kept connections, every client count
+BENCH_KEEPALIVE_CPU_RATIO_MAX=${BENCH_KEEPALIVE_CPU_RATIO_MAX:-1.0}  # Vantry/nginx CPU time per request, the same
+BENCH_IDLE_CONNECTIONS=${BENCH_IDLE_CONNECTIONS:-10000}  # idle kept connections held open
+BENCH_IDLE_REQUESTS=${BENCH_IDLE_REQUESTS:-2000}  # timed requests while they are open
+BENCH_IDLE_KEEPALIVE_SECONDS=${BENCH_IDLE_KEEPALIVE_SECONDS:-600}  # the idle servers' keep-alive time
+BENCH_IDLE_RSS_GROWTH_MAX_KIB=${BENCH_IDLE_RSS_GROWTH_MAX_KIB:-102400}  # memory they may cost
+BENCH_IDLE_P99_MAX_MS=${BENCH_IDLE_P99_MAX_MS:-10}  # p99 of a new request while they are open
+BENCH_IDLE_NGINX=${BENCH_IDLE_NGINX:-1}           # 1: the same against an nginx of its own
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -87,6 +96,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+tls]=VANTRY_HTTPS_TLS_URL [nginx+tls]=NGINX_TLS_URL
     [vantry+stall]=VANTRY_STALL_URL
     [vantry+proxy]=HAPROXY_VANTRY_URL [nginx+proxy]=HAPROXY_NGINX_URL
+    [nginx+ka]=NGINX_KA_URL [vantry+idle]=VANTRY_IDLE_URL [nginx+idle]=NGINX_IDLE_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -97,6 +107,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+tls]=VANTRY_HTTPS_PID [nginx+tls]=NGINX_PID
     [vantry+stall]=VANTRY_STALL_PID
     [vantry+proxy]=VANTRY_PROXIED_PID [nginx+proxy]=NGINX_PID
+    [nginx+ka]=NGINX_PID [vantry+idle]=VANTRY_IDLE_PID [nginx+idle]=NGINX_IDLE_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -113,19 +124,23 @@ VANTRY_HTTPS_PID="" VANTRY_HTTPS_TLS_URL=""
 VANTRY_STALL_PID="" VANTRY_STALL_URL=""
 # shellcheck disable=SC2034
 VANTRY_PROXIED_PID="" VANTRY_PROXIED_PORT=""
+# shellcheck disable=SC2034
+VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
 # answer; with several, the first server's answer picks one for all); it may set
 # SCENARIO_SERVERS (the first is the one the others are compared with;
 # default Vantry and every peer), SCENARIO_CONCURRENCY, SCENARIO_REQUESTS (per run, for slow
-# answers), SCENARIO_TOOL (ab, or curl for a download rate), SCENARIO_RANGE (curl: download
+# answers), SCENARIO_TOOL (ab; wrk for connections kept open, every server must then keep
+# them; curl for a download rate; another NAME is run_NAME), SCENARIO_RANGE (curl: download
 # only the bytes from this offset on, as a resumed download does, answered 206), SCENARIO_LENGTH_VARIES (1 when a
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-ALL_SCENARIOS=(not_found file_1k file_100k big_file resume cgi_perl cgi_shell cgi_php login access_log
-    listing server_properties search upload upload_concurrent ipv6 https proxy_1k stall)
+ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
+    cgi_php login access_log listing server_properties search upload upload_concurrent ipv6 https
+    proxy_1k stall idle)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -209,6 +224,13 @@ warm_up() {
         measure_ab "$url$path" "$BENCH_WARMUP" "$maxC" "warmup-$server${path//\//-}"
     done
     measure_curl "$url/big.bin" "warmup-$server"
+    # Connections kept open, on the server that keeps them (nginx's is another of its servers).
+    if selected keepalive_1k || selected keepalive_100k; then
+        [ "$server" = nginx ] && url=$(server_url nginx+ka)
+        for path in /file.html /file-100k.html; do
+            measure_wrk "$url$path" 2 "$maxC" "warmup-$server${path//\//-}"
+        done
+    fi
     if [ "$server" = vantry ] || [ "$server" = lighttpd ]; then
         for path in /cgi-bin/hello.pl /cgi-bin/hello.sh /cgi-bin/hello.php; do
             measure_ab "$url$path" "$BENCH_CGI_WARMUP" "$maxCgiC" "warmup-$server${path//\//-}"
@@ -235,6 +257,21 @@ scenario_file_100k() {
     SCENARIO_STATUS=200
     SCENARIO_REQUESTS=$BENCH_LARGE_REQUESTS
 }
+
+# The two files again over connections kept open, with wrk (one thread) for
+# BENCH_WRK_SECONDS a run: Vantry as it is configured by default, nginx's server that keeps
+# connections open as Vantry does, and lighttpd, which keeps them open as well.
+keepalive_scenario() {
+    SCENARIO_TITLE="$1 over kept connections (wrk, HTTP/1.1)"
+    SCENARIO_PATH=$2
+    SCENARIO_STATUS=200
+    SCENARIO_TOOL=wrk
+    SCENARIO_SERVERS=(vantry nginx+ka lighttpd)
+}
+
+scenario_keepalive_1k() { keepalive_scenario "the 1 KiB page" /file.html; }
+
+scenario_keepalive_100k() { keepalive_scenario "the 100 KiB file" /file-100k.html; }
 
 scenario_big_file() {
     SCENARIO_TITLE="download of a $BENCH_BIG_MIB MiB file with curl"
@@ -371,6 +408,97 @@ run_stall() {
         done
     done <"$out"
     for server in "${SCENARIO_SERVERS[@]}"; do server_alive "$server"; done
+}
+
+# BENCH_IDLE_CONNECTIONS connections that each ask for the 1 KiB page over HTTP/1.1, read
+# the answer and stay open and silent, then BENCH_IDLE_REQUESTS new requests timed while they
+# are open. Vantry is an installation of its own whose connections may wait
+# BENCH_IDLE_KEEPALIVE_SECONDS for their next request (so do nginx's, a process of its own
+# with room for them): the main instance's memory check would count the connections' memory
+# as growth.
+scenario_idle() {
+    SCENARIO_TITLE="$BENCH_IDLE_CONNECTIONS idle kept connections, and $BENCH_IDLE_REQUESTS new requests while they are open"
+    start_extra_vantry vantry-idle vantry+idle logs=N "[Request]" \
+        "keepAliveSeconds=$BENCH_IDLE_KEEPALIVE_SECONDS"
+    SCENARIO_SERVERS=(vantry+idle)
+    if [ "$BENCH_IDLE_NGINX" = 1 ]; then
+        start_nginx_idle "$BENCH_IDLE_CONNECTIONS" "$BENCH_IDLE_KEEPALIVE_SECONDS"
+        SCENARIO_SERVERS+=(nginx+idle)
+    fi
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_TOOL=idle
+    SCENARIO_AFTER=finish_idle
+}
+
+finish_idle() {
+    finish_extra_vantry vantry-idle vantry+idle
+    stop_nginx_idle
+}
+
+# bench/idle_driver.py against every server of the scenario in turn, pinned like ab. Sets
+# IDLE[server:field] from its result lines and counts in FAILS[idle:server:1] the timed
+# requests that failed and the idle connections not opened or not still open at the end.
+# Its output is kept in idle-SERVER.txt.
+declare -A IDLE
+run_idle() {
+    local server url pidVar out status word name rest field
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        url=$(server_url "$server")
+        pidVar=${SERVER_PID_VAR[$server]}
+        out=$BENCH_OUT/idle-$server.txt
+        printf '%s:\n' "$server"
+        bench_pin_to 1
+        # Opening the connections takes at most 120 s, the timed requests a few seconds each.
+        "${BENCH_PIN_CMD[@]}" timeout 600 python3 "$BENCH_ROOT/bench/idle_driver.py" \
+            --connections "$BENCH_IDLE_CONNECTIONS" --requests "$BENCH_IDLE_REQUESTS" \
+            --pid "${!pidVar}" "$server=${url#http://}" >"$out" 2>&1 &
+        BENCH_AB_PID=$!
+        wait "$BENCH_AB_PID"
+        status=$?
+        BENCH_AB_PID=""
+        grep -v '^result ' "$out" | sed 's/^/  /'
+        [ "$status" = 0 ] || bench_say "note: the idle driver ended with status $status"
+        while read -r word name rest; do
+            [ "$word" = result ] || continue
+            for field in $rest; do IDLE[$name:${field%%=*}]=${field#*=}; done
+        done <"$out"
+        FAILS[idle:$server:1]=$((${IDLE[$server:failures]:-1} + ${IDLE[$server:kept_failures]:-1} +
+            BENCH_IDLE_CONNECTIONS - ${IDLE[$server:still_open]:-0}))
+        server_alive "$server"
+    done
+    printf '%-12s %10s %10s %10s %10s %8s %8s %8s %12s %12s\n' server "held open" \
+        "MiB before" "MiB held" "MiB/1000" "p50 ms" "p99 ms" "max ms" "p99 no idle" "p99 kept"
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        printf '%-12s %10s %10s %10s %10s %8s %8s %8s %12s %12s\n' "$server" \
+            "${IDLE[$server:still_open]:-0}/$BENCH_IDLE_CONNECTIONS" \
+            "$(mib "${IDLE[$server:rss_before]:-0}")" "$(mib "${IDLE[$server:rss_idle]:-0}")" \
+            "$(awk -v a="${IDLE[$server:rss_before]:-0}" -v b="${IDLE[$server:rss_idle]:-0}" \
+                -v n="${IDLE[$server:idle]:-0}" 'BEGIN { if (n > 0) printf "%.2f", (b - a) / 1024 * 1000 / n; else print "-" }')" \
+            "${IDLE[$server:p50]:--}" "${IDLE[$server:p99]:--}" "${IDLE[$server:max]:--}" \
+            "${IDLE[$server:base_p99]:--}" "${IDLE[$server:kept_p99]:--}"
+    done
+}
+
+# The idle-connections targets: Vantry held every connection, its memory grew by less than
+# BENCH_IDLE_RSS_GROWTH_MAX_KIB with them, and new requests were answered within
+# BENCH_IDLE_P99_MAX_MS at p99, none failing.
+check_idle() {
+    measured idle "idle connections" || return
+    local s=vantry+idle growth
+    growth=$((${IDLE[$s:rss_idle]:-0} - ${IDLE[$s:rss_before]:-0}))
+    check "$([ "${IDLE[$s:still_open]:-0}" = "$BENCH_IDLE_CONNECTIONS" ] && echo 1)" \
+        "idle connections: vantry held ${IDLE[$s:still_open]:-0} of $BENCH_IDLE_CONNECTIONS open" \
+        "(${IDLE[$s:idle]:-0} answered and kept)"
+    check "$([ -n "${IDLE[$s:rss_idle]:-}" ] && [ "$growth" -lt "$BENCH_IDLE_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
+        "idle connections: vantry's resident memory $(mib "${IDLE[$s:rss_before]:-0}") MiB before," \
+        "$(mib "${IDLE[$s:rss_idle]:-0}") MiB with them (growth < $(mib "$BENCH_IDLE_RSS_GROWTH_MAX_KIB") MiB)"
+    check "$(awk -v p="${IDLE[$s:p99]:--}" -v m="$BENCH_IDLE_P99_MAX_MS" \
+        -v f="${IDLE[$s:failures]:--}" -v k="${IDLE[$s:kept_failures]:--}" \
+        'BEGIN { exit !(p != "-" && p != "nan" && p + 0 < m + 0 && f == "0" && k == "0") }' && echo 1)" \
+        "idle connections: new requests to vantry while they are open: p99 ${IDLE[$s:p99]:--} ms" \
+        "(< $BENCH_IDLE_P99_MAX_MS ms), ${IDLE[$s:failures]:--} failed on new connections," \
+        "${IDLE[$s:kept_failures]:--} on a kept one (none)"
 }
 
 # Readings of a Vantry instance started for one scenario, taken after its warm-up.
@@ -740,6 +868,11 @@ verify_answers() {
             VERIFY_PROBLEM="$server answered $answer, expected status $SCENARIO_STATUS"
             return 1
         fi
+        if [ "$SCENARIO_TOOL" = wrk ] &&
+            ! bench_keeps_connection "$(server_url "$server")$SCENARIO_PATH"; then
+            VERIFY_PROBLEM="$server does not keep the connection open for a second request"
+            return 1
+        fi
         if [[ $server == *+login ]]; then
             refused=$(bench_fetch "$(server_url "$server")$SCENARIO_PATH" "$BENCH_DIR/answer-$server-refused")
             if [ "${refused%% *}" != 401 ]; then
@@ -811,9 +944,14 @@ run_ab_table() {
                 url=$(server_url "$server")
                 pidVar=${SERVER_PID_VAR[$server]}
                 before=$(server_cpu_ticks "${!pidVar}")
-                # shellcheck disable=SC2046  # login_args gives whole words
-                measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
-                    $(login_args "$server" -A)
+                if [ "$SCENARIO_TOOL" = wrk ]; then
+                    measure_wrk "$url$SCENARIO_PATH" "$BENCH_WRK_SECONDS" "$c" "$name-$server-c$c-r$round"
+                    requests=$AB_COMPLETE
+                else
+                    # shellcheck disable=SC2046  # login_args gives whole words
+                    measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
+                        $(login_args "$server" -A)
+                fi
                 key=$name:$server:$c
                 CPU_TICKS[$key]=$((${CPU_TICKS[$key]:-0} + $(server_cpu_ticks "${!pidVar}") - before))
                 CPU_REQUESTS[$key]=$((${CPU_REQUESTS[$key]:-0} + AB_COMPLETE))
@@ -835,7 +973,7 @@ run_ab_table() {
                 at_least "${P99[$key]}" "$AB_P99" || P99[$key]=$AB_P99
                 at_least "${MAX[$key]}" "$AB_MAX" || MAX[$key]=$AB_MAX
                 if [ "$AB_STATUS" = 124 ]; then
-                    bench_say "note: ab against $server at $c clients was cut off after ${BENCH_AB_TIMEOUT}s"
+                    bench_say "note: $SCENARIO_TOOL against $server at $c clients was cut off"
                 elif [ "$AB_COMPLETE" != "$requests" ]; then
                     bench_say "note: $server completed $AB_COMPLETE of $requests requests at $c clients (ab status $AB_STATUS)"
                 fi
@@ -924,7 +1062,7 @@ run_scenario() {
         printf 'not measured: %s\n' "$VERIFY_PROBLEM"
     elif [ "$SCENARIO_TOOL" = curl ]; then
         run_downloads "$name"
-    elif [ "$SCENARIO_TOOL" != ab ]; then
+    elif [ "$SCENARIO_TOOL" != ab ] && [ "$SCENARIO_TOOL" != wrk ]; then
         "run_$SCENARIO_TOOL"
     else
         run_ab_table "$name"
@@ -943,19 +1081,25 @@ selected() {
     return 1
 }
 
+# True when SCENARIO was chosen and measured; otherwise prints the check WHAT as skipped (not
+# chosen) or failed (not measured).
+measured() {
+    if ! selected "$1"; then
+        printf 'skip  %s\n' "$2"
+        return 1
+    fi
+    if [ -n "${SKIPPED[$1]:-}" ]; then
+        check 0 "$2: not measured (${SKIPPED[$1]})"
+        return 1
+    fi
+}
+
 # One check of the requests per second (or, for a download, the rate) of server A over server
 # B in SCENARIO at C clients against MIN; a scenario that was not measured fails it, one that
 # was not chosen skips it.
 check_ratio() {
     local scenario=$1 a=$2 b=$3 c=$4 min=$5 what=$6 r
-    if ! selected "$scenario"; then
-        printf 'skip  %s\n' "$what"
-        return
-    fi
-    if [ -n "${SKIPPED[$scenario]:-}" ]; then
-        check 0 "$what: not measured (${SKIPPED[$scenario]})"
-        return
-    fi
+    measured "$scenario" "$what" || return
     if [ "$c" = - ]; then
         r=$(ratio "${SPEED[$scenario:$a]:-0}" "${SPEED[$scenario:$b]:-0}")
     else
@@ -966,14 +1110,7 @@ check_ratio() {
 
 # The stall target: Vantry's visitor served within BENCH_STALL_P99_MAX_MS at p99, none failed.
 check_stall() {
-    if ! selected stall; then
-        printf 'skip  stall\n'
-        return
-    fi
-    if [ -n "${SKIPPED[stall]:-}" ]; then
-        check 0 "stall: not measured (${SKIPPED[stall]})"
-        return
-    fi
+    measured stall stall || return
     local p99=${STALL_P99[vantry+stall]:--} failed=${FAILS[stall:vantry+stall:1]:--}
     check "$(awk -v p="$p99" -v m="$BENCH_STALL_P99_MAX_MS" -v f="$failed" \
         'BEGIN { exit !(p != "-" && p != "nan" && p + 0 < m + 0 && f == "0") }' && echo 1)" \
@@ -996,7 +1133,11 @@ main() {
     [ "$others" = none ] ||
         bench_say "note: the machine is busy; the figures are not comparable (see bench/README.md)"
     bench_make_workdir
-    bench_raise_open_files
+    if selected idle; then
+        bench_raise_open_files $((BENCH_IDLE_CONNECTIONS * 5 / 4 + 1000))
+    else
+        bench_raise_open_files
+    fi
     prepare_web_root
     selected https && bench_make_certificate
     selected proxy_1k && BENCH_NGINX_PROXIED=1
@@ -1029,6 +1170,8 @@ main() {
     fi
     printf 'requests per run: %s (at least 5 x clients; 100 KiB file %s, CGI %s), no keep-alive; best of %s rounds\n' \
         "$BENCH_REQUESTS" "$BENCH_LARGE_REQUESTS" "$BENCH_CGI_REQUESTS" "$BENCH_ROUNDS"
+    printf 'kept connections: wrk -t1 for %s s a run, best of %s rounds; open descriptors: %s\n' \
+        "$BENCH_WRK_SECONDS" "$BENCH_ROUNDS" "$(ulimit -S -n)"
 
     local maxC=1 maxCgiC=1 c server
     for c in $BENCH_CONCURRENCY; do [ "$c" -gt "$maxC" ] && maxC=$c; done
@@ -1116,6 +1259,19 @@ main() {
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
     check_stall
+    for scenario in keepalive_1k keepalive_100k; do
+        for c in $BENCH_CONCURRENCY; do
+            check_ratio "$scenario" vantry nginx+ka "$c" "$BENCH_KEEPALIVE_RATIO_MIN" \
+                "$scenario: requests per second vantry/nginx at $c clients"
+            if selected "$scenario" && [ -z "${SKIPPED[$scenario]:-}" ]; then
+                local kaCpu=${CPU_RATIO[$scenario:$c]:--}
+                check "$(awk -v r="$kaCpu" -v m="$BENCH_KEEPALIVE_CPU_RATIO_MAX" \
+                    'BEGIN { exit !(r != "-" && r + 0 <= m + 0) }' && echo 1)" \
+                    "$scenario: CPU time per request vantry/nginx at $c clients $kaCpu (<= $BENCH_KEEPALIVE_CPU_RATIO_MAX)"
+            fi
+        done
+    done
+    check_idle
     if ! selected search; then
         printf 'skip  search\n'
     elif [ -n "${SKIPPED[search]:-}" ]; then
@@ -1201,14 +1357,14 @@ main() {
     local name errors
     printf '\n'
     for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https \
-        vantry-proxied vantry-stall haproxy; do
+        vantry-proxied vantry-stall vantry-idle haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
     for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-proxied \
-        vantry-stall; do
+        vantry-stall vantry-idle; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done

@@ -46,18 +46,22 @@ def parse_args():
     p.add_argument("--target-ms", type=float, default=100.0, help="printed beside the p99")
     p.add_argument("servers", nargs="+", metavar="NAME=HOST:PORT")
     args = p.parse_args()
-    args.targets = []
-    for server in args.servers:
-        name, _, where = server.partition("=")
-        host, _, port = where.rpartition(":")
-        try:
-            loopback = ipaddress.ip_address(host) in ipaddress.ip_network("127.0.0.0/8")
-        except ValueError:
-            loopback = False
-        if not name or not port.isdigit() or not loopback:
-            p.error("%s: expected NAME=127.x.y.z:PORT (loopback only)" % server)
-        args.targets.append((name, host, int(port)))
+    args.targets = [parse_target(p, server) for server in args.servers]
     return args
+
+
+def parse_target(parser, server):
+    """NAME=127.x.y.z:PORT as (name, host, port); anything else, or another address than a
+    loopback one, ends the program with the parser's error."""
+    name, _, where = server.partition("=")
+    host, _, port = where.rpartition(":")
+    try:
+        loopback = ipaddress.ip_address(host) in ipaddress.ip_network("127.0.0.0/8")
+    except ValueError:
+        loopback = False
+    if not name or not port.isdigit() or not loopback:
+        parser.error("%s: expected NAME=127.x.y.z:PORT (loopback only)" % server)
+    return name, host, int(port)
 
 
 def raise_open_file_limit(needed):
