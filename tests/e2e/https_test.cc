@@ -179,6 +179,8 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
 }
 
 TEST_F(HttpsTest, Http2StreamsAtOnceOverFewConnectionsAreAllAnswered) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
     const std::string& d = vantry.dir();
     const std::string base = "https://" + vantry.address() + ":" + std::to_string(tlsPort);
     // 400 requests, 50 streams at a time on each of 4 connections, files and a script.
