@@ -45,7 +45,11 @@ void Connection::EndAnswer() {
 void Connection::BeginHttp11() {
     const std::string_view protocol = request_.protocol();
     // "HTTP/1.1", or a later minor version, which a server of 1.1 answers as 1.1.
-    if (!protocol.starts_with("HTTP/1.") || protocol.size() < 8 || protocol == "HTTP/1.0") {
+    const std::string_view minor =
+        protocol.starts_with("HTTP/1.") ? protocol.substr(7) : std::string_view();
+    const bool digits = !minor.empty() && minor.size() <= 3 &&
+                        minor.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!digits || minor.find_first_not_of('0') == std::string_view::npos) {
         return;
     }
     framing_.Begin(request_.IsHead(), requestTime);
