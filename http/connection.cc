@@ -432,6 +432,9 @@ void Connection::Finish() {
         platform::ShutdownSend(socket_.get());
         finished = std::move(socket_);
     }
+    // A stream's local socket is closed at once: its reader is this process's own HTTP/2
+    // session, which has what was sent, and the loop never watched it.
+    if (overTls_) return;
     // The main loop closes the socket once the client has closed its side, or after the
     // linger time, so the worker never closes a socket the loop might still be watching.
     server->context().loop.HandOver(std::move(finished), linger, socketRegistered_);
