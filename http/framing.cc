@@ -18,12 +18,6 @@ using platform::EqualsNoCase;
 // the answer goes out as it came, and the connection closes after it.
 constexpr size_t kMaxHeadBytes = 64 * 1024;
 
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 std::optional<uint64_t> Digits(std::string_view text) {
     uint64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -42,9 +36,9 @@ int StatusCode(std::string_view line) {
     return value ? static_cast<int>(*value) : 0;
 }
 
-// The position just past the empty line that ends a head, searching lines from `from`
-// (which is the start of a line); npos while there is none.
-size_t HeadEnd(std::string_view text, size_t* from) {
+}  // namespace
+
+size_t AnswerHeadEnd(std::string_view text, size_t* from) {
     size_t start = *from;
     for (;;) {
         const size_t lineFeed = text.find('\n', start);
@@ -58,8 +52,6 @@ size_t HeadEnd(std::string_view text, size_t* from) {
         start = lineFeed + 1;
     }
 }
-
-}  // namespace
 
 void Http11Framing::Begin(bool headOnly, std::time_t now) {
     active_ = true;
@@ -81,7 +73,7 @@ void Http11Framing::Feed(std::string_view bytes, std::string* wire) {
     }
     const size_t before = head_.size();
     head_.append(bytes);
-    const size_t end = HeadEnd(head_, &scanned_);
+    const size_t end = AnswerHeadEnd(head_, &scanned_);
     if (end == std::string::npos) {
         if (head_.size() > kMaxHeadBytes) {
             wire->append(head_);
@@ -126,9 +118,10 @@ void Http11Framing::EmitHead(std::string* wire) {
         const std::string_view line = lines[i];
         const size_t colon = line.find(':');
         const std::string_view name =
-            Trimmed(line.substr(0, colon == std::string_view::npos ? 0 : colon));
-        const std::string_view value =
-            colon == std::string_view::npos ? std::string_view() : Trimmed(line.substr(colon + 1));
+            platform::Trim(line.substr(0, colon == std::string_view::npos ? 0 : colon));
+        const std::string_view value = colon == std::string_view::npos
+                                           ? std::string_view()
+                                           : platform::Trim(line.substr(colon + 1));
         // How long this connection lives is the framing's to say.
         if (EqualsNoCase(name, "Connection") || EqualsNoCase(name, "Keep-Alive")) continue;
         if (EqualsNoCase(name, "Date")) {

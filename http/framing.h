@@ -11,6 +11,11 @@
 
 namespace http {
 
+// The position just past the empty line (CR LF or a bare LF) that ends an answer's head,
+// searching lines from `*from`, the start of a line; npos while there is none, with `*from`
+// where the search is to go on.
+size_t AnswerHeadEnd(std::string_view text, size_t* from);
+
 class Http11Framing {
   public:
     // Starts framing an answer; `headOnly` for a HEAD request, whose answer has no body.

@@ -22,11 +22,7 @@ constexpr uint64_t kMaxChunkedBody = 64 * 1024 * 1024;
 bool HasToken(std::string_view value, std::string_view token) {
     while (!value.empty()) {
         const size_t comma = value.find(',');
-        std::string_view item = value.substr(0, comma);
-        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
-            item.remove_prefix(1);
-        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
-        if (EqualsNoCase(item, token)) return true;
+        if (EqualsNoCase(platform::Trim(value.substr(0, comma)), token)) return true;
         if (comma == std::string_view::npos) break;
         value.remove_prefix(comma + 1);
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/framing.h"
 #include "http/http_date.h"
 #include "http/listener.h"
 #include "platform/child_process.h"
@@ -330,19 +331,8 @@ void Session::DispatchWaiting() {
 
 void Session::SubmitHead(Stream& stream) {
     std::string_view bytes = stream.answerBytes;
-    // The head ends at its first empty line, CR LF or a bare LF.
-    size_t end = std::string_view::npos;
-    for (size_t start = 0; start < bytes.size();) {
-        const size_t lineFeed = bytes.find('\n', start);
-        if (lineFeed == std::string_view::npos) break;
-        std::string_view line = bytes.substr(start, lineFeed - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty() && start > 0) {
-            end = lineFeed + 1;
-            break;
-        }
-        start = lineFeed + 1;
-    }
+    size_t from = 0;
+    const size_t end = AnswerHeadEnd(bytes, &from);
     if (end == std::string_view::npos) {
         if (!stream.answerEnded && bytes.size() <= kMaxAnswerHead) return;
         // No answer the client could read: the stream is reset.
