@@ -45,15 +45,48 @@ long DaysFromCivil(long year, long month, long day) {
 
 enum class DateForm { kOwn, kStandard };
 
-// "Sat. 5 Dec 2026 11:01:04 GMT" or "Sat, 05 Dec 2026 11:01:04 GMT".
+void AppendTwoDigits(std::string& text, long value) {
+    text.push_back(static_cast<char>('0' + value / 10));
+    text.push_back(static_cast<char>('0' + value % 10));
+}
+
+// "Sat. 5 Dec 2026 11:01:04 GMT" or "Sat, 05 Dec 2026 11:01:04 GMT". Written by hand: it is
+// part of nearly every answer, and a formatted print costs several times as much.
 std::string FormatCalendar(const platform::CalendarTime& c, DateForm form) {
     const bool own = form == DateForm::kOwn;
-    char text[160];
-    std::snprintf(text, sizeof text, "%s%c %0*ld %s %0*ld %02ld:%02ld:%02ld GMT",
-                  kWeekdays[c.weekday % 7], own ? '.' : ',', own ? 0 : 2, static_cast<long>(c.day),
-                  platform::MonthAbbreviation(c.month), own ? 0 : 4, static_cast<long>(c.year),
-                  static_cast<long>(c.hour), static_cast<long>(c.minute),
-                  static_cast<long>(c.second));
+    const bool usual = c.year >= 1000 && c.year <= 9999 && c.day >= 0 && c.day <= 99 &&
+                       c.hour >= 0 && c.hour <= 99 && c.minute >= 0 && c.minute <= 99 &&
+                       c.second >= 0 && c.second <= 99;
+    if (!usual) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s%c %0*ld %s %0*ld %02ld:%02ld:%02ld GMT",
+                      kWeekdays[c.weekday % 7], own ? '.' : ',', own ? 0 : 2,
+                      static_cast<long>(c.day), platform::MonthAbbreviation(c.month), own ? 0 : 4,
+                      static_cast<long>(c.year), static_cast<long>(c.hour),
+                      static_cast<long>(c.minute), static_cast<long>(c.second));
+        return text;
+    }
+    std::string text;
+    text.reserve(32);
+    text.append(kWeekdays[c.weekday % 7]);
+    text.append(own ? ". " : ", ");
+    if (own && c.day < 10) {
+        text.push_back(static_cast<char>('0' + c.day));
+    } else {
+        AppendTwoDigits(text, c.day);
+    }
+    text.push_back(' ');
+    text.append(platform::MonthAbbreviation(c.month));
+    text.push_back(' ');
+    AppendTwoDigits(text, c.year / 100);
+    AppendTwoDigits(text, c.year % 100);
+    text.push_back(' ');
+    AppendTwoDigits(text, c.hour);
+    text.push_back(':');
+    AppendTwoDigits(text, c.minute);
+    text.push_back(':');
+    AppendTwoDigits(text, c.second);
+    text.append(" GMT");
     return text;
 }
 
@@ -64,22 +97,42 @@ std::optional<std::time_t> ParseDate(std::string_view text);
 
 namespace {
 
-// Most dates a thread formats are of the current second, over and over: the last text of
-// each form is kept per thread.
-struct LastFormatted {
-    std::time_t utc = -1;
-    std::string text;
+// The few values a thread turns into one another over and over (the current second and the
+// modification times of the files it sends), kept per thread, the oldest giving way.
+template <typename Key, typename Value>
+class RecentValues {
+  public:
+    // `key` may be of any type that compares with and makes a Key (a string_view for a
+    // string, so that a lookup that finds its value allocates nothing).
+    template <typename Lookup, typename Make>
+    const Value& Get(const Lookup& key, Make make) {
+        for (Entry& entry : entries_) {
+            if (entry.used && entry.key == key) return entry.value;
+        }
+        Entry& entry = entries_[next_];
+        next_ = (next_ + 1) % kSize;
+        entry.value = make();
+        entry.key = Key(key);
+        entry.used = true;
+        return entry.value;
+    }
+
+  private:
+    static constexpr size_t kSize = 4;
+    struct Entry {
+        bool used = false;
+        Key key{};
+        Value value{};
+    };
+    Entry entries_[kSize];
+    size_t next_ = 0;
 };
 
 }  // namespace
 
 std::string FormatHttpDate(std::time_t utc) {
-    thread_local LastFormatted last;
-    if (utc != last.utc) {
-        last.text = FormatHttpDate(platform::ToUtcCalendar(utc));
-        last.utc = utc;
-    }
-    return last.text;
+    thread_local RecentValues<std::time_t, std::string> recent;
+    return recent.Get(utc, [utc] { return FormatHttpDate(platform::ToUtcCalendar(utc)); });
 }
 
 std::string FormatHttpDate(const platform::CalendarTime& c) {
@@ -87,23 +140,16 @@ std::string FormatHttpDate(const platform::CalendarTime& c) {
 }
 
 std::string FormatImfFixdate(std::time_t utc) {
-    thread_local LastFormatted last;
-    if (utc != last.utc) {
-        last.text = FormatCalendar(platform::ToUtcCalendar(utc), DateForm::kStandard);
-        last.utc = utc;
-    }
-    return last.text;
+    thread_local RecentValues<std::time_t, std::string> recent;
+    return recent.Get(
+        utc, [utc] { return FormatCalendar(platform::ToUtcCalendar(utc), DateForm::kStandard); });
 }
 
 std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     // An answer's dates are read back as they were written, the same few over and over.
-    thread_local std::string lastText;
-    thread_local std::optional<std::time_t> lastDate;
-    if (text != lastText) {
-        lastDate = ParseDate(text);
-        lastText.assign(text);
-    }
-    return lastDate;
+    thread_local RecentValues<std::string, std::optional<std::time_t>> recent;
+    if (text.size() > 64) return ParseDate(text);
+    return recent.Get(text, [text] { return ParseDate(text); });
 }
 
 namespace {
