@@ -136,8 +136,8 @@ void Connection::Continue() {
                 // logged by an object of its own.
                 answered_ = false;
                 platform::SendWithoutDelay(socket_.get());
-                ServeHttp2(*tls_, socket_.get(), peerAddress_, peerPortNetworkOrder_, *server,
-                           std::max(Config().keepAliveSeconds, 1) * 1000);
+                http2_ = ServeHttp2(*tls_, socket_.get(), peerAddress_, peerPortNetworkOrder_,
+                                    *server, std::move(http2_));
                 break;
             }
             if (!ReadAndSplit()) break;
@@ -280,7 +280,10 @@ void Connection::EndRequest() {
     try {
         const bool keep = keepAlive_ && answered_ && framing_.Reusable() && !sendFailed_ &&
                           !HasUnsent() && RequestBodyConsumed() && !stopping_.load();
-        if (keep) {
+        if (http2_ && !stopping_.load()) {
+            // A parked session: its streams were logged by their own objects.
+            KeepConnection();
+        } else if (keep) {
             // The line is written before the client's next request can be answered.
             LogRequest();
             KeepConnection();
@@ -292,6 +295,7 @@ void Connection::EndRequest() {
         ReportFailure("finishing it");
     }
     tls_.reset();
+    http2_.reset();
     received_ = std::string();
     unsentHead_ = std::string();
     unsentBody_ = std::string();

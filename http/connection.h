@@ -18,6 +18,7 @@
 #include "http/forwarding.h"
 #include "http/framing.h"
 #include "http/head_scanner.h"
+#include "http/http2_session.h"
 #include "http/request.h"
 #include "http/response.h"
 #include "http/text_buffer.h"
@@ -64,6 +65,9 @@ class Connection : private platform::WaitGate {
     // `session`; the worker completes a handshake still unfinished. Such a request is never
     // answered on the loop. Main thread, object free.
     void UseTls(std::unique_ptr<platform::TlsSession> session) { tls_ = std::move(session); }
+    // Makes the next Assign, a connection of the TLS port, go on with its parked HTTP/2
+    // session. Main thread, object free.
+    void ResumeHttp2(ParkedHttp2 session) { http2_ = std::move(session); }
     bool busy() const { return busy_.load(); }
     // Stops the worker thread, cutting short a request in progress. The pool calls it before
     // destroying an object, while the handlers of its class still exist.
@@ -324,6 +328,8 @@ class Connection : private platform::WaitGate {
     platform::UniqueFd socket_;
     // The session of a connection of the TLS port.
     std::unique_ptr<platform::TlsSession> tls_;
+    // The HTTP/2 session of the connection, while it is resumed or parking.
+    ParkedHttp2 http2_;
     bool overTls_ = false;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.

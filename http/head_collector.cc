@@ -141,6 +141,11 @@ HeadCollector::Reading HeadCollector::ReceiveProxyHeader(Waiting& pending) {
 }
 
 HeadCollector::Reading HeadCollector::Receive(Waiting& pending) {
+    // A parked HTTP/2 session reads its frames itself, on a worker.
+    if (pending.head.http2) {
+        pending.idle = false;
+        return Reading::kOver;
+    }
     if (pending.awaitingProxyHeader) {
         Reading proxy = ReceiveProxyHeader(pending);
         if (proxy != Reading::kOver) return proxy;

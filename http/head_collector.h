@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "http/head_scanner.h"
+#include "http/http2_session.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 #include "platform/unique_fd.h"
@@ -39,6 +40,9 @@ struct ReceivedHead {
     // socket would not take the server's part at once), the worker finishes it and reads
     // the head itself: `bytes` is then empty and no head was read.
     std::unique_ptr<platform::TlsSession> tls;
+    // The parked HTTP/2 session of a kept connection of the TLS port: it reads the
+    // connection itself, so nothing is read here and `bytes` stays empty.
+    ParkedHttp2 http2;
     // Requests this connection carried before this one (see HeadCollector::AddKept).
     uint32_t requestsBefore = 0;
     bool HeadRead() const { return !tls || tls->Established(); }

@@ -97,8 +97,12 @@ void Connection::KeepConnection() {
     kept.portNetworkOrder = static_cast<uint16_t>(peerPortNetworkOrder_);
     kept.registered = socketRegistered_;
     kept.tls = std::move(tls_);
+    kept.http2 = std::move(http2_);
     kept.requestsBefore = requestsBefore_ + 1;
-    server->KeepAlive(std::move(kept), static_cast<uint64_t>(Config().keepAliveSeconds) * 1000);
+    // An HTTP/2 connection is kept for at least a second, whatever HTTP/1.1's setting.
+    const int seconds =
+        kept.http2 ? std::max(Config().keepAliveSeconds, 1) : Config().keepAliveSeconds;
+    server->KeepAlive(std::move(kept), static_cast<uint64_t>(seconds) * 1000);
 }
 
 bool Connection::GatherChunkedBody() {

@@ -37,6 +37,10 @@ constexpr size_t kMaxBufferedAnswer = 256 * 1024;
 constexpr size_t kMaxAnswerHead = 64 * 1024;
 constexpr int kStallLimitMs = kIdleLimitSeconds * 1000;
 constexpr size_t kSendBatch = 64 * 1024;
+// A session with no stream open this long gives its thread back and waits on the loop. Long
+// enough that the requests of one page, each sent as the last answer told of it, find it
+// still running; short enough that idle connections hold no thread.
+constexpr uint64_t kParkAfterMs = 200;
 
 struct Stream {
     int32_t id = 0;
@@ -84,32 +88,26 @@ bool ConnectionSpecific(std::string_view lowerName) {
            lowerName == "proxy-connection";
 }
 
-class Session {
+}  // namespace
+
+class Http2Session {
   public:
-    Session(platform::TlsSession& tls, int socketFd, const platform::IpAddress& client,
-            uint32_t port, ServerInstance& server, int idleLimitMs)
-        : tls_(tls),
-          socket_(socketFd),
-          client_(client),
-          port_(port),
-          server_(server),
-          idleLimitMs_(idleLimitMs) {}
-    ~Session() {
+    Http2Session(const platform::IpAddress& client, uint32_t port, ServerInstance& server)
+        : client_(client), port_(port), server_(server) {}
+    ~Http2Session() {
         // Streams first: their sockets closed, an answer still running ends at its next send.
         streams_.clear();
-        // Each worker is stopped while its object is whole: a request it is ending still
-        // calls the object's own handlers.
-        for (auto& object : answering_) object->StopWorker();
-        answering_.clear();
+        StopAnswering();
         if (session_ != nullptr) nghttp2_session_del(session_);
     }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    Http2Session(const Http2Session&) = delete;
+    Http2Session& operator=(const Http2Session&) = delete;
 
-    void Run();
+    // Serves the connection until it ends (false) or the session parks (true).
+    bool Run(platform::TlsSession& tls, int socketFd);
 
   private:
-    static Session& Of(void* user) { return *static_cast<Session*>(user); }
+    static Http2Session& Of(void* user) { return *static_cast<Http2Session*>(user); }
     Stream* Find(int32_t id) {
         auto it = streams_.find(id);
         return it == streams_.end() ? nullptr : it->second.get();
@@ -136,13 +134,19 @@ class Session {
     // Reads what a stream's answer has sent; submits its head once whole.
     void TakeAnswer(Stream& stream);
     void SubmitHead(Stream& stream);
+    // Each worker is stopped while its object is whole: a request it is ending still calls
+    // the object's own handlers.
+    void StopAnswering() {
+        for (auto& object : answering_) object->StopWorker();
+        answering_.clear();
+    }
 
-    platform::TlsSession& tls_;
-    int socket_;
+    // The connection, for the current Run.
+    platform::TlsSession* tls_ = nullptr;
+    int socket_ = -1;
     platform::IpAddress client_;
     uint32_t port_;
     ServerInstance& server_;
-    int idleLimitMs_;
     nghttp2_session* session_ = nullptr;
     std::map<int32_t, std::unique_ptr<Stream>> streams_;
     std::deque<int32_t> waiting_;
@@ -150,7 +154,7 @@ class Session {
     bool failed_ = false;
 };
 
-int Session::OnBeginHeaders(nghttp2_session*, const nghttp2_frame* frame, void* user) {
+int Http2Session::OnBeginHeaders(nghttp2_session*, const nghttp2_frame* frame, void* user) {
     if (frame->hd.type != NGHTTP2_HEADERS || frame->headers.cat != NGHTTP2_HCAT_REQUEST) return 0;
     auto stream = std::make_unique<Stream>();
     stream->id = frame->hd.stream_id;
@@ -158,9 +162,9 @@ int Session::OnBeginHeaders(nghttp2_session*, const nghttp2_frame* frame, void* 
     return 0;
 }
 
-int Session::OnHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name,
-                      size_t nameLength, const uint8_t* value, size_t valueLength, uint8_t,
-                      void* user) {
+int Http2Session::OnHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name,
+                           size_t nameLength, const uint8_t* value, size_t valueLength, uint8_t,
+                           void* user) {
     Stream* stream = Of(user).Find(frame->hd.stream_id);
     if (stream == nullptr || stream->dispatched) return 0;
     const std::string_view n(reinterpret_cast<const char*>(name), nameLength);
@@ -180,8 +184,8 @@ int Session::OnHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_
     return 0;
 }
 
-int Session::OnDataChunk(nghttp2_session*, uint8_t, int32_t id, const uint8_t* data, size_t length,
-                         void* user) {
+int Http2Session::OnDataChunk(nghttp2_session*, uint8_t, int32_t id, const uint8_t* data,
+                              size_t length, void* user) {
     Stream* stream = Of(user).Find(id);
     if (stream == nullptr || stream->bodyTooLarge) return 0;
     if (stream->body.size() + length > kMaxRequestBody) {
@@ -193,8 +197,8 @@ int Session::OnDataChunk(nghttp2_session*, uint8_t, int32_t id, const uint8_t* d
     return 0;
 }
 
-int Session::OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* user) {
-    Session& self = Of(user);
+int Http2Session::OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* user) {
+    Http2Session& self = Of(user);
     if ((frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) ||
         (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) == 0) {
         return 0;
@@ -212,15 +216,15 @@ int Session::OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* user) {
     return 0;
 }
 
-int Session::OnStreamClose(nghttp2_session*, int32_t id, uint32_t, void* user) {
-    Session& self = Of(user);
+int Http2Session::OnStreamClose(nghttp2_session*, int32_t id, uint32_t, void* user) {
+    Http2Session& self = Of(user);
     self.streams_.erase(id);
     std::erase(self.waiting_, id);
     return 0;
 }
 
-ssize_t Session::ReadAnswer(nghttp2_session*, int32_t, uint8_t* buffer, size_t length,
-                            uint32_t* flags, nghttp2_data_source* source, void*) {
+ssize_t Http2Session::ReadAnswer(nghttp2_session*, int32_t, uint8_t* buffer, size_t length,
+                                 uint32_t* flags, nghttp2_data_source* source, void*) {
     auto* stream = static_cast<Stream*>(source->ptr);
     const size_t available = stream->answerBytes.size() - stream->answerOffset;
     if (available == 0) {
@@ -242,7 +246,7 @@ ssize_t Session::ReadAnswer(nghttp2_session*, int32_t, uint8_t* buffer, size_t l
     return static_cast<ssize_t>(n);
 }
 
-bool Session::Start() {
+bool Http2Session::Start() {
     nghttp2_session_callbacks* callbacks = nullptr;
     if (nghttp2_session_callbacks_new(&callbacks) != 0) return false;
     nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, OnBeginHeaders);
@@ -260,7 +264,7 @@ bool Session::Start() {
     return nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings, std::size(settings)) == 0;
 }
 
-bool Session::Flush() {
+bool Http2Session::Flush() {
     std::string batch;
     for (;;) {
         const uint8_t* data = nullptr;
@@ -268,14 +272,14 @@ bool Session::Flush() {
         if (n < 0) return false;
         if (n > 0) batch.append(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
         if ((n == 0 || batch.size() >= kSendBatch) && !batch.empty()) {
-            if (!tls_.SendAll(batch.data(), batch.size(), kStallLimitMs, nullptr)) return false;
+            if (!tls_->SendAll(batch.data(), batch.size(), kStallLimitMs, nullptr)) return false;
             batch.clear();
         }
         if (n == 0) return true;
     }
 }
 
-void Session::AnswerAtOnce(Stream& stream, int status) {
+void Http2Session::AnswerAtOnce(Stream& stream, int status) {
     stream.headStrings = {std::to_string(status)};
     nghttp2_nv head = {reinterpret_cast<uint8_t*>(const_cast<char*>(":status")),
                        reinterpret_cast<uint8_t*>(stream.headStrings[0].data()), 7,
@@ -283,7 +287,7 @@ void Session::AnswerAtOnce(Stream& stream, int status) {
     nghttp2_submit_response(session_, stream.id, &head, 1, nullptr);
 }
 
-bool Session::Dispatch(Stream& stream) {
+bool Http2Session::Dispatch(Stream& stream) {
     Connection* free = nullptr;
     for (auto& object : answering_) {
         if (!object->busy()) {
@@ -321,7 +325,7 @@ bool Session::Dispatch(Stream& stream) {
     return true;
 }
 
-void Session::DispatchWaiting() {
+void Http2Session::DispatchWaiting() {
     while (!waiting_.empty()) {
         Stream* stream = Find(waiting_.front());
         if (stream != nullptr && !Dispatch(*stream)) return;
@@ -329,7 +333,7 @@ void Session::DispatchWaiting() {
     }
 }
 
-void Session::SubmitHead(Stream& stream) {
+void Http2Session::SubmitHead(Stream& stream) {
     std::string_view bytes = stream.answerBytes;
     size_t from = 0;
     const size_t end = AnswerHeadEnd(bytes, &from);
@@ -403,7 +407,7 @@ void Session::SubmitHead(Stream& stream) {
     nghttp2_submit_response(session_, stream.id, nv.data(), nv.size(), &provider);
 }
 
-void Session::TakeAnswer(Stream& stream) {
+void Http2Session::TakeAnswer(Stream& stream) {
     char buffer[64 * 1024];
     while (stream.answer && !stream.answerEnded &&
            stream.answerBytes.size() - stream.answerOffset < kMaxBufferedAnswer) {
@@ -424,8 +428,10 @@ void Session::TakeAnswer(Stream& stream) {
     }
 }
 
-void Session::Run() {
-    if (!Start()) return;
+bool Http2Session::Run(platform::TlsSession& tls, int socketFd) {
+    tls_ = &tls;
+    socket_ = socketFd;
+    if (session_ == nullptr && !Start()) return false;
     char buffer[16 * 1024];
     uint64_t lastProgress = platform::MonotonicMillis();
     while (!failed_ && Flush() &&
@@ -447,18 +453,23 @@ void Session::Run() {
                 polled.push_back(id);
             }
         }
+        const bool idle = streams_.empty() && !tls_->HasBuffered();
         const uint64_t now = platform::MonotonicMillis();
-        const uint64_t limit = streams_.empty() ? static_cast<uint64_t>(idleLimitMs_)
-                                                : static_cast<uint64_t>(kStallLimitMs);
-        if (now >= lastProgress + limit) break;
+        const uint64_t limit = idle ? kParkAfterMs : static_cast<uint64_t>(kStallLimitMs);
+        if (now >= lastProgress + limit) {
+            if (!idle) break;
+            // Nothing is open and everything said has gone out: the loop waits for the rest.
+            StopAnswering();
+            return true;
+        }
         int waitMs = static_cast<int>(lastProgress + limit - now);
-        if (tls_.HasBuffered()) waitMs = 0;
+        if (tls_->HasBuffered()) waitMs = 0;
         const int ready = platform::WaitForDescriptors(items, waitMs);
         if (ready < 0) break;
-        if (ready > 0 || tls_.HasBuffered()) lastProgress = platform::MonotonicMillis();
-        if (items[0].readable || tls_.HasBuffered()) {
+        if (ready > 0 || tls_->HasBuffered()) lastProgress = platform::MonotonicMillis();
+        if (items[0].readable || tls_->HasBuffered()) {
             for (;;) {
-                const platform::ReceiveResult r = tls_.Receive(buffer, sizeof buffer, 0);
+                const platform::ReceiveResult r = tls_->Receive(buffer, sizeof buffer, 0);
                 if (r.status == platform::ReceiveStatus::kTimedOut) break;
                 if (r.status != platform::ReceiveStatus::kData) {
                     failed_ = true;
@@ -487,14 +498,17 @@ void Session::Run() {
         nghttp2_session_terminate_session(session_, NGHTTP2_NO_ERROR);
         Flush();
     }
+    return false;
 }
 
-}  // namespace
+void Http2SessionDeleter::operator()(Http2Session* session) const { delete session; }
 
-void ServeHttp2(platform::TlsSession& tls, int socketFd, const platform::IpAddress& client,
-                uint32_t clientPortNetworkOrder, ServerInstance& server, int idleLimitMs) {
-    Session session(tls, socketFd, client, clientPortNetworkOrder, server, idleLimitMs);
-    session.Run();
+ParkedHttp2 ServeHttp2(platform::TlsSession& tls, int socketFd, const platform::IpAddress& client,
+                       uint32_t clientPortNetworkOrder, ServerInstance& server,
+                       ParkedHttp2 parked) {
+    if (!parked) parked.reset(new Http2Session(client, clientPortNetworkOrder, server));
+    if (!parked->Run(tls, socketFd)) parked.reset();
+    return parked;
 }
 
 }  // namespace http

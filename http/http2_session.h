@@ -15,10 +15,20 @@ namespace http {
 
 class ServerInstance;
 
-// Serves the session on the calling thread until the client closes it, stays idle past
-// `idleLimitMs` with no stream open, or the connection fails. `socketFd` is the connection's
-// socket, which `tls` reads and writes.
-void ServeHttp2(platform::TlsSession& tls, int socketFd, const platform::IpAddress& client,
-                uint32_t clientPortNetworkOrder, ServerInstance& server, int idleLimitMs);
+// A session between its streams, parked with its connection on the server's loop, where it
+// holds no thread and no object of the pool until the client sends again.
+class Http2Session;
+struct Http2SessionDeleter {
+    void operator()(Http2Session* session) const;
+};
+using ParkedHttp2 = std::unique_ptr<Http2Session, Http2SessionDeleter>;
+
+// Serves the session on the calling thread until the client closes it, the connection fails,
+// or it has had no stream open for a moment: then it returns the session, whose connection
+// is to wait on the loop for the client's next frame, and a later call given that session
+// goes on with it. `socketFd` is the connection's socket, which `tls` reads and writes;
+// `parked` is the session to resume, or null for a new connection.
+ParkedHttp2 ServeHttp2(platform::TlsSession& tls, int socketFd, const platform::IpAddress& client,
+                       uint32_t clientPortNetworkOrder, ServerInstance& server, ParkedHttp2 parked);
 
 }  // namespace http

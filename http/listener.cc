@@ -314,6 +314,7 @@ void Listener::AssignHead(Connection& connection, ReceivedHead head, bool client
     std::optional<std::string> received;
     if (head.HeadRead()) received = std::move(head.bytes);
     if (head.tls) connection.UseTls(std::move(head.tls));
+    if (head.http2) connection.ResumeHttp2(std::move(head.http2));
     connection.Assign(std::move(head.socket), head.address, head.portNetworkOrder,
                       static_cast<ServerInstance*>(this), std::move(received), head.registered,
                       clientBound, head.requestsBefore);

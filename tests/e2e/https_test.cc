@@ -1,8 +1,14 @@
 // HTTPS through the real program and curl: the certificate vantry-cert makes, files, listings,
 // scripts, uploads and logins over TLS beside plain HTTP, and a key file that is missing.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -195,6 +201,146 @@ TEST_F(HttpsTest, Http2StreamsAtOnceOverFewConnectionsAreAllAnswered) {
     // Each stream is a request of its own in the log.
     const std::string log = vantry.WaitForLogLines(400);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 400);
+}
+
+// An HTTP/2 client of its own frames over OpenSSL, with blocking reads bounded by a receive
+// time-out: enough to open a connection, let it idle, and ask for one page on it.
+class Http2Client {
+  public:
+    Http2Client(const std::string& address, int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+        timeval limit{5, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
+        context_ = SSL_CTX_new(TLS_client_method());
+        static const unsigned char kAlpn[] = {2, 'h', '2'};
+        SSL_CTX_set_alpn_protos(context_, kAlpn, sizeof kAlpn);
+        ssl_ = SSL_new(context_);
+        SSL_set_fd(ssl_, fd_);
+        if (SSL_connect(ssl_) != 1) return;
+        const unsigned char* protocol = nullptr;
+        unsigned length = 0;
+        SSL_get0_alpn_selected(ssl_, &protocol, &length);
+        if (length != 2 || std::memcmp(protocol, "h2", 2) != 0) return;
+        // The preface and empty settings; the server's settings are acknowledged when read.
+        ok_ = Write("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n" + Frame(4, 0, 0, ""));
+    }
+    ~Http2Client() {
+        if (ssl_ != nullptr) SSL_free(ssl_);
+        if (context_ != nullptr) SSL_CTX_free(context_);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return ok_; }
+
+    // GET `path` on a new stream; the body of its answer, or nullopt when none came whole.
+    std::optional<std::string> Get(const std::string& path, const std::string& authority,
+                                   const std::string& authorization) {
+        // Header fields as literals without indexing: an indexed name where the static
+        // table has it (:authority 1, :path 4), GET and https indexed whole (2, 7).
+        std::string block = "\x82\x87";
+        block += Literal(4, "", path) + Literal(1, "", authority) +
+                 Literal(0, "authorization", authorization);
+        const uint32_t stream = nextStream_;
+        nextStream_ += 2;
+        if (!Write(Frame(1, 0x5, stream, block))) return std::nullopt;
+        std::string body;
+        bool headed = false;
+        for (int frames = 0; frames < 1000; ++frames) {
+            std::string header = Read(9);
+            if (header.size() != 9) return std::nullopt;
+            const size_t length = (static_cast<uint8_t>(header[0]) << 16) |
+                                  (static_cast<uint8_t>(header[1]) << 8) |
+                                  static_cast<uint8_t>(header[2]);
+            const uint8_t type = static_cast<uint8_t>(header[3]);
+            const uint8_t flags = static_cast<uint8_t>(header[4]);
+            const uint32_t id = ntohl(ReadUint32(header.data() + 5)) & 0x7fffffffu;
+            const std::string payload = Read(length);
+            if (payload.size() != length) return std::nullopt;
+            if (type == 4 && (flags & 1) == 0 && !Write(Frame(4, 1, 0, ""))) return std::nullopt;
+            if (id != stream) continue;
+            if (type == 1) headed = true;
+            if (type == 0) body += payload;
+            if ((type == 0 || type == 1) && (flags & 1) != 0) {
+                if (headed) return body;
+                return std::nullopt;
+            }
+            if (type == 3) return std::nullopt;  // reset
+        }
+        return std::nullopt;
+    }
+
+  private:
+    static uint32_t ReadUint32(const char* bytes) {
+        uint32_t value;
+        std::memcpy(&value, bytes, 4);
+        return value;
+    }
+    static std::string Frame(uint8_t type, uint8_t flags, uint32_t stream,
+                             const std::string& payload) {
+        std::string frame;
+        frame += static_cast<char>(payload.size() >> 16);
+        frame += static_cast<char>(payload.size() >> 8);
+        frame += static_cast<char>(payload.size());
+        frame += static_cast<char>(type);
+        frame += static_cast<char>(flags);
+        const uint32_t id = htonl(stream);
+        frame.append(reinterpret_cast<const char*>(&id), 4);
+        return frame + payload;
+    }
+    // Names and values of fewer than 127 bytes.
+    static std::string Literal(int nameIndex, const std::string& name, const std::string& value) {
+        std::string field(1, static_cast<char>(nameIndex));
+        if (nameIndex == 0) field += static_cast<char>(name.size()) + name;
+        return field + static_cast<char>(value.size()) + value;
+    }
+    bool Write(const std::string& bytes) {
+        return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) ==
+               static_cast<int>(bytes.size());
+    }
+    std::string Read(size_t count) {
+        std::string bytes(count, '\0');
+        size_t got = 0;
+        while (got < count) {
+            const int n = SSL_read(ssl_, bytes.data() + got, static_cast<int>(count - got));
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+    int fd_ = -1;
+    SSL_CTX* context_ = nullptr;
+    SSL* ssl_ = nullptr;
+    bool ok_ = false;
+    uint32_t nextStream_ = 1;
+};
+
+TEST_F(HttpsTest, IdleHttp2ConnectionsHoldNoWorkerAndGoOnWhenAskedAgain) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    const std::string authority = vantry.address() + ":" + std::to_string(tlsPort);
+    const std::string login = "Basic " + Base64Encode("bob:pw");
+    const std::string page = ReadFile(vantry.dir() + "/www/index.html");
+    // More HTTP/2 connections than the pool has objects, each asking once and then idle.
+    std::vector<std::unique_ptr<Http2Client>> clients;
+    for (int i = 0; i < 110; ++i) {
+        clients.push_back(std::make_unique<Http2Client>(vantry.address(), tlsPort));
+        ASSERT_TRUE(clients.back()->ok()) << i;
+        ASSERT_EQ(clients.back()->Get("/index.html", authority, login), page) << i;
+    }
+    // A new client is answered at once, and so is each idle one when it asks again.
+    Outcome fresh = Curl("/index.html", {"--http2", "-u", "bob:pw", "--max-time", "5"});
+    EXPECT_EQ(fresh.status, 0) << ReadFile(vantry.dir() + "/run.err");
+    EXPECT_EQ(fresh.body, page);
+    for (size_t i : {size_t{0}, size_t{57}, clients.size() - 1}) {
+        EXPECT_EQ(clients[i]->Get("/index.html", authority, login), page) << i;
+        EXPECT_EQ(clients[i]->Get("/dir/a.txt", authority, login), "a") << i;
+    }
 }
 
 TEST_F(HttpsTest, StalledAndBrokenHandshakesHoldNoWorker) {
