@@ -336,13 +336,16 @@ start_nginx() {
     kaPort=$NGINX_PORT
     while [ "$kaPort" = "$NGINX_PORT" ]; do kaPort=$(bench_free_port) || exit 1; done
     # With a certificate made, a third server of the process serves the web root over HTTPS
-    # with it: TLS 1.2 and 1.3, the library's default ciphers, as Vantry.
+    # with it: TLS 1.2 and 1.3, the library's default ciphers, HTTP/2 offered, as Vantry, and
+    # no cap on the requests of a connection (Vantry's HTTP/2 has none).
     NGINX_TLS_URL=""
     if [ -n "$BENCH_TLS_CERT" ]; then
         tlsPort=$(bench_free_port) || exit 1
         tlsServer="
     server {
-        listen $BENCH_NGINX_ADDR:$tlsPort ssl;
+        listen $BENCH_NGINX_ADDR:$tlsPort ssl http2;
+        keepalive_timeout 15;
+        keepalive_requests 1000000;
         ssl_certificate $BENCH_TLS_CERT;
         ssl_certificate_key $BENCH_TLS_KEY;
         ssl_protocols TLSv1.2 TLSv1.3;
@@ -813,12 +816,50 @@ measure_wrk() {
     AB_NONLENGTH=$AB_FAILED
 }
 
+# One h2load run against URL: REQUESTS requests over CONNECTIONS connections of HTTP/2 with
+# STREAMS streams at a time on each, on one thread. Sets the variables measure_ab sets
+# (AB_P99 is "-": h2load reports the longest request time, AB_MAX). The raw output goes to
+# $BENCH_OUT/h2load-LABEL.txt.
+measure_h2load() {
+    local url=$1 requests=$2 connections=$3 streams=$4 label=$5 out=$BENCH_OUT/h2load-$5.txt
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" timeout 300 h2load -t1 -n"$requests" -c"$connections" -m"$streams" \
+        "$url" >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    wait "$BENCH_AB_PID"
+    AB_STATUS=$?
+    BENCH_AB_PID=""
+    # "finished in 1.02s, 98039.22 req/s, 105MB/s"; "requests: 100000 total, 100000 started,
+    # 100000 done, 100000 succeeded, 0 failed, 0 errored, 0 timeout"; "status codes: 100000
+    # 2xx, 0 3xx, 0 4xx, 0 5xx"; "time for request:  min  max  mean  sd  +/- sd".
+    read -r AB_RPS AB_COMPLETE AB_FAILED AB_NON2XX AB_MAX < <(awk '
+        function ms(v) {
+            if (v ~ /us$/) return v / 1000
+            if (v ~ /ms$/) return v + 0
+            return v * 1000
+        }
+        $1 == "finished" { rps = $4 }
+        $1 == "requests:" { done = $8; failed = $12 + $14 + $16 }
+        $1 == "status" && $2 == "codes:" { other = $5 + $7 + $9 }
+        $1 == "time" && $3 == "request:" { max = sprintf("%.2f", ms($5)) }
+        END { print rps + 0, done + 0, failed + 0, other + 0, (max == "" ? "-" : max) }
+    ' "$out")
+    AB_P99=-
+    AB_NONLENGTH=$AB_FAILED
+}
+
 # True when two requests for URL with curl over HTTP/1.1 go over one connection.
 bench_keeps_connection() {
     local connects
     connects=$(curl --http1.1 -s --max-time 10 -o /dev/null -o /dev/null -w '%{num_connects}\n' \
         "$1" "$1" | paste -sd' ' -)
     [ "$connects" = "1 0" ]
+}
+
+# True when URL (HTTPS) is answered over HTTP/2.
+bench_speaks_http2() {
+    [ "$(curl --http2 -s --max-time 10 --cacert "$BENCH_TLS_CERT" -o /dev/null \
+        -w '%{http_version}' "$1")" = 2 ]
 }
 
 # Other work on the machine: processes of other sessions seen running (or waiting for the

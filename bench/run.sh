@@ -69,6 +69,10 @@ BENCH_STALL_GAP_MS=${BENCH_STALL_GAP_MS:-10}     # the visitor's pause between t
 BENCH_STALL_P99_MAX_MS=${BENCH_STALL_P99_MAX_MS:-100}  # the visitor's p99 against Vantry
 BENCH_KEEPALIVE_RATIO_MIN=${BENCH_KEEPALIVE_RATIO_MIN:-1.0}  # Vantry/nginx, kept connections, every client count
 BENCH_KEEPALIVE_CPU_RATIO_MAX=${BENCH_KEEPALIVE_CPU_RATIO_MAX:-1.0}  # Vantry/nginx CPU time per request, the same
+BENCH_H2_REQUESTS=${BENCH_H2_REQUESTS:-100000}  # per run, over HTTP/2
+BENCH_H2_CONNECTIONS=${BENCH_H2_CONNECTIONS:-10}  # HTTP/2 connections at once
+BENCH_H2_STREAMS=${BENCH_H2_STREAMS:-100}        # streams at a time on each
+BENCH_H2_RATIO_MIN=${BENCH_H2_RATIO_MIN:-0.9}    # Vantry/nginx over HTTP/2, 1 KiB page
 BENCH_IDLE_CONNECTIONS=${BENCH_IDLE_CONNECTIONS:-10000}  # idle kept connections held open
 BENCH_IDLE_REQUESTS=${BENCH_IDLE_REQUESTS:-2000}  # timed requests while they are open
 BENCH_IDLE_KEEPALIVE_SECONDS=${BENCH_IDLE_KEEPALIVE_SECONDS:-600}  # the idle servers' keep-alive time
@@ -140,7 +144,7 @@ VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
     cgi_php login access_log listing server_properties search upload upload_concurrent ipv6 https
-    proxy_1k stall idle)
+    http2 proxy_1k stall idle)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -325,6 +329,27 @@ scenario_https() {
     SCENARIO_CONCURRENCY=$BENCH_HTTPS_CONCURRENCY
     SCENARIO_REQUESTS=$BENCH_HTTPS_REQUESTS
     SCENARIO_AFTER=https_download
+}
+
+# The 1 KiB page over HTTP/2 (h2load): a Vantry installation of its own with HTTPS, against
+# nginx's HTTPS server with HTTP/2, many streams at a time on few connections.
+scenario_http2() {
+    SCENARIO_TITLE="HTTP/2: the 1 KiB page, $BENCH_H2_STREAMS streams at a time on each connection (h2load)"
+    local tlsPort
+    tlsPort=$(bench_free_port) || exit 1
+    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
+        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+    measure_h2load "$VANTRY_HTTPS_TLS_URL/file.html" 20000 "$BENCH_H2_CONNECTIONS" \
+        "$BENCH_H2_STREAMS" warmup-vantry-h2
+    measure_h2load "$NGINX_TLS_URL/file.html" 20000 "$BENCH_H2_CONNECTIONS" \
+        "$BENCH_H2_STREAMS" warmup-nginx-h2
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_TOOL=h2load
+    SCENARIO_SERVERS=(vantry+tls nginx+tls)
+    SCENARIO_CONCURRENCY=$BENCH_H2_CONNECTIONS
+    SCENARIO_REQUESTS=$BENCH_H2_REQUESTS
+    SCENARIO_AFTER="finish_extra_vantry vantry-https vantry+tls"
 }
 
 https_download() {
@@ -868,6 +893,10 @@ verify_answers() {
             VERIFY_PROBLEM="$server answered $answer, expected status $SCENARIO_STATUS"
             return 1
         fi
+        if [ "$SCENARIO_TOOL" = h2load ] && ! bench_speaks_http2 "$(server_url "$server")$SCENARIO_PATH"; then
+            VERIFY_PROBLEM="$server does not answer over HTTP/2"
+            return 1
+        fi
         if [ "$SCENARIO_TOOL" = wrk ] &&
             ! bench_keeps_connection "$(server_url "$server")$SCENARIO_PATH"; then
             VERIFY_PROBLEM="$server does not keep the connection open for a second request"
@@ -947,6 +976,9 @@ run_ab_table() {
                 if [ "$SCENARIO_TOOL" = wrk ]; then
                     measure_wrk "$url$SCENARIO_PATH" "$BENCH_WRK_SECONDS" "$c" "$name-$server-c$c-r$round"
                     requests=$AB_COMPLETE
+                elif [ "$SCENARIO_TOOL" = h2load ]; then
+                    measure_h2load "$url$SCENARIO_PATH" "$requests" "$c" "$BENCH_H2_STREAMS" \
+                        "$name-$server-c$c-r$round"
                 else
                     # shellcheck disable=SC2046  # login_args gives whole words
                     measure_ab "$url$SCENARIO_PATH" "$requests" "$c" "$name-$server-c$c-r$round" \
@@ -1062,7 +1094,8 @@ run_scenario() {
         printf 'not measured: %s\n' "$VERIFY_PROBLEM"
     elif [ "$SCENARIO_TOOL" = curl ]; then
         run_downloads "$name"
-    elif [ "$SCENARIO_TOOL" != ab ] && [ "$SCENARIO_TOOL" != wrk ]; then
+    elif [ "$SCENARIO_TOOL" != ab ] && [ "$SCENARIO_TOOL" != wrk ] &&
+        [ "$SCENARIO_TOOL" != h2load ]; then
         "run_$SCENARIO_TOOL"
     else
         run_ab_table "$name"
@@ -1139,7 +1172,7 @@ main() {
         bench_raise_open_files
     fi
     prepare_web_root
-    selected https && bench_make_certificate
+    { selected https || selected http2; } && bench_make_certificate
     selected proxy_1k && BENCH_NGINX_PROXIED=1
 
     start_vantry
@@ -1258,6 +1291,8 @@ main() {
         "1 KiB page through HAProxy: requests per second vantry/nginx at $rc clients"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
+    check_ratio http2 vantry+tls nginx+tls "$BENCH_H2_CONNECTIONS" "$BENCH_H2_RATIO_MIN" \
+        "HTTP/2 1 KiB page: requests per second vantry/nginx at $BENCH_H2_CONNECTIONS connections"
     check_stall
     for scenario in keepalive_1k keepalive_100k; do
         for c in $BENCH_CONCURRENCY; do
