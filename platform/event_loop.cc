@@ -149,13 +149,16 @@ void EventLoop::HandOver(UniqueFd socket, int lingerSeconds, bool registered) {
 }
 
 void EventLoop::Post(std::function<void()> task) {
-    bool wake;
+    const bool onLoop = std::this_thread::get_id() == loopThread_.load(std::memory_order_relaxed);
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(task));
-        wake = !wakePending_;
-        wakePending_ = true;
+        if (!onLoop && !wakePending_) wake = wakePending_ = true;
     }
+    // A kept connection goes back to the loop this way after each request the loop answered:
+    // a write and a read of the wake-up counter, and a wait that returns at once, saved.
+    if (onLoop) postedOnLoop_ = true;
     if (wake) Wake();
 }
 
@@ -188,8 +191,14 @@ void EventLoop::Wake() {
 int EventLoop::Run() {
     constexpr int kMaxEvents = 64;
     struct epoll_event events[kMaxEvents];
+    loopThread_.store(std::this_thread::get_id());
     while (!quit_) {
-        int timeout = NextTimeoutMs();
+        if (postedOnLoop_) {
+            postedOnLoop_ = false;
+            RunPosted();
+        }
+        // A task just run may have posted another: the wait then only looks.
+        int timeout = postedOnLoop_ ? 0 : NextTimeoutMs();
         sleepUntil_.store(MonotonicMillis() + static_cast<uint64_t>(timeout));
         // A deadline handed over while the time-out was being computed is in it now.
         timeout = std::min(timeout, NextTimeoutMs());
@@ -220,6 +229,7 @@ int EventLoop::Run() {
         CloseExpired();
         RunDueTimers();
     }
+    loopThread_.store(std::thread::id());
     return quitCode_;
 }
 

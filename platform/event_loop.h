@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -48,7 +49,8 @@ class EventLoop {
     // socket was watched once and forgotten, and is still registered. Any thread.
     void HandOver(UniqueFd socket, int lingerSeconds, bool registered = false);
 
-    // Runs `task` on the loop's thread soon. Any thread.
+    // Runs `task` on the loop's thread soon: posted from the loop's own thread, before the
+    // loop waits again. Any thread.
     void Post(std::function<void()> task);
     // Runs `task` on the loop's thread once `delayMs` have passed. Loop thread only.
     void After(uint64_t delayMs, std::function<void()> task);
@@ -129,6 +131,9 @@ class EventLoop {
     uint32_t nextSerial_ = 1;
     std::vector<std::function<void()>> posted_;
     bool wakePending_ = false;
+    // The thread in Run, whose own posts need no wake-up: it looks before it waits.
+    std::atomic<std::thread::id> loopThread_{};
+    bool postedOnLoop_ = false;  // the loop's thread alone touches it
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "tests/support/wait_until.h"
@@ -60,6 +61,18 @@ class EventLoopTest : public ::testing::Test {
     EventLoop loop;
     std::thread thread;
 };
+
+TEST_F(EventLoopTest, TasksPostedOnTheLoopRunBeforeItWaits) {
+    // Each task posts the next from the loop's thread, where no wake-up is written: were the
+    // loop to wait first, each would wait out its longest wait (a second).
+    std::atomic<int> ran{0};
+    std::function<void()> next = [&] {
+        if (++ran < 50) loop.Post(next);
+    };
+    loop.Post(next);
+    EXPECT_TRUE(WaitUntil(10s, [&] { return ran.load() == 50; })) << ran.load();
+    LetTheLoopGoRound();
+}
 
 TEST_F(EventLoopTest, HandedOverSocketIsClosedWhenThePeerCloses) {
     SocketPair pair;
