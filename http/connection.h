@@ -278,8 +278,11 @@ class Connection : private platform::WaitGate {
     void Finish();
     bool SendBytes(std::string_view bytes, bool more = false);
     // Sends `head`, then `content`, which counts in `bytesSent` (through the HTTP/1.1
-    // framing for such a request).
-    bool SendHeadAndBody(std::string_view head, std::string_view content, bool more);
+    // framing for such a request). `more`: the connection's close follows at once (its
+    // last bytes go out with the FIN), or with `fileFollows` the file the system sends next
+    // (the head goes out with its first bytes, even on a connection that stays open).
+    bool SendHeadAndBody(std::string_view head, std::string_view content, bool more,
+                         bool fileFollows = false);
     // Sends bytes as they are to go on the wire: now and what the socket takes on the loop
     // (the rest left for the worker), or with waits on the worker.
     bool SendWire(std::string_view head, std::string_view content, bool more);

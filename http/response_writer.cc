@@ -96,15 +96,16 @@ bool Connection::SendBytes(std::string_view bytes, bool more) {
     return SendHeadAndBody(bytes, {}, more);
 }
 
-bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more) {
+bool Connection::SendHeadAndBody(std::string_view head, std::string_view content, bool more,
+                                 bool fileFollows) {
     if (!framing_.active()) return SendWire(head, content, more);
     if (sendFailed_) return false;
     if (!framing_.HeadSent()) framing_.SetPersistent(keepAlive_ && RequestBodyConsumed());
     framed_.clear();
     framing_.Feed(head, &framed_);
     framing_.Feed(content, &framed_);
-    // No close follows an answer on a connection that stays open: nothing waits for more.
-    if (!SendWire(framed_, {}, false)) return false;
+    // No close follows an answer on a connection that stays open: only a file's bytes may.
+    if (!SendWire(framed_, {}, fileFollows)) return false;
     bytesSent_ += content.size();
     return true;
 }
@@ -229,7 +230,7 @@ void Connection::SendFile() {
         if (contents.size() < count) sendFailed_ = true;
         return;
     }
-    if (!SendBytes(head, true)) return;
+    if (!SendHeadAndBody(head, {}, true, true)) return;
     // The system sends the file: its bytes go out unchanged, under their Content-Length.
     if (framing_.active() && !framing_.PassThrough(count)) {
         sendFailed_ = true;
