@@ -178,6 +178,7 @@ bool Connection::AnswerOnLoop() {
         over = false;
     }
     onLoop_ = false;
+    answeredAtOnce_ = over;
     if (over) EndRequest();
     return over;
 }
@@ -197,6 +198,7 @@ bool Connection::RespondMayWait() const {
 }
 
 void Connection::BeginRequest() {
+    answeredAtOnce_ = false;
     requestTime = platform::NowUtc();
     ResetRequestState();
     config::SharedConfig& shared = server->context().config;
@@ -431,9 +433,14 @@ void Connection::Finish() {
     platform::UniqueFd finished;
     // The client learns the response is whole from close_notify, then from the FIN.
     if (tls_) tls_->Close();
+    // A stream answered at once leaves its local socket pair whole: its session, on the
+    // thread that assigned the request, knows the answer is complete when the object is free,
+    // and gives the pair to its next stream.
+    const bool pairReused = overTls_ && answeredAtOnce_;
+    answeredAtOnce_ = false;
     {
         std::lock_guard lock(socketMutex_);
-        platform::ShutdownSend(socket_.get());
+        if (!pairReused) platform::ShutdownSend(socket_.get());
         finished = std::move(socket_);
     }
     // A stream's local socket is closed at once: its reader is this process's own HTTP/2

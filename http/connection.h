@@ -334,6 +334,9 @@ class Connection : private platform::WaitGate {
     // The HTTP/2 session of the connection, while it is resumed or parking.
     ParkedHttp2 http2_;
     bool overTls_ = false;
+    // The request was answered whole on the thread that assigned it, nothing left unsent:
+    // an HTTP/2 stream's local socket then stays open for the session's next stream.
+    bool answeredAtOnce_ = false;
     std::mutex socketMutex_;  // guards socket_ against the shut-down path of the destructor
     // The configuration this object last read, kept until the configuration changes.
     std::shared_ptr<const config::ServerConfig> config_;

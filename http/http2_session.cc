@@ -1,6 +1,7 @@
 // The HTTP/2 session of one TLS connection, on libnghttp2.
 #include "http/http2_session.h"
 
+#include <fcntl.h>
 #include <nghttp2/nghttp2.h>
 #include <sys/socket.h>
 
@@ -52,6 +53,9 @@ struct Stream {
     bool dispatched = false;
     // The answering side: our end of the socket pair, what came of it and was not yet framed.
     platform::UniqueFd answer;
+    // The pair's other end, kept while the answering object has a copy of its own: the pair
+    // may serve another stream once this one's answer is read whole.
+    platform::UniqueFd answerObjectEnd;
     std::string answerBytes;
     size_t answerOffset = 0;
     bool answerEnded = false;
@@ -134,6 +138,9 @@ class Http2Session {
     // Reads what a stream's answer has sent; submits its head once whole.
     void TakeAnswer(Stream& stream);
     void SubmitHead(Stream& stream);
+    // Reads the answer of a stream whose object is free again: all of it is in the pair. The
+    // pair then waits for another stream, unless the object closed it.
+    void TakeWholeAnswer(Stream& stream);
     // Each worker is stopped while its object is whole: a request it is ending still calls
     // the object's own handlers.
     void StopAnswering() {
@@ -151,6 +158,14 @@ class Http2Session {
     std::map<int32_t, std::unique_ptr<Stream>> streams_;
     std::deque<int32_t> waiting_;
     std::vector<std::unique_ptr<Connection>> answering_;
+    // Local socket pairs (the session's end, the objects' end) whose last answer was read
+    // whole: creating and releasing a pair per stream cost more than the rest of a small
+    // stream's answer.
+    struct LocalPair {
+        platform::UniqueFd session;
+        platform::UniqueFd object;
+    };
+    std::vector<LocalPair> sparePairs_;
     bool failed_ = false;
 };
 
@@ -300,12 +315,27 @@ bool Http2Session::Dispatch(Stream& stream) {
         answering_.push_back(server_.MakeConnection());
         free = answering_.back().get();
     }
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+    LocalPair pair;
+    if (!sparePairs_.empty()) {
+        pair = std::move(sparePairs_.back());
+        sparePairs_.pop_back();
+    } else {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) {
+            AnswerAtOnce(stream, 503);
+            return true;
+        }
+        pair.session = platform::UniqueFd(fds[0]);
+        pair.object = platform::UniqueFd(fds[1]);
+    }
+    // The object closes its copy when its answer is over; the pair lives on in ours.
+    platform::UniqueFd given(::fcntl(pair.object.get(), F_DUPFD_CLOEXEC, 0));
+    if (!given) {
         AnswerAtOnce(stream, 503);
         return true;
     }
-    stream.answer = platform::UniqueFd(pair[0]);
+    stream.answer = std::move(pair.session);
+    stream.answerObjectEnd = std::move(pair.object);
     // The request as the pages know requests: its version says HTTP/2.0, which the pages
     // answer as they answer HTTP/1.0, and scripts see as the protocol asked for.
     std::string request = stream.method + " " + stream.path + " HTTP/2.0\r\n";
@@ -321,8 +351,38 @@ bool Http2Session::Dispatch(Stream& stream) {
     request.append("\r\n").append(stream.body);
     stream.body = std::string();
     free->ServeAsTls();
-    free->Assign(platform::UniqueFd(pair[1]), client_, port_, &server_, std::move(request));
+    free->Assign(std::move(given), client_, port_, &server_, std::move(request));
+    // Most answers (a file, an error) are given at once, on this thread. Any other ends
+    // when the object's worker closes its end: only its copy may be left.
+    if (!free->busy()) {
+        TakeWholeAnswer(stream);
+    } else {
+        stream.answerObjectEnd.Reset();
+    }
     return true;
+}
+
+void Http2Session::TakeWholeAnswer(Stream& stream) {
+    char buffer[64 * 1024];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = ::recv(stream.answer.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            stream.answerBytes.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // The end of the stream: the object's worker finished the answer and closed the pair.
+        closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        break;
+    }
+    stream.answerEnded = true;
+    if (!closed && sparePairs_.size() < 2 * kMaxAnswering) {
+        sparePairs_.push_back({std::move(stream.answer), std::move(stream.answerObjectEnd)});
+    }
+    stream.answer.Reset();
+    stream.answerObjectEnd.Reset();
+    SubmitHead(stream);
 }
 
 void Http2Session::DispatchWaiting() {
