@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -14,8 +15,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/error_text.h"
@@ -31,6 +36,64 @@ constexpr size_t kCommunicateChunk = 64 * 1024;
 
 // Moves a descriptor the child will receive away from 0, 1 and 2, so that placing the pipes
 // there cannot overwrite one of them before it has been placed itself.
+// Where the programs named without a directory (a script's interpreter, "perl") were found on
+// this process's PATH. Searching again for each script costs a failed exec per directory
+// before the right one; a program found is assumed to stay where it is until starting it
+// there fails, when it is searched for again.
+class FoundPrograms {
+  public:
+    std::string Find(const std::string& name) {
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = found_.find(name); it != found_.end()) return it->second;
+        }
+        std::string path = Search(name);
+        if (!path.empty()) {
+            std::lock_guard lock(mutex_);
+            found_[name] = path;
+        }
+        return path;
+    }
+    void Forget(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        found_.erase(name);
+    }
+
+  private:
+    // As the exec family searches: each PATH entry in turn (an empty one is the working
+    // directory), the first executable regular file.
+    static std::string Search(const std::string& name) {
+        const char* variable = std::getenv("PATH");
+        const std::string path = variable != nullptr ? variable : "/bin:/usr/bin";
+        size_t start = 0;
+        for (;;) {
+            const size_t end = path.find(':', start);
+            std::string directory =
+                path.substr(start, end == std::string::npos ? end : end - start);
+            // Only absolute directories: a relative one would depend on the working directory.
+            if (!directory.empty() && directory.front() == '/') {
+                std::string candidate = directory + "/" + name;
+                struct stat st {};
+                if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    ::access(candidate.c_str(), X_OK) == 0) {
+                    return candidate;
+                }
+            }
+            if (end == std::string::npos) return {};
+            start = end + 1;
+        }
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::string> found_;
+};
+
+FoundPrograms& Found() {
+    static FoundPrograms* programs =
+        new FoundPrograms;  // never destroyed: workers may outlive main
+    return *programs;
+}
+
 bool MoveAboveStandard(UniqueFd& fd) {
     if (fd.get() >= kFirstNonStandardFd) return true;
     int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, kFirstNonStandardFd);
@@ -197,10 +260,23 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     // glibc reports a failed chdir or exec as the call's result.
     pid_t pid = -1;
     bool searchPath = argv[0].find('/') == std::string::npos;
-    rc = searchPath ? ::posix_spawnp(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
-                                     envp.data())
-                    : ::posix_spawn(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
-                                    envp.data());
+    if (searchPath) {
+        const std::string found = Found().Find(argv[0]);
+        if (!found.empty()) {
+            rc = ::posix_spawn(&pid, found.c_str(), &files.actions, &spawn.attributes, args.data(),
+                               envp.data());
+            // Moved or removed since it was found: searched for again below.
+            if (rc == ENOENT || rc == EACCES) Found().Forget(argv[0]);
+            searchPath = rc == ENOENT || rc == EACCES;
+        }
+    }
+    if (searchPath) {
+        rc = ::posix_spawnp(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
+                            envp.data());
+    } else if (argv[0].find('/') != std::string::npos) {
+        rc = ::posix_spawn(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
+                           envp.data());
+    }
     if (rc != 0) {
         SetError(error, "posix_spawn " + argv[0], rc);
         return false;
