@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -103,6 +104,27 @@ TEST(ChildProcessTest, ChildStartsWithNoBlockedOrIgnoredSignals) {
         EXPECT_EQ(std::stoull(mask, nullptr, 16) & 0x7fffffffULL, 0u) << name << " " << mask;
     }
     EXPECT_EQ(seen, 2) << output;
+}
+
+TEST(ChildProcessTest, AProgramFoundOnThePathIsFoundAgainOnceItMoves) {
+    TempDir first("vantry-path-a");
+    TempDir second("vantry-path-b");
+    auto install = [](const std::string& path, const std::string& word) {
+        std::ofstream(path) << "#!/bin/sh\necho " << word << "\n";
+        ::chmod(path.c_str(), 0755);
+    };
+    const std::string name = "vantry-found-" + std::to_string(::getpid());
+    const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ::setenv("PATH", (first.path() + ":" + second.path() + ":" + oldPath).c_str(), 1);
+    install(first.File(name), "first");
+    EXPECT_EQ(RunChild({name}), std::make_pair(0, std::string("first\n")));
+    EXPECT_EQ(RunChild({name}), std::make_pair(0, std::string("first\n")));
+    std::filesystem::remove(first.File(name));
+    install(second.File(name), "second");
+    EXPECT_EQ(RunChild({name}), std::make_pair(0, std::string("second\n")));
+    std::filesystem::remove(second.File(name));
+    EXPECT_EQ(RunChild({name}).first, -1);
+    ::setenv("PATH", oldPath.c_str(), 1);
 }
 
 TEST(ChildProcessTest, ProgramsThatCannotRunAreReportedWithTheReason) {
