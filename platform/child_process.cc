@@ -34,8 +34,6 @@ constexpr int kFirstNonStandardFd = 3;
 // Communicate's reads and writes.
 constexpr size_t kCommunicateChunk = 64 * 1024;
 
-// Moves a descriptor the child will receive away from 0, 1 and 2, so that placing the pipes
-// there cannot overwrite one of them before it has been placed itself.
 // Where the programs named without a directory (a script's interpreter, "perl") were found on
 // this process's PATH. Searching again for each script costs a failed exec per directory
 // before the right one; a program found is assumed to stay where it is until starting it
@@ -60,8 +58,8 @@ class FoundPrograms {
     }
 
   private:
-    // As the exec family searches: each PATH entry in turn (an empty one is the working
-    // directory), the first executable regular file.
+    // As the exec family searches, but over PATH's absolute directories only: the first
+    // executable regular file, or empty (the exec family then searches the whole PATH).
     static std::string Search(const std::string& name) {
         const char* variable = std::getenv("PATH");
         const std::string path = variable != nullptr ? variable : "/bin:/usr/bin";
@@ -94,6 +92,8 @@ FoundPrograms& Found() {
     return *programs;
 }
 
+// Moves a descriptor the child will receive away from 0, 1 and 2, so that placing the pipes
+// there cannot overwrite one of them before it has been placed itself.
 bool MoveAboveStandard(UniqueFd& fd) {
     if (fd.get() >= kFirstNonStandardFd) return true;
     int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, kFirstNonStandardFd);
@@ -259,23 +259,17 @@ bool ChildProcess::Start(const std::vector<std::string>& argv,
     // posix_spawnp searches the PATH of this process, not the one handed to the child.
     // glibc reports a failed chdir or exec as the call's result.
     pid_t pid = -1;
-    bool searchPath = argv[0].find('/') == std::string::npos;
-    if (searchPath) {
-        const std::string found = Found().Find(argv[0]);
-        if (!found.empty()) {
-            rc = ::posix_spawn(&pid, found.c_str(), &files.actions, &spawn.attributes, args.data(),
-                               envp.data());
-            // Moved or removed since it was found: searched for again below.
-            if (rc == ENOENT || rc == EACCES) Found().Forget(argv[0]);
-            searchPath = rc == ENOENT || rc == EACCES;
-        }
+    const bool bareName = argv[0].find('/') == std::string::npos;
+    const std::string program = bareName ? Found().Find(argv[0]) : argv[0];
+    if (!program.empty()) {
+        rc = ::posix_spawn(&pid, program.c_str(), &files.actions, &spawn.attributes, args.data(),
+                           envp.data());
     }
-    if (searchPath) {
+    // A bare name not found, or found before and moved or removed since: searched for anew.
+    if (bareName && (program.empty() || rc == ENOENT || rc == EACCES)) {
+        if (!program.empty()) Found().Forget(argv[0]);
         rc = ::posix_spawnp(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
                             envp.data());
-    } else if (argv[0].find('/') != std::string::npos) {
-        rc = ::posix_spawn(&pid, args[0], &files.actions, &spawn.attributes, args.data(),
-                           envp.data());
     }
     if (rc != 0) {
         SetError(error, "posix_spawn " + argv[0], rc);
