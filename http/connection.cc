@@ -437,7 +437,6 @@ void Connection::Finish() {
     // thread that assigned the request, knows the answer is complete when the object is free,
     // and gives the pair to its next stream.
     const bool pairReused = overTls_ && answeredAtOnce_;
-    answeredAtOnce_ = false;
     {
         std::lock_guard lock(socketMutex_);
         if (!pairReused) platform::ShutdownSend(socket_.get());

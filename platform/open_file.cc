@@ -159,13 +159,13 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
 }
 
 std::string ReadContents(const OpenedFile& file, uint64_t offset, uint64_t count) {
-    uint64_t available = offset < file.size ? file.size - offset : 0;
     if (file.contents) {
         const uint64_t kept = file.contents->size();
         if (offset >= kept) return {};
         return file.contents->substr(static_cast<size_t>(offset),
                                      static_cast<size_t>(std::min(count, kept - offset)));
     }
+    uint64_t available = offset < file.size ? file.size - offset : 0;
     std::string contents(static_cast<size_t>(std::min(count, available)), '\0');
     size_t done = 0;
     while (done < contents.size()) {
