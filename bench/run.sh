@@ -313,15 +313,21 @@ scenario_cgi_php() {
 
 scenario_cgi_shell() { cgi_scenario "a shell CGI script run by itself (#!/bin/sh)" /cgi-bin/hello.sh; }
 
+# The Vantry installation of the HTTPS scenarios (vantry+tls): its own, with HTTPS on a free
+# port and the certificate nginx serves too.
+start_https_vantry() {
+    local tlsPort
+    tlsPort=$(bench_free_port) || exit 1
+    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
+        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+}
+
 # A Vantry installation of its own and nginx over HTTPS with the same certificate: the 1 KiB
 # page, every request a new connection with a full handshake (ab keeps no session), then the
 # download.
 scenario_https() {
     SCENARIO_TITLE="HTTPS: the 1 KiB page with a full handshake per request, then the $BENCH_BIG_MIB MiB download"
-    local tlsPort
-    tlsPort=$(bench_free_port) || exit 1
-    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
-        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+    start_https_vantry
     measure_ab "$NGINX_TLS_URL/file.html" "$BENCH_WARMUP" "$BENCH_RATIO_CONCURRENCY" warmup-nginx-tls
     SCENARIO_PATH=/file.html
     SCENARIO_STATUS=200
@@ -335,10 +341,7 @@ scenario_https() {
 # nginx's HTTPS server with HTTP/2, many streams at a time on few connections.
 scenario_http2() {
     SCENARIO_TITLE="HTTP/2: the 1 KiB page, $BENCH_H2_STREAMS streams at a time on each connection (h2load)"
-    local tlsPort
-    tlsPort=$(bench_free_port) || exit 1
-    start_extra_vantry vantry-https vantry+tls logs=N "tlsPort=$tlsPort" \
-        "tlsCertificate=$BENCH_TLS_CERT" "tlsKey=$BENCH_TLS_KEY"
+    start_https_vantry
     measure_h2load "$VANTRY_HTTPS_TLS_URL/file.html" 20000 "$BENCH_H2_CONNECTIONS" \
         "$BENCH_H2_STREAMS" warmup-vantry-h2
     measure_h2load "$NGINX_TLS_URL/file.html" 20000 "$BENCH_H2_CONNECTIONS" \
