@@ -47,6 +47,8 @@ BENCH_CPU_RATIO_MAX=${BENCH_CPU_RATIO_MAX:-1.1}  # Vantry/nginx CPU time per 1 K
 BENCH_LIGHTTPD_RATIO_MIN=${BENCH_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd, 1 KiB page
 BENCH_CGI_RATIO_MIN=${BENCH_CGI_RATIO_MIN:-1.0}  # Vantry/lighttpd, each script and client count
 BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.95}  # Vantry/nginx download rate
+BENCH_BIG_LIGHTTPD_RATIO_MIN=${BENCH_BIG_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd download rate
+BENCH_BIG_CPU_RATIO_MAX=${BENCH_BIG_CPU_RATIO_MAX:-1.0}  # Vantry/lighttpd CPU time per MiB downloaded
 BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
 BENCH_HTTPS_REQUESTS=${BENCH_HTTPS_REQUESTS:-5000}  # per run, each a full TLS handshake
 BENCH_HTTPS_CONCURRENCY=${BENCH_HTTPS_CONCURRENCY:-"1 50"}
@@ -850,6 +852,7 @@ finish_access_log() {
 declare -A RPS FAILS TOTAL P99 MAX SPEED   # key: scenario:server:concurrency (SPEED: scenario:server)
 declare -A CPU_TICKS CPU_REQUESTS          # key: scenario:server:concurrency
 declare -A CPU_RATIO                       # key: scenario:concurrency; first server/second
+declare -A CPU_PER_MIB                     # key: scenario:server; downloads' CPU ms per MiB
 declare -A SKIPPED                         # scenario: why it was not measured
 declare -A SCENARIO_RSS                    # scenario: the main instance's memory after it
 LOGGED_REQUESTS=0   # requests sent to the instance with the access log
@@ -1050,17 +1053,22 @@ run_downloads() {
         expected=$((expected - SCENARIO_RANGE))
         code=206
     fi
-    declare -A roundRates
+    declare -A roundRates ticks
+    local pidVar before
     for server in "${SCENARIO_SERVERS[@]}"; do
         key=$name:$server
         SPEED[$key]=0 FAILS[$key]=0
         roundRates[$server]=""
+        ticks[$server]=0
     done
     for ((round = 1; round <= BENCH_BIG_ROUNDS; round++)); do
         for server in "${SCENARIO_SERVERS[@]}"; do
             key=$name:$server
+            pidVar=${SERVER_PID_VAR[$server]}
+            before=$(server_cpu_ticks "${!pidVar}")
             measure_curl "$(server_url "$server")$SCENARIO_PATH" "$name-$server-r$round" \
                 "${SCENARIO_RANGE:+$SCENARIO_RANGE-}"
+            ticks[$server]=$((ticks[$server] + $(server_cpu_ticks "${!pidVar}") - before))
             if [ "$CURL_CODE" != "$code" ] || [ "$CURL_BYTES" != "$expected" ]; then
                 FAILS[$key]=$((FAILS[$key] + 1))
                 bench_say "note: $server answered $CURL_CODE with $CURL_BYTES of $expected bytes"
@@ -1071,7 +1079,15 @@ run_downloads() {
             server_alive "$server"
         done
     done
-    local -a header=(server "best MiB/s" "each round (MiB/s)" "$first/server" fail) widths=()
+    # CPU time per MiB: the server's clock ticks over every round, as milliseconds per MiB.
+    local mib
+    mib=$(awk -v b="$expected" -v r="$BENCH_BIG_ROUNDS" 'BEGIN { print b * r / 1048576 }')
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        CPU_PER_MIB[$name:$server]=$(awk -v t="${ticks[$server]}" -v hz="$CLOCK_TICKS" -v m="$mib" \
+            'BEGIN { printf "%.3f", t * 1000 / hz / m }')
+    done
+    local -a header=(server "best MiB/s" "each round (MiB/s)" "$first/server" fail
+        "cpu ms/MiB" "cpu $first/server") widths=()
     local cell
     for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
     widths[2]=$((BENCH_BIG_ROUNDS * 8 > ${#header[2]} ? BENCH_BIG_ROUNDS * 8 : ${#header[2]}))
@@ -1079,7 +1095,9 @@ run_downloads() {
     for server in "${SCENARIO_SERVERS[@]}"; do
         rates=${roundRates[$server]# }
         print_row widths "$server" "$(mib_per_s "${SPEED[$name:$server]}")" "$rates" \
-            "$(ratio "${SPEED[$name:$first]}" "${SPEED[$name:$server]}")" "${FAILS[$name:$server]}"
+            "$(ratio "${SPEED[$name:$first]}" "${SPEED[$name:$server]}")" "${FAILS[$name:$server]}" \
+            "${CPU_PER_MIB[$name:$server]}" \
+            "$(ratio "${CPU_PER_MIB[$name:$first]}" "${CPU_PER_MIB[$name:$server]}")"
     done
 }
 
@@ -1284,6 +1302,15 @@ main() {
     fi
     check_ratio big_file vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download: rate vantry/nginx"
+    check_ratio big_file vantry lighttpd - "$BENCH_BIG_LIGHTTPD_RATIO_MIN" \
+        "$BENCH_BIG_MIB MiB download: rate vantry/lighttpd"
+    if measured big_file "$BENCH_BIG_MIB MiB download: CPU time per MiB vantry/lighttpd"; then
+        local bigCpu
+        bigCpu=$(ratio "${CPU_PER_MIB[big_file:vantry]:-0}" "${CPU_PER_MIB[big_file:lighttpd]:-0}")
+        check "$(awk -v r="$bigCpu" -v m="$BENCH_BIG_CPU_RATIO_MAX" \
+            'BEGIN { exit !(r != "-" && r + 0 <= m + 0) }' && echo 1)" \
+            "$BENCH_BIG_MIB MiB download: CPU time per MiB vantry/lighttpd $bigCpu (<= $BENCH_BIG_CPU_RATIO_MAX)"
+    fi
     check_ratio resume vantry nginx - "$BENCH_BIG_RATIO_MIN" \
         "$BENCH_BIG_MIB MiB download resumed half way: rate vantry/nginx"
     check_ratio https vantry+tls nginx+tls "$rc" "$BENCH_HTTPS_RATIO_MIN" \

