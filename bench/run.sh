@@ -964,7 +964,9 @@ run_ab_table() {
     # CPU time per request of every server, read from /proc (nginx: master and worker).
     local pidVar before
     for server in "${SCENARIO_SERVERS[@]}"; do header+=("$server cpu us/req"); done
-    header+=("cpu $first/${SCENARIO_SERVERS[1]}")
+    # A scenario of one server (the properties page) has no ratio to show.
+    local second=${SCENARIO_SERVERS[1]:-}
+    [ -n "$second" ] && header+=("cpu $first/$second")
     local cell
     for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
 
@@ -1036,9 +1038,12 @@ run_ab_table() {
             cpu+=("$(awk -v t="${CPU_TICKS[$key]}" -v n="${CPU_REQUESTS[$key]}" -v hz="$CLOCK_TICKS" \
                 'BEGIN { if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-" }')")
         done
-        CPU_RATIO[$name:$c]=$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" \
-            'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
-        row+=("${cpu[@]}" "${CPU_RATIO[$name:$c]}")
+        row+=("${cpu[@]}")
+        if [ -n "$second" ]; then
+            CPU_RATIO[$name:$c]=$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" \
+                'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+            row+=("${CPU_RATIO[$name:$c]}")
+        fi
         rows+=("$(print_row widths "${row[@]}")")
     done
     print_row widths "${header[@]}"
