@@ -539,6 +539,8 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
     config::ServerConfig configuration;
     configuration.programDirectory = choices.installDir;
     configuration.iniPath = choices.installDir + std::string(config::kIniName);
+    // A new installation gets today's pages; existing files without the key stay classic.
+    configuration.modernLook = true;
     const std::string favorites = config::DefaultFavoritesLocation();
     for (int index = 0; index < 2; ++index) {
         config::ServerSettings& s = configuration.servers[index];

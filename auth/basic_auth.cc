@@ -178,9 +178,20 @@ bool AuthorizeRequest(http::Connection& connection, bool administrator, std::str
 void SendAuthChallenge(http::Connection& connection, std::string_view realm) {
     std::string response(kChallengeStart);
     response.append(http::FormatHttpDate(platform::NowUtc()));
-    response.append(kChallengeTypeAndRealm);
-    response.append(SafeRealm(realm));
-    response.append(kChallengeEnd);
+    if (connection.ModernLook()) {
+        // A visitor who cancels the login sees this page rather than a blank one.
+        std::string page;
+        http::AppendModernErrorPage(kChallengeStatus, "401 Unauthorized", &page);
+        response.append(
+            "\r\nContent-Type: text/html; charset=utf-8\r\nWWW-Authenticate: Basic realm=\"");
+        response.append(SafeRealm(realm));
+        response.append("\"\r\nContent-Length: ").append(std::to_string(page.size()));
+        response.append("\r\n\r\n").append(page);
+    } else {
+        response.append(kChallengeTypeAndRealm);
+        response.append(SafeRealm(realm));
+        response.append(kChallengeEnd);
+    }
     connection.SendText(response);
     connection.Answer(http::Response::Sent(kChallengeStatus));
 }

@@ -398,6 +398,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
+    config.modernLook = platform::EqualsNoCase(first.Text("look", "classic", 16), "modern");
     config.trustedProxies = platform::AddressRanges::Parse(
         first.Text("trustedProxies", "", kAdminHostsReadSize), &config.trustedProxiesRejected);
 
@@ -457,6 +458,13 @@ bool ServerConfig::Save(std::string* error) const {
         }
         if (settings.searchMaxResults != kDefaultSearchMaxResults) {
             section.Integer("searchMaxResults", settings.searchMaxResults);
+        }
+        if (index == 0) {
+            if (modernLook) {
+                section.Text("look", "modern");
+            } else {
+                section.Remove("look");
+            }
         }
     }
     SectionWriter(changes, kSecondPortSection).Switch("secondPortEnabled", secondPortEnabled);

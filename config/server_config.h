@@ -174,6 +174,10 @@ struct ServerConfig {
     // adminHosts is. Entries that are no address or range are left out and named here.
     platform::AddressRanges trustedProxies;
     std::vector<std::string> trustedProxiesRejected;
+    // "Config" "look": "modern" draws the generated pages as HTML5 in UTF-8 with a viewport
+    // and the built-in stylesheet; anything else, or no key, keeps the classic pages byte for
+    // byte. Saved only when modern.
+    bool modernLook = false;
     std::string programDirectory;  // ends in "/"
 
     // Reads the configuration file of `programDirectory` in the documented order, seeding

@@ -451,7 +451,9 @@ void Connection::Finish() {
 }
 
 std::string Connection::PageTypeLines() const {
-    return WithFramingRule("Content-Type: text/html\r\nX-Content-Type-Options: nosniff");
+    return WithFramingRule(
+        ModernLook() ? "Content-Type: text/html; charset=utf-8\r\nX-Content-Type-Options: nosniff"
+                     : "Content-Type: text/html\r\nX-Content-Type-Options: nosniff");
 }
 
 std::string Connection::WithFramingRule(std::string lines) const {

@@ -110,6 +110,9 @@ class Connection : private platform::WaitGate {
     void SendResource(int resourceId, std::string_view extension);
     // Sends `data` whole as an embedded file is sent, with the type of `extension`.
     void SendData(std::string_view data, std::string_view extension);
+    // Sends `data`, which never changes while the program runs, with `contentTypeLine` and
+    // leave for the client to keep it `maxAgeSeconds`; a client that has it gets 304.
+    void SendUnchanging(std::string_view data, std::string_view contentTypeLine, int maxAgeSeconds);
     // Bytes of the answer's body sent so far.
     uint64_t BytesSent() const { return bytesSent_; }
 
@@ -174,6 +177,8 @@ class Connection : private platform::WaitGate {
 
     // The configuration as it was when this request began.
     const config::ServerConfig& Config() const { return *config_; }
+    // The generated pages are drawn in the modern look (HTML5, UTF-8, the stylesheet).
+    bool ModernLook() const { return config_ != nullptr && config_->modernLook; }
     // Takes the configuration as it is now, for a handler that changed it and goes on to
     // show it.
     void RefreshConfig();

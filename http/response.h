@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/open_file.h"
@@ -58,5 +59,9 @@ class Response {
     std::string path_;
     std::optional<platform::OpenedFile> file_;
 };
+
+// Appends the body of an error page in the modern look: an HTML5 page in UTF-8 that names
+// the problem in plain words, shows `statusText` ("404 Object Not Found") and links home.
+void AppendModernErrorPage(int status, std::string_view statusText, std::string* page);
 
 }  // namespace http

@@ -90,7 +90,41 @@ std::string_view ContentTypeWithoutExtension(const platform::OpenedFile& file) {
                : "Content-Type: application/octet-stream";
 }
 
+// What an error means to a visitor, in the modern look: a heading and a sentence.
+struct ErrorWords {
+    int code;
+    std::string_view heading;
+    std::string_view sentence;
+};
+constexpr ErrorWords kErrorWords[] = {
+    {400, "Bad request", "The server could not understand what your browser asked for."},
+    {401, "Login needed", "This page is only for visitors with a user name and password."},
+    {403, "Not allowed", "This address may not be opened here."},
+    {404, "Page not found", "There is nothing at this address. It may have moved or been removed."},
+    {413, "Too large", "What you sent is larger than this server accepts."},
+    {500, "Server error", "Something went wrong on the server. Please try again in a moment."},
+    {501, "Not supported", "This server does not handle that kind of request."},
+    {503, "Busy", "The server has too much to do right now. Please try again in a moment."},
+};
+
 }  // namespace
+
+void AppendModernErrorPage(int status, std::string_view statusText, std::string* page) {
+    const ErrorWords* words = &kErrorWords[5];
+    for (const ErrorWords& entry : kErrorWords) {
+        if (entry.code == status) words = &entry;
+    }
+    page->append(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
+    page->append(words->heading);
+    page->append(
+        "</title>\n<link rel=\"stylesheet\" href=\"/VNT/vantry.css\"></head>\n"
+        "<body><main class=\"error\">\n<h1>");
+    page->append(words->heading).append("</h1>\n<p>").append(words->sentence);
+    page->append("</p>\n<p><a class=\"button\" href=\"/\">Go to the home page</a></p>\n");
+    page->append("<p class=\"status\">").append(statusText).append("</p>\n</main></body></html>\n");
+}
 
 bool Connection::SendBytes(std::string_view bytes, bool more) {
     return SendHeadAndBody(bytes, {}, more);
@@ -288,14 +322,38 @@ void Connection::SendData(std::string_view data, std::string_view extension) {
     Answer(Response::Sent(200));
 }
 
+void Connection::SendUnchanging(std::string_view data, std::string_view contentTypeLine,
+                                int maxAgeSeconds) {
+    // The program's start stands for the data's last change: it is built in.
+    static const std::time_t built = platform::NowUtc();
+    Answer(Response::Sent(200));
+    const std::string now = FormatHttpDate(platform::NowUtc());
+    const std::string lastModified = FormatHttpDate(built);
+    if (NotModifiedSince(built)) {
+        SendBytes("HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + now +
+                      "\r\nLast-Modified: " + lastModified + "\r\n\r\n",
+                  kFinFollows);
+        Answer(Response::Sent(304));
+        return;
+    }
+    std::string type(contentTypeLine);
+    type.append("\r\nCache-Control: public, max-age=").append(std::to_string(maxAgeSeconds));
+    std::string head = OkHead(now, type, lastModified, data.size());
+    SendHeadAndBody(head, request_.IsHead() ? std::string_view() : data, kFinFollows);
+}
+
 void Connection::SendErrorPage() {
     std::string statusLine = "HTTP/1.0 ";
     statusLine.append(StatusText(response_.status()));
     if (statusLine.size() > kMaxStatusLine) statusLine.resize(kMaxStatusLine);
     std::string page;
     page.reserve(128 + page_.length());
-    page.append(statusLine).append("\r\n").append(PageTypeLines()).append("\r\n\r\n<body><h1>\r\n");
-    page.append(statusLine).append("\r\n</h1></body>\r\n");
+    page.append(statusLine).append("\r\n").append(PageTypeLines()).append("\r\n\r\n");
+    if (ModernLook()) {
+        AppendModernErrorPage(response_.status(), statusLine.substr(9), &page);
+    } else {
+        page.append("<body><h1>\r\n").append(statusLine).append("\r\n</h1></body>\r\n");
+    }
     page.append(page_.view());
     SendBytes(page, kFinFollows);
 }

@@ -6,6 +6,7 @@
 #include "config/server_config.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 
 namespace pages {
@@ -17,23 +18,25 @@ constexpr std::string_view kSiteWidePrefix = "Site";
 // Override files and images are small; anything larger is not read into a page.
 constexpr size_t kMaxOverrideBytes = 4 * 1024 * 1024;
 
+// A page's built-in heading: the classic markup, and the words of the modern look.
 struct Heading {
     std::string_view page;
     std::string_view text;
+    std::string_view modern;
 };
 constexpr Heading kHeadings[] = {
-    {"FileList", "<H2>Download</H2>"},
-    {"Favorites", "<H2>Favorites Listng</H2>"},
-    {"FileUpload", "<H2>File Upload</H2>"},
-    {"UserList", "<H2>User List</H2>"},
-    {"Search", "<H2>Search</H2>"},
-    {"HandleSearch", "<H2>Search Results</H2>"},
-    {"SendMessage", "<H2>Send Message</H2>"},
-    {"HandleSendMessage", "<H2>Message Received</H2>"},
-    {"Navigator", "<H2>Navigator</H2>"},
-    {"HandlePost", "<H2>Data Received</H2>"},
-    {"WebMasterHome", "<H2>WebMaster Home Page</H2>"},
-    {"HandleServerProperties", "<H2>Vantry Server Properties Page</H2>"},
+    {"FileList", "<H2>Download</H2>", "Download"},
+    {"Favorites", "<H2>Favorites Listng</H2>", "Favorites"},
+    {"FileUpload", "<H2>File Upload</H2>", "File upload"},
+    {"UserList", "<H2>User List</H2>", "User list"},
+    {"Search", "<H2>Search</H2>", "Search"},
+    {"HandleSearch", "<H2>Search Results</H2>", "Search results"},
+    {"SendMessage", "<H2>Send Message</H2>", "Send a message"},
+    {"HandleSendMessage", "<H2>Message Received</H2>", "Message received"},
+    {"Navigator", "<H2>Navigator</H2>", "Navigator"},
+    {"HandlePost", "<H2>Data Received</H2>", "Data received"},
+    {"WebMasterHome", "<H2>WebMaster Home Page</H2>", "Webmaster home"},
+    {"HandleServerProperties", "<H2>Vantry Server Properties Page</H2>", "Server properties"},
 };
 
 // One button of the navigation bar: its switch, where it leads (after the base address;
@@ -42,15 +45,17 @@ struct NavButton {
     bool config::ServerSettings::*enabled;
     std::string_view target;
     std::string_view image;
+    std::string_view label;  // the modern look's text
 };
 constexpr NavButton kNavButtons[] = {
-    {&config::ServerSettings::homeEnabled, "", "home.gif"},
-    {&config::ServerSettings::searchEnabled, "/VNT/search.html", "search.gif"},
-    {&config::ServerSettings::favoritesEnabled, "/VNT/FAVORITES/", "favorites.gif"},
-    {&config::ServerSettings::list, "/VNTFileDownload.html", "download.gif"},
-    {&config::ServerSettings::uploadEnabled, "/VNT/fileupload.html", "upload.gif"},
-    {&config::ServerSettings::messageUploadEnabled, "/VNT/sendmessage.html", "message.gif"},
-    {&config::ServerSettings::userListEnabled, "/VNT/userlist.html", "userlist.gif"},
+    {&config::ServerSettings::homeEnabled, "", "home.gif", "Home"},
+    {&config::ServerSettings::searchEnabled, "/VNT/search.html", "search.gif", "Search"},
+    {&config::ServerSettings::favoritesEnabled, "/VNT/FAVORITES/", "favorites.gif", "Favorites"},
+    {&config::ServerSettings::list, "/VNTFileDownload.html", "download.gif", "Download"},
+    {&config::ServerSettings::uploadEnabled, "/VNT/fileupload.html", "upload.gif", "Upload"},
+    {&config::ServerSettings::messageUploadEnabled, "/VNT/sendmessage.html", "message.gif",
+     "Message"},
+    {&config::ServerSettings::userListEnabled, "/VNT/userlist.html", "userlist.gif", "Users"},
 };
 
 // The VNT directory of the connection's server, ending in "/"; empty when the server has
@@ -73,6 +78,38 @@ void AppendPropertyTag(http::Connection& c, std::string_view tag,
     if (settings != nullptr) line.append(settings->*properties);
     line.append(" >");
     c.AppendBodyLine(line);
+}
+
+// The modern look's navigation: the switched-on features as text links, addressed from the
+// root so that they hold behind a proxy and over HTTPS alike.
+void AppendModernNavigation(http::Connection& c, const config::ServerSettings& settings) {
+    std::string bar = "<nav class=\"site\" aria-label=\"Site\">";
+    for (const NavButton& button : kNavButtons) {
+        if (!(settings.*button.enabled)) continue;
+        bar.append("<a href=\"").append(button.target.empty() ? "/" : button.target);
+        bar.append("\">").append(button.label).append("</a>");
+    }
+    bar.append("</nav>");
+    c.AppendBodyLine(bar);
+}
+
+// The start of a page in the modern look, up to the opening of its main part.
+void AppendModernStart(http::Connection& c, std::string_view page, std::string_view title) {
+    c.AppendBodyLine(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
+    std::string line = "<title>";
+    line.append(title).append("</title>\n<link rel=\"stylesheet\" href=\"");
+    line.append(kStylesheetPath).append("\">");
+    c.AppendBodyLine(line);
+    AppendHtmlHeader(c, page);
+    c.AppendBodyLine("</head>\n<body>");
+    const config::ServerSettings* settings = c.Settings();
+    if (settings != nullptr && (settings->universalNavBarEnabled || page == "Navigator") &&
+        !AppendTemplateFile(c, page, "NavBar.html")) {
+        AppendModernNavigation(c, *settings);
+    }
+    c.AppendBodyLine("<main>");
 }
 
 }  // namespace
@@ -104,6 +141,10 @@ void AppendHtmlHeader(http::Connection& c, std::string_view page) {
 }
 
 void AppendBodyTag(http::Connection& c, std::string_view) {
+    if (c.ModernLook()) {
+        c.AppendBodyLine("<body>");
+        return;
+    }
     AppendPropertyTag(c, "BODY", &config::ServerSettings::vpPageProperties);
 }
 
@@ -115,17 +156,29 @@ void AppendPageHeading(http::Connection& c, std::string_view page) {
     if (AppendTemplateFile(c, page, "Header.html")) return;
     for (const Heading& heading : kHeadings) {
         if (platform::EqualsNoCase(heading.page, page)) {
-            c.AppendBodyLine(heading.text);
+            if (c.ModernLook()) {
+                c.AppendBodyLine("<h1>" + std::string(heading.modern) + "</h1>");
+            } else {
+                c.AppendBodyLine(heading.text);
+            }
             return;
         }
     }
 }
 
 void AppendTableTag(http::Connection& c, std::string_view) {
+    if (c.ModernLook()) {
+        c.AppendBodyLine("<table>");
+        return;
+    }
     AppendPropertyTag(c, "TABLE", &config::ServerSettings::vpTableProperties);
 }
 
 void AppendRowTag(http::Connection& c, std::string_view, int band) {
+    if (c.ModernLook()) {
+        c.AppendBodyLine(band == 0 ? "<tr class=\"head\">" : "<tr>");
+        return;
+    }
     const config::ServerSettings* settings = c.Settings();
     std::string line = "<TR ";
     if (settings != nullptr) {
@@ -147,7 +200,8 @@ void AppendBodyFile(http::Connection& c, std::string_view page) {
 
 void AppendNavigationBar(http::Connection& c, std::string_view page) {
     const config::ServerSettings* settings = c.Settings();
-    if (settings == nullptr) return;
+    // The modern look has its navigation at the top of the page (AppendModernStart).
+    if (settings == nullptr || c.ModernLook()) return;
     if (!settings->universalNavBarEnabled && page != "Navigator") return;
     if (AppendTemplateFile(c, page, "NavBar.html")) return;
     // The administration pages take their images from /Admin/, the others from /VNT/.
@@ -172,6 +226,12 @@ void AppendFooter(http::Connection& c, std::string_view page) {
 
 void AppendPageStart(http::Connection& c, std::string_view page, std::string_view title,
                      std::string_view windowScript, bool withHeading) {
+    if (c.ModernLook()) {
+        // No window script: a page does not resize the visitor's browser.
+        AppendModernStart(c, page, title);
+        if (withHeading) AppendPageHeading(c, page);
+        return;
+    }
     c.AppendBodyLine("<HTML><HEAD><TITLE>");
     c.AppendBodyLine(title);
     c.AppendBodyLine("</TITLE>");
@@ -184,6 +244,13 @@ void AppendPageStart(http::Connection& c, std::string_view page, std::string_vie
 }
 
 void AppendPageEnd(http::Connection& c, std::string_view page) {
+    if (c.ModernLook()) {
+        AppendBodyFile(c, page);
+        c.AppendBodyLine("</main>");
+        AppendFooter(c, page);
+        c.AppendBodyLine("</body></html>");
+        return;
+    }
     AppendBodyFile(c, page);
     AppendNavigationBar(c, page);
     AppendFooter(c, page);
@@ -191,6 +258,9 @@ void AppendPageEnd(http::Connection& c, std::string_view page) {
 }
 
 void AppendHelpLink(http::Connection& c, std::string_view page) {
+    // The help site the classic pages link to does not exist; the modern look links to no
+    // help until the program carries its own.
+    if (c.ModernLook()) return;
     std::string link =
         "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' "
         "color='White'> <A href=\"";
@@ -217,6 +287,13 @@ bool SendNavImage(http::Connection& c, int resourceId, std::string_view type,
 
 void AppendAcknowledgement(http::Connection& c, std::string_view page, std::string_view title,
                            std::string_view message) {
+    if (c.ModernLook()) {
+        AppendModernStart(c, page, title);
+        c.AppendBodyLine("<h1>" + std::string(title) + "</h1>\n<p>" + std::string(message) +
+                         "</p>");
+        AppendPageEnd(c, page);
+        return;
+    }
     c.AppendBodyLine("<HTML><HEAD><TITLE>");
     c.AppendBodyLine(title);
     c.AppendBodyLine("</TITLE>");
@@ -240,6 +317,16 @@ void AppendAcknowledgement(http::Connection& c, std::string_view page, std::stri
     AppendHelpLink(c, page);
     c.AppendBodyLine("</TD> </TABLE>");
     AppendPageEnd(c, page);
+}
+
+void SendStylesheet(http::Connection& c) {
+    std::optional<std::string_view> sheet = platform::FindResource(kStylesheetResource);
+    if (!sheet) {
+        c.Answer(http::Response::Error(404));
+        return;
+    }
+    constexpr int kDay = 24 * 60 * 60;
+    c.SendUnchanging(*sheet, "Content-Type: text/css; charset=utf-8", kDay);
 }
 
 std::string MakeTimestamp() {

@@ -39,6 +39,12 @@ void AppendBodyFile(http::Connection& c, std::string_view page);
 // The owner's navigation bar, else one built from the switched-on features.
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);
+// The modern look's stylesheet: its address, and the embedded file it is.
+inline constexpr std::string_view kStylesheetPath = "/VNT/vantry.css";
+inline constexpr int kStylesheetResource = 160;
+// Sends the stylesheet, which a browser may keep for a day.
+void SendStylesheet(http::Connection& c);
+
 // The start of a standard page: the title and window script, the HTML header, the body tag
 // and the banner, then the page heading when `withHeading` (list pages).
 void AppendPageStart(http::Connection& c, std::string_view page, std::string_view title,

@@ -13,6 +13,7 @@
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
 #include "http/listener.h"
+#include "pages/page_template.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/network.h"
@@ -193,6 +194,11 @@ void AppConnection::OnGet(std::string requestUrl) {
             apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
             return;
         case Route::kApplication:
+            // The stylesheet of the modern look is no visit, and a login page needs it too.
+            if (ModernLook() && platform::EqualsNoCase(u, pages::kStylesheetPath.substr(1))) {
+                pages::SendStylesheet(*this);
+                return;
+            }
             if (AuthRequiredFor()) {
                 if (!CheckAuthorization(false)) return;
             } else {

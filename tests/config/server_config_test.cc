@@ -217,6 +217,25 @@ TEST_F(ServerConfigTest, SavedLocationsAreKeptAndTheUserListSwitchOnlyWhenOn) {
     EXPECT_EQ(platform::GetProfileString(ini_, "Config", "userListPublic", "absent"), "absent");
 }
 
+TEST_F(ServerConfigTest, TheModernLookIsReadInAnyCaseAndSavedOnlyWhenOn) {
+    for (const auto& [value, modern] : std::vector<std::pair<std::string, bool>>{
+             {"modern", true}, {"Modern", true}, {"classic", false}, {"fancy", false}}) {
+        WriteFile(ini_, "[Config]\nlook=" + value + "\n");
+        EXPECT_EQ(ServerConfig::Load(dir_).modernLook, modern) << value;
+    }
+    WriteFile(ini_, "[Config]\nport=80\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_FALSE(config.modernLook);
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(platform::GetProfileString(ini_, "Config", "look", "absent"), "absent");
+    config.modernLook = true;
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(platform::GetProfileString(ini_, "Config", "look", "absent"), "modern");
+    config.modernLook = false;
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(platform::GetProfileString(ini_, "Config", "look", "absent"), "absent");
+}
+
 // Only the program directory's own Incoming folders are made, and for the owner only.
 TEST_F(ServerConfigTest, OnlyTheIncomingFoldersAreMadeAndPrivately) {
     const std::string uploads = IncomingDirectory(dir_, kIncomingUploads);

@@ -1,0 +1,122 @@
+// The modern look, switched on with look=modern: pages in HTML5 and UTF-8 with a viewport and
+// the built-in stylesheet, text navigation at the top, error and login pages that say what
+// went wrong and lead home. Without the switch nothing of it appears.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HeaderOf(const std::string& response, const std::string& name) {
+    size_t at = response.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return "";
+    at += name.size() + 4;
+    return response.substr(at, response.find("\r\n", at) - at);
+}
+
+std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+}
+
+class ModernLookTest : public ::testing::Test {
+  protected:
+    ModernLookTest()
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nlook=modern\nsearchEnabled=Y\n"
+              "homeEnabled=Y\nuniversalNavBarEnabled=Y\n"
+              "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\n"
+              "[Server-2]\nsecondPortEnabled=Y\n") {
+        fs::create_directories(vantry.dir() + "/www");
+        WriteFile(vantry.dir() + "/registry.reg",
+                  testing_support::RegistryText("\"bob\"=\"pw\"\n", "2"));
+    }
+    void SetUp() override { vantry.Start(); }
+    std::string Get(const std::string& target, int port = 0, const std::string& headers = "") {
+        return Exchange(vantry.address(), port == 0 ? vantry.port1() : port,
+                        "GET " + target + " HTTP/1.0\r\n" + headers + "\r\n");
+    }
+    VantryInstance vantry;
+};
+
+TEST_F(ModernLookTest, PagesAreHtml5InUtf8WithTheStylesheetAndTextNavigation) {
+    const std::string page = Get("/VNT/search.html");
+    ASSERT_EQ(page.substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_EQ(HeaderOf(page, "Content-Type"), "text/html; charset=utf-8");
+    const std::string body = BodyOf(page);
+    EXPECT_EQ(body.substr(0, 15), "<!DOCTYPE html>");
+    for (const char* part :
+         {"<meta charset=\"utf-8\">",
+          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
+          "<link rel=\"stylesheet\" href=\"/VNT/vantry.css\">",
+          "<nav class=\"site\" aria-label=\"Site\"><a href=\"/\">Home</a><a "
+          "href=\"/VNT/search.html\">Search</a>",
+          "</main>", "</body></html>"}) {
+        EXPECT_NE(body.find(part), std::string::npos) << part;
+    }
+    // Nothing of the classic frame: no resizing script, no image buttons, no help site.
+    for (const char* classic : {"resizeTo", "<IMG", "help.vantry.example", "<BODY"}) {
+        EXPECT_EQ(body.find(classic), std::string::npos) << classic;
+    }
+}
+
+TEST_F(ModernLookTest, StylesheetIsServedOnceAndKept) {
+    const std::string sheet = Get("/VNT/vantry.css");
+    ASSERT_EQ(sheet.substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_EQ(HeaderOf(sheet, "Content-Type"), "text/css; charset=utf-8");
+    EXPECT_EQ(HeaderOf(sheet, "Cache-Control"), "public, max-age=86400");
+    EXPECT_EQ(BodyOf(sheet),
+              ReadFile(std::string(VANTRY_SOURCE_DIR) + "/resources/modern/vantry.css"));
+    const std::string again = Get(
+        "/VNT/vantry.css", 0, "If-Modified-Since: " + HeaderOf(sheet, "Last-Modified") + "\r\n");
+    EXPECT_EQ(again.substr(0, 25), "HTTP/1.0 304 Not Modified");
+    EXPECT_EQ(BodyOf(again), "");
+    // Server 2 asks for a login, but not for the stylesheet its login page needs.
+    EXPECT_EQ(Get("/VNT/vantry.css", vantry.port2()).substr(0, 15), "HTTP/1.0 200 OK");
+}
+
+TEST_F(ModernLookTest, ErrorsAndTheLoginNameTheProblemAndLeadHome) {
+    struct Case {
+        std::string target;
+        int port;
+        const char* statusLine;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"/no-such-page.html", 0, "HTTP/1.0 404 Object Not Found", "Page not found"},
+        {"/a/../b.html", 0, "HTTP/1.0 403 Forbidden", "Not allowed"},
+        {"/VNT/search.html", 1, "HTTP/1.0 401 OK", "Login needed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const std::string answer = Get(c.target, c.port == 1 ? vantry.port2() : 0);
+        EXPECT_EQ(answer.substr(0, answer.find("\r\n")), c.statusLine);
+        EXPECT_EQ(HeaderOf(answer, "Content-Type"), "text/html; charset=utf-8");
+        const std::string body = BodyOf(answer);
+        EXPECT_EQ(body.substr(0, 15), "<!DOCTYPE html>");
+        EXPECT_NE(body.find(std::string("<h1>") + c.words + "</h1>"), std::string::npos);
+        EXPECT_NE(body.find("<a class=\"button\" href=\"/\">"), std::string::npos);
+    }
+    // The login challenge is still one, with the length of its page.
+    const std::string challenge = Get("/VNT/search.html", vantry.port2());
+    EXPECT_NE(HeaderOf(challenge, "WWW-Authenticate").find("Basic realm="), std::string::npos);
+    EXPECT_EQ(HeaderOf(challenge, "Content-Length"), std::to_string(BodyOf(challenge).size()));
+}
+
+TEST(ClassicLookTest, WithoutTheSwitchThereIsNoStylesheet) {
+    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n");
+    fs::create_directories(vantry.dir() + "/www");
+    vantry.Start();
+    const std::string answer =
+        Exchange(vantry.address(), vantry.port1(), "GET /VNT/vantry.css HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.0 404 Object Not Found");
+    EXPECT_EQ(HeaderOf(answer, "Content-Type"), "text/html");
+}
+
+}  // namespace
+}  // namespace e2e
