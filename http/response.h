@@ -60,6 +60,11 @@ class Response {
     std::optional<platform::OpenedFile> file_;
 };
 
+// The modern look's stylesheet, served under the applications' prefix.
+inline constexpr std::string_view kModernStylesheetPath = "/VNT/vantry.css";
+// Appends the start of a page in the modern look, up to the end of its head's own lines: the
+// doctype, UTF-8, the viewport, `title` and the stylesheet. The caller closes the head.
+void AppendModernHead(std::string_view title, std::string* page);
 // Appends the body of an error page in the modern look: an HTML5 page in UTF-8 that names
 // the problem in plain words, shows `statusText` ("404 Object Not Found") and links home.
 void AppendModernErrorPage(int status, std::string_view statusText, std::string* page);

@@ -66,6 +66,13 @@ std::string ContentHead(std::string_view statusHeaders, std::string_view date,
     return head;
 }
 
+// The whole answer to a request whose copy is still current.
+std::string NotModifiedHead(std::string_view date, std::string_view lastModified) {
+    std::string head("HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: ");
+    head.append(date).append("\r\nLast-Modified: ").append(lastModified).append("\r\n\r\n");
+    return head;
+}
+
 // The head of a 200 response with a body of `length` bytes.
 std::string OkHead(std::string_view date, std::string_view contentTypeLine,
                    std::string_view lastModified, std::optional<uint64_t> length) {
@@ -109,18 +116,21 @@ constexpr ErrorWords kErrorWords[] = {
 
 }  // namespace
 
+void AppendModernHead(std::string_view title, std::string* page) {
+    page->append(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
+    page->append(title).append("</title>\n<link rel=\"stylesheet\" href=\"");
+    page->append(kModernStylesheetPath).append("\">");
+}
+
 void AppendModernErrorPage(int status, std::string_view statusText, std::string* page) {
     const ErrorWords* words = &kErrorWords[5];
     for (const ErrorWords& entry : kErrorWords) {
         if (entry.code == status) words = &entry;
     }
-    page->append(
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
-    page->append(words->heading);
-    page->append(
-        "</title>\n<link rel=\"stylesheet\" href=\"/VNT/vantry.css\"></head>\n"
-        "<body><main class=\"error\">\n<h1>");
+    AppendModernHead(words->heading, page);
+    page->append("</head>\n<body><main class=\"error\">\n<h1>");
     page->append(words->heading).append("</h1>\n<p>").append(words->sentence);
     page->append("</p>\n<p><a class=\"button\" href=\"/\">Go to the home page</a></p>\n");
     page->append("<p class=\"status\">").append(statusText).append("</p>\n</main></body></html>\n");
@@ -219,10 +229,7 @@ void Connection::SendFile() {
     std::string date = FormatHttpDate(platform::NowUtc());
     std::string lastModified = FormatHttpDate(file->modified);
     if (!request_.IsPost() && NotModifiedSince(file->modified)) {
-        std::string head =
-            "HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + date +
-            "\r\nLast-Modified: " + lastModified + "\r\n\r\n";
-        SendBytes(head, kFinFollows);
+        SendBytes(NotModifiedHead(date, lastModified), kFinFollows);
         Answer(Response::Sent(304));
         return;
     }
@@ -330,9 +337,7 @@ void Connection::SendUnchanging(std::string_view data, std::string_view contentT
     const std::string now = FormatHttpDate(platform::NowUtc());
     const std::string lastModified = FormatHttpDate(built);
     if (NotModifiedSince(built)) {
-        SendBytes("HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " + now +
-                      "\r\nLast-Modified: " + lastModified + "\r\n\r\n",
-                  kFinFollows);
+        SendBytes(NotModifiedHead(now, lastModified), kFinFollows);
         Answer(Response::Sent(304));
         return;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/server_config.h"
+#include "http/response.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/resources.h"
@@ -95,13 +96,9 @@ void AppendModernNavigation(http::Connection& c, const config::ServerSettings& s
 
 // The start of a page in the modern look, up to the opening of its main part.
 void AppendModernStart(http::Connection& c, std::string_view page, std::string_view title) {
-    c.AppendBodyLine(
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">");
-    std::string line = "<title>";
-    line.append(title).append("</title>\n<link rel=\"stylesheet\" href=\"");
-    line.append(kStylesheetPath).append("\">");
-    c.AppendBodyLine(line);
+    std::string head;
+    http::AppendModernHead(title, &head);
+    c.AppendBodyLine(head);
     AppendHtmlHeader(c, page);
     c.AppendBodyLine("</head>\n<body>");
     const config::ServerSettings* settings = c.Settings();

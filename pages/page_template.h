@@ -40,7 +40,7 @@ void AppendBodyFile(http::Connection& c, std::string_view page);
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);
 // The modern look's stylesheet: its address, and the embedded file it is.
-inline constexpr std::string_view kStylesheetPath = "/VNT/vantry.css";
+inline constexpr std::string_view kStylesheetPath = http::kModernStylesheetPath;
 inline constexpr int kStylesheetResource = 160;
 // Sends the stylesheet, which a browser may keep for a day.
 void SendStylesheet(http::Connection& c);
