@@ -65,11 +65,16 @@ void AppendSettingRows(http::Connection& c, const config::ServerConfig& config) 
 }  // namespace
 
 void HandleServerProperties(http::Connection& c) {
-    c.AppendBodyLine("<HTML><HEAD><TITLE>");
-    c.AppendBodyLine("Vantry Server Properties Page");
-    c.AppendBodyLine("</TITLE><SCRIPT>window.resizeTo(710, screen.availHeight);</SCRIPT></HEAD>");
-    pages::AppendBodyTag(c, kPage);
-    pages::AppendPageHeading(c, kPage);
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kPage, "Vantry Server Properties Page", {}, true);
+    } else {
+        c.AppendBodyLine("<HTML><HEAD><TITLE>");
+        c.AppendBodyLine("Vantry Server Properties Page");
+        c.AppendBodyLine(
+            "</TITLE><SCRIPT>window.resizeTo(710, screen.availHeight);</SCRIPT></HEAD>");
+        pages::AppendBodyTag(c, kPage);
+        pages::AppendPageHeading(c, kPage);
+    }
     c.AppendBodyLine("<FORM METHOD='POST' ACTION='/admin/change.html'>");
     pages::AppendTableTag(c, kPage);
     pages::AppendRowTag(c, kPage, 0);

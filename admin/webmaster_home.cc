@@ -83,14 +83,17 @@ void WebMasterHome(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     const std::string baseUrl = c.BaseUrl();
 
-    c.AppendBodyLine("<HTML><HEAD><TITLE>");
-    c.AppendBodyLine("WebMaster Home Page");
-    c.AppendBodyLine(" </TITLE>");
-    c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 480);</SCRIPT>");
-    pages::AppendHtmlHeader(c, kPage);
-    c.AppendBodyLine("</HEAD>");
-
-    pages::AppendBodyTag(c, kPage);
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kPage, "WebMaster Home Page", {}, false);
+    } else {
+        c.AppendBodyLine("<HTML><HEAD><TITLE>");
+        c.AppendBodyLine("WebMaster Home Page");
+        c.AppendBodyLine(" </TITLE>");
+        c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 480);</SCRIPT>");
+        pages::AppendHtmlHeader(c, kPage);
+        c.AppendBodyLine("</HEAD>");
+        pages::AppendBodyTag(c, kPage);
+    }
     if (settings != nullptr) {
         c.AppendBodyLine(c.ServerNumber() == 1 ? "<H3> Server 1 </H3>" : "<H3> Server 2 </H3>");
     }

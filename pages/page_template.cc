@@ -83,7 +83,7 @@ void AppendPropertyTag(http::Connection& c, std::string_view tag,
 
 // The modern look's navigation: the switched-on features as text links, addressed from the
 // root so that they hold behind a proxy and over HTTPS alike.
-void AppendModernNavigation(http::Connection& c, const config::ServerSettings& settings) {
+std::string ModernNavigation(const config::ServerSettings& settings) {
     std::string bar = "<nav class=\"site\" aria-label=\"Site\">";
     for (const NavButton& button : kNavButtons) {
         if (!(settings.*button.enabled)) continue;
@@ -91,21 +91,18 @@ void AppendModernNavigation(http::Connection& c, const config::ServerSettings& s
         bar.append("\">").append(button.label).append("</a>");
     }
     bar.append("</nav>");
-    c.AppendBodyLine(bar);
+    return bar;
 }
 
-// The start of a page in the modern look, up to the opening of its main part.
+// The start of a page in the modern look, with its navigation at the top, up to the opening
+// of its main part.
 void AppendModernStart(http::Connection& c, std::string_view page, std::string_view title) {
     std::string head;
     http::AppendModernHead(title, &head);
     c.AppendBodyLine(head);
     AppendHtmlHeader(c, page);
     c.AppendBodyLine("</head>\n<body>");
-    const config::ServerSettings* settings = c.Settings();
-    if (settings != nullptr && (settings->universalNavBarEnabled || page == "Navigator") &&
-        !AppendTemplateFile(c, page, "NavBar.html")) {
-        AppendModernNavigation(c, *settings);
-    }
+    AppendNavigationBar(c, page);
     c.AppendBodyLine("<main>");
 }
 
@@ -138,10 +135,6 @@ void AppendHtmlHeader(http::Connection& c, std::string_view page) {
 }
 
 void AppendBodyTag(http::Connection& c, std::string_view) {
-    if (c.ModernLook()) {
-        c.AppendBodyLine("<body>");
-        return;
-    }
     AppendPropertyTag(c, "BODY", &config::ServerSettings::vpPageProperties);
 }
 
@@ -197,10 +190,13 @@ void AppendBodyFile(http::Connection& c, std::string_view page) {
 
 void AppendNavigationBar(http::Connection& c, std::string_view page) {
     const config::ServerSettings* settings = c.Settings();
-    // The modern look has its navigation at the top of the page (AppendModernStart).
-    if (settings == nullptr || c.ModernLook()) return;
+    if (settings == nullptr) return;
     if (!settings->universalNavBarEnabled && page != "Navigator") return;
     if (AppendTemplateFile(c, page, "NavBar.html")) return;
+    if (c.ModernLook()) {
+        c.AppendBodyLine(ModernNavigation(*settings));
+        return;
+    }
     // The administration pages take their images from /Admin/, the others from /VNT/.
     const bool admin = page == "HandleServerProperties" || page == "WebMasterHome";
     const std::string base = c.BaseUrl();
@@ -241,14 +237,14 @@ void AppendPageStart(http::Connection& c, std::string_view page, std::string_vie
 }
 
 void AppendPageEnd(http::Connection& c, std::string_view page) {
+    AppendBodyFile(c, page);
     if (c.ModernLook()) {
-        AppendBodyFile(c, page);
+        // The navigation came at the top (AppendPageStart).
         c.AppendBodyLine("</main>");
         AppendFooter(c, page);
         c.AppendBodyLine("</body></html>");
         return;
     }
-    AppendBodyFile(c, page);
     AppendNavigationBar(c, page);
     AppendFooter(c, page);
     c.AppendBodyLine("</BODY></HTML>");

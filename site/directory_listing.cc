@@ -57,15 +57,19 @@ void AppConnection::ListDirectory() {
 
     AppendBodyLine(PageTypeLines());
     AppendBodyLine("");
-    AppendBodyLine("<HTML><HEAD><TITLE> File Download");
-    AppendEscaped(*this, filePath);
-    AppendBody(" </TITLE>");
-    AppendBody("<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>");
-    pages::AppendHtmlHeader(*this, kPage);
-    AppendBodyLine("</HEAD>");
-    pages::AppendBodyTag(*this, kPage);
-    pages::AppendBanner(*this, kPage);
-    pages::AppendPageHeading(*this, kPage);
+    if (ModernLook()) {
+        pages::AppendPageStart(*this, kPage, "File download", {}, true);
+    } else {
+        AppendBodyLine("<HTML><HEAD><TITLE> File Download");
+        AppendEscaped(*this, filePath);
+        AppendBody(" </TITLE>");
+        AppendBody("<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>");
+        pages::AppendHtmlHeader(*this, kPage);
+        AppendBodyLine("</HEAD>");
+        pages::AppendBodyTag(*this, kPage);
+        pages::AppendBanner(*this, kPage);
+        pages::AppendPageHeading(*this, kPage);
+    }
 
     AppendBody("<H4>Directory Listing Of ");
     AppendEscaped(*this, filePath);

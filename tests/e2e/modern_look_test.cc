@@ -65,6 +65,26 @@ TEST_F(ModernLookTest, PagesAreHtml5InUtf8WithTheStylesheetAndTextNavigation) {
     }
 }
 
+TEST_F(ModernLookTest, PagesWithAStartOfTheirOwnGetTheModernFrameWhole) {
+    const std::string pages[] = {"/VNT/navigator.html", "/VNTFileDownload.html",
+                                 "/admin/serverproperties.html", "/admin/index.html"};
+    for (const std::string& target : pages) {
+        SCOPED_TRACE(target);
+        const std::string answer = Get(target);
+        ASSERT_EQ(answer.substr(0, 15), "HTTP/1.0 200 OK");
+        const std::string body = BodyOf(answer);
+        EXPECT_EQ(body.substr(0, 15), "<!DOCTYPE html>");
+        // One frame: the navigation at the top, one main part, closed once.
+        EXPECT_NE(body.find("<nav class=\"site\""), std::string::npos);
+        EXPECT_LT(body.find("</nav>"), body.find("<main>"));
+        EXPECT_EQ(body.find("<main>"), body.rfind("<main>"));
+        EXPECT_EQ(body.find("</main>"), body.rfind("</main>"));
+        EXPECT_LT(body.find("<main>"), body.find("</main>"));
+        EXPECT_EQ(body.find("<HTML>"), std::string::npos);
+        EXPECT_EQ(body.find("resizeTo"), std::string::npos);
+    }
+}
+
 TEST_F(ModernLookTest, StylesheetIsServedOnceAndKept) {
     const std::string sheet = Get("/VNT/vantry.css");
     ASSERT_EQ(sheet.substr(0, 15), "HTTP/1.0 200 OK");
