@@ -273,18 +273,23 @@ def start_browser(width, height, accept_insecure_certs):
     return driver
 
 
-def submit_form(field, value):
+def submit_form(field, value=None, form_action=None):
     """An action: fills `field` of the page's form with `value` (a file's path for a file
-    field) and sends the form; the page that answers is checked."""
+    field), or picks the form that posts to `form_action`, and presses its submit button;
+    the page that answers is checked."""
 
     def act(driver):
-        element = driver.find_element(By.NAME, field)
-        if element.tag_name == "textarea" or element.get_attribute("type") != "file":
-            element.clear()
-        element.send_keys(value)
+        if field:
+            element = driver.find_element(By.NAME, field)
+            if element.get_attribute("type") != "file":
+                element.clear()
+            element.send_keys(value)
+            form = element.find_element(By.XPATH, "./ancestor::form")
+        else:
+            form = next(f for f in driver.find_elements(By.TAG_NAME, "form")
+                        if form_action in (f.get_attribute("action") or "").lower())
         old = driver.find_element(By.TAG_NAME, "html")
-        form = element.find_element(By.XPATH, "./ancestor::form")
-        form.find_element(By.CSS_SELECTOR, "input[type=submit], input[type=SUBMIT], button").click()
+        form.find_element(By.CSS_SELECTOR, "input[type=submit i], button").click()
         wait_until(PAGE_LOAD_LIMIT, lambda: not same_element(old, driver))
     return act
 
@@ -324,17 +329,20 @@ class ModernPagesTest(unittest.TestCase):
             Page("search results", "/VNT/search.html", "résumé.txt",
                  action=submit_form("searchTarget", "résumé")),
             Page("upload", "/VNT/fileupload.html", "Upload"),
-            Page("upload received", "/VNT/fileupload.html", "upload résumé.txt",
+            Page("upload received", "/VNT/fileupload.html", "Bytes Received",
                  action=submit_form("filename", upload)),
             Page("message", "/VNT/sendmessage.html", "Message"),
-            Page("message received", "/VNT/sendmessage.html", "",
+            Page("message received", "/VNT/sendmessage.html", "Bytes Were Received",
                  action=submit_form("messageBody", "Grüße aus dem Browser")),
-            Page("user list", "/VNT/userlist.html", "bob"),
+            Page("user list", "/VNT/userlist.html", "IP Address"),
             Page("favorites", "/VNT/FAVORITES/", "Example"),
             Page("favorites folder", "/VNT/FAVORITES/Links/", "Café"),
             Page("navigator", "/VNT/navigator.html", ""),
-            Page("admin home", "/admin/index.html", ""),
+            Page("admin home", "/admin/index.html", "Server Properties"),
             Page("server properties", "/admin/serverproperties.html", "Server"),
+            # Sent unchanged: the configuration is written back as it is.
+            Page("server properties saved", "/admin/serverproperties.html", "changes",
+                 action=submit_form(None, form_action="/admin/change.html")),
             Page("page not found", "/no-such-page.html", "Page not found", error=True),
             Page("not allowed", "/x..y.html", "Not allowed", error=True),
             Page("Server 2 listing, logged in", "/", "résumé.txt", server="two"),
@@ -342,16 +350,15 @@ class ModernPagesTest(unittest.TestCase):
         ]
 
     def check(self, driver, page, base, width, faults):
-        where = "%s (%s) at %d px" % (page.name, base + page.path, width)
-
-        def fault(check, detail):
-            faults.append("%s: %s: %s" % (where, check, detail))
-
         driver.get_log("browser")  # what earlier pages logged
         driver.get(base + page.path)
         if page.action:
             page.action(driver)
         url = driver.current_url
+
+        def fault(check, detail):
+            faults.append("%s (%s) at %d px: %s: %s" % (page.name, url, width, check, detail))
+
         seen = driver.execute_script(PROBE)
         if page.text and page.text not in seen["text"]:
             fault("content", "%r not shown (title %r)" % (page.text, seen["title"]))
