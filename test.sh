@@ -16,8 +16,9 @@ stage() {
 }
 
 # php-cgi runs the PHP pages of the end-to-end tests, haproxy the load balancer in front of two
-# instances.
-stage dependencies tools/install-deps.sh php-cgi haproxy
+# instances; chromium, chromium-driver and python3-selenium the browser test of the modern
+# look's pages (tests/browser/).
+stage dependencies tools/install-deps.sh php-cgi haproxy chromium chromium-driver python3-selenium
 # Includes run one way through the layers.
 stage layers tools/check-layers.sh
 # Every C++ file keeps the layout of .clang-format.

@@ -430,7 +430,7 @@ class ModernPagesTest(unittest.TestCase):
                     except WebDriverException as error:
                         faults.append("%s (%s) at %d px: browser: %s"
                                       % (page.name, base + page.path, width,
-                                         str(error).splitlines()[0] if str(error) else error))
+                                         (error.msg or repr(error)).strip().splitlines()[0]))
         self.assertEqual(faults, [], "\n" + "\n".join(faults))
 
     def test_pages_over_http_at_a_phones_and_a_desktops_width(self):
@@ -455,7 +455,7 @@ def main():
     except WebDriverException as error:
         for driver in drivers.values():
             driver.quit()
-        skip(str(error).strip().splitlines()[0] if str(error).strip() else repr(error))
+        skip((error.msg or repr(error)).strip().splitlines()[0])
     vantry = None
     try:
         vantry = Vantry(binary, cert_binary)
