@@ -41,7 +41,7 @@ def skip(reason):
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
+    from selenium.common.exceptions import NoSuchElementException, WebDriverException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
@@ -87,7 +87,7 @@ def accepts(address, port):
 class Vantry:
     """A vantry in a temporary directory: its home, registry and runtime directory lie there."""
 
-    def __init__(self, binary, cert_binary):
+    def __init__(self, binary, source_dir, cert_binary):
         self.dir = tempfile.mkdtemp(prefix="vantry-browser-")
         self.address = loopback_address()
         self.port1 = free_port(self.address)
@@ -98,7 +98,7 @@ class Vantry:
         os.chmod(os.path.join(self.dir, "vantry"), 0o755)
         for sub in ("run", "up", "messages", "forms"):
             os.makedirs(os.path.join(self.dir, sub))
-        self.write_site()
+        self.write_site(source_dir)
         tls = ""
         if cert_binary:
             subprocess.run([cert_binary, "-o", self.dir, self.address], check=True, timeout=60,
@@ -119,7 +119,7 @@ class Vantry:
                       "\"AuthenticationRequiredServerTwo\"=dword:00000001\n\n"
                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n\"%s\"=\"%s\"\n" % LOGIN)
 
-    def write_site(self):
+    def write_site(self, source_dir):
         www = os.path.join(self.dir, "www")
         files = {
             "résumé.txt": "curriculum vitae",
@@ -134,9 +134,9 @@ class Vantry:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "w", encoding="utf-8") as f:
                 f.write(text)
-        # A 1x1 GIF, shown in the listing as a file among others.
-        with open(os.path.join(www, "picture.gif"), "wb") as f:
-            f.write(base64.b64decode("R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw=="))
+        # An image among the files, shown in the listing as one of them.
+        shutil.copy(os.path.join(source_dir, "resources", "images", "folder.gif"),
+                    os.path.join(www, "photo été.gif"))
         favorites = os.path.join(self.dir, "Favorites")
         os.makedirs(os.path.join(favorites, "Links"))
         with open(os.path.join(favorites, "Example.url"), "w", encoding="utf-8") as f:
@@ -286,17 +286,22 @@ def submit_form(field, value=None, form_action=None):
             element.send_keys(value)
             form = element.find_element(By.XPATH, "./ancestor::form")
         else:
-            form = next(f for f in driver.find_elements(By.TAG_NAME, "form")
-                        if form_action in (f.get_attribute("action") or "").lower())
+            form = next((f for f in driver.find_elements(By.TAG_NAME, "form")
+                         if form_action in (f.get_attribute("action") or "").lower()), None)
+            if form is None:
+                raise NoSuchElementException("no form posts to " + form_action)
         old = driver.find_element(By.TAG_NAME, "html")
         form.find_element(By.CSS_SELECTOR, "input[type=submit i], button").click()
-        wait_until(PAGE_LOAD_LIMIT, lambda: not same_element(old, driver))
+        wait_until(PAGE_LOAD_LIMIT, lambda: replaced(old, driver))
     return act
 
 
-def same_element(element, driver):
+def replaced(document_element, driver):
+    """True once another page than the one of `document_element` has loaded."""
     try:
-        return element == driver.find_element(By.TAG_NAME, "html")
+        if document_element == driver.find_element(By.TAG_NAME, "html"):
+            return False
+        return driver.execute_script("return document.readyState") == "complete"
     except WebDriverException:
         return False
 
@@ -321,7 +326,7 @@ class ModernPagesTest(unittest.TestCase):
         with open(upload, "w", encoding="utf-8") as f:
             f.write("sent from the browser")
         return [
-            Page("listing of the root", "/", "résumé.txt"),
+            Page("listing of the root", "/", "photo été.gif"),
             Page("listing of a folder", "/sub/", "readme.txt"),
             Page("listing of a UTF-8 folder", "/Ünïcödé folder/", "inner résumé.md"),
             Page("download page", "/VNTFileDownload.html", "résumé.txt"),
@@ -387,15 +392,16 @@ class ModernPagesTest(unittest.TestCase):
         self.check_dark_mode(driver, seen, fault)
 
     def check_keyboard(self, driver, seen, fault):
-        focused = None
+        path = []
         for _ in range(MAX_TABS):
             ActionChains(driver).send_keys(Keys.TAB).perform()
             focused = driver.execute_script(FOCUS)
+            path.append(focused["html"][:70] if focused else "the page")
             if focused and focused["tag"] == "A":
                 break
         if not focused or focused["tag"] != "A":
-            fault("keyboard", "%d TABs reach no link (focus on %s)"
-                  % (MAX_TABS, focused["html"] if focused else "the page"))
+            fault("keyboard", "%d TABs reach no link; the focus went to: %s"
+                  % (MAX_TABS, " > ".join(path)))
             return
         if seen["firstNavLink"] and focused["href"] != seen["firstNavLink"]:
             fault("keyboard", "the first link reached is %s, not the navigation's first, %s"
@@ -446,7 +452,7 @@ def main():
     if len(sys.argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
-    binary, _source_dir = sys.argv[1], sys.argv[2]
+    binary, source_dir = sys.argv[1], sys.argv[2]
     cert_binary = sys.argv[3] if len(sys.argv) > 3 else None
     drivers = {}
     try:
@@ -458,7 +464,7 @@ def main():
         skip((error.msg or repr(error)).strip().splitlines()[0])
     vantry = None
     try:
-        vantry = Vantry(binary, cert_binary)
+        vantry = Vantry(binary, source_dir, cert_binary)
         vantry.start()
         ModernPagesTest.vantry = vantry
         ModernPagesTest.drivers = drivers
