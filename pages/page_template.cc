@@ -26,7 +26,7 @@ struct Heading {
     std::string_view modern;
 };
 constexpr Heading kHeadings[] = {
-    {"FileList", "<H2>Download</H2>", "Download"},
+    {"FileList", "<H2>Download</H2>", "Files"},
     {"Favorites", "<H2>Favorites Listng</H2>", "Favorites"},
     {"FileUpload", "<H2>File Upload</H2>", "File upload"},
     {"UserList", "<H2>User List</H2>", "User list"},

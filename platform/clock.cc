@@ -66,3 +66,23 @@ uint64_t MonotonicMillis() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::string FormatLocalMinute(std::time_t t) {
+    struct tm tm {};
+    ::localtime_r(&t, &tm);
+    char text[64];
+    size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &tm);
+    return std::string(text, length);
+}
+
+std::string FormatUtcInstant(std::time_t t) {
+    struct tm tm {};
+    ::gmtime_r(&t, &tm);
+    char text[64];
+    size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return std::string(text, length);
+}
+
+}  // namespace platform

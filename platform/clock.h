@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -30,6 +31,11 @@ int StandardOffsetMinutes();
 // The English three-letter name of `month` (1 = "Jan" .. 12 = "Dec"); a month outside 1..12
 // wraps around the year.
 const char* MonthAbbreviation(int month);
+
+// The local date and time to the minute with the zone's abbreviation ("2026-12-08 11:14 CET"),
+// and the same instant in UTC as a machine reads it ("2026-12-08T10:14:05Z").
+std::string FormatLocalMinute(std::time_t t);
+std::string FormatUtcInstant(std::time_t t);
 
 // Milliseconds of a clock that never jumps; only differences mean anything.
 uint64_t MonotonicMillis();

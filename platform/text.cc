@@ -2,6 +2,7 @@
 #include "platform/text.h"
 
 #include <climits>
+#include <iterator>
 
 namespace platform {
 
@@ -196,6 +197,74 @@ long ParseDecimalPrefix(std::string_view text) {
     if (!negative) return static_cast<long>(magnitude);
     return magnitude == static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN
                                                                  : -static_cast<long>(magnitude);
+}
+
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool NaturalLess(std::string_view a, std::string_view b) {
+    size_t i = 0;
+    size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            // Leading zeros aside, the longer run of digits is the larger number; runs of one
+            // length compare digit by digit.
+            while (i < a.size() && a[i] == '0') ++i;
+            while (j < b.size() && b[j] == '0') ++j;
+            size_t endA = i;
+            size_t endB = j;
+            while (endA < a.size() && IsDigit(a[endA])) ++endA;
+            while (endB < b.size() && IsDigit(b[endB])) ++endB;
+            if (endA - i != endB - j) return endA - i < endB - j;
+            int order = a.substr(i, endA - i).compare(b.substr(j, endB - j));
+            if (order != 0) return order < 0;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        char x = AsciiLower(a[i]);
+        char y = AsciiLower(b[j]);
+        if (x != y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        }
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;
+}
+
+std::string HumanSize(uint64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+    // Tenths of the unit, rounded half up; a size that rounds to 1000 of a unit is written
+    // in the next one ("999,960 bytes" is "1.0 MB", not "1000.0 kB").
+    uint64_t tenth = 100;
+    size_t unit = 0;
+    auto roundedTenths = [&] { return bytes / tenth + ((bytes % tenth) * 2 >= tenth ? 1 : 0); };
+    while (roundedTenths() >= 10000 && unit + 1 < std::size(kUnits)) {
+        tenth *= 1000;
+        ++unit;
+    }
+    const uint64_t tenths = roundedTenths();
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit];
+}
+
+std::string GroupedDecimal(uint64_t value) {
+    std::string digits = std::to_string(value);
+    std::string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+        grouped.push_back(digits[i]);
+    }
+    return grouped;
 }
 
 }  // namespace platform

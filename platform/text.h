@@ -3,6 +3,7 @@
 // accident).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -80,5 +81,13 @@ std::string UrlEncodeName(std::string_view name);
 // link holding a ":" ahead of its first "/", which would otherwise name a scheme
 // ("javascript:alert(1)"); every other link is returned as it is.
 std::string RelativeLink(std::string_view link);
+
+// True when `a` comes before `b` in the order a person sorts names by: runs of digits by
+// their value ("file-2" before "file-10"), letters without regard to case, ties by the bytes.
+bool NaturalLess(std::string_view a, std::string_view b);
+// A size as a person reads it, in powers of 1000: "512 bytes", "1.2 kB", "4.9 MB".
+std::string HumanSize(uint64_t bytes);
+// A count with its thousands grouped by commas: "4,938,221".
+std::string GroupedDecimal(uint64_t value);
 
 }  // namespace platform

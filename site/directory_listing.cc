@@ -1,4 +1,5 @@
 // The listing of a directory: one table row per entry, inside the "FileList" page template.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "http/http_date.h"
 #include "pages/page_template.h"
+#include "platform/clock.h"
 #include "platform/directory.h"
 #include "platform/text.h"
 #include "site/app_connection.h"
@@ -34,6 +36,228 @@ void AppendEscaped(http::Connection& c, std::string_view text) {
     }
 }
 
+// The modern look's listing: folders first, then files, in the order the visitor picked
+// (name, size or date, either way), each with its kind's icon, a size a person reads and the
+// local time; a breadcrumb of the address instead of the disk path.
+enum class SortKey { kName, kSize, kDate };
+struct SortOrder {
+    SortKey key = SortKey::kName;
+    bool descending = false;
+};
+
+// The order a query asks for ("sort=size&order=desc"); names, rising, by default.
+SortOrder SortOrderOf(std::string_view query) {
+    SortOrder order;
+    while (!query.empty()) {
+        size_t amp = query.find('&');
+        std::string_view piece = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+        if (piece == "sort=size") order.key = SortKey::kSize;
+        if (piece == "sort=date") order.key = SortKey::kDate;
+        if (piece == "order=desc") order.descending = true;
+    }
+    return order;
+}
+
+void SortEntries(std::vector<const platform::DirectoryEntry*>& entries, SortOrder order) {
+    auto less = [order](const platform::DirectoryEntry* a, const platform::DirectoryEntry* b) {
+        if (a->isDirectory != b->isDirectory) return a->isDirectory;
+        bool before;
+        if (order.key == SortKey::kSize && a->size != b->size) {
+            before = a->size < b->size;
+        } else if (order.key == SortKey::kDate && a->modified != b->modified) {
+            before = a->modified < b->modified;
+        } else if (order.key == SortKey::kName) {
+            return platform::NaturalLess(a->name, b->name) != order.descending;
+        } else {
+            // Equal sizes or dates (every folder's size) go by name.
+            return platform::NaturalLess(a->name, b->name);
+        }
+        return before != order.descending;
+    };
+    std::sort(entries.begin(), entries.end(), less);
+}
+
+// The icons, drawn once at the top of the page and used by every row.
+constexpr std::string_view kIconSprite =
+    "<svg class=\"sprite\" aria-hidden=\"true\" width=\"0\" height=\"0\">"
+    "<symbol id=\"i-folder\" viewBox=\"0 0 24 24\"><path d=\"M2 6a2 2 0 0 1 2-2h5l2 2h9a2 2 0 0 "
+    "1 2 2v10a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2z\"/></symbol>"
+    "<symbol id=\"i-file\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 "
+    "0 1-2-2V4a2 2 0 0 1 2-2zm7 1v6h6\"/></symbol>"
+    "<symbol id=\"i-text\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 "
+    "0 1-2-2V4a2 2 0 0 1 2-2zm2 10h8v1.5H8zm0 4h8v1.5H8zm0-8h4v1.5H8z\"/></symbol>"
+    "<symbol id=\"i-image\" viewBox=\"0 0 24 24\"><path d=\"M4 3h16a2 2 0 0 1 2 2v14a2 2 0 0 "
+    "1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2zm1 15h14l-4.5-6-3.5 4.5-2.5-3zM8 9.5a1.5 1.5 0 1 0 "
+    "0-3 1.5 1.5 0 0 0 0 3z\"/></symbol>"
+    "<symbol id=\"i-audio\" viewBox=\"0 0 24 24\"><path d=\"M9 4l11-2v14a3 3 0 1 1-2-2.8V5.4L11 "
+    "6.7V18a3 3 0 1 1-2-2.8z\"/></symbol>"
+    "<symbol id=\"i-video\" viewBox=\"0 0 24 24\"><path d=\"M3 5h13a1 1 0 0 1 1 1v3.5l4-2.5v10l-4-"
+    "2.5V18a1 1 0 0 1-1 1H3a1 1 0 0 1-1-1V6a1 1 0 0 1 1-1z\"/></symbol>"
+    "<symbol id=\"i-archive\" viewBox=\"0 0 24 24\"><path d=\"M3 3h18v5H3zm1 6h16v11a1 1 0 0 1-1 "
+    "1H5a1 1 0 0 1-1-1zm6 2v2h4v-2z\"/></symbol>"
+    "<symbol id=\"i-pdf\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 0 "
+    "1-2-2V4a2 2 0 0 1 2-2zm1 12v5h1.5v-1.5H10a1.7 1.7 0 0 0 0-3.5zm1.5 1.2h1.2a.5.5 0 0 1 0 "
+    "1H8.5zM12 14v5h1.8a2.5 2.5 0 0 0 0-5zm1.4 1.2a1.3 1.3 0 0 1 0 2.6z\"/></symbol>"
+    "<symbol id=\"i-code\" viewBox=\"0 0 24 24\"><path d=\"M8.6 6.6 10 8l-4 4 4 4-1.4 1.4L3.2 "
+    "12zm6.8 0L20.8 12l-5.4 5.4L14 16l4-4-4-4z\"/></symbol></svg>";
+
+// An entry's kind, told by its name's extension: the icon it gets and the word read out for it.
+struct Kind {
+    std::string_view icon;
+    std::string_view word;
+};
+constexpr Kind kFolderKind = {"folder", "Folder"};
+constexpr Kind kFileKind = {"file", "File"};
+struct ExtensionKind {
+    std::string_view extension;
+    Kind kind;
+};
+constexpr Kind kText = {"text", "Text"};
+constexpr Kind kImage = {"image", "Image"};
+constexpr Kind kAudio = {"audio", "Audio"};
+constexpr Kind kVideo = {"video", "Video"};
+constexpr Kind kArchive = {"archive", "Archive"};
+constexpr Kind kPdf = {"pdf", "PDF"};
+constexpr Kind kCode = {"code", "Code"};
+constexpr ExtensionKind kKinds[] = {
+    {"txt", kText},    {"md", kText},     {"csv", kText},    {"log", kText},    {"rtf", kText},
+    {"doc", kText},    {"docx", kText},   {"odt", kText},    {"jpg", kImage},   {"jpeg", kImage},
+    {"png", kImage},   {"gif", kImage},   {"webp", kImage},  {"svg", kImage},   {"bmp", kImage},
+    {"heic", kImage},  {"avif", kImage},  {"ico", kImage},   {"tif", kImage},   {"tiff", kImage},
+    {"mp3", kAudio},   {"wav", kAudio},   {"flac", kAudio},  {"ogg", kAudio},   {"opus", kAudio},
+    {"m4a", kAudio},   {"aac", kAudio},   {"mp4", kVideo},   {"mkv", kVideo},   {"webm", kVideo},
+    {"mov", kVideo},   {"avi", kVideo},   {"m4v", kVideo},   {"zip", kArchive}, {"gz", kArchive},
+    {"tgz", kArchive}, {"tar", kArchive}, {"bz2", kArchive}, {"xz", kArchive},  {"zst", kArchive},
+    {"7z", kArchive},  {"rar", kArchive}, {"iso", kArchive}, {"deb", kArchive}, {"pdf", kPdf},
+    {"c", kCode},      {"cc", kCode},     {"cpp", kCode},    {"h", kCode},      {"hpp", kCode},
+    {"py", kCode},     {"js", kCode},     {"ts", kCode},     {"rs", kCode},     {"go", kCode},
+    {"java", kCode},   {"sh", kCode},     {"pl", kCode},     {"php", kCode},    {"rb", kCode},
+    {"html", kCode},   {"htm", kCode},    {"css", kCode},    {"json", kCode},   {"xml", kCode},
+    {"yaml", kCode},   {"yml", kCode},    {"ini", kCode},
+};
+
+const Kind& KindOf(const platform::DirectoryEntry& entry) {
+    if (entry.isDirectory) return kFolderKind;
+    const size_t dot = entry.name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return kFileKind;
+    const std::string_view extension = std::string_view(entry.name).substr(dot + 1);
+    for (const ExtensionKind& known : kKinds) {
+        if (platform::EqualsNoCase(known.extension, extension)) return known.kind;
+    }
+    return kFileKind;
+}
+
+// A column's heading, a link that sorts by it: rising first for names, falling first for sizes
+// and dates (the largest and newest), and the other way when it already sorts the page.
+void AppendSortLink(http::Connection& c, std::string_view label, SortKey key,
+                    std::string_view keyName, SortOrder current) {
+    const bool active = current.key == key;
+    const bool descendingFirst = key != SortKey::kName;
+    const bool nextDescending = active ? !current.descending : descendingFirst;
+    c.AppendBody("<a class=\"");
+    c.AppendBody(keyName);
+    c.AppendBody("\" href=\"?sort=");
+    c.AppendBody(keyName);
+    c.AppendBody(nextDescending ? "&amp;order=desc\"" : "&amp;order=asc\"");
+    if (active) {
+        c.AppendBody(current.descending ? " aria-current=\"true\" title=\"Sorted, falling\">"
+                                        : " aria-current=\"true\" title=\"Sorted, rising\">");
+    } else {
+        c.AppendBody(">");
+    }
+    c.AppendBody(label);
+    if (active) {
+        c.AppendBody(current.descending ? " <span aria-hidden=\"true\">&#9660;</span>"
+                                        : " <span aria-hidden=\"true\">&#9650;</span>");
+    }
+    c.AppendBody("</a>");
+}
+
+// "Files / photos / 2026": each folder of the address a link, the last one the page itself.
+void AppendBreadcrumb(http::Connection& c, std::string_view directory) {
+    c.AppendBody("<nav class=\"crumbs\" aria-label=\"Folder\"><a href=\"/\">Files</a>");
+    size_t start = 0;
+    while (start < directory.size()) {
+        size_t slash = directory.find('/', start);
+        if (slash == std::string_view::npos) slash = directory.size();
+        const std::string_view name = directory.substr(start, slash - start);
+        c.AppendBody(" / ");
+        if (slash + 1 >= directory.size()) {
+            c.AppendBody("<span aria-current=\"page\">");
+            AppendEscaped(c, name);
+            c.AppendBody("</span>");
+        } else {
+            c.AppendBody("<a href=\"/");
+            c.AppendBody(platform::UrlEncodeName(directory.substr(0, slash + 1)));
+            c.AppendBody("\">");
+            AppendEscaped(c, name);
+            c.AppendBody("</a>");
+        }
+        start = slash + 1;
+    }
+    c.AppendBodyLine("</nav>");
+}
+
+void AppendModernRows(http::Connection& c, const std::vector<platform::DirectoryEntry>& all,
+                      std::string_view directory, std::string_view query) {
+    const SortOrder order = SortOrderOf(query);
+    std::vector<const platform::DirectoryEntry*> entries;
+    entries.reserve(all.size());
+    for (const platform::DirectoryEntry& entry : all) {
+        if (!entry.hidden) entries.push_back(&entry);
+    }
+    SortEntries(entries, order);
+
+    AppendBreadcrumb(c, directory);
+    c.AppendBodyLine(kIconSprite);
+    // A list rather than a table: a browser lays out only the rows in view, so a folder of
+    // thousands of entries shows at once.
+    c.AppendBody("<div class=\"listing-head\">Sort by ");
+    AppendSortLink(c, "Name", SortKey::kName, "name", order);
+    AppendSortLink(c, "Size", SortKey::kSize, "size", order);
+    AppendSortLink(c, "Modified", SortKey::kDate, "date", order);
+    c.AppendBodyLine("</div>\n<ul class=\"listing\">");
+    if (!directory.empty()) {
+        c.AppendBodyLine(
+            "<li class=\"up\"><a href=\"../\"><svg class=\"icon\" aria-hidden=\"true\"><use "
+            "href=\"#i-folder\"/></svg>Parent folder</a></li>");
+    }
+    // Entries written in the same second share their date text.
+    std::optional<std::time_t> datedTime;
+    std::string date;
+    for (const platform::DirectoryEntry* entry : entries) {
+        if (datedTime != entry->modified) {
+            date = "<time datetime=\"" + platform::FormatUtcInstant(entry->modified) + "\">" +
+                   platform::FormatLocalMinute(entry->modified) + "</time>";
+            datedTime = entry->modified;
+        }
+        const Kind& kind = KindOf(*entry);
+        c.AppendBody("<li><a href=\"");
+        c.AppendBody(platform::RelativeLink(platform::UrlEncodeName(entry->name)));
+        if (entry->isDirectory) c.AppendBody("/");
+        c.AppendBody("\"><svg class=\"icon\" role=\"img\" aria-label=\"");
+        c.AppendBody(kind.word);
+        c.AppendBody("\"><use href=\"#i-");
+        c.AppendBody(kind.icon);
+        c.AppendBody("\"/></svg>");
+        AppendEscaped(c, entry->name);
+        if (entry->isDirectory) {
+            c.AppendBody("</a><span class=\"size\"></span>");
+        } else {
+            c.AppendBody("</a><span class=\"size\" title=\"");
+            c.AppendBody(platform::GroupedDecimal(entry->size));
+            c.AppendBody(entry->size == 1 ? " byte\">" : " bytes\">");
+            c.AppendBody(platform::HumanSize(entry->size));
+            c.AppendBody("</span>");
+        }
+        c.AppendBody(date);
+        c.AppendBodyLine("</li>");
+    }
+    if (entries.empty()) c.AppendBodyLine("<li class=\"empty\">This folder is empty.</li>");
+    c.AppendBodyLine("</ul>");
+}
+
 }  // namespace
 
 void AppConnection::ListDirectory() {
@@ -58,7 +282,21 @@ void AppConnection::ListDirectory() {
     AppendBodyLine(PageTypeLines());
     AppendBodyLine("");
     if (ModernLook()) {
-        pages::AppendPageStart(*this, kPage, "File download", {}, true);
+        // The folder's address as the page names it: the download page lists the root.
+        std::string_view directory = std::string_view(routePath).substr(0, routePath.find('?'));
+        if (!directory.empty() && directory.back() != '/') directory = {};
+        const size_t question = routePath.find('?');
+        const std::string_view query = question == std::string::npos
+                                           ? std::string_view{}
+                                           : std::string_view(routePath).substr(question + 1);
+        std::string title = "/";
+        title.append(platform::EscapeHtml(directory));
+        pages::AppendPageStart(*this, kPage, title, {}, true);
+        AppendModernRows(*this, entries, directory, query);
+        pages::AppendHelpLink(*this, kPage);
+        pages::AppendPageEnd(*this, kPage);
+        Answer(http::Response::Raw());
+        return;
     } else {
         AppendBodyLine("<HTML><HEAD><TITLE> File Download");
         AppendEscaped(*this, filePath);

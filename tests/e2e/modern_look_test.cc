@@ -3,7 +3,9 @@
 // went wrong and lead home. Without the switch nothing of it appears.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "tests/e2e/vantry_instance.h"
 
@@ -11,6 +13,7 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 std::string HeaderOf(const std::string& response, const std::string& name) {
     size_t at = response.find("\r\n" + name + ": ");
@@ -126,6 +129,67 @@ TEST_F(ModernLookTest, ErrorsAndTheLoginNameTheProblemAndLeadHome) {
     const std::string challenge = Get("/VNT/search.html", vantry.port2());
     EXPECT_NE(HeaderOf(challenge, "WWW-Authenticate").find("Basic realm="), std::string::npos);
     EXPECT_EQ(HeaderOf(challenge, "Content-Length"), std::to_string(BodyOf(challenge).size()));
+}
+
+// The names a listing shows, in the order it shows them.
+std::vector<std::string> ListedNames(const std::string& body) {
+    std::vector<std::string> names;
+    const std::string marker = "\"/></svg>";
+    for (size_t at = body.find(marker); at != std::string::npos; at = body.find(marker, at)) {
+        at += marker.size();
+        names.push_back(body.substr(at, body.find("</a>", at) - at));
+    }
+    return names;
+}
+
+TEST_F(ModernLookTest, ListingsSortFoldersFirstInNaturalOrderWithSizesAPersonReads) {
+    const std::string www = vantry.dir() + "/www/";
+    fs::create_directories(www + "photos/été 2026");
+    fs::create_directories(www + "Zebra");
+    WriteFile(www + "file-10.txt", std::string(4938221, 'x'));
+    WriteFile(www + "file-2.txt", std::string(1234, 'x'));
+    WriteFile(www + "résumé & co.txt", "x");
+    WriteFile(www + ".hidden", "x");
+    WriteFile(www + "photos/été 2026/a.jpg", "x");
+    fs::last_write_time(www + "file-2.txt", fs::last_write_time(www + "file-10.txt") - 1h);
+
+    struct Case {
+        const char* query;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"", {"photos", "Zebra", "file-2.txt", "file-10.txt", "résumé &amp; co.txt"}},
+        {"?sort=name&order=desc",
+         {"Zebra", "photos", "résumé &amp; co.txt", "file-10.txt", "file-2.txt"}},
+        {"?sort=size&order=desc",
+         {"photos", "Zebra", "file-10.txt", "file-2.txt", "résumé &amp; co.txt"}},
+        {"?sort=date", {"photos", "Zebra", "file-2.txt", "file-10.txt", "résumé &amp; co.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        const std::string body = BodyOf(Get(std::string("/") + c.query));
+        EXPECT_EQ(ListedNames(body), c.names);
+    }
+
+    const std::string root = BodyOf(Get("/"));
+    for (const char* part :
+         {"title=\"4,938,221 bytes\">4.9 MB</span>", "title=\"1,234 bytes\">1.2 kB</span>",
+          "title=\"1 byte\">1 byte</span>", "<a href=\"résumé%20%26%20co.txt\"",
+          "<a class=\"name\" href=\"?sort=name&amp;order=desc\" aria-current=\"true\"",
+          "<a class=\"size\" href=\"?sort=size&amp;order=desc\">", "aria-label=\"Text\""}) {
+        EXPECT_NE(root.find(part), std::string::npos) << part;
+    }
+    // The root has no way up; the disk path is nowhere on the page.
+    EXPECT_EQ(root.find("Parent folder"), std::string::npos);
+    EXPECT_EQ(root.find(vantry.dir()), std::string::npos);
+
+    const std::string inner = BodyOf(Get("/photos/%C3%A9t%C3%A9%202026/"));
+    EXPECT_NE(inner.find("<nav class=\"crumbs\" aria-label=\"Folder\"><a href=\"/\">Files</a> / "
+                         "<a href=\"/photos/\">photos</a> / <span aria-current=\"page\">été "
+                         "2026</span></nav>"),
+              std::string::npos);
+    EXPECT_LT(inner.find("Parent folder"), inner.find("a.jpg"));
+    EXPECT_EQ(inner.find(vantry.dir()), std::string::npos);
 }
 
 TEST(ClassicLookTest, WithoutTheSwitchThereIsNoStylesheet) {

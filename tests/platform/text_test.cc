@@ -45,3 +45,34 @@ TEST(IsTextSampleTest, TextIsValidUtf8WithoutNulAndACutSequenceAtTheEndIsNoFault
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST(ListingTextTest, NamesSortAsPeopleReadThemAndSizesReadInPowersOf1000) {
+    // Each name comes before the next.
+    const char* ordered[] = {"",        "0",         "a",      "a1",     "A2",
+                             "a02b",    "a2c",       "a10",    "b",      "file-2.txt",
+                             "file-10", "FILE-10.a", "file10", "résumé", "zz"};
+    for (size_t i = 0; i + 1 < std::size(ordered); ++i) {
+        EXPECT_TRUE(NaturalLess(ordered[i], ordered[i + 1]))
+            << ordered[i] << " < " << ordered[i + 1];
+        EXPECT_FALSE(NaturalLess(ordered[i + 1], ordered[i])) << ordered[i + 1];
+    }
+    EXPECT_FALSE(NaturalLess("same", "same"));
+    // Digit runs longer than any integer still compare by value.
+    EXPECT_TRUE(NaturalLess("v99999999999999999999999", "v100000000000000000000000"));
+
+    const std::pair<uint64_t, const char*> sizes[] = {
+        {0, "0 bytes"},      {1, "1 byte"},          {999, "999 bytes"},      {1000, "1.0 kB"},
+        {1234, "1.2 kB"},    {1250, "1.3 kB"},       {999949, "999.9 kB"},    {999950, "1.0 MB"},
+        {4938221, "4.9 MB"}, {1073741824, "1.1 GB"}, {UINT64_MAX, "18.4 EB"},
+    };
+    for (const auto& [bytes, text] : sizes) EXPECT_EQ(HumanSize(bytes), text) << bytes;
+    EXPECT_EQ(GroupedDecimal(0), "0");
+    EXPECT_EQ(GroupedDecimal(999), "999");
+    EXPECT_EQ(GroupedDecimal(4938221), "4,938,221");
+}
+
+}  // namespace
+}  // namespace platform
