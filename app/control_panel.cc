@@ -7,7 +7,7 @@
 
 #include "app/qr_text.h"
 #include "app/shell.h"
-#include "pages/page_template.h"
+#include "pages/help_pages.h"
 
 namespace app {
 namespace {
@@ -34,8 +34,11 @@ constexpr Button kMiddleButtons[] = {
 constexpr Button kHelpButton = {'?', "Help", Command::kPanelHelp};
 
 constexpr const char* kExplanation =
-    "You can hide this Control Panel window with the Hide button and control the program by "
-    "clicking on this icon in the Tray area of your task bar. (Near The Clock)";
+    "You can hide this Control Panel with the Hide button: the line at the bottom stays, and "
+    "M or a click on it opens the menu, which brings the panel back.";
+// Said instead of opening help that no server is there to answer.
+constexpr const char* kHelpNeedsServer =
+    "The help pages come from Server 1, which is not running: press S to start it.";
 
 // A server rack and its network, where the window had its picture.
 constexpr const char* kPicture[] = {
@@ -413,10 +416,10 @@ void ControlPanel::Execute(Command command) {
             RunPasswordManager();
             break;
         case Command::kHelp:
-            shell_.OpenInBrowser(pages::HelpAddress("Menu"));
+            OpenHelp("Menu");
             break;
         case Command::kPanelHelp:
-            shell_.OpenInBrowser(pages::HelpAddress("ControlPanel"));
+            OpenHelp("ControlPanel");
             break;
         case Command::kVntHome:
             shell_.OpenInBrowser(kVntHomePage);
@@ -434,6 +437,14 @@ void ControlPanel::OpenServerPage(const char* path) {
             return shell_.OpenInBrowser(shell_.ServerAddress(number, path));
         }
     }
+}
+
+void ControlPanel::OpenHelp(std::string_view topic) {
+    if (!shell_.IsRunning(1)) {
+        ShowStatusMessage(kHelpNeedsServer);
+        return;
+    }
+    shell_.OpenInBrowser(shell_.ServerAddress(1, pages::LocalHelpAddress(topic)));
 }
 
 void ControlPanel::RunPasswordManager() {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/owner_commands.h"
@@ -65,6 +66,8 @@ class ControlPanel : public OwnerView {
     bool Enabled(Command command) const;
     // Configure and About: the page on the first server that runs; nothing when none does.
     void OpenServerPage(const char* path);
+    // Opens the help page of `topic` from Server 1, which serves it; says so when it is down.
+    void OpenHelp(std::string_view topic);
     void RunPasswordManager();
     void AskToExit();
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "app/host_address.h"
-#include "pages/page_template.h"
+#include "pages/help_pages.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/resources.h"
@@ -520,7 +520,7 @@ InstallChoices ProposedChoices(const std::string& home) {
     choices.pageHeading = "Vantry";
     choices.pageBody = "Thank you for visiting my web site.";
     choices.linkName = "Vantry Help";
-    choices.linkLocation = pages::HelpAddress("Index");
+    choices.linkLocation = std::string(pages::kHelpPath);
     return choices;
 }
 

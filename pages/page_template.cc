@@ -5,6 +5,7 @@
 
 #include "config/server_config.h"
 #include "http/response.h"
+#include "pages/help_pages.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/resources.h"
@@ -13,7 +14,7 @@
 namespace pages {
 namespace {
 
-constexpr std::string_view kHelpPath = "/us/help/vnt/";
+constexpr std::string_view kHelpSitePath = "/us/help/vnt/";
 constexpr std::string_view kOverrideDirectory = "VNT/";
 constexpr std::string_view kSiteWidePrefix = "Site";
 // Override files and images are small; anything larger is not read into a page.
@@ -110,8 +111,12 @@ void AppendModernStart(http::Connection& c, std::string_view page, std::string_v
 
 std::string HelpAddress(std::string_view topic) {
     std::string address(kHelpSite);
-    address.append(kHelpPath).append(topic).append(".shtml");
+    address.append(kHelpSitePath).append(topic).append(".shtml");
     return address;
+}
+
+std::string HelpAddressFor(const http::Connection& c, std::string_view topic) {
+    return c.ModernLook() ? LocalHelpAddress(topic) : HelpAddress(topic);
 }
 
 bool AppendTemplateFile(http::Connection& c, std::string_view page, std::string_view file) {
@@ -251,9 +256,11 @@ void AppendPageEnd(http::Connection& c, std::string_view page) {
 }
 
 void AppendHelpLink(http::Connection& c, std::string_view page) {
-    // The help site the classic pages link to does not exist; the modern look links to no
-    // help until the program carries its own.
-    if (c.ModernLook()) return;
+    if (c.ModernLook()) {
+        c.AppendBodyLine("<p class=\"help\"><a href=\"" + LocalHelpAddress(page) +
+                         "\">Help</a></p>");
+        return;
+    }
     std::string link =
         "<div align='right'><font size='2' face='Verdana,Arial,Helvetica' "
         "color='White'> <A href=\"";

@@ -11,15 +11,20 @@
 
 namespace pages {
 
-// The help site: a help link is its base, "/us/help/vnt/", a topic and ".shtml".
+// The help site the classic pages link to: a help link is its base, "/us/help/vnt/", a
+// topic and ".shtml". The modern look links to the help pages the program serves itself
+// (pages/help_pages.h).
 inline constexpr std::string_view kHelpSite = "http://help.vantry.example";
 
 // The window script of the pages that take the screen's whole height.
 inline constexpr std::string_view kFullHeightWindow =
     "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>";
 
-// The help page of `topic`.
+// The help page of `topic` on the classic pages' help site.
 std::string HelpAddress(std::string_view topic);
+// The help of `topic` as the connection's look links it: the local help page in the modern
+// look (LocalHelpAddress), the help site's page in the classic one.
+std::string HelpAddressFor(const http::Connection& c, std::string_view topic);
 
 // Appends the override file `file` of page `page` (page-specific first, then site-wide)
 // followed by CR LF; false when the owner has neither.
@@ -52,7 +57,8 @@ void AppendPageStart(http::Connection& c, std::string_view page, std::string_vie
 // The end every page shares: body file, navigation bar, footer and the closing tags.
 void AppendPageEnd(http::Connection& c, std::string_view page);
 
-// The right-aligned "Help" link of a page.
+// The right-aligned "Help" link of a page: to the help site in the classic look, to the
+// page's local help in the modern one.
 void AppendHelpLink(http::Connection& c, std::string_view page);
 
 // Sends a navigation-bar image: the owner's file "<name>.<type>" in the VNT directory when

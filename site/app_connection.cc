@@ -13,6 +13,7 @@
 #include "auth/basic_auth.h"
 #include "config/mapping_tables.h"
 #include "http/listener.h"
+#include "pages/help_pages.h"
 #include "pages/page_template.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
@@ -194,9 +195,15 @@ void AppConnection::OnGet(std::string requestUrl) {
             apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
             return;
         case Route::kApplication:
-            // The stylesheet of the modern look is no visit, and a login page needs it too.
-            if (ModernLook() && platform::EqualsNoCase(u, pages::kStylesheetPath.substr(1))) {
+            // The stylesheet and the help pages are no visit and need no login: a login page
+            // needs the stylesheet, and help is for whoever is lost. Both looks serve them,
+            // since the help pages are drawn with the stylesheet.
+            if (platform::EqualsNoCase(u, pages::kStylesheetPath.substr(1))) {
                 pages::SendStylesheet(*this);
+                return;
+            }
+            if (pages::IsHelpPath(u)) {
+                pages::SendHelpPage(*this, u);
                 return;
             }
             if (AuthRequiredFor()) {

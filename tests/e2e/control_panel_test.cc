@@ -70,7 +70,7 @@ class PanelSession {
                           const std::string& locale = "")
         : instance(ini) {
         std::filesystem::copy_file(VANTRY_PASSWD_BINARY, instance.dir() + "/vantry-passwd");
-        // The browser notes every address; it fails for the help site, as a missing one would.
+        // The browser notes every address; it fails for help pages, as a missing one would.
         WriteScript(File("browser.sh"),
                     "#!/bin/sh\necho \"$@\" >> '" + File("browser.txt") +
                         "'\ncase \"$1\" in *help*) exit 3;; esac\n",
@@ -201,7 +201,7 @@ TEST(ControlPanelTest, ShowsTheServerAndRunsItsCommandsUntilExit) {
          {"Vantry V1.0 Control Panel", "[H] Hide", "[S] Start", "[B] About", "[C] Configure",
           "[T] Stop", "[X] Exit", "[2] Home 2", "[V] VNT Home", "[1] Home 1", "[A] Admin 1",
           "[D] Admin 2", "[P] Passwords", "[?] Help", "[M] Menu",
-          "You can hide this Control Panel window with the Hide button"}) {
+          "You can hide this Control Panel with the Hide button"}) {
         EXPECT_NE(screen.find(text), std::string::npos) << text << "\n" << screen;
     }
     EXPECT_NE(screen.find("IP Address:  " + address + " "), std::string::npos) << screen;
@@ -212,6 +212,9 @@ TEST(ControlPanelTest, ShowsTheServerAndRunsItsCommandsUntilExit) {
     ASSERT_TRUE(panel.WaitFor(address + "  Vantry Not Running")) << panel.Screen();
     EXPECT_NE(panel.Screen().find("[          Vantry Not Running          ]"), std::string::npos);
     EXPECT_FALSE(panel.Serving());
+    // Help comes from Server 1: while it is down the panel says so instead.
+    panel.Keys({"?"});
+    ASSERT_TRUE(panel.WaitFor("Server 1, which is not running")) << panel.Screen();
     panel.Keys({"t", "s"});
     ASSERT_TRUE(panel.WaitFor(address + "  Vantry Running")) << panel.Screen();
     EXPECT_TRUE(panel.Serving());
@@ -339,7 +342,10 @@ TEST(ControlPanelTest, PasswordsBorrowTheTerminalAndMessagesAreModal) {
     panel.Keys({"?"});
     ASSERT_TRUE(panel.WaitFor("Error: Can't locate a browser.")) << panel.Screen();
     EXPECT_NE(panel.Screen().find("+- Vantry -"), std::string::npos) << panel.Screen();
-    EXPECT_NE(panel.Browsed().find("/us/help/vnt/ControlPanel.shtml"), std::string::npos);
+    EXPECT_NE(
+        panel.Browsed().find("http://" + panel.instance.address() + ":" +
+                             std::to_string(panel.instance.port1()) + "/VNT/help/ControlPanel"),
+        std::string::npos);
     panel.Keys({"Escape"});
     ASSERT_TRUE(panel.WaitFor("Error: Can't", false));
 

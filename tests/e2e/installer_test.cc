@@ -99,7 +99,7 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     const std::string starterPage =
         "<HTML><HEAD>\n<TITLE>My Home Page</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
         "<P>Thank you for visiting my web site.</P>\n\n"
-        "<P><A href=\"http://help.vantry.example/us/help/vnt/Index.shtml\">Vantry Help</A></P>\n\n"
+        "<P><A href=\"/VNT/help/\">Vantry Help</A></P>\n\n"
         "</BODY></HTML>\n";
     const std::string menuEntry =
         "[Desktop Entry]\nType=Application\nName=Vantry\n"

@@ -1,6 +1,6 @@
 // The modern look, switched on with look=modern: pages in HTML5 and UTF-8 with a viewport and
 // the built-in stylesheet, text navigation at the top, error and login pages that say what
-// went wrong and lead home. Without the switch nothing of it appears.
+// went wrong and lead home. Without the switch no page shows any of it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -99,8 +99,9 @@ TEST_F(ModernLookTest, StylesheetIsServedOnceAndKept) {
         "/VNT/vantry.css", 0, "If-Modified-Since: " + HeaderOf(sheet, "Last-Modified") + "\r\n");
     EXPECT_EQ(again.substr(0, 25), "HTTP/1.0 304 Not Modified");
     EXPECT_EQ(BodyOf(again), "");
-    // Server 2 asks for a login, but not for the stylesheet its login page needs.
+    // Server 2 asks for a login, but not for the stylesheet its login page needs, nor for help.
     EXPECT_EQ(Get("/VNT/vantry.css", vantry.port2()).substr(0, 15), "HTTP/1.0 200 OK");
+    EXPECT_EQ(Get("/VNT/help/Search", vantry.port2()).substr(0, 15), "HTTP/1.0 200 OK");
 }
 
 TEST_F(ModernLookTest, ErrorsAndTheLoginNameTheProblemAndLeadHome) {
@@ -192,14 +193,23 @@ TEST_F(ModernLookTest, ListingsSortFoldersFirstInNaturalOrderWithSizesAPersonRea
     EXPECT_EQ(inner.find(vantry.dir()), std::string::npos);
 }
 
-TEST(ClassicLookTest, WithoutTheSwitchThereIsNoStylesheet) {
-    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\n");
+TEST(ClassicLookTest, StylesheetAndHelpAreServedButClassicPagesDoNotUseThem) {
+    VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nsearchEnabled=Y\n");
     fs::create_directories(vantry.dir() + "/www");
     vantry.Start();
-    const std::string answer =
-        Exchange(vantry.address(), vantry.port1(), "GET /VNT/vantry.css HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.0 404 Object Not Found");
-    EXPECT_EQ(HeaderOf(answer, "Content-Type"), "text/html");
+    auto get = [&](const char* target) {
+        return Exchange(vantry.address(), vantry.port1(),
+                        std::string("GET ") + target + " HTTP/1.0\r\n\r\n");
+    };
+    // The help pages are drawn with the stylesheet, whatever the look.
+    for (const char* target : {"/VNT/vantry.css", "/VNT/help/"}) {
+        EXPECT_EQ(get(target).substr(0, 15), "HTTP/1.0 200 OK") << target;
+    }
+    // A classic page links neither: it keeps its bytes.
+    const std::string page = BodyOf(get("/VNT/search.html"));
+    EXPECT_EQ(page.find("vantry.css"), std::string::npos);
+    EXPECT_EQ(page.find("/VNT/help/"), std::string::npos);
+    EXPECT_NE(page.find("http://help.vantry.example/us/help/vnt/Search.shtml"), std::string::npos);
 }
 
 }  // namespace
