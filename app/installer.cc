@@ -9,6 +9,7 @@
 
 #include "app/host_address.h"
 #include "pages/help_pages.h"
+#include "pages/page_template.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/resources.h"
@@ -41,7 +42,6 @@ constexpr std::string_view kInstallDirName = "Vantry/";
 constexpr std::string_view kWebRootName = "WWWRoot";
 constexpr std::string_view kCgiDirectory = "/cgi-bin/";
 constexpr std::string_view kDownloadDirectory = "/Get Your Copy Of Vantry Here/";
-constexpr std::string_view kStarterPageName = "homepage.html";
 constexpr std::string_view kDesktopEntryName = "vantry.desktop";
 // The user unit, under the user's configuration directory, and how to start it.
 constexpr std::string_view kServiceUnitPath = "/systemd/user/vantry.service";
@@ -81,7 +81,6 @@ constexpr EmbeddedFile kEmbeddedFiles[] = {
     {121, "Re Distributing Vantry.doc", false},
     {153, "Vantry Release Notes.html", false},
     {122, "fileid.diz", false},
-    {149, "index.html", true},
 };
 
 // Lines longer than this are cut; the rest of the line is dropped.
@@ -205,7 +204,7 @@ Dialog HomePageDialog(InstallChoices& choices) {
     return Dialog{"Vantry Install",
                   {"Vantry makes a starter home page from the texts below. You can change the page "
                    "whenever you like: it is " +
-                   std::string(kStarterPageName) + " in your web files."},
+                   std::string(kDefaultDocument) + " in your web files."},
                   {TextField("Page Title:", &choices.pageTitle),
                    TextField("Page Heading:", &choices.pageHeading),
                    TextField("Page Body:", &choices.pageBody, kMaxBodyLength),
@@ -254,7 +253,8 @@ class Installation {
         }
         if (choices_.makeService && !WriteServiceUnit()) return false;
         if (choices_.makeHomePage) {
-            WriteNewFile(webRoot + "/" + std::string(kStarterPageName), StarterPage(choices_));
+            WriteNewFile(webRoot + "/" + std::string(kDefaultDocument),
+                         StarterPage(choices_, FirstRunConfig(choices_, 0).servers[0]));
         }
         for (const EmbeddedFile& file : kEmbeddedFiles) {
             std::optional<std::string_view> bytes = platform::FindResource(file.id);
@@ -569,14 +569,15 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
     return configuration;
 }
 
-std::string StarterPage(const InstallChoices& choices) {
-    std::string page = "<HTML><HEAD>\n<TITLE>" + choices.pageTitle + "</TITLE>\n</HEAD><BODY>\n\n";
-    page += "<H1>" + choices.pageHeading + "</H1>\n\n";
-    page += "<P>" + choices.pageBody + "</P>\n\n";
+std::string StarterPage(const InstallChoices& choices, const config::ServerSettings& settings) {
+    std::string page;
+    http::AppendModernHead(choices.pageTitle, &page);
+    page += "\n</head>\n<body>\n" + pages::ModernNavigation(settings) + "\n<main>\n";
+    page += "<h1>" + choices.pageHeading + "</h1>\n<p>" + choices.pageBody + "</p>\n";
     if (choices.includeLink) {
-        page += "<P><A href=\"" + choices.linkLocation + "\">" + choices.linkName + "</A></P>\n\n";
+        page += "<p><a href=\"" + choices.linkLocation + "\">" + choices.linkName + "</a></p>\n";
     }
-    page += "</BODY></HTML>\n";
+    page += "</main>\n</body></html>\n";
     return page;
 }
 

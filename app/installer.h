@@ -114,9 +114,10 @@ std::string AbsoluteDirectory(std::string answer, const std::string& workingDire
 // The configuration the installation starts with. Server 1 gets `server1Port`.
 config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t server1Port);
 
-// The starter page homepage.html, as the owner typed it: the owner writes the HTML of their
-// own page, so nothing in it is escaped.
-std::string StarterPage(const InstallChoices& choices);
+// The starter home page index.html: one page in the modern look with the navigation of
+// `settings` at the top and the owner's texts as typed (the owner writes the HTML of their own
+// page, so nothing in it is escaped).
+std::string StarterPage(const InstallChoices& choices, const config::ServerSettings& settings);
 
 // A desktop entry that starts the installed program; the autostart one starts it headless.
 std::string DesktopEntry(const std::string& installDir, bool autostart);

@@ -50,6 +50,7 @@ BENCH_BIG_RATIO_MIN=${BENCH_BIG_RATIO_MIN:-0.95}  # Vantry/nginx download rate
 BENCH_BIG_LIGHTTPD_RATIO_MIN=${BENCH_BIG_LIGHTTPD_RATIO_MIN:-1.0}  # Vantry/lighttpd download rate
 BENCH_BIG_CPU_RATIO_MAX=${BENCH_BIG_CPU_RATIO_MAX:-1.0}  # Vantry/lighttpd CPU time per MiB downloaded
 BENCH_LISTING_RATIO_MIN=${BENCH_LISTING_RATIO_MIN:-1.0}  # Vantry/nginx, the listing
+BENCH_MODERN_RATIO_MIN=${BENCH_MODERN_RATIO_MIN:-0.9}  # modern look/classic, listing and properties
 BENCH_HTTPS_REQUESTS=${BENCH_HTTPS_REQUESTS:-5000}  # per run, each a full TLS handshake
 BENCH_HTTPS_CONCURRENCY=${BENCH_HTTPS_CONCURRENCY:-"1 50"}
 BENCH_HTTPS_RATIO_MIN=${BENCH_HTTPS_RATIO_MIN:-0.9}  # Vantry/nginx over HTTPS, 1 KiB page
@@ -103,6 +104,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+stall]=VANTRY_STALL_URL
     [vantry+proxy]=HAPROXY_VANTRY_URL [nginx+proxy]=HAPROXY_NGINX_URL
     [nginx+ka]=NGINX_KA_URL [vantry+idle]=VANTRY_IDLE_URL [nginx+idle]=NGINX_IDLE_URL
+    [vantry+modern]=VANTRY_MODERN_URL [vantry+modern+admin]=VANTRY_MODERN_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -114,6 +116,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+stall]=VANTRY_STALL_PID
     [vantry+proxy]=VANTRY_PROXIED_PID [nginx+proxy]=NGINX_PID
     [nginx+ka]=NGINX_PID [vantry+idle]=VANTRY_IDLE_PID [nginx+idle]=NGINX_IDLE_PID
+    [vantry+modern]=VANTRY_MODERN_PID [vantry+modern+admin]=VANTRY_MODERN_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -132,6 +135,8 @@ VANTRY_STALL_PID="" VANTRY_STALL_URL=""
 VANTRY_PROXIED_PID="" VANTRY_PROXIED_PORT=""
 # shellcheck disable=SC2034
 VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
+# shellcheck disable=SC2034
+VANTRY_MODERN_PID="" VANTRY_MODERN_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -145,7 +150,7 @@ VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
 ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
-    cgi_php login access_log listing server_properties search upload upload_concurrent ipv6 https
+    cgi_php login access_log listing listing_modern server_properties properties_modern search upload upload_concurrent ipv6 https
     http2 proxy_1k stall idle)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
@@ -617,6 +622,27 @@ scenario_listing() {
     SCENARIO_REQUESTS=$BENCH_LISTING_REQUESTS
 }
 
+# An installation like the main one in the modern look (with the same administrator), started
+# for SERVER (vantry+modern, or vantry+modern+admin to warm up with the login).
+start_modern_vantry() {
+    mkdir -p "$BENCH_DIR/vantry-modern"
+    cp "$BENCH_DIR/registry.reg" "$BENCH_DIR/vantry-modern/registry.reg"
+    start_extra_vantry vantry-modern "$1" logs=N cgi=Y look=modern
+}
+
+# The same listing in the modern look (sorted, sizes and dates written for people, an icon
+# per entry), against the classic one and nginx's autoindex in the same run.
+scenario_listing_modern() {
+    SCENARIO_TITLE="the listing of $BENCH_LISTING_ENTRIES files in the modern look, the classic one and nginx's"
+    start_modern_vantry vantry+modern
+    SCENARIO_PATH=/listing/
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+modern vantry nginx)
+    SCENARIO_PAGES_DIFFER=1
+    SCENARIO_REQUESTS=$BENCH_LISTING_REQUESTS
+    SCENARIO_AFTER="finish_extra_vantry vantry-modern vantry+modern"
+}
+
 # The administration page, asked with the administrator's login (the benchmark's client is
 # not this machine's own address). It answers 404 until the page exists; it is measured either
 # way.
@@ -626,6 +652,18 @@ scenario_server_properties() {
     SCENARIO_STATUS="200 404"
     SCENARIO_SERVERS=(vantry+admin)
     SCENARIO_REQUESTS=$BENCH_ADMIN_REQUESTS
+}
+
+# The server properties page in the modern look against the classic one.
+scenario_properties_modern() {
+    SCENARIO_TITLE="the server properties page in the modern look and the classic one"
+    start_modern_vantry vantry+modern+admin
+    SCENARIO_PATH=/admin/serverproperties.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+modern+admin vantry+admin)
+    SCENARIO_PAGES_DIFFER=1
+    SCENARIO_REQUESTS=$BENCH_ADMIN_REQUESTS
+    SCENARIO_AFTER="finish_extra_vantry vantry-modern vantry+modern+admin"
 }
 
 # One search of the whole root (the listing, the searched tree and the rest) for a word that
@@ -1326,6 +1364,10 @@ main() {
         "1 KiB page through HAProxy: requests per second vantry/nginx at $rc clients"
     check_ratio listing vantry nginx "$rc" "$BENCH_LISTING_RATIO_MIN" \
         "listing of $BENCH_LISTING_ENTRIES files: requests per second vantry/nginx at $rc clients"
+    check_ratio listing_modern vantry+modern vantry "$rc" "$BENCH_MODERN_RATIO_MIN" \
+        "listing of $BENCH_LISTING_ENTRIES files: requests per second modern/classic at $rc clients"
+    check_ratio properties_modern vantry+modern+admin vantry+admin "$rc" "$BENCH_MODERN_RATIO_MIN" \
+        "server properties page: requests per second modern/classic at $rc clients"
     check_ratio http2 vantry+tls nginx+tls "$BENCH_H2_CONNECTIONS" "$BENCH_H2_RATIO_MIN" \
         "HTTP/2 1 KiB page: requests per second vantry/nginx at $BENCH_H2_CONNECTIONS connections"
     check_stall

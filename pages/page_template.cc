@@ -82,19 +82,6 @@ void AppendPropertyTag(http::Connection& c, std::string_view tag,
     c.AppendBodyLine(line);
 }
 
-// The modern look's navigation: the switched-on features as text links, addressed from the
-// root so that they hold behind a proxy and over HTTPS alike.
-std::string ModernNavigation(const config::ServerSettings& settings) {
-    std::string bar = "<nav class=\"site\" aria-label=\"Site\">";
-    for (const NavButton& button : kNavButtons) {
-        if (!(settings.*button.enabled)) continue;
-        bar.append("<a href=\"").append(button.target.empty() ? "/" : button.target);
-        bar.append("\">").append(button.label).append("</a>");
-    }
-    bar.append("</nav>");
-    return bar;
-}
-
 // The start of a page in the modern look, with its navigation at the top, up to the opening
 // of its main part.
 void AppendModernStart(http::Connection& c, std::string_view page, std::string_view title) {
@@ -108,6 +95,18 @@ void AppendModernStart(http::Connection& c, std::string_view page, std::string_v
 }
 
 }  // namespace
+
+// Addressed from the root, so that the links hold behind a proxy and over HTTPS alike.
+std::string ModernNavigation(const config::ServerSettings& settings) {
+    std::string bar = "<nav class=\"site\" aria-label=\"Site\">";
+    for (const NavButton& button : kNavButtons) {
+        if (!(settings.*button.enabled)) continue;
+        bar.append("<a href=\"").append(button.target.empty() ? "/" : button.target);
+        bar.append("\">").append(button.label).append("</a>");
+    }
+    bar.append("</nav>");
+    return bar;
+}
 
 std::string HelpAddress(std::string_view topic) {
     std::string address(kHelpSite);

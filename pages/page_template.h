@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/server_config.h"
 #include "http/connection.h"
 
 namespace pages {
@@ -41,6 +42,8 @@ void AppendTableTag(http::Connection& c, std::string_view page);
 // A table row: band 0 is the header row, odd bands the odd rows, even ones the even rows.
 void AppendRowTag(http::Connection& c, std::string_view page, int band);
 void AppendBodyFile(http::Connection& c, std::string_view page);
+// The modern look's navigation: the switched-on features of `settings` as text links.
+std::string ModernNavigation(const config::ServerSettings& settings);
 // The owner's navigation bar, else one built from the switched-on features.
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);

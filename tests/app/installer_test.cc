@@ -40,22 +40,27 @@ TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
     }
 }
 
-TEST(InstallerTest, StarterPageKeepsTheOwnersHtmlAndTheLinkOnlyWhenIncluded) {
+TEST(InstallerTest, StarterPageIsOneModernPageWithTheOwnersHtmlAndTheNavigation) {
     InstallChoices choices;
     choices.pageTitle = "Me & <i>mine</i>";
     choices.pageHeading = "Hi";
     choices.pageBody = "Line one<BR>line two";
     choices.linkName = "There";
     choices.linkLocation = "http://example.com/?a=1&b=2";
-    const std::string head =
-        "<HTML><HEAD>\n<TITLE>Me & <i>mine</i></TITLE>\n</HEAD><BODY>\n\n"
-        "<H1>Hi</H1>\n\n<P>Line one<BR>line two</P>\n\n";
-    EXPECT_EQ(StarterPage(choices),
-              head +
-                  "<P><A href=\"http://example.com/?a=1&b=2\">There</A></P>\n\n"
-                  "</BODY></HTML>\n");
+    config::ServerSettings settings;
+    settings.homeEnabled = settings.searchEnabled = true;
+    const std::string page = StarterPage(choices, settings);
+    for (const char* part : {"<meta charset=\"utf-8\">", "<title>Me & <i>mine</i></title>",
+                             "<link rel=\"stylesheet\" href=\"/VNT/vantry.css\">",
+                             "<nav class=\"site\" aria-label=\"Site\"><a href=\"/\">Home</a><a "
+                             "href=\"/VNT/search.html\">Search</a></nav>",
+                             "<h1>Hi</h1>\n<p>Line one<BR>line two</p>\n"
+                             "<p><a href=\"http://example.com/?a=1&b=2\">There</a></p>\n</main>"}) {
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(page.find("FRAME"), std::string::npos);
     choices.includeLink = false;
-    EXPECT_EQ(StarterPage(choices), head + "</BODY></HTML>\n");
+    EXPECT_EQ(StarterPage(choices, settings).find("There"), std::string::npos);
 }
 
 TEST(InstallerTest, DesktopEntriesQuoteThePathAsTheLauncherReadsIt) {

@@ -96,11 +96,6 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     ASSERT_EQ(installer.WaitForExit(60s), 0) << installer.Stderr();
     EXPECT_NE(installer.Stderr().find(kSuccess + "\n"), std::string::npos) << installer.Stderr();
 
-    const std::string starterPage =
-        "<HTML><HEAD>\n<TITLE>My Home Page</TITLE>\n</HEAD><BODY>\n\n<H1>Vantry</H1>\n\n"
-        "<P>Thank you for visiting my web site.</P>\n\n"
-        "<P><A href=\"/VNT/help/\">Vantry Help</A></P>\n\n"
-        "</BODY></HTML>\n";
     const std::string menuEntry =
         "[Desktop Entry]\nType=Application\nName=Vantry\n"
         "Comment=Vantry V1.0\nExec=\"" +
@@ -125,8 +120,6 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         {installDir + "Vantry Release Notes.html",
          ReadFile(kInstallResources + "release_notes.html"), 0644},
         {installDir + "fileid.diz", ReadFile(kInstallResources + "fileid.diz"), 0644},
-        {webRoot + "/index.html", ReadFile(kInstallResources + "index.html"), 0644},
-        {webRoot + "/homepage.html", starterPage, 0644},
         {dataHome + "/applications/vantry.desktop", menuEntry, 0644},
         {configHome + "/vantry/installation", installDir + "\n", 0644},
     };
@@ -136,6 +129,16 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
         EXPECT_TRUE(ReadFile(file.path) == file.content) << file.path;
         EXPECT_EQ(ModeOf(file.path), file.mode & ~umask) << file.path;
     }
+    // The starter site is one page in the modern look: the owner's texts under the navigation.
+    const std::string starterPage = ReadFile(webRoot + "/index.html");
+    for (const char* part : {"<!DOCTYPE html>", "<title>My Home Page</title>",
+                             "<nav class=\"site\" aria-label=\"Site\"><a href=\"/\">Home</a>",
+                             "<h1>Vantry</h1>\n<p>Thank you for visiting my web site.</p>\n"
+                             "<p><a href=\"/VNT/help/\">Vantry Help</a></p>"}) {
+        EXPECT_NE(starterPage.find(part), std::string::npos) << part << starterPage;
+    }
+    EXPECT_EQ(ModeOf(webRoot + "/index.html"), 0644 & ~umask);
+    EXPECT_FALSE(std::filesystem::exists(webRoot + "/homepage.html"));
     EXPECT_TRUE(std::filesystem::is_directory(webRoot + "/cgi-bin"));
     EXPECT_FALSE(std::filesystem::exists(configHome + "/autostart")) << "autostart is off";
     EXPECT_FALSE(std::filesystem::exists(configHome + "/systemd")) << "the service is off";
@@ -180,8 +183,7 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
     auto ask = [&server](const std::string& request) {
         return Exchange(server.address(), server.port1(), request);
     };
-    EXPECT_EQ(BodyOf(ask("GET / HTTP/1.0\r\n\r\n")), ReadFile(kInstallResources + "index.html"));
-    EXPECT_EQ(BodyOf(ask("GET /homepage.html HTTP/1.0\r\n\r\n")), starterPage);
+    EXPECT_EQ(BodyOf(ask("GET / HTTP/1.0\r\n\r\n")), starterPage);
     EXPECT_EQ(server.Stop(), 0);
 
     // Installing again over it from another copy keeps the owner's configuration.
@@ -227,9 +229,9 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     EXPECT_EQ(ModeOf(here + "Vantry.ini"), 0600u);
     EXPECT_EQ(ReadFile(configHome + "/vantry/installation"), here + "\n");
     // The page's own bytes are the starter page's (unit-tested): here, that the answers reach it.
-    const std::string starterPage = ReadFile(webRoot + "/homepage.html");
-    EXPECT_NE(starterPage.find("<TITLE>New Title</TITLE>"), std::string::npos) << starterPage;
-    EXPECT_EQ(starterPage.find("<A href"), std::string::npos) << "Include was cleared";
+    const std::string starterPage = ReadFile(webRoot + "/index.html");
+    EXPECT_NE(starterPage.find("<title>New Title</title>"), std::string::npos) << starterPage;
+    EXPECT_EQ(starterPage.find("Vantry Help"), std::string::npos) << "Include was cleared";
     EXPECT_FALSE(std::filesystem::exists(dataHome + "/applications/vantry.desktop"));
     std::string autostart = ReadFile(configHome + "/autostart/vantry.desktop");
     EXPECT_NE(autostart.find("\nExec=" + here + "vantry --headless\n"), std::string::npos)
@@ -254,15 +256,15 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
               std::string::npos)
         << ReadFile(here + "Vantry.ini");
 
-    // Without the starter page there is no third dialog and no homepage.html; the frameset
-    // is written all the same. A web root of several new levels is made level by level.
+    // Without the starter page there is no third dialog and no home page: the root is listed.
+    // A web root of several new levels is made level by level.
     std::filesystem::remove(here + "Vantry.ini");
     screen.clear();
     ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\nn\n\n", screen), 0) << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("on to HTTPS"), std::string::npos) << "asked only with the certificate";
-    EXPECT_TRUE(std::filesystem::exists(home + "/a/b/c/index.html"));
-    EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/homepage.html"));
+    EXPECT_TRUE(std::filesystem::is_directory(home + "/a/b/c"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/index.html"));
 }
 
 }  // namespace
