@@ -77,12 +77,4 @@ std::string FormatLocalMinute(std::time_t t) {
     return std::string(text, length);
 }
 
-std::string FormatUtcInstant(std::time_t t) {
-    struct tm tm {};
-    ::gmtime_r(&t, &tm);
-    char text[64];
-    size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return std::string(text, length);
-}
-
 }  // namespace platform

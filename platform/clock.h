@@ -32,10 +32,8 @@ int StandardOffsetMinutes();
 // wraps around the year.
 const char* MonthAbbreviation(int month);
 
-// The local date and time to the minute with the zone's abbreviation ("2026-12-08 11:14 CET"),
-// and the same instant in UTC as a machine reads it ("2026-12-08T10:14:05Z").
+// The local date and time to the minute with the zone's abbreviation ("2026-12-08 11:14 CET").
 std::string FormatLocalMinute(std::time_t t);
-std::string FormatUtcInstant(std::time_t t);
 
 // Milliseconds of a clock that never jumps; only differences mean anything.
 uint64_t MonotonicMillis();

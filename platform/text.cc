@@ -212,6 +212,12 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     size_t i = 0;
     size_t j = 0;
     while (i < a.size() && j < b.size()) {
+        // Names mostly share their beginnings: equal letters go by at once.
+        if (a[i] == b[j] && !IsDigit(a[i])) {
+            ++i;
+            ++j;
+            continue;
+        }
         if (IsDigit(a[i]) && IsDigit(b[j])) {
             // Leading zeros aside, the longer run of digits is the larger number; runs of one
             // length compare digit by digit.

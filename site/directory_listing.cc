@@ -141,9 +141,15 @@ const Kind& KindOf(const platform::DirectoryEntry& entry) {
     if (entry.isDirectory) return kFolderKind;
     const size_t dot = entry.name.rfind('.');
     if (dot == std::string::npos || dot == 0) return kFileKind;
+    // Every known extension is short: the name's is lowered once and compared as it is.
     const std::string_view extension = std::string_view(entry.name).substr(dot + 1);
+    constexpr size_t kLongestExtension = 4;
+    if (extension.empty() || extension.size() > kLongestExtension) return kFileKind;
+    char lowered[kLongestExtension];
+    for (size_t i = 0; i < extension.size(); ++i) lowered[i] = platform::AsciiLower(extension[i]);
+    const std::string_view key(lowered, extension.size());
     for (const ExtensionKind& known : kKinds) {
-        if (platform::EqualsNoCase(known.extension, extension)) return known.kind;
+        if (known.extension == key) return known.kind;
     }
     return kFileKind;
 }
@@ -220,23 +226,23 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
     c.AppendBodyLine("</div>\n<ul class=\"listing\">");
     if (!directory.empty()) {
         c.AppendBodyLine(
-            "<li class=\"up\"><a href=\"../\"><svg class=\"icon\" aria-hidden=\"true\"><use "
+            "<li class=\"up\"><a href=\"../\"><svg aria-hidden=\"true\"><use "
             "href=\"#i-folder\"/></svg>Parent folder</a></li>");
     }
-    // Entries written in the same second share their date text.
-    std::optional<std::time_t> datedTime;
+    // Entries written in the same minute share their date text.
+    std::optional<std::time_t> datedMinute;
     std::string date;
     for (const platform::DirectoryEntry* entry : entries) {
-        if (datedTime != entry->modified) {
-            date = "<time datetime=\"" + platform::FormatUtcInstant(entry->modified) + "\">" +
-                   platform::FormatLocalMinute(entry->modified) + "</time>";
-            datedTime = entry->modified;
+        if (datedMinute != entry->modified / 60) {
+            date =
+                "<span class=\"date\">" + platform::FormatLocalMinute(entry->modified) + "</span>";
+            datedMinute = entry->modified / 60;
         }
         const Kind& kind = KindOf(*entry);
         c.AppendBody("<li><a href=\"");
         c.AppendBody(platform::RelativeLink(platform::UrlEncodeName(entry->name)));
-        if (entry->isDirectory) c.AppendBody("/");
-        c.AppendBody("\"><svg class=\"icon\" role=\"img\" aria-label=\"");
+        c.AppendBody(entry->isDirectory ? "/\"><svg role=\"img\" aria-label=\""
+                                        : "\"><svg role=\"img\" aria-label=\"");
         c.AppendBody(kind.word);
         c.AppendBody("\"><use href=\"#i-");
         c.AppendBody(kind.icon);
