@@ -1,11 +1,13 @@
 // The owner's favorites listing: the folders and Internet shortcuts below the favorites
 // location, one table row each.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "apps/application_pages.h"
+#include "apps/modern_markup.h"
 #include "config/server_config.h"
 #include "pages/page_template.h"
 #include "platform/directory.h"
@@ -102,6 +104,54 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
     }
 }
 
+// The modern look's list: the way up, the folders, then the shortcuts, each in the order a
+// person sorts names, with an icon that says which it is and a shortcut's address beneath it.
+void AppendModernEntries(http::Connection& c, const std::string& location,
+                         const std::string& subPath) {
+    c.AppendBodyLine(kIconSprite);
+    c.AppendBodyLine("<ul class=\"listing favorites\">");
+    if (!subPath.empty()) {
+        c.AppendBodyLine("<li class=\"up\"><a href=\"../\">" + Icon("folder", "Folder") +
+                         "Parent folder</a></li>");
+    }
+    std::vector<platform::DirectoryEntry> entries;
+    std::string folder;
+    if (config::IsUsableRoot(location)) {
+        folder = location + "/" + subPath;
+        platform::EndWithSlash(folder);
+        entries = platform::ListDirectory(folder).value_or(std::vector<platform::DirectoryEntry>{});
+    }
+    std::erase_if(entries, [](const platform::DirectoryEntry& entry) {
+        return entry.hidden ||
+               (!entry.isDirectory &&
+                !platform::EqualsNoCase(SplitName(entry.name).extension, kShortcutExtension));
+    });
+    std::sort(entries.begin(), entries.end(),
+              [](const platform::DirectoryEntry& a, const platform::DirectoryEntry& b) {
+                  if (a.isDirectory != b.isDirectory) return a.isDirectory;
+                  return platform::NaturalLess(a.name, b.name);
+              });
+    for (const platform::DirectoryEntry& entry : entries) {
+        const std::string_view stem = SplitName(entry.name).stem;
+        std::string row = "<li><a href=\"";
+        if (entry.isDirectory) {
+            row.append(platform::EscapeHtml(platform::RelativeLink(platform::UrlEncodeName(stem))));
+            row.append("/\">").append(Icon("folder", "Folder"));
+            row.append(platform::EscapeHtml(stem)).append("</a></li>");
+        } else {
+            std::string address = ShortcutAddress(folder + entry.name);
+            if (address.size() > kMaxShortcutUrlLength) address.resize(kMaxShortcutUrlLength);
+            const std::string shown = platform::EscapeHtml(address);
+            row.append(shown).append("\">").append(Icon("link", "Web site"));
+            row.append(platform::EscapeHtml(stem)).append("</a><span class=\"where\">");
+            row.append(shown).append("</span></li>");
+        }
+        c.AppendBodyLine(row);
+    }
+    if (entries.empty()) c.AppendBodyLine("<li class=\"empty\">No favorites here.</li>");
+    c.AppendBodyLine("</ul>");
+}
+
 }  // namespace
 
 void ListFavorites(http::Connection& c, std::string subPath) {
@@ -111,6 +161,17 @@ void ListFavorites(http::Connection& c, std::string subPath) {
         return;
     }
     const config::ServerSettings* settings = c.Settings();
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kPage, "Favorites", {}, true);
+        if (settings == nullptr || !settings->favoritesEnabled) {
+            c.AppendBodyLine("<p>The favorites list is switched off by the administrator.</p>");
+        } else {
+            AppendModernEntries(c, settings->favoritesLocation, subPath);
+            pages::AppendHelpLink(c, kPage);
+        }
+        pages::AppendPageEnd(c, kPage);
+        return;
+    }
     pages::AppendPageStart(c, kPage, kTitle, pages::kFullHeightWindow, true);
     if (settings == nullptr || !settings->favoritesEnabled) {
         c.AppendBody(kDisabled);

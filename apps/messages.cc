@@ -25,6 +25,7 @@ constexpr std::string_view kDisabledContent =
     "<H2>Message Sending Is Currently Disabled By The Administrator<H2>";
 constexpr std::string_view kHandlerPage = "HandleSendMessage";
 constexpr std::string_view kHandlerTitle = "Message Received";
+constexpr std::string_view kModernHandlerTitle = "Thank you";
 
 constexpr const char* kThankYouFormat = "Thank You - %zu Bytes Were Received";
 
@@ -38,6 +39,8 @@ constexpr size_t kFieldValueCapacity = 33000;
 constexpr size_t kMaxTextLength = 255;
 constexpr size_t kMaxParentIdLength = 31;
 constexpr size_t kKeepWhole = std::string::npos;
+// How much of the recipient the modern look's answer repeats.
+constexpr size_t kMaxRecipientShown = 80;
 // How much of the subject goes into the file name.
 constexpr size_t kSubjectNameLength = 31;
 // Messages given one name (same millisecond, same subject name) are told apart by "-2",
@@ -257,6 +260,49 @@ void AppendForm(http::Connection& c, int32_t limit) {
     c.AppendBodyLine("</FORM>");
 }
 
+// The modern look's form: every field with its label, in the order TAB visits them after the
+// navigation.
+void AppendModernForm(http::Connection& c, int32_t limit) {
+    std::string form =
+        "<form class=\"fields\" method=\"post\" name=\"writeform\" "
+        "action=\"/VNT/HandleSendMessage.html\" accept-charset=\"UTF-8\">\r\n";
+    struct Field {
+        std::string_view name;
+        std::string_view label;
+        std::string_view autocomplete;
+    };
+    constexpr Field kFields[] = {{"messageFrom", "From", "name"},
+                                 {"messageTo", "To", "off"},
+                                 {"messageSubject", "Subject", "off"}};
+    for (const Field& field : kFields) {
+        form.append("<label for=\"").append(field.name).append("\">").append(field.label);
+        form.append("</label>\r\n<input type=\"text\" id=\"").append(field.name);
+        form.append("\" name=\"").append(field.name).append("\" maxlength=\"256\" autocomplete=\"");
+        form.append(field.autocomplete).append("\">\r\n");
+    }
+    form.append(
+        "<label for=\"messageBody\">Message</label>\r\n<textarea id=\"messageBody\" "
+        "name=\"messageBody\" rows=\"10\"");
+    // 0 is no limit.
+    if (limit != 0) form.append(" maxlength=\"").append(std::to_string(limit)).append("\"");
+    form.append(
+        "></textarea>\r\n<p><input type=\"submit\" name=\"ACTION\" value=\"Send message\">"
+        "</p>\r\n</form>");
+    c.AppendBodyLine(form);
+    pages::AppendHelpLink(c, kFormPage);
+}
+
+// What the modern look says after a message: its size, and whom it was for when it names
+// someone; or that it could not be kept.
+std::string ModernReceipt(const Message& message, bool stored) {
+    if (!stored) return "Your message arrived, but it could not be stored.";
+    const std::string size = platform::HumanSize(StoredBytes(message));
+    // The stored "To" is UTF-8 already when the file is XML; a text file keeps it as posted.
+    const std::string to(platform::Trim(CutUtf8(XmlText(message.to), kMaxRecipientShown)));
+    if (to.empty()) return "Message received: " + size + ".";
+    return "Message to " + platform::EscapeHtml(to) + " received: " + size + ".";
+}
+
 }  // namespace
 
 void SendMessagePage(http::Connection& c) {
@@ -265,6 +311,16 @@ void SendMessagePage(http::Connection& c) {
         return;
     }
     const int32_t limit = CorrectedLimit(c);
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kFormPage, "Send a message", {}, true);
+        if (c.Settings()->messageUploadEnabled) {
+            AppendModernForm(c, limit);
+        } else {
+            c.AppendBodyLine("<p>Messages are switched off by the administrator.</p>");
+        }
+        pages::AppendPageEnd(c, kFormPage);
+        return;
+    }
     pages::AppendPageStart(c, kFormPage, kFormTitle, pages::kFullHeightWindow, false);
     if (c.Settings()->messageUploadEnabled) {
         AppendForm(c, limit);
@@ -297,14 +353,15 @@ void HandleSendMessage(http::Connection& c) {
             // A body that ended before its declared length is not a message: nothing of it
             // is kept.
             const bool whole = c.BodyComplete() && !c.BodyCutShort();
-            const size_t stored =
-                whole && StoreMessage(c, *settings, message) ? StoredBytes(message) : 0;
+            const bool kept = whole && StoreMessage(c, *settings, message);
+            const size_t stored = kept ? StoredBytes(message) : 0;
             char text[96];
             std::snprintf(text, sizeof text, kThankYouFormat, stored);
-            shown = text;
+            shown = c.ModernLook() ? ModernReceipt(message, kept) : text;
         }
     }
-    pages::AppendAcknowledgement(c, kHandlerPage, kHandlerTitle, shown);
+    pages::AppendAcknowledgement(c, kHandlerPage,
+                                 c.ModernLook() ? kModernHandlerTitle : kHandlerTitle, shown);
 }
 
 }  // namespace apps

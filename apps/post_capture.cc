@@ -1,6 +1,7 @@
 // File upload and form capture: the upload form, and the capture of a posted body (with the
 // request's header lines and variables for the raw and plus-headers forms) into files named
 // after the time of the submission.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "apps/application_pages.h"
 #include "apps/stored_text.h"
@@ -25,6 +27,9 @@ namespace {
 constexpr std::string_view kCapturePage = "HandlePost";
 constexpr std::string_view kCaptureTitle = "Data Received";
 constexpr std::string_view kUploadPage = "FileUpload";
+// The modern look's titles of the page after a post.
+constexpr std::string_view kUploadReceivedTitle = "File received";
+constexpr std::string_view kFormReceivedTitle = "Form received";
 
 // The declared size is read from at most this many characters of the header's value, less one.
 constexpr size_t kContentLengthCapacity = 32;
@@ -72,16 +77,154 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     return {};
 }
 
+// The file an upload carries, found while its body is stored: the first part of a
+// multipart/form-data body whose Content-Disposition names a file, and that part's size. The
+// body is still stored as it came; this only reads along.
+class UploadedFile {
+  public:
+    // Counts the body's bytes; looks for a file only when `findFile` and `contentType` is
+    // multipart/form-data with a boundary.
+    UploadedFile(std::string_view contentType, bool findFile) {
+        if (!findFile ||
+            !platform::StartsWithNoCase(platform::Trim(contentType), "multipart/form-data"))
+            return;
+        std::optional<std::string> boundary = Parameter(contentType, "boundary");
+        if (boundary && !boundary->empty()) delimiter_ = "\r\n--" + *boundary;
+    }
+
+    // The body's bytes taken so far.
+    uint64_t BodyBytes() const { return offset_; }
+
+    // Takes the next piece of the body.
+    void Take(std::string_view bytes) {
+        if (delimiter_.empty()) {
+            offset_ += bytes.size();
+            return;
+        }
+        if (head_.size() < kHeadBytes) head_.append(bytes.substr(0, kHeadBytes - head_.size()));
+        // A delimiter that began in the pieces before this one.
+        std::string joint = carry_;
+        joint.append(bytes.substr(0, delimiter_.size() - 1));
+        for (size_t at = joint.find(delimiter_); at != std::string::npos && at < carry_.size();
+             at = joint.find(delimiter_, at + 1)) {
+            Record(offset_ - carry_.size() + at);
+        }
+        for (size_t at = bytes.find(delimiter_); at != std::string_view::npos;
+             at = bytes.find(delimiter_, at + 1)) {
+            Record(offset_ + at);
+        }
+        carry_.append(bytes);
+        if (carry_.size() >= delimiter_.size())
+            carry_.erase(0, carry_.size() - delimiter_.size() + 1);
+        offset_ += bytes.size();
+    }
+
+    // The file's name as its sender gave it (without any folder) and its bytes; std::nullopt
+    // when the body named no file near its start, or the file's part never ended.
+    struct Found {
+        std::string name;
+        uint64_t size;
+    };
+    std::optional<Found> Result() const {
+        if (delimiter_.empty()) return std::nullopt;
+        // Each part starts with "--" and the boundary: the body's first, and the others after
+        // the line end of a delimiter.
+        std::vector<uint64_t> starts = {0};
+        for (uint64_t at : delimiters_) starts.push_back(at + 2);
+        for (uint64_t start : starts) {
+            if (start >= head_.size()) break;
+            const size_t lineEnd = head_.find("\r\n", start);
+            if (lineEnd == std::string::npos) break;
+            const size_t headersEnd = head_.find("\r\n\r\n", lineEnd);
+            if (headersEnd == std::string::npos) break;
+            std::optional<std::string> name = FileName(
+                std::string_view(head_).substr(lineEnd + 2, headersEnd + 2 - (lineEnd + 2)));
+            if (!name) continue;
+            const uint64_t contentStart = headersEnd + 4;
+            for (uint64_t at : delimiters_) {
+                if (at >= contentStart) return Found{std::move(*name), at - contentStart};
+            }
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    // The start of the body searched for the file's part, and the delimiters remembered.
+    static constexpr size_t kHeadBytes = 16 * 1024;
+    static constexpr size_t kMaxDelimiters = 64;
+
+    void Record(uint64_t at) {
+        if (delimiters_.size() < kMaxDelimiters) delimiters_.push_back(at);
+    }
+
+    // Where `word` occurs in `text` from `from` on, ASCII letters compared without regard to
+    // case.
+    static size_t FindNoCase(std::string_view text, std::string_view word, size_t from = 0) {
+        if (from > text.size()) return std::string_view::npos;
+        auto same = [](char a, char b) {
+            return platform::AsciiUpper(a) == platform::AsciiUpper(b);
+        };
+        auto at = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
+                              word.begin(), word.end(), same);
+        return at == text.end() ? std::string_view::npos : static_cast<size_t>(at - text.begin());
+    }
+
+    // The value of `name`=... in a header's parameters, unquoted; std::nullopt without one.
+    static std::optional<std::string> Parameter(std::string_view text, std::string_view name) {
+        for (size_t at = FindNoCase(text, name); at != std::string_view::npos;
+             at = FindNoCase(text, name, at + 1)) {
+            const size_t after = at + name.size();
+            const bool starts =
+                at == 0 || text[at - 1] == ';' || text[at - 1] == ' ' || text[at - 1] == '\t';
+            if (!starts || after >= text.size() || text[after] != '=') continue;
+            std::string_view value = text.substr(after + 1);
+            if (!value.empty() && value.front() == '"') {
+                value.remove_prefix(1);
+                return std::string(value.substr(0, value.find('"')));
+            }
+            return std::string(platform::Trim(value.substr(0, value.find_first_of(";\r\n"))));
+        }
+        return std::nullopt;
+    }
+
+    // The file name a part's header lines give, without the sender's folders; std::nullopt
+    // for a part that is no file (or one sent without a file chosen).
+    static std::optional<std::string> FileName(std::string_view headers) {
+        for (size_t start = 0; start < headers.size();) {
+            size_t end = headers.find("\r\n", start);
+            if (end == std::string_view::npos) end = headers.size();
+            const std::string_view line = headers.substr(start, end - start);
+            start = end + 2;
+            if (!platform::StartsWithNoCase(line, "Content-Disposition:")) continue;
+            std::optional<std::string> name = Parameter(line, "filename");
+            if (!name) return std::nullopt;
+            const size_t slash = name->find_last_of("/\\");
+            if (slash != std::string::npos) name->erase(0, slash + 1);
+            if (name->empty()) return std::nullopt;
+            return name;
+        }
+        return std::nullopt;
+    }
+
+    std::string delimiter_;  // "\r\n--" and the boundary; empty when nothing is read
+    std::string head_;
+    std::string carry_;  // the last bytes taken, in which a delimiter may have begun
+    uint64_t offset_ = 0;
+    std::vector<uint64_t> delimiters_;
+};
+
 // Appends the rest of the body to `file`; returns the bytes written. A file that fails to
 // take them does not stop the reading: the client still gets its answer. The body is stored
 // as it came after the header lines: the line feed that ended the head's empty line first.
-uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file) {
+uint64_t SaveRequestBody(http::Connection& c, platform::PendingFile& file, UploadedFile* reader) {
     std::unique_ptr<char[]> buffer(new char[kBodyBufferSize]);
     uint64_t written = 0;
     size_t filled = 0;
     bool lineFeedStored = false;
     for (;;) {
         size_t n = c.ReadBody(buffer.get() + filled, kBodyBufferSize - filled);
+        if (reader != nullptr) reader->Take(std::string_view(buffer.get() + filled, n));
         if (!lineFeedStored) {
             lineFeedStored = true;
             if (c.HeadEndedWithLineFeed() && file.Write("\n")) ++written;
@@ -181,7 +324,7 @@ bool CreateCaptureFiles(const std::string& directory, std::span<const std::strin
 // Stores one accepted submission; returns the bytes the page reports. The files appear under
 // their names only once the whole body has arrived; a body cut short leaves none of them.
 uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool requestData,
-                         bool separateFiles) {
+                         bool separateFiles, UploadedFile* reader) {
     static constexpr std::string_view kPlusHeaders[] = {".hdr", ".env", ".mim"};
     static constexpr std::string_view kRaw[] = {".raw"};
     static constexpr std::string_view kBodyOnly[] = {".mim"};
@@ -205,12 +348,25 @@ uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool
         total += WriteRequestHeaders(c, used[0], separateFiles);
         total += WriteRequestEnvironment(c, separateFiles ? used[1] : used[0], !separateFiles);
     }
-    total += SaveRequestBody(c, used.back());
+    total += SaveRequestBody(c, used.back(), reader);
     if (c.BodyCutShort()) return 0;
     for (platform::PendingFile& file : used) {
         if (!file.Publish()) return 0;
     }
     return total;
+}
+
+// What the modern look says was received: the uploaded file's name and size, else the bytes
+// of the body; that nothing was kept when nothing was.
+std::string ModernReceipt(Feature feature, uint64_t total, const UploadedFile& upload) {
+    if (total == 0) return "Nothing was stored.";
+    if (feature == Feature::kFormCapture)
+        return "Received your form, " + platform::HumanSize(upload.BodyBytes()) + ".";
+    if (std::optional<UploadedFile::Found> file = upload.Result()) {
+        return "Received " + platform::EscapeHtml(XmlText(file->name)) + ", " +
+               platform::HumanSize(file->size) + ".";
+    }
+    return "Received " + platform::HumanSize(upload.BodyBytes()) + ".";
 }
 
 void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feature feature) {
@@ -220,14 +376,21 @@ void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feat
         return;
     }
     const FeatureSettings f = SettingsOf(*settings, feature);
+    const bool modern = c.ModernLook();
     // A refused body is never read: the answer goes at once, and whatever the client still
     // sends is drained by the main loop after the answer, at no worker's cost.
     std::string message(Refusal(c, f));
     if (message.empty()) {
-        uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles);
-        message = "Reception Acknowledged &nbsp " + std::to_string(total) + " Bytes Received";
+        UploadedFile upload(c.request().Header("Content-Type").value_or(""),
+                            modern && feature == Feature::kUpload);
+        uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles, &upload);
+        message = modern
+                      ? ModernReceipt(feature, total, upload)
+                      : "Reception Acknowledged &nbsp " + std::to_string(total) + " Bytes Received";
     }
-    pages::AppendAcknowledgement(c, kCapturePage, kCaptureTitle, message);
+    std::string_view title = kCaptureTitle;
+    if (modern) title = feature == Feature::kUpload ? kUploadReceivedTitle : kFormReceivedTitle;
+    pages::AppendAcknowledgement(c, kCapturePage, title, message);
 }
 
 void AppendUploadStep(http::Connection& c, std::string_view number, std::string_view text,
@@ -240,12 +403,45 @@ void AppendUploadStep(http::Connection& c, std::string_view number, std::string_
     c.AppendBodyLine("</tr>");
 }
 
+// The upload page of the modern look: one labelled file field and its button.
+void AppendModernUploadForm(http::Connection& c, const config::ServerSettings& settings) {
+    pages::AppendPageStart(c, kUploadPage, "File upload", {}, true);
+    if (settings.uploadEnabled) {
+        std::string form =
+            "<form class=\"fields\" action=\"/VNT/HandleFileUpload.html\" method=\"post\" "
+            "enctype=\"multipart/form-data\">\r\n"
+            "<label for=\"filename\">File to upload</label>\r\n"
+            "<input type=\"file\" id=\"filename\" name=\"filename\" "
+            "aria-describedby=\"upload-limit\">\r\n<p class=\"status\" id=\"upload-limit\">";
+        if (settings.uploadMaxSizeKB != 0) {
+            form +=
+                "Files smaller than " +
+                platform::HumanSize(static_cast<uint64_t>(settings.uploadMaxSizeKB) * kBytesPerKB) +
+                " are taken.";
+        } else {
+            form += "Files of any size are taken.";
+        }
+        form +=
+            " The next page says what arrived.</p>\r\n"
+            "<p><input type=\"submit\" name=\"sub\" value=\"Upload file\"></p>\r\n</form>";
+        c.AppendBodyLine(form);
+        pages::AppendHelpLink(c, kUploadPage);
+    } else {
+        c.AppendBodyLine("<p>Uploads are switched off by the administrator.</p>");
+    }
+    pages::AppendPageEnd(c, kUploadPage);
+}
+
 }  // namespace
 
 void FileUploadPage(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr) {
         c.Answer(http::Response::Error(404));
+        return;
+    }
+    if (c.ModernLook()) {
+        AppendModernUploadForm(c, *settings);
         return;
     }
     pages::AppendPageStart(c, kUploadPage, "File Upload",

@@ -1,5 +1,7 @@
 // The site search: the search form, the results page and the result rows alone, found by
-// walking the server's document root for names that contain the visitor's word.
+// walking the server's document root for names that contain the visitor's word (and, in the
+// modern look, for small files whose text holds it).
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -10,10 +12,14 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
+#include "apps/modern_markup.h"
+#include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "http/http_date.h"
 #include "pages/page_template.h"
+#include "platform/clock.h"
 #include "platform/directory.h"
+#include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/version.h"
 
@@ -39,6 +45,11 @@ constexpr std::string_view kBusyPage =
 // pieces of about kStreamPieceSize.
 constexpr size_t kWholePageLimit = 64 * 1024;
 constexpr size_t kStreamPieceSize = 16 * 1024;
+// The modern look also finds files whose text holds the word: files up to this size are read,
+// and one search reads at most kContentBudget bytes of them, so a large site costs a bounded
+// amount of reading.
+constexpr uint64_t kMaxSearchedFileBytes = 1024 * 1024;
+constexpr uint64_t kContentBudget = 64 * 1024 * 1024;
 
 std::counting_semaphore<kMaxRunningSearches>& RunningSearches() {
     static std::counting_semaphore<kMaxRunningSearches> slots(kMaxRunningSearches);
@@ -134,6 +145,22 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
     return false;
 }
 
+// True when `word` occurs anywhere in `text`, ASCII letters compared without regard to case.
+bool TextHolds(std::string_view text, std::string_view word) {
+    if (word.empty()) return false;
+    auto same = [](char a, char b) { return platform::AsciiUpper(a) == platform::AsciiUpper(b); };
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
+}
+
+// The word of a modern search: read from the URL as the browser sent it, decoded once, so that
+// it keeps its letter case and "%" is "%25" as every form sends it. A word that is not UTF-8
+// (a Latin-1 page's form) is read as Latin-1, so that it still finds names written in UTF-8.
+std::optional<std::string> ModernSearchWord(const http::Connection& c) {
+    std::optional<std::string> word = FindQueryValue(c.request().target(), kWordParameter);
+    if (word) *word = XmlText(*word);
+    return word;
+}
+
 // One search: what every directory of the walk shares.
 struct SearchWalk {
     SearchWalk(http::Connection& connection, PageStream& pageStream, std::string searchedRoot,
@@ -143,7 +170,8 @@ struct SearchWalk {
           root(std::move(searchedRoot)),
           word(std::move(searchWord)),
           base(connection.BaseUrl()),
-          maxRows(rowLimit) {}
+          maxRows(rowLimit),
+          modern(connection.ModernLook()) {}
 
     http::Connection& c;
     PageStream& stream;
@@ -151,6 +179,9 @@ struct SearchWalk {
     std::string word;
     std::string base;
     int maxRows;
+    // Rows in the modern look, where small files are searched for the word too.
+    bool modern;
+    uint64_t contentBudget = kContentBudget;
     int counter = 1;
     // Every directory searched so far: one reached again through a link is not searched twice.
     std::set<platform::FileIdentity> visited;
@@ -184,34 +215,90 @@ void AppendRow(SearchWalk& walk, std::string_view icon, std::string_view link,
     if (!walk.stream.Flush()) walk.gone = true;
 }
 
+// A row of the modern look: the entry's icon and name linked to it, its size as a person reads
+// it (the bytes in a tooltip), its time, and the folder it is in, linked.
+void AppendModernRow(SearchWalk& walk, const platform::DirectoryEntry& entry, std::string_view link,
+                     std::string_view folder, std::string_view folderLink) {
+    if (walk.counter > walk.maxRows) {
+        walk.cut = true;
+        return;
+    }
+    ++walk.counter;
+    std::string row = "<li><a href=\"";
+    row.append(link);
+    if (entry.isDirectory) row.append("/");
+    row.append("\">");
+    row.append(entry.isDirectory ? Icon("folder", "Folder") : Icon("file", "File"));
+    row.append(platform::EscapeHtml(entry.name)).append("</a>");
+    if (entry.isDirectory) {
+        row.append("<span class=\"size\"></span>");
+    } else {
+        row.append("<span class=\"size\" title=\"").append(platform::GroupedDecimal(entry.size));
+        row.append(entry.size == 1 ? " byte\">" : " bytes\">");
+        row.append(platform::HumanSize(entry.size)).append("</span>");
+    }
+    row.append("<time datetime=\"").append(platform::FormatUtcInstant(entry.modified));
+    row.append("\">").append(platform::FormatLocalMinute(entry.modified)).append("</time>");
+    row.append("<span class=\"where\">in <a href=\"").append(folderLink).append("\">");
+    row.append(platform::EscapeHtml(folder)).append("</a></span></li>");
+    walk.c.AppendBodyLine(row);
+    if (!walk.stream.Flush()) walk.gone = true;
+}
+
+// True when the file `path` of `size` bytes holds the walk's word, while the search may still
+// read that much.
+bool FileHoldsWord(SearchWalk& walk, const std::string& path, uint64_t size) {
+    if (size > kMaxSearchedFileBytes || size > walk.contentBudget || size < walk.word.size())
+        return false;
+    walk.contentBudget -= size;
+    std::optional<std::string> text = platform::ReadWholeFile(path, kMaxSearchedFileBytes, nullptr);
+    return text && TextHolds(*text, walk.word);
+}
+
 // Appends the rows of the directory `rel` below the root ("" for the root itself, else "/"
 // and a name per level) and searches its subdirectories. `relLink` is `rel` as a link: each
 // name escaped.
 void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string& relLink,
                      int depth) {
     const std::string& word = walk.word;
-    // Files that do not match are not even looked at.
+    const bool modern = walk.modern;
+    // Files that do not match are not even looked at, unless their text is searched too.
     const std::string path = rel.empty() && walk.root.empty() ? "/" : walk.root + rel;
     std::optional<std::vector<platform::DirectoryEntry>> entries =
-        platform::ListDirectory(path, [&word](std::string_view name, bool mayBeDirectory) {
-            return !platform::IsHiddenName(name) && (mayBeDirectory || ContainsNoCase(name, word));
+        platform::ListDirectory(path, [&word, modern](std::string_view name, bool mayBeDirectory) {
+            return !platform::IsHiddenName(name) &&
+                   (mayBeDirectory || modern || ContainsNoCase(name, word));
         });
     if (!entries) return;
+    if (modern) {
+        std::sort(entries->begin(), entries->end(),
+                  [](const platform::DirectoryEntry& a, const platform::DirectoryEntry& b) {
+                      return platform::NaturalLess(a.name, b.name);
+                  });
+    }
+    const std::string folder = rel + "/";
+    const std::string folderLink = relLink + "/";
     for (const platform::DirectoryEntry& entry : *entries) {
         if (walk.Over()) return;
         if (entry.hidden) continue;
-        const bool matches = ContainsNoCase(entry.name, word);
+        bool matches = ContainsNoCase(entry.name, word);
+        if (modern && !matches && !entry.isDirectory)
+            matches = FileHoldsWord(walk, path + "/" + entry.name, entry.size);
         if (!entry.isDirectory && !matches) continue;
         const std::string link = relLink + "/" + platform::UrlEncodeName(entry.name);
-        if (!entry.isDirectory) {
+        if (modern) {
+            if (matches) AppendModernRow(walk, entry, link, folder, folderLink);
+        } else if (!entry.isDirectory) {
             char size[32];
             std::snprintf(size, sizeof size, "%" PRIu64 "   kb", entry.size / 1024);
             AppendRow(walk, "/VNT/file.gif", link, entry.name, size,
                       http::FormatHttpDate(entry.modified));
             continue;
+        } else if (matches) {
+            AppendRow(walk, "/VNT/folder.gif", link, entry.name, "-", "-");
         }
-        if (matches) AppendRow(walk, "/VNT/folder.gif", link, entry.name, "-", "-");
-        if (depth < kMaxSearchDepth && walk.visited.insert(entry.identity).second) {
+        if (entry.isDirectory && depth < kMaxSearchDepth &&
+            walk.visited.insert(entry.identity).second) {
             SearchDirectory(walk, rel + "/" + entry.name, link, depth + 1);
         }
     }
@@ -230,41 +317,79 @@ bool RefuseWhenBusy(http::Connection& c, const SearchSlot& slot) {
     return true;
 }
 
+// The word a search looks for: as the page's look reads it (see ModernSearchWord).
+std::optional<std::string> SearchWord(const http::Connection& c) {
+    if (c.ModernLook()) return ModernSearchWord(c);
+    return FindQueryValue(c.RoutedTarget(), kWordParameter);
+}
+
 // The rows for the request's search word, at most the server's searchMaxResults of them and
 // then a row that says the list was cut; none without a word, or without a root that may be
-// searched. The URL was decoded once already and the router upper-cased it after "VNT", so
-// the word is decoded a second time and arrives in capitals: the matching ignores case.
-// False when the request was turned away because too many searches run.
-bool AppendResultRows(http::Connection& c, PageStream& stream) {
-    std::optional<std::string> word = FindQueryValue(c.RoutedTarget(), kWordParameter);
-    if (!word || word->empty()) return true;
+// searched. In the classic look the URL was decoded once already and the router upper-cased it
+// after "VNT", so the word is decoded a second time and arrives in capitals: the matching
+// ignores case. Returns the rows found, or std::nullopt when the request was turned away
+// because too many searches run.
+std::optional<int> AppendResultRows(http::Connection& c, PageStream& stream,
+                                    const std::optional<std::string>& word) {
+    if (!word || word->empty()) return 0;
     const config::ServerSettings* settings = c.Settings();
-    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return true;
+    if (settings == nullptr || !config::IsUsableRoot(settings->wwwroot)) return 0;
     const SearchSlot slot;
-    if (RefuseWhenBusy(c, slot)) return false;
+    if (RefuseWhenBusy(c, slot)) return std::nullopt;
     std::optional<platform::FileIdentity> rootIdentity =
         platform::DirectoryIdentity(settings->wwwroot);
-    if (!rootIdentity) return true;
+    if (!rootIdentity) return 0;
     // The root without its closing "/", so that "/" and a name lead below it ("" for "/").
     std::string root = settings->wwwroot;
     while (!root.empty() && root.back() == '/') root.pop_back();
-    SearchWalk walk(c, stream, std::move(root), std::move(*word), settings->searchMaxResults);
+    SearchWalk walk(c, stream, std::move(root), *word, settings->searchMaxResults);
     walk.visited.insert(*rootIdentity);
+    if (walk.modern) c.AppendBodyLine("<ul class=\"listing results\">");
     SearchDirectory(walk, "", "", 0);
-    if (walk.cut) {
+    if (walk.modern) {
+        c.AppendBodyLine("</ul>");
+        if (walk.cut) {
+            c.AppendBodyLine("<p class=\"status\">The list was cut at " +
+                             std::to_string(walk.maxRows) + " results.</p>");
+        }
+    } else if (walk.cut) {
         pages::AppendRowTag(c, kResultsPage, 0);
         c.AppendBodyLine("<TD COLSPAN=4>The list was cut at " + std::to_string(walk.maxRows) +
                          " results.</TD></TR>");
     }
-    return true;
+    return walk.counter - 1;
+}
+
+// The modern look's search form, holding `word` when there is one.
+void AppendModernForm(http::Connection& c, const std::optional<std::string>& word) {
+    std::string form =
+        "<form class=\"fields search\" method=\"get\" action=\"/VNT/HandleSearch.html\" "
+        "accept-charset=\"UTF-8\" role=\"search\">\r\n"
+        "<label for=\"searchTarget\">Find files whose name or text holds</label>\r\n"
+        "<div class=\"row\"><input type=\"search\" id=\"searchTarget\" name=\"searchTarget\" "
+        "value=\"";
+    if (word) form.append(platform::EscapeHtml(*word));
+    form.append("\"> <input type=\"submit\" value=\"Search\"></div>\r\n</form>");
+    c.AppendBodyLine(form);
 }
 
 }  // namespace
 
 void SearchPage(http::Connection& c) {
+    const config::ServerSettings* settings = c.Settings();
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kFormPage, "Search", {}, true);
+        if (settings != nullptr && settings->searchEnabled) {
+            AppendModernForm(c, ModernSearchWord(c));
+            pages::AppendHelpLink(c, kFormPage);
+        } else {
+            c.AppendBodyLine("<p>Searching is switched off by the administrator.</p>");
+        }
+        pages::AppendPageEnd(c, kFormPage);
+        return;
+    }
     pages::AppendPageStart(c, kFormPage, "Search", "<SCRIPT>window.resizeTo(600, 470);</SCRIPT>",
                            false);
-    const config::ServerSettings* settings = c.Settings();
     if (settings != nullptr && settings->searchEnabled) {
         c.AppendBodyLine("<FORM method=\"GET\" action=\"HandleSearch.html\">");
         c.AppendBodyLine("<TABLE width=555 border=0 CELLSPACING='2' CELLPADDING='10'>");
@@ -291,16 +416,50 @@ void SearchPage(http::Connection& c) {
     pages::AppendPageEnd(c, kFormPage);
 }
 
+namespace {
+
+// The modern results page: the word in the heading and in the form, then the hits.
+void HandleModernSearch(http::Connection& c) {
+    const std::optional<std::string> word = SearchWord(c);
+    const bool searched = word && !word->empty();
+    const std::string quoted =
+        searched ? "\xE2\x80\x9C" + platform::EscapeHtml(*word) + "\xE2\x80\x9D" : "";
+    pages::AppendPageStart(c, kResultsPage,
+                           searched ? "Results for " + quoted : std::string("Search results"), {},
+                           false);
+    c.AppendBodyLine(searched ? "<h1>Results for " + quoted + "</h1>"
+                              : std::string("<h1>Search results</h1>"));
+    AppendModernForm(c, word);
+    c.AppendBodyLine(kIconSprite);
+    PageStream stream(c);
+    const std::optional<int> found = AppendResultRows(c, stream, word);
+    if (!found) return;
+    if (*found == 0) {
+        c.AppendBodyLine(searched
+                             ? "<p class=\"empty\">No files match " + quoted + ".</p>"
+                             : std::string("<p class=\"empty\">Type a word to search for.</p>"));
+    }
+    pages::AppendHelpLink(c, kResultsPage);
+    pages::AppendPageEnd(c, kResultsPage);
+    stream.End();
+}
+
+}  // namespace
+
 // The results page searches whatever the form page's switch says: the switch only hides the
 // form.
 void HandleSearch(http::Connection& c) {
+    if (c.ModernLook()) {
+        HandleModernSearch(c);
+        return;
+    }
     pages::AppendPageStart(c, kResultsPage, "Search Results",
                            "<SCRIPT>window.resizeTo(600, screen.availHeight);</SCRIPT>", true);
     pages::AppendTableTag(c, kResultsPage);
     pages::AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TH>Type</TH><TH>File Name</TH><TH>Size</TH><TH>Last Modified</TH></TR>");
     PageStream stream(c);
-    if (!AppendResultRows(c, stream)) return;
+    if (!AppendResultRows(c, stream, SearchWord(c))) return;
     pages::AppendRowTag(c, kResultsPage, 0);
     c.AppendBodyLine("<TD COLSPAN=4 height='30'>");
     pages::AppendHelpLink(c, kResultsPage);
@@ -311,7 +470,7 @@ void HandleSearch(http::Connection& c) {
 
 void HandleSearchResults(http::Connection& c) {
     PageStream stream(c);
-    if (AppendResultRows(c, stream)) stream.End();
+    if (AppendResultRows(c, stream, SearchWord(c))) stream.End();
 }
 
 }  // namespace apps

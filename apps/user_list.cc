@@ -1,5 +1,6 @@
 // The user list page: the visitor table with each visitor's address, links to the
 // visitor's own web, FTP and search pages, the hits and the time of the last visit.
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,12 +36,50 @@ std::string VisitorCells(const Visitor& visitor, bool withUser) {
     return cells;
 }
 
+// The modern look's table: one row per visitor, with the columns named in its head.
+void AppendModernTable(http::Connection& c, bool withUser) {
+    c.AppendBodyLine("<div class=\"table-wrap\"><table class=\"visitors\">");
+    c.AppendBodyLine(std::string("<thead><tr>") + (withUser ? "<th scope=\"col\">User</th>" : "") +
+                     "<th scope=\"col\">IP address</th><th scope=\"col\">Visits</th>"
+                     "<th scope=\"col\">Last visit</th><th scope=\"col\">Open</th></tr>"
+                     "</thead>\r\n<tbody>");
+    size_t i = 0;
+    for (; std::optional<Visitor> visitor = Visitors().CopyVisitor(i); ++i) {
+        const std::string address = visitor->address.Text();
+        const std::string web = "http://" + platform::UrlHost(address);
+        const platform::CalendarTime& t = visitor->lastAccess;
+        char when[64];
+        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                      t.minute);
+        std::string row = "<tr>";
+        if (withUser) row += "<td>" + platform::EscapeHtml(visitor->userName) + "</td>";
+        row += "<td>" + address + "</td><td>" + std::to_string(visitor->hits) + "</td><td>" + when +
+               "</td><td><a href=\"" + web + "/\">Web</a> <a href=\"" + web +
+               "/VNT/search.html\">Search</a> <a href=\"ftp://" + platform::UrlHost(address) +
+               "/\">FTP</a></td></tr>";
+        c.AppendBodyLine(row);
+    }
+    c.AppendBodyLine("</tbody></table></div>");
+    if (i == 0) c.AppendBodyLine("<p class=\"empty\">No visitors yet.</p>");
+}
+
 }  // namespace
 
 void UserListPage(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     // The columns follow this server's login setting, whoever recorded the entries.
     const bool withUser = settings != nullptr && settings->authRequired;
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kPage, "Users", {}, true);
+        if (settings == nullptr || !settings->userListEnabled) {
+            c.AppendBodyLine("<p>The user list is switched off by the administrator.</p>");
+        } else {
+            AppendModernTable(c, withUser);
+            pages::AppendHelpLink(c, kPage);
+        }
+        pages::AppendPageEnd(c, kPage);
+        return;
+    }
     pages::AppendPageStart(c, kPage, kTitle, pages::kFullHeightWindow, true);
     if (settings == nullptr || !settings->userListEnabled) {
         c.AppendBodyLine(kDisabled);
