@@ -34,7 +34,7 @@ class AdminModernLookTest : public ::testing::Test {
         : vantry(
               "[Config]\nport={port1}\nwwwroot={dir}/www/\nlook=modern\n"
               "universalNavBarEnabled=Y\nhomeEnabled=Y\nmessageUploadEnabled=Y\n"
-              "messageSaveLocation={dir}/www/in\n"
+              "messageSaveLocation={dir}/www/in\nuploadEnabled=N\n"
               "[Server-2-Config]\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=N\n") {
         ::chmod(IniPath().c_str(), 0644);
         WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
