@@ -24,8 +24,21 @@ constexpr size_t kFieldValueCapacity = 256;
 // line is not appended.
 using Lines = std::array<std::string_view, 2>;
 
+// What the modern look shows of a family: its page's title and introduction, the names of
+// a row's two fields, and where its forms post.
+struct ModernFamily {
+    std::string_view title;
+    std::string_view introduction;
+    std::string_view keyName;
+    std::string_view valueName;
+    std::string_view changePath;
+    std::string_view deletePath;
+};
+
 struct Family {
     std::string_view helpPage;
+    std::string_view modernName;  // what a row is called in the modern look
+    ModernFamily modern;
     std::string_view introduction;  // up to and including the table's header row
     Lines addFormStart;
     Lines addFormFields;
@@ -51,6 +64,11 @@ constexpr std::string_view kDeleteExtensionFields =
 
 constexpr Family kMime{
     "HandleMime",
+    "MIME mapping",
+    {"MIME types",
+     "<p>A MIME type tells the browser what kind of file it receives. Here a file extension is "
+     "given the MIME type sent with its files.</p>",
+     "File extension (such as .gif)", "MIME type", "/admin/changemime.html", "/admin/delmime.html"},
     "<HTML><HEAD><TITLE>MIME Config</TITLE><SCRIPT>window.resizeTo(500, screen.availHeight);"
     "</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1>MIME Type Configuration</H1><P>Mime types allow "
     "a web server to communicate to a browser what sort of file is being sent.  Web browsers "
@@ -74,6 +92,13 @@ constexpr Family kMime{
 
 constexpr Family kScript{
     "HandleScript",
+    "script mapping",
+    {"Scripts",
+     "<p>A program in the /cgi-bin folder that needs an interpreter to run (Perl, say) is run "
+     "with the interpreter given for its extension. Programs run only while \"Run programs in "
+     "the /cgi-bin folder\" is switched on in the server properties.</p>",
+     "File extension (such as .pl)", "Script interpreter (full path)", "/admin/changescript.html",
+     "/admin/delscript.html"},
     "<HTML><HEAD><TITLE>Script Config</TITLE><SCRIPT>window.resizeTo(500, screen.availHeight);"
     "</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1>Script Configuration</H1><P>If any of the files "
     "in your cgi-bin directory require a script program to run(i.e. perl) the extension must be "
@@ -103,6 +128,12 @@ constexpr Family kScript{
 // Its page's title is "Script Config" too.
 constexpr Family kVirtualDirectory{
     "HandleVirtualDirectory",
+    "virtual directory",
+    {"Virtual directories",
+     "<p>A virtual directory gives a folder anywhere on the machine a short name in the "
+     "website's addresses.</p>",
+     "Virtual directory name", "Folder on disk (full path)", "/admin/changevirtualdirectory.html",
+     "/admin/deletevirtualdirectory.html"},
     "<HTML><HEAD><TITLE>Script Config</TITLE><SCRIPT>window.resizeTo(500, screen.availHeight);"
     "</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1>Virtual Directory Configuration</H1><P>In order "
     "to have simpler paths to other directories or drives the virtual name and its corresponding "
@@ -145,7 +176,50 @@ void AppendHiddenCredentials(http::Connection& c) {
                      platform::EscapeHtml(config.adminpw) + "'>");
 }
 
+// A labelled text field of a modern form.
+std::string ModernField(std::string_view id, std::string_view name, std::string_view label) {
+    std::string field = "<label for=\"";
+    field.append(id).append("\">").append(label).append("</label><input type=\"text\" id=\"");
+    field.append(id).append("\" name=\"").append(name).append("\">");
+    return field;
+}
+
+// The modern look's page of a family: its rows in a table, then a form to add or change a
+// row and one to delete a row. The forms carry no administrator's login: the handlers
+// ignore it.
+void ShowModernTable(http::Connection& c, const Family& family) {
+    const ModernFamily& modern = family.modern;
+    const std::string& directory = c.Config().programDirectory;
+    pages::AppendPageStart(c, family.helpPage, modern.title, {}, false);
+    c.AppendBodyLine("<h1>" + std::string(modern.title) + "</h1>");
+    c.AppendBodyLine(modern.introduction);
+    c.AppendBodyLine("<table>\n<tr><th scope=\"col\">" + std::string(modern.keyName) +
+                     "</th><th scope=\"col\">" + std::string(modern.valueName) + "</th></tr>");
+    for (const std::string& key : family.list(directory)) {
+        c.AppendBodyLine("<tr><td>" + platform::EscapeHtml(key) + "</td><td>" +
+                         platform::EscapeHtml(family.get(directory, key)) + "</td></tr>");
+    }
+    c.AppendBodyLine("</table>");
+    c.AppendBodyLine("<form method=\"post\" action=\"" + std::string(modern.changePath) +
+                     "\">\n<h2>Add or change</h2>");
+    c.AppendBodyLine(ModernField("add-EXT", "EXT", modern.keyName) +
+                     ModernField("add-TAG", "TAG", modern.valueName));
+    c.AppendBodyLine("<p><button type=\"submit\">Add or change</button></p>\n</form>");
+    c.AppendBodyLine("<form method=\"post\" action=\"" + std::string(modern.deletePath) +
+                     "\">\n<h2>Delete</h2>");
+    c.AppendBodyLine(ModernField("delete-EXT", "EXT", modern.keyName));
+    c.AppendBodyLine("<p><button type=\"submit\">Delete</button></p>\n</form>");
+    c.AppendBodyLine(
+        "<p><a href=\"/admin/ServerProperties.html\">Back to the server properties</a></p>");
+    pages::AppendHelpLink(c, family.helpPage);
+    pages::AppendPageEnd(c, family.helpPage);
+}
+
 void ShowTable(http::Connection& c, const Family& family) {
+    if (c.ModernLook()) {
+        ShowModernTable(c, family);
+        return;
+    }
     const std::string& directory = c.Config().programDirectory;
     c.AppendBodyLine(family.introduction);
     for (const std::string& key : family.list(directory)) {
@@ -185,12 +259,35 @@ bool ReadMappingForm(http::Connection& c, MappingForm& form) {
     return FormArrivedWhole(c);
 }
 
+// The modern look's page after a change: the page template's frame, what happened, the
+// notice of a configuration that could not be saved and a link back to the properties.
+void AppendModernResult(http::Connection& c, const Family& family, bool changed,
+                        std::string_view done, const std::string& changeError,
+                        const std::string& notSaved) {
+    const std::string_view title = changed ? "Changes made" : "Changes not made";
+    pages::AppendPageStart(c, family.helpPage, title, {}, false);
+    c.AppendBodyLine("<h1>" + std::string(title) + "</h1>");
+    if (changed) {
+        c.AppendBodyLine("<p>The " + std::string(family.modernName) + " has been " +
+                         std::string(done) + ".</p>");
+    } else {
+        c.AppendBodyLine("<p>The change you asked for could not be made: " +
+                         platform::EscapeHtml(changeError) + ".</p>");
+    }
+    if (!notSaved.empty()) c.AppendBodyLine(notSaved);
+    c.AppendBodyLine(
+        "<p><a class=\"button\" href=\"/admin/ServerProperties.html\">Continue</a></p>");
+    pages::AppendHelpLink(c, family.helpPage);
+    pages::AppendPageEnd(c, family.helpPage);
+}
+
 // A table change (or none): the row is written, then the whole configuration as it stands
 // now, settings applied but not yet saved included, both under the change lock so that they
-// land in line with the other changes. Then the page: `confirmation`, or why the change was
-// not made, and whether the configuration could not be saved.
+// land in line with the other changes. Then the page: the family's confirmation of the
+// change (or of the deletion when `deleting`), or why the change was not made, and whether
+// the configuration could not be saved.
 void ChangeAndSave(
-    http::Connection& c, const Lines& confirmation,
+    http::Connection& c, const Family& family, bool deleting,
     const std::function<bool(const std::string& programDirectory, std::string* error)>& change) {
     bool changed = true;
     bool saved = true;
@@ -202,14 +299,20 @@ void ChangeAndSave(
         saved = config.Save(&saveError);
         iniPath = config::IniFilePath(config.programDirectory);
     });
+    if (!changed) c.ReportToOwner("The change was not made: " + changeError + ".");
+    const std::string notSaved = saved ? "" : ReportNotSaved(c, iniPath, saveError);
+    if (c.ModernLook()) {
+        AppendModernResult(c, family, changed, deleting ? "deleted" : "saved", changeError,
+                           notSaved);
+        return;
+    }
     if (changed) {
-        AppendLines(c, confirmation);
+        AppendLines(c, deleting ? family.deleted : family.changed);
     } else {
-        c.ReportToOwner("The change was not made: " + changeError + ".");
         c.AppendBodyLine(kNotMade);
         c.AppendBodyLine("<P><B>" + platform::EscapeHtml(changeError) + ".</B>");
     }
-    if (!saved) c.AppendBodyLine(ReportNotSaved(c, iniPath, saveError));
+    if (!saved) c.AppendBodyLine(notSaved);
     AppendContinueForm(c);
     c.AppendBodyLine("</BODY></HTML>");
 }
@@ -217,7 +320,7 @@ void ChangeAndSave(
 void ChangeRow(http::Connection& c, const Family& family) {
     MappingForm form;
     if (!ReadMappingForm(c, form)) return;
-    ChangeAndSave(c, family.changed, [&](const std::string& directory, std::string* error) {
+    ChangeAndSave(c, family, false, [&](const std::string& directory, std::string* error) {
         return form.ext.empty() || form.tag.empty() ||
                family.set(directory, form.ext, form.tag, error);
     });
@@ -226,7 +329,7 @@ void ChangeRow(http::Connection& c, const Family& family) {
 void DeleteRow(http::Connection& c, const Family& family) {
     MappingForm form;
     if (!ReadMappingForm(c, form)) return;
-    ChangeAndSave(c, family.deleted, [&](const std::string& directory, std::string* error) {
+    ChangeAndSave(c, family, true, [&](const std::string& directory, std::string* error) {
         return form.ext.empty() || family.remove(directory, form.ext, error);
     });
 }

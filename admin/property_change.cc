@@ -34,6 +34,11 @@ constexpr std::size_t kMaxPagePropertiesLength = 99;
 
 constexpr std::string_view kSwitchOn = "on";
 
+// The look of the generated pages: only the modern properties page sends it, so a classic
+// form leaves the look as it is.
+constexpr std::string_view kLookField = "LOOK";
+constexpr std::string_view kModernLook = "modern";
+
 constexpr std::string_view kRefusal =
     "<HTML><HEAD><TITLE>Changes Not Made</TITLE><SCRIPT>window.resizeTo(500, "
     "400);</SCRIPT></HEAD><BODY BGCOLOR='#ffffff'><H1> The changes you requested have not been "
@@ -191,8 +196,33 @@ class PostedChanges {
     std::vector<std::pair<Target, std::string>> changes_;
 };
 
-// The page's head, then `notice` when there is one, then the Continue form and the help.
-void AppendResult(http::Connection& c, std::string_view head, std::string_view notice = {}) {
+// What the modern look says after a post.
+struct ModernResult {
+    std::string_view title;
+    std::string_view message;
+};
+constexpr ModernResult kModernConfirmation{
+    "Changes made",
+    "The changes you asked for have been made. A new port takes effect when the server is "
+    "restarted (stop it, then start it)."};
+constexpr ModernResult kModernRefusal{"Changes not made",
+                                      "The changes you asked for have not been made."};
+
+// The page's head, then `notice` when there is one, then the Continue form and the help;
+// in the modern look the page template's frame with `modern`'s words and a link back.
+void AppendResult(http::Connection& c, std::string_view head, const ModernResult& modern,
+                  std::string_view notice = {}) {
+    if (c.ModernLook()) {
+        pages::AppendPageStart(c, kPage, modern.title, {}, false);
+        c.AppendBodyLine("<h1>" + std::string(modern.title) + "</h1>\n<p>" +
+                         std::string(modern.message) + "</p>");
+        if (!notice.empty()) c.AppendBodyLine(notice);
+        c.AppendBodyLine(
+            "<p><a class=\"button\" href=\"/admin/ServerProperties.html\">Continue</a></p>");
+        pages::AppendHelpLink(c, kPage);
+        pages::AppendPageEnd(c, kPage);
+        return;
+    }
     c.AppendBodyLine(head);
     if (!notice.empty()) c.AppendBodyLine(notice);
     c.AppendBodyLine("<P><HR>");
@@ -208,17 +238,21 @@ void HandleChange(http::Connection& c) {
     // or the new ones, never switches cleared and not yet set again.
     PostedChanges changes;
     std::string action;
+    std::optional<bool> modernLook;
     std::string name, value;
     while (c.ReadFormField(name, kFormNameCapacity, value, kFormValueCapacity)) {
         if (platform::EqualsNoCase(name, kActionField)) {
             action = Cut(value, kMaxActionLength);
+        } else if (platform::EqualsNoCase(name, kLookField)) {
+            modernLook = platform::EqualsNoCase(platform::Trim(value), kModernLook);
         } else if (std::optional<Target> target = Resolve(name)) {
             changes.Add(*target, value);
         }
     }
     if (!FormArrivedWhole(c)) return;
     if (std::optional<std::string> problem = changes.Problem()) {
-        AppendResult(c, kRefusal, "<P> " + *problem);
+        const std::string notice = c.ModernLook() ? "<p>" + *problem + "</p>" : "<P> " + *problem;
+        AppendResult(c, kRefusal, kModernRefusal, notice);
         return;
     }
 
@@ -233,6 +267,7 @@ void HandleChange(http::Connection& c) {
         c.server->context().config.Update([&](config::ServerConfig& config) {
             ClearSwitches(config);
             changes.ApplyTo(config);
+            if (modernLook) config.modernLook = *modernLook;
             // Saved under the change lock, so the file receives the changes in their order.
             if (opened == nullptr) saved = config.Save(&error);
         });
@@ -244,7 +279,10 @@ void HandleChange(http::Connection& c) {
         opened->page(c);
         return;
     }
-    AppendResult(c, kConfirmation, saved ? "" : ReportNotSaved(c, changed->iniPath, error));
+    // The page after the change is drawn in the look it chose.
+    c.RefreshConfig();
+    AppendResult(c, kConfirmation, kModernConfirmation,
+                 saved ? "" : ReportNotSaved(c, changed->iniPath, error));
 }
 
 }  // namespace admin

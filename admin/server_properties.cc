@@ -62,19 +62,126 @@ void AppendSettingRows(http::Connection& c, const config::ServerConfig& config) 
     }
 }
 
+// The modern look: one fieldset per feature, each setting a row with its name, a labelled
+// control per server and a link to its help.
+
+// The legend of the fieldset of each band of kPropertyRows.
+struct Group {
+    int band;
+    std::string_view legend;
+};
+constexpr Group kGroups[] = {
+    {2, "Website"},       {3, "Website"},    {4, "Website"},    {5, "Website"},
+    {6, "Features"},      {7, "Features"},   {8, "Features"},   {9, "Features"},
+    {10, "Home page"},    {11, "Favorites"}, {12, "User list"}, {13, "Navigation bar"},
+    {14, "File uploads"}, {15, "Messages"},  {16, "Posting"},   {17, "Site redirector"},
+};
+
+std::string_view LegendOf(int band) {
+    for (const Group& group : kGroups) {
+        if (group.band == band) return group.legend;
+    }
+    return "Other settings";
+}
+
+// The control of one server, with its label: "Server 1" on the screen, the setting's name
+// too for a screen reader.
+std::string ModernControl(const PropertyRow& row, std::string_view name, int server,
+                          const config::ServerSettings& settings) {
+    std::string label = "<label for=\"";
+    label.append(name).append("\">Server ").append(std::to_string(server));
+    label.append("<span class=\"vh\">: ").append(row.modern).append("</span></label>");
+    std::string control = "<div class=\"value\">";
+    if (auto flag = std::get_if<bool ServerSettings::*>(&row.setting)) {
+        control.append("<input type=\"checkbox\" id=\"").append(name).append("\" name=\"");
+        control.append(name).append(settings.*(*flag) ? "\" checked>" : "\">").append(label);
+    } else {
+        std::string value;
+        if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
+            value = settings.*(*text);
+        } else {
+            value = std::to_string(
+                static_cast<long>(settings.*std::get<int32_t ServerSettings::*>(row.setting)));
+        }
+        control.append(label).append("<input type=\"text\" id=\"").append(name);
+        control.append("\" name=\"").append(name).append("\" value=\"");
+        control.append(platform::EscapeHtml(value)).append("\">");
+    }
+    control.append("</div>");
+    return control;
+}
+
+// A setting's name and its help link, the first cell of its row.
+std::string ModernName(const http::Connection& c, std::string_view name,
+                       std::string_view helpTopic) {
+    std::string cell = "<div class=\"setting\"><span class=\"name\">";
+    cell.append(name).append(" <a class=\"help\" href=\"");
+    cell.append(pages::HelpAddressFor(c, helpTopic)).append("\">Help<span class=\"vh\"> on ");
+    cell.append(name).append("</span></a></span>");
+    return cell;
+}
+
+void AppendModernForm(http::Connection& c, const config::ServerConfig& config) {
+    c.AppendBodyLine("<form class=\"properties\" method=\"post\" action=\"/admin/change.html\">");
+    // The look is the one setting of the whole program here; a classic form never sends it.
+    c.AppendBodyLine("<fieldset><legend>Pages</legend>");
+    c.AppendBodyLine(
+        "<div class=\"setting\"><span class=\"name\">Look of the generated pages</span>"
+        "<div class=\"value\"><label for=\"LOOK\">Look</label><select id=\"LOOK\" "
+        "name=\"LOOK\"><option value=\"modern\" selected>Modern</option><option "
+        "value=\"classic\">Classic</option></select></div></div>");
+    c.AppendBodyLine("</fieldset>");
+
+    c.AppendBodyLine("<fieldset><legend>Servers</legend>");
+    c.AppendBodyLine(ModernName(c, "Server enabled", "EnableServer2") +
+                     "<div class=\"value\">Server 1 always runs</div><div class=\"value\">"
+                     "<input type=\"checkbox\" id=\"SECONDPORTENABLED\" "
+                     "name=\"SECONDPORTENABLED\"" +
+                     (config.secondPortEnabled ? " checked" : "") +
+                     "><label for=\"SECONDPORTENABLED\">Server 2<span class=\"vh\">: "
+                     "enabled</span></label></div></div>");
+    std::string_view legend = "Servers";
+    for (const PropertyRow& row : kPropertyRows) {
+        if (LegendOf(row.band) != legend) {
+            legend = LegendOf(row.band);
+            c.AppendBodyLine("</fieldset>\n<fieldset><legend>" + std::string(legend) + "</legend>");
+        }
+        const std::string field2 = std::string(row.field) + std::string(kServer2Suffix);
+        c.AppendBodyLine(ModernName(c, row.modern, row.helpTopic) +
+                         ModernControl(row, row.field, 1, config.servers[0]) +
+                         ModernControl(row, field2, 2, config.servers[1]) + "</div>");
+    }
+    c.AppendBodyLine("</fieldset>");
+
+    // The first button is the one Enter presses: saving.
+    c.AppendBodyLine(
+        "<div class=\"actions\"><button type=\"submit\" name=\"ACTION\" value=\"SAVE\">Save"
+        "</button> <button type=\"submit\" name=\"ACTION\" value=\"MIME\">MIME types</button> "
+        "<button type=\"submit\" name=\"ACTION\" value=\"SCRIPT\">Scripts</button> <button "
+        "type=\"submit\" name=\"ACTION\" value=\"Virtual Directories\">Virtual "
+        "directories</button> <a href=\"/admin/ServerProperties.html\">Cancel changes</a> "
+        "<a class=\"help\" href=\"" +
+        pages::HelpAddressFor(c, "SubPropertyButtons") +
+        "\">Help<span class=\"vh\"> on these buttons</span></a></div>");
+    c.AppendBodyLine("</form>");
+    pages::AppendHelpLink(c, kPage);
+}
+
 }  // namespace
 
 void HandleServerProperties(http::Connection& c) {
     if (c.ModernLook()) {
-        pages::AppendPageStart(c, kPage, "Vantry Server Properties Page", {}, true);
-    } else {
-        c.AppendBodyLine("<HTML><HEAD><TITLE>");
-        c.AppendBodyLine("Vantry Server Properties Page");
-        c.AppendBodyLine(
-            "</TITLE><SCRIPT>window.resizeTo(710, screen.availHeight);</SCRIPT></HEAD>");
-        pages::AppendBodyTag(c, kPage);
-        pages::AppendPageHeading(c, kPage);
+        pages::AppendPageStart(c, kPage, "Server properties", {}, true);
+        // The record this request began with: one consistent view, whatever changes meanwhile.
+        AppendModernForm(c, c.Config());
+        pages::AppendPageEnd(c, kPage);
+        return;
     }
+    c.AppendBodyLine("<HTML><HEAD><TITLE>");
+    c.AppendBodyLine("Vantry Server Properties Page");
+    c.AppendBodyLine("</TITLE><SCRIPT>window.resizeTo(710, screen.availHeight);</SCRIPT></HEAD>");
+    pages::AppendBodyTag(c, kPage);
+    pages::AppendPageHeading(c, kPage);
     c.AppendBodyLine("<FORM METHOD='POST' ACTION='/admin/change.html'>");
     pages::AppendTableTag(c, kPage);
     pages::AppendRowTag(c, kPage, 0);

@@ -17,6 +17,7 @@ constexpr std::string_view kPage = "WebMasterHome";
 // One incoming-data directory, its switch and where its help is.
 struct IncomingDirectory {
     std::string_view description;
+    std::string_view modern;  // the modern look's name
     bool config::ServerSettings::*enabled;
     std::string config::ServerSettings::*location;
     int band;
@@ -24,11 +25,11 @@ struct IncomingDirectory {
 };
 
 constexpr IncomingDirectory kIncomingDirectories[] = {
-    {"Incoming Messages", &config::ServerSettings::messageUploadEnabled,
+    {"Incoming Messages", "Incoming messages", &config::ServerSettings::messageUploadEnabled,
      &config::ServerSettings::messageSaveLocation, 1, "CheckingMessages"},
-    {"Incoming Uploads", &config::ServerSettings::uploadEnabled,
+    {"Incoming Uploads", "Incoming uploads", &config::ServerSettings::uploadEnabled,
      &config::ServerSettings::uploadSaveLocation, 2, "CheckingUploads"},
-    {"Incoming Posts", &config::ServerSettings::postEnabled,
+    {"Incoming Posts", "Incoming posts", &config::ServerSettings::postEnabled,
      &config::ServerSettings::postSaveLocation, 3, "CheckingPosts"},
 };
 
@@ -77,6 +78,56 @@ void AppendIncomingRow(http::Connection& c, const IncomingDirectory& row,
                      "\"> Help </A></TD></TR>");
 }
 
+// The modern look: every feature in a list, with its state, what it leads to and its help.
+std::string ModernFeature(const http::Connection& c, std::string_view name, std::string_view state,
+                          std::string_view action, std::string_view helpTopic) {
+    std::string item = "<li><span class=\"feature\">";
+    item.append(name).append("</span>");
+    if (!state.empty()) item.append("<span class=\"state\">").append(state).append("</span>");
+    item.append(action).append("<a class=\"help\" href=\"");
+    item.append(pages::HelpAddressFor(c, helpTopic)).append("\">Help<span class=\"vh\"> on ");
+    item.append(name).append("</span></a></li>");
+    return item;
+}
+
+void AppendModernHome(http::Connection& c, const config::ServerSettings* settings,
+                      const std::string& baseUrl) {
+    pages::AppendPageStart(c, kPage, "Webmaster home", {}, true);
+    if (settings != nullptr) {
+        c.AppendBodyLine(c.ServerNumber() == 1 ? "<p class=\"status\">Server 1</p>"
+                                               : "<p class=\"status\">Server 2</p>");
+    }
+    c.AppendBodyLine("<ul class=\"features\">");
+    if (settings != nullptr) {
+        for (const IncomingDirectory& row : kIncomingDirectories) {
+            const std::string& location = settings->*row.location;
+            std::string action;
+            if (!(settings->*row.enabled)) {
+                action = "<span class=\"note\">Switch it on in the server properties</span>";
+            } else if (location.empty()) {
+                action = "<span class=\"note\">No folder is set</span>";
+            } else if (std::optional<std::string> link =
+                           WebAddressOf(location, settings->wwwroot, baseUrl)) {
+                action = "<a href=\"" + platform::EscapeHtml(*link) + "\">Show the folder</a>";
+            } else {
+                action = "<span class=\"note\">The folder is outside the website</span>";
+            }
+            c.AppendBodyLine(ModernFeature(c, row.modern, settings->*row.enabled ? "On" : "Off",
+                                           action, row.helpTopic));
+        }
+    }
+    c.AppendBodyLine(ModernFeature(c, "Server properties", {},
+                                   "<a href=\"/admin/ServerProperties.html\">Change them</a>",
+                                   "ServerProperties"));
+    c.AppendBodyLine(ModernFeature(
+        c, "Administering from another machine", {},
+        "<a href=\"" + pages::HelpAddressFor(c, "RemoteAdministration") + "\">How to</a>",
+        "RemoteAdministration"));
+    c.AppendBodyLine("</ul>");
+    pages::AppendHelpLink(c, kPage);
+    pages::AppendPageEnd(c, kPage);
+}
+
 }  // namespace
 
 void WebMasterHome(http::Connection& c) {
@@ -84,16 +135,16 @@ void WebMasterHome(http::Connection& c) {
     const std::string baseUrl = c.BaseUrl();
 
     if (c.ModernLook()) {
-        pages::AppendPageStart(c, kPage, "WebMaster Home Page", {}, false);
-    } else {
-        c.AppendBodyLine("<HTML><HEAD><TITLE>");
-        c.AppendBodyLine("WebMaster Home Page");
-        c.AppendBodyLine(" </TITLE>");
-        c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 480);</SCRIPT>");
-        pages::AppendHtmlHeader(c, kPage);
-        c.AppendBodyLine("</HEAD>");
-        pages::AppendBodyTag(c, kPage);
+        AppendModernHome(c, settings, baseUrl);
+        return;
     }
+    c.AppendBodyLine("<HTML><HEAD><TITLE>");
+    c.AppendBodyLine("WebMaster Home Page");
+    c.AppendBodyLine(" </TITLE>");
+    c.AppendBodyLine("<SCRIPT>window.resizeTo(600, 480);</SCRIPT>");
+    pages::AppendHtmlHeader(c, kPage);
+    c.AppendBodyLine("</HEAD>");
+    pages::AppendBodyTag(c, kPage);
     if (settings != nullptr) {
         c.AppendBodyLine(c.ServerNumber() == 1 ? "<H3> Server 1 </H3>" : "<H3> Server 2 </H3>");
     }

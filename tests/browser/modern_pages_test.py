@@ -343,7 +343,7 @@ class ModernPagesTest(unittest.TestCase):
             Page("favorites", "/VNT/FAVORITES/", "Example"),
             Page("favorites folder", "/VNT/FAVORITES/Links/", "Café"),
             Page("navigator", "/VNT/navigator.html", ""),
-            Page("admin home", "/admin/index.html", "Server Properties"),
+            Page("admin home", "/admin/index.html", "Server properties"),
             Page("server properties", "/admin/serverproperties.html", "Server"),
             # Sent unchanged: the configuration is written back as it is.
             Page("server properties saved", "/admin/serverproperties.html", "changes",

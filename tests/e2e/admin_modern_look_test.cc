@@ -1,0 +1,193 @@
+// The administration pages in the modern look: labelled forms in today's words with the
+// built-in help, the pages after a post drawn in the page template's frame, and the choice
+// of the look itself, seen on the wire and in the saved configuration file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "tests/e2e/vantry_instance.h"
+
+namespace e2e {
+namespace {
+
+// The ids of the controls of `page`, and the ids its labels are for.
+std::set<std::string> Matches(const std::string& page, const std::regex& pattern) {
+    std::set<std::string> found;
+    for (std::sregex_iterator it(page.begin(), page.end(), pattern), end; it != end; ++it) {
+        found.insert((*it)[1]);
+    }
+    return found;
+}
+
+bool Has(const std::string& page, const std::string& piece) {
+    return page.find(piece) != std::string::npos;
+}
+
+class AdminModernLookTest : public ::testing::Test {
+  protected:
+    AdminModernLookTest()
+        : vantry(
+              "[Config]\nport={port1}\nwwwroot={dir}/www/\nlook=modern\n"
+              "universalNavBarEnabled=Y\nhomeEnabled=Y\nmessageUploadEnabled=Y\n"
+              "messageSaveLocation={dir}/www/in\nuploadEnabled=N\n"
+              "[Server-2-Config]\nwwwroot={dir}/www/\n[Server-2]\nsecondPortEnabled=N\n") {
+        ::chmod(IniPath().c_str(), 0644);
+        WriteFile(vantry.dir() + "/registry.reg", kAdminRegistry);
+    }
+    void SetUp() override { vantry.Start(); }
+
+    std::string IniPath() const { return vantry.dir() + "/Vantry.ini"; }
+    std::string SavedLook() const {
+        return platform::GetProfileString(IniPath(), "Config", "look", "<missing>");
+    }
+    std::string Get(const std::string& target) {
+        return BodyOf(Exchange(vantry.address(), vantry.port1(),
+                               "GET " + target + " HTTP/1.0\r\n" + kAdminLogin + "\r\n"));
+    }
+    std::string Post(const std::string& target, const std::string& form) {
+        return BodyOf(Exchange(vantry.address(), vantry.port1(),
+                               "POST " + target + " HTTP/1.0\r\n" + kAdminLogin +
+                                   "Content-Type: application/x-www-form-urlencoded\r\n"
+                                   "Content-Length: " +
+                                   std::to_string(form.size()) + "\r\n\r\n" + form));
+    }
+
+    VantryInstance vantry;
+};
+
+// The modern frame: the head with the stylesheet, one main part, nothing of the classic one.
+void ExpectModernFrame(const std::string& page) {
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page.substr(0, 200);
+    EXPECT_TRUE(Has(page, "<link rel=\"stylesheet\" href=\"/VNT/vantry.css\">"));
+    EXPECT_TRUE(Has(page, "<main>") && Has(page, "</main>"));
+    for (const char* classic : {"<HTML>", "<BODY", "<TD", "<FONT", "<font", "resizeTo", "width=\"",
+                                "help.vantry.example"}) {
+        EXPECT_FALSE(Has(page, classic)) << classic;
+    }
+}
+
+TEST_F(AdminModernLookTest, PagesLabelEveryControlInTodaysWordsAndLinkTheBuiltInHelp) {
+    const std::regex control("<(?:input|select)[^>]* id=\"([^\"]+)\"");
+    const std::regex label("<label for=\"([^\"]+)\"");
+    const std::regex help("href=\"([^\"]*)\">Help");
+    struct Case {
+        std::string name;
+        std::string page;
+        std::vector<std::string> pieces;
+        size_t controls;
+    };
+    const Case cases[] = {
+        {"properties",
+         Get("/admin/serverproperties.html"),
+         {"<form class=\"properties\" method=\"post\" action=\"/admin/change.html\">",
+          "<option value=\"modern\" selected>Modern</option><option value=\"classic\">Classic",
+          "<legend>Messages</legend>", "Home page enabled", "Maximum allowable message size in KB",
+          "Maximum allowable posting size in KB",
+          "name=\"PORT\" value=\"" + std::to_string(vantry.port1()) + "\"",
+          "id=\"HOMEENABLED\" name=\"HOMEENABLED\" checked>", "name=\"SECONDPORTENABLED\">",
+          "<button type=\"submit\" name=\"ACTION\" value=\"SAVE\">Save</button>",
+          "href=\"/VNT/help/ServerProperties#PortNumber\""},
+         // Each row's control for each server, Server 2's switch and the look.
+         2 * 32 + 2},
+        {"webmaster home",
+         Get("/admin/"),
+         {"<p class=\"status\">Server 1</p>", "Incoming messages</span><span class=\"state\">On",
+          "<a href=\"http://" + vantry.address() + ":" + std::to_string(vantry.port1()) +
+              "/in/\">Show the folder</a>",
+          "Incoming uploads</span><span class=\"state\">Off",
+          "<a href=\"/admin/ServerProperties.html\">", "/VNT/help/WebMasterHome#messages"},
+         0},
+        {"MIME table",
+         Post("/admin/change.html", "ACTION=MIME&UNIVERSALNAVBARENABLED=on"),
+         {"<h1>MIME types</h1>", "action=\"/admin/changemime.html\"",
+          "action=\"/admin/delmime.html\"", "/VNT/help/MappingEditors#mime"},
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectModernFrame(c.page);
+        for (const std::string& piece : c.pieces) EXPECT_TRUE(Has(c.page, piece)) << piece;
+        for (const char* misspelt : {"Maximim", "Enabled Enabled", "AID", "APW"}) {
+            EXPECT_FALSE(Has(c.page, misspelt)) << misspelt;
+        }
+        const std::set<std::string> ids = Matches(c.page, control);
+        EXPECT_EQ(ids.size(), c.controls);
+        EXPECT_EQ(Matches(c.page, label), ids) << "a label for each control, none for another";
+        for (const std::string& link : Matches(c.page, help)) {
+            EXPECT_EQ(link.rfind("/VNT/help/", 0), 0u) << link;
+        }
+    }
+}
+
+TEST_F(AdminModernLookTest, PagesAfterAPostAreDrawnInTheFrameWithAWayOn) {
+    struct Case {
+        std::string target;
+        std::string form;
+        std::vector<std::string> pieces;
+    };
+    const std::string onward =
+        "<a class=\"button\" href=\"/admin/ServerProperties.html\">Continue</a>";
+    const Case cases[] = {
+        {"/admin/change.html",
+         "ACTION=SAVE&UNIVERSALNAVBARENABLED=on&HOMEENABLED=on",
+         {"<title>Changes made</title>", "<h1>Changes made</h1>", onward,
+          "<nav class=\"site\" aria-label=\"Site\"><a href=\"/\">Home</a>",
+          "/VNT/help/ServerProperties#saving"}},
+        {"/admin/change.html",
+         "PORT=http&UNIVERSALNAVBARENABLED=on",
+         {"<h1>Changes not made</h1>", "<p>Server 1: ", onward}},
+        {"/admin/changemime.html",
+         "EXT=.vnt&TAG=text%2Fx-vantry",
+         {"<h1>Changes made</h1>", "<p>The MIME mapping has been saved.</p>", onward}},
+        {"/admin/delscript.html",
+         "EXT=.pl",
+         {"<h1>Changes made</h1>", "<p>The script mapping has been deleted.</p>", onward}},
+        {"/admin/changevirtualdirectory.html",
+         "EXT=media&TAG=%2Fsrv%2Fmedia",
+         {"<p>The virtual directory has been saved.</p>", onward}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target + " " + c.form);
+        const std::string page = Post(c.target, c.form);
+        ExpectModernFrame(page);
+        for (const std::string& piece : c.pieces) EXPECT_TRUE(Has(page, piece)) << piece;
+    }
+    EXPECT_TRUE(Has(ReadFile(IniPath()), "vnt=text/x-vantry"));
+}
+
+TEST_F(AdminModernLookTest, OnlyAPostedLookChangesTheLookAndItsSavedKey) {
+    struct Step {
+        std::string form;
+        bool modernAfter;
+        std::string savedLook;
+    };
+    const Step steps[] = {
+        {"ACTION=SAVE", true, "modern"},
+        {"LOOK=classic&ACTION=SAVE", false, "<missing>"},
+        // The classic form has no LOOK field: the look stays classic.
+        {"ACTION=SAVE", false, "<missing>"},
+        {"ACTION=SAVE&LOOK=Modern", true, "modern"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.form);
+        const std::string confirmation = Post("/admin/change.html", step.form);
+        EXPECT_EQ(SavedLook(), step.savedLook);
+        // The confirmation already shows the look chosen, and so does the next page.
+        for (const std::string& page : {confirmation, Get("/admin/serverproperties.html")}) {
+            if (step.modernAfter) {
+                EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page.substr(0, 100);
+            } else {
+                EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>", 0), 0u) << page.substr(0, 100);
+                EXPECT_FALSE(Has(page, "LOOK"));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace e2e
