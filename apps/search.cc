@@ -45,11 +45,6 @@ constexpr std::string_view kBusyPage =
 // pieces of about kStreamPieceSize.
 constexpr size_t kWholePageLimit = 64 * 1024;
 constexpr size_t kStreamPieceSize = 16 * 1024;
-// The modern look also finds files whose text holds the word: files up to this size are read,
-// and one search reads at most kContentBudget bytes of them, so a large site costs a bounded
-// amount of reading.
-constexpr uint64_t kMaxSearchedFileBytes = 1024 * 1024;
-constexpr uint64_t kContentBudget = 64 * 1024 * 1024;
 
 std::counting_semaphore<kMaxRunningSearches>& RunningSearches() {
     static std::counting_semaphore<kMaxRunningSearches> slots(kMaxRunningSearches);
@@ -145,13 +140,6 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
     return false;
 }
 
-// True when `word` occurs anywhere in `text`, ASCII letters compared without regard to case.
-bool TextHolds(std::string_view text, std::string_view word) {
-    if (word.empty()) return false;
-    auto same = [](char a, char b) { return platform::AsciiUpper(a) == platform::AsciiUpper(b); };
-    return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
-}
-
 // The word of a modern search: read from the URL as the browser sent it, decoded once, so that
 // it keeps its letter case and "%" is "%25" as every form sends it. A word that is not UTF-8
 // (a Latin-1 page's form) is read as Latin-1, so that it still finds names written in UTF-8.
@@ -181,7 +169,6 @@ struct SearchWalk {
     int maxRows;
     // Rows in the modern look, where small files are searched for the word too.
     bool modern;
-    uint64_t contentBudget = kContentBudget;
     int counter = 1;
     // Every directory searched so far: one reached again through a link is not searched twice.
     std::set<platform::FileIdentity> visited;
@@ -237,22 +224,12 @@ void AppendModernRow(SearchWalk& walk, const platform::DirectoryEntry& entry, st
         row.append(entry.size == 1 ? " byte\">" : " bytes\">");
         row.append(platform::HumanSize(entry.size)).append("</span>");
     }
-    row.append("<time datetime=\"").append(platform::FormatUtcInstant(entry.modified));
-    row.append("\">").append(platform::FormatLocalMinute(entry.modified)).append("</time>");
+    row.append("<span class=\"date\">").append(platform::FormatLocalMinute(entry.modified));
+    row.append("</span>");
     row.append("<span class=\"where\">in <a href=\"").append(folderLink).append("\">");
     row.append(platform::EscapeHtml(folder)).append("</a></span></li>");
     walk.c.AppendBodyLine(row);
     if (!walk.stream.Flush()) walk.gone = true;
-}
-
-// True when the file `path` of `size` bytes holds the walk's word, while the search may still
-// read that much.
-bool FileHoldsWord(SearchWalk& walk, const std::string& path, uint64_t size) {
-    if (size > kMaxSearchedFileBytes || size > walk.contentBudget || size < walk.word.size())
-        return false;
-    walk.contentBudget -= size;
-    std::optional<std::string> text = platform::ReadWholeFile(path, kMaxSearchedFileBytes, nullptr);
-    return text && TextHolds(*text, walk.word);
 }
 
 // Appends the rows of the directory `rel` below the root ("" for the root itself, else "/"
@@ -262,12 +239,11 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
                      int depth) {
     const std::string& word = walk.word;
     const bool modern = walk.modern;
-    // Files that do not match are not even looked at, unless their text is searched too.
+    // Files that do not match are not even looked at.
     const std::string path = rel.empty() && walk.root.empty() ? "/" : walk.root + rel;
     std::optional<std::vector<platform::DirectoryEntry>> entries =
-        platform::ListDirectory(path, [&word, modern](std::string_view name, bool mayBeDirectory) {
-            return !platform::IsHiddenName(name) &&
-                   (mayBeDirectory || modern || ContainsNoCase(name, word));
+        platform::ListDirectory(path, [&word](std::string_view name, bool mayBeDirectory) {
+            return !platform::IsHiddenName(name) && (mayBeDirectory || ContainsNoCase(name, word));
         });
     if (!entries) return;
     if (modern) {
@@ -281,9 +257,7 @@ void SearchDirectory(SearchWalk& walk, const std::string& rel, const std::string
     for (const platform::DirectoryEntry& entry : *entries) {
         if (walk.Over()) return;
         if (entry.hidden) continue;
-        bool matches = ContainsNoCase(entry.name, word);
-        if (modern && !matches && !entry.isDirectory)
-            matches = FileHoldsWord(walk, path + "/" + entry.name, entry.size);
+        const bool matches = ContainsNoCase(entry.name, word);
         if (!entry.isDirectory && !matches) continue;
         const std::string link = relLink + "/" + platform::UrlEncodeName(entry.name);
         if (modern) {
