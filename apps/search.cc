@@ -339,7 +339,7 @@ void AppendModernForm(http::Connection& c, const std::optional<std::string>& wor
     std::string form =
         "<form class=\"fields search\" method=\"get\" action=\"/VNT/HandleSearch.html\" "
         "accept-charset=\"UTF-8\" role=\"search\">\r\n"
-        "<label for=\"searchTarget\">Find files whose name or text holds</label>\r\n"
+        "<label for=\"searchTarget\">Find files whose name holds</label>\r\n"
         "<div class=\"row\"><input type=\"search\" id=\"searchTarget\" name=\"searchTarget\" "
         "value=\"";
     if (word) form.append(platform::EscapeHtml(*word));

@@ -1,6 +1,7 @@
 // Text helpers.
 #include "platform/text.h"
 
+#include <algorithm>
 #include <climits>
 #include <iterator>
 
@@ -228,10 +229,9 @@ bool NaturalLess(std::string_view a, std::string_view b) {
             while (endA < a.size() && IsDigit(a[endA])) ++endA;
             while (endB < b.size() && IsDigit(b[endB])) ++endB;
             if (endA - i != endB - j) return endA - i < endB - j;
-            int order = a.substr(i, endA - i).compare(b.substr(j, endB - j));
-            if (order != 0) return order < 0;
-            i = endA;
-            j = endB;
+            for (; i < endA; ++i, ++j) {
+                if (a[i] != b[j]) return a[i] < b[j];
+            }
             continue;
         }
         char x = AsciiLower(a[i]);
@@ -244,6 +244,27 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     }
     if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
     return a < b;
+}
+
+std::string NaturalSortKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size() + 4);
+    for (size_t i = 0; i < name.size();) {
+        if (!IsDigit(name[i])) {
+            key.push_back(AsciiLower(name[i++]));
+            continue;
+        }
+        // A run of digits: a mark that sorts as a digit does, the run's length without its
+        // leading zeros (names are shorter than 256 bytes), then its digits.
+        while (i < name.size() && name[i] == '0') ++i;
+        size_t end = i;
+        while (end < name.size() && IsDigit(name[end])) ++end;
+        key.push_back('0');
+        key.push_back(static_cast<char>(std::min<size_t>(end - i, 255)));
+        key.append(name.substr(i, end - i));
+        i = end;
+    }
+    return key;
 }
 
 std::string HumanSize(uint64_t bytes) {

@@ -85,6 +85,10 @@ std::string RelativeLink(std::string_view link);
 // True when `a` comes before `b` in the order a person sorts names by: runs of digits by
 // their value ("file-2" before "file-10"), letters without regard to case, ties by the bytes.
 bool NaturalLess(std::string_view a, std::string_view b);
+// A key for sorting many names in that order at the cost of one pass over each: for names whose
+// keys differ, the smaller key is the name NaturalLess puts first (equal keys: compare the
+// names themselves).
+std::string NaturalSortKey(std::string_view name);
 // A size as a person reads it, in powers of 1000: "512 bytes", "1.2 kB", "4.9 MB".
 std::string HumanSize(uint64_t bytes);
 // A count with its thousands grouped by commas: "4,938,221".

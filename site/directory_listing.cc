@@ -59,23 +59,35 @@ SortOrder SortOrderOf(std::string_view query) {
     return order;
 }
 
+// Sorts by each name's key, made once, rather than comparing the names themselves each time.
 void SortEntries(std::vector<const platform::DirectoryEntry*>& entries, SortOrder order) {
-    auto less = [order](const platform::DirectoryEntry* a, const platform::DirectoryEntry* b) {
-        if (a->isDirectory != b->isDirectory) return a->isDirectory;
-        bool before;
-        if (order.key == SortKey::kSize && a->size != b->size) {
-            before = a->size < b->size;
-        } else if (order.key == SortKey::kDate && a->modified != b->modified) {
-            before = a->modified < b->modified;
-        } else if (order.key == SortKey::kName) {
-            return platform::NaturalLess(a->name, b->name) != order.descending;
-        } else {
-            // Equal sizes or dates (every folder's size) go by name.
-            return platform::NaturalLess(a->name, b->name);
-        }
-        return before != order.descending;
+    struct Sorted {
+        std::string key;
+        const platform::DirectoryEntry* entry;
     };
-    std::sort(entries.begin(), entries.end(), less);
+    std::vector<Sorted> sorted;
+    sorted.reserve(entries.size());
+    for (const platform::DirectoryEntry* entry : entries) {
+        sorted.push_back({platform::NaturalSortKey(entry->name), entry});
+    }
+    auto byName = [](const Sorted& a, const Sorted& b) {
+        if (int compared = a.key.compare(b.key); compared != 0) return compared < 0;
+        return a.entry->name < b.entry->name;
+    };
+    auto less = [order, &byName](const Sorted& a, const Sorted& b) {
+        if (a.entry->isDirectory != b.entry->isDirectory) return a.entry->isDirectory;
+        if (order.key == SortKey::kSize && a.entry->size != b.entry->size) {
+            return (a.entry->size < b.entry->size) != order.descending;
+        }
+        if (order.key == SortKey::kDate && a.entry->modified != b.entry->modified) {
+            return (a.entry->modified < b.entry->modified) != order.descending;
+        }
+        // Equal sizes or dates (every folder's size) go by name, rising.
+        if (order.key != SortKey::kName) return byName(a, b);
+        return byName(a, b) != order.descending;
+    };
+    std::sort(sorted.begin(), sorted.end(), less);
+    for (size_t i = 0; i < sorted.size(); ++i) entries[i] = sorted[i].entry;
 }
 
 // The icons, drawn once at the top of the page and used by every row.
@@ -102,24 +114,19 @@ constexpr std::string_view kIconSprite =
     "<symbol id=\"i-code\" viewBox=\"0 0 24 24\"><path d=\"M8.6 6.6 10 8l-4 4 4 4-1.4 1.4L3.2 "
     "12zm6.8 0L20.8 12l-5.4 5.4L14 16l4-4-4-4z\"/></symbol></svg>";
 
-// An entry's kind, told by its name's extension: the icon it gets and the word read out for it.
-struct Kind {
-    std::string_view icon;
-    std::string_view word;
-};
-constexpr Kind kFolderKind = {"folder", "Folder"};
-constexpr Kind kFileKind = {"file", "File"};
+// A file's kind, told by its name's extension: the icon it gets.
+constexpr std::string_view kFileKind = "file";
+constexpr std::string_view kText = "text";
+constexpr std::string_view kImage = "image";
+constexpr std::string_view kAudio = "audio";
+constexpr std::string_view kVideo = "video";
+constexpr std::string_view kArchive = "archive";
+constexpr std::string_view kPdf = "pdf";
+constexpr std::string_view kCode = "code";
 struct ExtensionKind {
     std::string_view extension;
-    Kind kind;
+    std::string_view icon;
 };
-constexpr Kind kText = {"text", "Text"};
-constexpr Kind kImage = {"image", "Image"};
-constexpr Kind kAudio = {"audio", "Audio"};
-constexpr Kind kVideo = {"video", "Video"};
-constexpr Kind kArchive = {"archive", "Archive"};
-constexpr Kind kPdf = {"pdf", "PDF"};
-constexpr Kind kCode = {"code", "Code"};
 constexpr ExtensionKind kKinds[] = {
     {"txt", kText},    {"md", kText},     {"csv", kText},    {"log", kText},    {"rtf", kText},
     {"doc", kText},    {"docx", kText},   {"odt", kText},    {"jpg", kImage},   {"jpeg", kImage},
@@ -137,8 +144,7 @@ constexpr ExtensionKind kKinds[] = {
     {"yaml", kCode},   {"yml", kCode},    {"ini", kCode},
 };
 
-const Kind& KindOf(const platform::DirectoryEntry& entry) {
-    if (entry.isDirectory) return kFolderKind;
+std::string_view FileIconOf(const platform::DirectoryEntry& entry) {
     const size_t dot = entry.name.rfind('.');
     if (dot == std::string::npos || dot == 0) return kFileKind;
     // Every known extension is short: the name's is lowered once and compared as it is.
@@ -149,7 +155,7 @@ const Kind& KindOf(const platform::DirectoryEntry& entry) {
     for (size_t i = 0; i < extension.size(); ++i) lowered[i] = platform::AsciiLower(extension[i]);
     const std::string_view key(lowered, extension.size());
     for (const ExtensionKind& known : kKinds) {
-        if (known.extension == key) return known.kind;
+        if (known.extension == key) return known.icon;
     }
     return kFileKind;
 }
@@ -238,22 +244,29 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
                 "<span class=\"date\">" + platform::FormatLocalMinute(entry->modified) + "</span>";
             datedMinute = entry->modified / 60;
         }
-        const Kind& kind = KindOf(*entry);
         c.AppendBody("<li><a href=\"");
         c.AppendBody(platform::RelativeLink(platform::UrlEncodeName(entry->name)));
-        c.AppendBody(entry->isDirectory ? "/\"><svg role=\"img\" aria-label=\""
-                                        : "\"><svg role=\"img\" aria-label=\"");
-        c.AppendBody(kind.word);
-        c.AppendBody("\"><use href=\"#i-");
-        c.AppendBody(kind.icon);
-        c.AppendBody("\"/></svg>");
+        // A folder's icon is read out; a file's kind is its name's to tell.
+        if (entry->isDirectory) {
+            c.AppendBody(
+                "/\"><svg role=\"img\" aria-label=\"Folder\"><use href=\"#i-folder\"/></svg>");
+        } else {
+            c.AppendBody("\"><svg><use href=\"#i-");
+            c.AppendBody(FileIconOf(*entry));
+            c.AppendBody("\"/></svg>");
+        }
         AppendEscaped(c, entry->name);
         if (entry->isDirectory) {
             c.AppendBody("</a><span class=\"size\"></span>");
         } else {
-            c.AppendBody("</a><span class=\"size\" title=\"");
-            c.AppendBody(platform::GroupedDecimal(entry->size));
-            c.AppendBody(entry->size == 1 ? " byte\">" : " bytes\">");
+            // The exact bytes are a tooltip where the size is rounded.
+            if (entry->size < 1000) {
+                c.AppendBody("</a><span class=\"size\">");
+            } else {
+                c.AppendBody("</a><span class=\"size\" title=\"");
+                c.AppendBody(platform::GroupedDecimal(entry->size));
+                c.AppendBody(" bytes\">");
+            }
             c.AppendBody(platform::HumanSize(entry->size));
             c.AppendBody("</span>");
         }

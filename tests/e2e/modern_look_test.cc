@@ -175,9 +175,10 @@ TEST_F(ModernLookTest, ListingsSortFoldersFirstInNaturalOrderWithSizesAPersonRea
     const std::string root = BodyOf(Get("/"));
     for (const char* part :
          {"title=\"4,938,221 bytes\">4.9 MB</span>", "title=\"1,234 bytes\">1.2 kB</span>",
-          "title=\"1 byte\">1 byte</span>", "<a href=\"résumé%20%26%20co.txt\"",
+          "<span class=\"size\">1 byte</span>", "<a href=\"résumé%20%26%20co.txt\"",
           "<a class=\"name\" href=\"?sort=name&amp;order=desc\" aria-current=\"true\"",
-          "<a class=\"size\" href=\"?sort=size&amp;order=desc\">", "aria-label=\"Text\""}) {
+          "<a class=\"size\" href=\"?sort=size&amp;order=desc\">",
+          "<svg><use href=\"#i-text\"/></svg>", "aria-label=\"Folder\""}) {
         EXPECT_NE(root.find(part), std::string::npos) << part;
     }
     // The root has no way up; the disk path is nowhere on the page.

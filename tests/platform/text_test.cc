@@ -60,6 +60,13 @@ TEST(ListingTextTest, NamesSortAsPeopleReadThemAndSizesReadInPowersOf1000) {
         EXPECT_FALSE(NaturalLess(ordered[i + 1], ordered[i])) << ordered[i + 1];
     }
     EXPECT_FALSE(NaturalLess("same", "same"));
+    // The sort keys put the names in the same order.
+    for (size_t i = 0; i + 1 < std::size(ordered); ++i) {
+        const std::string a = NaturalSortKey(ordered[i]);
+        const std::string b = NaturalSortKey(ordered[i + 1]);
+        EXPECT_TRUE(a < b || (a == b && std::string_view(ordered[i]) < ordered[i + 1]))
+            << ordered[i] << " < " << ordered[i + 1];
+    }
     // Digit runs longer than any integer still compare by value.
     EXPECT_TRUE(NaturalLess("v99999999999999999999999", "v100000000000000000000000"));
 
