@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "apps/application_pages.h"
-#include "apps/modern_markup.h"
 #include "config/server_config.h"
+#include "pages/icons.h"
 #include "pages/page_template.h"
 #include "platform/directory.h"
 #include "platform/file_io.h"
@@ -108,10 +108,10 @@ void AppendEntries(http::Connection& c, const std::string& location, const std::
 // person sorts names, with an icon that says which it is and a shortcut's address beneath it.
 void AppendModernEntries(http::Connection& c, const std::string& location,
                          const std::string& subPath) {
-    c.AppendBodyLine(kIconSprite);
+    c.AppendBodyLine(pages::kIconSprite);
     c.AppendBodyLine("<ul class=\"listing favorites\">");
     if (!subPath.empty()) {
-        c.AppendBodyLine("<li class=\"up\"><a href=\"../\">" + Icon("folder", "Folder") +
+        c.AppendBodyLine("<li class=\"up\"><a href=\"../\">" + pages::Icon("folder", "Folder") +
                          "Parent folder</a></li>");
     }
     std::vector<platform::DirectoryEntry> entries;
@@ -136,13 +136,13 @@ void AppendModernEntries(http::Connection& c, const std::string& location,
         std::string row = "<li><a href=\"";
         if (entry.isDirectory) {
             row.append(platform::EscapeHtml(platform::RelativeLink(platform::UrlEncodeName(stem))));
-            row.append("/\">").append(Icon("folder", "Folder"));
+            row.append("/\">").append(pages::Icon("folder", "Folder"));
             row.append(platform::EscapeHtml(stem)).append("</a></li>");
         } else {
             std::string address = ShortcutAddress(folder + entry.name);
             if (address.size() > kMaxShortcutUrlLength) address.resize(kMaxShortcutUrlLength);
             const std::string shown = platform::EscapeHtml(address);
-            row.append(shown).append("\">").append(Icon("link", "Web site"));
+            row.append(shown).append("\">").append(pages::Icon("link", "Web site"));
             row.append(platform::EscapeHtml(stem)).append("</a><span class=\"where\">");
             row.append(shown).append("</span></li>");
         }

@@ -12,10 +12,10 @@
 #include <string_view>
 
 #include "apps/application_pages.h"
-#include "apps/modern_markup.h"
 #include "apps/stored_text.h"
 #include "config/server_config.h"
 #include "http/http_date.h"
+#include "pages/icons.h"
 #include "pages/page_template.h"
 #include "platform/clock.h"
 #include "platform/directory.h"
@@ -215,7 +215,8 @@ void AppendModernRow(SearchWalk& walk, const platform::DirectoryEntry& entry, st
     row.append(link);
     if (entry.isDirectory) row.append("/");
     row.append("\">");
-    row.append(entry.isDirectory ? Icon("folder", "Folder") : Icon("file", "File"));
+    row.append(entry.isDirectory ? pages::Icon("folder", "Folder")
+                                 : pages::Icon(pages::FileIcon(entry.name), "File"));
     row.append(platform::EscapeHtml(entry.name)).append("</a>");
     if (entry.isDirectory) {
         row.append("<span class=\"size\"></span>");
@@ -404,7 +405,7 @@ void HandleModernSearch(http::Connection& c) {
     c.AppendBodyLine(searched ? "<h1>Results for " + quoted + "</h1>"
                               : std::string("<h1>Search results</h1>"));
     AppendModernForm(c, word);
-    c.AppendBodyLine(kIconSprite);
+    c.AppendBodyLine(pages::kIconSprite);
     PageStream stream(c);
     const std::optional<int> found = AppendResultRows(c, stream, word);
     if (!found) return;

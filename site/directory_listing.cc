@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "http/http_date.h"
+#include "pages/icons.h"
 #include "pages/page_template.h"
 #include "platform/clock.h"
 #include "platform/directory.h"
@@ -90,76 +91,6 @@ void SortEntries(std::vector<const platform::DirectoryEntry*>& entries, SortOrde
     for (size_t i = 0; i < sorted.size(); ++i) entries[i] = sorted[i].entry;
 }
 
-// The icons, drawn once at the top of the page and used by every row.
-constexpr std::string_view kIconSprite =
-    "<svg class=\"sprite\" aria-hidden=\"true\" width=\"0\" height=\"0\">"
-    "<symbol id=\"i-folder\" viewBox=\"0 0 24 24\"><path d=\"M2 6a2 2 0 0 1 2-2h5l2 2h9a2 2 0 0 "
-    "1 2 2v10a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2z\"/></symbol>"
-    "<symbol id=\"i-file\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 "
-    "0 1-2-2V4a2 2 0 0 1 2-2zm7 1v6h6\"/></symbol>"
-    "<symbol id=\"i-text\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 "
-    "0 1-2-2V4a2 2 0 0 1 2-2zm2 10h8v1.5H8zm0 4h8v1.5H8zm0-8h4v1.5H8z\"/></symbol>"
-    "<symbol id=\"i-image\" viewBox=\"0 0 24 24\"><path d=\"M4 3h16a2 2 0 0 1 2 2v14a2 2 0 0 "
-    "1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2zm1 15h14l-4.5-6-3.5 4.5-2.5-3zM8 9.5a1.5 1.5 0 1 0 "
-    "0-3 1.5 1.5 0 0 0 0 3z\"/></symbol>"
-    "<symbol id=\"i-audio\" viewBox=\"0 0 24 24\"><path d=\"M9 4l11-2v14a3 3 0 1 1-2-2.8V5.4L11 "
-    "6.7V18a3 3 0 1 1-2-2.8z\"/></symbol>"
-    "<symbol id=\"i-video\" viewBox=\"0 0 24 24\"><path d=\"M3 5h13a1 1 0 0 1 1 1v3.5l4-2.5v10l-4-"
-    "2.5V18a1 1 0 0 1-1 1H3a1 1 0 0 1-1-1V6a1 1 0 0 1 1-1z\"/></symbol>"
-    "<symbol id=\"i-archive\" viewBox=\"0 0 24 24\"><path d=\"M3 3h18v5H3zm1 6h16v11a1 1 0 0 1-1 "
-    "1H5a1 1 0 0 1-1-1zm6 2v2h4v-2z\"/></symbol>"
-    "<symbol id=\"i-pdf\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 0 "
-    "1-2-2V4a2 2 0 0 1 2-2zm1 12v5h1.5v-1.5H10a1.7 1.7 0 0 0 0-3.5zm1.5 1.2h1.2a.5.5 0 0 1 0 "
-    "1H8.5zM12 14v5h1.8a2.5 2.5 0 0 0 0-5zm1.4 1.2a1.3 1.3 0 0 1 0 2.6z\"/></symbol>"
-    "<symbol id=\"i-code\" viewBox=\"0 0 24 24\"><path d=\"M8.6 6.6 10 8l-4 4 4 4-1.4 1.4L3.2 "
-    "12zm6.8 0L20.8 12l-5.4 5.4L14 16l4-4-4-4z\"/></symbol></svg>";
-
-// A file's kind, told by its name's extension: the icon it gets.
-constexpr std::string_view kFileKind = "file";
-constexpr std::string_view kText = "text";
-constexpr std::string_view kImage = "image";
-constexpr std::string_view kAudio = "audio";
-constexpr std::string_view kVideo = "video";
-constexpr std::string_view kArchive = "archive";
-constexpr std::string_view kPdf = "pdf";
-constexpr std::string_view kCode = "code";
-struct ExtensionKind {
-    std::string_view extension;
-    std::string_view icon;
-};
-constexpr ExtensionKind kKinds[] = {
-    {"txt", kText},    {"md", kText},     {"csv", kText},    {"log", kText},    {"rtf", kText},
-    {"doc", kText},    {"docx", kText},   {"odt", kText},    {"jpg", kImage},   {"jpeg", kImage},
-    {"png", kImage},   {"gif", kImage},   {"webp", kImage},  {"svg", kImage},   {"bmp", kImage},
-    {"heic", kImage},  {"avif", kImage},  {"ico", kImage},   {"tif", kImage},   {"tiff", kImage},
-    {"mp3", kAudio},   {"wav", kAudio},   {"flac", kAudio},  {"ogg", kAudio},   {"opus", kAudio},
-    {"m4a", kAudio},   {"aac", kAudio},   {"mp4", kVideo},   {"mkv", kVideo},   {"webm", kVideo},
-    {"mov", kVideo},   {"avi", kVideo},   {"m4v", kVideo},   {"zip", kArchive}, {"gz", kArchive},
-    {"tgz", kArchive}, {"tar", kArchive}, {"bz2", kArchive}, {"xz", kArchive},  {"zst", kArchive},
-    {"7z", kArchive},  {"rar", kArchive}, {"iso", kArchive}, {"deb", kArchive}, {"pdf", kPdf},
-    {"c", kCode},      {"cc", kCode},     {"cpp", kCode},    {"h", kCode},      {"hpp", kCode},
-    {"py", kCode},     {"js", kCode},     {"ts", kCode},     {"rs", kCode},     {"go", kCode},
-    {"java", kCode},   {"sh", kCode},     {"pl", kCode},     {"php", kCode},    {"rb", kCode},
-    {"html", kCode},   {"htm", kCode},    {"css", kCode},    {"json", kCode},   {"xml", kCode},
-    {"yaml", kCode},   {"yml", kCode},    {"ini", kCode},
-};
-
-std::string_view FileIconOf(const platform::DirectoryEntry& entry) {
-    const size_t dot = entry.name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return kFileKind;
-    // Every known extension is short: the name's is lowered once and compared as it is.
-    const std::string_view extension = std::string_view(entry.name).substr(dot + 1);
-    constexpr size_t kLongestExtension = 4;
-    if (extension.empty() || extension.size() > kLongestExtension) return kFileKind;
-    char lowered[kLongestExtension];
-    for (size_t i = 0; i < extension.size(); ++i) lowered[i] = platform::AsciiLower(extension[i]);
-    const std::string_view key(lowered, extension.size());
-    for (const ExtensionKind& known : kKinds) {
-        if (known.extension == key) return known.icon;
-    }
-    return kFileKind;
-}
-
 // A column's heading, a link that sorts by it: rising first for names, falling first for sizes
 // and dates (the largest and newest), and the other way when it already sorts the page.
 void AppendSortLink(http::Connection& c, std::string_view label, SortKey key,
@@ -222,7 +153,7 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
     SortEntries(entries, order);
 
     AppendBreadcrumb(c, directory);
-    c.AppendBodyLine(kIconSprite);
+    c.AppendBodyLine(pages::kIconSprite);
     // A list rather than a table: a browser lays out only the rows in view, so a folder of
     // thousands of entries shows at once.
     c.AppendBody("<div class=\"listing-head\">Sort by ");
@@ -252,7 +183,7 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
                 "/\"><svg role=\"img\" aria-label=\"Folder\"><use href=\"#i-folder\"/></svg>");
         } else {
             c.AppendBody("\"><svg><use href=\"#i-");
-            c.AppendBody(FileIconOf(*entry));
+            c.AppendBody(pages::FileIcon(entry->name));
             c.AppendBody("\"/></svg>");
         }
         AppendEscaped(c, entry->name);
