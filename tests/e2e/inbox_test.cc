@@ -178,5 +178,20 @@ TEST_F(InboxTest, WebmasterHomeCountsTheInboxAndShowsTheSiteAddressAsAQrCodeThat
     EXPECT_EQ(DecodeQrCode(modules, vantry.dir()), address);
 }
 
+TEST(InboxClassicTest, IsAPlainPageInTheClassicFrameThatStatesItsCharset) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nuploadEnabled=Y\n"
+        "uploadSaveLocation={dir}/up\n[Server-2]\nsecondPortEnabled=N\n");
+    fs::create_directories(vantry.dir() + "/up");
+    WriteFile(vantry.dir() + "/up/1-POST.mim", "x");
+    vantry.Start();
+    const std::string page =
+        BodyOf(Exchange(vantry.address(), vantry.port1(), "GET /admin/inbox HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>\r\nInbox\r\n</TITLE>\r\n<META HTTP-EQUIV=", 0), 0u)
+        << page.substr(0, 200);
+    EXPECT_TRUE(Has(page, "Uploads (1)") && Has(page, "1-POST.mim")) << page;
+    EXPECT_EQ(page.substr(page.size() - 16), "</BODY></HTML>\r\n");
+}
+
 }  // namespace
 }  // namespace e2e
