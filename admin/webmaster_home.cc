@@ -1,5 +1,7 @@
 // The owner's start page: the server the request came to, where its incoming messages,
-// uploads and posts can be seen on the web, and the way to its properties.
+// uploads and posts can be seen (on the web in the classic look, in the inbox in the modern
+// one), the way to its properties and, in the modern look, its address as a QR code.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +9,7 @@
 #include "admin/admin_pages.h"
 #include "config/server_config.h"
 #include "pages/page_template.h"
+#include "pages/qr_svg.h"
 #include "platform/text.h"
 
 namespace admin {
@@ -22,15 +25,20 @@ struct IncomingDirectory {
     std::string config::ServerSettings::*location;
     int band;
     std::string_view helpTopic;
+    std::string_view inboxSection;  // the modern look's link into the inbox
+    size_t InboxCounts::*count;
 };
 
 constexpr IncomingDirectory kIncomingDirectories[] = {
     {"Incoming Messages", "Incoming messages", &config::ServerSettings::messageUploadEnabled,
-     &config::ServerSettings::messageSaveLocation, 1, "CheckingMessages"},
+     &config::ServerSettings::messageSaveLocation, 1, "CheckingMessages", "messages",
+     &InboxCounts::messages},
     {"Incoming Uploads", "Incoming uploads", &config::ServerSettings::uploadEnabled,
-     &config::ServerSettings::uploadSaveLocation, 2, "CheckingUploads"},
+     &config::ServerSettings::uploadSaveLocation, 2, "CheckingUploads", "uploads",
+     &InboxCounts::uploads},
     {"Incoming Posts", "Incoming posts", &config::ServerSettings::postEnabled,
-     &config::ServerSettings::postSaveLocation, 3, "CheckingPosts"},
+     &config::ServerSettings::postSaveLocation, 3, "CheckingPosts", "captures",
+     &InboxCounts::captures},
 };
 
 // A path without its trailing "/" (but "/" stays "/"), so "/srv/www" and "/srv/www/" name
@@ -90,6 +98,16 @@ std::string ModernFeature(const http::Connection& c, std::string_view name, std:
     return item;
 }
 
+// The address of the site for a phone to open: the QR code and the address written beside it.
+void AppendSiteCode(http::Connection& c, const std::string& baseUrl) {
+    const std::string address = baseUrl + "/";
+    const std::string svg = pages::QrCodeSvg(address, "QR code of " + address);
+    if (svg.empty()) return;
+    const std::string shown = platform::EscapeHtml(address);
+    c.AppendBodyLine("<figure class=\"site-code\">" + svg + "<figcaption>Scan to open <a href=\"" +
+                     shown + "\">" + shown + "</a></figcaption></figure>");
+}
+
 void AppendModernHome(http::Connection& c, const config::ServerSettings* settings,
                       const std::string& baseUrl) {
     pages::AppendPageStart(c, kPage, "Webmaster home", {}, true);
@@ -99,18 +117,20 @@ void AppendModernHome(http::Connection& c, const config::ServerSettings* setting
     }
     c.AppendBodyLine("<ul class=\"features\">");
     if (settings != nullptr) {
+        const InboxCounts counts = CountInbox(*settings);
         for (const IncomingDirectory& row : kIncomingDirectories) {
             const std::string& location = settings->*row.location;
-            std::string action;
+            const size_t stored = counts.*row.count;
+            std::string action = "<span class=\"count\">" + std::to_string(stored) +
+                                 (stored == 1 ? " item</span>" : " items</span>");
             if (!(settings->*row.enabled)) {
-                action = "<span class=\"note\">Switch it on in the server properties</span>";
+                action += "<span class=\"note\">Switch it on in the server properties</span>";
             } else if (location.empty()) {
-                action = "<span class=\"note\">No folder is set</span>";
-            } else if (std::optional<std::string> link =
-                           WebAddressOf(location, settings->wwwroot, baseUrl)) {
-                action = "<a href=\"" + platform::EscapeHtml(*link) + "\">Show the folder</a>";
-            } else {
-                action = "<span class=\"note\">The folder is outside the website</span>";
+                action += "<span class=\"note\">No folder is set</span>";
+            }
+            if (!location.empty()) {
+                action.append("<a href=\"/admin/inbox#").append(row.inboxSection);
+                action.append("\">Open the inbox</a>");
             }
             c.AppendBodyLine(ModernFeature(c, row.modern, settings->*row.enabled ? "On" : "Off",
                                            action, row.helpTopic));
@@ -124,6 +144,7 @@ void AppendModernHome(http::Connection& c, const config::ServerSettings* setting
         "<a href=\"" + pages::HelpAddressFor(c, "RemoteAdministration") + "\">How to</a>",
         "RemoteAdministration"));
     c.AppendBodyLine("</ul>");
+    if (settings != nullptr) AppendSiteCode(c, baseUrl);
     pages::AppendHelpLink(c, kPage);
     pages::AppendPageEnd(c, kPage);
 }

@@ -28,11 +28,15 @@ class Response {
 
     static Response Page() { return Response(Kind::kPage, 200); }
     static Response Raw() { return Response(Kind::kRaw, 200); }
-    // `opened` is the file `path` names when the handler opened it already.
-    static Response File(std::string path, std::optional<platform::OpenedFile> opened) {
+    // `opened` is the file `path` names when the handler opened it already. `typeLines`, when
+    // not empty, are the header lines sent in place of the type the file's extension gives
+    // (no CR LF after the last): a download's disposition, say.
+    static Response File(std::string path, std::optional<platform::OpenedFile> opened,
+                         std::string typeLines = {}) {
         Response r(Kind::kFile, 200);
         r.path_ = std::move(path);
         r.file_ = std::move(opened);
+        r.typeLines_ = std::move(typeLines);
         return r;
     }
     // `directory` ends in "/".
@@ -48,6 +52,7 @@ class Response {
     int status() const { return status_; }
     bool IsError() const { return kind_ == Kind::kError; }
     const std::string& path() const { return path_; }
+    const std::string& typeLines() const { return typeLines_; }
     // The opened file of a file answer, handed over once to whoever sends it.
     std::optional<platform::OpenedFile> TakeFile() { return std::exchange(file_, std::nullopt); }
 
@@ -57,6 +62,7 @@ class Response {
     Kind kind_ = Kind::kPage;
     int status_ = 200;
     std::string path_;
+    std::string typeLines_;
     std::optional<platform::OpenedFile> file_;
 };
 

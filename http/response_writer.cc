@@ -216,6 +216,7 @@ void Connection::SendPage() {
 void Connection::SendFile() {
     platform::OpenFailure failure = platform::OpenFailure::kNotFound;
     const std::string filePath = response_.path();
+    const std::string typeLines = response_.typeLines();
     std::optional<platform::OpenedFile> file = response_.TakeFile();
     if (!file) file = platform::OpenRegularFile(filePath, &failure);
     if (!file) {
@@ -244,8 +245,9 @@ void Connection::SendFile() {
         return;
     }
     std::optional<std::string_view> extension = FileExtension(filePath);
-    std::string contentType =
-        extension ? ContentTypeFor(*extension) : std::string(ContentTypeWithoutExtension(*file));
+    std::string contentType = !typeLines.empty() ? typeLines
+                              : extension        ? ContentTypeFor(*extension)
+                                                 : std::string(ContentTypeWithoutExtension(*file));
     uint64_t offset = 0;
     uint64_t count = file->size;
     std::string head;

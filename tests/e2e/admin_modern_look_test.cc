@@ -97,8 +97,7 @@ TEST_F(AdminModernLookTest, PagesLabelEveryControlInTodaysWordsAndLinkTheBuiltIn
         {"webmaster home",
          Get("/admin/"),
          {"<p class=\"status\">Server 1</p>", "Incoming messages</span><span class=\"state\">On",
-          "<a href=\"http://" + vantry.address() + ":" + std::to_string(vantry.port1()) +
-              "/in/\">Show the folder</a>",
+          "<a href=\"/admin/inbox#messages\">Open the inbox</a>",
           "Incoming uploads</span><span class=\"state\">Off",
           "<a href=\"/admin/ServerProperties.html\">", "/VNT/help/WebMasterHome#messages"},
          0},
