@@ -114,6 +114,12 @@ TEST_F(FolderZipTest, FolderAndTickedEntriesAreZippedWithoutWhatTheListingHides)
               "attachment; filename=\"__t__ _x_.zip\"; "
               "filename*=UTF-8''%C3%A9t%C3%A9%20%22x%22.zip");
 
+    // HEAD: the head alone, no archive walked.
+    const std::string head =
+        Exchange(vantry.address(), vantry.port1(), "HEAD /fotos/?zip HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(HeaderOf(head, "Content-Type"), "application/zip");
+    EXPECT_EQ(head.substr(head.find("\r\n\r\n") + 4), "");
+
     // HTTP/1.1 gets the archive in chunks.
     const std::string chunked = Get("/fotos/?zip", "HTTP/1.1");
     EXPECT_EQ(chunked.substr(0, 15), "HTTP/1.1 200 OK");

@@ -50,8 +50,8 @@ with zipfile.ZipFile(archive) as z:
 
 std::string ReadBack(const TempDir& dir, const std::string& archive) {
     WriteFile(dir.File("read_back.py"), kReadBack);
-    auto [status, output] = RunShell("/usr/bin/python3 " + dir.File("read_back.py") + " " + archive +
-                                " " + dir.File("src") + " 2>&1");
+    auto [status, output] = RunShell("/usr/bin/python3 " + dir.File("read_back.py") + " " +
+                                     archive + " " + dir.File("src") + " 2>&1");
     EXPECT_EQ(status, 0) << output;
     return output;
 }
@@ -126,8 +126,10 @@ TEST(ZipWriterTest, ArchivesReadBackWithNamesBytesAndTimes) {
                       z64 + "\n" + files[1].name + " " + std::to_string(large.size()) + " True " +
                       time + " " + z64 + "\n" + "empty 0 True " + time + " " + z64 + "\n" +
                       "old/ 0 True 1980-01-01 00:00:00 " + z64 + "\n5\n");
-        auto [status, output] = RunShell("unzip -t " + dir.File("out.zip") + " 2>&1");
-        EXPECT_EQ(status, 0) << output;
+        if (std::filesystem::exists("/usr/bin/unzip")) {
+            auto [status, output] = RunShell("/usr/bin/unzip -t " + dir.File("out.zip") + " 2>&1");
+            EXPECT_EQ(status, 0) << output;
+        }
     }
 }
 
