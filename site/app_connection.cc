@@ -152,6 +152,7 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
 
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
+    servedRoot.clear();
     if (RedirectsToHttps()) {
         decodedUrl = requestUrl;
         SendHttpsRedirect(requestUrl);
@@ -187,6 +188,7 @@ void AppConnection::OnGet(std::string requestUrl) {
             }
             std::string root = settings->wwwroot;
             EndWithSlash(root);
+            servedRoot = root;
             Answer(http::Response::Listing(std::move(root)));
             return;
         }
@@ -232,9 +234,14 @@ bool AppConnection::MapToFile(std::string_view u) {
     std::string path;
     if (std::optional<std::string> mapped = MapVirtualDirectory(Config().programDirectory, u)) {
         path = std::move(*mapped);
+        // The value the URL's directory part maps to: the path less the URL's last name.
+        const size_t slash = u.rfind('/');
+        servedRoot =
+            path.substr(0, path.size() - (slash == std::string_view::npos ? 0 : u.size() - slash));
     } else if (settings != nullptr) {
         path = settings->wwwroot.substr(0, kMaxPathLength);
         EndWithSlash(path);
+        servedRoot = path;
         path.append(u);
     }
     if (!config::IsUsableRoot(path)) {

@@ -47,6 +47,9 @@ class AppConnection : public http::Connection {
     std::optional<std::string> queryString;
     // The path the request is routed by (see RoutePath), once OnGet has run.
     std::string routePath;
+    // The directory the request's path was mapped under: the server's root or the virtual
+    // directory's; what a folder's zip may hold lies in it.
+    std::string servedRoot;
 
   protected:
     // See RoutedTarget; OnGet sets it first thing.
@@ -66,6 +69,9 @@ class AppConnection : public http::Connection {
     // Answers 301 with the same target on the server's TLS port.
     void SendHttpsRedirect(std::string_view target);
     bool MapToFile(std::string_view u);
+    // Answers with the folder `directory` (a local path ending in "/") as a ZIP archive, or
+    // with the entries of it the request's query names; see site/folder_zip.cc.
+    void SendFolderZip(const std::string& directory);
     // The user list shows every visitor's address: to this machine's own clients, and to
     // other machines' only as the administrator unless the owner shows it to every visitor.
     // False when the login challenge has been sent instead.

@@ -378,7 +378,10 @@ std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string
 
 namespace {
 
-bool LiesInScriptDirectory(const config::ServerConfig& serverConfig, const std::string& path) {
+// True when `path` (links resolved) lies inside a running server's scripts directory; with
+// `orIs`, also when it is that directory.
+bool LiesInScriptDirectory(const config::ServerConfig& serverConfig, const std::string& path,
+                           bool orIs = false) {
     std::vector<platform::FileIdentity> scriptDirectories;
     for (int i = 0; i < (serverConfig.secondPortEnabled ? 2 : 1); ++i) {
         const config::ServerSettings& settings = serverConfig.servers[i];
@@ -393,7 +396,7 @@ bool LiesInScriptDirectory(const config::ServerConfig& serverConfig, const std::
     std::error_code error;
     const std::filesystem::path real = std::filesystem::canonical(path, error);
     if (error) return false;
-    for (std::filesystem::path directory = real.parent_path();;) {
+    for (std::filesystem::path directory = orIs ? real : real.parent_path();;) {
         std::optional<platform::FileIdentity> identity =
             platform::DirectoryIdentity(directory.string());
         if (identity && std::find(scriptDirectories.begin(), scriptDirectories.end(), *identity) !=
@@ -432,6 +435,10 @@ bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& p
     std::lock_guard lock(mutex);
     if (knownFor == &serverConfig) known.emplace(path, inScriptDirectory);
     return inScriptDirectory;
+}
+
+bool IsScriptDirectory(const config::ServerConfig& serverConfig, const std::string& directory) {
+    return LiesInScriptDirectory(serverConfig, directory, true);
 }
 
 bool RunCgiScript(AppConnection& connection, std::string scriptName) {

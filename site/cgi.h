@@ -58,6 +58,9 @@ std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string
 // True when `path` names a file inside the cgi-bin directory of a running server of
 // `serverConfig` that runs scripts, whatever links or virtual directories lead there.
 bool IsScriptFile(const config::ServerConfig& serverConfig, const std::string& path);
+// True when `directory` is the cgi-bin directory of a running server of `serverConfig` that
+// runs scripts, or lies inside it, whatever links lead there.
+bool IsScriptDirectory(const config::ServerConfig& serverConfig, const std::string& directory);
 
 // Runs `scriptName` (the URL after "cgi-bin", query included) from the server's cgi-bin
 // directory and relays its output after the success head. A script that exists but cannot

@@ -14,6 +14,7 @@
 #include "platform/directory.h"
 #include "platform/text.h"
 #include "site/app_connection.h"
+#include "site/folder_zip.h"
 
 namespace site {
 namespace {
@@ -154,6 +155,12 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
 
     AppendBreadcrumb(c, directory);
     c.AppendBodyLine(pages::kIconSprite);
+    // The folder, or the entries ticked, as one zip: a form without script, whose ticks come
+    // back as "n" values of the folder's own address.
+    c.AppendBodyLine(
+        "<form class=\"zip\" method=\"get\" action=\"\"><p class=\"zip\"><a class=\"button\" "
+        "href=\"?zip\" download>Download as zip</a> <button type=\"submit\" name=\"zip\" "
+        "value=\"ticked\">Download ticked as zip</button></p>");
     // A list rather than a table: a browser lays out only the rows in view, so a folder of
     // thousands of entries shows at once.
     c.AppendBody("<div class=\"listing-head\">Sort by ");
@@ -175,7 +182,11 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
                 "<span class=\"date\">" + platform::FormatLocalMinute(entry->modified) + "</span>";
             datedMinute = entry->modified / 60;
         }
-        c.AppendBody("<li><a href=\"");
+        c.AppendBody("<li><input type=\"checkbox\" name=\"n\" value=\"");
+        AppendEscaped(c, entry->name);
+        c.AppendBody("\" aria-label=\"Tick ");
+        AppendEscaped(c, entry->name);
+        c.AppendBody("\"><a href=\"");
         c.AppendBody(platform::RelativeLink(platform::UrlEncodeName(entry->name)));
         // A folder's icon is read out; a file's kind is its name's to tell.
         if (entry->isDirectory) {
@@ -205,7 +216,7 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
         c.AppendBodyLine("</li>");
     }
     if (entries.empty()) c.AppendBodyLine("<li class=\"empty\">This folder is empty.</li>");
-    c.AppendBodyLine("</ul>");
+    c.AppendBodyLine("</ul></form>");
 }
 
 }  // namespace
@@ -218,6 +229,10 @@ void AppConnection::ListDirectory() {
     }
     const std::string base = BaseUrl();
     const std::string filePath = response().path();
+    if (ModernLook() && AsksForZip(request().target())) {
+        SendFolderZip(filePath);
+        return;
+    }
     SendStatusHeaders();
 
     // A directory that cannot be read is listed without entries.

@@ -7,10 +7,11 @@ set -euo pipefail
 # builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
 # HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
 # sanitizers) build the fuzz targets; clang-format checks the code's layout; libnghttp2-dev is
-# HTTP/2, which h2load (nghttp2-client) drives in the tests.
+# HTTP/2, which h2load (nghttp2-client) drives in the tests; unzip tests the zip archives of
+# folders.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
-          media-types libnghttp2-dev nghttp2-client
+          media-types libnghttp2-dev nghttp2-client unzip
           clang libclang-rt-14-dev clang-format "$@")
 missing=()
 for p in "${packages[@]}"; do
