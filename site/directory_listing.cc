@@ -45,6 +45,7 @@ enum class SortKey { kName, kSize, kDate };
 struct SortOrder {
     SortKey key = SortKey::kName;
     bool descending = false;
+    bool choosing = false;  // "select": a tick box per entry, to download the ticked as zip
 };
 
 // The order a query asks for ("sort=size&order=desc"); names, rising, by default.
@@ -57,6 +58,7 @@ SortOrder SortOrderOf(std::string_view query) {
         if (piece == "sort=size") order.key = SortKey::kSize;
         if (piece == "sort=date") order.key = SortKey::kDate;
         if (piece == "order=desc") order.descending = true;
+        if (piece == "select") order.choosing = true;
     }
     return order;
 }
@@ -103,7 +105,8 @@ void AppendSortLink(http::Connection& c, std::string_view label, SortKey key,
     c.AppendBody(keyName);
     c.AppendBody("\" href=\"?sort=");
     c.AppendBody(keyName);
-    c.AppendBody(nextDescending ? "&amp;order=desc\"" : "&amp;order=asc\"");
+    c.AppendBody(nextDescending ? "&amp;order=desc" : "&amp;order=asc");
+    c.AppendBody(current.choosing ? "&amp;select\"" : "\"");
     if (active) {
         c.AppendBody(current.descending ? " aria-current=\"true\" title=\"Sorted, falling\">"
                                         : " aria-current=\"true\" title=\"Sorted, rising\">");
@@ -155,12 +158,19 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
 
     AppendBreadcrumb(c, directory);
     c.AppendBodyLine(pages::kIconSprite);
-    // The folder, or the entries ticked, as one zip: a form without script, whose ticks come
-    // back as "n" values of the folder's own address.
-    c.AppendBodyLine(
-        "<form class=\"zip\" method=\"get\" action=\"\"><p class=\"zip\"><a class=\"button\" "
-        "href=\"?zip\" download>Download as zip</a> <button type=\"submit\" name=\"zip\" "
-        "value=\"ticked\">Download ticked as zip</button></p>");
+    // The folder as one zip; or, once the visitor chooses entries, a form without script whose
+    // ticks come back as "n" values of the folder's own address. The tick boxes are only on
+    // the page that asks for them, so that the plain listing stays small.
+    if (order.choosing) {
+        c.AppendBodyLine(
+            "<form class=\"zip\" method=\"get\" action=\"\"><p class=\"zip\"><button "
+            "type=\"submit\" name=\"zip\" value=\"ticked\">Download ticked as zip</button> "
+            "<a href=\"?\">Cancel</a></p>");
+    } else {
+        c.AppendBodyLine(
+            "<p class=\"zip\"><a class=\"button\" href=\"?zip\" download>Download as zip</a> "
+            "<a href=\"?select\">Choose entries to download</a></p>");
+    }
     // A list rather than a table: a browser lays out only the rows in view, so a folder of
     // thousands of entries shows at once.
     c.AppendBody("<div class=\"listing-head\">Sort by ");
@@ -182,11 +192,15 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
                 "<span class=\"date\">" + platform::FormatLocalMinute(entry->modified) + "</span>";
             datedMinute = entry->modified / 60;
         }
-        c.AppendBody("<li><input type=\"checkbox\" name=\"n\" value=\"");
-        AppendEscaped(c, entry->name);
-        c.AppendBody("\" aria-label=\"Tick ");
-        AppendEscaped(c, entry->name);
-        c.AppendBody("\"><a href=\"");
+        c.AppendBody("<li>");
+        if (order.choosing) {
+            c.AppendBody("<input type=\"checkbox\" name=\"n\" value=\"");
+            AppendEscaped(c, entry->name);
+            c.AppendBody("\" aria-label=\"Tick ");
+            AppendEscaped(c, entry->name);
+            c.AppendBody("\">");
+        }
+        c.AppendBody("<a href=\"");
         c.AppendBody(platform::RelativeLink(platform::UrlEncodeName(entry->name)));
         // A folder's icon is read out; a file's kind is its name's to tell.
         if (entry->isDirectory) {
@@ -216,7 +230,7 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
         c.AppendBodyLine("</li>");
     }
     if (entries.empty()) c.AppendBodyLine("<li class=\"empty\">This folder is empty.</li>");
-    c.AppendBodyLine("</ul></form>");
+    c.AppendBodyLine(order.choosing ? "</ul></form>" : "</ul>");
 }
 
 }  // namespace

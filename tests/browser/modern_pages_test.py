@@ -328,6 +328,7 @@ class ModernPagesTest(unittest.TestCase):
         return [
             Page("listing of the root", "/", "photo été.gif"),
             Page("listing of a folder", "/sub/", "readme.txt"),
+            Page("choosing entries to download", "/sub/?select", "Download ticked as zip"),
             Page("listing of a UTF-8 folder", "/Ünïcödé folder/", "inner résumé.md"),
             Page("download page", "/VNTFileDownload.html", "résumé.txt"),
             Page("search", "/VNT/search.html", "Search"),

@@ -134,12 +134,16 @@ TEST_F(FolderZipTest, FolderAndTickedEntriesAreZippedWithoutWhatTheListingHides)
     EXPECT_EQ(Get("/fotos/out/?zip").substr(0, 22), "HTTP/1.0 403 Forbidden");
     EXPECT_EQ(Get("/cgi-bin/?zip").substr(0, 22), "HTTP/1.0 403 Forbidden");
 
-    // The listing offers both.
+    // The listing offers the folder, and the ticks on the page that asks for them.
     const std::string listing = Get("/fotos/");
-    for (const char* part : {"href=\"?zip\" download>Download as zip</a>",
-                             "<button type=\"submit\" name=\"zip\" value=\"ticked\">",
-                             "<input type=\"checkbox\" name=\"n\" value=\"sub\""}) {
-        EXPECT_NE(listing.find(part), std::string::npos) << part;
+    EXPECT_NE(listing.find("href=\"?zip\" download>Download as zip</a>"), std::string::npos);
+    EXPECT_NE(listing.find("<a href=\"?select\">"), std::string::npos);
+    EXPECT_EQ(listing.find("type=\"checkbox\""), std::string::npos);
+    const std::string choosing = Get("/fotos/?select");
+    for (const char* part : {"<button type=\"submit\" name=\"zip\" value=\"ticked\">",
+                             "<input type=\"checkbox\" name=\"n\" value=\"sub\"",
+                             "href=\"?sort=size&amp;order=desc&amp;select\""}) {
+        EXPECT_NE(choosing.find(part), std::string::npos) << part;
     }
 }
 
