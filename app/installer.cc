@@ -557,6 +557,8 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
         s.searchEnabled = s.homeEnabled = s.favoritesEnabled = s.userListEnabled =
             s.universalNavBarEnabled = s.uploadEnabled = true;
         s.uploadMaxSizeKB = 1000;
+        // The modern look's uploads are whole files of today's sizes.
+        s.uploadMaxSizeMB = 4096;
         s.messageMaxSizeKB = 32000;
         s.postMaxSizeKB = 1000;
         s.favoritesLocation = favorites;

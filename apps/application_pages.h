@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "http/connection.h"
 
@@ -14,6 +15,9 @@ void HandleFileUpload(http::Connection& c);
 void HandlePost(http::Connection& c);
 void HandlePostRaw(http::Connection& c);
 void HandlePostPlusHeaders(http::Connection& c);
+// The modern look's PUT of one file to "/VNT/upload/NAME": the body stored in the upload
+// folder under NAME made safe (numbered on a clash), answered 201 with the name it got.
+void HandlePutUpload(http::Connection& c, std::string_view name);
 
 // Messages: the message form and the handler that stores a message as text or XML.
 void SendMessagePage(http::Connection& c);

@@ -14,6 +14,7 @@
 
 #include "apps/application_pages.h"
 #include "apps/stored_text.h"
+#include "apps/upload_store.h"
 #include "config/server_config.h"
 #include "pages/page_template.h"
 #include "platform/pending_file.h"
@@ -29,12 +30,15 @@ constexpr std::string_view kCaptureTitle = "Data Received";
 constexpr std::string_view kUploadPage = "FileUpload";
 // The modern look's titles of the page after a post.
 constexpr std::string_view kUploadReceivedTitle = "File received";
+constexpr std::string_view kUploadsReceivedTitle = "Files received";
+constexpr std::string_view kUploadFailedTitle = "Upload failed";
 constexpr std::string_view kFormReceivedTitle = "Form received";
 
 // The declared size is read from at most this many characters of the header's value, less one.
 constexpr size_t kContentLengthCapacity = 32;
 // The limits are kept in units of 1000 bytes.
 constexpr int64_t kBytesPerKB = 1000;
+constexpr uint64_t kBytesPerMB = 1000 * 1000;
 // A body is written in pieces of this size; what a submission holds in memory.
 constexpr size_t kBodyBufferSize = 256 * 1024;
 // How many base names ("-2", "-3"...) a submission tries within one millisecond.
@@ -48,12 +52,23 @@ struct FeatureSettings {
     bool enabled = false;
     int32_t maxSizeKB = 0;  // 0: no limit
     std::string directory;
+    // The modern look's upload limit in bytes (0: none), when the server has one: it then
+    // stands for maxSizeKB.
+    std::optional<uint64_t> maxBytes;
 };
 
-FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature) {
-    if (feature == Feature::kUpload)
-        return {s.uploadEnabled, s.uploadMaxSizeKB, s.uploadSaveLocation};
-    return {s.postEnabled, s.postMaxSizeKB, s.postSaveLocation};
+// The modern look's upload limit of `s` in bytes (0: none), when it has one.
+std::optional<uint64_t> ModernUploadLimit(const config::ServerSettings& s) {
+    if (s.uploadMaxSizeMB < 0) return std::nullopt;
+    return static_cast<uint64_t>(s.uploadMaxSizeMB) * kBytesPerMB;
+}
+
+FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature, bool modern) {
+    if (feature == Feature::kUpload) {
+        return {s.uploadEnabled, s.uploadMaxSizeKB, s.uploadSaveLocation,
+                modern ? ModernUploadLimit(s) : std::nullopt};
+    }
+    return {s.postEnabled, s.postMaxSizeKB, s.postSaveLocation, std::nullopt};
 }
 
 // A size is over a limit when its thousands of bytes, truncated toward zero, reach the limit:
@@ -68,6 +83,12 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     std::optional<std::string> declared =
         http::FindHeaderValue(c.request().headerText(), "Content-Length", kContentLengthCapacity);
     if (!declared) return pages::kSizeUnknown;
+    if (feature.maxBytes) {
+        std::optional<uint64_t> length = c.DeclaredBodyLength();
+        if (!length) return pages::kSizeUnknown;
+        if (*feature.maxBytes != 0 && *length > *feature.maxBytes) return pages::kTooLarge;
+        return {};
+    }
     if (OverLimit(platform::ParseDecimalAfterSpace(*declared) / kBytesPerKB, feature.maxSizeKB))
         return pages::kTooLarge;
     std::optional<uint64_t> length = c.DeclaredBodyLength();
@@ -77,141 +98,14 @@ std::string_view Refusal(http::Connection& c, const FeatureSettings& feature) {
     return {};
 }
 
-// The file an upload carries, found while its body is stored: the first part of a
-// multipart/form-data body whose Content-Disposition names a file, and that part's size. The
-// body is still stored as it came; this only reads along.
+// Counts the bytes of a body while it is stored, for the modern look's receipt.
 class UploadedFile {
   public:
-    // Counts the body's bytes; looks for a file only when `findFile` and `contentType` is
-    // multipart/form-data with a boundary.
-    UploadedFile(std::string_view contentType, bool findFile) {
-        if (!findFile ||
-            !platform::StartsWithNoCase(platform::Trim(contentType), "multipart/form-data"))
-            return;
-        std::optional<std::string> boundary = Parameter(contentType, "boundary");
-        if (boundary && !boundary->empty()) delimiter_ = "\r\n--" + *boundary;
-    }
-
-    // The body's bytes taken so far.
     uint64_t BodyBytes() const { return offset_; }
-
-    // Takes the next piece of the body.
-    void Take(std::string_view bytes) {
-        if (delimiter_.empty()) {
-            offset_ += bytes.size();
-            return;
-        }
-        if (head_.size() < kHeadBytes) head_.append(bytes.substr(0, kHeadBytes - head_.size()));
-        // A delimiter that began in the pieces before this one.
-        std::string joint = carry_;
-        joint.append(bytes.substr(0, delimiter_.size() - 1));
-        for (size_t at = joint.find(delimiter_); at != std::string::npos && at < carry_.size();
-             at = joint.find(delimiter_, at + 1)) {
-            Record(offset_ - carry_.size() + at);
-        }
-        for (size_t at = bytes.find(delimiter_); at != std::string_view::npos;
-             at = bytes.find(delimiter_, at + 1)) {
-            Record(offset_ + at);
-        }
-        carry_.append(bytes);
-        if (carry_.size() >= delimiter_.size())
-            carry_.erase(0, carry_.size() - delimiter_.size() + 1);
-        offset_ += bytes.size();
-    }
-
-    // The file's name as its sender gave it (without any folder) and its bytes; std::nullopt
-    // when the body named no file near its start, or the file's part never ended.
-    struct Found {
-        std::string name;
-        uint64_t size;
-    };
-    std::optional<Found> Result() const {
-        if (delimiter_.empty()) return std::nullopt;
-        // Each part starts with "--" and the boundary: the body's first, and the others after
-        // the line end of a delimiter.
-        std::vector<uint64_t> starts = {0};
-        for (uint64_t at : delimiters_) starts.push_back(at + 2);
-        for (uint64_t start : starts) {
-            if (start >= head_.size()) break;
-            const size_t lineEnd = head_.find("\r\n", start);
-            if (lineEnd == std::string::npos) break;
-            const size_t headersEnd = head_.find("\r\n\r\n", lineEnd);
-            if (headersEnd == std::string::npos) break;
-            std::optional<std::string> name = FileName(
-                std::string_view(head_).substr(lineEnd + 2, headersEnd + 2 - (lineEnd + 2)));
-            if (!name) continue;
-            const uint64_t contentStart = headersEnd + 4;
-            for (uint64_t at : delimiters_) {
-                if (at >= contentStart) return Found{std::move(*name), at - contentStart};
-            }
-            return std::nullopt;
-        }
-        return std::nullopt;
-    }
+    void Take(std::string_view bytes) { offset_ += bytes.size(); }
 
   private:
-    // The start of the body searched for the file's part, and the delimiters remembered.
-    static constexpr size_t kHeadBytes = 16 * 1024;
-    static constexpr size_t kMaxDelimiters = 64;
-
-    void Record(uint64_t at) {
-        if (delimiters_.size() < kMaxDelimiters) delimiters_.push_back(at);
-    }
-
-    // Where `word` occurs in `text` from `from` on, ASCII letters compared without regard to
-    // case.
-    static size_t FindNoCase(std::string_view text, std::string_view word, size_t from = 0) {
-        if (from > text.size()) return std::string_view::npos;
-        auto same = [](char a, char b) {
-            return platform::AsciiUpper(a) == platform::AsciiUpper(b);
-        };
-        auto at = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
-                              word.begin(), word.end(), same);
-        return at == text.end() ? std::string_view::npos : static_cast<size_t>(at - text.begin());
-    }
-
-    // The value of `name`=... in a header's parameters, unquoted; std::nullopt without one.
-    static std::optional<std::string> Parameter(std::string_view text, std::string_view name) {
-        for (size_t at = FindNoCase(text, name); at != std::string_view::npos;
-             at = FindNoCase(text, name, at + 1)) {
-            const size_t after = at + name.size();
-            const bool starts =
-                at == 0 || text[at - 1] == ';' || text[at - 1] == ' ' || text[at - 1] == '\t';
-            if (!starts || after >= text.size() || text[after] != '=') continue;
-            std::string_view value = text.substr(after + 1);
-            if (!value.empty() && value.front() == '"') {
-                value.remove_prefix(1);
-                return std::string(value.substr(0, value.find('"')));
-            }
-            return std::string(platform::Trim(value.substr(0, value.find_first_of(";\r\n"))));
-        }
-        return std::nullopt;
-    }
-
-    // The file name a part's header lines give, without the sender's folders; std::nullopt
-    // for a part that is no file (or one sent without a file chosen).
-    static std::optional<std::string> FileName(std::string_view headers) {
-        for (size_t start = 0; start < headers.size();) {
-            size_t end = headers.find("\r\n", start);
-            if (end == std::string_view::npos) end = headers.size();
-            const std::string_view line = headers.substr(start, end - start);
-            start = end + 2;
-            if (!platform::StartsWithNoCase(line, "Content-Disposition:")) continue;
-            std::optional<std::string> name = Parameter(line, "filename");
-            if (!name) return std::nullopt;
-            const size_t slash = name->find_last_of("/\\");
-            if (slash != std::string::npos) name->erase(0, slash + 1);
-            if (name->empty()) return std::nullopt;
-            return name;
-        }
-        return std::nullopt;
-    }
-
-    std::string delimiter_;  // "\r\n--" and the boundary; empty when nothing is read
-    std::string head_;
-    std::string carry_;  // the last bytes taken, in which a delimiter may have begun
     uint64_t offset_ = 0;
-    std::vector<uint64_t> delimiters_;
 };
 
 // Appends the rest of the body to `file`; returns the bytes written. A file that fails to
@@ -356,17 +250,50 @@ uint64_t StoreSubmission(http::Connection& c, const std::string& directory, bool
     return total;
 }
 
-// What the modern look says was received: the uploaded file's name and size, else the bytes
-// of the body; that nothing was kept when nothing was.
+// What the modern look says was received: the bytes of the body; that nothing was kept when
+// nothing was.
 std::string ModernReceipt(Feature feature, uint64_t total, const UploadedFile& upload) {
     if (total == 0) return "Nothing was stored.";
     if (feature == Feature::kFormCapture)
         return "Received your form, " + platform::HumanSize(upload.BodyBytes()) + ".";
-    if (std::optional<UploadedFile::Found> file = upload.Result()) {
-        return "Received " + platform::EscapeHtml(XmlText(file->name)) + ", " +
-               platform::HumanSize(file->size) + ".";
-    }
     return "Received " + platform::HumanSize(upload.BodyBytes()) + ".";
+}
+
+// The modern look's upload of a form: each file in the folder under its own name, and a page
+// that names each file stored with its size, and what went wrong if anything did.
+void StoreNamedFiles(http::Connection& c, const FeatureSettings& f, std::string_view boundary) {
+    UploadOutcome outcome;
+    std::string error;
+    if (f.directory.empty() || f.directory.front() != '/') {
+        outcome.failure = "The server has no folder for uploads.";
+    } else if (!config::MakeIncomingDirectory(c.Config().programDirectory, f.directory, &error)) {
+        c.ReportToOwner("An upload was not stored: " + error + ".");
+        outcome.failure = "The server's folder for uploads cannot be written.";
+    } else {
+        outcome = StoreMultipartUpload(c, boundary, f.directory, f.maxBytes);
+    }
+    std::vector<std::string> sentences;
+    for (const StoredUpload& file : outcome.stored) {
+        sentences.push_back("Received " + platform::EscapeHtml(file.name) + ", " +
+                            platform::HumanSize(file.size) + ".");
+    }
+    if (!outcome.failure.empty()) {
+        sentences.push_back(
+            platform::EscapeHtml(outcome.failure) +
+            (outcome.stored.empty() ? " Nothing was stored." : " The files above were stored."));
+    } else if (outcome.stored.empty()) {
+        sentences.push_back("No file was chosen: nothing was stored.");
+    }
+    std::string message;
+    for (const std::string& sentence : sentences)
+        message += (message.empty() ? "" : "</p>\n<p>") + sentence;
+    std::string_view title = kUploadReceivedTitle;
+    if (!outcome.failure.empty()) {
+        title = kUploadFailedTitle;
+    } else if (outcome.stored.size() > 1) {
+        title = kUploadsReceivedTitle;
+    }
+    pages::AppendAcknowledgement(c, kCapturePage, title, message);
 }
 
 void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feature feature) {
@@ -375,14 +302,25 @@ void CapturePost(http::Connection& c, bool requestData, bool separateFiles, Feat
         c.Answer(http::Response::Error(404));
         return;
     }
-    const FeatureSettings f = SettingsOf(*settings, feature);
     const bool modern = c.ModernLook();
+    const FeatureSettings f = SettingsOf(*settings, feature, modern);
     // A refused body is never read: the answer goes at once, and whatever the client still
     // sends is drained by the main loop after the answer, at no worker's cost.
     std::string message(Refusal(c, f));
+    if (modern && feature == Feature::kUpload) {
+        if (message == pages::kTooLarge) {
+            c.Answer(http::Response::Error(413));
+            return;
+        }
+        std::optional<std::string> boundary =
+            MultipartBoundary(c.request().Header("Content-Type").value_or(""));
+        if (message.empty() && boundary) {
+            StoreNamedFiles(c, f, *boundary);
+            return;
+        }
+    }
     if (message.empty()) {
-        UploadedFile upload(c.request().Header("Content-Type").value_or(""),
-                            modern && feature == Feature::kUpload);
+        UploadedFile upload;
         uint64_t total = StoreSubmission(c, f.directory, requestData, separateFiles, &upload);
         message = modern
                       ? ModernReceipt(feature, total, upload)
@@ -413,7 +351,12 @@ void AppendModernUploadForm(http::Connection& c, const config::ServerSettings& s
             "<label for=\"filename\">File to upload</label>\r\n"
             "<input type=\"file\" id=\"filename\" name=\"filename\" "
             "aria-describedby=\"upload-limit\">\r\n<p class=\"status\" id=\"upload-limit\">";
-        if (settings.uploadMaxSizeKB != 0) {
+        const std::optional<uint64_t> modernLimit = ModernUploadLimit(settings);
+        if (modernLimit) {
+            form += *modernLimit == 0
+                        ? "Files of any size are taken."
+                        : "Files up to " + platform::HumanSize(*modernLimit) + " are taken.";
+        } else if (settings.uploadMaxSizeKB != 0) {
             form +=
                 "Files smaller than " +
                 platform::HumanSize(static_cast<uint64_t>(settings.uploadMaxSizeKB) * kBytesPerKB) +
@@ -484,6 +427,40 @@ void FileUploadPage(http::Connection& c) {
         c.AppendBodyLine("<H2>File Uploads Are Currently Disabled By The Administrator<H2>");
     }
     pages::AppendPageEnd(c, kUploadPage);
+}
+
+void HandlePutUpload(http::Connection& c, std::string_view name) {
+    const config::ServerSettings* settings = c.Settings();
+    if (settings == nullptr) {
+        c.Answer(http::Response::Error(404));
+        return;
+    }
+    const FeatureSettings f = SettingsOf(*settings, Feature::kUpload, true);
+    const std::string_view refusal = Refusal(c, f);
+    if (!refusal.empty()) {
+        c.Answer(http::Response::Error(refusal == pages::kNotEnabled ? 403
+                                       : refusal == pages::kTooLarge ? 413
+                                                                     : 400));
+        return;
+    }
+    std::string error;
+    if (f.directory.empty() || f.directory.front() != '/' ||
+        !config::MakeIncomingDirectory(c.Config().programDirectory, f.directory, &error)) {
+        if (!error.empty()) c.ReportToOwner("An upload was not stored: " + error + ".");
+        c.Answer(http::Response::Error(500));
+        return;
+    }
+    std::optional<StoredUpload> stored = StoreWholeBody(c, name, f.directory);
+    if (!stored) {
+        c.Answer(http::Response::Error(c.BodyCutShort() ? 400 : 500));
+        return;
+    }
+    const std::string text =
+        "Stored " + stored->name + ", " + platform::HumanSize(stored->size) + ".\n";
+    c.SendText("HTTP/1.0 201 Created\r\nServer: " VANTRY_SERVER_HEADER
+               "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+               std::to_string(text.size()) + "\r\n\r\n" + text);
+    c.Answer(http::Response::Sent(201));
 }
 
 void HandleFileUpload(http::Connection& c) { CapturePost(c, false, false, Feature::kUpload); }

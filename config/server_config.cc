@@ -395,6 +395,8 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.userListPublic = section->Switch("userListPublic", "N");
         settings.searchMaxResults = section->Integer("searchMaxResults", kDefaultSearchMaxResults);
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
+        settings.uploadMaxSizeMB =
+            std::max(section->Integer("uploadMaxSizeMB", kNoUploadMaxSizeMB), kNoUploadMaxSizeMB);
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
@@ -458,6 +460,11 @@ bool ServerConfig::Save(std::string* error) const {
         }
         if (settings.searchMaxResults != kDefaultSearchMaxResults) {
             section.Integer("searchMaxResults", settings.searchMaxResults);
+        }
+        if (settings.uploadMaxSizeMB >= 0) {
+            section.Integer("uploadMaxSizeMB", settings.uploadMaxSizeMB);
+        } else {
+            section.Remove("uploadMaxSizeMB");
         }
         if (index == 0) {
             if (modernLook) {

@@ -62,6 +62,9 @@ bool ReadAuthSwitch(std::string_view valueName);
 // The most rows a search lists unless the configuration says otherwise.
 inline constexpr int32_t kDefaultSearchMaxResults = 1000;
 
+// ServerSettings::uploadMaxSizeMB of a configuration without the key.
+inline constexpr int32_t kNoUploadMaxSizeMB = -1;
+
 // The settings of one server. Field names match the record's documentation; texts are cut
 // to their read size at load.
 struct ServerSettings {
@@ -123,6 +126,10 @@ struct ServerSettings {
     // The most rows one search lists; a number below 1 reads as the default. Saved only when
     // it is not the default.
     int32_t searchMaxResults = kDefaultSearchMaxResults;
+    // The largest upload body the modern look takes, in units of 1,000,000 bytes (0: no
+    // limit); it then stands for uploadMaxSizeKB. Negative: no such key (the classic limit
+    // holds in both looks). Saved only when set.
+    int32_t uploadMaxSizeMB = kNoUploadMaxSizeMB;
 };
 
 // The ports a server may listen on, plain or HTTPS.

@@ -398,7 +398,9 @@ void Connection::Dispatch() {
         OnGet(target);
     } else if (method == "POST") {
         OnPost(target);
-    } else if (method == "PUT" || method == "TRACE") {
+    } else if (method == "PUT") {
+        OnPut(target);
+    } else if (method == "TRACE") {
         Answer(Response::Error(501));
     } else {
         Answer(Response::Error(400));
@@ -508,6 +510,8 @@ void Connection::ReportToOwner(std::string text) {
 void Connection::OnGet(std::string) { Answer(Response::Error(404)); }
 
 void Connection::OnPost(std::string requestUrl) { OnGet(std::move(requestUrl)); }
+
+void Connection::OnPut(std::string) { Answer(Response::Error(501)); }
 
 std::string Connection::ContentTypeFor(std::string_view extension) {
     if (EqualsNoCase(extension, "html") || EqualsNoCase(extension, "htm")) {

@@ -86,6 +86,8 @@ class Connection : private platform::WaitGate {
     // Handlers, overridden by the application class.
     virtual void OnGet(std::string url);
     virtual void OnPost(std::string url);
+    // A PUT: refused (501) unless the application class takes it.
+    virtual void OnPut(std::string url);
     // The complete header line "Content-Type: <type>" for an extension.
     virtual std::string ContentTypeFor(std::string_view extension);
     virtual void LogRequest();

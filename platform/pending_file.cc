@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 namespace platform {
@@ -24,6 +25,8 @@ bool PendingFile::Create(std::string finalPath, mode_t mode) {
     written_ = 0;
     failed_ = false;
     fd_.Reset(::open(pendingPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+    // A name that was taken is another's file: never removed by Discard.
+    if (!fd_.valid()) pendingPath_.clear();
     return fd_.valid();
 }
 
@@ -54,9 +57,31 @@ bool PendingFile::Publish() {
     return ok;
 }
 
+PendingFile::Outcome PendingFile::PublishWithoutReplacing(const std::string& finalPath) {
+    if (pendingPath_.empty() || failed_ || (fd_ && ::close(fd_.Release()) != 0)) {
+        Discard();
+        return Outcome::kFailed;
+    }
+    int result =
+        ::renameat2(AT_FDCWD, pendingPath_.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the exclusive rename: a new link fails just as well on a
+        // name that is taken.
+        result = ::link(pendingPath_.c_str(), finalPath.c_str());
+        if (result == 0) ::unlink(pendingPath_.c_str());
+    }
+    if (result == 0) {
+        pendingPath_.clear();
+        return Outcome::kPublished;
+    }
+    if (errno == EEXIST) return Outcome::kNameTaken;
+    Discard();
+    return Outcome::kFailed;
+}
+
 void PendingFile::Discard() {
-    if (!fd_) return;
     fd_.Reset();
+    if (pendingPath_.empty()) return;
     ::unlink(pendingPath_.c_str());
     pendingPath_.clear();
 }

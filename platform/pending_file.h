@@ -38,6 +38,12 @@ class PendingFile {
     // Closes the file and gives it its final name; false (and the file removed) when a write
     // or the close failed.
     bool Publish();
+    // What PublishWithoutReplacing did.
+    enum class Outcome { kPublished, kNameTaken, kFailed };
+    // Closes the file and gives it the name `finalPath` (which need not be the one it was
+    // created for) only while nothing has that name, so that no file is ever replaced.
+    // kNameTaken keeps it pending, closed, for another name; kFailed removes it.
+    Outcome PublishWithoutReplacing(const std::string& finalPath);
     // Removes the temporary file now.
     void Discard();
 

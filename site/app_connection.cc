@@ -37,6 +37,8 @@ constexpr size_t kMaxVirtualDirectoryKey = 259;
 constexpr std::string_view kAdminPrefix = "admin";
 constexpr std::string_view kDownloadPage = "VNTFileDownload.html";
 constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
+// Where the modern look takes a file by PUT: the name follows.
+constexpr std::string_view kPutUploadPrefix = "VNT/upload/";
 constexpr std::string_view kApplicationPrefix = "VNT";
 constexpr std::string_view kCgiPrefix = "cgi-bin";
 // The directory part of a URL: the text before its last "/", or all of it.
@@ -221,6 +223,39 @@ void AppConnection::OnGet(std::string requestUrl) {
             MapToFile(u);
             return;
     }
+}
+
+void AppConnection::OnPut(std::string requestUrl) {
+    queryString.reset();
+    if (!ModernLook()) {
+        Answer(http::Response::Error(501));
+        return;
+    }
+    decodedUrl = std::move(requestUrl);
+    UrlDecode(decodedUrl);
+    SetLoggedTarget(decodedUrl);
+    if (decodedUrl.find('\0') != std::string::npos) {
+        Answer(http::Response::Error(400));
+        return;
+    }
+    routePath = RoutePath(decodedUrl);
+    const std::string_view u = std::string_view(routePath).substr(0, routePath.find('?'));
+    if (!StartsWithNoCase(u, kPutUploadPrefix)) {
+        Answer(http::Response::Error(501));
+        return;
+    }
+    // A plain PUT of a server that takes only HTTPS from other machines is refused rather
+    // than redirected: the client would not send its body again.
+    if (RedirectsToHttps()) {
+        Answer(http::Response::Error(403));
+        return;
+    }
+    if (AuthRequiredFor()) {
+        if (!CheckAuthorization(false)) return;
+    } else {
+        apps::RecordVisit(clientAddress, "");
+    }
+    apps::HandlePutUpload(*this, u.substr(kPutUploadPrefix.size()));
 }
 
 bool AppConnection::MapToFile(std::string_view u) {

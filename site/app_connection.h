@@ -17,6 +17,8 @@ namespace site {
 class AppConnection : public http::Connection {
   public:
     void OnGet(std::string requestUrl) override;
+    // The modern look takes a file at "/VNT/upload/NAME"; any other PUT is refused (501).
+    void OnPut(std::string requestUrl) override;
     // A GET or HEAD of a file or directory of the site, without a login.
     bool MayAnswerOnLoop() override;
     std::string ContentTypeFor(std::string_view extension) override;

@@ -36,6 +36,8 @@ TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
         EXPECT_FALSE(s.userListPublic || s.httpsOnly);
         EXPECT_EQ(s.defaultDocument, "index.html");
         EXPECT_TRUE(s.list && s.searchEnabled && s.uploadEnabled);
+        // The modern upload's own limit, saved and read back.
+        EXPECT_EQ(s.uploadMaxSizeMB, 4096);
         EXPECT_FALSE(s.logs || s.cgi || s.messageUploadEnabled || s.redirectorEnabled);
     }
 }
