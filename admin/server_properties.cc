@@ -84,13 +84,12 @@ std::string_view LegendOf(int band) {
     return "Other settings";
 }
 
-// The control of one server, with its label: "Server 1" on the screen, the setting's name
-// too for a screen reader.
+// The control of one server, with its label "Server 1" or "Server 2"; a screen reader names
+// the setting from the group the control stands in (ModernName).
 std::string ModernControl(const PropertyRow& row, std::string_view name, int server,
                           const config::ServerSettings& settings) {
     std::string label = "<label for=\"";
-    label.append(name).append("\">Server ").append(std::to_string(server));
-    label.append("<span class=\"vh\">: ").append(row.modern).append("</span></label>");
+    label.append(name).append("\">Server ").append(std::to_string(server)).append("</label>");
     std::string control = "<div class=\"value\">";
     if (auto flag = std::get_if<bool ServerSettings::*>(&row.setting)) {
         control.append("<input type=\"checkbox\" id=\"").append(name).append("\" name=\"");
@@ -111,13 +110,14 @@ std::string ModernControl(const PropertyRow& row, std::string_view name, int ser
     return control;
 }
 
-// A setting's name and its help link, the first cell of its row.
-std::string ModernName(const http::Connection& c, std::string_view name,
+// The start of a setting's row, a group named by the setting (`id` names its name), with the
+// name and its help link in the first cell.
+std::string ModernName(const http::Connection& c, std::string_view name, std::string_view id,
                        std::string_view helpTopic) {
-    std::string cell = "<div class=\"setting\"><span class=\"name\">";
-    cell.append(name).append(" <a class=\"help\" href=\"");
-    cell.append(pages::HelpAddressFor(c, helpTopic)).append("\">Help<span class=\"vh\"> on ");
-    cell.append(name).append("</span></a></span>");
+    std::string cell = "<div class=\"setting\" role=\"group\" aria-labelledby=\"n-";
+    cell.append(id).append("\"><span class=\"name\"><span id=\"n-").append(id).append("\">");
+    cell.append(name).append("</span> <a class=\"help\" href=\"");
+    cell.append(pages::HelpAddressFor(c, helpTopic)).append("\">Help</a></span>");
     return cell;
 }
 
@@ -133,13 +133,12 @@ void AppendModernForm(http::Connection& c, const config::ServerConfig& config) {
     c.AppendBodyLine("</fieldset>");
 
     c.AppendBodyLine("<fieldset><legend>Servers</legend>");
-    c.AppendBodyLine(ModernName(c, "Server enabled", "EnableServer2") +
+    c.AppendBodyLine(ModernName(c, "Server enabled", "SECONDPORTENABLED", "EnableServer2") +
                      "<div class=\"value\">Server 1 always runs</div><div class=\"value\">"
                      "<input type=\"checkbox\" id=\"SECONDPORTENABLED\" "
                      "name=\"SECONDPORTENABLED\"" +
                      (config.secondPortEnabled ? " checked" : "") +
-                     "><label for=\"SECONDPORTENABLED\">Server 2<span class=\"vh\">: "
-                     "enabled</span></label></div></div>");
+                     "><label for=\"SECONDPORTENABLED\">Server 2</label></div></div>");
     std::string_view legend = "Servers";
     for (const PropertyRow& row : kPropertyRows) {
         if (LegendOf(row.band) != legend) {
@@ -147,7 +146,7 @@ void AppendModernForm(http::Connection& c, const config::ServerConfig& config) {
             c.AppendBodyLine("</fieldset>\n<fieldset><legend>" + std::string(legend) + "</legend>");
         }
         const std::string field2 = std::string(row.field) + std::string(kServer2Suffix);
-        c.AppendBodyLine(ModernName(c, row.modern, row.helpTopic) +
+        c.AppendBodyLine(ModernName(c, row.modern, row.field, row.helpTopic) +
                          ModernControl(row, row.field, 1, config.servers[0]) +
                          ModernControl(row, field2, 2, config.servers[1]) + "</div>");
     }
