@@ -152,6 +152,19 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
     Answer(http::Response::Sent(301));
 }
 
+bool AppConnection::TakeTarget(std::string requestUrl) {
+    decodedUrl = std::move(requestUrl);
+    UrlDecode(decodedUrl);
+    SetLoggedTarget(decodedUrl);
+    // A zero byte would cut the path short at the system's door: refuse it outright.
+    if (decodedUrl.find('\0') != std::string::npos) {
+        Answer(http::Response::Error(400));
+        return false;
+    }
+    routePath = RoutePath(decodedUrl);
+    return true;
+}
+
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
     servedRoot.clear();
@@ -160,15 +173,7 @@ void AppConnection::OnGet(std::string requestUrl) {
         SendHttpsRedirect(requestUrl);
         return;
     }
-    decodedUrl = std::move(requestUrl);
-    UrlDecode(decodedUrl);
-    SetLoggedTarget(decodedUrl);
-    // A zero byte would cut the path short at the system's door: refuse it outright.
-    if (decodedUrl.find('\0') != std::string::npos) {
-        Answer(http::Response::Error(400));
-        return;
-    }
-    routePath = RoutePath(decodedUrl);
+    if (!TakeTarget(std::move(requestUrl))) return;
     std::string_view u = routePath;
 
     switch (RouteOf(u)) {
@@ -231,14 +236,7 @@ void AppConnection::OnPut(std::string requestUrl) {
         Answer(http::Response::Error(501));
         return;
     }
-    decodedUrl = std::move(requestUrl);
-    UrlDecode(decodedUrl);
-    SetLoggedTarget(decodedUrl);
-    if (decodedUrl.find('\0') != std::string::npos) {
-        Answer(http::Response::Error(400));
-        return;
-    }
-    routePath = RoutePath(decodedUrl);
+    if (!TakeTarget(std::move(requestUrl))) return;
     const std::string_view u = std::string_view(routePath).substr(0, routePath.find('?'));
     if (!StartsWithNoCase(u, kPutUploadPrefix)) {
         Answer(http::Response::Error(501));

@@ -70,6 +70,9 @@ class AppConnection : public http::Connection {
     bool RedirectsToHttps() const;
     // Answers 301 with the same target on the server's TLS port.
     void SendHttpsRedirect(std::string_view target);
+    // Decodes the request's target into decodedUrl (the log's target too) and routePath;
+    // false, with 400 answered, for a target holding a zero byte.
+    bool TakeTarget(std::string requestUrl);
     bool MapToFile(std::string_view u);
     // Answers with the folder `directory` (a local path ending in "/") as a ZIP archive, or
     // with the entries of it the request's query names; see site/folder_zip.cc.

@@ -14,14 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string HeaderOf(const std::string& response, const std::string& name) {
-    const size_t end = response.find("\r\n\r\n");
-    size_t at = response.find("\r\n" + name + ": ");
-    if (at == std::string::npos || at > end) return "";
-    at += name.size() + 4;
-    return response.substr(at, response.find("\r\n", at) - at);
-}
-
 // Runs `command` through the shell; its exit status and what it printed.
 std::pair<int, std::string> RunShell(const std::string& command) {
     std::string output;

@@ -15,18 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string HeaderOf(const std::string& response, const std::string& name) {
-    size_t at = response.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return "";
-    at += name.size() + 4;
-    return response.substr(at, response.find("\r\n", at) - at);
-}
-
-std::string BodyOf(const std::string& response) {
-    size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
-}
-
 class ModernLookTest : public ::testing::Test {
   protected:
     ModernLookTest()

@@ -19,13 +19,6 @@ std::string Resource(const std::string& name) {
     return ReadFile(std::string(VANTRY_SOURCE_DIR) + "/resources/" + name);
 }
 
-std::string HeaderOf(const std::string& response, const std::string& name) {
-    size_t at = response.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return "";
-    at += name.size() + 4;
-    return response.substr(at, response.find("\r\n", at) - at);
-}
-
 class PageRoutesTest : public ::testing::Test {
   protected:
     PageRoutesTest() : vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nlogs=Y\n") {

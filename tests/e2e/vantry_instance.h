@@ -21,6 +21,7 @@ using testing_support::Base64Encode;
 using testing_support::BasicLogin;
 using testing_support::BodyOf;
 using testing_support::ErrorPage;
+using testing_support::HeaderOf;
 using testing_support::IsChallenge;
 using testing_support::kAdminLogin;
 using testing_support::kAdminRegistry;

@@ -49,6 +49,16 @@ inline std::string BodyOf(const std::string& response) {
     return end == std::string::npos ? "" : response.substr(end + 4);
 }
 
+// The value of the header `name` (spelt as sent) in a response's head; empty when the head
+// has none.
+inline std::string HeaderOf(const std::string& response, const std::string& name) {
+    const size_t end = response.find("\r\n\r\n");
+    size_t at = response.find("\r\n" + name + ": ");
+    if (at == std::string::npos || at > end) return "";
+    at += name.size() + 4;
+    return response.substr(at, response.find("\r\n", at) - at);
+}
+
 // The lines of `page` after `first` (which ends a line) up to where `last` begins, each
 // without its CR LF; none when either is missing.
 inline std::vector<std::string> LinesBetween(const std::string& page, const std::string& first,
