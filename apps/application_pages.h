@@ -1,6 +1,8 @@
 // The built-in applications' pages and the handlers of their forms.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,17 @@ void HandlePostPlusHeaders(http::Connection& c);
 // The modern look's PUT of one file to "/VNT/upload/NAME": the body stored in the upload
 // folder under NAME made safe (numbered on a clash), answered 201 with the name it got.
 void HandlePutUpload(http::Connection& c, std::string_view name);
+// Where the modern look's uploads go, and how large one may be.
+struct UploadFolder {
+    std::string directory;  // absolute, existing
+    uint64_t maxBytes = 0;  // 0: no limit
+};
+// The upload folder of the request's server, made when missing; std::nullopt, with the
+// request answered, when uploads are switched off (403) or there is no folder to write (500).
+std::optional<UploadFolder> OpenUploadFolder(http::Connection& c);
+// The modern look's resumable uploads under "/VNT/resumable/"; `rest` is the path after
+// "VNT/resumable" (see apps/resumable_upload.cc).
+void HandleResumableUpload(http::Connection& c, std::string_view rest);
 
 // Messages: the message form and the handler that stores a message as text or XML.
 void SendMessagePage(http::Connection& c);

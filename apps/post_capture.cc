@@ -429,28 +429,44 @@ void FileUploadPage(http::Connection& c) {
     pages::AppendPageEnd(c, kUploadPage);
 }
 
-void HandlePutUpload(http::Connection& c, std::string_view name) {
+std::optional<UploadFolder> OpenUploadFolder(http::Connection& c) {
     const config::ServerSettings* settings = c.Settings();
     if (settings == nullptr) {
         c.Answer(http::Response::Error(404));
-        return;
+        return std::nullopt;
     }
     const FeatureSettings f = SettingsOf(*settings, Feature::kUpload, true);
-    const std::string_view refusal = Refusal(c, f);
-    if (!refusal.empty()) {
-        c.Answer(http::Response::Error(refusal == pages::kNotEnabled ? 403
-                                       : refusal == pages::kTooLarge ? 413
-                                                                     : 400));
-        return;
+    if (!f.enabled) {
+        c.Answer(http::Response::Error(403));
+        return std::nullopt;
     }
     std::string error;
     if (f.directory.empty() || f.directory.front() != '/' ||
         !config::MakeIncomingDirectory(c.Config().programDirectory, f.directory, &error)) {
         if (!error.empty()) c.ReportToOwner("An upload was not stored: " + error + ".");
         c.Answer(http::Response::Error(500));
+        return std::nullopt;
+    }
+    // Without a limit of its own in MB, the modern look keeps to the limit in KB.
+    const uint64_t maxBytes =
+        f.maxBytes ? *f.maxBytes : static_cast<uint64_t>(std::max(f.maxSizeKB, 0)) * kBytesPerKB;
+    return UploadFolder{f.directory, maxBytes};
+}
+
+void HandlePutUpload(http::Connection& c, std::string_view name) {
+    const config::ServerSettings* settings = c.Settings();
+    if (settings == nullptr) {
+        c.Answer(http::Response::Error(404));
         return;
     }
-    std::optional<StoredUpload> stored = StoreWholeBody(c, name, f.directory);
+    const std::string_view refusal = Refusal(c, SettingsOf(*settings, Feature::kUpload, true));
+    if (!refusal.empty() && refusal != pages::kNotEnabled) {
+        c.Answer(http::Response::Error(refusal == pages::kTooLarge ? 413 : 400));
+        return;
+    }
+    const std::optional<UploadFolder> folder = OpenUploadFolder(c);
+    if (!folder) return;
+    std::optional<StoredUpload> stored = StoreWholeBody(c, name, folder->directory);
     if (!stored) {
         c.Answer(http::Response::Error(c.BodyCutShort() ? 400 : 500));
         return;

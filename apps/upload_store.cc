@@ -3,6 +3,7 @@
 #include "apps/upload_store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -331,6 +332,20 @@ std::optional<std::string> MultipartBoundary(std::string_view contentType) {
 UploadOutcome StoreMultipartUpload(http::Connection& c, std::string_view boundary,
                                    const std::string& directory, std::optional<uint64_t> maxBytes) {
     return MultipartReader(boundary, directory).Run(c, maxBytes);
+}
+
+std::optional<StoredUpload> PublishUnderFreeName(const std::string& directory,
+                                                 const std::string& path, const std::string& name,
+                                                 uint64_t size) {
+    std::lock_guard lock(NameMutex());
+    for (int number = 1; number <= kMaxNameNumber; ++number) {
+        const std::string candidate = Numbered(name, number);
+        if (!NameFree(directory, candidate)) continue;
+        const int result = platform::RenameWithoutReplacing(path, directory + "/" + candidate);
+        if (result == 0) return StoredUpload{candidate, size};
+        if (result != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 std::optional<StoredUpload> StoreWholeBody(http::Connection& c, std::string_view sentName,

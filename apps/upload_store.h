@@ -48,4 +48,10 @@ UploadOutcome StoreMultipartUpload(http::Connection& c, std::string_view boundar
 std::optional<StoredUpload> StoreWholeBody(http::Connection& c, std::string_view sentName,
                                            const std::string& directory);
 
+// Gives the complete file `path` the first free form of `name` in `directory` ("photo (2).jpg"),
+// never replacing a file; std::nullopt when it could not be renamed, and it stays where it is.
+std::optional<StoredUpload> PublishUnderFreeName(const std::string& directory,
+                                                 const std::string& path, const std::string& name,
+                                                 uint64_t size);
+
 }  // namespace apps

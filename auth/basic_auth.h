@@ -10,6 +10,7 @@
 
 #include "auth/user_store.h"
 #include "platform/ip_address.h"
+#include "platform/text.h"
 
 namespace http {
 class Connection;
@@ -26,10 +27,7 @@ inline constexpr std::string_view kAdminUserName = "Admin";
 using LoginObserver = void (*)(const platform::IpAddress& client, std::string_view userName);
 void SetLoginObserver(LoginObserver observer);
 
-// Decodes the Base64 characters up to the first character outside the alphabet ("=", a
-// blank or anything else ends the input). A trailing group of 2 or 3 characters gives 1 or
-// 2 bytes; a single trailing character gives nothing.
-std::string Base64Decode(std::string_view encoded);
+using platform::Base64Decode;
 
 // `credentials` is the Base64 text after "Basic ". True when it decodes to "name:password"
 // naming a stored user whose password (hashed or plain) matches without regard to letter

@@ -403,7 +403,7 @@ void Connection::Dispatch() {
     } else if (method == "TRACE") {
         Answer(Response::Error(501));
     } else {
-        Answer(Response::Error(400));
+        OnOtherMethod(target);
     }
 }
 
@@ -512,6 +512,8 @@ void Connection::OnGet(std::string) { Answer(Response::Error(404)); }
 void Connection::OnPost(std::string requestUrl) { OnGet(std::move(requestUrl)); }
 
 void Connection::OnPut(std::string) { Answer(Response::Error(501)); }
+
+void Connection::OnOtherMethod(std::string) { Answer(Response::Error(400)); }
 
 std::string Connection::ContentTypeFor(std::string_view extension) {
     if (EqualsNoCase(extension, "html") || EqualsNoCase(extension, "htm")) {

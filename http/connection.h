@@ -88,6 +88,9 @@ class Connection : private platform::WaitGate {
     virtual void OnPost(std::string url);
     // A PUT: refused (501) unless the application class takes it.
     virtual void OnPut(std::string url);
+    // A method none of the above takes (TRACE aside): refused (400) unless the application
+    // class takes it.
+    virtual void OnOtherMethod(std::string url);
     // The complete header line "Content-Type: <type>" for an extension.
     virtual std::string ContentTypeFor(std::string_view extension);
     virtual void LogRequest();

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,32 @@ inline constexpr std::string_view kPendingSuffix = ".part";
 
 // True when anything of this name exists, a dangling link included.
 bool NameTaken(const std::string& path);
+
+// Renames `from` to `to` only while nothing has the name `to`, so that no file is ever
+// replaced; 0, or the error (EEXIST when the name is taken).
+int RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+// Removes the file `path`; true when it is gone (or was never there).
+bool RemoveFile(const std::string& path);
+
+// Sixteen bytes from the system's random source as 32 lowercase hex digits: a name no one
+// can guess. Empty when the source fails.
+std::string RandomHexName();
+
+// A file filled across several requests: each writes at the offset the one before it ended.
+class ContinuedFile {
+  public:
+    // Opens `path` for writing; `create` makes it, new and empty (mode less the umask), and
+    // fails when the name is taken.
+    bool Open(const std::string& path, bool create, mode_t mode = kNewFileMode);
+    // The bytes the file holds now; std::nullopt when it cannot be looked at.
+    std::optional<uint64_t> Size() const;
+    // Writes all of `data` at `offset`.
+    bool WriteAt(uint64_t offset, std::string_view data);
+
+  private:
+    UniqueFd fd_;
+};
 
 // A file that no reader sees under its final name before it is complete: it is written as
 // the final name followed by kPendingSuffix, renamed by Publish, and removed when the object

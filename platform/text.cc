@@ -294,4 +294,43 @@ std::string GroupedDecimal(uint64_t value) {
     return grouped;
 }
 
+namespace {
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
+std::string Base64Decode(std::string_view encoded) {
+    std::string out;
+    out.reserve(encoded.size() / 4 * 3 + 2);
+    uint32_t bits = 0;
+    int pending = 0;  // characters in `bits` not yet turned into bytes
+    for (char c : encoded) {
+        int value = Base64Value(c);
+        if (value < 0) break;
+        bits = bits << 6 | static_cast<uint32_t>(value);
+        if (++pending == 4) {
+            out += static_cast<char>(bits >> 16 & 0xff);
+            out += static_cast<char>(bits >> 8 & 0xff);
+            out += static_cast<char>(bits & 0xff);
+            bits = 0;
+            pending = 0;
+        }
+    }
+    if (pending == 2) {
+        out += static_cast<char>(bits >> 4 & 0xff);
+    } else if (pending == 3) {
+        out += static_cast<char>(bits >> 10 & 0xff);
+        out += static_cast<char>(bits >> 2 & 0xff);
+    }
+    return out;
+}
+
 }  // namespace platform

@@ -93,5 +93,9 @@ std::string NaturalSortKey(std::string_view name);
 std::string HumanSize(uint64_t bytes);
 // A count with its thousands grouped by commas: "4,938,221".
 std::string GroupedDecimal(uint64_t value);
+// Decodes the Base64 characters up to the first character outside the alphabet ("=", a
+// blank or anything else ends the input). A trailing group of 2 or 3 characters gives 1 or
+// 2 bytes; a single trailing character gives nothing.
+std::string Base64Decode(std::string_view encoded);
 
 }  // namespace platform

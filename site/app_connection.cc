@@ -39,6 +39,8 @@ constexpr std::string_view kDownloadPage = "VNTFileDownload.html";
 constexpr std::string_view kFavoritesPrefix = "VNT/FAVORITES/";
 // Where the modern look takes a file by PUT: the name follows.
 constexpr std::string_view kPutUploadPrefix = "VNT/upload/";
+// The resumable uploads of the modern look: an upload's name follows.
+constexpr std::string_view kResumablePrefix = "VNT/resumable";
 constexpr std::string_view kApplicationPrefix = "VNT";
 constexpr std::string_view kCgiPrefix = "cgi-bin";
 // The directory part of a URL: the text before its last "/", or all of it.
@@ -215,6 +217,7 @@ void AppConnection::OnGet(std::string requestUrl) {
                 pages::SendHelpPage(*this, u);
                 return;
             }
+            if (RoutesResumableUpload(u)) return;
             if (AuthRequiredFor()) {
                 if (!CheckAuthorization(false)) return;
             } else {
@@ -254,6 +257,36 @@ void AppConnection::OnPut(std::string requestUrl) {
         apps::RecordVisit(clientAddress, "");
     }
     apps::HandlePutUpload(*this, u.substr(kPutUploadPrefix.size()));
+}
+
+void AppConnection::OnOtherMethod(std::string requestUrl) {
+    queryString.reset();
+    if (!ModernLook()) {
+        Answer(http::Response::Error(400));
+        return;
+    }
+    if (!TakeTarget(std::move(requestUrl))) return;
+    if (!RoutesResumableUpload(routePath)) Answer(http::Response::Error(400));
+}
+
+bool AppConnection::RoutesResumableUpload(std::string_view u) {
+    u = u.substr(0, u.find('?'));
+    if (!ModernLook() || !StartsWithNoCase(u, kResumablePrefix)) return false;
+    const std::string_view rest = u.substr(kResumablePrefix.size());
+    if (!rest.empty() && rest.front() != '/') return false;
+    // A plain request of a server that takes only HTTPS from other machines is refused rather
+    // than redirected: the client would not send its body again.
+    if (RedirectsToHttps()) {
+        Answer(http::Response::Error(403));
+        return true;
+    }
+    if (AuthRequiredFor()) {
+        if (!CheckAuthorization(false)) return true;
+    } else {
+        apps::RecordVisit(clientAddress, "");
+    }
+    apps::HandleResumableUpload(*this, rest);
+    return true;
 }
 
 bool AppConnection::MapToFile(std::string_view u) {

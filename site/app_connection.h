@@ -19,6 +19,9 @@ class AppConnection : public http::Connection {
     void OnGet(std::string requestUrl) override;
     // The modern look takes a file at "/VNT/upload/NAME"; any other PUT is refused (501).
     void OnPut(std::string requestUrl) override;
+    // The modern look's resumable uploads take PATCH, DELETE and OPTIONS under
+    // "/VNT/resumable/"; any other such request is refused (400).
+    void OnOtherMethod(std::string requestUrl) override;
     // A GET or HEAD of a file or directory of the site, without a login.
     bool MayAnswerOnLoop() override;
     std::string ContentTypeFor(std::string_view extension) override;
@@ -81,6 +84,9 @@ class AppConnection : public http::Connection {
     // other machines' only as the administrator unless the owner shows it to every visitor.
     // False when the login challenge has been sent instead.
     bool MaySeeUserList();
+    // A request of the resumable uploads (the modern look's, under "/VNT/resumable"): answered
+    // after the login the server asks for; false when `u` is none.
+    bool RoutesResumableUpload(std::string_view u);
 };
 
 // The path every route is decided on and mapped by, from a URL decoded once: without its
