@@ -341,32 +341,35 @@ void AppendUploadStep(http::Connection& c, std::string_view number, std::string_
     c.AppendBodyLine("</tr>");
 }
 
-// The upload page of the modern look: one labelled file field and its button.
+// The upload page of the modern look: a labelled field for files and its button, which post
+// the files as a form; with script, files chosen or dropped on the page go up at once as
+// resumable uploads, each with its progress in the list below the form.
 void AppendModernUploadForm(http::Connection& c, const config::ServerSettings& settings) {
     pages::AppendPageStart(c, kUploadPage, "File upload", {}, true);
     if (settings.uploadEnabled) {
-        std::string form =
-            "<form class=\"fields\" action=\"/VNT/HandleFileUpload.html\" method=\"post\" "
-            "enctype=\"multipart/form-data\">\r\n"
-            "<label for=\"filename\">File to upload</label>\r\n"
-            "<input type=\"file\" id=\"filename\" name=\"filename\" "
-            "aria-describedby=\"upload-limit\">\r\n<p class=\"status\" id=\"upload-limit\">";
-        const std::optional<uint64_t> modernLimit = ModernUploadLimit(settings);
-        if (modernLimit) {
-            form += *modernLimit == 0
-                        ? "Files of any size are taken."
-                        : "Files up to " + platform::HumanSize(*modernLimit) + " are taken.";
-        } else if (settings.uploadMaxSizeKB != 0) {
-            form +=
-                "Files smaller than " +
-                platform::HumanSize(static_cast<uint64_t>(settings.uploadMaxSizeKB) * kBytesPerKB) +
-                " are taken.";
+        uint64_t limit = 0;
+        if (const std::optional<uint64_t> modernLimit = ModernUploadLimit(settings)) {
+            limit = *modernLimit;
         } else {
-            form += "Files of any size are taken.";
+            limit = static_cast<uint64_t>(std::max(settings.uploadMaxSizeKB, 0)) * kBytesPerKB;
         }
+        std::string form =
+            "<form class=\"fields\" id=\"upload-form\" action=\"/VNT/HandleFileUpload.html\" "
+            "method=\"post\" enctype=\"multipart/form-data\" data-resumable=\"/VNT/resumable/\" "
+            "data-limit=\"" +
+            std::to_string(limit) +
+            "\">\r\n"
+            "<label for=\"filename\">Files to upload</label>\r\n"
+            "<input type=\"file\" id=\"filename\" name=\"filename\" multiple "
+            "aria-describedby=\"upload-limit\">\r\n<p class=\"status\" id=\"upload-limit\">";
+        form += limit == 0 ? "Files of any size are taken."
+                           : "Files up to " + platform::HumanSize(limit) + " are taken.";
         form +=
             " The next page says what arrived.</p>\r\n"
-            "<p><input type=\"submit\" name=\"sub\" value=\"Upload file\"></p>\r\n</form>";
+            "<p><input type=\"submit\" name=\"sub\" value=\"Upload files\"></p>\r\n</form>\r\n"
+            "<ul class=\"uploads\" id=\"upload-list\" aria-live=\"polite\"></ul>\r\n"
+            "<script src=\"" +
+            std::string(pages::kUploadScriptPath) + "\" defer></script>";
         c.AppendBodyLine(form);
         pages::AppendHelpLink(c, kUploadPage);
     } else {

@@ -318,14 +318,26 @@ void AppendAcknowledgement(http::Connection& c, std::string_view page, std::stri
     AppendPageEnd(c, page);
 }
 
-void SendStylesheet(http::Connection& c) {
-    std::optional<std::string_view> sheet = platform::FindResource(kStylesheetResource);
-    if (!sheet) {
+bool SendPageAsset(http::Connection& c, std::string_view routePath) {
+    int resource = 0;
+    std::string_view type;
+    if (platform::EqualsNoCase(routePath, kStylesheetPath.substr(1))) {
+        resource = kStylesheetResource;
+        type = "Content-Type: text/css; charset=utf-8";
+    } else if (platform::EqualsNoCase(routePath, kUploadScriptPath.substr(1))) {
+        resource = kUploadScriptResource;
+        type = "Content-Type: text/javascript; charset=utf-8";
+    } else {
+        return false;
+    }
+    std::optional<std::string_view> data = platform::FindResource(resource);
+    if (!data) {
         c.Answer(http::Response::Error(404));
-        return;
+        return true;
     }
     constexpr int kDay = 24 * 60 * 60;
-    c.SendUnchanging(*sheet, "Content-Type: text/css; charset=utf-8", kDay);
+    c.SendUnchanging(*data, type, kDay);
+    return true;
 }
 
 std::string MakeTimestamp() {

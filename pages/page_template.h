@@ -47,11 +47,15 @@ std::string ModernNavigation(const config::ServerSettings& settings);
 // The owner's navigation bar, else one built from the switched-on features.
 void AppendNavigationBar(http::Connection& c, std::string_view page);
 void AppendFooter(http::Connection& c, std::string_view page);
-// The modern look's stylesheet: its address, and the embedded file it is.
+// The modern look's stylesheet and the upload page's script: their addresses, and the
+// embedded files they are.
 inline constexpr std::string_view kStylesheetPath = http::kModernStylesheetPath;
 inline constexpr int kStylesheetResource = 160;
-// Sends the stylesheet, which a browser may keep for a day.
-void SendStylesheet(http::Connection& c);
+inline constexpr std::string_view kUploadScriptPath = "/VNT/upload.js";
+inline constexpr int kUploadScriptResource = 161;
+// Sends the stylesheet or the script when `routePath` (without its leading "/") names one,
+// for a browser to keep for a day; false when it names neither.
+bool SendPageAsset(http::Connection& c, std::string_view routePath);
 
 // The start of a standard page: the title and window script, the HTML header, the body tag
 // and the banner, then the page heading when `withHeading` (list pages).

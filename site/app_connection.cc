@@ -206,13 +206,10 @@ void AppConnection::OnGet(std::string requestUrl) {
             apps::ListFavorites(*this, std::string(u.substr(kFavoritesPrefix.size())));
             return;
         case Route::kApplication:
-            // The stylesheet and the help pages are no visit and need no login: a login page
-            // needs the stylesheet, and help is for whoever is lost. Both looks serve them,
-            // since the help pages are drawn with the stylesheet.
-            if (platform::EqualsNoCase(u, pages::kStylesheetPath.substr(1))) {
-                pages::SendStylesheet(*this);
-                return;
-            }
+            // The stylesheet, the upload script and the help pages are no visit and need no
+            // login: a login page needs the stylesheet, and help is for whoever is lost. Both
+            // looks serve them, since the help pages are drawn with the stylesheet.
+            if (pages::SendPageAsset(*this, u)) return;
             if (pages::IsHelpPath(u)) {
                 pages::SendHelpPage(*this, u);
                 return;

@@ -199,5 +199,95 @@ TEST_F(ModernUploadTest, ACutConnectionLeavesNoFile) {
     EXPECT_TRUE(vantry.Running());
 }
 
+// A resumable upload: created with its length and name, sent in a piece cut off by a dropped
+// connection, asked where its bytes end, and finished from there; the file appears under its
+// own name only when whole, byte for byte. Each step's answer is checked on the wire.
+TEST_F(ModernUploadTest, AResumedUploadGoesOnFromWhereItsBytesEndAndEndsByteIdentical) {
+    std::string source(600000, '\0');
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7919 >> 5);
+    WriteFile(up() + "/été.bin", "an earlier file of that name");
+    const std::string metadata = "Upload-Metadata: filename " + Base64Encode("été.bin") + "\r\n";
+    auto ask = [&](const std::string& method, const std::string& path, const std::string& lines,
+                   const std::string& body = "") {
+        return Exchange(vantry.address(), vantry.port1(),
+                        method + " " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
+                            lines + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                            body);
+    };
+    const std::string bytes = "Content-Type: application/offset+octet-stream\r\n";
+    auto hidden = [&] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(up()))
+            count += entry.path().filename().string().front() == '.';
+        return count;
+    };
+
+    // Refused before anything is kept: over the limit (1 MB), or without a length.
+    EXPECT_EQ(StatusOf(ask("POST", "/VNT/resumable/", "Upload-Length: 1000001\r\n" + metadata)),
+              413);
+    EXPECT_EQ(StatusOf(ask("POST", "/VNT/resumable/", metadata)), 400);
+    EXPECT_EQ(hidden(), 0);
+
+    const std::string created =
+        ask("POST", "/VNT/resumable/", "Upload-Length: 600000\r\n" + metadata);
+    ASSERT_EQ(StatusOf(created), 201) << created;
+    const std::string address = HeaderOf(created, "Location");
+    ASSERT_EQ(address.size(), std::string("/VNT/resumable/").size() + 32) << created;
+    EXPECT_EQ(HeaderOf(created, "Upload-Offset"), "0");
+
+    {
+        // The connection drops after 250,000 of the 600,000 bytes: they stay, hidden.
+        Client client(vantry.address(), vantry.port1());
+        client.Send("PATCH " + address + " HTTP/1.1\r\nHost: x\r\n" + bytes +
+                    "Upload-Offset: 0\r\nContent-Length: 600000\r\n\r\n" +
+                    source.substr(0, 250000));
+        ASSERT_TRUE(client.WaitUntilServerRead());
+    }
+    std::string status;
+    EXPECT_TRUE(WaitUntil(5s, [&] {
+        status = ask("HEAD", address, "");
+        return HeaderOf(status, "Upload-Offset") == "250000";
+    })) << status;
+    EXPECT_EQ(HeaderOf(status, "Upload-Length"), "600000");
+    EXPECT_EQ(Stored().size(), 3u) << Names(Stored());
+    EXPECT_EQ(hidden(), 2);
+
+    struct Refusal {
+        std::string path, lines;
+        int status;
+    };
+    const Refusal refusals[] = {
+        {address, bytes + "Upload-Offset: 0\r\n", 409},  // not where the bytes end
+        {address, "Content-Type: text/plain\r\nUpload-Offset: 250000\r\n", 415},
+        {address, bytes, 400},  // no offset
+        {"/VNT/resumable/0123456789abcdef0123456789abcdef", bytes + "Upload-Offset: 0\r\n", 404},
+        {"/VNT/resumable/..%2F..%2Fetc%2Fpasswd", bytes + "Upload-Offset: 0\r\n", 404},
+    };
+    for (const Refusal& r : refusals) {
+        const std::string answer = ask("PATCH", r.path, r.lines, "x");
+        EXPECT_EQ(StatusOf(answer), r.status) << r.path << "\n" << r.lines << answer;
+    }
+    EXPECT_EQ(HeaderOf(ask("PATCH", address, bytes + "Upload-Offset: 0\r\n", "x"), "Upload-Offset"),
+              "250000");
+
+    // The rest, sent alone, finishes it under a free form of its name.
+    const std::string finished =
+        ask("PATCH", address, bytes + "Upload-Offset: 250000\r\n", source.substr(250000));
+    EXPECT_EQ(StatusOf(finished), 204) << finished;
+    EXPECT_EQ(HeaderOf(finished, "Upload-Offset"), "600000");
+    EXPECT_EQ(HeaderOf(finished, "Upload-Stored-Name"), "%C3%A9t%C3%A9%20%282%29.bin");
+    EXPECT_TRUE(Stored()["été (2).bin"] == source);
+    EXPECT_EQ(hidden(), 0);
+    EXPECT_EQ(StatusOf(ask("HEAD", address, "")), 404);
+
+    // Given up: nothing of it stays.
+    const std::string abandoned =
+        HeaderOf(ask("POST", "/VNT/resumable/", "Upload-Length: 10\r\n" + metadata), "Location");
+    ASSERT_EQ(StatusOf(ask("PATCH", abandoned, bytes + "Upload-Offset: 0\r\n", "12345")), 204);
+    EXPECT_EQ(StatusOf(ask("DELETE", abandoned, "")), 204);
+    EXPECT_EQ(hidden(), 0);
+    EXPECT_EQ(Stored().size(), 2u) << Names(Stored());
+}
+
 }  // namespace
 }  // namespace e2e

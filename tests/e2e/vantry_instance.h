@@ -27,6 +27,7 @@ using testing_support::kAdminLogin;
 using testing_support::kAdminRegistry;
 using testing_support::ReadFile;
 using testing_support::RegistryText;
+using testing_support::StatusOf;
 using testing_support::WaitUntil;
 using testing_support::WriteFile;
 

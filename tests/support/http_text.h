@@ -43,6 +43,15 @@ inline std::string ErrorPage(const std::string& status, bool administration = fa
            "\r\n<body><h1>\r\nHTTP/1.0 " + status + "\r\n</h1></body>\r\n";
 }
 
+// The status code of a response's status line ("HTTP/1.1 204 No Content" gives 204); 0 when
+// there is none.
+inline int StatusOf(const std::string& response) {
+    const size_t space = response.find(' ');
+    if (space == std::string::npos || response.size() < space + 4) return 0;
+    const std::string code = response.substr(space + 1, 3);
+    return code.find_first_not_of("0123456789") == std::string::npos ? std::stoi(code) : 0;
+}
+
 // What follows the empty line that ends a response's head; empty when there is none.
 inline std::string BodyOf(const std::string& response) {
     size_t end = response.find("\r\n\r\n");
