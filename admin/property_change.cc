@@ -142,6 +142,7 @@ void Apply(const Target& target, const std::string& value, config::ServerConfig&
             break;
     }
     const PropertyRow& row = *target.row;
+    if (row.modernOnly && platform::Trim(value).empty()) return;
     if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
         settings.*(*text) = Cut(value, row.maxLength);
     } else if (auto number = std::get_if<int32_t ServerSettings::*>(&row.setting)) {
@@ -152,7 +153,7 @@ void Apply(const Target& target, const std::string& value, config::ServerConfig&
 }
 
 // A posted port: blanks around an optional "+" and digits, naming a port the server can
-// listen on. Anything else is refused, rather than stored and later wrapped by the listener.
+// listen on.
 bool IsPostedPort(std::string_view value) {
     value = platform::Trim(value);
     if (value.starts_with('+')) value.remove_prefix(1);
@@ -163,19 +164,39 @@ bool IsPostedPort(std::string_view value) {
     return config::IsPortNumber(ToNumber(value));
 }
 
+// A posted count: blanks around an optional "+" and digits.
+bool IsPostedCount(std::string_view value) {
+    value = platform::Trim(value);
+    if (value.starts_with('+')) value.remove_prefix(1);
+    return !value.empty() &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Why a posted value cannot be stored, or nothing when it can. A port must name one the
+// server can listen on, rather than be stored and later wrapped by the listener; a number
+// only the modern form shows must be blank or a count, as a negative one means "unset".
+std::optional<std::string> ProblemOf(const Target& target, std::string_view value) {
+    if (target.kind != Target::Kind::kRow) return std::nullopt;
+    const std::string server = "Server " + std::to_string(target.server + 1) + ": ";
+    if (target.row->setting == Setting(&ServerSettings::port) && !IsPostedPort(value)) {
+        return server + config::NotAPortMessage(platform::EscapeHtml(value));
+    }
+    if (target.row->modernOnly && !platform::Trim(value).empty() && !IsPostedCount(value)) {
+        return server + std::string(target.row->modern) +
+               " takes a whole number, 0 or more, not \"" + platform::EscapeHtml(value) + "\".";
+    }
+    return std::nullopt;
+}
+
 // The posted values by target, the last one of each: a form that repeats a field sets it
 // to its last value, and the list stays as short as the form.
 class PostedChanges {
   public:
-    // Why the form cannot be applied: a port that is no port number. Nothing when it can.
+    // Why the form cannot be applied: the first value that cannot be stored. Nothing when
+    // it can.
     std::optional<std::string> Problem() const {
-        const Setting port = &ServerSettings::port;
         for (const auto& [target, value] : changes_) {
-            if (target.kind == Target::Kind::kRow && target.row->setting == port &&
-                !IsPostedPort(value)) {
-                return "Server " + std::to_string(target.server + 1) + ": " +
-                       config::NotAPortMessage(platform::EscapeHtml(value));
-            }
+            if (std::optional<std::string> problem = ProblemOf(target, value)) return problem;
         }
         return std::nullopt;
     }

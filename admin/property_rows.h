@@ -36,6 +36,10 @@ struct PropertyRow {
     Setting setting;
     std::string_view helpTopic;
     std::size_t maxLength = kMaxTextLength;  // for texts
+    // A number only the modern form shows (the classic form keeps its rows): a whole number
+    // of 0 or more, blank while the setting is unset (negative); a blank post leaves it as
+    // it is, anything else but such a number refuses the form.
+    bool modernOnly = false;
 };
 
 // In page order, after the "Enable Server" row, which is no per-server setting.
@@ -74,6 +78,8 @@ inline constexpr PropertyRow kPropertyRows[] = {
      &ServerSettings::uploadEnabled, "UploadsEnabled"},
     {14, "<TD>Maximum Allowable Upload Size in KB:</TD>", "Maximum allowable upload size in KB",
      "UPLOADMAXSIZEKB", &ServerSettings::uploadMaxSizeKB, "UploadMaxSize"},
+    {14, "", "Maximum upload size in MB (0: no limit)", "UPLOADMAXSIZEMB",
+     &ServerSettings::uploadMaxSizeMB, "UploadMaxSizeMB", kMaxTextLength, true},
     {14, "<TD>File Upload Location:</TD>", "File upload location", "UPLOADSAVELOCATION",
      &ServerSettings::uploadSaveLocation, "UploadLocation"},
     {15, "<TD>Message Posting Enabled</TD>", "Message posting enabled", "MESSAGEUPLOADENABLED",

@@ -54,6 +54,7 @@ void AppendSettingRows(http::Connection& c, const config::ServerConfig& config) 
     c.AppendBodyLine(ValueCells("&nbsp", CheckBox("SECONDPORTENABLED", config.secondPortEnabled),
                                 "EnableServer2"));
     for (const PropertyRow& row : kPropertyRows) {
+        if (row.modernOnly) continue;
         const std::string field2 = std::string(row.field) + std::string(kServer2Suffix);
         pages::AppendRowTag(c, kPage, row.band);
         c.AppendBodyLine(row.label);
@@ -99,8 +100,8 @@ std::string ModernControl(const PropertyRow& row, std::string_view name, int ser
         if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
             value = settings.*(*text);
         } else {
-            value = std::to_string(
-                static_cast<long>(settings.*std::get<int32_t ServerSettings::*>(row.setting)));
+            const int32_t number = settings.*std::get<int32_t ServerSettings::*>(row.setting);
+            if (!row.modernOnly || number >= 0) value = std::to_string(static_cast<long>(number));
         }
         control.append(label).append("<input type=\"text\" id=\"").append(name);
         control.append("\" name=\"").append(name).append("\" value=\"");

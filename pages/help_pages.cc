@@ -77,6 +77,7 @@ constexpr std::string_view kPropertyTopics[] = {
     "EnableNavBar",
     "UploadsEnabled",
     "UploadMaxSize",
+    "UploadMaxSizeMB",
     "UploadLocation",
     "MessagesEnabled",
     "MessageMaxSize",

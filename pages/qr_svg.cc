@@ -34,7 +34,7 @@ std::string QrCodeSvg(std::string_view text, std::string_view label) {
             column += run;
         }
     }
-    svg.append("\"/></svg>");
+    svg.append("\"></path></svg>");
     return svg;
 }
 

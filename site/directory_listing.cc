@@ -10,6 +10,7 @@
 #include "http/http_date.h"
 #include "pages/icons.h"
 #include "pages/page_template.h"
+#include "pages/qr_svg.h"
 #include "platform/clock.h"
 #include "platform/directory.h"
 #include "platform/text.h"
@@ -28,6 +29,8 @@ constexpr std::string_view kFileIcon = "/VNT/file.gif\">";
 constexpr size_t kRowBytes = 160;
 // The page around the rows: head, heading, table head, help row, navigation bar.
 constexpr size_t kPageBytes = 4096;
+// The modern look's QR code of the page's address, a path of a few kilobytes.
+constexpr size_t kQrCodeBytes = 6144;
 
 // Most names need no escaping: they go in without a copy.
 void AppendEscaped(http::Connection& c, std::string_view text) {
@@ -146,8 +149,31 @@ void AppendBreadcrumb(http::Connection& c, std::string_view directory) {
     c.AppendBodyLine("</nav>");
 }
 
+// The page's own address as a QR code, for a phone to open the folder: folded away under its
+// summary, so that on a small screen the entries stay where they are. One code per page,
+// whatever the number of entries.
+void AppendPageCode(http::Connection& c, const std::string& address) {
+    // The code of the last address drawn on this thread: a folder reloaded, or sorted another
+    // way, is not encoded again (that takes some tens of microseconds).
+    thread_local std::string drawnAddress;
+    thread_local std::string svg;
+    if (address != drawnAddress) {
+        svg = pages::QrCodeSvg(address, "QR code of " + address);
+        drawnAddress = address;
+    }
+    if (svg.empty()) return;
+    const std::string shown = platform::EscapeHtml(address);
+    c.AppendBody(
+        "<details class=\"qr\"><summary>QR code of this page</summary>"
+        "<figure class=\"site-code\">");
+    c.AppendBody(svg);
+    c.AppendBodyLine("<figcaption>Scan to open <a href=\"" + shown + "\">" + shown +
+                     "</a></figcaption></figure></details>");
+}
+
 void AppendModernRows(http::Connection& c, const std::vector<platform::DirectoryEntry>& all,
-                      std::string_view directory, std::string_view query) {
+                      std::string_view directory, std::string_view query,
+                      const std::string& address) {
     const SortOrder order = SortOrderOf(query);
     std::vector<const platform::DirectoryEntry*> entries;
     entries.reserve(all.size());
@@ -171,6 +197,7 @@ void AppendModernRows(http::Connection& c, const std::vector<platform::Directory
             "<p class=\"zip\"><a class=\"button\" href=\"?zip\" download>Download as zip</a> "
             "<a href=\"?select\">Choose entries to download</a></p>");
     }
+    AppendPageCode(c, address);
     // A list rather than a table: a browser lays out only the rows in view, so a folder of
     // thousands of entries shows at once.
     c.AppendBody("<div class=\"listing-head\">Sort by ");
@@ -256,13 +283,15 @@ void AppConnection::ListDirectory() {
     for (const platform::DirectoryEntry& entry : entries) {
         estimate += kRowBytes + base.size() + 2 * entry.name.size();
     }
+    if (ModernLook()) estimate += kQrCodeBytes;
     page().Reserve(estimate);
 
     AppendBodyLine(PageTypeLines());
     AppendBodyLine("");
     if (ModernLook()) {
         // The folder's address as the page names it: the download page lists the root.
-        std::string_view directory = std::string_view(routePath).substr(0, routePath.find('?'));
+        const std::string_view path = std::string_view(routePath).substr(0, routePath.find('?'));
+        std::string_view directory = path;
         if (!directory.empty() && directory.back() != '/') directory = {};
         const size_t question = routePath.find('?');
         const std::string_view query = question == std::string::npos
@@ -271,7 +300,11 @@ void AppConnection::ListDirectory() {
         std::string title = "/";
         title.append(platform::EscapeHtml(directory));
         pages::AppendPageStart(*this, kPage, title, {}, true);
-        AppendModernRows(*this, entries, directory, query);
+        // The page's absolute address, escaped as the entries' links are, without the query.
+        std::string address = base;
+        address.push_back('/');
+        address.append(platform::UrlEncodeName(path));
+        AppendModernRows(*this, entries, directory, query, address);
         pages::AppendHelpLink(*this, kPage);
         pages::AppendPageEnd(*this, kPage);
         Answer(http::Response::Raw());

@@ -91,9 +91,13 @@ TEST_F(AdminModernLookTest, PagesLabelEveryControlInTodaysWordsAndLinkTheBuiltIn
           "name=\"PORT\" value=\"" + std::to_string(vantry.port1()) + "\"",
           "id=\"HOMEENABLED\" name=\"HOMEENABLED\" checked>", "name=\"SECONDPORTENABLED\">",
           "<button type=\"submit\" name=\"ACTION\" value=\"SAVE\">Save</button>",
-          "href=\"/VNT/help/ServerProperties#PortNumber\""},
+          "href=\"/VNT/help/ServerProperties#PortNumber\"",
+          // Unset, the upload size in MB is blank.
+          "Maximum upload size in MB (0: no limit)</span> <a class=\"help\" "
+          "href=\"/VNT/help/ServerProperties#UploadMaxSizeMB\">",
+          "id=\"UPLOADMAXSIZEMB-2\" name=\"UPLOADMAXSIZEMB-2\" value=\"\">"},
          // Each row's control for each server, Server 2's switch and the look.
-         2 * 32 + 2},
+         2 * 33 + 2},
         {"webmaster home",
          Get("/admin/"),
          {"<p class=\"status\">Server 1</p>", "Incoming messages</span><span class=\"state\">On",
@@ -140,6 +144,12 @@ TEST_F(AdminModernLookTest, PagesAfterAPostAreDrawnInTheFrameWithAWayOn) {
         {"/admin/change.html",
          "PORT=http&UNIVERSALNAVBARENABLED=on",
          {"<h1>Changes not made</h1>", "<p>Server 1: ", onward}},
+        {"/admin/change.html",
+         "UPLOADMAXSIZEMB-2=-1&UNIVERSALNAVBARENABLED=on",
+         {"<h1>Changes not made</h1>",
+          "<p>Server 2: Maximum upload size in MB (0: no limit) takes a whole number, 0 or "
+          "more, not \"-1\".</p>",
+          onward}},
         {"/admin/changemime.html",
          "EXT=.vnt&TAG=text%2Fx-vantry",
          {"<h1>Changes made</h1>", "<p>The MIME mapping has been saved.</p>", onward}},

@@ -182,6 +182,34 @@ TEST_F(ModernLookTest, ListingsSortFoldersFirstInNaturalOrderWithSizesAPersonRea
     EXPECT_EQ(inner.find(vantry.dir()), std::string::npos);
 }
 
+// The page's own address, as a phone would open it: one QR code folded away above the entries,
+// named by the address without the query, escaped as the entries' links are.
+TEST_F(ModernLookTest, ListingsOfferTheirAddressAsOneQrCodeAboveTheEntries) {
+    fs::create_directories(vantry.dir() + "/www/photos/été 2026");
+    const std::string base = "http://" + vantry.address() + ":" + std::to_string(vantry.port1());
+    struct Case {
+        std::string target;
+        std::string address;
+    };
+    const Case cases[] = {
+        {"/", base + "/"},
+        {"/photos/%C3%A9t%C3%A9%202026/?sort=size&order=desc", base + "/photos/été%202026/"},
+        {"/photos/?select", base + "/photos/"},
+        {"/VNTFileDownload.html", base + "/VNTFileDownload.html"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const std::string page = BodyOf(Get(c.target));
+        const size_t code = page.find("<svg class=\"qr\"");
+        ASSERT_NE(code, std::string::npos);
+        EXPECT_EQ(page.find("<svg class=\"qr\"", code + 1), std::string::npos) << "only one";
+        EXPECT_NE(page.find("role=\"img\" aria-label=\"QR code of " + c.address + "\"", code),
+                  std::string::npos);
+        EXPECT_LT(page.find("<details class=\"qr\"><summary>"), code);
+        EXPECT_LT(code, page.find("<ul class=\"listing\">"));
+    }
+}
+
 TEST(ClassicLookTest, StylesheetAndHelpAreServedButClassicPagesDoNotUseThem) {
     VantryInstance vantry("[Config]\nport={port1}\nwwwroot={dir}/www/\nsearchEnabled=Y\n");
     fs::create_directories(vantry.dir() + "/www");
@@ -199,6 +227,10 @@ TEST(ClassicLookTest, StylesheetAndHelpAreServedButClassicPagesDoNotUseThem) {
     EXPECT_EQ(page.find("vantry.css"), std::string::npos);
     EXPECT_EQ(page.find("/VNT/help/"), std::string::npos);
     EXPECT_NE(page.find("http://help.vantry.example/us/help/vnt/Search.shtml"), std::string::npos);
+    // Nor does a classic listing show a QR code.
+    const std::string listing = BodyOf(get("/"));
+    EXPECT_NE(listing.find("Directory Listing Of"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("<svg"), std::string::npos);
 }
 
 }  // namespace

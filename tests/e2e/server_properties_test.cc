@@ -53,7 +53,7 @@ class ServerPropertiesTest : public ::testing::Test {
               "searchEnabled=Y\nhomeEnabled=Y\nfavoritesEnabled=Y\nuserListEnabled=Y\n"
               "universalNavBarEnabled=Y\nuploadEnabled=Y\nmessageUploadEnabled=Y\n"
               "messageIsXML=Y\npostEnabled=Y\nredirectorEnabled=Y\nuseJavaScriptRedirector=Y\n"
-              "userListPublic=Y\n"
+              "userListPublic=Y\nuploadMaxSizeMB=4096\n"
               "[Server-2-Config]\nwwwroot={dir}/Bob's <site>/\nlogs=Y\nlist=N\n"
               "messageIsXML=Y\nredirectorEnabled=Y\nftpPath=/pub/\n"
               "[Server-2]\nsecondPortEnabled=N\n") {
@@ -146,6 +146,7 @@ TEST_F(ServerPropertiesTest, EmptyPostSwitchesEverySwitchOffAndSavesPrivately) {
     EXPECT_EQ(Saved("Config", "port"), std::to_string(vantry.port1()));
     EXPECT_EQ(Saved("Server-2-Config", "wwwroot"), root2);
     EXPECT_EQ(Saved("Server-2-Config", "ftpPath"), "/pub/");
+    EXPECT_EQ(Saved("Config", "uploadMaxSizeMB"), "4096") << "only the modern form has it";
 
     struct stat st {};
     ASSERT_EQ(::stat(IniPath().c_str(), &st), 0);
@@ -160,7 +161,7 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
                           "&PORT-2=%20%20%2B812%20&UPLOADMAXSIZEKB=x9&log=on&CGI-2=ON&LIST=yes"
                           "&SITE=&DEFUALTPAGEPROPERTIES-2=bgColor%3D%23000000"
                           "&SECONDPORTENABLED=on&SECONDPORTENABLED-2=&unknown=1&USERLISTPUBLIC-2=on"
-                          "&ACTION=SAVE")),
+                          "&UPLOADMAXSIZEMB=&UPLOADMAXSIZEMB-2=%2B25%20&ACTION=SAVE")),
               kConfirmation);
     const std::vector<std::vector<std::string>> expected = {
         {"Config", "homePageLocation", std::string(99, 'h')},
@@ -180,6 +181,8 @@ TEST_F(ServerPropertiesTest, SaveAppliesEachFieldWithItsConversionAndLimit) {
         {"Server-2-Config", "ftpPath", "/pub/"},
         {"Server-2-Config", "userListPublic", "Y"},
         {"Config", "userListPublic", "<missing>"},
+        {"Config", "uploadMaxSizeMB", "4096"},
+        {"Server-2-Config", "uploadMaxSizeMB", "25"},
     };
     for (const auto& row : expected) {
         EXPECT_EQ(Saved(row[0], row[1]), row[2]) << row[0] << " " << row[1];
