@@ -43,6 +43,6 @@ struct InboxCounts {
     size_t captures = 0;
     size_t uploads = 0;
 };
-InboxCounts CountInbox(const config::ServerSettings& settings);
+InboxCounts CountInbox(const std::string& programDirectory, const config::ServerSettings& settings);
 
 }  // namespace admin

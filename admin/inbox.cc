@@ -34,14 +34,23 @@ constexpr size_t kFieldNameCapacity = 16;
 constexpr size_t kFieldValueCapacity = 512;
 
 // The files the program itself stores in each folder.
-bool IsMessageName(std::string_view name) {
+// Which files of a folder are the server's: `dedicated` when the folder is one of its own (see
+// IsDedicated), where every file is what a visitor sent.
+bool IsMessageName(std::string_view name, bool) {
     return name.ends_with(".xml") || name.ends_with(".txt");
 }
-bool IsSubmissionName(std::string_view name) {
+bool IsSubmissionName(std::string_view name, bool = false) {
     for (std::string_view ending : {"-POST.raw", "-POST.hdr", "-POST.env", "-POST.mim"}) {
         if (name.ends_with(ending)) return true;
     }
     return false;
+}
+
+// An upload is stored under a timestamp's name by the classic form and under its own name by
+// the modern one, which only a folder of uploads alone tells from the owner's files; a file
+// still being written ends in ".part", and an unfinished resumable upload is hidden.
+bool IsUploadName(std::string_view name, bool dedicated) {
+    return IsSubmissionName(name) || (dedicated && !name.ends_with(".part"));
 }
 
 // One incoming folder: its name in links, its heading, where the settings keep it and which
@@ -50,13 +59,13 @@ struct Folder {
     std::string_view kind;
     std::string_view heading;
     std::string config::ServerSettings::*location;
-    bool (*isStored)(std::string_view name);
+    bool (*isStored)(std::string_view name, bool dedicated);
 };
 
 constexpr Folder kFolders[] = {
     {"message", "Messages", &config::ServerSettings::messageSaveLocation, IsMessageName},
     {"capture", "Form captures", &config::ServerSettings::postSaveLocation, IsSubmissionName},
-    {"upload", "Uploads", &config::ServerSettings::uploadSaveLocation, IsSubmissionName},
+    {"upload", "Uploads", &config::ServerSettings::uploadSaveLocation, IsUploadName},
 };
 
 const Folder* FindFolder(std::string_view kind) {
@@ -76,11 +85,11 @@ bool IsPlainFileName(std::string_view name) {
 
 // The server's files in `folder`, newest first (names break ties, the later first).
 std::vector<platform::DirectoryEntry> StoredFiles(const std::string& directory,
-                                                  const Folder& folder) {
+                                                  const Folder& folder, bool dedicated) {
     std::vector<platform::DirectoryEntry> files;
     if (!config::IsUsableRoot(directory)) return files;
-    auto keep = [&folder](std::string_view name, bool) {
-        return IsPlainFileName(name) && folder.isStored(name);
+    auto keep = [&folder, dedicated](std::string_view name, bool) {
+        return IsPlainFileName(name) && folder.isStored(name, dedicated);
     };
     std::optional<std::vector<platform::DirectoryEntry>> entries =
         platform::ListDirectory(directory, keep);
@@ -93,6 +102,18 @@ std::vector<platform::DirectoryEntry> StoredFiles(const std::string& directory,
         return platform::NaturalLess(b.name, a.name);
     });
     return files;
+}
+
+// True when `directory` is a folder of its own for what visitors send: neither the program's
+// (its settings lie there) nor the server's web root (the owner's site).
+bool IsDedicated(const std::string& programDirectory, const config::ServerSettings& settings,
+                 const std::string& directory) {
+    const std::optional<platform::FileIdentity> identity = platform::DirectoryIdentity(directory);
+    if (!identity) return false;
+    for (const std::string* other : {&programDirectory, &settings.wwwroot}) {
+        if (platform::DirectoryIdentity(*other) == identity) return false;
+    }
+    return true;
 }
 
 std::string PathIn(const std::string& directory, std::string_view name) {
@@ -324,7 +345,8 @@ std::optional<NamedFile> FindNamedFile(http::Connection& c, const std::optional<
     const config::ServerSettings* settings = c.Settings();
     const Folder* folder = kind ? FindFolder(*kind) : nullptr;
     if (settings == nullptr || folder == nullptr || !name || !IsPlainFileName(*name) ||
-        !folder->isStored(*name)) {
+        !folder->isStored(*name, IsDedicated(c.Config().programDirectory, *settings,
+                                             settings->*folder->location))) {
         c.Answer(http::Response::Error(400));
         return std::nullopt;
     }
@@ -353,11 +375,15 @@ void SendStoredFile(http::Connection& c, const NamedFile& file, std::string type
 
 }  // namespace
 
-InboxCounts CountInbox(const config::ServerSettings& settings) {
+InboxCounts CountInbox(const std::string& programDirectory,
+                       const config::ServerSettings& settings) {
     InboxCounts counts;
     size_t* const totals[] = {&counts.messages, &counts.captures, &counts.uploads};
     for (size_t i = 0; i < std::size(kFolders); ++i) {
-        *totals[i] = StoredFiles(settings.*kFolders[i].location, kFolders[i]).size();
+        const std::string& directory = settings.*kFolders[i].location;
+        *totals[i] =
+            StoredFiles(directory, kFolders[i], IsDedicated(programDirectory, settings, directory))
+                .size();
     }
     return counts;
 }
@@ -371,7 +397,8 @@ void HandleInbox(http::Connection& c) {
     AppendStart(c, "Inbox");
     for (const Folder& folder : kFolders) {
         const std::string& directory = settings->*folder.location;
-        const std::vector<platform::DirectoryEntry> files = StoredFiles(directory, folder);
+        const std::vector<platform::DirectoryEntry> files = StoredFiles(
+            directory, folder, IsDedicated(c.Config().programDirectory, *settings, directory));
         c.AppendBodyLine("<section id=\"" + std::string(folder.kind) + "s\"><h2>" +
                          std::string(folder.heading) + " (" + std::to_string(files.size()) +
                          ")</h2>");

@@ -117,7 +117,7 @@ void AppendModernHome(http::Connection& c, const config::ServerSettings* setting
     }
     c.AppendBodyLine("<ul class=\"features\">");
     if (settings != nullptr) {
-        const InboxCounts counts = CountInbox(*settings);
+        const InboxCounts counts = CountInbox(c.Config().programDirectory, *settings);
         for (const IncomingDirectory& row : kIncomingDirectories) {
             const std::string& location = settings->*row.location;
             const size_t stored = counts.*row.count;

@@ -68,20 +68,23 @@ TEST_F(InboxTest, ListsMessagesAsEscapedTextAndServesViewsDownloadsAndDeletes) {
     const std::string upload = "20261208120000-POST.mim";
     WriteFile(Uploads() + upload, "--b\r\nfile <bytes>\r\n");
     WriteFile(Uploads() + ".hidden-POST.mim", "x");
-    WriteFile(Uploads() + "notes.doc", "x");
+    WriteFile(Uploads() + "photo.jpg.part", "still arriving");
+    WriteFile(Uploads() + "Ünïcödé notes.doc", "stored under its own name");
     WriteFile(vantry.dir() + "/in/posts/20261208120001-POST.raw", "a=1");
+    WriteFile(vantry.dir() + "/in/posts/notes.doc", "the owner's, not a capture");
 
     const std::string page = BodyOf(Ask("GET", "/admin/inbox"));
     EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page.substr(0, 200);
     for (const char* piece :
          {"<dd>&lt;b&gt;Ann&lt;/b&gt;</dd>", "<dd>Bob</dd>",
-          "caf\xC3\xA9 &lt;script&gt;alert(1)&lt;/script&gt;", "Messages (2)", "Uploads (1)",
-          "Form captures (1)", "20261208120001-POST.raw",
+          "caf\xC3\xA9 &lt;script&gt;alert(1)&lt;/script&gt;", "Messages (2)", "Uploads (2)",
+          "Ünïcödé notes.doc", "Form captures (1)", "20261208120001-POST.raw",
           "/admin/inbox/download?kind=upload&amp;name=20261208120000-POST.mim"}) {
         EXPECT_TRUE(Has(page, piece)) << piece;
     }
     EXPECT_FALSE(Has(page, "<script>"));
-    EXPECT_FALSE(Has(page, ".hidden") || Has(page, "notes.doc")) << "only the server's files";
+    EXPECT_FALSE(Has(page, ".hidden") || Has(page, ".part") || Has(page, ">notes.doc"))
+        << "only the server's files";
     EXPECT_LT(page.find("<dd>Newer</dd>"), page.find("<dd>Older</dd>")) << "newest first";
 
     const std::string item = "?kind=upload&name=" + upload;
@@ -116,7 +119,8 @@ TEST_F(InboxTest, RefusesNamesOutsideItsFoldersAndVisitorsWithoutTheLogin) {
         {"GET", "/admin/inbox/download?kind=upload&name=%2Fetc%2Fpasswd", "", 400},
         {"GET", "/admin/inbox/view?kind=upload&name=.hidden-POST.mim", "", 400},
         {"GET", "/admin/inbox/view?kind=upload&name=..", "", 400},
-        {"GET", "/admin/inbox/view?kind=upload&name=Vantry.ini", "", 400},
+        {"GET", "/admin/inbox/view?kind=upload&name=Vantry.ini", "", 404},
+        {"GET", "/admin/inbox/view?kind=capture&name=Vantry.ini", "", 400},
         {"GET", "/admin/inbox/view?kind=wwwroot&name=x-POST.mim", "", 400},
         {"GET", "/admin/inbox/view?kind=upload", "", 400},
         {"GET", "/admin/inbox/view?kind=upload&name=missing-POST.mim", "", 404},
@@ -191,6 +195,23 @@ TEST(InboxClassicTest, IsAPlainPageInTheClassicFrameThatStatesItsCharset) {
         << page.substr(0, 200);
     EXPECT_TRUE(Has(page, "Uploads (1)") && Has(page, "1-POST.mim")) << page;
     EXPECT_EQ(page.substr(page.size() - 16), "</BODY></HTML>\r\n");
+}
+
+// Uploads kept in the program's own folder: only the timestamped ones are the server's, never
+// the settings and programs beside them.
+TEST(InboxSharedFolderTest, TakesOnlyTimestampedUploadsFromTheProgramsFolder) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nlook=modern\nuploadEnabled=Y\n"
+        "uploadSaveLocation={dir}\n[Server-2]\nsecondPortEnabled=N\n");
+    WriteFile(vantry.dir() + "/1-POST.mim", "x");
+    vantry.Start();
+    auto ask = [&](const std::string& target) {
+        return Exchange(vantry.address(), vantry.port1(), "GET " + target + " HTTP/1.0\r\n\r\n");
+    };
+    const std::string page = BodyOf(ask("/admin/inbox"));
+    EXPECT_TRUE(Has(page, "Uploads (1)") && Has(page, "1-POST.mim")) << page;
+    EXPECT_FALSE(Has(page, "Vantry.ini"));
+    EXPECT_EQ(StatusOf(ask("/admin/inbox/download?kind=upload&name=Vantry.ini")), 400);
 }
 
 }  // namespace
