@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Every page of the modern look in a real browser (headless Chromium through chromedriver).
+"""Every page of the modern look in a real browser (headless Chromium through chromedriver), and
+the sharing a visitor does with it: files chosen and dropped on the upload page go up with their
+progress shown, and a message sent from its form reaches the owner's inbox.
 
 Usage: modern_pages_test.py VANTRY_BINARY SOURCE_DIR [VANTRY_CERT_BINARY]
 
@@ -105,7 +107,7 @@ class Vantry:
                            stdout=subprocess.DEVNULL)
             tls = "tlsPort=%d\ntlsCertificate=vantry.crt\ntlsKey=vantry.key\n" % self.tls_port
         apps = ("list=Y\nsearchEnabled=Y\nhomeEnabled=Y\nfavoritesEnabled=Y\nuserListEnabled=Y\n"
-                "userListPublic=Y\nuniversalNavBarEnabled=Y\nuploadEnabled=Y\n"
+                "userListPublic=Y\nuniversalNavBarEnabled=Y\nuploadEnabled=Y\nuploadMaxSizeMB=100\n"
                 "messageUploadEnabled=Y\npostEnabled=Y\n"
                 "uploadSaveLocation={d}/up\nmessageSaveLocation={d}/messages\n"
                 "postSaveLocation={d}/forms\n").format(d=self.dir)
@@ -273,12 +275,18 @@ def start_browser(width, height, accept_insecure_certs):
     return driver
 
 
-def submit_form(field, value=None, form_action=None):
+def submit_form(field, value=None, form_action=None, without_script=False):
     """An action: fills `field` of the page's form with `value` (a file's path for a file
     field), or picks the form that posts to `form_action`, and presses its submit button;
-    the page that answers is checked."""
+    the page that answers is checked. `without_script` first puts a copy of the form in its
+    place, free of the page script's handlers, as a browser without script has it."""
 
     def act(driver):
+        if without_script:
+            driver.execute_script(
+                "for (const f of document.forms) {"
+                "  const plain = f.cloneNode(true); f.replaceWith(plain);"
+                "  for (const b of plain.querySelectorAll('[hidden]')) b.hidden = false; }")
         if field:
             element = driver.find_element(By.NAME, field)
             if element.get_attribute("type") != "file":
@@ -337,7 +345,7 @@ class ModernPagesTest(unittest.TestCase):
             Page("upload", "/VNT/fileupload.html", "Upload"),
             # Each width's upload stores the file again, under the next free name.
             Page("upload received", "/VNT/fileupload.html", "Received upload résumé",
-                 action=submit_form("filename", upload)),
+                 action=submit_form("filename", upload, without_script=True)),
             Page("message", "/VNT/sendmessage.html", "Message"),
             Page("message received", "/VNT/sendmessage.html", "Message received",
                  action=submit_form("messageBody", "Grüße aus dem Browser")),
@@ -450,6 +458,113 @@ class ModernPagesTest(unittest.TestCase):
         self.run_pages(["https"])
 
 
+# Notes every text an upload's row shows as it changes: the progress between the start and the
+# end is gone by the time the test looks.
+WATCH_UPLOADS = r"""
+window.uploadStates = [];
+new MutationObserver((records) => {
+  for (const r of records) {
+    const row = r.target.closest && r.target.closest('li');
+    if (!row || !r.target.classList.contains('upload-state')) continue;
+    for (const n of r.addedNodes) {
+      window.uploadStates.push([row.querySelector('.upload-name').textContent, n.data]);
+    }
+  }
+}).observe(document.getElementById('upload-list'), {subtree: true, childList: true});
+"""
+
+ROWS = r"""
+return [...document.querySelectorAll('#upload-list li')].map((li) => ({
+  name: li.querySelector('.upload-name').textContent,
+  outcome: li.dataset.outcome || null,
+  state: li.querySelector('.upload-state').textContent,
+  value: li.querySelector('progress').value,
+  max: li.querySelector('progress').max,
+}));
+"""
+
+DROP = r"""
+const files = new DataTransfer();
+files.items.add(new File([arguments[1]], arguments[0]));
+document.dispatchEvent(new DragEvent('drop', {dataTransfer: files, bubbles: true,
+                                              cancelable: true}));
+"""
+
+
+class SharingTest(unittest.TestCase):
+    """The upload page and the owner's inbox, used as a visitor and the owner use them."""
+
+    vantry = None
+    drivers = None
+
+    def driver(self):
+        return self.drivers[WIDTHS[-1]]
+
+    def stored(self, name):
+        with open(os.path.join(self.vantry.dir, "up", name), "rb") as f:
+            return f.read()
+
+    def upload_through_the_page(self, server, prefix):
+        driver = self.driver()
+        chosen = {prefix + " holiday été.bin": os.urandom(20 * 1024 * 1024),
+                  prefix + " notes.txt": b"short notes\n", prefix + " empty.dat": b""}
+        folder = tempfile.mkdtemp(prefix="chosen-", dir=self.vantry.dir)
+        for name, content in chosen.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(content)
+        driver.get(self.vantry.base(server) + "/VNT/FileUpload.html")
+        self.assertTrue(driver.find_element(By.CSS_SELECTOR, "#upload-form [type=submit]")
+                        .get_attribute("hidden") is not None, "the script runs the page")
+        driver.execute_script(WATCH_UPLOADS)
+        driver.find_element(By.ID, "filename").send_keys(
+            "\n".join(os.path.join(folder, name) for name in chosen))
+        dropped = prefix + " dropped.txt"
+        driver.execute_script(DROP, dropped, "dropped on the page")
+        done = lambda: [r for r in driver.execute_script(ROWS) if r["outcome"]]
+        self.assertTrue(wait_until(60, lambda: len(done()) == 4, step=0.2),
+                        driver.execute_script(ROWS))
+        states = driver.execute_script("return window.uploadStates")
+        for row in driver.execute_script(ROWS):
+            self.assertEqual(row["outcome"], "stored", row)
+            self.assertEqual(row["value"], row["max"], row)
+            self.assertTrue(row["state"].startswith("Received " + row["name"]), row)
+        for name, content in chosen.items():
+            self.assertEqual(self.stored(name), content, name)
+            if content:
+                shown = [text for seen, text in states if seen == name and " of " in text]
+                self.assertTrue(shown, "no progress shown for %s: %s" % (name, states))
+        big = prefix + " holiday été.bin"
+        self.assertTrue(any(seen == big and text.endswith("/s") for seen, text in states),
+                        "no speed shown: %s" % states)
+        self.assertEqual(self.stored(dropped), b"dropped on the page")
+        leftovers = [n for n in os.listdir(os.path.join(self.vantry.dir, "up"))
+                     if n.startswith(".") or n.endswith(".part")]
+        self.assertEqual(leftovers, [])
+
+    def test_chosen_and_dropped_files_go_up_with_their_progress(self):
+        self.upload_through_the_page("one", "plain")
+
+    def test_chosen_files_go_up_over_https(self):
+        if not self.vantry.tls_port:
+            self.skipTest("no vantry-cert given")
+        self.upload_through_the_page("https", "tls")
+
+    def test_the_inbox_lists_a_message_sent_from_the_form(self):
+        driver = self.driver()
+        base = self.vantry.base("one")
+        driver.get(base + "/VNT/SendMessage.html")
+        fields = {"messageFrom": "Zoë", "messageTo": "Owner",
+                  "messageSubject": "Sent from the browser", "messageBody": "Ünïcödé <b>text</b>"}
+        for name, value in fields.items():
+            driver.find_element(By.ID, name).send_keys(value)
+        driver.find_element(By.CSS_SELECTOR, "form [type=submit]").click()
+        self.assertTrue(wait_until(10, lambda: "/VNT/HandleSendMessage" in driver.current_url))
+        driver.get(base + "/admin/inbox")
+        text = driver.find_element(By.ID, "messages").text
+        for value in fields.values():
+            self.assertIn(value, text)
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__, file=sys.stderr)
@@ -468,9 +583,11 @@ def main():
     try:
         vantry = Vantry(binary, source_dir, cert_binary)
         vantry.start()
-        ModernPagesTest.vantry = vantry
-        ModernPagesTest.drivers = drivers
-        suite = unittest.defaultTestLoader.loadTestsFromTestCase(ModernPagesTest)
+        suite = unittest.TestSuite()
+        for case in (ModernPagesTest, SharingTest):
+            case.vantry = vantry
+            case.drivers = drivers
+            suite.addTests(unittest.defaultTestLoader.loadTestsFromTestCase(case))
         result = unittest.TextTestRunner(verbosity=2).run(suite)
         ok = result.wasSuccessful()
     finally:
