@@ -4,9 +4,11 @@
 # CGI scripts, a page behind a login, the access log, a directory listing, the server
 # properties page, a search of the root against find), the download rate of a large file,
 # the same two files over connections kept open (with wrk), ten thousand idle connections,
-# then memory, threads and descriptors around a long run. Prints a report and keeps it, with
-# the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
-# check fails. Settings are environment variables; see bench/README.md.
+# a gibibyte uploaded as a form against dd and nginx's PUT, a gibibyte folder as one ZIP
+# against one file of its bytes, then memory, threads and descriptors around a long run.
+# Prints a report and keeps it, with the raw ab and curl outputs and the servers' logs, in
+# bench/out/<time>/. Exits 1 when a check fails. Settings are environment variables; see
+# bench/README.md.
 set -uo pipefail
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -160,14 +162,12 @@ VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
-DEFAULT_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
+# The two gibibyte scenarios come last (about a minute and a half together, a few percent of a
+# full run): the gibibytes they write through the page cache are then no other's burden.
+ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
     cgi_php login access_log listing listing_modern server_properties properties_modern search upload upload_concurrent ipv6 https
-    http2 proxy_1k stall idle)
-# Run only when named: each writes several GiB (a gibibyte upload in every round, a gibibyte
-# folder and file), whose writing back to the disk would still weigh on the scenarios after it.
-LARGE_SCENARIOS=(upload_multipart folder_zip)
-ALL_SCENARIOS=("${DEFAULT_SCENARIOS[@]}" "${LARGE_SCENARIOS[@]}")
-read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${DEFAULT_SCENARIOS[*]}}"
+    http2 proxy_1k stall idle upload_multipart folder_zip)
+read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
 write_page() {
