@@ -270,7 +270,10 @@ void StoreNamedFiles(http::Connection& c, const FeatureSettings& f, std::string_
         c.ReportToOwner("An upload was not stored: " + error + ".");
         outcome.failure = "The server's folder for uploads cannot be written.";
     } else {
-        outcome = StoreMultipartUpload(c, boundary, f.directory, f.maxBytes);
+        // A limit of 0 is none: the reader then counts no bytes against it.
+        const std::optional<uint64_t> limit =
+            f.maxBytes && *f.maxBytes != 0 ? f.maxBytes : std::nullopt;
+        outcome = StoreMultipartUpload(c, boundary, f.directory, limit);
     }
     std::vector<std::string> sentences;
     for (const StoredUpload& file : outcome.stored) {

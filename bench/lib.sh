@@ -43,6 +43,8 @@ NGINX_AUTH_URL=""    # empty when nginx serves no page behind a login
 NGINX_KA_URL=""      # the server of the nginx process that keeps connections open
 NGINX_IDLE_PID=""    # the nginx of the idle-connections scenario, a process of its own
 NGINX_IDLE_URL=""
+NGINX_PUT_PID=""     # the nginx that takes uploads (PUT), a process of its own
+NGINX_PUT_URL=""
 NGINX_TLS_URL=""    # empty unless nginx also serves HTTPS
 BENCH_TLS_CERT=""   # the certificate both serve HTTPS with, made by vantry-cert; empty: no HTTPS
 BENCH_TLS_KEY=""
@@ -570,6 +572,60 @@ stop_nginx_idle() {
     bench_stop_pid "$NGINX_IDLE_PID" nginx-idle
     cp "$BENCH_DIR/nginx-idle/error.log" "$BENCH_OUT/nginx-idle-error.log" 2>/dev/null
     NGINX_IDLE_PID=""
+}
+
+# A third nginx, a process of its own for the multipart upload scenario: one worker that stores
+# the body of a PUT under ROOT (dav_methods PUT), any size, reading it through a buffer of
+# 256 KiB as Vantry and dd do; the body first goes to a temporary file on the same disk, which
+# is then renamed. Sets NGINX_PUT_PID and NGINX_PUT_URL.
+start_nginx_put() {
+    local root=$1 prefix=$BENCH_DIR/nginx-put port user="" nginx
+    port=$(bench_free_port) || exit 1
+    mkdir -p "$prefix/temp"
+    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
+    cat >"$prefix/nginx.conf" <<CONF
+$user
+worker_processes 1;
+daemon off;
+master_process on;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log warn;
+
+events {
+    worker_connections 64;
+}
+
+http {
+    access_log off;
+    server_tokens off;
+    client_max_body_size 0;
+    client_body_buffer_size 256k;
+$(bench_nginx_temp_paths "$prefix")
+
+    server {
+        listen $BENCH_NGINX_ADDR:$port;
+        root $root;
+        location / {
+            dav_methods PUT;
+        }
+    }
+}
+CONF
+    nginx=$(bench_nginx_binary)
+    bench_check_config nginx-put "$nginx" -t -q -p "$prefix/" -c "$prefix/nginx.conf" \
+        -e "$prefix/error.log"
+    bench_start_peer nginx-put "$nginx" -p "$prefix/" -c "$prefix/nginx.conf" -e "$prefix/error.log"
+    NGINX_PUT_PID=$BENCH_STARTED_PID
+    BENCH_PEER_STOPS+=(stop_nginx_put)
+    bench_wait_listening "$NGINX_PUT_PID" "$BENCH_NGINX_ADDR" "$port" nginx-put
+    NGINX_PUT_URL="http://$BENCH_NGINX_ADDR:$port"
+}
+
+stop_nginx_put() {
+    [ -n "$NGINX_PUT_PID" ] || return 0
+    bench_stop_pid "$NGINX_PUT_PID" nginx-put
+    cp "$BENCH_DIR/nginx-put/error.log" "$BENCH_OUT/nginx-put-error.log" 2>/dev/null
+    NGINX_PUT_PID=""
 }
 
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same

@@ -4,9 +4,11 @@
 # CGI scripts, a page behind a login, the access log, a directory listing, the server
 # properties page, a search of the root against find), the download rate of a large file,
 # the same two files over connections kept open (with wrk), ten thousand idle connections,
-# then memory, threads and descriptors around a long run. Prints a report and keeps it, with
-# the raw ab and curl outputs and the servers' logs, in bench/out/<time>/. Exits 1 when a
-# check fails. Settings are environment variables; see bench/README.md.
+# a gibibyte uploaded as a form against dd and nginx's PUT, a gibibyte folder as one ZIP
+# against one file of its bytes, then memory, threads and descriptors around a long run.
+# Prints a report and keeps it, with the raw ab and curl outputs and the servers' logs, in
+# bench/out/<time>/. Exits 1 when a check fails. Settings are environment variables; see
+# bench/README.md.
 set -uo pipefail
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -65,6 +67,13 @@ BENCH_UPLOAD_CLIENTS=${BENCH_UPLOAD_CLIENTS:-20}  # uploads at once
 BENCH_UPLOAD_CLIENT_MIB=${BENCH_UPLOAD_CLIENT_MIB:-5}  # size of each of them
 BENCH_UPLOAD_RATIO_MIN=${BENCH_UPLOAD_RATIO_MIN:-0.5}  # upload rate / dd rate
 BENCH_UPLOAD_RSS_GROWTH_MAX_KIB=${BENCH_UPLOAD_RSS_GROWTH_MAX_KIB:-4096}  # peak memory, upload
+BENCH_MULTIPART_MIB=${BENCH_MULTIPART_MIB:-1024}  # size of the multipart upload
+BENCH_MULTIPART_RATIO_MIN=${BENCH_MULTIPART_RATIO_MIN:-0.5}  # its rate / dd rate
+BENCH_MULTIPART_RSS_GROWTH_MAX_KIB=${BENCH_MULTIPART_RSS_GROWTH_MAX_KIB:-10240}  # resident memory during it
+BENCH_ZIP_FILES=${BENCH_ZIP_FILES:-1000}         # files of the zipped folder
+BENCH_ZIP_FILE_KIB=${BENCH_ZIP_FILE_KIB:-1024}   # size of each of them
+BENCH_ZIP_ROUNDS=${BENCH_ZIP_ROUNDS:-3}          # downloads of the zip (and of the one file)
+BENCH_ZIP_RATIO_MIN=${BENCH_ZIP_RATIO_MIN:-0.8}  # zip rate / rate of one file of the same size
 BENCH_STALL_SECONDS=${BENCH_STALL_SECONDS:-20}   # the visitor's time against each server
 BENCH_STALL_TRICKLE=${BENCH_STALL_TRICKLE:-500}  # clients trickling a body
 BENCH_STALL_READERS=${BENCH_STALL_READERS:-500}  # clients never reading their download
@@ -105,6 +114,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+proxy]=HAPROXY_VANTRY_URL [nginx+proxy]=HAPROXY_NGINX_URL
     [nginx+ka]=NGINX_KA_URL [vantry+idle]=VANTRY_IDLE_URL [nginx+idle]=NGINX_IDLE_URL
     [vantry+modern]=VANTRY_MODERN_URL [vantry+modern+admin]=VANTRY_MODERN_URL
+    [vantry+multipart]=VANTRY_MULTIPART_URL [nginx+put]=NGINX_PUT_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -117,6 +127,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+proxy]=VANTRY_PROXIED_PID [nginx+proxy]=NGINX_PID
     [nginx+ka]=NGINX_PID [vantry+idle]=VANTRY_IDLE_PID [nginx+idle]=NGINX_IDLE_PID
     [vantry+modern]=VANTRY_MODERN_PID [vantry+modern+admin]=VANTRY_MODERN_PID
+    [vantry+multipart]=VANTRY_MULTIPART_PID [nginx+put]=NGINX_PUT_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -137,6 +148,8 @@ VANTRY_PROXIED_PID="" VANTRY_PROXIED_PORT=""
 VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
 # shellcheck disable=SC2034
 VANTRY_MODERN_PID="" VANTRY_MODERN_URL=""
+# shellcheck disable=SC2034
+VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -149,9 +162,11 @@ VANTRY_MODERN_PID="" VANTRY_MODERN_URL=""
 # differing body length is no failure), SCENARIO_PAGES_DIFFER (1 when each server sends a page
 # of its own, of its own length) and SCENARIO_AFTER (a function run after it).
 # BENCH_SCENARIOS may name some of them; the checks of the others are then skipped.
+# The two gibibyte scenarios come last (about a minute and a half together, a few percent of a
+# full run): the gibibytes they write through the page cache are then no other's burden.
 ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
     cgi_php login access_log listing listing_modern server_properties properties_modern search upload upload_concurrent ipv6 https
-    http2 proxy_1k stall idle)
+    http2 proxy_1k stall idle upload_multipart folder_zip)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -787,7 +802,7 @@ UPLOAD_RATE=0 UPLOAD_DD_RATE=0 UPLOAD_HWM_GROWTH="" UPLOAD_WHOLE=0 UPLOAD_CONCUR
 # dd writing the same file into the same directory; the best rate of each, and the server's
 # memory: resident and peak (VmHWM) after one small upload, and after the large ones.
 run_upload() {
-    local url pid round rss0 hwm0 rss1 hwm1 expectedSum stored seconds ddRate rates="" ddRates=""
+    local url pid round rss0 hwm0 rss1 hwm1 expectedSum stored rates="" ddRates=""
     url=$(server_url vantry+upload)$SCENARIO_PATH
     pid=$VANTRY_UPLOAD_PID
     measure_upload "$url" "$UPLOAD_SOURCES/small.bin" warmup
@@ -809,13 +824,9 @@ run_upload() {
         rates+=" $(mib_per_s "$UPLOAD_SPEED")"
         server_alive vantry+upload
         rm -f "$UPLOAD_DIR"/*
-        bench_pin_to 0
-        seconds=$("${BENCH_PIN_CMD[@]}" dd if="$UPLOAD_SOURCES/big.bin" of="$UPLOAD_DIR/dd.bin" \
-            bs=256k 2>&1 | awk '/copied/ { print $(NF - 3) }')
-        ddRate=$(awk -v b=$((BENCH_UPLOAD_MIB * 1048576)) -v s="$seconds" \
-            'BEGIN { if (s > 0) printf "%.0f", b / s; else print 0 }')
-        at_least "$UPLOAD_DD_RATE" "$ddRate" || UPLOAD_DD_RATE=$ddRate
-        ddRates+=" $(mib_per_s "$ddRate")"
+        measure_dd "$UPLOAD_SOURCES/big.bin" "$UPLOAD_DIR/dd.bin"
+        at_least "$UPLOAD_DD_RATE" "$DD_SPEED" || UPLOAD_DD_RATE=$DD_SPEED
+        ddRates+=" $(mib_per_s "$DD_SPEED")"
         rm -f "$UPLOAD_DIR"/*
     done
     sleep 0.5
@@ -872,6 +883,229 @@ run_upload_concurrent() {
             'BEGIN { printf "%.1f", m / (b - a) }')" "$bad" \
         "$(comm -12 <(echo "$expected") <(echo "$stored") | grep -c .)" "$BENCH_UPLOAD_CLIENTS"
     rm -f "$UPLOAD_DIR"/*
+}
+
+# dd copying SOURCE to DEST in blocks of 256 KiB, pinned as the servers are (it does a server's
+# part: the bytes into a file of the directory) and without a sync, as a server's write too
+# leaves them to the page cache. Sets DD_SPEED (bytes per second).
+measure_dd() {
+    local source=$1 dest=$2 seconds
+    bench_pin_to 0
+    seconds=$("${BENCH_PIN_CMD[@]}" dd if="$source" of="$dest" bs=256k 2>&1 |
+        awk '/copied/ { print $(NF - 3) }')
+    DD_SPEED=$(awk -v b="$(stat -c %s "$source")" -v s="$seconds" \
+        'BEGIN { if (s > 0) printf "%.0f", b / s; else print 0 }')
+}
+
+# One upload with curl, pinned like ab, ARGS... being curl's (the body and the URL); the page
+# answered goes to $BENCH_OUT/upload-LABEL.html. While it runs, the resident memory of PID
+# (none when empty) is read every 0.2 s. Sets UPLOAD_CODE, UPLOAD_BYTES and UPLOAD_SPEED as
+# measure_upload does, UPLOAD_RSS_PEAK (KiB, the highest reading) and UPLOAD_RSS_READINGS.
+measure_sampled_upload() {
+    local label=$1 pid=$2 out=$BENCH_OUT/upload-$1.txt rss i
+    shift 2
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" curl -s --max-time "$BENCH_CURL_TIMEOUT" -o "$BENCH_OUT/upload-$label.html" \
+        -w '%{http_code} %{size_upload} %{speed_upload}\n' "$@" >"$out" 2>&1 &
+    BENCH_AB_PID=$!
+    UPLOAD_RSS_PEAK=0 UPLOAD_RSS_READINGS=0
+    # curl ends within its time limit; the count of readings bounds the loop as well.
+    for ((i = 0; i < BENCH_CURL_TIMEOUT * 5 + 50; i++)); do
+        kill -0 "$BENCH_AB_PID" 2>/dev/null || break
+        if [ -n "$pid" ]; then
+            rss=$(proc_rss_kib "$pid")
+            [ "${rss:-0}" -gt "$UPLOAD_RSS_PEAK" ] && UPLOAD_RSS_PEAK=$rss
+            UPLOAD_RSS_READINGS=$((UPLOAD_RSS_READINGS + 1))
+        fi
+        sleep 0.2
+    done
+    wait "$BENCH_AB_PID"
+    BENCH_AB_PID=""
+    read -r UPLOAD_CODE UPLOAD_BYTES UPLOAD_SPEED <"$out"
+    : "${UPLOAD_CODE:=000}" "${UPLOAD_BYTES:=0}" "${UPLOAD_SPEED:=0}"
+}
+
+# True when DIR holds one file, NAME, with the sha256 SUM.
+stored_as_sent() {
+    local dir=$1 name=$2 sum=$3
+    [ "$(find "$dir" -mindepth 1 -maxdepth 1 -printf '%f\n')" = "$name" ] && [ "$(sha256sum <"$dir/$name" | cut -d' ' -f1)" = "$sum" ]
+}
+
+# The multipart upload goes to a modern-look installation of its own that takes any size
+# (uploadMaxSizeMB=0) and stores each file of the form under its own name in MULTIPART_DIR;
+# nginx stores the same file sent as a PUT into that directory, and dd copies it there. The
+# source lies beside it, outside the web root, on the same disk.
+MULTIPART_DIR="" MULTIPART_SOURCE="" MULTIPART_PEER=""
+scenario_upload_multipart() {
+    SCENARIO_TITLE="a $BENCH_MULTIPART_MIB MiB upload with curl -F to the modern look, against dd and nginx's PUT (curl -T) writing the same bytes to the same directory"
+    MULTIPART_DIR=$BENCH_DIR/vantry-multipart/uploads
+    MULTIPART_SOURCE=$BENCH_DIR/multipart-source
+    mkdir -p "$MULTIPART_DIR" "$MULTIPART_SOURCE"
+    head -c "${BENCH_MULTIPART_MIB}M" /dev/urandom >"$MULTIPART_SOURCE/big.bin" ||
+        bench_die "could not write the $BENCH_MULTIPART_MIB MiB upload"
+    head -c 100k /dev/urandom >"$MULTIPART_SOURCE/small.bin"
+    start_extra_vantry vantry-multipart vantry+multipart logs=N look=modern uploadMaxSizeMB=0 \
+        "uploadSaveLocation=$MULTIPART_DIR"
+    # nginx stores a PUT only with its WebDAV module (nginx-light has it).
+    MULTIPART_PEER=""
+    if "$(bench_nginx_binary)" -V 2>&1 | grep -q http_dav_module; then
+        start_nginx_put "$MULTIPART_DIR"
+        MULTIPART_PEER="nginx+put"
+    else
+        bench_say "note: this nginx has no WebDAV module; no PUT to compare with"
+    fi
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+multipart)
+    SCENARIO_TOOL=upload_multipart
+    SCENARIO_AFTER=finish_upload_multipart
+}
+
+# Results of the multipart upload for the checks.
+MULTIPART_RATE=0 MULTIPART_DD_RATE=0 MULTIPART_PEER_RATE=0 MULTIPART_WHOLE=0
+MULTIPART_RSS_BASE=0 MULTIPART_RSS_PEAK=0
+
+# The multipart upload BENCH_UPLOAD_ROUNDS times, each stored file checked against the source,
+# taking turns with dd and nginx's PUT; the best rate of each. Vantry's resident memory is
+# read before (after one small upload) and every 0.2 s during the large ones.
+run_upload_multipart() {
+    local url=$VANTRY_MULTIPART_URL/VNT/HandleFileUpload.html source=$MULTIPART_SOURCE/big.bin
+    local pid=$VANTRY_MULTIPART_PID round expected readings=0 peerWhole=-
+    local rates="" ddRates="" peerRates=""
+    [ -n "$MULTIPART_PEER" ] && peerWhole=yes
+    measure_sampled_upload multipart-warmup "" -F "file=@$MULTIPART_SOURCE/small.bin" "$url"
+    rm -f "$MULTIPART_DIR"/*
+    sleep 0.5
+    MULTIPART_RSS_BASE=$(proc_rss_kib "$pid")
+    MULTIPART_RSS_PEAK=$MULTIPART_RSS_BASE
+    expected=$(sha256sum <"$source" | cut -d' ' -f1)
+    MULTIPART_WHOLE=1
+    for ((round = 1; round <= BENCH_UPLOAD_ROUNDS; round++)); do
+        measure_sampled_upload "multipart-r$round" "$pid" -F "file=@$source" "$url"
+        [ "$UPLOAD_RSS_PEAK" -gt "$MULTIPART_RSS_PEAK" ] && MULTIPART_RSS_PEAK=$UPLOAD_RSS_PEAK
+        readings=$((readings + UPLOAD_RSS_READINGS))
+        if [ "$UPLOAD_CODE" != 200 ] || ! stored_as_sent "$MULTIPART_DIR" big.bin "$expected"; then
+            MULTIPART_WHOLE=0
+            bench_say "note: multipart round $round answered $UPLOAD_CODE; stored:" \
+                "$(find "$MULTIPART_DIR" -mindepth 1 -maxdepth 1 -printf '%f\n' | head -n 3 | paste -sd' ' -)"
+        else
+            at_least "$MULTIPART_RATE" "$UPLOAD_SPEED" || MULTIPART_RATE=$UPLOAD_SPEED
+        fi
+        rates+=" $(mib_per_s "$UPLOAD_SPEED")"
+        server_alive vantry+multipart
+        rm -f "$MULTIPART_DIR"/*
+        measure_dd "$source" "$MULTIPART_DIR/big.bin"
+        at_least "$MULTIPART_DD_RATE" "$DD_SPEED" || MULTIPART_DD_RATE=$DD_SPEED
+        ddRates+=" $(mib_per_s "$DD_SPEED")"
+        rm -f "$MULTIPART_DIR"/*
+        [ -n "$MULTIPART_PEER" ] || continue
+        measure_sampled_upload "put-r$round" "" -T "$source" "$NGINX_PUT_URL/big.bin"
+        if [ "$UPLOAD_CODE" != 201 ] || ! stored_as_sent "$MULTIPART_DIR" big.bin "$expected"; then
+            peerWhole=no
+            bench_say "note: nginx's PUT round $round answered $UPLOAD_CODE"
+        else
+            at_least "$MULTIPART_PEER_RATE" "$UPLOAD_SPEED" || MULTIPART_PEER_RATE=$UPLOAD_SPEED
+        fi
+        peerRates+=" $(mib_per_s "$UPLOAD_SPEED")"
+        server_alive "$MULTIPART_PEER"
+        rm -f "$MULTIPART_DIR"/*
+    done
+    printf '%-22s %10s  %s\n' "" "best MiB/s" "each round (MiB/s)"
+    printf '%-22s %10s  %s\n' "vantry multipart" "$(mib_per_s "$MULTIPART_RATE")" "${rates# }"
+    printf '%-22s %10s  %s\n' "dd (bs=256k)" "$(mib_per_s "$MULTIPART_DD_RATE")" "${ddRates# }"
+    [ -z "$MULTIPART_PEER" ] ||
+        printf '%-22s %10s  %s\n' "nginx PUT" "$(mib_per_s "$MULTIPART_PEER_RATE")" "${peerRates# }"
+    printf 'vantry/dd: %s; vantry/nginx: %s; stored whole in every round: vantry %s, nginx %s\n' \
+        "$(ratio "$MULTIPART_RATE" "$MULTIPART_DD_RATE")" "$(ratio "$MULTIPART_RATE" "$MULTIPART_PEER_RATE")" \
+        "$([ "$MULTIPART_WHOLE" = 1 ] && echo yes || echo no)" \
+        "$peerWhole"
+    printf 'vantry-multipart resident memory: %s KiB before, at most %s KiB during the uploads (%s readings); growth %s KiB\n' \
+        "$MULTIPART_RSS_BASE" "$MULTIPART_RSS_PEAK" "$readings" "$((MULTIPART_RSS_PEAK - MULTIPART_RSS_BASE))"
+}
+
+finish_upload_multipart() {
+    stop_nginx_put
+    finish_extra_vantry vantry-multipart vantry+multipart
+    rm -rf "$MULTIPART_SOURCE" "$MULTIPART_DIR"
+}
+
+# The zipped folder and one file of the same bytes lie in the web root only for this
+# scenario; the modern-look installation serves both.
+scenario_folder_zip() {
+    SCENARIO_TITLE="a folder of $BENCH_ZIP_FILES files of $BENCH_ZIP_FILE_KIB KiB as one ZIP (?zip) from the modern look, against one file of the same bytes from the same server"
+    local www=$BENCH_DIR/www
+    mkdir -p "$www/zipdir"
+    # One stream of random bytes cut into the files, then the same bytes as one file.
+    head -c $((BENCH_ZIP_FILES * BENCH_ZIP_FILE_KIB * 1024)) /dev/urandom |
+        (cd "$www/zipdir" && split -b "${BENCH_ZIP_FILE_KIB}K" -a 5 -d - part-) ||
+        bench_die "could not write the zipped folder"
+    cat "$www/zipdir"/part-* >"$www/one-file.bin" || bench_die "could not write the one file"
+    start_modern_vantry vantry+modern
+    SCENARIO_PATH=/zipdir/
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+modern)
+    SCENARIO_TOOL=folder_zip
+    SCENARIO_AFTER=finish_folder_zip
+}
+
+# Results of the folder's ZIP for the checks.
+ZIP_RATE=0 ZIP_FILE_RATE=0 ZIP_WHOLE=0
+
+# The folder's ZIP and the one file downloaded in turns, BENCH_ZIP_ROUNDS times; the best rate
+# of each. Every ZIP must be answered 200 with the files' bytes and no more than 512 bytes of
+# headers per file; one more is saved and tested: unzip checks every entry's CRC, the entries
+# are counted, and the first and last are compared with their files.
+run_folder_zip() {
+    local base=$VANTRY_MODERN_URL round bytes least most zipRates="" fileRates="" saved entries
+    local zipdir=$BENCH_DIR/www/zipdir first last tested=no
+    bytes=$((BENCH_ZIP_FILES * BENCH_ZIP_FILE_KIB * 1024))
+    # A stored entry costs at least its local header and its central directory record.
+    least=$((bytes + BENCH_ZIP_FILES * 76 + 22))
+    most=$((bytes + BENCH_ZIP_FILES * 512 + 4096))
+    ZIP_WHOLE=1
+    for ((round = 1; round <= BENCH_ZIP_ROUNDS; round++)); do
+        measure_curl "$base/zipdir/?zip" "zip-r$round"
+        if [ "$CURL_CODE" != 200 ] || [ "$CURL_BYTES" -lt "$least" ] || [ "$CURL_BYTES" -gt "$most" ]; then
+            ZIP_WHOLE=0
+            bench_say "note: the ZIP answered $CURL_CODE with $CURL_BYTES bytes ($least to $most expected)"
+        else
+            at_least "$ZIP_RATE" "$CURL_SPEED" || ZIP_RATE=$CURL_SPEED
+        fi
+        zipRates+=" $(mib_per_s "$CURL_SPEED")"
+        measure_curl "$base/one-file.bin" "zip-file-r$round"
+        if [ "$CURL_CODE" != 200 ] || [ "$CURL_BYTES" != "$bytes" ]; then
+            bench_say "note: the one file answered $CURL_CODE with $CURL_BYTES of $bytes bytes"
+        else
+            at_least "$ZIP_FILE_RATE" "$CURL_SPEED" || ZIP_FILE_RATE=$CURL_SPEED
+        fi
+        fileRates+=" $(mib_per_s "$CURL_SPEED")"
+        server_alive vantry+modern
+    done
+    saved=$BENCH_DIR/zipdir.zip
+    first=$(cd "$zipdir" && find . -maxdepth 1 -type f -printf '%f\n' | sort | head -n 1)
+    last=$(cd "$zipdir" && find . -maxdepth 1 -type f -printf '%f\n' | sort | tail -n 1)
+    entries=0
+    if curl -s --max-time "$BENCH_CURL_TIMEOUT" -o "$saved" "$base/zipdir/?zip" &&
+        unzip -tq "$saved" >"$BENCH_OUT/unzip-test.txt" 2>&1; then
+        entries=$(unzip -Z1 "$saved" | grep -c .)
+        if [ "$entries" = "$BENCH_ZIP_FILES" ] && unzip -p "$saved" "$first" | cmp -s - "$zipdir/$first" &&
+            unzip -p "$saved" "$last" | cmp -s - "$zipdir/$last"; then
+            tested=yes
+        fi
+    fi
+    [ "$tested" = yes ] || ZIP_WHOLE=0
+    rm -f "$saved"
+    printf '%-22s %10s  %s\n' "" "best MiB/s" "each round (MiB/s)"
+    printf '%-22s %10s  %s\n' "zipdir/?zip" "$(mib_per_s "$ZIP_RATE")" "${zipRates# }"
+    printf '%-22s %10s  %s\n' "one-file.bin" "$(mib_per_s "$ZIP_FILE_RATE")" "${fileRates# }"
+    printf 'zip/file: %s; the saved ZIP: %s entries, unzip -tq: %s, first and last entries as their files: %s\n' \
+        "$(ratio "$ZIP_RATE" "$ZIP_FILE_RATE")" "$entries" \
+        "$(tail -n 1 "$BENCH_OUT/unzip-test.txt" 2>/dev/null)" "$tested"
+}
+
+finish_folder_zip() {
+    rm -rf "$BENCH_DIR/www/zipdir" "$BENCH_DIR/www/one-file.bin"
+    finish_extra_vantry vantry-modern vantry+modern
 }
 
 finish_access_log() {
@@ -1437,6 +1671,24 @@ main() {
     else
         printf 'skip  concurrent uploads\n'
     fi
+    if measured upload_multipart "$BENCH_MULTIPART_MIB MiB multipart upload"; then
+        local multipartRatio growth
+        multipartRatio=$(ratio "$MULTIPART_RATE" "$MULTIPART_DD_RATE")
+        check "$(at_least "$multipartRatio" "$BENCH_MULTIPART_RATIO_MIN" && echo 1)" \
+            "$BENCH_MULTIPART_MIB MiB multipart upload: rate vantry/dd $multipartRatio (>= $BENCH_MULTIPART_RATIO_MIN)"
+        check "$MULTIPART_WHOLE" "$BENCH_MULTIPART_MIB MiB multipart upload: stored whole under its name in every round"
+        growth=$((MULTIPART_RSS_PEAK - MULTIPART_RSS_BASE))
+        check "$([ "$growth" -le "$BENCH_MULTIPART_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
+            "$BENCH_MULTIPART_MIB MiB multipart upload: resident memory grew by $growth KiB during it" \
+            "(<= $BENCH_MULTIPART_RSS_GROWTH_MAX_KIB KiB)"
+    fi
+    if measured folder_zip "folder as a ZIP"; then
+        local zipRatio
+        zipRatio=$(ratio "$ZIP_RATE" "$ZIP_FILE_RATE")
+        check "$(at_least "$zipRatio" "$BENCH_ZIP_RATIO_MIN" && echo 1)" \
+            "folder of $BENCH_ZIP_FILES files as a ZIP: rate zip/one file $zipRatio (>= $BENCH_ZIP_RATIO_MIN)"
+        check "$ZIP_WHOLE" "folder of $BENCH_ZIP_FILES files as a ZIP: every one of its size, and one tested whole"
+    fi
     check "$([ "$idleRss" -lt "$BENCH_IDLE_RSS_MAX_KIB" ] && echo 1)" \
         "idle resident memory $(mib "$idleRss") MiB (< $(mib "$BENCH_IDLE_RSS_MAX_KIB") MiB)"
     check "$([ $((afterRss - warmRss)) -le "$BENCH_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
@@ -1468,15 +1720,15 @@ main() {
 
     local name errors
     printf '\n'
-    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https \
-        vantry-proxied vantry-stall vantry-idle haproxy; do
+    for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern \
+        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
-    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-dual vantry-https vantry-proxied \
-        vantry-stall vantry-idle; do
+    for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern vantry-dual \
+        vantry-https vantry-proxied vantry-stall vantry-idle; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done

@@ -103,6 +103,7 @@
     job.state.textContent = text;
     job.state.parentNode.dataset.outcome = outcome;
     job.cancel.disabled = true;
+    job.cancel.hidden = true;
   }
 
   // Where an upload of this very file was begun before, so that a page opened again goes on
@@ -213,8 +214,9 @@
     forget(job);
     job.bar.value = job.bar.max;
     const name = storedName ? decodeURIComponent(storedName) : job.file.name;
+    // A speed says something only of a transfer that lasted.
     const seconds = job.started ? (performance.now() - job.started) / 1000 : 0;
-    const rate = seconds > 0 ? ', ' + size(Math.round(job.file.size / seconds)) + '/s' : '';
+    const rate = seconds >= 1 ? ', ' + size(Math.round(job.file.size / seconds)) + '/s' : '';
     finish(job, 'stored', 'Received ' + name + ', ' + size(job.file.size) + rate);
   }
 })();

@@ -289,5 +289,20 @@ TEST_F(ModernUploadTest, AResumedUploadGoesOnFromWhereItsBytesEndAndEndsByteIden
     EXPECT_EQ(Stored().size(), 2u) << Names(Stored());
 }
 
+// uploadMaxSizeMB=0 is no limit at all, whatever uploadMaxSizeKB says: a body of any size is
+// stored whole.
+TEST(ModernUploadWithoutLimitTest, StoresABodyOfAnySize) {
+    VantryInstance vantry(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nlook=modern\nuploadEnabled=Y\n"
+        "uploadMaxSizeKB=1\nuploadMaxSizeMB=0\nuploadSaveLocation={dir}/up\n");
+    fs::create_directories(vantry.dir() + "/up");
+    vantry.Start();
+    const std::string content(2000000, 'z');
+    const std::string answer = Exchange(vantry.address(), vantry.port1(),
+                                        UploadRequest(Multipart({{"big.bin", content}})));
+    EXPECT_NE(answer.find("<p>Received big.bin, "), std::string::npos) << BodyOf(answer);
+    EXPECT_TRUE(ReadFile(vantry.dir() + "/up/big.bin") == content);
+}
+
 }  // namespace
 }  // namespace e2e
