@@ -118,6 +118,10 @@ class Connection : private platform::WaitGate {
     // Sends `data`, which never changes while the program runs, with `contentTypeLine` and
     // leave for the client to keep it `maxAgeSeconds`; a client that has it gets 304.
     void SendUnchanging(std::string_view data, std::string_view contentTypeLine, int maxAgeSeconds);
+    // Sends `count` bytes of the open file `fd` from `offset` as the next part of the body of
+    // an answer whose head went out, by the system where it can; false once the client went
+    // away or the file ended sooner.
+    bool SendFileBody(int fd, uint64_t offset, uint64_t count);
     // Bytes of the answer's body sent so far.
     uint64_t BytesSent() const { return bytesSent_; }
 

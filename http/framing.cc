@@ -199,6 +199,17 @@ bool Http11Framing::PassThrough(uint64_t count) {
     return true;
 }
 
+bool Http11Framing::Around(uint64_t count, std::string* before, std::string* after) {
+    if (stage_ != Stage::kChunked) return PassThrough(count);
+    if (count == 0) return true;
+    char size[20];
+    auto [end, error] = std::to_chars(size, size + sizeof size, count, 16);
+    (void)error;
+    before->assign(size, end).append("\r\n");
+    after->assign("\r\n");
+    return true;
+}
+
 void Http11Framing::End(std::string* wire) {
     if (!active_ || ended_) return;
     ended_ = true;

@@ -34,6 +34,9 @@ class Http11Framing {
     // `count` bytes of the body go out unchanged by another way (a file sent by the system);
     // false when the body is not sent as it is (chunks), and those bytes must not be sent.
     bool PassThrough(uint64_t count);
+    // As PassThrough, for bytes that may be framed: `*before` and `*after` receive what goes
+    // out around them (a chunk's size line and its end). False when the body cannot take them.
+    bool Around(uint64_t count, std::string* before, std::string* after);
     // Appends the end of the answer: the last chunk, or a head that never ended as it came.
     void End(std::string* wire);
     // The answer went out whole with an end the client can tell, and the head did not say

@@ -174,6 +174,25 @@ bool Connection::SendFramed(std::string_view bytes, int idleLimitMs, bool countA
     return true;
 }
 
+bool Connection::SendFileBody(int fd, uint64_t offset, uint64_t count) {
+    if (sendFailed_) return false;
+    std::string before;
+    std::string after;
+    if (framing_.active() && (!framing_.HeadSent() || !framing_.Around(count, &before, &after))) {
+        sendFailed_ = true;
+        return false;
+    }
+    uint64_t uncounted = 0;
+    if (!before.empty() && !SendPaced({}, before, true, kIdleLimitMs, &uncounted)) {
+        sendFailed_ = true;
+    } else if (!SendFilePaced(fd, offset, count)) {
+        sendFailed_ = true;
+    } else if (!after.empty() && !SendPaced({}, after, false, kIdleLimitMs, &uncounted)) {
+        sendFailed_ = true;
+    }
+    return !sendFailed_;
+}
+
 bool Connection::SendWire(std::string_view head, std::string_view content, bool more) {
     // A client that went away makes the remaining sends fail quietly.
     if (sendFailed_) return false;

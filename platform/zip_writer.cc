@@ -18,6 +18,9 @@ namespace platform {
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+// Files from this size on go to the file sink, when there is one: below it a file costs more
+// calls than copies.
+constexpr uint64_t kFileSinkThreshold = 64 * 1024;
 constexpr uint32_t kLocalHeader = 0x04034b50;
 constexpr uint32_t kDataDescriptor = 0x08074b50;
 constexpr uint32_t kCentralRecord = 0x02014b50;
@@ -217,6 +220,28 @@ bool ZipWriter::AddFile(std::string_view name, int fd, uint64_t size, std::time_
     entry.zip64 = options_.forceZip64 || size >= kMax32;
     WriteLocalHeader(entry);
 
+    if (fileSink_ && size >= kFileSinkThreshold) {
+        SendFileData(fd, size, entry);
+    } else {
+        ReadFileData(fd, size, entry);
+    }
+
+    std::string descriptor;
+    Put32(descriptor, kDataDescriptor);
+    Put32(descriptor, entry.crc);
+    if (entry.zip64) {
+        Put64(descriptor, entry.size);
+        Put64(descriptor, entry.size);
+    } else {
+        Put32(descriptor, static_cast<uint32_t>(entry.size));
+        Put32(descriptor, static_cast<uint32_t>(entry.size));
+    }
+    Put(descriptor);
+    entries_.push_back(std::move(entry));
+    return ok_;
+}
+
+void ZipWriter::ReadFileData(int fd, uint64_t size, Entry& entry) {
     uint64_t remaining = size;
     uint32_t crc = 0;
     while (remaining > 0 && ok_) {
@@ -233,20 +258,32 @@ bool ZipWriter::AddFile(std::string_view name, int fd, uint64_t size, std::time_
         remaining -= count;
     }
     entry.crc = crc;
+}
 
-    std::string descriptor;
-    Put32(descriptor, kDataDescriptor);
-    Put32(descriptor, entry.crc);
-    if (entry.zip64) {
-        Put64(descriptor, entry.size);
-        Put64(descriptor, entry.size);
-    } else {
-        Put32(descriptor, static_cast<uint32_t>(entry.size));
-        Put32(descriptor, static_cast<uint32_t>(entry.size));
+void ZipWriter::SendFileData(int fd, uint64_t size, Entry& entry) {
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    if (start < 0) {
+        ReadFileData(fd, size, entry);
+        return;
     }
-    Put(descriptor);
-    entries_.push_back(std::move(entry));
-    return ok_;
+    Flush();
+    auto at = static_cast<uint64_t>(start);
+    uint64_t remaining = size;
+    uint32_t crc = 0;
+    while (remaining > 0 && ok_) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize, remaining));
+        const ssize_t got = ::pread(fd, buffer_.get(), want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        const auto count = static_cast<uint64_t>(got);
+        crc = Crc32(std::string_view(buffer_.get(), static_cast<size_t>(count)), crc);
+        ok_ = fileSink_(fd, at, count);
+        at += count;
+        offset_ += count;
+        entry.size += count;
+        remaining -= count;
+    }
+    entry.crc = crc;
 }
 
 bool ZipWriter::AddFileAt(std::string_view name, const std::string& path) {

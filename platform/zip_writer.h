@@ -33,6 +33,10 @@ class ZipWriter {
         bool forceZip64 = false;
     };
 
+    // Sends `count` bytes of the open file `fd` from `offset` unchanged, after every piece the
+    // sink took; false stops the writing.
+    using FileSink = std::function<bool(int fd, uint64_t offset, uint64_t count)>;
+
     explicit ZipWriter(Sink sink) : ZipWriter(std::move(sink), Options{}) {}
     ZipWriter(Sink sink, Options options);
     ZipWriter(const ZipWriter&) = delete;
@@ -49,6 +53,10 @@ class ZipWriter {
     // time as it has them now. A path that is no regular file, or cannot be opened, adds
     // nothing (and is no failure).
     bool AddFileAt(std::string_view name, const std::string& path);
+    // From now on the data of large files goes to `fileSink` rather than through the buffer
+    // (the system can send a file's pages without copying them); each piece is read for its
+    // CRC just before it is sent.
+    void SendFilesBy(FileSink fileSink) { fileSink_ = std::move(fileSink); }
     // Writes the central directory and the end records and hands the rest to the sink.
     bool Finish();
 
@@ -73,7 +81,13 @@ class ZipWriter {
     void WriteLocalHeader(const Entry& entry);
     void WriteCentralRecord(const Entry& entry);
 
+    // Take up to `size` bytes of an entry's data from `fd` (from its position), with their
+    // CRC: through the buffer, or sent through the file sink.
+    void ReadFileData(int fd, uint64_t size, Entry& entry);
+    void SendFileData(int fd, uint64_t size, Entry& entry);
+
     Sink sink_;
+    FileSink fileSink_;
     Options options_;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;

@@ -183,6 +183,9 @@ void AppConnection::SendFolderZip(const std::string& directory) {
     platform::ZipWriter zip([this](std::string_view piece) {
         return SendToClient(piece.data(), piece.size(), http::kIdleLimitSeconds * 1000);
     });
+    zip.SendFilesBy([this](int fd, uint64_t offset, uint64_t count) {
+        return SendFileBody(fd, offset, count);
+    });
     TreeZip tree(zip, Config(), *root);
     if (tree.AddFolder(directory, "", names, 0)) zip.Finish();
 }
