@@ -21,6 +21,7 @@ constexpr size_t kBufferSize = 64 * 1024;
 // Files from this size on go to the file sink, when there is one: below it a file costs more
 // calls than copies.
 constexpr uint64_t kFileSinkThreshold = 64 * 1024;
+constexpr size_t kFilePieceSize = 512 * 1024;
 constexpr uint32_t kLocalHeader = 0x04034b50;
 constexpr uint32_t kDataDescriptor = 0x08074b50;
 constexpr uint32_t kCentralRecord = 0x02014b50;
@@ -267,16 +268,18 @@ void ZipWriter::SendFileData(int fd, uint64_t size, Entry& entry) {
         return;
     }
     Flush();
+    // Larger pieces than the buffer's: each costs a few calls, whatever its size.
+    if (!pieceBuffer_) pieceBuffer_.reset(new char[kFilePieceSize]);
     auto at = static_cast<uint64_t>(start);
     uint64_t remaining = size;
     uint32_t crc = 0;
     while (remaining > 0 && ok_) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize, remaining));
-        const ssize_t got = ::pread(fd, buffer_.get(), want, static_cast<off_t>(at));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kFilePieceSize, remaining));
+        const ssize_t got = ::pread(fd, pieceBuffer_.get(), want, static_cast<off_t>(at));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         const auto count = static_cast<uint64_t>(got);
-        crc = Crc32(std::string_view(buffer_.get(), static_cast<size_t>(count)), crc);
+        crc = Crc32(std::string_view(pieceBuffer_.get(), static_cast<size_t>(count)), crc);
         ok_ = fileSink_(fd, at, count);
         at += count;
         offset_ += count;

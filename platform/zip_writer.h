@@ -90,6 +90,8 @@ class ZipWriter {
     FileSink fileSink_;
     Options options_;
     std::unique_ptr<char[]> buffer_;
+    // What SendFileData reads a piece into, made when first needed.
+    std::unique_ptr<char[]> pieceBuffer_;
     size_t used_ = 0;
     uint64_t offset_ = 0;
     bool ok_ = true;
