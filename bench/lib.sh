@@ -519,7 +519,6 @@ bench_nginx_temp_paths() {
 # NGINX_IDLE_URL.
 start_nginx_idle() {
     local connections=$(($1 + $1 / 4 + 100)) seconds=$2 prefix=$BENCH_DIR/nginx-idle port user=""
-    local nginx
     port=$(bench_free_port) || exit 1
     mkdir -p "$prefix/temp"
     [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
@@ -557,21 +556,35 @@ $(bench_nginx_temp_paths "$prefix")
     }
 }
 CONF
-    nginx=$(bench_nginx_binary)
-    bench_check_config nginx-idle "$nginx" -t -q -p "$prefix/" -c "$prefix/nginx.conf" \
-        -e "$prefix/error.log"
-    bench_start_peer nginx-idle "$nginx" -p "$prefix/" -c "$prefix/nginx.conf" -e "$prefix/error.log"
-    NGINX_IDLE_PID=$BENCH_STARTED_PID
-    BENCH_PEER_STOPS+=(stop_nginx_idle)
-    bench_wait_listening "$NGINX_IDLE_PID" "$BENCH_NGINX_ADDR" "$port" nginx-idle
+    bench_run_nginx nginx-idle "$port" NGINX_IDLE_PID stop_nginx_idle
     NGINX_IDLE_URL="http://$BENCH_NGINX_ADDR:$port"
 }
 
 stop_nginx_idle() {
-    [ -n "$NGINX_IDLE_PID" ] || return 0
-    bench_stop_pid "$NGINX_IDLE_PID" nginx-idle
-    cp "$BENCH_DIR/nginx-idle/error.log" "$BENCH_OUT/nginx-idle-error.log" 2>/dev/null
+    bench_stop_nginx nginx-idle "$NGINX_IDLE_PID"
     NGINX_IDLE_PID=""
+}
+
+# Checks and starts the nginx whose configuration is $BENCH_DIR/NAME/nginx.conf, sets the
+# variable PIDVAR to its process id, adds STOP to the peers stopped at the end, and waits
+# until it listens on PORT.
+bench_run_nginx() {
+    local name=$1 port=$2 pidVar=$3 stop=$4 prefix=$BENCH_DIR/$1 nginx
+    nginx=$(bench_nginx_binary)
+    bench_check_config "$name" "$nginx" -t -q -p "$prefix/" -c "$prefix/nginx.conf" \
+        -e "$prefix/error.log"
+    bench_start_peer "$name" "$nginx" -p "$prefix/" -c "$prefix/nginx.conf" -e "$prefix/error.log"
+    printf -v "$pidVar" '%s' "$BENCH_STARTED_PID"
+    BENCH_PEER_STOPS+=("$stop")
+    bench_wait_listening "$BENCH_STARTED_PID" "$BENCH_NGINX_ADDR" "$port" "$name"
+}
+
+# Stops the nginx NAME that bench_run_nginx started as PID (none when empty), keeping its
+# error log with the output.
+bench_stop_nginx() {
+    [ -n "$2" ] || return 0
+    bench_stop_pid "$2" "$1"
+    cp "$BENCH_DIR/$1/error.log" "$BENCH_OUT/$1-error.log" 2>/dev/null
 }
 
 # A third nginx, a process of its own for the multipart upload scenario: one worker that stores
@@ -579,7 +592,7 @@ stop_nginx_idle() {
 # 256 KiB as Vantry and dd do; the body first goes to a temporary file on the same disk, which
 # is then renamed. Sets NGINX_PUT_PID and NGINX_PUT_URL.
 start_nginx_put() {
-    local root=$1 prefix=$BENCH_DIR/nginx-put port user="" nginx
+    local root=$1 prefix=$BENCH_DIR/nginx-put port user=""
     port=$(bench_free_port) || exit 1
     mkdir -p "$prefix/temp"
     [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
@@ -611,20 +624,12 @@ $(bench_nginx_temp_paths "$prefix")
     }
 }
 CONF
-    nginx=$(bench_nginx_binary)
-    bench_check_config nginx-put "$nginx" -t -q -p "$prefix/" -c "$prefix/nginx.conf" \
-        -e "$prefix/error.log"
-    bench_start_peer nginx-put "$nginx" -p "$prefix/" -c "$prefix/nginx.conf" -e "$prefix/error.log"
-    NGINX_PUT_PID=$BENCH_STARTED_PID
-    BENCH_PEER_STOPS+=(stop_nginx_put)
-    bench_wait_listening "$NGINX_PUT_PID" "$BENCH_NGINX_ADDR" "$port" nginx-put
+    bench_run_nginx nginx-put "$port" NGINX_PUT_PID stop_nginx_put
     NGINX_PUT_URL="http://$BENCH_NGINX_ADDR:$port"
 }
 
 stop_nginx_put() {
-    [ -n "$NGINX_PUT_PID" ] || return 0
-    bench_stop_pid "$NGINX_PUT_PID" nginx-put
-    cp "$BENCH_DIR/nginx-put/error.log" "$BENCH_OUT/nginx-put-error.log" 2>/dev/null
+    bench_stop_nginx nginx-put "$NGINX_PUT_PID"
     NGINX_PUT_PID=""
 }
 

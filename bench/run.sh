@@ -1021,6 +1021,31 @@ run_upload_multipart() {
         "$peerWhole"
     printf 'vantry-multipart resident memory: %s KiB before, at most %s KiB during the uploads (%s readings); growth %s KiB\n' \
         "$MULTIPART_RSS_BASE" "$MULTIPART_RSS_PEAK" "$readings" "$((MULTIPART_RSS_PEAK - MULTIPART_RSS_BASE))"
+    measure_resumed_upload "$source" "$expected"
+}
+
+# The same file as a resumable upload whose connection drops after three quarters of it (the
+# body declared whole), finished from the offset the server then holds: the second request
+# must carry only the last quarter, and the stored file must be the source byte for byte.
+# Sets RESUME_WHOLE (1 when so) and prints the driver's figures.
+RESUME_WHOLE=0
+measure_resumed_upload() {
+    local source=$1 expected=$2 size cut result first held second seconds
+    local authority=${VANTRY_MULTIPART_URL#http://}
+    size=$(stat -c %s "$source")
+    cut=$((size * 3 / 4))
+    bench_pin_to 1
+    result=$("${BENCH_PIN_CMD[@]}" python3 "$BENCH_ROOT/bench/resume_driver.py" \
+        "${authority%:*}" "${authority##*:}" "$source" "$cut" 2>&1 | tail -n 1)
+    read -r _ first held second seconds _ <<<"${result//=/ }" || true
+    RESUME_WHOLE=0
+    if [[ $result == result* ]] && [ "$held" = "$cut" ] && [ $((held + second)) = "$size" ] &&
+        stored_as_sent "$MULTIPART_DIR" big.bin "$expected"; then
+        RESUME_WHOLE=1
+    fi
+    printf 'resumable upload of %s bytes cut after %s: the server held %s, the second request sent %s (%s)\n' \
+        "$size" "$first" "$held" "$second" "$result"
+    rm -f "$MULTIPART_DIR"/* "$MULTIPART_DIR"/.resumable-*
 }
 
 finish_upload_multipart() {
@@ -1677,6 +1702,7 @@ main() {
         check "$(at_least "$multipartRatio" "$BENCH_MULTIPART_RATIO_MIN" && echo 1)" \
             "$BENCH_MULTIPART_MIB MiB multipart upload: rate vantry/dd $multipartRatio (>= $BENCH_MULTIPART_RATIO_MIN)"
         check "$MULTIPART_WHOLE" "$BENCH_MULTIPART_MIB MiB multipart upload: stored whole under its name in every round"
+        check "$RESUME_WHOLE" "$BENCH_MULTIPART_MIB MiB resumable upload cut at three quarters: only the rest sent again, stored whole"
         growth=$((MULTIPART_RSS_PEAK - MULTIPART_RSS_BASE))
         check "$([ "$growth" -le "$BENCH_MULTIPART_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
             "$BENCH_MULTIPART_MIB MiB multipart upload: resident memory grew by $growth KiB during it" \

@@ -114,7 +114,7 @@
   async function send(job) {
     try { job.url = localStorage.getItem(key(job)); } catch (e) { job.url = null; }
     const held = job.url ? await offsetOf(job) : null;
-    if (held === null) await create(job); else job.offset = held;
+    if (held === null || held === undefined) await create(job); else job.offset = held;
     job.started = performance.now();
     for (let tries = 0; job.offset < job.file.size && !job.cancelled;) {
       try {
@@ -127,7 +127,8 @@
         await new Promise((resolve) => setTimeout(resolve, wait * 1000));
         const offset = await offsetOf(job);
         if (offset === null) throw final('The server no longer has this upload.');
-        job.offset = offset;
+        // Still no answer: the next try waits longer.
+        if (offset !== undefined) job.offset = offset;
       }
     }
   }
@@ -138,14 +139,15 @@
     return err;
   }
 
-  // The bytes the server holds of the upload; null when it has none.
+  // The bytes the server holds of the upload; null when it has none, undefined when it could
+  // not be asked.
   async function offsetOf(job) {
     try {
       const answer = await fetch(job.url, { method: 'HEAD', headers: { 'Tus-Resumable': '1.0.0' } });
       const offset = answer.headers.get('Upload-Offset');
       return answer.ok && offset !== null ? Number(offset) : null;
     } catch (e) {
-      return null;
+      return undefined;
     }
   }
 

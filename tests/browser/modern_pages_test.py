@@ -549,6 +549,36 @@ class SharingTest(unittest.TestCase):
             self.skipTest("no vantry-cert given")
         self.upload_through_the_page("https", "tls")
 
+    def test_an_upload_cut_by_a_lost_connection_goes_on_where_it_stopped(self):
+        driver = self.driver()
+        content = os.urandom(24 * 1000 * 1000)
+        path = os.path.join(tempfile.mkdtemp(prefix="cut-", dir=self.vantry.dir), "cut off.bin")
+        with open(path, "wb") as f:
+            f.write(content)
+        # 8 MB/s: the upload takes three seconds, and the network goes away for two of them.
+        slow = {"offline": False, "latency": 5, "downloadThroughput": -1,
+                "uploadThroughput": 8 * 1000 * 1000}
+        driver.execute_cdp_cmd("Network.enable", {})
+        try:
+            driver.execute_cdp_cmd("Network.emulateNetworkConditions", slow)
+            driver.get(self.vantry.base("one") + "/VNT/FileUpload.html")
+            driver.execute_script(WATCH_UPLOADS)
+            driver.find_element(By.ID, "filename").send_keys(path)
+            time.sleep(1)
+            driver.execute_cdp_cmd("Network.emulateNetworkConditions", dict(slow, offline=True))
+            time.sleep(2)
+            driver.execute_cdp_cmd("Network.emulateNetworkConditions", slow)
+            self.assertTrue(wait_until(60, lambda: driver.execute_script(ROWS)[0]["outcome"],
+                                       step=0.2))
+        finally:
+            driver.execute_cdp_cmd("Network.emulateNetworkConditions",
+                                   dict(slow, latency=0, uploadThroughput=-1))
+        row = driver.execute_script(ROWS)[0]
+        self.assertEqual(row["outcome"], "stored", row)
+        states = [text for _, text in driver.execute_script("return window.uploadStates")]
+        self.assertTrue(any(text.startswith("Connection lost") for text in states), states)
+        self.assertEqual(self.stored("cut off.bin"), content)
+
     def test_the_inbox_lists_a_message_sent_from_the_form(self):
         driver = self.driver()
         base = self.vantry.base("one")
