@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -41,26 +40,6 @@ constexpr uint32_t kFileAttributes = 0100644u << 16;
 constexpr uint32_t kDirectoryAttributes = (040755u << 16) | 0x10;  // 0x10: MS-DOS folder bit
 constexpr uint32_t kMax32 = 0xFFFFFFFF;
 constexpr uint16_t kMax16 = 0xFFFF;
-
-// Slice-by-8: table[0] is the classic byte table, table[k] the CRC of a byte followed by k
-// zero bytes, so that eight bytes take eight look-ups and no loop-carried shifts.
-using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
-constexpr CrcTables MakeCrcTables() {
-    CrcTables tables{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t crc = i;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) ? 0xEDB88320u : 0);
-        tables[0][i] = crc;
-    }
-    for (uint32_t i = 0; i < 256; ++i) {
-        for (size_t k = 1; k < 8; ++k) {
-            const uint32_t previous = tables[k - 1][i];
-            tables[k][i] = (previous >> 8) ^ tables[0][previous & 0xFF];
-        }
-    }
-    return tables;
-}
-constexpr CrcTables kCrcTables = MakeCrcTables();
 
 void Put16(std::string& out, uint16_t value) {
     out.push_back(static_cast<char>(value & 0xFF));
@@ -112,24 +91,6 @@ bool IsUtf8(std::string_view name) {
 uint16_t NameFlags(std::string_view name) { return IsUtf8(name) ? kFlagUtf8 : 0; }
 
 }  // namespace
-
-uint32_t Crc32(std::string_view data, uint32_t crc) {
-    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-    size_t n = data.size();
-    crc = ~crc;
-    while (n >= 8) {
-        const uint32_t low =
-            crc ^ (static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                   static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-        crc = kCrcTables[7][low & 0xFF] ^ kCrcTables[6][(low >> 8) & 0xFF] ^
-              kCrcTables[5][(low >> 16) & 0xFF] ^ kCrcTables[4][low >> 24] ^ kCrcTables[3][p[4]] ^
-              kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^ kCrcTables[0][p[7]];
-        p += 8;
-        n -= 8;
-    }
-    while (n-- > 0) crc = (crc >> 8) ^ kCrcTables[0][(crc ^ *p++) & 0xFF];
-    return ~crc;
-}
 
 uint32_t DosDateTime(std::time_t when) {
     std::tm local{};

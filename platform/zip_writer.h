@@ -13,11 +13,9 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+#include "platform/crc32.h"
 
-// The CRC-32 of ZIP and gzip (reflected polynomial 0xEDB88320) of `data`, continuing from
-// `crc`, the value of the bytes before it (0 for none).
-uint32_t Crc32(std::string_view data, uint32_t crc = 0);
+namespace platform {
 
 // The DOS date (high 16 bits) and time (low 16 bits) of `when` in local time; times before
 // 1980 give 1980-01-01 00:00, the earliest the format holds.
