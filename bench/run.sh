@@ -1037,14 +1037,17 @@ measure_resumed_upload() {
     bench_pin_to 1
     result=$("${BENCH_PIN_CMD[@]}" python3 "$BENCH_ROOT/bench/resume_driver.py" \
         "${authority%:*}" "${authority##*:}" "$source" "$cut" 2>&1 | tail -n 1)
-    read -r _ first held second seconds _ <<<"${result//=/ }" || true
+    first=$(sed -n 's/.* first=\([0-9]*\).*/\1/p' <<<"$result")
+    held=$(sed -n 's/.* held=\([0-9]*\).*/\1/p' <<<"$result")
+    second=$(sed -n 's/.* second=\([0-9]*\).*/\1/p' <<<"$result")
+    seconds=$(sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$result")
     RESUME_WHOLE=0
-    if [[ $result == result* ]] && [ "$held" = "$cut" ] && [ $((held + second)) = "$size" ] &&
+    if [[ $result == result* ]] && [ "$held" = "$cut" ] && [ "$((${held:-0} + ${second:-0}))" = "$size" ] &&
         stored_as_sent "$MULTIPART_DIR" big.bin "$expected"; then
         RESUME_WHOLE=1
     fi
-    printf 'resumable upload of %s bytes cut after %s: the server held %s, the second request sent %s (%s)\n' \
-        "$size" "$first" "$held" "$second" "$result"
+    printf 'resumable upload of %s bytes cut after %s: the server held %s, the second request sent %s in %s s (%s)\n' \
+        "$size" "$first" "$held" "$second" "$seconds" "$result"
     rm -f "$MULTIPART_DIR"/* "$MULTIPART_DIR"/.resumable-*
 }
 
