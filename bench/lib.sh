@@ -332,7 +332,7 @@ bench_nginx_password_file() {
 # Every start_PEER takes that page, sets PEER_PID and PEER_URL and adds its stop function
 # to BENCH_PEER_STOPS.
 start_nginx() {
-    local notFoundPage=$1 conf user="" authServer="" tlsServer="" tlsPort=""
+    local notFoundPage=$1 conf authServer="" tlsServer="" tlsPort=""
     local prefix=$BENCH_DIR/nginx kaPort
     NGINX_PORT=$(bench_free_port) || exit 1
     kaPort=$NGINX_PORT
@@ -391,21 +391,9 @@ start_nginx() {
         }
     }"
     fi
-    # As root the master would hand the worker to "nobody"; keep it the same user as Vantry.
-    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
     conf=$prefix/nginx.conf
-    cat >"$conf" <<CONF
-$user
-worker_processes 1;
-daemon off;
-master_process on;
-pid $prefix/nginx.pid;
-error_log $prefix/error.log warn;
-
-events {
-    worker_connections 4096;
-}
-
+    bench_nginx_head "$prefix" 4096 >"$conf"
+    cat >>"$conf" <<CONF
 http {
     types {
         text/html html htm;
@@ -518,23 +506,12 @@ bench_nginx_temp_paths() {
 # them free, nginx closes kept connections to make room. Sets NGINX_IDLE_PID and
 # NGINX_IDLE_URL.
 start_nginx_idle() {
-    local connections=$(($1 + $1 / 4 + 100)) seconds=$2 prefix=$BENCH_DIR/nginx-idle port user=""
+    local connections=$(($1 + $1 / 4 + 100)) seconds=$2 prefix=$BENCH_DIR/nginx-idle port
     port=$(bench_free_port) || exit 1
     mkdir -p "$prefix/temp"
-    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
-    cat >"$prefix/nginx.conf" <<CONF
-$user
-worker_processes 1;
-worker_rlimit_nofile $((connections + 100));
-daemon off;
-master_process on;
-pid $prefix/nginx.pid;
-error_log $prefix/error.log warn;
-
-events {
-    worker_connections $connections;
-}
-
+    bench_nginx_head "$prefix" "$connections" "worker_rlimit_nofile $((connections + 100));" \
+        >"$prefix/nginx.conf"
+    cat >>"$prefix/nginx.conf" <<CONF
 http {
     types {
         text/html html;
@@ -565,6 +542,27 @@ stop_nginx_idle() {
     NGINX_IDLE_PID=""
 }
 
+# The start of an nginx configuration for PREFIX: one worker process in the foreground under a
+# master, its pid and error log in PREFIX, CONNECTIONS per worker, and LINE (a directive) when
+# given. As root the master would hand the worker to "nobody": it stays the user Vantry runs as.
+bench_nginx_head() {
+    local prefix=$1 connections=$2 line=${3:-}
+    [ "$(id -u)" -eq 0 ] && printf 'user %s %s;\n' "$(id -un)" "$(id -gn)"
+    [ -n "$line" ] && printf '%s\n' "$line"
+    cat <<CONF
+worker_processes 1;
+daemon off;
+master_process on;
+pid $prefix/nginx.pid;
+error_log $prefix/error.log warn;
+
+events {
+    worker_connections $connections;
+}
+
+CONF
+}
+
 # Checks and starts the nginx whose configuration is $BENCH_DIR/NAME/nginx.conf, sets the
 # variable PIDVAR to its process id, adds STOP to the peers stopped at the end, and waits
 # until it listens on PORT.
@@ -592,22 +590,11 @@ bench_stop_nginx() {
 # 256 KiB as Vantry and dd do; the body first goes to a temporary file on the same disk, which
 # is then renamed. Sets NGINX_PUT_PID and NGINX_PUT_URL.
 start_nginx_put() {
-    local root=$1 prefix=$BENCH_DIR/nginx-put port user=""
+    local root=$1 prefix=$BENCH_DIR/nginx-put port
     port=$(bench_free_port) || exit 1
     mkdir -p "$prefix/temp"
-    [ "$(id -u)" -eq 0 ] && user="user $(id -un) $(id -gn);"
-    cat >"$prefix/nginx.conf" <<CONF
-$user
-worker_processes 1;
-daemon off;
-master_process on;
-pid $prefix/nginx.pid;
-error_log $prefix/error.log warn;
-
-events {
-    worker_connections 64;
-}
-
+    bench_nginx_head "$prefix" 64 >"$prefix/nginx.conf"
+    cat >>"$prefix/nginx.conf" <<CONF
 http {
     access_log off;
     server_tokens off;
