@@ -32,6 +32,10 @@ constexpr size_t kMaxAnswering = 8;
 constexpr uint32_t kMaxConcurrentStreams = 100;
 // A request body is gathered whole before its stream is answered, up to this size.
 constexpr uint64_t kMaxRequestBody = 64 * 1024 * 1024;
+// What the streams of one connection may hold of bodies not yet handed on, all together: a
+// stream whose body would go beyond it is answered 503, so that one connection's many streams
+// cannot make the server hold gigabytes.
+constexpr uint64_t kMaxHeldBodies = 2 * kMaxRequestBody;
 // A stream's answer is read no further while this much of it waits for the client.
 constexpr size_t kMaxBufferedAnswer = 256 * 1024;
 // A head that has not ended after this many bytes is no head.
@@ -50,6 +54,7 @@ struct Stream {
     bool hasHost = false;
     std::string body;
     bool bodyTooLarge = false;
+    bool bodiesFull = false;  // the connection's streams held too much at once
     bool dispatched = false;
     // The answering side: our end of the socket pair, what came of it and was not yet framed.
     platform::UniqueFd answer;
@@ -116,6 +121,11 @@ class Http2Session {
         auto it = streams_.find(id);
         return it == streams_.end() ? nullptr : it->second.get();
     }
+    // Drops what a stream holds of its body, which no longer counts against kMaxHeldBodies.
+    void ReleaseBody(Stream& stream) {
+        heldBodies_ -= stream.body.size();
+        stream.body = std::string();
+    }
 
     static int OnBeginHeaders(nghttp2_session*, const nghttp2_frame* frame, void* user);
     static int OnHeader(nghttp2_session*, const nghttp2_frame* frame, const uint8_t* name,
@@ -156,6 +166,8 @@ class Http2Session {
     ServerInstance& server_;
     nghttp2_session* session_ = nullptr;
     std::map<int32_t, std::unique_ptr<Stream>> streams_;
+    // The bytes of bodies the streams hold, not yet handed on.
+    uint64_t heldBodies_ = 0;
     std::deque<int32_t> waiting_;
     std::vector<std::unique_ptr<Connection>> answering_;
     // Local socket pairs (the session's end, the objects' end) whose last answer was read
@@ -201,14 +213,21 @@ int Http2Session::OnHeader(nghttp2_session*, const nghttp2_frame* frame, const u
 
 int Http2Session::OnDataChunk(nghttp2_session*, uint8_t, int32_t id, const uint8_t* data,
                               size_t length, void* user) {
-    Stream* stream = Of(user).Find(id);
-    if (stream == nullptr || stream->bodyTooLarge) return 0;
+    Http2Session& self = Of(user);
+    Stream* stream = self.Find(id);
+    if (stream == nullptr || stream->bodyTooLarge || stream->bodiesFull) return 0;
     if (stream->body.size() + length > kMaxRequestBody) {
         stream->bodyTooLarge = true;
-        stream->body = std::string();
+        self.ReleaseBody(*stream);
+        return 0;
+    }
+    if (self.heldBodies_ + length > kMaxHeldBodies) {
+        stream->bodiesFull = true;
+        self.ReleaseBody(*stream);
         return 0;
     }
     stream->body.append(reinterpret_cast<const char*>(data), length);
+    self.heldBodies_ += length;
     return 0;
 }
 
@@ -223,6 +242,8 @@ int Http2Session::OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* us
     stream->dispatched = true;
     if (stream->bodyTooLarge) {
         self.AnswerAtOnce(*stream, 413);
+    } else if (stream->bodiesFull) {
+        self.AnswerAtOnce(*stream, 503);
     } else if (stream->method.empty() || stream->path.empty()) {
         self.AnswerAtOnce(*stream, 400);
     } else {
@@ -233,6 +254,7 @@ int Http2Session::OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* us
 
 int Http2Session::OnStreamClose(nghttp2_session*, int32_t id, uint32_t, void* user) {
     Http2Session& self = Of(user);
+    if (Stream* stream = self.Find(id)) self.ReleaseBody(*stream);
     self.streams_.erase(id);
     std::erase(self.waiting_, id);
     return 0;
@@ -349,7 +371,7 @@ bool Http2Session::Dispatch(Stream& stream) {
             .append("\r\n");
     }
     request.append("\r\n").append(stream.body);
-    stream.body = std::string();
+    ReleaseBody(stream);
     free->ServeAsTls();
     free->Assign(std::move(given), client_, port_, &server_, std::move(request));
     // Most answers (a file, an error) are given at once, on this thread. Any other ends

@@ -203,6 +203,29 @@ TEST_F(HttpsTest, Http2StreamsAtOnceOverFewConnectionsAreAllAnswered) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 400);
 }
 
+// Bodies sent on many streams of one connection at once are held only up to a total: three
+// streams of 60 MB each, sent side by side, cannot all be held, and what is refused is told
+// 503 while the others are answered.
+TEST_F(HttpsTest, Http2StreamsOfOneConnectionHoldOnlySoMuchOfTheirBodies) {
+    ASSERT_TRUE(vantry.WaitForStderr("Server 1: HTTPS on port " + std::to_string(tlsPort), 5s))
+        << vantry.Stderr();
+    const std::string& d = vantry.dir();
+    WriteFile(d + "/body.bin", std::string(60 * 1000 * 1000, 'b'));
+    const std::string base = "https://" + vantry.address() + ":" + std::to_string(tlsPort);
+    EXPECT_EQ(Run({"/usr/bin/h2load", "-n", "3", "-c", "1", "-m", "3", "-d", d + "/body.bin", "-H",
+                   "Authorization: Basic " + Base64Encode("bob:pw"), base + "/index.html"}),
+              0);
+    const std::string report = ReadFile(d + "/run.out");
+    EXPECT_NE(report.find("3 done"), std::string::npos) << report;
+    std::smatch codes;
+    ASSERT_TRUE(std::regex_search(report, codes,
+                                  std::regex("status codes: (\\d+) 2xx, 0 3xx, 0 4xx, (\\d+) 5xx")))
+        << report;
+    EXPECT_GE(std::stoi(codes[1]), 1) << report;
+    EXPECT_GE(std::stoi(codes[2]), 1) << report;
+    EXPECT_TRUE(vantry.Running());
+}
+
 // An HTTP/2 client of its own frames over OpenSSL, with blocking reads bounded by a receive
 // time-out: enough to open a connection, let it idle, and ask for one page on it.
 class Http2Client {
