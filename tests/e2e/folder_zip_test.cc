@@ -1,30 +1,19 @@
 // A folder of the modern listing as a zip: the whole folder or the entries ticked, streamed,
 // read back by Python's zipfile and unzip; what the listing hides stays out of the archive.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "tests/e2e/vantry_instance.h"
+#include "tests/support/run_shell.h"
 
 namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs `command` through the shell; its exit status and what it printed.
-std::pair<int, std::string> RunShell(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return {-1, output};
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using testing_support::RunShell;
 
 // The archive's names, one a line, after checking every entry's CRC and bytes against the
 // files under the folder it was made of.

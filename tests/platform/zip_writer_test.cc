@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,25 +11,15 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/support/run_shell.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {
 
+using testing_support::RunShell;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-
-// Runs `command` through the shell; its exit status and standard output.
-std::pair<int, std::string> RunShell(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return {-1, output};
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
 
 // Checks an archive against the files under `source`, and prints one line per entry: its
 // name, size, whether the name is flagged UTF-8, its time and whether it carries ZIP64 fields.
@@ -51,7 +40,7 @@ with zipfile.ZipFile(archive) as z:
 std::string ReadBack(const TempDir& dir, const std::string& archive) {
     WriteFile(dir.File("read_back.py"), kReadBack);
     auto [status, output] = RunShell("/usr/bin/python3 " + dir.File("read_back.py") + " " +
-                                     archive + " " + dir.File("src") + " 2>&1");
+                                     archive + " " + dir.File("src"));
     EXPECT_EQ(status, 0) << output;
     return output;
 }
@@ -115,7 +104,7 @@ TEST(ZipWriterTest, ArchivesReadBackWithNamesBytesAndTimes) {
                       time + " " + z64 + "\n" + "empty 0 True " + time + " " + z64 + "\n" +
                       "old/ 0 True 1980-01-01 00:00:00 " + z64 + "\n5\n");
         if (std::filesystem::exists("/usr/bin/unzip")) {
-            auto [status, output] = RunShell("/usr/bin/unzip -t " + dir.File("out.zip") + " 2>&1");
+            auto [status, output] = RunShell("/usr/bin/unzip -t " + dir.File("out.zip"));
             EXPECT_EQ(status, 0) << output;
         }
     }
