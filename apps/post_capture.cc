@@ -63,6 +63,24 @@ std::optional<uint64_t> ModernUploadLimit(const config::ServerSettings& s) {
     return static_cast<uint64_t>(s.uploadMaxSizeMB) * kBytesPerMB;
 }
 
+// The most bytes one modern upload may have (0: any): the limit in MB, or without one the
+// limit in KB.
+uint64_t ModernUploadBytes(const config::ServerSettings& s) {
+    return ModernUploadLimit(s).value_or(static_cast<uint64_t>(std::max(s.uploadMaxSizeKB, 0)) *
+                                         kBytesPerKB);
+}
+
+// Why uploads cannot be stored in `directory` now, for the sender; empty when they can. The
+// Incoming folder it names is made when missing, and the owner is told when that fails.
+std::string_view UploadFolderProblem(http::Connection& c, const std::string& directory) {
+    if (directory.empty() || directory.front() != '/')
+        return "The server has no folder for uploads.";
+    std::string error;
+    if (config::MakeIncomingDirectory(c.Config().programDirectory, directory, &error)) return {};
+    if (!error.empty()) c.ReportToOwner("An upload was not stored: " + error + ".");
+    return "The server's folder for uploads cannot be written.";
+}
+
 FeatureSettings SettingsOf(const config::ServerSettings& s, Feature feature, bool modern) {
     if (feature == Feature::kUpload) {
         return {s.uploadEnabled, s.uploadMaxSizeKB, s.uploadSaveLocation,
@@ -263,17 +281,11 @@ std::string ModernReceipt(Feature feature, uint64_t total, const UploadedFile& u
 // that names each file stored with its size, and what went wrong if anything did.
 void StoreNamedFiles(http::Connection& c, const FeatureSettings& f, std::string_view boundary) {
     UploadOutcome outcome;
-    std::string error;
-    if (f.directory.empty() || f.directory.front() != '/') {
-        outcome.failure = "The server has no folder for uploads.";
-    } else if (!config::MakeIncomingDirectory(c.Config().programDirectory, f.directory, &error)) {
-        c.ReportToOwner("An upload was not stored: " + error + ".");
-        outcome.failure = "The server's folder for uploads cannot be written.";
+    if (const std::string_view problem = UploadFolderProblem(c, f.directory); !problem.empty()) {
+        outcome.failure = problem;
     } else {
-        // A limit of 0 is none: the reader then counts no bytes against it.
-        const std::optional<uint64_t> limit =
-            f.maxBytes && *f.maxBytes != 0 ? f.maxBytes : std::nullopt;
-        outcome = StoreMultipartUpload(c, boundary, f.directory, limit);
+        // Without a limit in MB the body was held to the limit in KB by its declared length.
+        outcome = StoreMultipartUpload(c, boundary, f.directory, f.maxBytes.value_or(0));
     }
     std::vector<std::string> sentences;
     for (const StoredUpload& file : outcome.stored) {
@@ -350,12 +362,7 @@ void AppendUploadStep(http::Connection& c, std::string_view number, std::string_
 void AppendModernUploadForm(http::Connection& c, const config::ServerSettings& settings) {
     pages::AppendPageStart(c, kUploadPage, "File upload", {}, true);
     if (settings.uploadEnabled) {
-        uint64_t limit = 0;
-        if (const std::optional<uint64_t> modernLimit = ModernUploadLimit(settings)) {
-            limit = *modernLimit;
-        } else {
-            limit = static_cast<uint64_t>(std::max(settings.uploadMaxSizeKB, 0)) * kBytesPerKB;
-        }
+        const uint64_t limit = ModernUploadBytes(settings);
         std::string form =
             "<form class=\"fields\" id=\"upload-form\" action=\"/VNT/HandleFileUpload.html\" "
             "method=\"post\" enctype=\"multipart/form-data\" data-resumable=\"/VNT/resumable/\" "
@@ -446,17 +453,11 @@ std::optional<UploadFolder> OpenUploadFolder(http::Connection& c) {
         c.Answer(http::Response::Error(403));
         return std::nullopt;
     }
-    std::string error;
-    if (f.directory.empty() || f.directory.front() != '/' ||
-        !config::MakeIncomingDirectory(c.Config().programDirectory, f.directory, &error)) {
-        if (!error.empty()) c.ReportToOwner("An upload was not stored: " + error + ".");
+    if (!UploadFolderProblem(c, f.directory).empty()) {
         c.Answer(http::Response::Error(500));
         return std::nullopt;
     }
-    // Without a limit of its own in MB, the modern look keeps to the limit in KB.
-    const uint64_t maxBytes =
-        f.maxBytes ? *f.maxBytes : static_cast<uint64_t>(std::max(f.maxSizeKB, 0)) * kBytesPerKB;
-    return UploadFolder{f.directory, maxBytes};
+    return UploadFolder{f.directory, ModernUploadBytes(*settings)};
 }
 
 void HandlePutUpload(http::Connection& c, std::string_view name) {

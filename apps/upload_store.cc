@@ -176,7 +176,7 @@ class MultipartReader {
         window_.Put("\r\n");
     }
 
-    UploadOutcome Run(http::Connection& c, std::optional<uint64_t> maxBytes) {
+    UploadOutcome Run(http::Connection& c, uint64_t maxBytes) {
         uint64_t read = 0;
         while (Step()) {
             if (stage_ == Stage::kEnd) {
@@ -189,9 +189,9 @@ class MultipartReader {
             }
             const size_t n = window_.Fill(c);
             read += n;
-            if (maxBytes && read > *maxBytes) {
+            if (maxBytes != 0 && read > maxBytes) {
                 Fail("The upload is larger than this server takes (" +
-                     platform::HumanSize(*maxBytes) + ").");
+                     platform::HumanSize(maxBytes) + ").");
                 break;
             }
             if (n == 0) {
@@ -330,7 +330,7 @@ std::optional<std::string> MultipartBoundary(std::string_view contentType) {
 }
 
 UploadOutcome StoreMultipartUpload(http::Connection& c, std::string_view boundary,
-                                   const std::string& directory, std::optional<uint64_t> maxBytes) {
+                                   const std::string& directory, uint64_t maxBytes) {
     return MultipartReader(boundary, directory).Run(c, maxBytes);
 }
 

@@ -36,11 +36,11 @@ struct UploadOutcome {
 
 // Reads the request's multipart/form-data body with `boundary` and stores each of its file
 // parts in `directory` (absolute, existing). Other fields are read and dropped. At most
-// `maxBytes` of body are read when it is set. A part cut short, a body that breaks the form
+// `maxBytes` of body are read unless it is 0. A part cut short, a body that breaks the form
 // or a file that cannot be written leaves no file of that part, pending or final; the parts
 // stored before it stay.
 UploadOutcome StoreMultipartUpload(http::Connection& c, std::string_view boundary,
-                                   const std::string& directory, std::optional<uint64_t> maxBytes);
+                                   const std::string& directory, uint64_t maxBytes);
 
 // Reads the request's whole body into `directory` as one file named after `sentName` (see
 // SafeUploadName); std::nullopt, and no file, when the body was cut short or the file could
