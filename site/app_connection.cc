@@ -215,11 +215,7 @@ void AppConnection::OnGet(std::string requestUrl) {
                 return;
             }
             if (RoutesResumableUpload(u)) return;
-            if (AuthRequiredFor()) {
-                if (!CheckAuthorization(false)) return;
-            } else {
-                apps::RecordVisit(clientAddress, "");
-            }
+            if (!AdmitsVisitor()) return;
             RouteApplication(std::string(u.substr(kApplicationPrefix.size())));
             return;
         case Route::kScript:
@@ -242,17 +238,7 @@ void AppConnection::OnPut(std::string requestUrl) {
         Answer(http::Response::Error(501));
         return;
     }
-    // A plain PUT of a server that takes only HTTPS from other machines is refused rather
-    // than redirected: the client would not send its body again.
-    if (RedirectsToHttps()) {
-        Answer(http::Response::Error(403));
-        return;
-    }
-    if (AuthRequiredFor()) {
-        if (!CheckAuthorization(false)) return;
-    } else {
-        apps::RecordVisit(clientAddress, "");
-    }
+    if (!AdmitsUpload()) return;
     apps::HandlePutUpload(*this, u.substr(kPutUploadPrefix.size()));
 }
 
@@ -271,19 +257,24 @@ bool AppConnection::RoutesResumableUpload(std::string_view u) {
     if (!ModernLook() || !StartsWithNoCase(u, kResumablePrefix)) return false;
     const std::string_view rest = u.substr(kResumablePrefix.size());
     if (!rest.empty() && rest.front() != '/') return false;
+    if (AdmitsUpload()) apps::HandleResumableUpload(*this, rest);
+    return true;
+}
+
+bool AppConnection::AdmitsVisitor() {
+    if (AuthRequiredFor()) return CheckAuthorization(false);
+    apps::RecordVisit(clientAddress, "");
+    return true;
+}
+
+bool AppConnection::AdmitsUpload() {
     // A plain request of a server that takes only HTTPS from other machines is refused rather
     // than redirected: the client would not send its body again.
     if (RedirectsToHttps()) {
         Answer(http::Response::Error(403));
-        return true;
+        return false;
     }
-    if (AuthRequiredFor()) {
-        if (!CheckAuthorization(false)) return true;
-    } else {
-        apps::RecordVisit(clientAddress, "");
-    }
-    apps::HandleResumableUpload(*this, rest);
-    return true;
+    return AdmitsVisitor();
 }
 
 bool AppConnection::MapToFile(std::string_view u) {

@@ -84,6 +84,12 @@ class AppConnection : public http::Connection {
     // other machines' only as the administrator unless the owner shows it to every visitor.
     // False when the login challenge has been sent instead.
     bool MaySeeUserList();
+    // The login the server asks for of a visitor of the applications, or else the visit
+    // recorded; false when the login challenge has been sent instead.
+    bool AdmitsVisitor();
+    // As AdmitsVisitor for a request that sends a file; a plain one of a server that takes
+    // only HTTPS from other machines is refused (403).
+    bool AdmitsUpload();
     // A request of the resumable uploads (the modern look's, under "/VNT/resumable"): answered
     // after the login the server asks for; false when `u` is none.
     bool RoutesResumableUpload(std::string_view u);
