@@ -8,7 +8,9 @@
 
 namespace pages {
 
-std::string QrCodeSvg(std::string_view text, std::string_view label) {
+namespace {
+
+std::string DrawQrCodeSvg(std::string_view text, std::string_view label) {
     std::optional<platform::QrCode> code = platform::EncodeQrCode(text);
     if (!code) return {};
     const std::string side = std::to_string(code->size + 2 * kQrSvgQuietZone);
@@ -35,6 +37,22 @@ std::string QrCodeSvg(std::string_view text, std::string_view label) {
         }
     }
     svg.append("\"></path></svg>");
+    return svg;
+}
+
+}  // namespace
+
+std::string QrCodeSvg(std::string_view text, std::string_view label) {
+    // The code last drawn on this thread: a page asked for again, as a folder reloaded or
+    // sorted another way, is not encoded again (that takes some tens of microseconds).
+    thread_local std::string drawnText;
+    thread_local std::string drawnLabel;
+    thread_local std::string svg;
+    if (text != drawnText || label != drawnLabel) {
+        svg = DrawQrCodeSvg(text, label);
+        drawnText = text;
+        drawnLabel = label;
+    }
     return svg;
 }
 

@@ -14,7 +14,8 @@ inline constexpr int kQrSvgQuietZone = 4;
 // with currentColor, and the element sets that colour to black so that a dark page's text colour
 // does not reach the code. Each run of dark modules in a row is one subpath "M<x> <y>h<n>v1h-<n>z".
 // `label` names the code for assistive technology (role="img" and aria-label, escaped).
-// Empty when no code can be made (the text is too long).
+// Empty when no code can be made (the text is too long). Each thread keeps the last code it
+// drew, so that the same page asked for again costs a copy.
 std::string QrCodeSvg(std::string_view text, std::string_view label);
 
 }  // namespace pages

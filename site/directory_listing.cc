@@ -153,14 +153,7 @@ void AppendBreadcrumb(http::Connection& c, std::string_view directory) {
 // summary, so that on a small screen the entries stay where they are. One code per page,
 // whatever the number of entries.
 void AppendPageCode(http::Connection& c, const std::string& address) {
-    // The code of the last address drawn on this thread: a folder reloaded, or sorted another
-    // way, is not encoded again (that takes some tens of microseconds).
-    thread_local std::string drawnAddress;
-    thread_local std::string svg;
-    if (address != drawnAddress) {
-        svg = pages::QrCodeSvg(address, "QR code of " + address);
-        drawnAddress = address;
-    }
+    const std::string svg = pages::QrCodeSvg(address, "QR code of " + address);
     if (svg.empty()) return;
     const std::string shown = platform::EscapeHtml(address);
     c.AppendBody(
