@@ -152,24 +152,24 @@ void Apply(const Target& target, const std::string& value, config::ServerConfig&
     }
 }
 
-// A posted port: blanks around an optional "+" and digits, naming a port the server can
-// listen on.
-bool IsPostedPort(std::string_view value) {
+// A posted number without the blanks around it and its optional "+".
+std::string_view PostedDigits(std::string_view value) {
     value = platform::Trim(value);
     if (value.starts_with('+')) value.remove_prefix(1);
-    if (value.empty() || value.size() > 5) return false;
-    if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    return config::IsPortNumber(ToNumber(value));
+    return value;
 }
 
 // A posted count: blanks around an optional "+" and digits.
 bool IsPostedCount(std::string_view value) {
-    value = platform::Trim(value);
-    if (value.starts_with('+')) value.remove_prefix(1);
+    value = PostedDigits(value);
     return !value.empty() &&
            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A posted port: a posted count naming a port the server can listen on.
+bool IsPostedPort(std::string_view value) {
+    return IsPostedCount(value) && PostedDigits(value).size() <= 5 &&
+           config::IsPortNumber(ToNumber(PostedDigits(value)));
 }
 
 // Why a posted value cannot be stored, or nothing when it can. A port must name one the
