@@ -222,27 +222,10 @@ Message ParseMessage(std::string_view name, std::string_view file) {
 // Shown in a page: valid UTF-8, markup characters escaped.
 std::string Shown(std::string_view text) { return platform::EscapeHtml(ValidUtf8(text)); }
 
-std::string EncodedName(std::string_view name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xf];
-        }
-    }
-    return out;
-}
-
 // The address of `action` ("view", "download", "delete") for one file, as an attribute value.
 std::string ItemAddress(std::string_view action, const Folder& folder, std::string_view name) {
     return std::string(kInboxAddress) + "/" + std::string(action) +
-           "?kind=" + std::string(folder.kind) + "&amp;name=" + EncodedName(name);
+           "?kind=" + std::string(folder.kind) + "&amp;name=" + platform::PercentEncode(name);
 }
 
 std::string ItemActions(const Folder& folder, std::string_view name, bool withView) {
@@ -314,19 +297,8 @@ void AppendBackLink(http::Connection& c) {
 
 // The value of query parameter `name` in the request's own target, decoded.
 std::optional<std::string> QueryValue(const http::Connection& c, std::string_view name) {
-    std::string_view target = c.request().target();
-    const size_t question = target.find('?');
-    if (question == std::string_view::npos) return std::nullopt;
-    std::string_view query = target.substr(question + 1);
-    while (!query.empty()) {
-        const size_t amp = query.find('&');
-        std::string_view piece = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
-        const size_t equals = piece.find('=');
-        if (equals == std::string_view::npos || piece.substr(0, equals) != name) continue;
-        std::string value(piece.substr(equals + 1));
-        platform::UrlDecode(value);
-        return value;
+    for (auto& [parameter, value] : http::QueryParameters(c.request().target())) {
+        if (parameter == name) return std::move(value);
     }
     return std::nullopt;
 }
@@ -431,7 +403,7 @@ void HandleInboxDownload(http::Connection& c) {
     SendStoredFile(c, *file,
                    "Content-Type: application/octet-stream\r\nX-Content-Type-Options: "
                    "nosniff\r\nContent-Disposition: attachment; filename*=UTF-8''" +
-                       EncodedName(file->name));
+                       platform::PercentEncode(file->name));
 }
 
 void HandleInboxDelete(http::Connection& c) {

@@ -4,7 +4,7 @@
 // so that a sender cut off resends only what did not arrive; DELETE gives up. The bytes wait in
 // the upload folder under a hidden name, beside a hidden note of the length and the name, and
 // the file takes its own name (numbered on a clash) only once it is whole.
-#include <charconv>
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -45,21 +45,16 @@ std::mutex& StateMutex() {
     return mutex;
 }
 
+// A name RandomHexName could have made (letters lowered).
 bool IsId(std::string_view id) {
-    if (id.size() != kIdLength) return false;
-    for (char c : id)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
+    return id.size() == kIdLength && std::all_of(id.begin(), id.end(), [](char c) {
+               return platform::HexDigitValue(c) >= 0 && !(c >= 'A' && c <= 'F');
+           });
 }
 
-// A decimal of digits only, without overflow.
+// A header's or the note's number: digits alone, blanks around them aside.
 std::optional<uint64_t> ParseCount(std::string_view text) {
-    text = platform::Trim(text);
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return platform::ParseDigits(platform::Trim(text));
 }
 
 std::optional<std::string> HeaderOf(http::Connection& c, std::string_view name) {
@@ -115,6 +110,12 @@ std::optional<Upload> FindUpload(const std::string& directory, std::string_view 
     return upload;
 }
 
+// Opens the bytes the server holds of `upload` into `data`; how many there are, or std::nullopt
+// when they are gone (another request finished or gave up the upload).
+std::optional<uint64_t> OpenHeld(const Upload& upload, platform::ContinuedFile& data) {
+    return data.Open(upload.dataPath, false) ? data.Size() : std::nullopt;
+}
+
 // Removes the uploads of the folder that were left unfinished for long.
 void ForgetAbandoned(const std::string& directory) {
     const std::time_t oldest = platform::NowUtc() - kAbandonedAfterSeconds;
@@ -147,21 +148,10 @@ std::string OffsetLine(uint64_t offset) {
     return "Upload-Offset: " + std::to_string(offset) + "\r\n";
 }
 
-// The header line naming where a finished upload was stored: its UTF-8 bytes with every one
-// but letters, digits and "-._~" percent-encoded, as a header's value is ASCII.
+// The header line naming where a finished upload was stored, percent-encoded: a header's value
+// is ASCII.
 std::string StoredLine(const StoredUpload& stored) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string line = "Upload-Stored-Name: ";
-    for (const char ch : stored.name) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if ((byte >= '0' && byte <= '9') || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') ||
-            byte == '-' || byte == '.' || byte == '_' || byte == '~') {
-            line.push_back(ch);
-        } else {
-            line.append({'%', kDigits[byte >> 4], kDigits[byte & 15]});
-        }
-    }
-    return line + "\r\n";
+    return "Upload-Stored-Name: " + platform::PercentEncode(stored.name) + "\r\n";
 }
 
 // Gives a whole upload its name and forgets it; std::nullopt when that failed, or another
@@ -232,8 +222,7 @@ void Append(http::Connection& c, const UploadFolder& folder, const Upload& uploa
         return;
     }
     platform::ContinuedFile data;
-    const std::optional<uint64_t> held =
-        data.Open(upload.dataPath, false) ? data.Size() : std::nullopt;
+    const std::optional<uint64_t> held = OpenHeld(upload, data);
     if (!held) {
         c.Answer(http::Response::Error(404));
         return;
@@ -323,8 +312,7 @@ void HandleResumableUpload(http::Connection& c, std::string_view rest) {
     }
     if (head) {
         platform::ContinuedFile data;
-        const std::optional<uint64_t> held =
-            data.Open(upload->dataPath, false) ? data.Size() : std::nullopt;
+        const std::optional<uint64_t> held = OpenHeld(*upload, data);
         if (!held) {
             c.Answer(http::Response::Error(404));
             return;

@@ -18,13 +18,12 @@ using platform::EqualsNoCase;
 // the answer goes out as it came, and the connection closes after it.
 constexpr size_t kMaxHeadBytes = 64 * 1024;
 
-std::optional<uint64_t> Digits(std::string_view text) {
-    uint64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
+// The line that opens a chunk of `size` bytes: the size in hex and CR LF.
+std::string ChunkSizeLine(uint64_t size) {
+    char digits[20];
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, size, 16);
+    (void)error;
+    return std::string(digits, end) + "\r\n";
 }
 
 // The status code of a status line such as "HTTP/1.0 304 Not Modified"; 0 when none.
@@ -32,7 +31,7 @@ int StatusCode(std::string_view line) {
     const size_t space = line.find(' ');
     if (space == std::string_view::npos) return 0;
     std::string_view code = line.substr(space + 1, 3);
-    std::optional<uint64_t> value = Digits(code);
+    std::optional<uint64_t> value = platform::ParseDigits(code);
     return value ? static_cast<int>(*value) : 0;
 }
 
@@ -135,7 +134,7 @@ void Http11Framing::EmitHead(std::string* wire) {
                 continue;
             }
         } else if (EqualsNoCase(name, "Content-Length")) {
-            std::optional<uint64_t> declared = Digits(value);
+            std::optional<uint64_t> declared = platform::ParseDigits(value);
             if (!declared || (length && *length != *declared)) lengthUnclear = true;
             length = declared;
         } else if (EqualsNoCase(name, "Transfer-Encoding")) {
@@ -180,10 +179,7 @@ void Http11Framing::FeedBody(std::string_view bytes, std::string* wire) {
         }
         case Stage::kChunked: {
             if (bytes.empty()) return;
-            char size[20];
-            auto [end, error] = std::to_chars(size, size + sizeof size, bytes.size(), 16);
-            (void)error;
-            wire->append(size, end).append("\r\n").append(bytes).append("\r\n");
+            wire->append(ChunkSizeLine(bytes.size())).append(bytes).append("\r\n");
             return;
         }
         case Stage::kUntilClose:
@@ -202,10 +198,7 @@ bool Http11Framing::PassThrough(uint64_t count) {
 bool Http11Framing::Around(uint64_t count, std::string* before, std::string* after) {
     if (stage_ != Stage::kChunked) return PassThrough(count);
     if (count == 0) return true;
-    char size[20];
-    auto [end, error] = std::to_chars(size, size + sizeof size, count, 16);
-    (void)error;
-    before->assign(size, end).append("\r\n");
+    *before = ChunkSizeLine(count);
     after->assign("\r\n");
     return true;
 }

@@ -3,7 +3,6 @@
 #include "http/request.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/text.h"
 
@@ -74,14 +73,30 @@ std::optional<std::string> FindHeaderValue(std::string_view headers, std::string
     return value;
 }
 
+std::vector<std::pair<std::string, std::string>> QueryParameters(std::string_view target) {
+    std::vector<std::pair<std::string, std::string>> parameters;
+    const size_t question = target.find('?');
+    if (question == std::string_view::npos) return parameters;
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view piece = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+        const size_t equals = piece.find('=');
+        std::string name(piece.substr(0, equals));
+        std::string value(equals == std::string_view::npos ? std::string_view{}
+                                                           : piece.substr(equals + 1));
+        platform::UrlDecode(name);
+        platform::UrlDecode(value);
+        parameters.emplace_back(std::move(name), std::move(value));
+    }
+    return parameters;
+}
+
 std::optional<uint64_t> DeclaredContentLength(std::string_view headers) {
     std::optional<std::string_view> declared = FindHeader(headers, "Content-Length");
-    if (!declared || declared->empty()) return std::nullopt;
-    uint64_t value = 0;
-    auto [end, error] =
-        std::from_chars(declared->data(), declared->data() + declared->size(), value);
-    if (error != std::errc() || end != declared->data() + declared->size()) return std::nullopt;
-    return value;
+    if (!declared) return std::nullopt;
+    return platform::ParseDigits(*declared);
 }
 
 void Request::ReplaceTransferCoding(uint64_t length) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace http {
@@ -23,6 +24,10 @@ std::vector<std::string_view> FindHeaders(std::string_view headers, std::string_
 // The Content-Length of a header text (as FindHeader reads it) when it is a valid one: digits
 // only, and a number that fits.
 std::optional<uint64_t> DeclaredContentLength(std::string_view headers);
+
+// Each parameter of the query of `target` (what follows its first "?"), name and value
+// decoded, in their order; a parameter without "=" has an empty value.
+std::vector<std::pair<std::string, std::string>> QueryParameters(std::string_view target);
 
 // The page handlers' header lookup: the first place where the name, a colon and one space
 // stand, anywhere in the header text and with the letter case as written; the value runs to

@@ -2,6 +2,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <iterator>
 
@@ -176,6 +177,22 @@ std::string UrlEncodeName(std::string_view name) {
     return encoded;
 }
 
+std::string PercentEncode(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out.push_back(c);
+        } else {
+            out.append({'%', kHex[byte >> 4], kHex[byte & 15]});
+        }
+    }
+    return out;
+}
+
 std::string RelativeLink(std::string_view link) {
     size_t colon = link.find(':');
     if (colon == std::string_view::npos || link.find('/') < colon) return std::string(link);
@@ -281,6 +298,14 @@ std::string HumanSize(uint64_t bytes) {
     }
     const uint64_t tenths = roundedTenths();
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit];
+}
+
+std::optional<uint64_t> ParseDigits(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
 }
 
 std::string GroupedDecimal(uint64_t value) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,9 @@ std::string WithoutCharacters(std::string_view text, std::string_view drop);
 // The decimal prefix of `text`: an optional sign, then digits up to the first other
 // character, held to the range of long. No digits give 0.
 long ParseDecimalPrefix(std::string_view text);
+// All of `text` as a decimal of digits alone (no sign, no blank); std::nullopt for anything
+// else, an empty text or a value beyond 64 bits.
+std::optional<uint64_t> ParseDigits(std::string_view text);
 // The same after any leading white space (space, tab, line ends, vertical tab, form feed), as
 // a C program reads a number from a text a person typed.
 long ParseDecimalAfterSpace(std::string_view text);
@@ -77,6 +81,9 @@ void UrlDecode(std::string& text);
 // a query or be decoded into something else are written as %XX escapes; all others
 // (including "#" and bytes above 127) are kept.
 std::string UrlEncodeName(std::string_view name);
+// `text` with every byte but ASCII letters, digits and "-._~" percent-encoded: safe in a query,
+// a header's value or an RFC 5987 parameter, whatever the bytes.
+std::string PercentEncode(std::string_view text);
 // A link to a name beside the page, read as relative by every browser: "./" goes before a
 // link holding a ":" ahead of its first "/", which would otherwise name a scheme
 // ("javascript:alert(1)"); every other link is returned as it is.

@@ -24,26 +24,6 @@ namespace {
 constexpr int kMaxDepth = 64;
 constexpr std::string_view kRootArchiveName = "files";
 
-// Calls `take(name, value)` for each parameter of the query of `target`, both decoded.
-template <typename Take>
-void ForEachParameter(std::string_view target, Take take) {
-    const size_t question = target.find('?');
-    if (question == std::string_view::npos) return;
-    std::string_view query = target.substr(question + 1);
-    while (!query.empty()) {
-        const size_t amp = query.find('&');
-        const std::string_view piece = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
-        const size_t equals = piece.find('=');
-        std::string name(piece.substr(0, equals));
-        std::string value(equals == std::string_view::npos ? std::string_view{}
-                                                           : piece.substr(equals + 1));
-        platform::UrlDecode(name);
-        platform::UrlDecode(value);
-        take(name, value);
-    }
-}
-
 // True when `path` is `root` or lies below it (both resolved, without a trailing "/").
 bool LiesIn(const std::string& path, const std::string& root) {
     if (root == "/") return true;
@@ -105,18 +85,16 @@ class TreeZip {
 }  // namespace
 
 bool AsksForZip(std::string_view target) {
-    bool asked = false;
-    ForEachParameter(target, [&](const std::string& name, const std::string&) {
-        if (name == "zip") asked = true;
-    });
-    return asked;
+    const auto parameters = http::QueryParameters(target);
+    return std::any_of(parameters.begin(), parameters.end(),
+                       [](const auto& parameter) { return parameter.first == "zip"; });
 }
 
 std::vector<std::string> TickedNames(std::string_view target) {
     std::vector<std::string> names;
-    ForEachParameter(target, [&](const std::string& name, const std::string& value) {
-        if (name == "n") names.push_back(value);
-    });
+    for (auto& [name, value] : http::QueryParameters(target)) {
+        if (name == "n") names.push_back(std::move(value));
+    }
     return names;
 }
 
