@@ -397,6 +397,9 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         if (settings.searchMaxResults < 1) settings.searchMaxResults = kDefaultSearchMaxResults;
         settings.uploadMaxSizeMB =
             std::max(section->Integer("uploadMaxSizeMB", kNoUploadMaxSizeMB), kNoUploadMaxSizeMB);
+        settings.webdav = ParseWebDavMode(section->Text("webdav", "N", kShortReadSize));
+        settings.webdavPath =
+            NormalizeWebDavPath(section->Text("webdavPath", kDefaultWebDavPath, kLongReadSize));
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
@@ -414,6 +417,42 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
     config.keepAliveRequests =
         std::max<int32_t>(request.Integer("keepAliveRequests", kDefaultKeepAliveRequests), 1);
     return config;
+}
+
+std::string_view WebDavModeLetter(WebDavMode mode) {
+    switch (mode) {
+        case WebDavMode::kReadOnly:
+            return "R";
+        case WebDavMode::kReadWrite:
+            return "W";
+        case WebDavMode::kOff:
+            break;
+    }
+    return "N";
+}
+
+WebDavMode ParseWebDavMode(std::string_view value) {
+    if (platform::EqualsNoCase(value, "R")) return WebDavMode::kReadOnly;
+    if (platform::EqualsNoCase(value, "W")) return WebDavMode::kReadWrite;
+    return WebDavMode::kOff;
+}
+
+std::string NormalizeWebDavPath(std::string_view value) {
+    std::string path = "/";
+    for (size_t start = 0; start < value.size();) {
+        const size_t end = std::min(value.find('/', start), value.size());
+        const std::string_view segment = value.substr(start, end - start);
+        if (segment == "." || segment == "..") return std::string(kDefaultWebDavPath);
+        if (!segment.empty()) path.append(segment).push_back('/');
+        start = end + 1;
+    }
+    for (char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '?' || c == '#' ||
+            c == '\\') {
+            return std::string(kDefaultWebDavPath);
+        }
+    }
+    return path;
 }
 
 bool ServerConfig::Save(std::string* error) const {
@@ -465,6 +504,12 @@ bool ServerConfig::Save(std::string* error) const {
             section.Integer("uploadMaxSizeMB", settings.uploadMaxSizeMB);
         } else {
             section.Remove("uploadMaxSizeMB");
+        }
+        if (settings.webdav != WebDavMode::kOff) {
+            section.Text("webdav", std::string(WebDavModeLetter(settings.webdav)));
+            section.Text("webdavPath", settings.webdavPath);
+        } else {
+            section.Remove("webdav");
         }
         if (index == 0) {
             if (modernLook) {

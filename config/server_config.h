@@ -65,6 +65,11 @@ inline constexpr int32_t kDefaultSearchMaxResults = 1000;
 // ServerSettings::uploadMaxSizeMB of a configuration without the key.
 inline constexpr int32_t kNoUploadMaxSizeMB = -1;
 
+// What the server's network drive offers: nothing, reading, or reading and writing.
+enum class WebDavMode { kOff, kReadOnly, kReadWrite };
+// The URL prefix the network drive serves when the configuration names none.
+inline constexpr std::string_view kDefaultWebDavPath = "/";
+
 // The settings of one server. Field names match the record's documentation; texts are cut
 // to their read size at load.
 struct ServerSettings {
@@ -130,7 +135,21 @@ struct ServerSettings {
     // limit); it then stands for uploadMaxSizeKB. Negative: no such key (the classic limit
     // holds in both looks). Saved only when set.
     int32_t uploadMaxSizeMB = kNoUploadMaxSizeMB;
+    // "webdav": N, R or W (off, read-only, read-write); anything else reads as off. Saved only
+    // when on.
+    WebDavMode webdav = WebDavMode::kOff;
+    // "webdavPath": the URL prefix the network drive serves, "/" for the whole site; it always
+    // starts and ends with "/". Saved only when webdav is on.
+    std::string webdavPath{kDefaultWebDavPath};
 };
+
+// "N", "R" or "W" for a mode, and the mode a configuration value names (off for anything but
+// R or W, in either letter case).
+std::string_view WebDavModeLetter(WebDavMode mode);
+WebDavMode ParseWebDavMode(std::string_view value);
+// A "webdavPath" value as the server uses it: starting and ending with "/", no "." or ".."
+// segment, no doubled "/"; "/" for anything unusable.
+std::string NormalizeWebDavPath(std::string_view value);
 
 // The ports a server may listen on, plain or HTTPS.
 inline constexpr int32_t kLowestPort = 1;

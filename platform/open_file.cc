@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <unordered_map>
 
@@ -108,6 +109,12 @@ KeptFiles& Kept() {
     return *files;
 }
 
+void SetTagParts(const struct stat& st, OpenedFile* file) {
+    file->inode = static_cast<uint64_t>(st.st_ino);
+    file->modifiedNanoseconds =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
 // The kept copy of `path` when the file is still the one it was read from.
 std::optional<OpenedFile> FromMemory(const std::string& path) {
     FileIdentity kept;
@@ -121,11 +128,21 @@ std::optional<OpenedFile> FromMemory(const std::string& path) {
     OpenedFile file;
     file.size = static_cast<uint64_t>(st.st_size);
     file.modified = st.st_mtim.tv_sec;
+    SetTagParts(st, &file);
     file.contents = std::move(contents);
     return file;
 }
 
 }  // namespace
+
+std::string EntityTag(uint64_t inode, uint64_t size, int64_t modifiedNanoseconds) {
+    char tag[64];
+    const int length =
+        std::snprintf(tag, sizeof tag, "\"%llx-%llx-%llx\"", static_cast<unsigned long long>(inode),
+                      static_cast<unsigned long long>(size),
+                      static_cast<unsigned long long>(modifiedNanoseconds));
+    return std::string(tag, static_cast<size_t>(length));
+}
 
 std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* failure) {
     if (path.empty() || path.find('\0') != std::string::npos) {
@@ -147,6 +164,7 @@ std::optional<OpenedFile> OpenRegularFile(const std::string& path, OpenFailure* 
     file.fd = std::move(fd);
     file.size = static_cast<uint64_t>(st.st_size);
     file.modified = st.st_mtim.tv_sec;
+    SetTagParts(st, &file);
     if (file.size <= kLargestFileKept && SettledFor(st, kSettledSeconds)) {
         // Kept only when read whole: a file that changed meanwhile is read again next time.
         std::string contents = ReadContents(file);

@@ -16,9 +16,20 @@ struct OpenedFile {
     UniqueFd fd;
     uint64_t size = 0;
     std::time_t modified = 0;  // last write, seconds since the epoch
+    // What the strong entity tag is made of (see EntityTag): the inode and the last write to
+    // the nanosecond.
+    uint64_t inode = 0;
+    int64_t modifiedNanoseconds = 0;
     // The whole file, for a small one read before and unchanged since.
     std::shared_ptr<const std::string> contents;
 };
+
+// A strong entity tag, quotes included, for a file of `inode`, `size` bytes written last at
+// `modifiedNanoseconds`: any write, truncation or replacement gives another.
+std::string EntityTag(uint64_t inode, uint64_t size, int64_t modifiedNanoseconds);
+inline std::string EntityTag(const OpenedFile& file) {
+    return EntityTag(file.inode, file.size, file.modifiedNanoseconds);
+}
 
 // Files up to this size are kept in memory once read, so that asking for one again costs a
 // look at its status instead of an open, a read and a close.
