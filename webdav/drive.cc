@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+#include "http/entity_tags.h"
 #include "http/http_date.h"
 #include "platform/clock.h"
 #include "platform/directory.h"
@@ -162,27 +163,6 @@ std::string NewLockToken() {
     if (hex.size() != 32) return {};
     return "opaquelocktoken:" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" +
            hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" + hex.substr(20);
-}
-
-// Whether an entity-tag list ("*", or tags separated by commas) names `tag`; `weak` compares
-// without the W/ prefix.
-bool TagListMatches(std::string_view list, std::string_view tag, bool weak) {
-    if (tag.empty()) return false;
-    auto bare = [weak](std::string_view t) {
-        t = platform::Trim(t);
-        if (weak && t.substr(0, 2) == "W/") t.remove_prefix(2);
-        return t;
-    };
-    for (size_t start = 0; start <= list.size();) {
-        const size_t end = std::min(list.find(',', start), list.size());
-        const std::string_view item = platform::Trim(list.substr(start, end - start));
-        if (item == "*") return true;
-        if (!item.empty() && (weak || item.substr(0, 2) != "W/") && bare(item) == bare(tag)) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
 }
 
 class Exchange {
@@ -463,14 +443,14 @@ class Exchange {
         const std::string tag = entry && !entry->IsFolder() ? entry->Tag() : std::string();
         if (std::optional<std::string_view> ifMatch = c_.request().Header("If-Match")) {
             const bool any = platform::Trim(*ifMatch) == "*";
-            if (!entry || (!any && !TagListMatches(*ifMatch, tag, false))) {
+            if (!entry || (!any && !http::EntityTagListMatches(*ifMatch, tag, false))) {
                 SendStatus(412);
                 return false;
             }
         }
         if (std::optional<std::string_view> ifNoneMatch = c_.request().Header("If-None-Match")) {
             const bool any = platform::Trim(*ifNoneMatch) == "*";
-            if (entry && (any || TagListMatches(*ifNoneMatch, tag, true))) {
+            if (entry && (any || http::EntityTagListMatches(*ifNoneMatch, tag, true))) {
                 SendStatus(412);
                 return false;
             }
