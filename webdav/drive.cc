@@ -390,21 +390,30 @@ class Exchange {
         return local;
     }
 
-    // Checks what the client must show before changing `path` as `change`: every lock the
-    // change touches (423 otherwise), then its If header (412 when no list of it holds).
+    // Checks what the client must show before changing `path` as `change`: its If header
+    // (412 when no list of it holds) and every lock the change touches (423 otherwise). A
+    // failed If header that names a lock token of no lock here is answered 423 when the
+    // change is locked: the client meant to show a lock and showed the wrong one.
     // False with the answer sent.
     bool MayChange(const std::string& path, Change change) {
         std::optional<std::vector<std::string>> tokens = SubmittedTokens();
         if (!tokens) return false;
-        if (!LockTable::Shared().Permits(path, change, *tokens, now_)) {
+        const bool permitted = LockTable::Shared().Permits(path, change, *tokens, now_);
+        const bool namesLockToken =
+            std::any_of(tokens->begin(), tokens->end(),
+                        [](const std::string& token) { return token.compare(0, 4, "DAV:") != 0; });
+        if (!permitted && namesLockToken) {
             SendError(423, "lock-token-submitted");
             return false;
         }
-        return IfHeaderHolds();
+        if (!IfHeaderHolds()) return false;
+        if (!permitted) {
+            SendError(423, "lock-token-submitted");
+            return false;
+        }
+        return true;
     }
 
-    // True when the request has no If header or one of its lists holds; 412 answered when
-    // none does.
     bool IfHeaderHolds() {
         std::optional<std::string_view> value = c_.request().Header("If");
         if (!value) return true;
