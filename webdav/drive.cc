@@ -214,7 +214,7 @@ class Exchange {
     std::string Head(int status) const {
         std::string head = "HTTP/1.0 ";
         head.append(StatusText(status)).append("\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: ");
-        head.append(http::FormatHttpDate(platform::NowUtc())).append("\r\n");
+        head.append(http::FormatImfFixdate(platform::NowUtc())).append("\r\n");
         return head;
     }
 
@@ -613,7 +613,7 @@ class Exchange {
             out->append("</D:getetag>");
         } else if (name == "getlastmodified") {
             out->append("<D:getlastmodified>")
-                .append(http::FormatHttpDate(entry.st.st_mtim.tv_sec))
+                .append(http::FormatImfFixdate(entry.st.st_mtim.tv_sec))
                 .append("</D:getlastmodified>");
         } else if (name == "creationdate") {
             out->append("<D:creationdate>")
@@ -1328,7 +1328,7 @@ void ServeDrive(http::Connection& c, const Publication& site, const DriveRequest
 
 void AnswerDriveOptions(http::Connection& c, bool writable) {
     std::string answer = "HTTP/1.0 200 OK\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " +
-                         http::FormatHttpDate(platform::NowUtc()) + "\r\n";
+                         http::FormatImfFixdate(platform::NowUtc()) + "\r\n";
     if (writable) {
         answer.append(
             "DAV: 1, 2\r\nAllow: OPTIONS, GET, HEAD, POST, PUT, DELETE, PROPFIND, PROPPATCH, "
@@ -1343,7 +1343,7 @@ void AnswerDriveOptions(http::Connection& c, bool writable) {
 
 void AnswerAboveDrive(http::Connection& c, std::string_view path, std::string_view prefix) {
     const std::string_view depth = platform::Trim(c.request().Header("Depth").value_or("1"));
-    const std::string date = http::FormatHttpDate(platform::NowUtc());
+    const std::string date = http::FormatImfFixdate(platform::NowUtc());
     auto collection = [&](std::string_view href) {
         std::string out = "<D:response><D:href>";
         AppendXmlEscaped(HrefOf(href), &out);
