@@ -319,6 +319,9 @@ void Connection::ResetRequestState() {
     framing_.Stop();
     keepAlive_ = false;
     chunkedBody_ = false;
+    chunksAsTheyCome_ = false;
+    chunksCut_ = false;
+    chunkDecoder_ = ChunkedDecoder();
     response_ = Response();
     bytesSent_ = 0;
     framingDenied = false;
@@ -391,7 +394,8 @@ Connection::HeadResult Connection::ReadHead() {
 }
 
 void Connection::Dispatch() {
-    if (chunkedBody_ && !GatherChunkedBody()) return;
+    chunksAsTheyCome_ = chunkedBody_ && TakesChunksAsTheyCome();
+    if (chunkedBody_ && !chunksAsTheyCome_ && !GatherChunkedBody()) return;
     const std::string_view method = request_.method();
     const std::string target(request_.target());
     if (method == "HEAD" || method == "GET") {
@@ -673,6 +677,7 @@ size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs)
 }
 
 size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
+    if (chunksAsTheyCome_) return ReadChunks(buffer, size, waitMs);
     if (!bodyStarted_) StartBody();
     if (size == 0 || bodyComplete_) return 0;
     size_t copied = 0;
