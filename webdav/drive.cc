@@ -143,11 +143,20 @@ std::optional<std::string> CanonicalPath(const std::string& path) {
     return joined;
 }
 
-// A name a client may write: no hidden names, but for the files Apple systems leave beside
-// every file they copy, which they fail the copy without.
-bool WritableName(std::string_view name) {
-    if (!platform::IsHiddenName(name)) return true;
-    return name.substr(0, 2) == "._" || name == ".DS_Store";
+// A path under the drive a client may write: no hidden folder on the way, and no hidden name
+// but the files Apple systems leave beside every file they copy, which they fail the copy
+// without.
+bool WritablePath(std::string_view relative) {
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string_view name = relative.substr(start, end - start);
+        if (platform::IsHiddenName(name)) {
+            const bool last = end == relative.size();
+            if (!last || (name.substr(0, 2) != "._" && name != ".DS_Store")) return false;
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 std::string IsoDate(std::time_t utc) {
@@ -176,7 +185,7 @@ class Exchange {
             AnswerDriveOptions(c_, request_.writable);
             return;
         }
-        if (ChangesDrive(method) && !request_.writable) {
+        if (ChangesDrive(method) && (!request_.writable || !WritablePath(request_.relative))) {
             SendStatus(403);
             return;
         }
@@ -334,7 +343,6 @@ class Exchange {
     int RefusalOf(const std::string& path, Access access) const {
         const std::optional<std::string> canonical = CanonicalPath(path);
         if (!canonical) return access == Access::kRead ? 404 : 409;
-        if (access != Access::kRead && !WritableName(LastName(path))) return 403;
         return site_.Refusal(*canonical, access);
     }
 
@@ -1008,7 +1016,8 @@ class Exchange {
                 return;
             }
         }
-        if (destinationRelative.empty() || (move && request_.relative.empty())) {
+        if (destinationRelative.empty() || !WritablePath(destinationRelative) ||
+            (move && request_.relative.empty())) {
             SendStatus(403);
             return;
         }

@@ -82,6 +82,8 @@ TEST_F(NetworkDriveTest, RefusesEveryWayOutAndEveryWriteItMayNotTake) {
         // Hidden names are not written, but for the ones Apple systems leave beside files.
         {"PUT /.htaccess HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 403},
         {"PUT /._a.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 201},
+        {"MKCOL /.git/ HTTP/1.0\r\n\r\n", 403},
+        {"COPY /a.txt HTTP/1.0\r\nDestination: /.config/a.txt\r\n\r\n", 403},
         // Another machine writes only with a login; it reads as the server's login switch says.
         {"PUT /remote.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 401, true},
         {"PUT /remote.txt HTTP/1.0\r\nContent-Length: 2\r\n" + BasicLogin("bob:pw") + "\r\nhi", 201,
