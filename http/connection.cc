@@ -676,6 +676,15 @@ size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs)
     return 0;
 }
 
+bool Connection::PassHeadLineFeed() {
+    if (leadingLineFeedChecked_) return false;
+    leadingLineFeedChecked_ = true;
+    if (input_[inputStart_] != '\n') return false;
+    leadingLineFeed_ = true;
+    ++inputStart_;
+    return true;
+}
+
 size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
     if (chunksAsTheyCome_) return ReadChunks(buffer, size, waitMs);
     if (!bodyStarted_) StartBody();
@@ -706,14 +715,7 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
                 break;
             }
         }
-        if (!leadingLineFeedChecked_) {
-            leadingLineFeedChecked_ = true;
-            if (input_[inputStart_] == '\n') {
-                leadingLineFeed_ = true;
-                ++inputStart_;
-                continue;
-            }
-        }
+        if (PassHeadLineFeed()) continue;
         size_t available = inputEnd_ - inputStart_;
         size_t take = std::min(available, size - copied);
         if (bodyHasLength_) take = static_cast<size_t>(std::min<uint64_t>(take, bodyRemaining_));

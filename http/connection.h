@@ -351,6 +351,9 @@ class Connection : private platform::WaitGate {
     // Receives up to `size` bytes of a body with a declared length into `buffer`, bypassing
     // the input buffer (which must be empty).
     size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
+    // Passes over the line feed that ends the head's empty line (no byte of the body), the
+    // first time input is there to look at; true when it was there. Input must be waiting.
+    bool PassHeadLineFeed();
     // ReadBody of a body in chunks decoded as it comes.
     size_t ReadChunks(char* buffer, size_t size, int waitMs);
 

@@ -130,15 +130,7 @@ size_t Connection::ReadChunks(char* buffer, size_t size, int waitMs) {
             keepAlive_ = false;
             return 0;
         }
-        // The line feed that ends the head's empty line is no part of the body.
-        if (!leadingLineFeedChecked_) {
-            leadingLineFeedChecked_ = true;
-            if (input_[inputStart_] == '\n') {
-                leadingLineFeed_ = true;
-                ++inputStart_;
-                continue;
-            }
-        }
+        if (PassHeadLineFeed()) continue;
         const ChunkedDecoder::Step step = chunkDecoder_.Feed(
             std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_), buffer, size);
         inputStart_ += step.consumed;

@@ -339,11 +339,23 @@ class Exchange {
         return CanonicalPath(path).value_or(std::string());
     }
 
-    // 0 when `path` may be reached with `access`; else the status to answer.
-    int RefusalOf(const std::string& path, Access access) const {
+    // False, with 409 answered, when the folder `path` would go in does not exist.
+    bool ParentExists(const std::string& path) {
+        std::optional<Entry> parent = Look(ParentPath(path));
+        if (parent && parent->IsFolder()) return true;
+        SendStatus(409);
+        return false;
+    }
+
+    // False, with the refusal answered, when `path` may not be reached with `access` (one
+    // whose folder cannot be resolved is missing for a read, in conflict for a write).
+    bool MayReach(const std::string& path, Access access) {
         const std::optional<std::string> canonical = CanonicalPath(path);
-        if (!canonical) return access == Access::kRead ? 404 : 409;
-        return site_.Refusal(*canonical, access);
+        const int refusal =
+            !canonical ? (access == Access::kRead ? 404 : 409) : site_.Refusal(*canonical, access);
+        if (refusal == 0) return true;
+        SendStatus(refusal);
+        return false;
     }
 
     // The lock tokens the client submits, from the If header; an If header that does not
@@ -752,10 +764,7 @@ class Exchange {
             SendStatus(404);
             return;
         }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, Change::kContent)) return;
         // Every instruction in document order; any refused leaves all undone (424 for the
         // rest).
@@ -834,15 +843,8 @@ class Exchange {
                        "LOCK, UNLOCK\r\n");
             return;
         }
-        std::optional<Entry> parent = Look(ParentPath(local_));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!ParentExists(local_)) return;
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, Change::kMembership)) return;
         if (::mkdir(local_.c_str(), 0777) != 0) {
             SendStatus(errno == EEXIST ? 405 : errno == ENOSPC ? 507 : 403);
@@ -859,15 +861,8 @@ class Exchange {
             SendStatus(405);
             return;
         }
-        std::optional<Entry> parent = Look(ParentPath(local_));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!ParentExists(local_)) return;
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, entry ? Change::kContent : Change::kMembership)) return;
         if (!TagConditionsHold(entry)) return;
         if (c_.request().Header("Content-Range")) {
@@ -944,10 +939,7 @@ class Exchange {
             SendStatus(403);
             return;
         }
-        if (int refusal = RefusalOf(local_, Access::kTree)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!MayReach(local_, Access::kTree)) return;
         if (!MayChange(local_, Change::kTree)) return;
         if (!TagConditionsHold(Look(local_))) return;
         if (!RemoveTree(local_)) {
@@ -1035,10 +1027,7 @@ class Exchange {
             SendStatus(409);  // a folder cannot go inside itself
             return;
         }
-        if (int refusal = RefusalOf(local_, move ? Access::kTree : Access::kRead)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!MayReach(local_, move ? Access::kTree : Access::kRead)) return;
         if (!move && source->IsFolder()) {
             if (int refusal = site_.Refusal(sourceCanonical, Access::kTree);
                 refusal != 0 && infinite) {
@@ -1046,15 +1035,8 @@ class Exchange {
                 return;
             }
         }
-        if (int refusal = RefusalOf(*destination, Access::kTree)) {
-            SendStatus(refusal);
-            return;
-        }
-        std::optional<Entry> parent = Look(ParentPath(*destination));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
+        if (!MayReach(*destination, Access::kTree)) return;
+        if (!ParentExists(*destination)) return;
         const bool replaced = LinkExists(*destination);
         if (replaced && !overwrite) {
             SendStatus(412);
@@ -1231,17 +1213,7 @@ class Exchange {
             }
         }
         std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            std::optional<Entry> parent = Look(ParentPath(local_));
-            if (!parent || !parent->IsFolder()) {
-                SendStatus(409);
-                return;
-            }
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if ((!entry && !ParentExists(local_)) || !MayReach(local_, Access::kWrite)) return;
         if (!IfHeaderHolds()) return;
         wanted.token = NewLockToken();
         if (wanted.token.empty()) {
