@@ -339,6 +339,13 @@ class Exchange {
         return CanonicalPath(path).value_or(std::string());
     }
 
+    // The state of the request's resource; std::nullopt, with 404 answered, when there is none.
+    std::optional<Entry> Existing() {
+        std::optional<Entry> entry = Look(local_);
+        if (!entry) SendStatus(404);
+        return entry;
+    }
+
     // False, with 409 answered, when the folder `path` would go in does not exist.
     bool ParentExists(const std::string& path) {
         std::optional<Entry> parent = Look(ParentPath(path));
@@ -535,11 +542,8 @@ class Exchange {
                 return;
             }
         }
-        std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            SendStatus(404);
-            return;
-        }
+        std::optional<Entry> entry = Existing();
+        if (!entry) return;
         const std::string canonical = Canonical(local_);
         if (int refusal = site_.Refusal(canonical, Access::kRead)) {
             SendStatus(refusal);
@@ -759,11 +763,8 @@ class Exchange {
             SendStatus(400);
             return;
         }
-        std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            SendStatus(404);
-            return;
-        }
+        std::optional<Entry> entry = Existing();
+        if (!entry) return;
         if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, Change::kContent)) return;
         // Every instruction in document order; any refused leaves all undone (424 for the
@@ -983,11 +984,8 @@ class Exchange {
             SendStatus(502);  // not on this drive
             return;
         }
-        std::optional<Entry> source = Look(local_);
-        if (!source) {
-            SendStatus(404);
-            return;
-        }
+        std::optional<Entry> source = Existing();
+        if (!source) return;
         bool infinite = true;
         if (std::optional<std::string_view> depth = c_.request().Header("Depth")) {
             const std::string_view value = platform::Trim(*depth);
