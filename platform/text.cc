@@ -135,6 +135,10 @@ void UrlDecode(std::string& text) {
     for (char& c : text) {
         if (c == '+') c = ' ';
     }
+    PercentDecode(text);
+}
+
+void PercentDecode(std::string& text) {
     size_t out = 0;
     for (size_t in = 0; in < text.size(); ++in) {
         if (text[in] != '%') {

@@ -77,6 +77,9 @@ std::string EscapeHtml(std::string_view text);
 inline constexpr std::string_view kHtmlSpecialCharacters = "&<>\"'";
 // Decodes "+" and "%XX" escapes in place; a "%" without two hex digits after it is dropped.
 void UrlDecode(std::string& text);
+// Decodes the "%XX" escapes alone, as a path is decoded where "+" is no blank (the network
+// drive's); a "%" without two hex digits after it is dropped.
+void PercentDecode(std::string& text);
 // A file name as it stands in a link: the characters that would break the link, be read as
 // a query or be decoded into something else are written as %XX escapes; all others
 // (including "#" and bytes above 127) are kept.

@@ -163,7 +163,20 @@ void AppConnection::SendHttpsRedirect(std::string_view target) {
 
 bool AppConnection::TakeTarget(std::string requestUrl) {
     decodedUrl = std::move(requestUrl);
-    UrlDecode(decodedUrl);
+    // Under the network drive a path's "+" is a plus, as every WebDAV client means it (a file
+    // it stored as "a+b.txt" is read back by that name); elsewhere it stands for a blank.
+    const size_t question = decodedUrl.find('?');
+    const config::ServerSettings* settings = Settings();
+    if (DriveOn() && decodedUrl.compare(0, settings->webdavPath.size() - 1, settings->webdavPath, 0,
+                                        settings->webdavPath.size() - 1) == 0) {
+        std::string query = question == std::string::npos ? "" : decodedUrl.substr(question);
+        decodedUrl.resize(std::min(question, decodedUrl.size()));
+        platform::PercentDecode(decodedUrl);
+        UrlDecode(query);
+        decodedUrl.append(query);
+    } else {
+        UrlDecode(decodedUrl);
+    }
     SetLoggedTarget(decodedUrl);
     // A zero byte would cut the path short at the system's door: refuse it outright.
     if (decodedUrl.find('\0') != std::string::npos) {

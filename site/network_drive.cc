@@ -173,7 +173,7 @@ std::optional<std::string> DecodedPath(std::string_view target) {
         const size_t slash = path.find('/', scheme + 3);
         path = slash == std::string::npos ? "/" : path.substr(slash);
     }
-    platform::UrlDecode(path);
+    platform::PercentDecode(path);
     if (path.find('\0') != std::string::npos) return std::nullopt;
     if (path.empty() || path[0] != '/') path.insert(0, "/");
     return path;

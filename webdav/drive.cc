@@ -387,7 +387,7 @@ class Exchange {
         }
         url = url.substr(0, url.find_first_of("?#"));
         std::string decoded(url);
-        platform::UrlDecode(decoded);
+        platform::PercentDecode(decoded);
         if (decoded.find('\0') != std::string::npos || decoded.empty() || decoded[0] != '/') {
             return std::nullopt;
         }

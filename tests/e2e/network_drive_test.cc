@@ -82,6 +82,7 @@ TEST_F(NetworkDriveTest, RefusesEveryWayOutAndEveryWriteItMayNotTake) {
         // Hidden names are not written, but for the ones Apple systems leave beside files.
         {"PUT /.htaccess HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 403},
         {"PUT /._a.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 201},
+        {"PUT /a+b.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\nhi", 201},
         {"MKCOL /.git/ HTTP/1.0\r\n\r\n", 403},
         {"COPY /a.txt HTTP/1.0\r\nDestination: /.config/a.txt\r\n\r\n", 403},
         // Another machine writes only with a login; it reads as the server's login switch says.
@@ -114,6 +115,8 @@ TEST_F(NetworkDriveTest, RefusesEveryWayOutAndEveryWriteItMayNotTake) {
     EXPECT_EQ(ReadFile(Www("a.txt")), "first");
     EXPECT_EQ(ReadFile(Www("cgi-bin/show.pl")), "#!/bin/sh\necho script source\n");
     EXPECT_EQ(ReadFile(Www("chunked.txt")), "abc");
+    EXPECT_EQ(ReadFile(Www("a+b.txt")), "hi") << "a path's + is no blank";
+    EXPECT_EQ(BodyOf(Ask("GET /a+b.txt HTTP/1.0\r\n\r\n")), "hi");
     EXPECT_EQ(ReadFile(Www("remote.txt")), "hi");
     for (const char* absent : {"cgi-bin/new.pl", "cgi-bin/a.txt", "show.txt", ".htaccess", "ro.txt",
                                "scripts", "../planted.txt", "../escaped"}) {
