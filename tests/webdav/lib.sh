@@ -10,6 +10,8 @@
 # (default: webdav-logs/NAME in the current directory, which ctest makes the build's tests/).
 
 DAV_ADDR=127.0.0.1
+# Names of files are UTF-8, and listings are compared in one order.
+export LC_ALL=C.UTF-8
 DAV_USER=davtester
 DAV_PASSWORD='dav-Pass 1'
 DAV_START_LIMIT=10   # seconds for the server to listen
@@ -133,7 +135,14 @@ dav_write_nginx_conf() {
     mkdir -p "$prefix/temp"
     if [ -f /usr/lib/nginx/modules/ngx_http_dav_ext_module.so ]; then
         load="load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;"
-        ext="dav_ext_methods PROPFIND OPTIONS LOCK UNLOCK; dav_ext_lock zone=davlocks;"
+        # The module's OPTIONS answers "DAV: 2" alone, which clients that look for class 1
+        # take for no WebDAV server: OPTIONS is answered here instead.
+        ext='dav_ext_methods PROPFIND LOCK UNLOCK; dav_ext_lock zone=davlocks;
+            if ($request_method = OPTIONS) {
+                add_header DAV "1, 2";
+                add_header Allow "GET, HEAD, PUT, DELETE, MKCOL, COPY, MOVE, PROPFIND, OPTIONS, LOCK, UNLOCK";
+                return 200;
+            }'
     fi
     cat >"$prefix/nginx.conf" <<CONF
 $load
