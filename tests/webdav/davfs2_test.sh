@@ -7,6 +7,8 @@
 # root, without /dev/fuse, or when this machine refuses the mount itself (a container without
 # the right to mount).
 # Usage: tests/webdav/davfs2_test.sh PATH_TO_VANTRY
+# ls itself is what is checked: listings through the mount.
+# shellcheck disable=SC2012
 set -uo pipefail
 # shellcheck source=tests/webdav/lib.sh
 . "$(dirname "$0")/lib.sh"

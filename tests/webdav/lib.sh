@@ -45,7 +45,7 @@ dav_init() {
     DAV_KIND=${WEBDAV_TEST_PEER:-vantry}
     case $DAV_KIND in
     vantry)
-        [ -n "$binary" ] && [ -x "$binary" ] || dav_fail "usage: $0 PATH_TO_VANTRY"
+        if [ -z "$binary" ] || [ ! -x "$binary" ]; then dav_fail "usage: $0 PATH_TO_VANTRY"; fi
         DAV_BINARY=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
         ;;
     nginx)
@@ -88,6 +88,7 @@ dav_listening() {
 
 # Starts the server on a free port with the [Config] lines given (vantry), or nginx with its
 # WebDAV modules; waits until it listens. Sets DAV_PID and DAV_URL.
+# shellcheck disable=SC2120  # the scripts call it without lines today
 dav_start_server() {
     local port i
     port=$(dav_free_port) || dav_fail "found no free port"
@@ -137,6 +138,7 @@ dav_write_nginx_conf() {
         load="load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;"
         # The module's OPTIONS answers "DAV: 2" alone, which clients that look for class 1
         # take for no WebDAV server: OPTIONS is answered here instead.
+        # shellcheck disable=SC2016  # nginx's variable, not the shell's
         ext='dav_ext_methods PROPFIND LOCK UNLOCK; dav_ext_lock zone=davlocks;
             if ($request_method = OPTIONS) {
                 add_header DAV "1, 2";
