@@ -129,18 +129,21 @@ rc check --download "$SRC" dav:tree >"$DAV_LOGS/check-2.txt" 2>&1 ||
 same_trees "the server's disk after the sync" "$SRC" "$DAV_ROOT/tree"
 dav_say "synced: $(find "$SRC" -type f | wc -l) files, deleted ones gone from the server's disk"
 
-# Locks, with curl: LOCK a file, a PUT without the token is refused with 423 (Locked), one
-# with it in an If header is taken, UNLOCK frees the file.
+# Locks, with curl: LOCK a file; a second exclusive lock and a PUT without the token are
+# refused with 423 (Locked), a PUT with it in an If header is taken, UNLOCK frees the file.
 LOCKED=${DAV_URL}tree/locked.txt
 code=$(dav_curl -T - "$LOCKED" <<<"first")
 [[ $code == 20[14] ]] || dav_fail "PUT locked.txt: $code"
+LOCKINFO='<?xml version="1.0" encoding="utf-8"?>
+<D:lockinfo xmlns:D="DAV:"><D:lockscope><D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype><D:owner>rclone_test</D:owner></D:lockinfo>'
 code=$(dav_curl -X LOCK -H 'Content-Type: application/xml' -H 'Timeout: Second-600' \
-    -D "$DAV_DIR/lock.headers" --data-binary '<?xml version="1.0" encoding="utf-8"?>
-<D:lockinfo xmlns:D="DAV:"><D:lockscope><D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype><D:owner>rclone_test</D:owner></D:lockinfo>' "$LOCKED")
+    -D "$DAV_DIR/lock.headers" --data-binary "$LOCKINFO" "$LOCKED")
 [ "$code" = 200 ] || dav_fail "LOCK: $code $(cat "$DAV_DIR/body")"
-token=$(tr -d '\r' <"$DAV_DIR/lock.headers" | sed -n 's/^[Ll]ock-[Tt]oken: *<\(.*\)>$/\1/p')
+token=$(tr -d '\r' <"$DAV_DIR/lock.headers" | sed -n 's/^lock-token: *<\(.*\)> *$/\1/Ip')
 [ -n "$token" ] || dav_fail "LOCK answered no Lock-Token header: $(cat "$DAV_DIR/lock.headers")"
-grep -q "$token" "$DAV_DIR/body" || dav_fail "the LOCK answer's body does not hold its token"
+grep -qF "$token" "$DAV_DIR/body" || dav_fail "the LOCK answer's body does not hold its token"
+code=$(dav_curl -X LOCK -H 'Content-Type: application/xml' --data-binary "$LOCKINFO" "$LOCKED")
+[ "$code" = 423 ] || dav_fail "a second exclusive LOCK of the locked file: $code (423 expected)"
 code=$(dav_curl -T - "$LOCKED" <<<"without the token")
 [ "$code" = 423 ] || dav_fail "PUT to the locked file without its token: $code (423 expected)"
 [ "$(cat "$DAV_ROOT/tree/locked.txt")" = first ] || dav_fail "the refused PUT changed the file"
@@ -151,7 +154,7 @@ code=$(dav_curl -X UNLOCK -H "Lock-Token: <$token>" "$LOCKED")
 [ "$code" = 204 ] || dav_fail "UNLOCK: $code"
 code=$(dav_curl -T - "$LOCKED" <<<"after the unlock")
 [[ $code == 20[14] ]] || dav_fail "PUT after UNLOCK: $code"
-dav_say "locks: 423 without the token, taken with it, free after UNLOCK"
+dav_say "locks: a second lock and a PUT without the token refused (423), taken with it, free after UNLOCK"
 
 # A client at another loopback address is not this machine's own: it writes only with a login.
 if [ "$DAV_KIND" = vantry ]; then
