@@ -1244,7 +1244,7 @@ run_webdav() {
     rm -rf "$BENCH_DIR"/www/dav-*
     local -a header=(copy server "best s" "each round (s)" "cpu s/copy" "vantry/server") widths=()
     local cell
-    for cell in "${header[@]}"; do widths+=($((${#cell} > 10 ? ${#cell} : 10))); done
+    for cell in "${header[@]}"; do widths+=($((${#cell} > 12 ? ${#cell} : 12))); done
     widths[3]=$((BENCH_WEBDAV_ROUNDS * 8 > 14 ? BENCH_WEBDAV_ROUNDS * 8 : 14))
     print_row widths "${header[@]}"
     for kind in many big; do
