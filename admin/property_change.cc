@@ -143,10 +143,14 @@ void Apply(const Target& target, const std::string& value, config::ServerConfig&
     }
     const PropertyRow& row = *target.row;
     if (row.modernOnly && platform::Trim(value).empty()) return;
-    if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
+    if (row.setting == Setting(&ServerSettings::webdavPath)) {
+        settings.webdavPath = config::NormalizeWebDavPath(platform::Trim(value));
+    } else if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
         settings.*(*text) = Cut(value, row.maxLength);
     } else if (auto number = std::get_if<int32_t ServerSettings::*>(&row.setting)) {
         settings.*(*number) = ToNumber(value);
+    } else if (auto mode = std::get_if<config::WebDavMode ServerSettings::*>(&row.setting)) {
+        settings.*(*mode) = config::ParseWebDavMode(platform::Trim(value));
     } else {
         settings.*std::get<bool ServerSettings::*>(row.setting) = ToSwitch(value);
     }
@@ -172,18 +176,44 @@ bool IsPostedPort(std::string_view value) {
            config::IsPortNumber(ToNumber(PostedDigits(value)));
 }
 
+// A posted mode of the network drive: one of its letters, blanks around it.
+bool IsPostedWebDavMode(std::string_view value) {
+    value = platform::Trim(value);
+    return platform::EqualsNoCase(value, "N") || platform::EqualsNoCase(value, "R") ||
+           platform::EqualsNoCase(value, "W");
+}
+
+// What a row only the modern form shows takes, when the posted value (not blank) is not
+// such a value: a negative number would mean "unset", and an unusable prefix would silently
+// serve the whole site.
+std::optional<std::string_view> UnusableModernValue(const PropertyRow& row,
+                                                    std::string_view value) {
+    if (std::holds_alternative<config::WebDavMode ServerSettings::*>(row.setting)) {
+        if (IsPostedWebDavMode(value)) return std::nullopt;
+        return "takes N (off), R (read only) or W (read and write)";
+    }
+    if (row.setting == Setting(&ServerSettings::webdavPath)) {
+        if (config::IsWebDavPath(platform::Trim(value))) return std::nullopt;
+        return "takes a path such as / or /dav/, without \".\" or \"..\" parts, \"?\", \"#\", "
+               "\"\\\" or control characters";
+    }
+    if (IsPostedCount(value)) return std::nullopt;
+    return "takes a whole number, 0 or more";
+}
+
 // Why a posted value cannot be stored, or nothing when it can. A port must name one the
-// server can listen on, rather than be stored and later wrapped by the listener; a number
-// only the modern form shows must be blank or a count, as a negative one means "unset".
+// server can listen on, rather than be stored and later wrapped by the listener; a setting
+// only the modern form shows must be blank or a value it takes.
 std::optional<std::string> ProblemOf(const Target& target, std::string_view value) {
     if (target.kind != Target::Kind::kRow) return std::nullopt;
     const std::string server = "Server " + std::to_string(target.server + 1) + ": ";
     if (target.row->setting == Setting(&ServerSettings::port) && !IsPostedPort(value)) {
         return server + config::NotAPortMessage(platform::EscapeHtml(value));
     }
-    if (target.row->modernOnly && !platform::Trim(value).empty() && !IsPostedCount(value)) {
-        return server + std::string(target.row->modern) +
-               " takes a whole number, 0 or more, not \"" + platform::EscapeHtml(value) + "\".";
+    if (!target.row->modernOnly || platform::Trim(value).empty()) return std::nullopt;
+    if (std::optional<std::string_view> takes = UnusableModernValue(*target.row, value)) {
+        return server + std::string(target.row->modern) + " " + std::string(*takes) + ", not \"" +
+               platform::EscapeHtml(value) + "\".";
     }
     return std::nullopt;
 }

@@ -24,9 +24,10 @@ inline constexpr std::string_view kServer2Suffix = "-2";
 
 using config::ServerSettings;
 
-// Where a row's value goes: a text, a number or a switch of a server's settings.
-using Setting =
-    std::variant<std::string ServerSettings::*, int32_t ServerSettings::*, bool ServerSettings::*>;
+// Where a row's value goes: a text, a number, a switch or the network drive's mode of a
+// server's settings.
+using Setting = std::variant<std::string ServerSettings::*, int32_t ServerSettings::*,
+                             bool ServerSettings::*, config::WebDavMode ServerSettings::*>;
 
 struct PropertyRow {
     int band;                 // AppendRowTag's band: the rows of one feature share a colour
@@ -36,9 +37,10 @@ struct PropertyRow {
     Setting setting;
     std::string_view helpTopic;
     std::size_t maxLength = kMaxTextLength;  // for texts
-    // A number only the modern form shows (the classic form keeps its rows): a whole number
-    // of 0 or more, blank while the setting is unset (negative); a blank post leaves it as
-    // it is, anything else but such a number refuses the form.
+    // A setting only the modern form shows (the classic form keeps its rows). A blank post
+    // leaves it as it is, and a value it cannot take refuses the form. A number is a whole
+    // number of 0 or more, blank while the setting is unset (negative); the network drive's
+    // mode is a choice of N, R or W; its URL prefix a path without "." or ".." parts.
     bool modernOnly = false;
 };
 
@@ -112,6 +114,9 @@ inline constexpr PropertyRow kPropertyRows[] = {
     {17, "<TD>Use JavaScript Redirector</TD>", "Use the JavaScript redirector",
      "USEJAVASCRIPTREDIRECTOR", &ServerSettings::useJavaScriptRedirector,
      "ReDirectorUseJavaScript"},
+    {18, "", "Network drive", "WEBDAV", &ServerSettings::webdav, "WebDav", kMaxTextLength, true},
+    {18, "", "Network drive's URL prefix (/: the whole site)", "WEBDAVPATH",
+     &ServerSettings::webdavPath, "WebDavPath", kMaxTextLength, true},
 };
 
 }  // namespace admin

@@ -37,6 +37,7 @@ std::string CheckBox(std::string_view name, bool checked) {
     return box;
 }
 
+// The classic form's rows are texts, numbers and switches.
 std::string Control(const PropertyRow& row, std::string_view name,
                     const config::ServerSettings& settings) {
     if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {
@@ -72,10 +73,22 @@ struct Group {
     std::string_view legend;
 };
 constexpr Group kGroups[] = {
-    {2, "Website"},       {3, "Website"},    {4, "Website"},    {5, "Website"},
-    {6, "Features"},      {7, "Features"},   {8, "Features"},   {9, "Features"},
-    {10, "Home page"},    {11, "Favorites"}, {12, "User list"}, {13, "Navigation bar"},
-    {14, "File uploads"}, {15, "Messages"},  {16, "Posting"},   {17, "Site redirector"},
+    {2, "Website"},        {3, "Website"},    {4, "Website"},    {5, "Website"},
+    {6, "Features"},       {7, "Features"},   {8, "Features"},   {9, "Features"},
+    {10, "Home page"},     {11, "Favorites"}, {12, "User list"}, {13, "Navigation bar"},
+    {14, "File uploads"},  {15, "Messages"},  {16, "Posting"},   {17, "Site redirector"},
+    {18, "Network drive"},
+};
+
+// The network drive's modes as the modern form offers them.
+struct WebDavChoice {
+    config::WebDavMode mode;
+    std::string_view label;
+};
+constexpr WebDavChoice kWebDavChoices[] = {
+    {config::WebDavMode::kOff, "Off"},
+    {config::WebDavMode::kReadOnly, "Read only"},
+    {config::WebDavMode::kReadWrite, "Read and write"},
 };
 
 std::string_view LegendOf(int band) {
@@ -95,6 +108,15 @@ std::string ModernControl(const PropertyRow& row, std::string_view name, int ser
     if (auto flag = std::get_if<bool ServerSettings::*>(&row.setting)) {
         control.append("<input type=\"checkbox\" id=\"").append(name).append("\" name=\"");
         control.append(name).append(settings.*(*flag) ? "\" checked>" : "\">").append(label);
+    } else if (auto mode = std::get_if<config::WebDavMode ServerSettings::*>(&row.setting)) {
+        control.append(label).append("<select id=\"").append(name).append("\" name=\"");
+        control.append(name).append("\">");
+        for (const WebDavChoice& choice : kWebDavChoices) {
+            control.append("<option value=\"").append(config::WebDavModeLetter(choice.mode));
+            control.append(settings.*(*mode) == choice.mode ? "\" selected>" : "\">");
+            control.append(choice.label).append("</option>");
+        }
+        control.append("</select>");
     } else {
         std::string value;
         if (auto text = std::get_if<std::string ServerSettings::*>(&row.setting)) {

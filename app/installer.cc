@@ -6,11 +6,13 @@
 #include <ostream>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/host_address.h"
 #include "pages/help_pages.h"
 #include "pages/page_template.h"
 #include "platform/file_io.h"
+#include "platform/ini_file.h"
 #include "platform/program.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
@@ -179,25 +181,13 @@ Dialog WelcomeDialog(const std::string& programDirectory) {
         "Quit"};
 }
 
-Dialog LocationDialog(InstallChoices& choices) {
-    return Dialog{
-        "Install Vantry",
-        {},
-        {TextField("Install Vantry To:", &choices.installDir),
-         TextField("HTML files located at:", &choices.webRoot),
-         CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
-         CheckBox("Start Vantry Automatically when you start up your computer.",
-                  &choices.makeAutostart),
-         CheckBox("Run Vantry as a service of your login (systemd user unit).",
-                  &choices.makeService),
-         CheckBox("Make a self-signed certificate and serve HTTPS on port " +
-                      std::to_string(kTlsPort) + ".",
-                  &choices.makeCertificate),
-         FollowUpCheckBox("Send other computers' plain HTTP requests on to HTTPS.",
-                          &choices.httpsOnly, &choices.makeCertificate),
-         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
-        "Install",
-        "Quit"};
+// The network drive's URL prefix, asked again until it is one the server keeps as typed.
+DialogField NetworkDrivePathField(InstallChoices& choices) {
+    DialogField field = FollowUpTextField("Network drive's URL prefix (/ is the whole site):",
+                                          &choices.networkDrivePath, &choices.makeNetworkDrive);
+    field.accepts = config::IsWebDavPath;
+    field.refusal = "Please type a path such as / or /dav/, without . or .. parts, ?, # or \\.";
+    return field;
 }
 
 Dialog HomePageDialog(InstallChoices& choices) {
@@ -340,12 +330,28 @@ class Installation {
         MakeIncomingDirectories();
         if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
         std::string error;
-        if (configuration.Save(&error) && AppendNewSettings(configuration.iniPath, &error)) {
+        if (configuration.Save(&error) && NameTheNetworkDrive(configuration, &error) &&
+            AppendNewSettings(configuration.iniPath, &error)) {
             return true;
         }
         dialogs_.ShowMessage("Could not save the configuration file " + configuration.iniPath +
                              ": " + error + ".");
         return false;
+    }
+
+    // A new installation names each server's network drive even when it is off, so that the
+    // owner finds the switch in the file; Save writes the keys only for a drive that is on.
+    static bool NameTheNetworkDrive(const config::ServerConfig& configuration, std::string* error) {
+        std::vector<platform::ProfileChange> changes;
+        for (int index = 0; index < 2; ++index) {
+            const config::ServerSettings& s = configuration.servers[index];
+            if (s.webdav != config::WebDavMode::kOff) continue;
+            const std::string section(config::kServerSections[index]);
+            changes.push_back({section, "webdav", std::string(config::WebDavModeLetter(s.webdav))});
+            changes.push_back({section, "webdavPath", s.webdavPath});
+        }
+        return changes.empty() ||
+               platform::WriteProfileChanges(configuration.iniPath, changes, std::nullopt, error);
     }
 
     static bool AppendNewSettings(const std::string& iniPath, std::string* error) {
@@ -429,6 +435,39 @@ DialogField FollowUpCheckBox(std::string label, bool* checked, const bool* onlyW
     return field;
 }
 
+DialogField FollowUpTextField(std::string label, std::string* text, const bool* onlyWhen) {
+    DialogField field = TextField(std::move(label), text);
+    field.onlyWhen = onlyWhen;
+    return field;
+}
+
+Dialog LocationDialog(InstallChoices& choices) {
+    return Dialog{
+        "Install Vantry",
+        {},
+        {TextField("Install Vantry To:", &choices.installDir),
+         TextField("HTML files located at:", &choices.webRoot),
+         CheckBox("Create a Start-Menu icon for Vantry.", &choices.makeStartMenuIcon),
+         CheckBox("Start Vantry Automatically when you start up your computer.",
+                  &choices.makeAutostart),
+         CheckBox("Run Vantry as a service of your login (systemd user unit).",
+                  &choices.makeService),
+         CheckBox("Make a self-signed certificate and serve HTTPS on port " +
+                      std::to_string(kTlsPort) + ".",
+                  &choices.makeCertificate),
+         FollowUpCheckBox("Send other computers' plain HTTP requests on to HTTPS.",
+                          &choices.httpsOnly, &choices.makeCertificate),
+         CheckBox("Offer the HTML files as a network drive (WebDAV) that file managers can open.",
+                  &choices.makeNetworkDrive),
+         FollowUpCheckBox("Let visitors change the files on the network drive (a login is needed "
+                          "unless they are on this machine).",
+                          &choices.networkDriveWritable, &choices.makeNetworkDrive),
+         NetworkDrivePathField(choices),
+         CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
+        "Install",
+        "Quit"};
+}
+
 bool TerminalDialogs::Ask(const std::string& prompt, std::string* answer) {
     out_ << prompt << std::flush;
     answer->clear();
@@ -464,6 +503,10 @@ bool TerminalDialogs::Show(Dialog& dialog) {
             }
             if (typed.empty()) break;
             if (field.text != nullptr) {
+                if (field.accepts != nullptr && !field.accepts(typed)) {
+                    out_ << field.refusal << '\n';
+                    continue;
+                }
                 *field.text = CutToLength(std::string(typed), field.maxLength);
                 break;
             }
@@ -521,6 +564,7 @@ InstallChoices ProposedChoices(const std::string& home) {
     choices.pageBody = "Thank you for visiting my web site.";
     choices.linkName = "Vantry Help";
     choices.linkLocation = std::string(pages::kHelpPath);
+    choices.networkDrivePath = std::string(config::kDefaultWebDavPath);
     return choices;
 }
 
@@ -559,6 +603,10 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
         s.uploadMaxSizeKB = 1000;
         // The modern look's uploads are whole files of today's sizes.
         s.uploadMaxSizeMB = 4096;
+        s.webdav = !choices.makeNetworkDrive      ? config::WebDavMode::kOff
+                   : choices.networkDriveWritable ? config::WebDavMode::kReadWrite
+                                                  : config::WebDavMode::kReadOnly;
+        s.webdavPath = config::NormalizeWebDavPath(choices.networkDrivePath);
         s.messageMaxSizeKB = 32000;
         s.postMaxSizeKB = 1000;
         s.favoritesLocation = favorites;

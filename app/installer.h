@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/server_config.h"
@@ -35,6 +36,11 @@ struct InstallChoices {
     // With HTTPS, other computers' plain requests are sent on to it (asked only with the
     // certificate).
     bool httpsOnly = false;
+    // The web files are also offered as a network drive under `networkDrivePath`, for
+    // reading or (with `networkDriveWritable`) for reading and writing too.
+    bool makeNetworkDrive = false;
+    bool networkDriveWritable = false;
+    std::string networkDrivePath;
 };
 
 // One question of a dialog: a text with its pre-filled answer, or a check box. The answer is
@@ -47,6 +53,9 @@ struct DialogField {
     std::string caption;  // shown above the question when not empty
     // Asked only when this answer (of an earlier question) is yes; otherwise left as it is.
     const bool* onlyWhen = nullptr;
+    // A text answer this refuses is asked again, after `refusal`.
+    bool (*accepts)(std::string_view answer) = nullptr;
+    std::string refusal;
 };
 
 // A text question whose pre-filled answer is `*text`, and a check box whose state is
@@ -55,6 +64,8 @@ DialogField TextField(std::string label, std::string* text, size_t maxLength = k
 DialogField CheckBox(std::string label, bool* checked, std::string caption = {});
 // A check box asked only when `*onlyWhen` is checked by then.
 DialogField FollowUpCheckBox(std::string label, bool* checked, const bool* onlyWhen);
+// A text question asked only when `*onlyWhen` is checked by then.
+DialogField FollowUpTextField(std::string label, std::string* text, const bool* onlyWhen);
 
 struct Dialog {
     std::string title;
@@ -102,6 +113,10 @@ class HeadlessDialogs : public InstallerDialogs {
   private:
     std::ostream& out_;
 };
+
+// The second dialog: where the program and the web files go, the shortcuts, HTTPS, the
+// network drive and whether to make a starter page.
+Dialog LocationDialog(InstallChoices& choices);
 
 // The pre-filled answers for a user whose home directory is `home`.
 InstallChoices ProposedChoices(const std::string& home);

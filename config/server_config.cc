@@ -21,7 +21,6 @@ constexpr std::string_view kPreferredIniName = "Zelvin.ini";
 // How long a thread trusts its last look at which configuration file exists.
 constexpr uint64_t kIniChoiceTrustMs = 500;
 
-constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
 constexpr std::string_view kSecondPortSection = "Server-2";
 constexpr std::string_view kRequestSection = "Request";
 
@@ -455,6 +454,11 @@ std::string NormalizeWebDavPath(std::string_view value) {
     return path;
 }
 
+bool IsWebDavPath(std::string_view value) {
+    return value.find_first_not_of('/') == std::string_view::npos ||
+           NormalizeWebDavPath(value) != kDefaultWebDavPath;
+}
+
 bool ServerConfig::Save(std::string* error) const {
     std::string path;
     if (!programDirectory.empty()) {
@@ -510,6 +514,7 @@ bool ServerConfig::Save(std::string* error) const {
             section.Text("webdavPath", settings.webdavPath);
         } else {
             section.Remove("webdav");
+            section.Remove("webdavPath");
         }
         if (index == 0) {
             if (modernLook) {

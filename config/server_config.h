@@ -65,6 +65,9 @@ inline constexpr int32_t kDefaultSearchMaxResults = 1000;
 // ServerSettings::uploadMaxSizeMB of a configuration without the key.
 inline constexpr int32_t kNoUploadMaxSizeMB = -1;
 
+// The sections of Server 1's and Server 2's settings in the configuration file.
+inline constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Config"};
+
 // What the server's network drive offers: nothing, reading, or reading and writing.
 enum class WebDavMode { kOff, kReadOnly, kReadWrite };
 // The URL prefix the network drive serves when the configuration names none.
@@ -150,6 +153,9 @@ WebDavMode ParseWebDavMode(std::string_view value);
 // A "webdavPath" value as the server uses it: starting and ending with "/", no "." or ".."
 // segment, no doubled "/"; "/" for anything unusable.
 std::string NormalizeWebDavPath(std::string_view value);
+// Whether a value names a prefix NormalizeWebDavPath keeps, rather than one it replaces with
+// "/" for being unusable ("/a/../b", "/a?b"); "/" itself and "" are the whole site.
+bool IsWebDavPath(std::string_view value);
 
 // The ports a server may listen on, plain or HTTPS.
 inline constexpr int32_t kLowestPort = 1;

@@ -322,8 +322,16 @@ class Connection : private platform::WaitGate {
     void AnswerUnavailable();
     // True when the request's If-Modified-Since is a date no earlier than `modified`.
     bool NotModifiedSince(std::time_t modified) const;
-    // The part of `file` the request's Range asks for, honouring If-Range.
-    ByteRange RequestedRange(const platform::OpenedFile& file) const;
+    // How the request's conditions (If-Match, If-None-Match, If-Modified-Since) end for
+    // `file`, whose entity tag is `tag`: 0 when the answer goes on, 304 when the client's
+    // copy is current, 412 when the request must not go on.
+    int FailedCondition(const platform::OpenedFile& file, std::string_view tag) const;
+    // Whether the file answer carries an ETag line: for HTTP/1.1 and HTTP/2, and for an
+    // HTTP/1.0 request that names entity tags itself.
+    bool SendsEntityTag() const;
+    // The part of `file` the request's Range asks for, honouring If-Range (a date, or the
+    // file's entity tag `tag`).
+    ByteRange RequestedRange(const platform::OpenedFile& file, std::string_view tag) const;
     bool HasUnsent() const { return !unsentHead_.empty() || !unsentBody_.empty() || unsentFile_; }
     // Refills the input buffer, waiting at most `timeoutMs` (and, for the body, as its pace
     // allows). False at the end of input.

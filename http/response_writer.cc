@@ -1,9 +1,12 @@
 // Response writing: status lines, the standard headers, pages, files, embedded files and
 // error pages.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "http/byte_range.h"
 #include "http/connection.h"
+#include "http/entity_tags.h"
 #include "http/http_date.h"
 #include "platform/clock.h"
 #include "platform/open_file.h"
@@ -39,6 +42,8 @@ std::string_view StatusText(int code) {
             return "413 Request Entity Too Large";
         case 404:
             return "404 Object Not Found";
+        case 412:
+            return "412 Precondition Failed";
         case 500:
             return "500 Internal Error";
         case 501:
@@ -50,33 +55,54 @@ std::string_view StatusText(int code) {
     }
 }
 
+// The ETag line of `entityTag`, none when it is empty.
+void AppendEntityTag(std::string_view entityTag, std::string* head) {
+    if (!entityTag.empty()) head->append("ETag: ").append(entityTag).append("\r\n");
+}
+
 // The head of a response whose body is `length` bytes: `statusHeaders` (the status line,
-// Server and Accept-Ranges), then the date, the type, the modification time, the
-// `contentRange` line when there is one, and the length when it is known.
+// Server and Accept-Ranges), then the date, the type, the modification time, the entity
+// tag and the `contentRange` line when there are, and the length when it is known.
 std::string ContentHead(std::string_view statusHeaders, std::string_view date,
                         std::string_view contentTypeLine, std::string_view lastModified,
-                        std::string_view contentRange, std::optional<uint64_t> length) {
+                        std::string_view entityTag, std::string_view contentRange,
+                        std::optional<uint64_t> length) {
     std::string head(statusHeaders);
     head.append("Date: ").append(date).append("\r\n");
     head.append(contentTypeLine).append("\r\n");
     head.append("Last-Modified: ").append(lastModified).append("\r\n");
+    AppendEntityTag(entityTag, &head);
     if (!contentRange.empty()) head.append(contentRange).append("\r\n");
     if (length) head.append("Content-Length: ").append(std::to_string(*length)).append("\r\n");
     head.append("\r\n");
     return head;
 }
 
-// The whole answer to a request whose copy is still current.
-std::string NotModifiedHead(std::string_view date, std::string_view lastModified) {
+// The whole answer to a request whose copy is still current, with the entity tag when
+// there is one.
+std::string NotModifiedHead(std::string_view date, std::string_view lastModified,
+                            std::string_view entityTag = {}) {
     std::string head("HTTP/1.0 304 Not Modified\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: ");
-    head.append(date).append("\r\nLast-Modified: ").append(lastModified).append("\r\n\r\n");
+    head.append(date).append("\r\nLast-Modified: ").append(lastModified).append("\r\n");
+    AppendEntityTag(entityTag, &head);
+    head.append("\r\n");
     return head;
 }
 
 // The head of a 200 response with a body of `length` bytes.
 std::string OkHead(std::string_view date, std::string_view contentTypeLine,
-                   std::string_view lastModified, std::optional<uint64_t> length) {
-    return ContentHead(kStatusHeaders, date, contentTypeLine, lastModified, {}, length);
+                   std::string_view lastModified, std::optional<uint64_t> length,
+                   std::string_view entityTag = {}) {
+    return ContentHead(kStatusHeaders, date, contentTypeLine, lastModified, entityTag, {}, length);
+}
+
+// Whether any of the condition's lines names `tag` (see EntityTagListMatches).
+bool AnyLineMatches(const std::vector<std::string_view>& lines, std::string_view tag,
+                    bool weakComparison) {
+    for (std::string_view line : lines) {
+        if (EntityTagListMatches(line, tag, weakComparison)) return true;
+    }
+    return false;
 }
 
 // The extension of a file name: the text after the first full stop of its last component.
@@ -108,6 +134,9 @@ constexpr ErrorWords kErrorWords[] = {
     {401, "Login needed", "This page is only for visitors with a user name and password."},
     {403, "Not allowed", "This address may not be opened here."},
     {404, "Page not found", "There is nothing at this address. It may have moved or been removed."},
+    {412, "Changed meanwhile",
+     "The file changed since your browser last saw it, so nothing was done. Load it again and "
+     "retry."},
     {413, "Too large", "What you sent is larger than this server accepts."},
     {500, "Server error", "Something went wrong on the server. Please try again in a moment."},
     {501, "Not supported", "This server does not handle that kind of request."},
@@ -125,9 +154,12 @@ void AppendModernHead(std::string_view title, std::string* page) {
 }
 
 void AppendModernErrorPage(int status, std::string_view statusText, std::string* page) {
-    const ErrorWords* words = &kErrorWords[5];
-    for (const ErrorWords& entry : kErrorWords) {
-        if (entry.code == status) words = &entry;
+    // A status without words of its own is told as a server error.
+    const ErrorWords* words = nullptr;
+    for (int code : {status, 500}) {
+        for (const ErrorWords& entry : kErrorWords) {
+            if (words == nullptr && entry.code == code) words = &entry;
+        }
     }
     AppendModernHead(words->heading, page);
     page->append("</head>\n<body><main class=\"error\">\n<h1>");
@@ -246,14 +278,21 @@ void Connection::SendFile() {
     }
     // Whatever follows, the answer is this file's, sent here.
     Answer(Response::Sent(200));
+    const std::string fileTag = platform::EntityTag(*file);
+    const int failedCondition = FailedCondition(*file, fileTag);
+    if (failedCondition == 412) {
+        Answer(Response::Error(412));
+        return;
+    }
+    const std::string entityTag = SendsEntityTag() ? fileTag : std::string();
     std::string date = FormatHttpDate(platform::NowUtc());
     std::string lastModified = FormatHttpDate(file->modified);
-    if (!request_.IsPost() && NotModifiedSince(file->modified)) {
-        SendBytes(NotModifiedHead(date, lastModified), kFinFollows);
+    if (failedCondition == 304) {
+        SendBytes(NotModifiedHead(date, lastModified, entityTag), kFinFollows);
         Answer(Response::Sent(304));
         return;
     }
-    ByteRange range = RequestedRange(*file);
+    ByteRange range = RequestedRange(*file, fileTag);
     if (range.kind == ByteRange::Kind::kUnsatisfiable) {
         std::string head = "HTTP/1.0 416 Range Not Satisfiable\r\nServer: " VANTRY_SERVER_HEADER
                            "\r\nDate: " +
@@ -275,11 +314,11 @@ void Connection::SendFile() {
         count = range.length();
         std::string contentRange = "Content-Range: bytes " + std::to_string(range.first) + "-" +
                                    std::to_string(range.last) + "/" + std::to_string(file->size);
-        head = ContentHead(kPartialStatusHeaders, date, contentType, lastModified, contentRange,
-                           count);
+        head = ContentHead(kPartialStatusHeaders, date, contentType, lastModified, entityTag,
+                           contentRange, count);
         Answer(Response::Sent(206));
     } else {
-        head = OkHead(date, contentType, lastModified, file->size);
+        head = OkHead(date, contentType, lastModified, file->size, entityTag);
     }
     if (request_.IsHead() || count == 0) {
         SendBytes(head, kFinFollows);
@@ -321,15 +360,45 @@ bool Connection::NotModifiedSince(std::time_t modified) const {
     return date && *date >= modified;
 }
 
-ByteRange Connection::RequestedRange(const platform::OpenedFile& file) const {
+int Connection::FailedCondition(const platform::OpenedFile& file, std::string_view tag) const {
+    const std::vector<std::string_view> ifMatch = request_.Headers("If-Match");
+    if (!ifMatch.empty() && !AnyLineMatches(ifMatch, tag, false)) return 412;
+    // Whether the client's copy is still current: If-None-Match's tags when there are, which
+    // set If-Modified-Since aside, the date otherwise.
+    bool current = false;
+    const std::vector<std::string_view> ifNoneMatch = request_.Headers("If-None-Match");
+    if (!ifNoneMatch.empty()) {
+        current = AnyLineMatches(ifNoneMatch, tag, true);
+        // Anything but reading the file must not go on with a copy the client has.
+        if (current && !request_.IsHead() && request_.method() != "GET") return 412;
+    } else {
+        current = !request_.IsPost() && NotModifiedSince(file.modified);
+    }
+    return current ? 304 : 0;
+}
+
+bool Connection::SendsEntityTag() const {
+    if (Http11() || request_.protocol() == "HTTP/2.0") return true;
+    // An HTTP/1.0 answer has the bytes it always had, unless its request spoke of tags.
+    const std::optional<std::string_view> ifRange = request_.Header("If-Range");
+    return request_.Header("If-None-Match") || request_.Header("If-Match") ||
+           (ifRange && IsEntityTag(*ifRange));
+}
+
+ByteRange Connection::RequestedRange(const platform::OpenedFile& file, std::string_view tag) const {
     if (request_.IsHead() || request_.IsPost()) return {};
     std::optional<std::string_view> range = request_.Header("Range");
     if (!range) return {};
     // A range asked for on condition that the file is unchanged: a file changed since (or a
-    // condition that is no date of ours) gets the whole file.
+    // condition that is neither its tag, compared strongly, nor a date of ours) gets the
+    // whole file.
     if (std::optional<std::string_view> ifRange = request_.Header("If-Range")) {
-        std::optional<std::time_t> date = ParseHttpDate(*ifRange);
-        if (!date || *date != file.modified) return {};
+        if (IsEntityTag(*ifRange)) {
+            if (!EntityTagListMatches(*ifRange, tag, false)) return {};
+        } else {
+            std::optional<std::time_t> date = ParseHttpDate(*ifRange);
+            if (!date || *date != file.modified) return {};
+        }
     }
     return ParseByteRange(*range, file.size);
 }

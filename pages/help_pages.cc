@@ -93,6 +93,8 @@ constexpr std::string_view kPropertyTopics[] = {
     "ReDirectorPath",
     "ReDirectorFileName",
     "ReDirectorUseJavaScript",
+    "WebDav",
+    "WebDavPath",
 };
 
 std::string Address(std::string_view page, std::string_view section) {

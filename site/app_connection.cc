@@ -228,28 +228,33 @@ void AppConnection::OnGet(std::string requestUrl) {
 
 void AppConnection::OnPut(std::string requestUrl) {
     queryString.reset();
-    if (!ModernLook()) {
+    if (!ModernLook() && !DriveOn()) {
         Answer(http::Response::Error(501));
         return;
     }
     if (!TakeTarget(std::move(requestUrl))) return;
     const std::string_view u = std::string_view(routePath).substr(0, routePath.find('?'));
-    if (!StartsWithNoCase(u, kPutUploadPrefix)) {
-        Answer(http::Response::Error(501));
+    if (ModernLook() && StartsWithNoCase(u, kPutUploadPrefix)) {
+        if (AdmitsUpload()) apps::HandlePutUpload(*this, u.substr(kPutUploadPrefix.size()));
         return;
     }
-    if (!AdmitsUpload()) return;
-    apps::HandlePutUpload(*this, u.substr(kPutUploadPrefix.size()));
+    if (!RoutesDrive()) Answer(http::Response::Error(501));
 }
 
 void AppConnection::OnOtherMethod(std::string requestUrl) {
     queryString.reset();
-    if (!ModernLook()) {
+    if (!ModernLook() && !DriveOn()) {
         Answer(http::Response::Error(400));
         return;
     }
     if (!TakeTarget(std::move(requestUrl))) return;
-    if (!RoutesResumableUpload(routePath)) Answer(http::Response::Error(400));
+    if (RoutesResumableUpload(routePath)) return;
+    if (!RoutesDrive()) Answer(http::Response::Error(400));
+}
+
+bool AppConnection::DriveOn() const {
+    const config::ServerSettings* settings = Settings();
+    return settings != nullptr && settings->webdav != config::WebDavMode::kOff;
 }
 
 bool AppConnection::RoutesResumableUpload(std::string_view u) {

@@ -17,10 +17,12 @@ namespace site {
 class AppConnection : public http::Connection {
   public:
     void OnGet(std::string requestUrl) override;
-    // The modern look takes a file at "/VNT/upload/NAME"; any other PUT is refused (501).
+    // The modern look takes a file at "/VNT/upload/NAME", and the network drive, when it is
+    // on, a file under its prefix; any other PUT is refused (501).
     void OnPut(std::string requestUrl) override;
     // The modern look's resumable uploads take PATCH, DELETE and OPTIONS under
-    // "/VNT/resumable/"; any other such request is refused (400).
+    // "/VNT/resumable/", and the network drive its methods; any other such request is
+    // refused (400).
     void OnOtherMethod(std::string requestUrl) override;
     // A GET or HEAD of a file or directory of the site, without a login.
     bool MayAnswerOnLoop() override;
@@ -93,6 +95,12 @@ class AppConnection : public http::Connection {
     // A request of the resumable uploads (the modern look's, under "/VNT/resumable"): answered
     // after the login the server asks for; false when `u` is none.
     bool RoutesResumableUpload(std::string_view u);
+    // The server's network drive is on (see site/network_drive.cc).
+    bool DriveOn() const;
+    // A request of the network drive's methods: OPTIONS anywhere, the others under its prefix
+    // (and PROPFIND on the folders above it), answered after the login the drive asks for;
+    // false when the request is none of the drive's.
+    bool RoutesDrive();
 };
 
 // The path every route is decided on and mapped by, from a URL decoded once: without its

@@ -357,9 +357,6 @@ std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& pro
     return environment;
 }
 
-namespace {
-
-// The cgi-bin directory of a root, where scripts also run.
 std::string CgiDirectory(const std::string& wwwroot) {
     std::string directory = wwwroot.substr(0, kMaxRootLength);
     EndWithSlash(directory);
@@ -367,7 +364,7 @@ std::string CgiDirectory(const std::string& wwwroot) {
     return directory;
 }
 
-}  // namespace
+namespace {}  // namespace
 
 std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName) {
     if (!config::IsUsableRoot(wwwroot)) return std::nullopt;

@@ -51,6 +51,8 @@ struct CgiRequest {
 std::vector<std::string> BuildCgiEnvironment(const std::vector<std::string>& processEnvironment,
                                              const CgiRequest& request);
 
+// The cgi-bin directory of a root, where scripts run (it ends in "/").
+std::string CgiDirectory(const std::string& wwwroot);
 // The program `scriptName` (the URL after "cgi-bin", query included) names in the cgi-bin
 // directory of `wwwroot`; std::nullopt when it names none.
 std::optional<std::string> CgiScriptPath(const std::string& wwwroot, std::string_view scriptName);

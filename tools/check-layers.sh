@@ -14,9 +14,10 @@ declare -A allowed=(
     [apps]="pages http config platform"
     [admin]="pages http config platform"
     [publish]="http config platform"
-    [site]="admin apps auth pages http config platform"
-    [app]="site publish admin apps auth pages http config platform"
-    [tools]="app site publish admin apps auth pages http config platform"
+    [webdav]="http config platform"
+    [site]="webdav admin apps auth pages http config platform"
+    [app]="site webdav publish admin apps auth pages http config platform"
+    [tools]="app site webdav publish admin apps auth pages http config platform"
 )
 
 failures=0

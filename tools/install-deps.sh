@@ -11,7 +11,7 @@ set -euo pipefail
 # folders.
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
-          media-types libnghttp2-dev nghttp2-client unzip
+          media-types libnghttp2-dev nghttp2-client unzip libexpat1-dev
           clang libclang-rt-14-dev clang-format "$@")
 missing=()
 for p in "${packages[@]}"; do

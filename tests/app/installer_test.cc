@@ -38,6 +38,7 @@ TEST(InstallerTest, FirstConfigurationIsSavedBesideTheInstalledProgram) {
         EXPECT_TRUE(s.list && s.searchEnabled && s.uploadEnabled);
         // The modern upload's own limit, saved and read back.
         EXPECT_EQ(s.uploadMaxSizeMB, 4096);
+        EXPECT_EQ(s.webdav, config::WebDavMode::kOff) << "the network drive is asked for";
         EXPECT_FALSE(s.logs || s.cgi || s.messageUploadEnabled || s.redirectorEnabled);
     }
 }
@@ -172,6 +173,52 @@ TEST(InstallerTest, AFollowUpQuestionIsAskedOnlyAfterAYes) {
         HeadlessDialogs headless(line);
         ASSERT_TRUE(headless.Show(dialog));
         EXPECT_EQ(line.str().find("HTTPS only") != std::string::npos, c.certificate) << line.str();
+    }
+}
+
+// The network drive's questions in the second dialog: off unless asked for, read-only unless
+// writing is asked for too, and a prefix asked again until the server would keep it.
+TEST(InstallerTest, TheNetworkDriveIsOffUnlessAskedForAndItsPrefixMustBeUsable) {
+    // The two folders and four boxes before the drive's questions; the starter page's box and
+    // the dialog's choice after them.
+    const std::string before = "\n\n\n\n\n\n", after = "\n\n";
+    struct Case {
+        std::string answers;  // the drive, writing, the prefix
+        config::WebDavMode mode;
+        std::string path;
+        int refusals;
+    } cases[] = {
+        {"\n", config::WebDavMode::kOff, "/", 0},
+        {"n\n", config::WebDavMode::kOff, "/", 0},
+        {"y\n\n\n", config::WebDavMode::kReadOnly, "/", 0},
+        {"y\ny\ndav\n", config::WebDavMode::kReadWrite, "/dav/", 0},
+        {"yes\nn\n/a/../b\n/a?b\n x\\y \n files//pub \n", config::WebDavMode::kReadOnly,
+         "/files/pub/", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answers);
+        InstallChoices choices = ProposedChoices("/home/u");
+        std::istringstream in(before + c.answers + after);
+        std::ostringstream out;
+        TerminalDialogs dialogs(in, out);
+        Dialog dialog = LocationDialog(choices);
+        ASSERT_TRUE(dialogs.Show(dialog)) << out.str();
+        EXPECT_TRUE(choices.makeHomePage) << "every answer went to its own question";
+        const bool on = c.mode != config::WebDavMode::kOff;
+        EXPECT_EQ(out.str().find("Network drive's URL prefix (/ is the whole site): [/] ") !=
+                      std::string::npos,
+                  on)
+            << out.str();
+        int refusals = 0;
+        for (size_t at = out.str().find("Please type a path such as / or /dav/");
+             at != std::string::npos; at = out.str().find("Please type a path", at + 1)) {
+            ++refusals;
+        }
+        EXPECT_EQ(refusals, c.refusals) << out.str();
+        for (const config::ServerSettings& s : FirstRunConfig(choices, 8080).servers) {
+            EXPECT_EQ(s.webdav, c.mode);
+            EXPECT_EQ(s.webdavPath, c.path);
+        }
     }
 }
 

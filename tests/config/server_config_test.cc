@@ -7,7 +7,9 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -234,6 +236,100 @@ TEST_F(ServerConfigTest, TheModernLookIsReadInAnyCaseAndSavedOnlyWhenOn) {
     config.modernLook = false;
     ASSERT_TRUE(config.Save());
     EXPECT_EQ(platform::GetProfileString(ini_, "Config", "look", "absent"), "absent");
+}
+
+TEST(WebDavSettingTest, ModeLettersAndUrlPrefixesAreReadStrictly) {
+    const std::pair<std::string_view, WebDavMode> modes[] = {
+        {"", WebDavMode::kOff},       {"N", WebDavMode::kOff},       {"r", WebDavMode::kReadOnly},
+        {"R", WebDavMode::kReadOnly}, {"w", WebDavMode::kReadWrite}, {"x", WebDavMode::kOff},
+        {"RW", WebDavMode::kOff},     {"Read", WebDavMode::kOff},    {" W", WebDavMode::kOff},
+    };
+    for (const auto& [value, mode] : modes) {
+        EXPECT_EQ(ParseWebDavMode(value), mode) << value;
+        EXPECT_EQ(ParseWebDavMode(WebDavModeLetter(mode)), mode) << value;
+    }
+    struct Path {
+        std::string_view value;
+        std::string_view normalized;
+        bool usable;
+    };
+    const Path paths[] = {
+        {"", "/", true},
+        {"/", "/", true},
+        {"//", "/", true},
+        {"dav", "/dav/", true},
+        {"/dav//x/", "/dav/x/", true},
+        {"/Shared Files", "/Shared Files/", true},
+        {"/.../", "/.../", true},
+        // What could climb out of the prefix, or end the path, is refused whole.
+        {"/a/../b", "/", false},
+        {"/a/./b", "/", false},
+        {"..", "/", false},
+        {"/a?b", "/", false},
+        {"/a#b", "/", false},
+        {"/a\\b", "/", false},
+        {"/a\tb", "/", false},
+        {"/a\x7f", "/", false},
+        {std::string_view("/a\0b", 4), "/", false},
+    };
+    for (const auto& [value, normalized, usable] : paths) {
+        EXPECT_EQ(NormalizeWebDavPath(value), normalized) << value;
+        EXPECT_EQ(IsWebDavPath(value), usable) << value;
+    }
+}
+
+// Each server keeps its own drive; one switched off leaves no key of it in its section.
+TEST_F(ServerConfigTest, TheNetworkDriveIsKeptPerServerAndRemovedWhenOff) {
+    WriteFile(ini_,
+              "[Config]\nwebdav=w\nwebdavPath=dav\n"
+              "[Server-2-Config]\nwebdav=R\nwebdavPath=/a/../b\n"
+              "[Server-2]\nsecondPortEnabled=N\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    EXPECT_EQ(config.servers[0].webdav, WebDavMode::kReadWrite);
+    EXPECT_EQ(config.servers[0].webdavPath, "/dav/");
+    EXPECT_EQ(config.servers[1].webdav, WebDavMode::kReadOnly);
+    EXPECT_EQ(config.servers[1].webdavPath, "/");
+
+    struct Step {
+        WebDavMode server1;
+        WebDavMode server2;
+        std::vector<std::vector<std::string>> saved;
+    };
+    const Step steps[] = {
+        {WebDavMode::kReadWrite,
+         WebDavMode::kReadOnly,
+         {{"Config", "webdav", "W"},
+          {"Config", "webdavPath", "/dav/"},
+          {"Server-2-Config", "webdav", "R"},
+          {"Server-2-Config", "webdavPath", "/"}}},
+        {WebDavMode::kOff,
+         WebDavMode::kReadOnly,
+         {{"Config", "webdav", "absent"},
+          {"Config", "webdavPath", "absent"},
+          {"Server-2-Config", "webdav", "R"},
+          {"Server-2-Config", "webdavPath", "/"}}},
+        {WebDavMode::kOff,
+         WebDavMode::kOff,
+         {{"Server-2-Config", "webdav", "absent"}, {"Server-2-Config", "webdavPath", "absent"}}},
+    };
+    for (const Step& step : steps) {
+        config.servers[0].webdav = step.server1;
+        config.servers[1].webdav = step.server2;
+        ASSERT_TRUE(config.Save());
+        for (const auto& row : step.saved) {
+            EXPECT_EQ(platform::GetProfileString(ini_, row[0], row[1], "absent"), row[2])
+                << row[0] << " " << row[1];
+        }
+        const ServerConfig loaded = ServerConfig::Load(dir_);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(loaded.servers[i].webdav, config.servers[i].webdav) << i;
+            if (loaded.servers[i].webdav != WebDavMode::kOff) {
+                EXPECT_EQ(loaded.servers[i].webdavPath, config.servers[i].webdavPath) << i;
+            }
+        }
+    }
+    // With both drives off, the file is the one a configuration without them saves.
+    EXPECT_EQ(ReadFile(ini_).find("webdav"), std::string::npos) << ReadFile(ini_);
 }
 
 // Only the program directory's own Incoming folders are made, and for the owner only.

@@ -95,9 +95,16 @@ TEST_F(AdminModernLookTest, PagesLabelEveryControlInTodaysWordsAndLinkTheBuiltIn
           // Unset, the upload size in MB is blank.
           "Maximum upload size in MB (0: no limit)</span> <a class=\"help\" "
           "href=\"/VNT/help/ServerProperties#UploadMaxSizeMB\">",
-          "id=\"UPLOADMAXSIZEMB-2\" name=\"UPLOADMAXSIZEMB-2\" value=\"\">"},
+          "id=\"UPLOADMAXSIZEMB-2\" name=\"UPLOADMAXSIZEMB-2\" value=\"\">",
+          // The network drive: off, serving the whole site once on.
+          "<legend>Network drive</legend>",
+          "<label for=\"WEBDAV-2\">Server 2</label><select id=\"WEBDAV-2\" name=\"WEBDAV-2\">"
+          "<option value=\"N\" selected>Off</option><option value=\"R\">Read only</option>"
+          "<option value=\"W\">Read and write</option></select>",
+          "href=\"/VNT/help/ServerProperties#WebDavPath\">",
+          "id=\"WEBDAVPATH\" name=\"WEBDAVPATH\" value=\"/\">"},
          // Each row's control for each server, Server 2's switch and the look.
-         2 * 33 + 2},
+         2 * 35 + 2},
         {"webmaster home",
          Get("/admin/"),
          {"<p class=\"status\">Server 1</p>", "Incoming messages</span><span class=\"state\">On",
@@ -167,6 +174,60 @@ TEST_F(AdminModernLookTest, PagesAfterAPostAreDrawnInTheFrameWithAWayOn) {
         for (const std::string& piece : c.pieces) EXPECT_TRUE(Has(page, piece)) << piece;
     }
     EXPECT_TRUE(Has(ReadFile(IniPath()), "vnt=text/x-vantry"));
+}
+
+// The network drive's rows: each post either changes what it names and saves it, or is
+// refused whole; a field left out or blank leaves its setting alone.
+TEST_F(AdminModernLookTest, TheNetworkDriveRowsSaveTheDriveAndRefuseJunk) {
+    struct Step {
+        std::string form;
+        std::string refusal;             // empty: the change is made
+        std::vector<std::string> saved;  // webdav, webdavPath of Server 1, then of Server 2
+    };
+    const std::string missing = "<missing>";
+    const Step steps[] = {
+        {"WEBDAV=W&WEBDAVPATH=%2Fdav%2F", "", {"W", "/dav/", missing, missing}},
+        {"WEBDAV=x&WEBDAVPATH=%2Fother%2F",
+         "<p>Server 1: Network drive takes N (off), R (read only) or W (read and write), not "
+         "\"x\".</p>",
+         {"W", "/dav/", missing, missing}},
+        {"WEBDAV-2=R&WEBDAVPATH-2=%2Fa%2F..%2Fb",
+         "<p>Server 2: Network drive's URL prefix (/: the whole site) takes a path such as / "
+         "or /dav/",
+         {"W", "/dav/", missing, missing}},
+        {"WEBDAVPATH=%2Fa%3Fb", "not \"/a?b\".</p>", {"W", "/dav/", missing, missing}},
+        {"WEBDAVPATH=%2Fa%09b", "Network drive's URL prefix", {"W", "/dav/", missing, missing}},
+        {"WEBDAV-2=r&WEBDAVPATH-2=files%2F%2Fpub", "", {"W", "/dav/", "R", "/files/pub/"}},
+        {"WEBDAV=+&WEBDAVPATH=&WEBDAVPATH-2=%2F", "", {"W", "/dav/", "R", "/"}},
+        {"WEBDAV=n", "", {missing, missing, "R", "/"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.form);
+        const std::string before = ReadFile(IniPath());
+        const std::string page = Post("/admin/change.html", step.form + "&ACTION=SAVE");
+        if (step.refusal.empty()) {
+            EXPECT_TRUE(Has(page, "<h1>Changes made</h1>")) << page;
+        } else {
+            EXPECT_TRUE(Has(page, "<h1>Changes not made</h1>")) << page;
+            EXPECT_TRUE(Has(page, step.refusal)) << page;
+            EXPECT_EQ(ReadFile(IniPath()), before);
+        }
+        const std::string keys[] = {"webdav", "webdavPath"};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(platform::GetProfileString(IniPath(), i < 2 ? "Config" : "Server-2-Config",
+                                                 keys[i % 2], missing),
+                      step.saved[i])
+                << i;
+        }
+    }
+    // Switched off, the prefix is no longer saved; the form shows it until the next start.
+    const std::string form = Get("/admin/serverproperties.html");
+    for (const char* piece :
+         {"name=\"WEBDAV\"><option value=\"N\" selected>Off</option>",
+          "name=\"WEBDAV-2\"><option value=\"N\">Off</option><option value=\"R\" selected>",
+          "name=\"WEBDAVPATH\" value=\"/dav/\">", "name=\"WEBDAVPATH-2\" value=\"/\">"}) {
+        EXPECT_TRUE(Has(form, piece)) << piece;
+    }
 }
 
 TEST_F(AdminModernLookTest, OnlyAPostedLookChangesTheLookAndItsSavedKey) {

@@ -152,6 +152,15 @@ TEST_F(HttpsTest, ServesFilesListingsScriptsUploadsAndLoginsOverTls) {
             }
         }
     }
+    // HTTP/2 answers carry the file's entity tag, and a client that has the file gets 304.
+    std::vector<std::string> http2 = login;
+    http2.push_back("--http2");
+    const std::string tagged = Curl("/index.html", http2).head;
+    const size_t tagAt = tagged.find("etag: \"");
+    ASSERT_NE(tagAt, std::string::npos) << tagged;
+    const std::string tag = tagged.substr(tagAt + 6, tagged.find('\r', tagAt) - tagAt - 6);
+    http2.insert(http2.end(), {"-H", "If-None-Match: " + tag});
+    EXPECT_TRUE(Curl("/index.html", http2).head.starts_with("HTTP/2 304")) << tag;
     // Over TLS the pages link to the server over TLS: nothing of a listing leaves it.
     const std::string listing = Curl("/dir/", login).body;
     EXPECT_EQ(listing.find("http://" + vantry.address()), std::string::npos) << listing;

@@ -170,6 +170,12 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
          {"Incoming", "Incoming/Uploads", "Incoming/Messages", "Incoming/Forms"}) {
         EXPECT_EQ(ModeOf(installDir + folder), 0700u) << folder;
     }
+    // The network drive is named in each server's section, off until the owner turns it on.
+    for (const char* section : {"Config", "Server-2-Config"}) {
+        EXPECT_EQ(platform::GetProfileString(ini, section, "webdav", "(missing)"), "N") << section;
+        EXPECT_EQ(platform::GetProfileString(ini, section, "webdavPath", "(missing)"), "/")
+            << section;
+    }
     // A new installation keeps the case of header values for scripts, and says so.
     EXPECT_EQ(platform::GetProfileString(ini, "Request", "cgiKeepHeaderCase", ""), "Y");
     EXPECT_NE(ReadFile(ini).find("; Scripts see header values"), std::string::npos);
@@ -196,7 +202,7 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
 }
 
 TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
-    // One line per question: the first dialog's choice; the two folders, five boxes and the
+    // One line per question: the first dialog's choice; the two folders, six boxes and the
     // choice of the second; then title, heading, body, the Include box, the link's name and
     // location and the choice of the third.
     struct Case {
@@ -204,8 +210,8 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
         std::string input;
     };
     const Case quits[] = {
-        {"Quit in the second dialog", "\n\n\n\n\n\n\n\nq\n"},
-        {"end of input in the third dialog", "\n\n\n\n\n\n\n\n\nNew Title\n\x04"},
+        {"Quit in the second dialog", "\n\n\n\n\n\n\n\n\nq\n"},
+        {"end of input in the third dialog", "\n\n\n\n\n\n\n\n\n\nNew Title\n\x04"},
     };
     for (const Case& quit : quits) {
         std::string screen;
@@ -218,8 +224,11 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
     struct stat before {};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &before), 0);
     std::string screen;
+    // After HTTPS, the network drive with writing, under /dav/.
     ASSERT_EQ(
-        RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\ny\n\n\nNew Title\n\n\nn\n\n\n\n", screen), 0)
+        RunOnTerminal("\n" + here + "\n\nn\ny\ny\ny\ny\ny\ny\ndav\n\n\nNew Title\n\n\nn\n\n\n\n",
+                      screen),
+        0)
         << screen << installer.Stderr();
     struct stat after {};
     ASSERT_EQ(::stat((here + "vantry").c_str(), &after), 0);
@@ -255,16 +264,30 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
                         "vantry.key\nhttpsOnly=Y\n"),
               std::string::npos)
         << ReadFile(here + "Vantry.ini");
+    EXPECT_NE(screen.find("Let visitors change the files on the network drive (a login is needed "
+                          "unless they are on this machine). [y/N] "),
+              std::string::npos)
+        << screen;
+    const std::string ini = here + "Vantry.ini";
+    for (const char* section : {"Config", "Server-2-Config"}) {
+        EXPECT_EQ(platform::GetProfileString(ini, section, "webdav", "(missing)"), "W") << section;
+        EXPECT_EQ(platform::GetProfileString(ini, section, "webdavPath", "(missing)"), "/dav/")
+            << section;
+    }
 
     // Without the starter page there is no third dialog and no home page: the root is listed.
     // A web root of several new levels is made level by level.
     std::filesystem::remove(here + "Vantry.ini");
     screen.clear();
-    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\nn\n\n", screen), 0) << screen;
+    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\n\nn\n\n", screen), 0) << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("on to HTTPS"), std::string::npos) << "asked only with the certificate";
     EXPECT_TRUE(std::filesystem::is_directory(home + "/a/b/c"));
     EXPECT_FALSE(std::filesystem::exists(home + "/a/b/c/index.html"));
+    EXPECT_EQ(screen.find("URL prefix"), std::string::npos) << "asked only with the drive";
+    EXPECT_EQ(
+        platform::GetProfileString(installDir + "Vantry.ini", "Server-2-Config", "webdav", "(no)"),
+        "N");
 }
 
 }  // namespace

@@ -98,15 +98,19 @@ TEST_F(ModernLookTest, ErrorsAndTheLoginNameTheProblemAndLeadHome) {
         int port;
         const char* statusLine;
         const char* words;
+        const char* headers = "";
     };
+    WriteFile(vantry.dir() + "/www/file.txt", "x");
     const Case cases[] = {
         {"/no-such-page.html", 0, "HTTP/1.0 404 Object Not Found", "Page not found"},
         {"/a/../b.html", 0, "HTTP/1.0 403 Forbidden", "Not allowed"},
         {"/VNT/search.html", 1, "HTTP/1.0 401 OK", "Login needed"},
+        {"/file.txt", 0, "HTTP/1.0 412 Precondition Failed", "Changed meanwhile",
+         "If-Match: \"gone\"\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
-        const std::string answer = Get(c.target, c.port == 1 ? vantry.port2() : 0);
+        const std::string answer = Get(c.target, c.port == 1 ? vantry.port2() : 0, c.headers);
         EXPECT_EQ(answer.substr(0, answer.find("\r\n")), c.statusLine);
         EXPECT_EQ(HeaderOf(answer, "Content-Type"), "text/html; charset=utf-8");
         const std::string body = BodyOf(answer);

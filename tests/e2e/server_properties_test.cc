@@ -55,7 +55,7 @@ class ServerPropertiesTest : public ::testing::Test {
               "messageIsXML=Y\npostEnabled=Y\nredirectorEnabled=Y\nuseJavaScriptRedirector=Y\n"
               "userListPublic=Y\nuploadMaxSizeMB=4096\n"
               "[Server-2-Config]\nwwwroot={dir}/Bob's <site>/\nlogs=Y\nlist=N\n"
-              "messageIsXML=Y\nredirectorEnabled=Y\nftpPath=/pub/\n"
+              "messageIsXML=Y\nredirectorEnabled=Y\nftpPath=/pub/\nwebdav=R\nwebdavPath=/files/\n"
               "[Server-2]\nsecondPortEnabled=N\n") {
         // Server 2 keeps its default port and is not started: only Server 1 answers.
         ::chmod(IniPath().c_str(), 0644);
@@ -130,6 +130,10 @@ TEST_F(ServerPropertiesTest, PageShowsBothServersSideBySide) {
     }
     EXPECT_TRUE(page.ends_with("</BODY></HTML>\r\n"));
     EXPECT_EQ(page.find("adminpw"), std::string::npos);
+    // Server 2's network drive is on, but only the modern form has rows for it.
+    for (const char* modernOnly : {"UPLOADMAXSIZEMB", "WEBDAV", "Network drive", "/files/"}) {
+        EXPECT_EQ(page.find(modernOnly), std::string::npos) << modernOnly;
+    }
 }
 
 TEST_F(ServerPropertiesTest, EmptyPostSwitchesEverySwitchOffAndSavesPrivately) {
@@ -147,6 +151,8 @@ TEST_F(ServerPropertiesTest, EmptyPostSwitchesEverySwitchOffAndSavesPrivately) {
     EXPECT_EQ(Saved("Server-2-Config", "wwwroot"), root2);
     EXPECT_EQ(Saved("Server-2-Config", "ftpPath"), "/pub/");
     EXPECT_EQ(Saved("Config", "uploadMaxSizeMB"), "4096") << "only the modern form has it";
+    EXPECT_EQ(Saved("Server-2-Config", "webdav"), "R") << "only the modern form has it";
+    EXPECT_EQ(Saved("Server-2-Config", "webdavPath"), "/files/");
 
     struct stat st {};
     ASSERT_EQ(::stat(IniPath().c_str(), &st), 0);
