@@ -98,19 +98,22 @@ dav_start_server() {
             -e "$DAV_DIR/nginx/error.log" </dev/null >"$DAV_DIR/server.stdout" \
             2>"$DAV_DIR/server.stderr" &
     else
-        mkdir -p "$DAV_DIR/run"
-        cp "$DAV_BINARY" "$DAV_DIR/vantry"
+        # The program's folder (its configuration, its access log) lies beside the web root:
+        # the drive never shows it, nor anything inside it.
+        local program=$DAV_DIR/program
+        mkdir -p "$program/run"
+        cp "$DAV_BINARY" "$program/vantry"
         {
             printf '[Config]\nport=%s\nwwwroot=%s/\nlogs=Y\nwebdav=W\nwebdavPath=/\n' \
                 "$port" "$DAV_ROOT"
             printf '%s\n' "$@"
-        } >"$DAV_DIR/Vantry.ini"
+        } >"$program/Vantry.ini"
         printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"%s"="%s"\n' \
-            "$DAV_USER" "$DAV_PASSWORD" >"$DAV_DIR/registry.reg"
-        (cd "$DAV_DIR" && exec env XDG_RUNTIME_DIR="$DAV_DIR/run" \
-            VANTRY_REGISTRY="$DAV_DIR/registry.reg" HOME="$DAV_DIR" \
-            XDG_CONFIG_HOME="$DAV_DIR/.config" XDG_DATA_HOME="$DAV_DIR/.local/share" \
-            "$DAV_DIR/vantry" -bind "$DAV_ADDR" --headless --no-qr \
+            "$DAV_USER" "$DAV_PASSWORD" >"$program/registry.reg"
+        (cd "$program" && exec env XDG_RUNTIME_DIR="$program/run" \
+            VANTRY_REGISTRY="$program/registry.reg" HOME="$program" \
+            XDG_CONFIG_HOME="$program/.config" XDG_DATA_HOME="$program/.local/share" \
+            "$program/vantry" -bind "$DAV_ADDR" --headless --no-qr \
             </dev/null >"$DAV_DIR/server.stdout" 2>"$DAV_DIR/server.stderr") &
     fi
     DAV_PID=$!
@@ -212,8 +215,8 @@ dav_cleanup() {
     fi
     if [ -n "$DAV_DIR" ] && [ -d "$DAV_DIR" ]; then
         local f
-        for f in server.stdout server.stderr access.log Vantry.ini nginx/error.log \
-            nginx/access.log nginx/nginx.conf; do
+        for f in server.stdout server.stderr program/access.log program/Vantry.ini \
+            nginx/error.log nginx/access.log nginx/nginx.conf; do
             [ -f "$DAV_DIR/$f" ] && cp "$DAV_DIR/$f" "$DAV_LOGS/${f//\//-}"
         done
         if [ "$status" != 0 ] && [ "$status" != 77 ] && [ -s "$DAV_DIR/server.stderr" ]; then
