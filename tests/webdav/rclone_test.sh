@@ -62,6 +62,11 @@ make_tree() {
     mkdir -p "$SRC/empty folder"
 }
 
+# The last errors rclone logged, for a failure's message.
+rclone_errors() {
+    grep -E 'ERROR|Failed' "$DAV_LOGS/rclone.log" 2>/dev/null | tail -n 5
+}
+
 # Compares the local tree with the copy on the server's disk and the copy brought back.
 same_trees() {
     local what=$1 a=$2 b=$3
@@ -72,20 +77,28 @@ same_trees() {
     }
 }
 
+# rclone sends '+', ';' and '&' of a path as they are ('+' is no blank in a path, only in a
+# query): a file so named must land under its own name.
+code=$(dav_curl -T - "${DAV_URL}a+b;c&d.txt" <<<"plus")
+if [[ $code != 20[14] ]] || [ ! -f "$DAV_ROOT/a+b;c&d.txt" ]; then
+    dav_fail "PUT /a+b;c&d.txt answered $code and stored: $(cd "$DAV_ROOT" && ls)"
+fi
+rm -f "$DAV_ROOT/a+b;c&d.txt"
+
 make_tree
 dav_say "$(find "$SRC" -type f | wc -l) files, $(du -sk "$SRC" | cut -f1) KiB"
 
-rc copy --create-empty-src-dirs "$SRC" dav:tree || dav_fail "rclone copy to the server failed (see $DAV_LOGS/rclone.log)"
+rc copy --create-empty-src-dirs "$SRC" dav:tree || dav_fail "rclone copy to the server failed: $(rclone_errors)"
 rc check --download "$SRC" dav:tree >"$DAV_LOGS/check-1.txt" 2>&1 ||
-    dav_fail "rclone check after the copy: $(tail -n 5 "$DAV_LOGS/check-1.txt")"
+    dav_fail "rclone check after the copy: $(rclone_errors)"
 same_trees "the server's disk after the copy" "$SRC" "$DAV_ROOT/tree"
-rc copy --create-empty-src-dirs dav:tree "$DAV_DIR/back" || dav_fail "rclone copy from the server failed"
+rc copy --create-empty-src-dirs dav:tree "$DAV_DIR/back" || dav_fail "rclone copy from the server failed: $(rclone_errors)"
 same_trees "the tree copied back" "$SRC" "$DAV_DIR/back"
 dav_say "copied there and back, checked byte for byte"
 
 # The modification times listed are those of the files on the server's disk (whole seconds:
 # getlastmodified has no finer ones).
-rc lsjson -R --files-only dav:tree >"$DAV_DIR/list.json" || dav_fail "rclone lsjson failed"
+rc lsjson -R --files-only dav:tree >"$DAV_DIR/list.json" || dav_fail "rclone lsjson failed: $(rclone_errors)"
 python3 - "$DAV_DIR/list.json" "$DAV_ROOT/tree" "$FILES" <<'PY' || dav_fail "lsjson: the listing does not match the server's disk"
 import datetime, json, os, sys
 entries = json.load(open(sys.argv[1]))
@@ -123,9 +136,9 @@ for ((i = 0; i < 20; i++)); do
 done
 head -c 5000 /dev/urandom >"$SRC/level-0/added beside.bin"
 
-rc sync --create-empty-src-dirs "$SRC" dav:tree || dav_fail "rclone sync failed (see $DAV_LOGS/rclone.log)"
+rc sync --create-empty-src-dirs "$SRC" dav:tree || dav_fail "rclone sync failed: $(rclone_errors)"
 rc check --download "$SRC" dav:tree >"$DAV_LOGS/check-2.txt" 2>&1 ||
-    dav_fail "rclone check after the sync: $(tail -n 5 "$DAV_LOGS/check-2.txt")"
+    dav_fail "rclone check after the sync: $(rclone_errors)"
 same_trees "the server's disk after the sync" "$SRC" "$DAV_ROOT/tree"
 dav_say "synced: $(find "$SRC" -type f | wc -l) files, deleted ones gone from the server's disk"
 
