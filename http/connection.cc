@@ -319,6 +319,9 @@ void Connection::ResetRequestState() {
     framing_.Stop();
     keepAlive_ = false;
     chunkedBody_ = false;
+    chunksAsTheyCome_ = false;
+    chunksCut_ = false;
+    chunkDecoder_ = ChunkedDecoder();
     response_ = Response();
     bytesSent_ = 0;
     framingDenied = false;
@@ -391,7 +394,8 @@ Connection::HeadResult Connection::ReadHead() {
 }
 
 void Connection::Dispatch() {
-    if (chunkedBody_ && !GatherChunkedBody()) return;
+    chunksAsTheyCome_ = chunkedBody_ && TakesChunksAsTheyCome();
+    if (chunkedBody_ && !chunksAsTheyCome_ && !GatherChunkedBody()) return;
     const std::string_view method = request_.method();
     const std::string target(request_.target());
     if (method == "HEAD" || method == "GET") {
@@ -672,7 +676,17 @@ size_t Connection::ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs)
     return 0;
 }
 
+bool Connection::PassHeadLineFeed() {
+    if (leadingLineFeedChecked_) return false;
+    leadingLineFeedChecked_ = true;
+    if (input_[inputStart_] != '\n') return false;
+    leadingLineFeed_ = true;
+    ++inputStart_;
+    return true;
+}
+
 size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
+    if (chunksAsTheyCome_) return ReadChunks(buffer, size, waitMs);
     if (!bodyStarted_) StartBody();
     if (size == 0 || bodyComplete_) return 0;
     size_t copied = 0;
@@ -701,14 +715,7 @@ size_t Connection::ReadBody(char* buffer, size_t size, int waitMs) {
                 break;
             }
         }
-        if (!leadingLineFeedChecked_) {
-            leadingLineFeedChecked_ = true;
-            if (input_[inputStart_] == '\n') {
-                leadingLineFeed_ = true;
-                ++inputStart_;
-                continue;
-            }
-        }
+        if (PassHeadLineFeed()) continue;
         size_t available = inputEnd_ - inputStart_;
         size_t take = std::min(available, size - copied);
         if (bodyHasLength_) take = static_cast<size_t>(std::min<uint64_t>(take, bodyRemaining_));

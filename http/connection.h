@@ -15,6 +15,7 @@
 
 #include "config/server_config.h"
 #include "http/byte_range.h"
+#include "http/chunked_body.h"
 #include "http/forwarding.h"
 #include "http/framing.h"
 #include "http/head_scanner.h"
@@ -83,6 +84,12 @@ class Connection : private platform::WaitGate {
     // once, and any file too large to try, is left to the worker. None by default.
     virtual bool MayAnswerOnLoop() { return false; }
 
+    // Whether the handler reads a body sent in chunks as it comes (ReadBody decodes it; it has
+    // no declared length), rather than gathered whole first, within a limit, before it runs:
+    // for requests whose bodies may be large and are written straight to a file. None by
+    // default.
+    virtual bool TakesChunksAsTheyCome() { return false; }
+
     // Handlers, overridden by the application class.
     virtual void OnGet(std::string url);
     virtual void OnPost(std::string url);
@@ -145,7 +152,9 @@ class Connection : private platform::WaitGate {
     bool HeadComplete() const { return headComplete_; }
     // True when the body ended before its declared length: the client closed its side,
     // stayed silent past the idle limit or sent too slowly (see platform::TransferPace).
-    bool BodyCutShort() const { return bodyComplete_ && bodyHasLength_ && bodyRemaining_ > 0; }
+    bool BodyCutShort() const {
+        return bodyComplete_ && ((bodyHasLength_ && bodyRemaining_ > 0) || chunksCut_);
+    }
     // The declared Content-Length when there is a valid one.
     std::optional<uint64_t> DeclaredBodyLength();
     // Reads the next field of a URL-encoded form from the body. The outputs hold at most
@@ -342,6 +351,11 @@ class Connection : private platform::WaitGate {
     // Receives up to `size` bytes of a body with a declared length into `buffer`, bypassing
     // the input buffer (which must be empty).
     size_t ReceiveBodyDirectly(char* buffer, size_t size, int timeoutMs);
+    // Passes over the line feed that ends the head's empty line (no byte of the body), the
+    // first time input is there to look at; true when it was there. Input must be waiting.
+    bool PassHeadLineFeed();
+    // ReadBody of a body in chunks decoded as it comes.
+    size_t ReadChunks(char* buffer, size_t size, int waitMs);
 
     Request request_;
     Response response_;
@@ -374,8 +388,12 @@ class Connection : private platform::WaitGate {
     // The connection may carry another request after this one (HTTP/1.1).
     bool keepAlive_ = false;
     uint32_t requestsBefore_ = 0;
-    // The request's body comes in chunks (see GatherChunkedBody).
+    // The request's body comes in chunks (see GatherChunkedBody), and is decoded as it is read
+    // (see TakesChunksAsTheyCome); the chunks ended before the last one, or did not parse.
     bool chunkedBody_ = false;
+    bool chunksAsTheyCome_ = false;
+    bool chunksCut_ = false;
+    ChunkedDecoder chunkDecoder_;
 
     // Bytes received and not yet consumed: the rest of the head's packet is the body's start.
     std::unique_ptr<char[]> input_;

@@ -80,6 +80,7 @@ void Connection::BeginHttp11() {
 
 bool Connection::RequestBodyConsumed() const {
     if (!headComplete_) return false;
+    if (chunksAsTheyCome_) return bodyComplete_ && !chunksCut_;
     if (bodyStarted_) return bodyComplete_ && bodyHasLength_ && bodyRemaining_ == 0;
     if (!request_.Header("Content-Length")) return true;
     return request_.ContentLength() == uint64_t{0};
@@ -103,6 +104,38 @@ void Connection::KeepConnection() {
     const int seconds =
         kept.http2 ? std::max(Config().keepAliveSeconds, 1) : Config().keepAliveSeconds;
     server->KeepAlive(std::move(kept), static_cast<uint64_t>(seconds) * 1000);
+}
+
+size_t Connection::ReadChunks(char* buffer, size_t size, int waitMs) {
+    if (!bodyStarted_) {
+        bodyStarted_ = true;
+        std::optional<std::string_view> expect = request_.Header("Expect");
+        if (expect && EqualsNoCase(*expect, "100-continue")) {
+            SendWire("HTTP/1.1 100 Continue\r\n\r\n", {}, false);
+        }
+        bodyPace_.Start(platform::MonotonicMillis(), tls_ ? nullptr : this);
+    }
+    if (size == 0 || bodyComplete_) return 0;
+    for (;;) {
+        if (chunkDecoder_.done()) {
+            bodyComplete_ = true;
+            bodyPace_.Stop();
+            return 0;
+        }
+        // The client stopped before the last chunk, or sent what is no chunk: the body is cut
+        // short, and the connection ends with this request.
+        if ((inputStart_ == inputEnd_ && !FillInput(waitMs, true)) || chunkDecoder_.failed()) {
+            bodyComplete_ = true;
+            chunksCut_ = true;
+            keepAlive_ = false;
+            return 0;
+        }
+        if (PassHeadLineFeed()) continue;
+        const ChunkedDecoder::Step step = chunkDecoder_.Feed(
+            std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_), buffer, size);
+        inputStart_ += step.consumed;
+        if (step.produced > 0) return step.produced;
+    }
 }
 
 bool Connection::GatherChunkedBody() {

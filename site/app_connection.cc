@@ -130,6 +130,13 @@ bool AppConnection::MayAnswerOnLoop() {
     return RouteOf(RoutePath(decoded)) == Route::kFile;
 }
 
+bool AppConnection::TakesChunksAsTheyCome() {
+    if (request().method() != "PUT" || !DriveOn()) return false;
+    std::string decoded(request().target());
+    UrlDecode(decoded);
+    return RouteOf(RoutePath(decoded)) == Route::kFile;
+}
+
 bool AppConnection::RedirectsToHttps() const {
     const config::ServerSettings* settings = Settings();
     return settings != nullptr && settings->httpsOnly && !IsTls() && !ForwardedAsHttps() &&

@@ -26,6 +26,8 @@ class AppConnection : public http::Connection {
     void OnOtherMethod(std::string requestUrl) override;
     // A GET or HEAD of a file or directory of the site, without a login.
     bool MayAnswerOnLoop() override;
+    // A file the network drive takes by PUT is written as its chunks come.
+    bool TakesChunksAsTheyCome() override;
     std::string ContentTypeFor(std::string_view extension) override;
     void LogRequest() override;
     // The listing of the directory the answer names, when the server lists directories.

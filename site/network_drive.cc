@@ -107,8 +107,9 @@ class SitePublication : public webdav::Publication {
     }
 
     int Refusal(const std::string& canonical, Access access) const override {
-        // The program's folder holds the configuration and its passwords: it is never there.
-        if (!programFolder_.empty() && IsWithin(canonical, programFolder_)) return 404;
+        // The program's folder holds the configuration and its passwords: neither it nor a
+        // file of its own is ever there, unless through a published folder inside it.
+        if (InProgramFolder(canonical)) return 404;
         if (access == Access::kRead) {
             for (const std::string& scripts : runningScriptFolders_) {
                 if (IsWithin(canonical, scripts)) return 403;
@@ -132,6 +133,20 @@ class SitePublication : public webdav::Publication {
     }
 
   private:
+    bool InProgramFolder(const std::string& canonical) const {
+        if (programFolder_.empty() || !IsWithin(canonical, programFolder_)) return false;
+        for (const std::string& root : publishedRoots_) {
+            if (root != programFolder_ && IsWithin(root, programFolder_) &&
+                IsWithin(canonical, root)) {
+                return false;
+            }
+        }
+        const size_t slash = canonical.rfind('/');
+        const std::string_view folder =
+            std::string_view(canonical).substr(0, slash == 0 ? 1 : slash);
+        return canonical == programFolder_ || folder == programFolder_;
+    }
+
     // The site's URL (without its leading "/") of a path under the drive.
     std::string Url(std::string_view relative) const {
         std::string url = prefixUrl_;

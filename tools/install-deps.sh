@@ -2,8 +2,8 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-# media-types is the system's MIME database (/etc/mime.types) that names the types of files;
-# libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
+# libexpat reads the XML bodies of the network drive; media-types is the system's MIME database
+# (/etc/mime.types) that names the types of files; libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
 # builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
 # HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
 # sanitizers) build the fuzz targets; clang-format checks the code's layout; libnghttp2-dev is

@@ -143,11 +143,20 @@ std::optional<std::string> CanonicalPath(const std::string& path) {
     return joined;
 }
 
-// A name a client may write: no hidden names, but for the files Apple systems leave beside
-// every file they copy, which they fail the copy without.
-bool WritableName(std::string_view name) {
-    if (!platform::IsHiddenName(name)) return true;
-    return name.substr(0, 2) == "._" || name == ".DS_Store";
+// A path under the drive a client may write: no hidden folder on the way, and no hidden name
+// but the files Apple systems leave beside every file they copy, which they fail the copy
+// without.
+bool WritablePath(std::string_view relative) {
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string_view name = relative.substr(start, end - start);
+        if (platform::IsHiddenName(name)) {
+            const bool last = end == relative.size();
+            if (!last || (name.substr(0, 2) != "._" && name != ".DS_Store")) return false;
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 std::string IsoDate(std::time_t utc) {
@@ -176,7 +185,7 @@ class Exchange {
             AnswerDriveOptions(c_, request_.writable);
             return;
         }
-        if (ChangesDrive(method) && !request_.writable) {
+        if (ChangesDrive(method) && (!request_.writable || !WritablePath(request_.relative))) {
             SendStatus(403);
             return;
         }
@@ -214,7 +223,7 @@ class Exchange {
     std::string Head(int status) const {
         std::string head = "HTTP/1.0 ";
         head.append(StatusText(status)).append("\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: ");
-        head.append(http::FormatHttpDate(platform::NowUtc())).append("\r\n");
+        head.append(http::FormatImfFixdate(platform::NowUtc())).append("\r\n");
         return head;
     }
 
@@ -330,12 +339,30 @@ class Exchange {
         return CanonicalPath(path).value_or(std::string());
     }
 
-    // 0 when `path` may be reached with `access`; else the status to answer.
-    int RefusalOf(const std::string& path, Access access) const {
+    // The state of the request's resource; std::nullopt, with 404 answered, when there is none.
+    std::optional<Entry> Existing() {
+        std::optional<Entry> entry = Look(local_);
+        if (!entry) SendStatus(404);
+        return entry;
+    }
+
+    // False, with 409 answered, when the folder `path` would go in does not exist.
+    bool ParentExists(const std::string& path) {
+        std::optional<Entry> parent = Look(ParentPath(path));
+        if (parent && parent->IsFolder()) return true;
+        SendStatus(409);
+        return false;
+    }
+
+    // False, with the refusal answered, when `path` may not be reached with `access` (one
+    // whose folder cannot be resolved is missing for a read, in conflict for a write).
+    bool MayReach(const std::string& path, Access access) {
         const std::optional<std::string> canonical = CanonicalPath(path);
-        if (!canonical) return access == Access::kRead ? 404 : 409;
-        if (access != Access::kRead && !WritableName(LastName(path))) return 403;
-        return site_.Refusal(*canonical, access);
+        const int refusal =
+            !canonical ? (access == Access::kRead ? 404 : 409) : site_.Refusal(*canonical, access);
+        if (refusal == 0) return true;
+        SendStatus(refusal);
+        return false;
     }
 
     // The lock tokens the client submits, from the If header; an If header that does not
@@ -390,21 +417,30 @@ class Exchange {
         return local;
     }
 
-    // Checks what the client must show before changing `path` as `change`: every lock the
-    // change touches (423 otherwise), then its If header (412 when no list of it holds).
+    // Checks what the client must show before changing `path` as `change`: its If header
+    // (412 when no list of it holds) and every lock the change touches (423 otherwise). A
+    // failed If header that names a lock token of no lock here is answered 423 when the
+    // change is locked: the client meant to show a lock and showed the wrong one.
     // False with the answer sent.
     bool MayChange(const std::string& path, Change change) {
         std::optional<std::vector<std::string>> tokens = SubmittedTokens();
         if (!tokens) return false;
-        if (!LockTable::Shared().Permits(path, change, *tokens, now_)) {
+        const bool permitted = LockTable::Shared().Permits(path, change, *tokens, now_);
+        const bool namesLockToken =
+            std::any_of(tokens->begin(), tokens->end(),
+                        [](const std::string& token) { return token.compare(0, 4, "DAV:") != 0; });
+        if (!permitted && namesLockToken) {
             SendError(423, "lock-token-submitted");
             return false;
         }
-        return IfHeaderHolds();
+        if (!IfHeaderHolds()) return false;
+        if (!permitted) {
+            SendError(423, "lock-token-submitted");
+            return false;
+        }
+        return true;
     }
 
-    // True when the request has no If header or one of its lists holds; 412 answered when
-    // none does.
     bool IfHeaderHolds() {
         std::optional<std::string_view> value = c_.request().Header("If");
         if (!value) return true;
@@ -506,11 +542,8 @@ class Exchange {
                 return;
             }
         }
-        std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            SendStatus(404);
-            return;
-        }
+        std::optional<Entry> entry = Existing();
+        if (!entry) return;
         const std::string canonical = Canonical(local_);
         if (int refusal = site_.Refusal(canonical, Access::kRead)) {
             SendStatus(refusal);
@@ -604,7 +637,7 @@ class Exchange {
             out->append("</D:getetag>");
         } else if (name == "getlastmodified") {
             out->append("<D:getlastmodified>")
-                .append(http::FormatHttpDate(entry.st.st_mtim.tv_sec))
+                .append(http::FormatImfFixdate(entry.st.st_mtim.tv_sec))
                 .append("</D:getlastmodified>");
         } else if (name == "creationdate") {
             out->append("<D:creationdate>")
@@ -730,15 +763,9 @@ class Exchange {
             SendStatus(400);
             return;
         }
-        std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            SendStatus(404);
-            return;
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        std::optional<Entry> entry = Existing();
+        if (!entry) return;
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, Change::kContent)) return;
         // Every instruction in document order; any refused leaves all undone (424 for the
         // rest).
@@ -817,15 +844,8 @@ class Exchange {
                        "LOCK, UNLOCK\r\n");
             return;
         }
-        std::optional<Entry> parent = Look(ParentPath(local_));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!ParentExists(local_)) return;
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, Change::kMembership)) return;
         if (::mkdir(local_.c_str(), 0777) != 0) {
             SendStatus(errno == EEXIST ? 405 : errno == ENOSPC ? 507 : 403);
@@ -842,15 +862,8 @@ class Exchange {
             SendStatus(405);
             return;
         }
-        std::optional<Entry> parent = Look(ParentPath(local_));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!ParentExists(local_)) return;
+        if (!MayReach(local_, Access::kWrite)) return;
         if (!MayChange(local_, entry ? Change::kContent : Change::kMembership)) return;
         if (!TagConditionsHold(entry)) return;
         if (c_.request().Header("Content-Range")) {
@@ -927,10 +940,7 @@ class Exchange {
             SendStatus(403);
             return;
         }
-        if (int refusal = RefusalOf(local_, Access::kTree)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!MayReach(local_, Access::kTree)) return;
         if (!MayChange(local_, Change::kTree)) return;
         if (!TagConditionsHold(Look(local_))) return;
         if (!RemoveTree(local_)) {
@@ -974,11 +984,8 @@ class Exchange {
             SendStatus(502);  // not on this drive
             return;
         }
-        std::optional<Entry> source = Look(local_);
-        if (!source) {
-            SendStatus(404);
-            return;
-        }
+        std::optional<Entry> source = Existing();
+        if (!source) return;
         bool infinite = true;
         if (std::optional<std::string_view> depth = c_.request().Header("Depth")) {
             const std::string_view value = platform::Trim(*depth);
@@ -999,7 +1006,8 @@ class Exchange {
                 return;
             }
         }
-        if (destinationRelative.empty() || (move && request_.relative.empty())) {
+        if (destinationRelative.empty() || !WritablePath(destinationRelative) ||
+            (move && request_.relative.empty())) {
             SendStatus(403);
             return;
         }
@@ -1017,10 +1025,7 @@ class Exchange {
             SendStatus(409);  // a folder cannot go inside itself
             return;
         }
-        if (int refusal = RefusalOf(local_, move ? Access::kTree : Access::kRead)) {
-            SendStatus(refusal);
-            return;
-        }
+        if (!MayReach(local_, move ? Access::kTree : Access::kRead)) return;
         if (!move && source->IsFolder()) {
             if (int refusal = site_.Refusal(sourceCanonical, Access::kTree);
                 refusal != 0 && infinite) {
@@ -1028,15 +1033,8 @@ class Exchange {
                 return;
             }
         }
-        if (int refusal = RefusalOf(*destination, Access::kTree)) {
-            SendStatus(refusal);
-            return;
-        }
-        std::optional<Entry> parent = Look(ParentPath(*destination));
-        if (!parent || !parent->IsFolder()) {
-            SendStatus(409);
-            return;
-        }
+        if (!MayReach(*destination, Access::kTree)) return;
+        if (!ParentExists(*destination)) return;
         const bool replaced = LinkExists(*destination);
         if (replaced && !overwrite) {
             SendStatus(412);
@@ -1213,17 +1211,7 @@ class Exchange {
             }
         }
         std::optional<Entry> entry = Look(local_);
-        if (!entry) {
-            std::optional<Entry> parent = Look(ParentPath(local_));
-            if (!parent || !parent->IsFolder()) {
-                SendStatus(409);
-                return;
-            }
-        }
-        if (int refusal = RefusalOf(local_, Access::kWrite)) {
-            SendStatus(refusal);
-            return;
-        }
+        if ((!entry && !ParentExists(local_)) || !MayReach(local_, Access::kWrite)) return;
         if (!IfHeaderHolds()) return;
         wanted.token = NewLockToken();
         if (wanted.token.empty()) {
@@ -1319,7 +1307,7 @@ void ServeDrive(http::Connection& c, const Publication& site, const DriveRequest
 
 void AnswerDriveOptions(http::Connection& c, bool writable) {
     std::string answer = "HTTP/1.0 200 OK\r\nServer: " VANTRY_SERVER_HEADER "\r\nDate: " +
-                         http::FormatHttpDate(platform::NowUtc()) + "\r\n";
+                         http::FormatImfFixdate(platform::NowUtc()) + "\r\n";
     if (writable) {
         answer.append(
             "DAV: 1, 2\r\nAllow: OPTIONS, GET, HEAD, POST, PUT, DELETE, PROPFIND, PROPPATCH, "
@@ -1334,7 +1322,7 @@ void AnswerDriveOptions(http::Connection& c, bool writable) {
 
 void AnswerAboveDrive(http::Connection& c, std::string_view path, std::string_view prefix) {
     const std::string_view depth = platform::Trim(c.request().Header("Depth").value_or("1"));
-    const std::string date = http::FormatHttpDate(platform::NowUtc());
+    const std::string date = http::FormatImfFixdate(platform::NowUtc());
     auto collection = [&](std::string_view href) {
         std::string out = "<D:response><D:href>";
         AppendXmlEscaped(HrefOf(href), &out);

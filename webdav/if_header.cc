@@ -13,24 +13,28 @@ class IfReader {
     std::optional<IfHeader> Read() {
         IfHeader header;
         std::optional<std::string> resource;
+        bool tagWithoutList = false;
         SkipBlanks();
         if (AtEnd()) return std::nullopt;
         while (!AtEnd()) {
             if (Peek() == '<') {
                 std::optional<std::string> tag = Enclosed('<', '>');
-                if (!tag) return std::nullopt;
+                if (!tag || tagWithoutList) return std::nullopt;
                 resource = std::move(tag);
+                tagWithoutList = true;
             } else if (Peek() == '(') {
                 ++position_;
                 IfList list;
                 list.resource = resource;
                 if (!ReadConditions(&list)) return std::nullopt;
                 header.lists.push_back(std::move(list));
+                tagWithoutList = false;
             } else {
                 return std::nullopt;
             }
             SkipBlanks();
         }
+        if (tagWithoutList) return std::nullopt;
         return header;
     }
 
