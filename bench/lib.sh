@@ -45,6 +45,10 @@ NGINX_IDLE_PID=""    # the nginx of the idle-connections scenario, a process of 
 NGINX_IDLE_URL=""
 NGINX_PUT_PID=""     # the nginx that takes uploads (PUT), a process of its own
 NGINX_PUT_URL=""
+NGINX_DAV_PID=""     # the nginx of the WebDAV scenario, a process of its own
+NGINX_DAV_URL=""
+LIGHTTPD_DAV_PID=""  # the lighttpd of the WebDAV scenario, the same
+LIGHTTPD_DAV_URL=""
 NGINX_TLS_URL=""    # empty unless nginx also serves HTTPS
 BENCH_TLS_CERT=""   # the certificate both serve HTTPS with, made by vantry-cert; empty: no HTTPS
 BENCH_TLS_KEY=""
@@ -65,9 +69,10 @@ bench_die() {
 }
 
 # Installs what the build and the benchmark need and is missing (apt-get update runs only
-# then); nginx-light unless an nginx is already there, lighttpd and haproxy unless they are.
+# then); nginx-light unless an nginx is already there, lighttpd and haproxy unless they are;
+# and the packages named as arguments (those of the scenarios chosen).
 bench_require_tools() {
-    local extra=(apache2-utils curl procps php-cgi wrk)
+    local extra=(apache2-utils curl procps php-cgi wrk "$@")
     command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || extra+=(nginx-light)
     command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || extra+=(lighttpd)
     command -v haproxy >/dev/null 2>&1 || [ -x /usr/sbin/haproxy ] || extra+=(haproxy)
@@ -618,6 +623,86 @@ CONF
 stop_nginx_put() {
     bench_stop_nginx nginx-put "$NGINX_PUT_PID"
     NGINX_PUT_PID=""
+}
+
+# The WebDAV module that answers PROPFIND (nginx's own takes only PUT, DELETE, MKCOL, COPY and
+# MOVE), from Debian's libnginx-mod-http-dav-ext; empty when it is not installed.
+BENCH_NGINX_DAV_EXT=/usr/lib/nginx/modules/ngx_http_dav_ext_module.so
+
+# A fourth nginx, a process of its own for the WebDAV scenario: one worker serving ROOT with
+# its dav module (dav_methods PUT DELETE MKCOL COPY MOVE, create_full_put_path on, any body
+# size, bodies read through a buffer of 256 KiB into temporary files on the same disk) and
+# PROPFIND and OPTIONS from the dav-ext module. Sets NGINX_DAV_PID and NGINX_DAV_URL.
+start_nginx_dav() {
+    local root=$1 prefix=$BENCH_DIR/nginx-dav port
+    port=$(bench_free_port) || exit 1
+    mkdir -p "$prefix/temp"
+    bench_nginx_head "$prefix" 256 "load_module $BENCH_NGINX_DAV_EXT;" >"$prefix/nginx.conf"
+    cat >>"$prefix/nginx.conf" <<CONF
+http {
+    access_log off;
+    server_tokens off;
+    client_max_body_size 0;
+    client_body_buffer_size 256k;
+$(bench_nginx_temp_paths "$prefix")
+
+    server {
+        listen $BENCH_NGINX_ADDR:$port;
+        root $root;
+        location / {
+            dav_methods PUT DELETE MKCOL COPY MOVE;
+            dav_ext_methods PROPFIND OPTIONS;
+            create_full_put_path on;
+            dav_access user:rw group:rw all:r;
+        }
+    }
+}
+CONF
+    bench_run_nginx nginx-dav "$port" NGINX_DAV_PID stop_nginx_dav
+    NGINX_DAV_URL="http://$BENCH_NGINX_ADDR:$port"
+}
+
+stop_nginx_dav() {
+    bench_stop_nginx nginx-dav "$NGINX_DAV_PID"
+    NGINX_DAV_PID=""
+}
+
+# A second lighttpd, a process of its own for the WebDAV scenario: one process serving ROOT
+# read-write with mod_webdav (Debian's lighttpd-mod-webdav), no access log. Sets
+# LIGHTTPD_DAV_PID and LIGHTTPD_DAV_URL.
+start_lighttpd_dav() {
+    local root=$1 prefix=$BENCH_DIR/lighttpd-dav port lighttpd
+    port=$(bench_free_port) || exit 1
+    mkdir -p "$prefix"
+    cat >"$prefix/lighttpd.conf" <<CONF
+server.modules = ("mod_webdav")
+server.document-root = "$root"
+server.bind = "$BENCH_LIGHTTPD_ADDR"
+server.port = $port
+server.pid-file = "$prefix/lighttpd.pid"
+server.errorlog = "$prefix/error.log"
+server.max-worker = 0
+server.tag = ""
+server.max-request-size = 0
+server.upload-dirs = ("$prefix")
+webdav.activate = "enable"
+webdav.is-readonly = "disable"
+mimetype.assign = ("" => "application/octet-stream")
+CONF
+    lighttpd=$(bench_lighttpd_binary)
+    bench_check_config lighttpd-dav "$lighttpd" -tt -f "$prefix/lighttpd.conf"
+    bench_start_peer lighttpd-dav "$lighttpd" -D -f "$prefix/lighttpd.conf"
+    LIGHTTPD_DAV_PID=$BENCH_STARTED_PID
+    BENCH_PEER_STOPS+=(stop_lighttpd_dav)
+    bench_wait_listening "$LIGHTTPD_DAV_PID" "$BENCH_LIGHTTPD_ADDR" "$port" lighttpd-dav
+    LIGHTTPD_DAV_URL="http://$BENCH_LIGHTTPD_ADDR:$port"
+}
+
+stop_lighttpd_dav() {
+    [ -n "$LIGHTTPD_DAV_PID" ] || return 0
+    bench_stop_pid "$LIGHTTPD_DAV_PID" lighttpd-dav
+    cp "$BENCH_DIR/lighttpd-dav/error.log" "$BENCH_OUT/lighttpd-dav-error.log" 2>/dev/null
+    LIGHTTPD_DAV_PID=""
 }
 
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same

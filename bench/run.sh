@@ -91,6 +91,15 @@ BENCH_IDLE_KEEPALIVE_SECONDS=${BENCH_IDLE_KEEPALIVE_SECONDS:-600}  # the idle se
 BENCH_IDLE_RSS_GROWTH_MAX_KIB=${BENCH_IDLE_RSS_GROWTH_MAX_KIB:-102400}  # memory they may cost
 BENCH_IDLE_P99_MAX_MS=${BENCH_IDLE_P99_MAX_MS:-10}  # p99 of a new request while they are open
 BENCH_IDLE_NGINX=${BENCH_IDLE_NGINX:-1}           # 1: the same against an nginx of its own
+BENCH_WEBDAV_FILES=${BENCH_WEBDAV_FILES:-1000}    # files of the WebDAV copy of many
+BENCH_WEBDAV_FILE_KB=${BENCH_WEBDAV_FILE_KB:-10}  # size of each of them (1000 bytes)
+BENCH_WEBDAV_BIG_MIB=${BENCH_WEBDAV_BIG_MIB:-1024}  # the one large file copied
+BENCH_WEBDAV_ROUNDS=${BENCH_WEBDAV_ROUNDS:-3}    # copies per server, the best counts
+BENCH_WEBDAV_RATIO_MIN=${BENCH_WEBDAV_RATIO_MIN:-1.0}  # Vantry/faster peer, time of a copy
+BENCH_WEBDAV_TIMEOUT=${BENCH_WEBDAV_TIMEOUT:-600}  # seconds for one rclone copy
+BENCH_PROPFIND_ENTRIES=${BENCH_PROPFIND_ENTRIES:-10000}  # files of the folder listed
+BENCH_PROPFIND_ROUNDS=${BENCH_PROPFIND_ROUNDS:-5}  # PROPFINDs per server, the best counts
+BENCH_PROPFIND_MAX_MS=${BENCH_PROPFIND_MAX_MS:-150}  # Vantry's PROPFIND Depth 1 of that folder
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -115,6 +124,7 @@ declare -A SERVER_URL_VAR=(
     [nginx+ka]=NGINX_KA_URL [vantry+idle]=VANTRY_IDLE_URL [nginx+idle]=NGINX_IDLE_URL
     [vantry+modern]=VANTRY_MODERN_URL [vantry+modern+admin]=VANTRY_MODERN_URL
     [vantry+multipart]=VANTRY_MULTIPART_URL [nginx+put]=NGINX_PUT_URL
+    [vantry+dav]=VANTRY_DAV_URL [nginx+dav]=NGINX_DAV_URL [lighttpd+dav]=LIGHTTPD_DAV_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -128,6 +138,7 @@ declare -A SERVER_PID_VAR=(
     [nginx+ka]=NGINX_PID [vantry+idle]=VANTRY_IDLE_PID [nginx+idle]=NGINX_IDLE_PID
     [vantry+modern]=VANTRY_MODERN_PID [vantry+modern+admin]=VANTRY_MODERN_PID
     [vantry+multipart]=VANTRY_MULTIPART_PID [nginx+put]=NGINX_PUT_PID
+    [vantry+dav]=VANTRY_DAV_PID [nginx+dav]=NGINX_DAV_PID [lighttpd+dav]=LIGHTTPD_DAV_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -150,6 +161,8 @@ VANTRY_IDLE_PID="" VANTRY_IDLE_URL=""
 VANTRY_MODERN_PID="" VANTRY_MODERN_URL=""
 # shellcheck disable=SC2034
 VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
+# shellcheck disable=SC2034
+VANTRY_DAV_PID="" VANTRY_DAV_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -167,6 +180,9 @@ VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
 ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file resume cgi_perl cgi_shell
     cgi_php login access_log listing listing_modern server_properties properties_modern search upload upload_concurrent ipv6 https
     http2 proxy_1k stall idle upload_multipart folder_zip)
+# Scenarios run only when BENCH_SCENARIOS names them: the WebDAV one writes some ten gibibytes
+# through three servers and needs packages of its own.
+OPTIONAL_SCENARIOS=(webdav)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -1136,6 +1152,152 @@ finish_folder_zip() {
     finish_extra_vantry vantry-modern vantry+modern
 }
 
+# The WebDAV scenario (chosen only by name): rclone copies a folder of BENCH_WEBDAV_FILES
+# random files and one random file of BENCH_WEBDAV_BIG_MIB MiB to Vantry's network drive (an
+# installation of its own, webdav=W over the whole site), to nginx's WebDAV (dav_methods and
+# the dav-ext module's PROPFIND) and to lighttpd's mod_webdav, each a process of its own
+# serving the shared web root; each copy goes into a folder of its own there (dav-NAME),
+# removed before the next. Then PROPFIND Depth 1 of a folder of BENCH_PROPFIND_ENTRIES files.
+WEBDAV_SOURCE=""
+scenario_webdav() {
+    SCENARIO_TITLE="rclone copy of $BENCH_WEBDAV_FILES files of $BENCH_WEBDAV_FILE_KB KB and of one $BENCH_WEBDAV_BIG_MIB MiB file over WebDAV, and PROPFIND Depth 1 of a folder of $BENCH_PROPFIND_ENTRIES files"
+    local www=$BENCH_DIR/www
+    WEBDAV_SOURCE=$BENCH_DIR/webdav-source
+    mkdir -p "$WEBDAV_SOURCE/many" "$WEBDAV_SOURCE/big" "$www/propfind"
+    # One stream of random bytes cut into the files.
+    head -c $((BENCH_WEBDAV_FILES * BENCH_WEBDAV_FILE_KB * 1000)) /dev/urandom |
+        (cd "$WEBDAV_SOURCE/many" && split -b "${BENCH_WEBDAV_FILE_KB}000" -a 5 -d - file-) ||
+        bench_die "could not write the WebDAV scenario's files"
+    head -c "${BENCH_WEBDAV_BIG_MIB}M" /dev/urandom >"$WEBDAV_SOURCE/big/big.bin" ||
+        bench_die "could not write the WebDAV scenario's large file"
+    (cd "$www/propfind" && seq -f 'entry-%g.txt' 1 "$BENCH_PROPFIND_ENTRIES" | xargs touch) ||
+        bench_die "could not write the listed folder"
+    touch -d '2024-01-02 03:04:05' "$www/propfind"
+    start_extra_vantry vantry-dav vantry+dav logs=N webdav=W webdavPath=/
+    start_nginx_dav "$www"
+    start_lighttpd_dav "$www"
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+dav nginx+dav lighttpd+dav)
+    SCENARIO_TOOL=webdav
+    SCENARIO_AFTER=finish_webdav
+}
+
+# Results of the WebDAV scenario for the checks: the best time of a copy in seconds (key:
+# many:SERVER or big:SERVER), the best PROPFIND in ms (key: SERVER), and whether every copy
+# arrived whole and every listing was complete.
+declare -A WEBDAV_BEST PROPFIND_BEST_MS
+WEBDAV_WHOLE=0 PROPFIND_WHOLE=0
+
+# The copies, the servers taking turns in every round; then the PROPFINDs.
+run_webdav() {
+    local server url name conf=$BENCH_DIR/rclone.conf
+    : >"$conf"
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        url=$(server_url "$server")
+        if ! curl -s --max-time 10 -X OPTIONS -D - -o /dev/null "$url/" | tr -d '\r' |
+            grep -qiE '^DAV:.*\b1\b'; then
+            SKIPPED[webdav]="$server does not answer OPTIONS as a WebDAV server (DAV: 1)"
+            printf 'not measured: %s\n' "${SKIPPED[webdav]}"
+            return
+        fi
+        printf '[%s]\ntype = webdav\nurl = %s/\nvendor = other\n\n' "${server%%+*}" "$url" >>"$conf"
+    done
+    local kind round start status seconds target pidVar before
+    declare -A times ticks
+    WEBDAV_WHOLE=1
+    for kind in many big; do
+        for ((round = 1; round <= BENCH_WEBDAV_ROUNDS; round++)); do
+            for server in "${SCENARIO_SERVERS[@]}"; do
+                name=${server%%+*}
+                target=$BENCH_DIR/www/dav-$name
+                rm -rf "$target"
+                sync
+                pidVar=${SERVER_PID_VAR[$server]}
+                before=$(server_cpu_ticks "${!pidVar}")
+                bench_pin_to 1
+                start=$(date +%s%N)
+                "${BENCH_PIN_CMD[@]}" timeout "$BENCH_WEBDAV_TIMEOUT" rclone --config "$conf" \
+                    --retries 1 --low-level-retries 1 --stats 0 --transfers 4 \
+                    --log-file "$BENCH_OUT/rclone-$kind-$name-r$round.log" \
+                    copy "$WEBDAV_SOURCE/$kind" "$name:dav-$name" &
+                BENCH_AB_PID=$!
+                wait "$BENCH_AB_PID"
+                status=$?
+                BENCH_AB_PID=""
+                seconds=$(awk -v t=$(($(date +%s%N) - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
+                ticks[$kind:$server]=$((${ticks[$kind:$server]:-0} + $(server_cpu_ticks "${!pidVar}") - before))
+                if [ "$status" != 0 ] || ! diff -rq "$WEBDAV_SOURCE/$kind" "$target" \
+                    >"$BENCH_OUT/webdav-diff-$kind-$name-r$round.txt" 2>&1; then
+                    WEBDAV_WHOLE=0
+                    bench_say "note: rclone copy of $kind to $server: status $status;" \
+                        "$(head -n 3 "$BENCH_OUT/webdav-diff-$kind-$name-r$round.txt" | paste -sd' ' -)"
+                else
+                    at_least "$seconds" "${WEBDAV_BEST[$kind:$server]:-1e9}" ||
+                        WEBDAV_BEST[$kind:$server]=$seconds
+                fi
+                times[$kind:$server]+=" $seconds"
+                server_alive "$server"
+            done
+        done
+    done
+    rm -rf "$BENCH_DIR"/www/dav-*
+    local -a header=(copy server "best s" "each round (s)" "cpu s/copy" "vantry/server") widths=()
+    local cell
+    for cell in "${header[@]}"; do widths+=($((${#cell} > 12 ? ${#cell} : 12))); done
+    widths[3]=$((BENCH_WEBDAV_ROUNDS * 8 > 14 ? BENCH_WEBDAV_ROUNDS * 8 : 14))
+    print_row widths "${header[@]}"
+    for kind in many big; do
+        for server in "${SCENARIO_SERVERS[@]}"; do
+            print_row widths "$kind" "$server" "${WEBDAV_BEST[$kind:$server]:--}" \
+                "${times[$kind:$server]# }" \
+                "$(awk -v t="${ticks[$kind:$server]:-0}" -v hz="$CLOCK_TICKS" -v n="$BENCH_WEBDAV_ROUNDS" \
+                    'BEGIN { printf "%.2f", t / hz / n }')" \
+                "$(ratio "${WEBDAV_BEST[$kind:$server]:-0}" "${WEBDAV_BEST[$kind:vantry+dav]:-0}")"
+        done
+    done
+    printf '(many: %s files of %s KB; big: one file of %s MiB; vantry/server: the server'"'"'s time over vantry'"'"'s)\n' \
+        "$BENCH_WEBDAV_FILES" "$BENCH_WEBDAV_FILE_KB" "$BENCH_WEBDAV_BIG_MIB"
+
+    # PROPFIND Depth 1 (all properties) of the folder, with curl; every answer must be 207
+    # with one response per file and one for the folder.
+    local out answer code ms responses each
+    PROPFIND_WHOLE=1
+    for server in "${SCENARIO_SERVERS[@]}"; do
+        url=$(server_url "$server")
+        out=$BENCH_OUT/propfind-${server%%+*}.xml
+        each=""
+        for ((round = 1; round <= BENCH_PROPFIND_ROUNDS + 1; round++)); do
+            bench_pin_to 1
+            answer=$("${BENCH_PIN_CMD[@]}" curl -s --max-time 30 -X PROPFIND -H 'Depth: 1' \
+                -o "$out" -w '%{http_code} %{time_total}' "$url/propfind/")
+            code=${answer%% *}
+            ms=$(awk -v s="${answer#* }" 'BEGIN { printf "%.1f", s * 1000 }')
+            # The first one warms the server up (and the page cache) and is not counted.
+            [ "$round" = 1 ] && continue
+            responses=$(grep -o '<\([A-Za-z0-9]*:\)\{0,1\}response[ >]' "$out" | wc -l)
+            if [ "$code" != 207 ] || [ "$responses" != $((BENCH_PROPFIND_ENTRIES + 1)) ]; then
+                PROPFIND_WHOLE=0
+                bench_say "note: PROPFIND of $server: status $code, $responses responses"
+            else
+                at_least "$ms" "${PROPFIND_BEST_MS[$server]:-1e9}" || PROPFIND_BEST_MS[$server]=$ms
+            fi
+            each+=" $ms"
+        done
+        printf 'PROPFIND Depth 1 of %s files, %s: best %s ms (each: %s), answer %s bytes\n' \
+            "$BENCH_PROPFIND_ENTRIES" "$server" "${PROPFIND_BEST_MS[$server]:--}" "${each# }" \
+            "$(stat -c %s "$out" 2>/dev/null || echo 0)"
+        server_alive "$server"
+    done
+}
+
+finish_webdav() {
+    stop_nginx_dav
+    stop_lighttpd_dav
+    finish_extra_vantry vantry-dav vantry+dav
+    rm -rf "$WEBDAV_SOURCE" "$BENCH_DIR/www/propfind" "$BENCH_DIR"/www/dav-*
+}
+
 finish_access_log() {
     local log=$BENCH_DIR/vantry-log/access.log lines=0 size=0
     if [ -f "$log" ]; then
@@ -1480,10 +1642,13 @@ check_stall() {
 main() {
     local scenario
     for scenario in "${SCENARIOS[@]}"; do
-        [[ " ${ALL_SCENARIOS[*]} " == *" $scenario "* ]] ||
-            bench_die "no scenario \"$scenario\" (there are: ${ALL_SCENARIOS[*]})"
+        [[ " ${ALL_SCENARIOS[*]} ${OPTIONAL_SCENARIOS[*]} " == *" $scenario "* ]] ||
+            bench_die "no scenario \"$scenario\" (there are: ${ALL_SCENARIOS[*]} ${OPTIONAL_SCENARIOS[*]})"
     done
-    bench_require_tools
+    local packages=()
+    # The WebDAV scenario's client, nginx's PROPFIND and lighttpd's WebDAV module.
+    selected webdav && packages+=(rclone libnginx-mod-http-dav-ext lighttpd-mod-webdav)
+    bench_require_tools "${packages[@]}"
     printf 'Vantry benchmark, %s; output kept in %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$BENCH_OUT"
     bench_build_vantry
     local others
@@ -1718,6 +1883,26 @@ main() {
             "folder of $BENCH_ZIP_FILES files as a ZIP: rate zip/one file $zipRatio (>= $BENCH_ZIP_RATIO_MIN)"
         check "$ZIP_WHOLE" "folder of $BENCH_ZIP_FILES files as a ZIP: every one of its size, and one tested whole"
     fi
+    if measured webdav "WebDAV"; then
+        local kind what peerBest webdavRatio
+        for kind in many big; do
+            what="$BENCH_WEBDAV_FILES files of $BENCH_WEBDAV_FILE_KB KB"
+            [ "$kind" = big ] && what="one $BENCH_WEBDAV_BIG_MIB MiB file"
+            peerBest=$(printf '%s\n' "${WEBDAV_BEST[$kind:nginx+dav]:-}" "${WEBDAV_BEST[$kind:lighttpd+dav]:-}" |
+                sed '/^$/d' | sort -g | head -n 1)
+            webdavRatio=$(ratio "${peerBest:-0}" "${WEBDAV_BEST[$kind:vantry+dav]:-0}")
+            check "$(at_least "$webdavRatio" "$BENCH_WEBDAV_RATIO_MIN" && echo 1)" \
+                "WebDAV: rclone copy of $what: speed vantry/faster peer $webdavRatio" \
+                "(${WEBDAV_BEST[$kind:vantry+dav]:--} s against ${peerBest:--} s; >= $BENCH_WEBDAV_RATIO_MIN)"
+        done
+        check "$WEBDAV_WHOLE" "WebDAV: every copy arrived whole on every server"
+        check "$(awk -v m="${PROPFIND_BEST_MS[vantry+dav]:--}" -v max="$BENCH_PROPFIND_MAX_MS" \
+            'BEGIN { exit !(m != "-" && m + 0 < max + 0) }' && echo 1)" \
+            "WebDAV: PROPFIND Depth 1 of $BENCH_PROPFIND_ENTRIES files from vantry in" \
+            "${PROPFIND_BEST_MS[vantry+dav]:--} ms (< $BENCH_PROPFIND_MAX_MS ms; nginx" \
+            "${PROPFIND_BEST_MS[nginx+dav]:--} ms, lighttpd ${PROPFIND_BEST_MS[lighttpd+dav]:--} ms)"
+        check "$PROPFIND_WHOLE" "WebDAV: every PROPFIND answered 207 with every file"
+    fi
     check "$([ "$idleRss" -lt "$BENCH_IDLE_RSS_MAX_KIB" ] && echo 1)" \
         "idle resident memory $(mib "$idleRss") MiB (< $(mib "$BENCH_IDLE_RSS_MAX_KIB") MiB)"
     check "$([ $((afterRss - warmRss)) -le "$BENCH_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
@@ -1750,14 +1935,14 @@ main() {
     local name errors
     printf '\n'
     for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern \
-        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle haproxy; do
+        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
     for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern vantry-dual \
-        vantry-https vantry-proxied vantry-stall vantry-idle; do
+        vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done
