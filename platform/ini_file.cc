@@ -61,10 +61,13 @@ struct LineInfo {
 // What one line of the file says: "[name]" opens a section, "key=value" is a key line
 // (the key is the text before the first "="), ";" starts a comment, anything else is kept
 // but carries nothing. The UTF-8 mark some editors put at the start of a file is kept in the
-// line but ignored here.
+// line but ignored here, together with any blanks around it: a name never starts with the
+// mark, so a key line written back as "name=value" reads as the same key.
 LineInfo ClassifyLine(std::string_view line) {
-    if (line.starts_with(kUtf8ByteOrderMark)) line.remove_prefix(kUtf8ByteOrderMark.size());
     std::string_view text = Trim(line);
+    while (text.starts_with(kUtf8ByteOrderMark)) {
+        text = Trim(text.substr(kUtf8ByteOrderMark.size()));
+    }
     if (text.empty() || text.front() == ';') return {};
     if (text.front() == '[') {
         std::size_t close = text.find(']');

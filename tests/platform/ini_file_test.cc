@@ -37,6 +37,7 @@ TEST_F(IniFileTest, LookupFollowsTheProfileRules) {
         "not a key line\r\n"
         "equation=a=b\r\n"
         "empty=\r\n"
+        " \xEF\xBB\xBF marked = after an editor's mark\r\n"
         "[  Other Section  ] trailing text\r\n"
         "key=other\r\n"
         "[CONFIG]\r\n"
@@ -47,11 +48,17 @@ TEST_F(IniFileTest, LookupFollowsTheProfileRules) {
         const char* key;
         const char* expected;
     } cases[] = {
-        {"config", "PORT", "8080"},         {"Config", "name", "two words"},
-        {"Config", ";hidden", "<default>"}, {"Config", "not a key line", "<default>"},
-        {"Config", "equation", "a=b"},      {"Config", "empty", ""},
-        {"other section", "key", "other"},  {"Config", "late", "<default>"},
-        {"Config", "orphan", "<default>"},  {"Missing", "port", "<default>"},
+        {"config", "PORT", "8080"},
+        {"Config", "name", "two words"},
+        {"Config", ";hidden", "<default>"},
+        {"Config", "not a key line", "<default>"},
+        {"Config", "equation", "a=b"},
+        {"Config", "empty", ""},
+        {"other section", "key", "other"},
+        {"Config", "late", "<default>"},
+        {"Config", "marked", "after an editor's mark"},
+        {"Config", "orphan", "<default>"},
+        {"Missing", "port", "<default>"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GetProfileString(ini_, c.section, c.key, "<default>"), c.expected)
