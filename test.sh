@@ -19,9 +19,10 @@ stage() {
 # instances; chromium, chromium-driver and python3-selenium the browser test of the modern
 # look's pages (tests/browser/). The network drive's tests with real clients (tests/webdav/):
 # litmus runs its suites against it, rclone copies and syncs a tree of files through it (and
-# curl locks a file), davfs2 mounts it (as root, with /dev/fuse).
+# curl locks a file), davfs2 mounts it (as root, with /dev/fuse). pebble is the certificate
+# authority the servers obtain their certificates from in the tests (tests/acme/).
 stage dependencies tools/install-deps.sh php-cgi haproxy chromium chromium-driver python3-selenium \
-    litmus rclone davfs2
+    litmus rclone davfs2 pebble
 # Includes run one way through the layers.
 stage layers tools/check-layers.sh
 # Every C++ file keeps the layout of .clang-format.

@@ -27,6 +27,16 @@ Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string h
       server2_(context_, 2),
       server1_(context_, 1) {
     context_.hooks = &publisher_;
+    for (int number : {1, 2}) {
+        // The keeper's thread hands its news to the loop, which owns the server and the view.
+        acme::CertificateKeeper::Events events{
+            [this](const std::string& text) {
+                loop_.Post([this, text] { ShowStatusMessage(text); });
+            },
+            [this, number] { loop_.Post([this, number] { server(number).ReloadCertificate(); }); }};
+        keepers_[number - 1] = std::make_unique<acme::CertificateKeeper>(
+            number, config_.Snapshot()->programDirectory, std::move(events));
+    }
     loop_.OnSignal([this](int signal) {
         // SIGINT may be a question for the owner; otherwise every termination signal is a
         // confirmed Exit.
@@ -37,6 +47,7 @@ Shell::Shell(config::ServerConfig config, std::string bindAddress, std::string h
 }
 
 Shell::~Shell() {
+    for (auto& keeper : keepers_) keeper->Stop();
     server1_.DestroyPool();
     server2_.DestroyPool();
 }
@@ -58,6 +69,7 @@ int Shell::Run() {
     StartServers();
     int code = loop_.Run();
     view_->Close();
+    for (auto& keeper : keepers_) keeper->Stop();
 
     server2_.Stop();
     server1_.Stop();
@@ -94,9 +106,13 @@ void Shell::StartServer(int number) {
         server2_.nextPortOnConflict = true;
         server2_.Start(snapshot->server2().port);
     }
+    if (server(number).IsRunning()) keepers_[number - 1]->Start(snapshot->servers[number - 1]);
 }
 
-void Shell::StopServer(int number) { (number == 1 ? server1_ : server2_).Stop(); }
+void Shell::StopServer(int number) {
+    keepers_[number - 1]->Stop();
+    server(number).Stop();
+}
 
 bool Shell::IsRunning(int number) const { return server(number).IsRunning(); }
 
@@ -138,8 +154,8 @@ void Shell::ReportUnusableRoot(const config::ServerConfig& config, int number) {
 }
 
 void Shell::StopServers() {
-    server1_.Stop();
-    if (SecondPortEnabled()) server2_.Stop();
+    StopServer(1);
+    if (SecondPortEnabled()) StopServer(2);
 }
 
 void Shell::Exit() { loop_.Quit(1); }

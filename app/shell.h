@@ -2,10 +2,13 @@
 // stops them, and shows their state to the owner through its view.
 #pragma once
 
+#include <array>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "acme/certificate_keeper.h"
 #include "app/owner_view.h"
 #include "config/server_config.h"
 #include "http/engine_context.h"
@@ -64,6 +67,9 @@ class Shell : public http::ServerOwner {
     const http::ServerInstance& server(int number) const {
         return number == 1 ? server1_ : server2_;
     }
+    http::ServerInstance& server(int number) { return number == 1 ? server1_ : server2_; }
+    // When the certificate a server obtained expires; 0 when it has none.
+    std::time_t CertificateExpiry(int number) const { return keepers_[number - 1]->Expiry(); }
 
     void ShowStatusMessage(const std::string& text) override;
     void OnServerStateChanged(const http::Listener& listener, bool notRunning) override;
@@ -83,6 +89,9 @@ class Shell : public http::ServerOwner {
     // Built in this order and destroyed in the reverse one: Server 2, then Server 1.
     http::ServerInstance server2_;
     http::ServerInstance server1_;
+    // The keepers of the certificates the servers obtain, for Server 1 and Server 2; each runs
+    // while its server does.
+    std::array<std::unique_ptr<acme::CertificateKeeper>, 2> keepers_;
     HeadlessView headless_{context_.hostAddress};
     OwnerView* view_ = &headless_;
 };

@@ -399,6 +399,13 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         settings.webdav = ParseWebDavMode(section->Text("webdav", "N", kShortReadSize));
         settings.webdavPath =
             NormalizeWebDavPath(section->Text("webdavPath", kDefaultWebDavPath, kLongReadSize));
+        settings.acmeDomains = ParseAcmeDomains(section->Text("acmeDomains", "", kLongReadSize));
+        settings.acmeEmail = section->Text("acmeEmail", "", kLongReadSize);
+        settings.acmeDirectory =
+            section->Text("acmeDirectory", kDefaultAcmeDirectory, kLongReadSize);
+        if (settings.acmeDirectory.empty()) settings.acmeDirectory = kDefaultAcmeDirectory;
+        settings.acmeAccept = section->Switch("acmeAccept", "N");
+        settings.acmeCaFile = section->Text("acmeCaFile", "", kLongReadSize);
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
@@ -434,6 +441,53 @@ WebDavMode ParseWebDavMode(std::string_view value) {
     if (platform::EqualsNoCase(value, "R")) return WebDavMode::kReadOnly;
     if (platform::EqualsNoCase(value, "W")) return WebDavMode::kReadWrite;
     return WebDavMode::kOff;
+}
+
+std::vector<std::string> ParseAcmeDomains(std::string_view value,
+                                          std::vector<std::string>* rejected) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start < value.size()) {
+        size_t end = value.find_first_of(" \t,", start);
+        if (end == std::string_view::npos) end = value.size();
+        std::string name = platform::LowerCopy(value.substr(start, end - start));
+        start = end + 1;
+        if (name.empty()) continue;
+        if (name.back() == '.') name.pop_back();  // the root's dot
+        bool good = !name.empty() && name.size() <= 253;
+        size_t labelStart = 0;
+        for (size_t i = 0; good && i <= name.size(); ++i) {
+            if (i == name.size() || name[i] == '.') {
+                const size_t length = i - labelStart;
+                good = length >= 1 && length <= 63 && name[labelStart] != '-' && name[i - 1] != '-';
+                labelStart = i + 1;
+            } else {
+                const char c = name[i];
+                good = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+            }
+        }
+        if (!good) {
+            if (rejected != nullptr) rejected->push_back(name);
+        } else if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(std::move(name));
+        }
+    }
+    return names;
+}
+
+std::string AcmeCertificateFolder(std::string_view programDirectory, std::string_view name) {
+    return std::string(programDirectory) + "certificates/" + std::string(name) + "/";
+}
+
+std::string AcmeAccountKeyFile(std::string_view programDirectory) {
+    return std::string(programDirectory) + "certificates/.account/key.pem";
+}
+
+TlsFiles TlsFilesOf(const ServerSettings& settings, std::string_view programDirectory) {
+    if (!settings.ObtainsCertificate()) return {settings.tlsCertificate, settings.tlsKey};
+    const std::string folder =
+        AcmeCertificateFolder(programDirectory, settings.acmeDomains.front());
+    return {folder + "fullchain.pem", folder + "privkey.pem"};
 }
 
 std::string NormalizeWebDavPath(std::string_view value) {
@@ -515,6 +569,17 @@ bool ServerConfig::Save(std::string* error) const {
         } else {
             section.Remove("webdav");
             section.Remove("webdavPath");
+        }
+        if (!settings.acmeDomains.empty()) {
+            std::string names;
+            for (const std::string& name : settings.acmeDomains) {
+                names.append(names.empty() ? "" : " ").append(name);
+            }
+            section.Text("acmeDomains", names);
+            section.Text("acmeEmail", settings.acmeEmail);
+            section.Text("acmeDirectory", settings.acmeDirectory);
+            section.Switch("acmeAccept", settings.acmeAccept);
+            if (!settings.acmeCaFile.empty()) section.Text("acmeCaFile", settings.acmeCaFile);
         }
         if (index == 0) {
             if (modernLook) {

@@ -72,6 +72,11 @@ inline constexpr std::string_view kServerSections[2] = {"Config", "Server-2-Conf
 enum class WebDavMode { kOff, kReadOnly, kReadWrite };
 // The URL prefix the network drive serves when the configuration names none.
 inline constexpr std::string_view kDefaultWebDavPath = "/";
+// The public authority's directory, and the staging one the installer offers for a trial.
+inline constexpr std::string_view kDefaultAcmeDirectory =
+    "https://acme-v02.api.letsencrypt.org/directory";
+inline constexpr std::string_view kStagingAcmeDirectory =
+    "https://acme-staging-v02.api.letsencrypt.org/directory";
 
 // The settings of one server. Field names match the record's documentation; texts are cut
 // to their read size at load.
@@ -144,7 +149,38 @@ struct ServerSettings {
     // "webdavPath": the URL prefix the network drive serves, "/" for the whole site; it always
     // starts and ends with "/". Saved only when webdav is on.
     std::string webdavPath{kDefaultWebDavPath};
+    // Certificates obtained by the server itself: "acmeDomains" the names (blanks or commas
+    // between; only well-formed DNS names are kept, in small letters), "acmeEmail" the
+    // account's contact, "acmeDirectory" the authority's directory, "acmeAccept" the owner's
+    // acceptance of its terms, "acmeCaFile" a CA certificate the directory's HTTPS is checked
+    // against instead of the system's (a private authority). Saved only when names are set.
+    std::vector<std::string> acmeDomains;
+    std::string acmeEmail;
+    std::string acmeDirectory{kDefaultAcmeDirectory};
+    bool acmeAccept = false;
+    std::string acmeCaFile;
+
+    // The server gets its certificate by itself: names are set and no certificate file is.
+    bool ObtainsCertificate() const { return !acmeDomains.empty() && tlsCertificate.empty(); }
 };
+
+// The names of an "acmeDomains" value that are DNS names (letters, digits and "-" in labels
+// of at most 63 characters, at most 253 in all), in small letters, each once; `*rejected`
+// (when not null) receives the others.
+std::vector<std::string> ParseAcmeDomains(std::string_view value,
+                                          std::vector<std::string>* rejected = nullptr);
+// Where an obtained certificate lives: "certificates/NAME/" in the program directory, NAME
+// the first of the server's names, with "fullchain.pem" and "privkey.pem" in it. The account
+// key is "certificates/.account/key.pem": no DNS name starts with a dot.
+std::string AcmeCertificateFolder(std::string_view programDirectory, std::string_view name);
+std::string AcmeAccountKeyFile(std::string_view programDirectory);
+// The certificate chain and key files HTTPS loads: the configured ones, or the obtained ones
+// when the server gets its certificate by itself.
+struct TlsFiles {
+    std::string chain;
+    std::string key;
+};
+TlsFiles TlsFilesOf(const ServerSettings& settings, std::string_view programDirectory);
 
 // "N", "R" or "W" for a mode, and the mode a configuration value names (off for anything but
 // R or W, in either letter case).

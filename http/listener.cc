@@ -6,6 +6,7 @@
 #include "config/server_config.h"
 #include "platform/error_text.h"
 #include "platform/event_loop.h"
+#include "platform/file_io.h"
 #include "platform/socket.h"
 
 namespace http {
@@ -365,13 +366,38 @@ void ServerInstance::StartHttps() {
     const config::ServerSettings& settings = snapshot->servers[number_ - 1];
     if (settings.tlsPort == 0) return;
     const std::string server = "Server " + std::to_string(number_);
+    const config::TlsFiles files = config::TlsFilesOf(settings, snapshot->programDirectory);
+    if (settings.ObtainsCertificate() && !platform::FileExists(files.chain)) {
+        context().owner.ShowStatusMessage(server + ": HTTPS waits for the certificate of " +
+                                          settings.acmeDomains.front());
+        return;
+    }
     std::string failure;
     std::shared_ptr<const platform::TlsContext> tls =
-        platform::TlsContext::Load(settings.tlsCertificate, settings.tlsKey, &failure);
+        platform::TlsContext::Load(files.chain, files.key, &failure);
     if (tls) StartTls(settings.tlsPort, std::move(tls), &failure);
     context().owner.ShowStatusMessage(TlsPort() == 0 ? server + ": HTTPS off: " + failure
                                                      : server + ": HTTPS on port " +
                                                            std::to_string(TlsPort()));
+}
+
+void ServerInstance::ReloadCertificate() {
+    if (!IsRunning()) return;
+    if (TlsPort() == 0) {
+        StartHttps();
+        return;
+    }
+    const std::shared_ptr<const config::ServerConfig> snapshot = context().config.Snapshot();
+    const config::TlsFiles files =
+        config::TlsFilesOf(snapshot->servers[number_ - 1], snapshot->programDirectory);
+    std::string failure;
+    if (std::shared_ptr<const platform::TlsContext> tls =
+            platform::TlsContext::Load(files.chain, files.key, &failure)) {
+        ReplaceTlsContext(std::move(tls));
+    } else {
+        context().owner.ShowStatusMessage("Server " + std::to_string(number_) +
+                                          ": HTTPS keeps its certificate: " + failure);
+    }
 }
 
 void ServerInstance::Stop() {

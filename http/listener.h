@@ -81,6 +81,10 @@ class Listener {
     // on failure `*failure` says why and only plain HTTP runs.
     void StartTls(int port, std::shared_ptr<const platform::TlsContext> tlsContext,
                   std::string* failure);
+    // The context new TLS connections are made with, while TLS runs.
+    void ReplaceTlsContext(std::shared_ptr<const platform::TlsContext> tlsContext) {
+        if (tlsPort_ != 0) tlsContext_ = std::move(tlsContext);
+    }
 
   private:
     // A socket listening on `*port` of the bind address; with `moveUp`, a port in use makes
@@ -143,6 +147,11 @@ class ServerInstance : public Listener {
     // 1 for Server 1, 2 for Server 2: which settings its requests use, whatever port it had
     // to take.
     int number() const { return number_; }
+
+    // The certificate files changed (a certificate the server obtained): new handshakes use
+    // them from now on, connections under way keep theirs. Starts HTTPS when it was waiting
+    // for them. Loop thread only.
+    void ReloadCertificate();
 
   private:
     // Starts the TLS listener when the server's settings ask for one, and tells the owner

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "acme/challenges.h"
 #include "admin/admin_router.h"
 #include "apps/application_pages.h"
 #include "apps/application_router.h"
@@ -187,9 +188,30 @@ bool AppConnection::TakeTarget(std::string requestUrl) {
     return true;
 }
 
+bool AppConnection::AnswersChallenge(std::string_view requestUrl) {
+    if (!requestUrl.starts_with(acme::kChallengePrefix)) return false;
+    // Tokens are Base64Url text: the raw target is the token, with nothing to decode.
+    const std::string_view token = requestUrl.substr(acme::kChallengePrefix.size());
+    decodedUrl = requestUrl;
+    SetLoggedTarget(decodedUrl);
+    std::optional<std::string> answer = acme::ChallengeBoard::Shared().Answer(token);
+    if (!answer) {
+        Answer(http::Response::Error(404));
+        return true;
+    }
+    SendText("HTTP/1.0 200 OK\r\nServer: " VANTRY_SERVER_HEADER
+             "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+             std::to_string(answer->size()) + "\r\n\r\n" + *answer);
+    Answer(http::Response::Sent(200));
+    return true;
+}
+
 void AppConnection::OnGet(std::string requestUrl) {
     queryString.reset();
     servedRoot.clear();
+    // Challenges are answered before anything else: over plain HTTP even where visitors are
+    // sent to HTTPS, and without a login.
+    if (AnswersChallenge(requestUrl)) return;
     if (RedirectsToHttps()) {
         decodedUrl = requestUrl;
         SendHttpsRedirect(requestUrl);

@@ -75,6 +75,10 @@ class AppConnection : public http::Connection {
     void SendDirectoryRedirect(std::string_view decoded);
     // A plain request of a server that takes only HTTPS from other machines' clients.
     bool RedirectsToHttps() const;
+    // Answers a certificate authority's look at /.well-known/acme-challenge/TOKEN: the key
+    // authorization of a token this process waits for, 404 for any other. False when the
+    // request is for another path.
+    bool AnswersChallenge(std::string_view requestUrl);
     // Answers 301 with the same target on the server's TLS port.
     void SendHttpsRedirect(std::string_view target);
     // Decodes the request's target into decodedUrl (the log's target too) and routePath;

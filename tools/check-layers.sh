@@ -15,9 +15,10 @@ declare -A allowed=(
     [admin]="pages http config platform"
     [publish]="http config platform"
     [webdav]="http config platform"
-    [site]="webdav admin apps auth pages http config platform"
-    [app]="site webdav publish admin apps auth pages http config platform"
-    [tools]="app site webdav publish admin apps auth pages http config platform"
+    [acme]="config platform"
+    [site]="acme webdav admin apps auth pages http config platform"
+    [app]="site acme webdav publish admin apps auth pages http config platform"
+    [tools]="app site acme webdav publish admin apps auth pages http config platform"
 )
 
 failures=0

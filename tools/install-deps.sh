@@ -2,7 +2,8 @@
 # Installs the Debian packages needed to build and test Vantry, when any is missing.
 # Usage: tools/install-deps.sh [extra package...]
 set -euo pipefail
-# libexpat reads the XML bodies of the network drive; media-types is the system's MIME database
+# libexpat reads the XML bodies of the network drive; libcurl (with OpenSSL) and nlohmann-json
+# speak to the certificate authority that issues the certificates a server obtains; media-types is the system's MIME database
 # (/etc/mime.types) that names the types of files; libqrencode makes the QR code and zbarimg reads it back in the tests; dpkg-dev (dpkg-shlibdeps)
 # builds the Debian package and groff-base and man-db check the manual pages; libssl-dev is
 # HTTPS, which openssl checks in the tests; clang and its runtime libraries (libFuzzer, the
@@ -12,6 +13,7 @@ set -euo pipefail
 packages=(g++ make cmake libgtest-dev perl libncurses-dev libcrypt-dev tmux python3-pyftpdlib curl
           libqrencode-dev zbar-tools dpkg-dev groff-base man-db libssl-dev openssl
           media-types libnghttp2-dev nghttp2-client unzip libexpat1-dev
+          libcurl4-openssl-dev nlohmann-json3-dev
           clang libclang-rt-14-dev clang-format "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -86,12 +86,13 @@ dav_listening() {
         'NR > 1 && $2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp
 }
 
-# Starts the server on a free port with the [Config] lines given (vantry), or nginx with its
-# WebDAV modules; waits until it listens. Sets DAV_PID and DAV_URL.
+# Starts the server on a free port (DAV_PORT when set) with the [Config] lines given (vantry),
+# or nginx with its WebDAV modules; waits until it listens. Sets DAV_PID and DAV_URL.
+# DAV_REGISTRY_EXTRA, when set, is added to vantry's registry file (a login switch, say).
 # shellcheck disable=SC2120  # the scripts call it without lines today
 dav_start_server() {
-    local port i
-    port=$(dav_free_port) || dav_fail "found no free port"
+    local port=${DAV_PORT:-} i
+    [ -n "$port" ] || port=$(dav_free_port) || dav_fail "found no free port"
     if [ "$DAV_KIND" = nginx ]; then
         dav_write_nginx_conf "$port"
         /usr/sbin/nginx -p "$DAV_DIR/nginx/" -c "$DAV_DIR/nginx/nginx.conf" \
@@ -110,6 +111,7 @@ dav_start_server() {
         } >"$program/Vantry.ini"
         printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VANTRY\\USERS]\n"%s"="%s"\n' \
             "$DAV_USER" "$DAV_PASSWORD" >"$program/registry.reg"
+        printf '%s' "${DAV_REGISTRY_EXTRA:-}" >>"$program/registry.reg"
         (cd "$program" && exec env XDG_RUNTIME_DIR="$program/run" \
             VANTRY_REGISTRY="$program/registry.reg" HOME="$program" \
             XDG_CONFIG_HOME="$program/.config" XDG_DATA_HOME="$program/.local/share" \
