@@ -73,8 +73,9 @@ bool CertificateKeeper::Renew(const config::ServerSettings& settings, std::strin
         *failure = "certificate key: can't make a key";
         return false;
     }
-    Client client({settings.acmeDirectory, settings.acmeCaFile, settings.acmeEmail}, *accountKey,
-                  ChallengeBoard::Shared(), stop_);
+    Client client({settings.acmeDirectory, settings.acmeCaFile, settings.acmeEmail,
+                   config::AcmeChallengeOf(settings) == config::AcmeChallenge::kTlsAlpn01},
+                  *accountKey, ChallengeBoard::Shared(), stop_);
     Failure why;
     std::optional<Issued> issued = client.Obtain(settings.acmeDomains, *certificateKey, &why);
     if (!issued) {

@@ -2,6 +2,7 @@
 #include "acme/client.h"
 
 #include <curl/curl.h>
+#include <openssl/sha.h>
 
 #include <chrono>
 #include <map>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "platform/tls.h"
 #include "platform/version.h"
 
 namespace acme {
@@ -55,6 +57,27 @@ std::string ProblemType(const json& problem) {
 }
 
 json ParseJson(const std::string& text) { return json::parse(text, nullptr, false); }
+
+// The certificate that answers a name's TLS-ALPN-01 challenge, posted while it lives.
+class PostedTlsAlpnChallenge {
+  public:
+    PostedTlsAlpnChallenge(std::string name, const std::string& keyAuthorization)
+        : name_(std::move(name)) {
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        SHA256(reinterpret_cast<const unsigned char*>(keyAuthorization.data()),
+               keyAuthorization.size(), digest);
+        posted_ = platform::TlsAlpnChallenges::Shared().Post(
+            name_, std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
+    }
+    ~PostedTlsAlpnChallenge() { platform::TlsAlpnChallenges::Shared().Remove(name_); }
+    PostedTlsAlpnChallenge(const PostedTlsAlpnChallenge&) = delete;
+    PostedTlsAlpnChallenge& operator=(const PostedTlsAlpnChallenge&) = delete;
+    bool posted() const { return posted_; }
+
+  private:
+    std::string name_;
+    bool posted_ = false;
+};
 
 }  // namespace
 
@@ -266,27 +289,38 @@ bool Client::Authorize(const std::string& authorizationUrl, Failure* failure) {
                                  : std::string();
     const std::string step = "authorization of " + name;
     if (authorization.value("status", std::string()) == "valid") return true;
+    const std::string type = options_.tlsAlpn ? "tls-alpn-01" : "http-01";
     const json* challenge = nullptr;
     if (auto list = authorization.find("challenges");
         list != authorization.end() && list->is_array()) {
         for (const json& one : *list) {
-            if (one.is_object() && one.value("type", std::string()) == "http-01") challenge = &one;
+            if (one.is_object() && one.value("type", std::string()) == type) challenge = &one;
         }
     }
     if (challenge == nullptr) {
-        *failure = {step, "the authority offers no http-01 challenge"};
+        *failure = {step, "the authority offers no " + type + " challenge"};
         return false;
     }
     const std::string token = challenge->value("token", std::string());
     const std::string challengeUrl = challenge->value("url", std::string());
     // A token is Base64Url text; anything else would not be a path segment of its own.
-    if (token.empty() || token.find_first_not_of(
-                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
-                             std::string::npos) {
+    if (token.empty() || token.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstu"
+                                                 "vwxyz0123456789-_") != std::string::npos) {
         *failure = {step, "the authority sent an unusable token"};
         return false;
     }
-    PostedChallenge posted(board_, token, token + "." + accountKey_.Thumbprint());
+    const std::string keyAuthorization = token + "." + accountKey_.Thumbprint();
+    std::optional<PostedChallenge> posted;
+    std::optional<PostedTlsAlpnChallenge> postedTls;
+    if (options_.tlsAlpn) {
+        postedTls.emplace(name, keyAuthorization);
+        if (!postedTls->posted()) {
+            *failure = {step, "can't make the challenge's certificate"};
+            return false;
+        }
+    } else {
+        posted.emplace(board_, token, keyAuthorization);
+    }
     if (!SignedPost(step, challengeUrl, "{}", &answer, failure)) return false;
     for (int poll = 0; poll < kMaxPolls; ++poll) {
         if (!Pause(1000, answer)) {

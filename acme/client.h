@@ -1,9 +1,9 @@
 // The client side of the certificate protocol (RFC 8555): an account for the key, an order
 // for a set of names, the HTTP-01 challenge of each name answered through the challenge
-// board, the order finalized with a signing request, and the certificate chain fetched.
-// Every request is signed (ES256) with a fresh nonce; a stale nonce is retried at once, a
-// rate limit or a busy server after the wait it asks for. Blocking: run it on a thread of
-// its own.
+// board (or its TLS-ALPN-01 challenge through the TLS layer's), the order finalized with a signing
+// request, and the certificate chain fetched. Every request is signed (ES256) with a fresh nonce; a
+// stale nonce is retried at once, a rate limit or a busy server after the wait it asks for.
+// Blocking: run it on a thread of its own.
 #pragma once
 
 #include <atomic>
@@ -22,6 +22,8 @@ struct ClientOptions {
     // system's (a private authority); empty: the system's.
     std::string caFile;
     std::string email;  // the account's contact; may be empty
+    // Answer tls-alpn-01 challenges (a handshake on the HTTPS port) instead of http-01.
+    bool tlsAlpn = false;
 };
 
 struct Issued {

@@ -406,6 +406,7 @@ ServerConfig ServerConfig::Load(const std::string& programDirectory) {
         if (settings.acmeDirectory.empty()) settings.acmeDirectory = kDefaultAcmeDirectory;
         settings.acmeAccept = section->Switch("acmeAccept", "N");
         settings.acmeCaFile = section->Text("acmeCaFile", "", kLongReadSize);
+        settings.acmeChallenge = section->Text("acmeChallenge", "", kShortReadSize);
     }
 
     config.adminHosts = first.Text("adminHosts", "", kAdminHostsReadSize);
@@ -481,6 +482,15 @@ std::string AcmeCertificateFolder(std::string_view programDirectory, std::string
 
 std::string AcmeAccountKeyFile(std::string_view programDirectory) {
     return std::string(programDirectory) + "certificates/.account/key.pem";
+}
+
+AcmeChallenge AcmeChallengeOf(const ServerSettings& settings) {
+    if (platform::EqualsNoCase(settings.acmeChallenge, "http-01")) return AcmeChallenge::kHttp01;
+    if (platform::EqualsNoCase(settings.acmeChallenge, "tls-alpn-01")) {
+        return AcmeChallenge::kTlsAlpn01;
+    }
+    return settings.tlsPort == 443 && settings.port != 80 ? AcmeChallenge::kTlsAlpn01
+                                                          : AcmeChallenge::kHttp01;
 }
 
 TlsFiles TlsFilesOf(const ServerSettings& settings, std::string_view programDirectory) {
@@ -580,6 +590,9 @@ bool ServerConfig::Save(std::string* error) const {
             section.Text("acmeDirectory", settings.acmeDirectory);
             section.Switch("acmeAccept", settings.acmeAccept);
             if (!settings.acmeCaFile.empty()) section.Text("acmeCaFile", settings.acmeCaFile);
+            if (!settings.acmeChallenge.empty()) {
+                section.Text("acmeChallenge", settings.acmeChallenge);
+            }
         }
         if (index == 0) {
             if (modernLook) {

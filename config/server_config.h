@@ -159,6 +159,9 @@ struct ServerSettings {
     std::string acmeDirectory{kDefaultAcmeDirectory};
     bool acmeAccept = false;
     std::string acmeCaFile;
+    // "acmeChallenge": "http-01" or "tls-alpn-01"; empty (the default) picks one, see
+    // AcmeChallengeOf. Saved only when set.
+    std::string acmeChallenge;
 
     // The server gets its certificate by itself: names are set and no certificate file is.
     bool ObtainsCertificate() const { return !acmeDomains.empty() && tlsCertificate.empty(); }
@@ -174,6 +177,12 @@ std::vector<std::string> ParseAcmeDomains(std::string_view value,
 // key is "certificates/.account/key.pem": no DNS name starts with a dot.
 std::string AcmeCertificateFolder(std::string_view programDirectory, std::string_view name);
 std::string AcmeAccountKeyFile(std::string_view programDirectory);
+// How the authority checks that the server holds its names: a file fetched over HTTP on port
+// 80 (http-01) or a handshake on the HTTPS port 443 (tls-alpn-01). Unless "acmeChallenge"
+// names one, tls-alpn-01 when the server listens for HTTPS on 443 but not for HTTP on 80,
+// since the authority then cannot reach an HTTP answer; http-01 otherwise.
+enum class AcmeChallenge { kHttp01, kTlsAlpn01 };
+AcmeChallenge AcmeChallengeOf(const ServerSettings& settings);
 // The certificate chain and key files HTTPS loads: the configured ones, or the obtained ones
 // when the server gets its certificate by itself.
 struct TlsFiles {

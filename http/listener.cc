@@ -366,13 +366,26 @@ void ServerInstance::StartHttps() {
     const config::ServerSettings& settings = snapshot->servers[number_ - 1];
     if (settings.tlsPort == 0) return;
     const std::string server = "Server " + std::to_string(number_);
-    const config::TlsFiles files = config::TlsFilesOf(settings, snapshot->programDirectory);
-    if (settings.ObtainsCertificate() && !platform::FileExists(files.chain)) {
-        context().owner.ShowStatusMessage(server + ": HTTPS waits for the certificate of " +
-                                          settings.acmeDomains.front());
-        return;
-    }
+    config::TlsFiles files = config::TlsFilesOf(settings, snapshot->programDirectory);
     std::string failure;
+    if (settings.ObtainsCertificate() && !platform::FileExists(files.chain)) {
+        const std::string& name = settings.acmeDomains.front();
+        if (config::AcmeChallengeOf(settings) != config::AcmeChallenge::kTlsAlpn01) {
+            context().owner.ShowStatusMessage(server + ": HTTPS waits for the certificate of " +
+                                              name);
+            return;
+        }
+        // The authority's look is a handshake on this port: until the certificate comes, HTTPS
+        // runs with a self-signed one.
+        const std::string folder = config::AcmeCertificateFolder(snapshot->programDirectory, name);
+        files = {folder + "self-signed.pem", folder + "self-signed-key.pem"};
+        if (!platform::MakeDirectories(folder, 0700, &failure) ||
+            !platform::MakeSelfSignedCertificate(settings.acmeDomains, 7, files.chain, files.key,
+                                                 &failure)) {
+            context().owner.ShowStatusMessage(server + ": HTTPS off: " + failure);
+            return;
+        }
+    }
     std::shared_ptr<const platform::TlsContext> tls =
         platform::TlsContext::Load(files.chain, files.key, &failure);
     if (tls) StartTls(settings.tlsPort, std::move(tls), &failure);

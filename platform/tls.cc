@@ -16,10 +16,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/error_text.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -116,11 +118,75 @@ bool AddExtension(X509* certificate, int nid, const char* value) {
     return added;
 }
 
+}  // namespace
+
+struct TlsAlpnChallenges::Answer {
+    std::unique_ptr<X509, FreeX509> certificate;
+    std::unique_ptr<EVP_PKEY, FreeKey> key;
+};
+
+namespace {
+
 // The protocols offered, in the server's order of preference, in ALPN's wire form.
 constexpr unsigned char kOffered[] = {2, 'h', '2', 8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+// The protocol of TLS-ALPN-01 challenges, in the same form.
+constexpr unsigned char kAcmeTls[] = {10, 'a', 'c', 'm', 'e', '-', 't', 'l', 's', '/', '1'};
+
+// Whether an ALPN protocol list in wire form names "acme-tls/1".
+bool OffersAcmeTls(const unsigned char* list, size_t length) {
+    const std::string_view wanted(reinterpret_cast<const char*>(kAcmeTls) + 1, sizeof kAcmeTls - 1);
+    for (size_t at = 0; at < length;) {
+        const size_t size = list[at];
+        if (at + 1 + size > length) return false;
+        if (std::string_view(reinterpret_cast<const char*>(list) + at + 1, size) == wanted) {
+            return true;
+        }
+        at += 1 + size;
+    }
+    return false;
+}
+
+// The host name of a server_name extension's body, or empty.
+std::string_view ServerName(const unsigned char* body, size_t length) {
+    // A list length (2 bytes), then entries: a type (0: host name), a length (2), the name.
+    if (length < 5 || body[2] != 0) return {};
+    const size_t size = static_cast<size_t>(body[3]) << 8 | body[4];
+    if (5 + size > length) return {};
+    return std::string_view(reinterpret_cast<const char*>(body) + 5, size);
+}
+
+// A hello that offers "acme-tls/1" is a challenge: it gets the certificate posted for its
+// name, or fails. Any other goes on as usual.
+int OnClientHello(SSL* ssl, int* alert, void*) {
+    const unsigned char* alpn = nullptr;
+    size_t alpnLength = 0;
+    if (SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_application_layer_protocol_negotiation, &alpn,
+                                  &alpnLength) != 1 ||
+        alpnLength < 2 || !OffersAcmeTls(alpn + 2, alpnLength - 2)) {
+        return SSL_CLIENT_HELLO_SUCCESS;
+    }
+    const unsigned char* sni = nullptr;
+    size_t sniLength = 0;
+    std::shared_ptr<const TlsAlpnChallenges::Answer> answer;
+    if (SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_server_name, &sni, &sniLength) == 1) {
+        answer = TlsAlpnChallenges::Shared().Find(ServerName(sni, sniLength));
+    }
+    if (!answer || SSL_use_certificate(ssl, answer->certificate.get()) != 1 ||
+        SSL_use_PrivateKey(ssl, answer->key.get()) != 1) {
+        *alert = SSL_AD_UNRECOGNIZED_NAME;
+        return SSL_CLIENT_HELLO_ERROR;
+    }
+    return SSL_CLIENT_HELLO_SUCCESS;
+}
 
 int SelectProtocol(SSL*, const unsigned char** out, unsigned char* outLength,
                    const unsigned char* in, unsigned int inLength, void*) {
+    // Only a challenge's hello, which got its certificate above, offers this one.
+    if (OffersAcmeTls(in, inLength)) {
+        *out = kAcmeTls + 1;
+        *outLength = sizeof kAcmeTls - 1;
+        return SSL_TLSEXT_ERR_OK;
+    }
     unsigned char* chosen = nullptr;
     if (SSL_select_next_proto(&chosen, outLength, kOffered, sizeof kOffered, in, inLength) !=
         OPENSSL_NPN_NEGOTIATED) {
@@ -169,6 +235,7 @@ std::shared_ptr<const TlsContext> TlsContext::Load(const std::string& chainFile,
     // keep: a cache of every session would cost each handshake a lock, memory and flushes.
     SSL_CTX_set_session_cache_mode(raw, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_alpn_select_cb(raw, SelectProtocol, nullptr);
+    SSL_CTX_set_client_hello_cb(raw, OnClientHello, nullptr);
     if (SSL_CTX_use_certificate_chain_file(raw, chainFile.c_str()) != 1) {
         *error = "tls certificate file " + chainFile + " holds no usable certificate (" +
                  LibraryReason() + ")";
@@ -347,24 +414,32 @@ void TlsSession::Close() {
     ERR_clear_error();
 }
 
-bool MakeSelfSignedCertificate(const std::vector<std::string>& names, int days,
-                               const std::string& certificateFile, const std::string& keyFile,
-                               std::string* error) {
+namespace {
+
+struct MadeCertificate {
+    std::unique_ptr<X509, FreeX509> certificate;
+    std::unique_ptr<EVP_PKEY, FreeKey> key;
+};
+
+// A self-signed certificate and its new key (EC P-256, SHA-256, valid `days` days) for
+// `names`; with `acmeDigest`, the critical acmeIdentifier extension holding it is added.
+std::optional<MadeCertificate> MakeCertificate(const std::vector<std::string>& names, int days,
+                                               std::string_view acmeDigest, std::string* error) {
     if (names.empty()) {
         *error = "no name to certify";
-        return false;
+        return std::nullopt;
     }
     ERR_clear_error();
     std::unique_ptr<EVP_PKEY, FreeKey> key(EVP_EC_gen("P-256"));
     if (!key) {
         *error = "generate key: " + LibraryReason();
-        return false;
+        return std::nullopt;
     }
     std::unique_ptr<X509, FreeX509> certificate(X509_new());
     std::unique_ptr<GENERAL_NAMES, FreeNames> altNames(sk_GENERAL_NAME_new_null());
     if (!certificate || !altNames) {
         *error = "make certificate: " + LibraryReason();
-        return false;
+        return std::nullopt;
     }
     X509* cert = certificate.get();
     unsigned char serial[16];
@@ -396,15 +471,79 @@ bool MakeSelfSignedCertificate(const std::vector<std::string>& names, int days,
            AddExtension(cert, NID_basic_constraints, "critical,CA:FALSE") &&
            AddExtension(cert, NID_key_usage, "critical,digitalSignature") &&
            AddExtension(cert, NID_ext_key_usage, "serverAuth") &&
-           AddExtension(cert, NID_subject_key_identifier, "hash") &&
-           X509_sign(cert, key.get(), EVP_sha256()) > 0;
+           AddExtension(cert, NID_subject_key_identifier, "hash");
+    if (made && !acmeDigest.empty()) {
+        // id-pe-acmeIdentifier: its value is the DER of an OCTET STRING holding the digest.
+        std::string der{0x04, static_cast<char>(acmeDigest.size())};
+        der.append(acmeDigest);
+        ASN1_OBJECT* oid = OBJ_txt2obj("1.3.6.1.5.5.7.1.31", 1);
+        ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+        X509_EXTENSION* extension = nullptr;
+        made = oid != nullptr && value != nullptr && acmeDigest.size() < 128 &&
+               ASN1_OCTET_STRING_set(value, reinterpret_cast<const unsigned char*>(der.data()),
+                                     static_cast<int>(der.size())) == 1 &&
+               (extension = X509_EXTENSION_create_by_OBJ(nullptr, oid, 1, value)) != nullptr &&
+               X509_add_ext(cert, extension, -1) == 1;
+        X509_EXTENSION_free(extension);
+        ASN1_OCTET_STRING_free(value);
+        ASN1_OBJECT_free(oid);
+    }
+    made = made && X509_sign(cert, key.get(), EVP_sha256()) > 0;
     if (!made) {
         *error = "make certificate: " + LibraryReason();
-        return false;
+        return std::nullopt;
     }
+    return MadeCertificate{std::move(certificate), std::move(key)};
+}
+
+}  // namespace
+
+TlsAlpnChallenges& TlsAlpnChallenges::Shared() {
+    static auto* board = new TlsAlpnChallenges;
+    return *board;
+}
+
+bool TlsAlpnChallenges::Post(const std::string& name, std::string_view digest) {
+    std::string error;
+    std::optional<MadeCertificate> made = MakeCertificate({name}, 7, digest, &error);
+    if (!made) return false;
+    auto answer =
+        std::make_shared<const Answer>(Answer{std::move(made->certificate), std::move(made->key)});
+    std::lock_guard lock(mutex_);
+    for (auto& [posted, held] : answers_) {
+        if (EqualsNoCase(posted, name)) {
+            held = std::move(answer);
+            return true;
+        }
+    }
+    answers_.emplace_back(name, std::move(answer));
+    return true;
+}
+
+void TlsAlpnChallenges::Remove(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(answers_, [&](const auto& entry) { return EqualsNoCase(entry.first, name); });
+}
+
+std::shared_ptr<const TlsAlpnChallenges::Answer> TlsAlpnChallenges::Find(
+    std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [posted, answer] : answers_) {
+        if (EqualsNoCase(posted, name)) return answer;
+    }
+    return nullptr;
+}
+
+bool MakeSelfSignedCertificate(const std::vector<std::string>& names, int days,
+                               const std::string& certificateFile, const std::string& keyFile,
+                               std::string* error) {
+    std::optional<MadeCertificate> made = MakeCertificate(names, days, {}, error);
+    if (!made) return false;
+    X509* cert = made->certificate.get();
     std::string certificateText = ToPem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert); });
     std::string keyText = ToPem([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        return PEM_write_bio_PrivateKey(bio, made->key.get(), nullptr, nullptr, 0, nullptr,
+                                        nullptr);
     });
     if (certificateText.empty() || keyText.empty()) {
         *error = "encode certificate: " + LibraryReason();

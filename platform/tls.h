@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/socket.h"
@@ -83,6 +85,27 @@ class TlsSession {
     int socket_;
     bool established_ = false;
     std::vector<char> fileBuffer_;
+};
+
+// The certificates that answer TLS-ALPN-01 challenges: a client whose hello offers the
+// protocol "acme-tls/1" for a name posted here is shown that name's certificate and given that
+// protocol (a certificate authority checking that this server holds the name); for a name not
+// posted its handshake fails. Every context Load makes consults the board of the process.
+class TlsAlpnChallenges {
+  public:
+    static TlsAlpnChallenges& Shared();
+    // Makes a self-signed certificate for the DNS name `name` that carries `digest` (the
+    // SHA-256 of the key authorization, 32 bytes) in the critical acmeIdentifier extension,
+    // and posts it. False when it could not be made.
+    bool Post(const std::string& name, std::string_view digest);
+    void Remove(const std::string& name);
+
+    struct Answer;
+    std::shared_ptr<const Answer> Find(std::string_view name) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::shared_ptr<const Answer>>> answers_;
 };
 
 // Makes a self-signed certificate (EC P-256, SHA-256, valid `days` days) for `names`: each

@@ -6,11 +6,14 @@
 # and the new certificate is served without a restart; a wrong token is refused; then an
 # authority that cannot reach the challenge refuses, and the old certificate stays in place
 # with a message naming the step and the authority's problem.
+# ACME_CHALLENGE=tls-alpn-01 runs the same with the challenge answered by a handshake on the
+# HTTPS port, which then runs with a self-signed certificate until the first one comes.
 # Usage: pebble_test.sh PATH_TO_VANTRY
 set -euo pipefail
 # shellcheck source=tests/webdav/lib.sh
 source "$(dirname "$0")/../webdav/lib.sh"
-dav_init acme-pebble "${1:-}"
+CHALLENGE=${ACME_CHALLENGE:-http-01}
+dav_init "acme-pebble-$CHALLENGE" "${1:-}"
 command -v pebble >/dev/null && command -v pebble-challtestsrv >/dev/null ||
     dav_skip "pebble is not installed"
 command -v openssl >/dev/null || dav_skip "openssl is not installed"
@@ -46,13 +49,23 @@ served_serial() {
         openssl x509 -noout -serial 2>/dev/null | sed 's/^serial=//'
 }
 
-# pebble on its ports, validating HTTP-01 challenges on port $1 of the names it resolves.
+# The serial number of the certificate stored for NAME.
+stored_serial() { openssl x509 -in "$CHAIN" -noout -serial 2>/dev/null | sed 's/^serial=//'; }
+# The stored certificate is the one served, and it is not the one served before ($1).
+serving_new() {
+    local now
+    now=$(served_serial)
+    [ -n "$now" ] && [ "$now" = "$(stored_serial)" ] && [ "$now" != "${1:-}" ]
+}
+
+# pebble on its ports, validating challenges on port $1 (HTTP-01) and $2 (TLS-ALPN-01) of the
+# names it resolves.
 start_pebble() {
     cat >"$DAV_DIR/pebble.json" <<JSON
 {"pebble": {"listenAddress": "127.0.0.1:$PEBBLE_PORT",
             "managementListenAddress": "127.0.0.1:$PEBBLE_MANAGEMENT",
             "certificate": "$DAV_DIR/pebble-cert.pem", "privateKey": "$DAV_DIR/pebble-key.pem",
-            "httpPort": $1, "tlsPort": $(dav_free_port),
+            "httpPort": $1, "tlsPort": $2,
             "ocspResponderURL": "", "externalAccountBindingRequired": false,
             "certificateValidityPeriod": $ACME_VALIDITY}}
 JSON
@@ -82,7 +95,7 @@ pebble-challtestsrv -defaultIPv4 127.0.0.1 -defaultIPv6 "" -dns01 "127.0.0.1:$DN
     -http01 "" -https01 "" -tlsalpn01 "" -management "127.0.0.1:$(dav_free_port)" \
     >"$DAV_DIR/challtestsrv.log" 2>&1 &
 PEBBLE_PIDS+=("$!")
-start_pebble "$DAV_PORT"
+start_pebble "$DAV_PORT" "$TLS_PORT"
 
 echo '<html><body>over a trusted certificate</body></html>' >"$DAV_ROOT/index.html"
 # Every page asks for a login: the challenges are answered without one all the same.
@@ -91,7 +104,7 @@ export DAV_REGISTRY_EXTRA
 started=$(date +%s.%N)
 dav_start_server "tlsPort=$TLS_PORT" "acmeDomains=$NAME" "acmeEmail=owner@$NAME" \
     "acmeDirectory=https://127.0.0.1:$PEBBLE_PORT/dir" "acmeAccept=Y" \
-    "acmeCaFile=$DAV_DIR/pebble-cert.pem"
+    "acmeCaFile=$DAV_DIR/pebble-cert.pem" "acmeChallenge=$CHALLENGE"
 CHAIN=$DAV_DIR/program/certificates/$NAME/fullchain.pem
 KEY=$DAV_DIR/program/certificates/$NAME/privkey.pem
 
@@ -101,7 +114,7 @@ dav_say "certificate obtained in $(awk -v a="$started" -v b="$(date +%s.%N)" 'BE
 for f in "$CHAIN" "$KEY" "$DAV_DIR/program/certificates/.account/key.pem"; do
     [ "$(stat -c %a "$f")" = 600 ] || dav_fail "$f has mode $(stat -c %a "$f"), not 600"
 done
-wait_for dav_listening "$TLS_PORT" || dav_fail "HTTPS did not start on $TLS_PORT"
+wait_for serving_new || dav_fail "HTTPS does not serve the certificate obtained"
 curl -fsS --max-time 10 -o "$DAV_DIR/root.pem" "https://127.0.0.1:$PEBBLE_MANAGEMENT/roots/0" \
     --cacert "$DAV_DIR/pebble-cert.pem" || dav_fail "pebble gave no root"
 page=$(curl -fsS --max-time 10 --cacert "$DAV_DIR/root.pem" -u "$DAV_USER:$DAV_PASSWORD" \
@@ -109,7 +122,6 @@ page=$(curl -fsS --max-time 10 --cacert "$DAV_DIR/root.pem" -u "$DAV_USER:$DAV_P
     dav_fail "HTTPS with the obtained certificate failed"
 [[ $page == *"over a trusted certificate"* ]] || dav_fail "HTTPS served: $page"
 first=$(served_serial)
-[ -n "$first" ] || dav_fail "no certificate shown on $TLS_PORT"
 dav_say "served certificate $first"
 
 # Only tokens the server waits for are answered, and with no login, where pages ask for one.
@@ -119,8 +131,7 @@ status=$(dav_curl "$DAV_URL")
 [ "$status" = 401 ] || dav_fail "a page without a login answered $status, not 401"
 
 # Renewed in time and served by the same process.
-renewed() { local now; now=$(served_serial); [ -n "$now" ] && [ "$now" != "$first" ]; }
-wait_for renewed || dav_fail "the certificate was not renewed within ${WAIT_LIMIT}s"
+wait_for serving_new "$first" || dav_fail "the certificate was not renewed within ${WAIT_LIMIT}s"
 kill -0 "$DAV_PID" || dav_fail "the server ended"
 second=$(served_serial)
 dav_say "renewed: now serving $second, same process"
@@ -129,7 +140,7 @@ grep -q "certificate for $NAME valid until" "$DAV_DIR/server.stdout" "$DAV_DIR/s
 
 # An authority that cannot reach the challenge refuses; the certificate in place stays.
 stop_pebble
-start_pebble "$(dav_free_port)"
+start_pebble "$(dav_free_port)" "$(dav_free_port)"
 before=$(sha256sum "$CHAIN" "$KEY")
 refused() { grep -h "not obtained" "$DAV_DIR/server.stdout" "$DAV_DIR/server.stderr"; }
 wait_for refused >/dev/null || dav_fail "no failed renewal reported within ${WAIT_LIMIT}s"
