@@ -332,6 +332,30 @@ TEST_F(ServerConfigTest, TheNetworkDriveIsKeptPerServerAndRemovedWhenOff) {
     EXPECT_EQ(ReadFile(ini_).find("webdav"), std::string::npos) << ReadFile(ini_);
 }
 
+// The certificate settings survive a save and a load, and a server without names saves none.
+TEST_F(ServerConfigTest, CertificateSettingsAreKeptOnlyForAServerWithNames) {
+    WriteFile(ini_,
+              "[Config]\nacmeDomains=Example.org, www.example.org bad_name\n"
+              "acmeEmail=owner@example.org\nacmeAccept=Y\nacmeChallenge=tls-alpn-01\n"
+              "[Server-2-Config]\nacmeEmail=orphan@example.org\n");
+    ServerConfig config = ServerConfig::Load(dir_);
+    const config::ServerSettings& one = config.servers[0];
+    EXPECT_EQ(one.acmeDomains, (std::vector<std::string>{"example.org", "www.example.org"}));
+    EXPECT_EQ(one.acmeDirectory, config::kDefaultAcmeDirectory);
+    EXPECT_TRUE(one.acmeAccept);
+    EXPECT_TRUE(one.ObtainsCertificate());
+    EXPECT_FALSE(config.servers[1].ObtainsCertificate());
+    EXPECT_EQ(config::TlsFilesOf(one, "/p/").chain, "/p/certificates/example.org/fullchain.pem");
+    ASSERT_TRUE(config.Save());
+    const ServerConfig loaded = ServerConfig::Load(dir_);
+    EXPECT_EQ(loaded.servers[0].acmeDomains, one.acmeDomains);
+    EXPECT_EQ(loaded.servers[0].acmeEmail, "owner@example.org");
+    EXPECT_EQ(loaded.servers[0].acmeChallenge, "tls-alpn-01");
+    EXPECT_TRUE(loaded.servers[0].acmeAccept);
+    EXPECT_EQ(platform::GetProfileString(ini_, "Server-2-Config", "acmeDirectory", "absent"),
+              "absent");
+}
+
 // Only the program directory's own Incoming folders are made, and for the owner only.
 TEST_F(ServerConfigTest, OnlyTheIncomingFoldersAreMadeAndPrivately) {
     const std::string uploads = IncomingDirectory(dir_, kIncomingUploads);
