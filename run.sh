@@ -40,7 +40,7 @@ update() {
 }
 
 if dir=$(installation); then
-    for program in vantry vantry-passwd vantry-ftp vantry-cert; do
+    for program in vantry vantry-passwd vantry-ftp vantry-cert vantry-acme; do
         if [ -e "build-release/$program" ]; then update "build-release/$program" "$dir/$program"; fi
     done
     echo "Updated the programs in $dir."

@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/text.h"
-#include "platform/tls.h"
 #include "platform/version.h"
 
 namespace acme {
@@ -58,27 +57,6 @@ std::string ProblemType(const json& problem) {
 
 json ParseJson(const std::string& text) { return json::parse(text, nullptr, false); }
 
-// The certificate that answers a name's TLS-ALPN-01 challenge, posted while it lives.
-class PostedTlsAlpnChallenge {
-  public:
-    PostedTlsAlpnChallenge(std::string name, const std::string& keyAuthorization)
-        : name_(std::move(name)) {
-        unsigned char digest[SHA256_DIGEST_LENGTH];
-        SHA256(reinterpret_cast<const unsigned char*>(keyAuthorization.data()),
-               keyAuthorization.size(), digest);
-        posted_ = platform::TlsAlpnChallenges::Shared().Post(
-            name_, std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
-    }
-    ~PostedTlsAlpnChallenge() { platform::TlsAlpnChallenges::Shared().Remove(name_); }
-    PostedTlsAlpnChallenge(const PostedTlsAlpnChallenge&) = delete;
-    PostedTlsAlpnChallenge& operator=(const PostedTlsAlpnChallenge&) = delete;
-    bool posted() const { return posted_; }
-
-  private:
-    std::string name_;
-    bool posted_ = false;
-};
-
 }  // namespace
 
 struct Client::Answer {
@@ -102,6 +80,11 @@ size_t TakeBody(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+// Ends a transfer under way as soon as the keeper is stopped.
+int CheckStop(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
 size_t TakeHeader(char* data, size_t size, size_t count, void* user) {
     auto* headers = static_cast<std::map<std::string, std::string>*>(user);
     std::string_view line(data, size * count);
@@ -118,9 +101,9 @@ size_t TakeHeader(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-Client::Client(ClientOptions options, const EcKey& accountKey, ChallengeBoard& board,
+Client::Client(ClientOptions options, const EcKey& accountKey, ChallengeResponder& responder,
                const std::atomic<bool>& stop)
-    : options_(std::move(options)), accountKey_(accountKey), board_(board), stop_(stop) {
+    : options_(std::move(options)), accountKey_(accountKey), responder_(responder), stop_(stop) {
     InitCurl();
     curl_ = curl_easy_init();
 }
@@ -154,6 +137,9 @@ bool Client::Fetch(const std::string& method, const std::string& url, const std:
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer->body);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, TakeHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer->headers);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckStop);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(&stop_));
     if (method == "HEAD") {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (method == "POST") {
@@ -310,16 +296,19 @@ bool Client::Authorize(const std::string& authorizationUrl, Failure* failure) {
         return false;
     }
     const std::string keyAuthorization = token + "." + accountKey_.Thumbprint();
-    std::optional<PostedChallenge> posted;
-    std::optional<PostedTlsAlpnChallenge> postedTls;
+    bool answered;
     if (options_.tlsAlpn) {
-        postedTls.emplace(name, keyAuthorization);
-        if (!postedTls->posted()) {
-            *failure = {step, "can't make the challenge's certificate"};
-            return false;
-        }
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        SHA256(reinterpret_cast<const unsigned char*>(keyAuthorization.data()),
+               keyAuthorization.size(), digest);
+        answered = responder_.AnswerTlsAlpn(
+            name, std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
     } else {
-        posted.emplace(board_, token, keyAuthorization);
+        answered = responder_.AnswerHttp(token, keyAuthorization);
+    }
+    if (!answered) {
+        *failure = {step, "the server could not put up the challenge's answer"};
+        return false;
     }
     if (!SignedPost(step, challengeUrl, "{}", &answer, failure)) return false;
     for (int poll = 0; poll < kMaxPolls; ++poll) {

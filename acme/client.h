@@ -1,6 +1,6 @@
 // The client side of the certificate protocol (RFC 8555): an account for the key, an order
-// for a set of names, the HTTP-01 challenge of each name answered through the challenge
-// board (or its TLS-ALPN-01 challenge through the TLS layer's), the order finalized with a signing
+// for a set of names, the HTTP-01 or TLS-ALPN-01 challenge of each name answered through a
+// responder, the order finalized with a signing
 // request, and the certificate chain fetched. Every request is signed (ES256) with a fresh nonce; a
 // stale nonce is retried at once, a rate limit or a busy server after the wait it asks for.
 // Blocking: run it on a thread of its own.
@@ -9,9 +9,9 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "acme/challenges.h"
 #include "acme/signing.h"
 
 namespace acme {
@@ -24,6 +24,18 @@ struct ClientOptions {
     std::string email;  // the account's contact; may be empty
     // Answer tls-alpn-01 challenges (a handshake on the HTTPS port) instead of http-01.
     bool tlsAlpn = false;
+};
+
+// Whoever answers the authority's look at a name: it makes an answer reachable before the
+// client asks the authority to look.
+class ChallengeResponder {
+  public:
+    virtual ~ChallengeResponder() = default;
+    // http-01: GET /.well-known/acme-challenge/TOKEN answers `keyAuthorization`.
+    virtual bool AnswerHttp(const std::string& token, const std::string& keyAuthorization) = 0;
+    // tls-alpn-01: a handshake for `name` offering "acme-tls/1" shows a certificate holding
+    // `digest` (the SHA-256 of the key authorization).
+    virtual bool AnswerTlsAlpn(const std::string& name, std::string_view digest) = 0;
 };
 
 struct Issued {
@@ -40,7 +52,7 @@ struct Failure {
 
 class Client {
   public:
-    Client(ClientOptions options, const EcKey& accountKey, ChallengeBoard& board,
+    Client(ClientOptions options, const EcKey& accountKey, ChallengeResponder& responder,
            const std::atomic<bool>& stop);
     ~Client();
     Client(const Client&) = delete;
@@ -67,7 +79,7 @@ class Client {
 
     ClientOptions options_;
     const EcKey& accountKey_;
-    ChallengeBoard& board_;
+    ChallengeResponder& responder_;
     const std::atomic<bool>& stop_;
     void* curl_ = nullptr;
     std::string newNonceUrl_;

@@ -189,7 +189,10 @@ bool AppConnection::TakeTarget(std::string requestUrl) {
 }
 
 bool AppConnection::AnswersChallenge(std::string_view requestUrl) {
-    if (!requestUrl.starts_with(acme::kChallengePrefix)) return false;
+    const std::string_view method = request().method();
+    if (!requestUrl.starts_with(acme::kChallengePrefix) || (method != "GET" && method != "HEAD")) {
+        return false;
+    }
     // Tokens are Base64Url text: the raw target is the token, with nothing to decode.
     const std::string_view token = requestUrl.substr(acme::kChallengePrefix.size());
     decodedUrl = requestUrl;
@@ -201,7 +204,7 @@ bool AppConnection::AnswersChallenge(std::string_view requestUrl) {
     }
     SendText("HTTP/1.0 200 OK\r\nServer: " VANTRY_SERVER_HEADER
              "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-             std::to_string(answer->size()) + "\r\n\r\n" + *answer);
+             std::to_string(answer->size()) + "\r\n\r\n" + (method == "HEAD" ? "" : *answer));
     Answer(http::Response::Sent(200));
     return true;
 }

@@ -19,7 +19,7 @@ deb=${debs[0]}
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 for file in ./usr/bin/vantry ./usr/bin/vantry-passwd ./usr/bin/vantry-ftp ./usr/bin/vantry-cert \
-    ./usr/share/man/man1/vantry.1.gz ./usr/share/man/man1/vantry-passwd.1.gz \
+    ./usr/bin/vantry-acme ./usr/share/man/man1/vantry-acme.1.gz ./usr/share/man/man1/vantry.1.gz ./usr/share/man/man1/vantry-passwd.1.gz \
     ./usr/share/man/man1/vantry-ftp.1.gz ./usr/share/man/man1/vantry-cert.1.gz \
     ./usr/share/applications/vantry.desktop \
     ./usr/lib/systemd/user/vantry.service; do
@@ -34,6 +34,7 @@ root=$work/root
 dpkg -x "$deb" "$root"
 [ "$("$root/usr/bin/vantry" --version)" = "Vantry V1.0" ] || fail "vantry --version"
 "$root/usr/bin/vantry-passwd" --help | grep -q "^Usage: vantry-passwd" || fail "vantry-passwd --help"
+"$root/usr/bin/vantry-acme" --help | grep -q "^Usage: vantry-acme" || fail "vantry-acme --help"
 "$root/usr/bin/vantry-cert" -o "$work" localhost >/dev/null && [ -s "$work/vantry.crt" ] ||
     fail "vantry-cert"
 

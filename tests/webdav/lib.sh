@@ -104,6 +104,10 @@ dav_start_server() {
         local program=$DAV_DIR/program
         mkdir -p "$program/run"
         cp "$DAV_BINARY" "$program/vantry"
+        # The program that obtains certificates lives beside the server.
+        if [ -x "$(dirname "$DAV_BINARY")/vantry-acme" ]; then
+            cp "$(dirname "$DAV_BINARY")/vantry-acme" "$program/vantry-acme"
+        fi
         {
             printf '[Config]\nport=%s\nwwwroot=%s/\nlogs=Y\nwebdav=W\nwebdavPath=/\n' \
                 "$port" "$DAV_ROOT"
