@@ -15,6 +15,7 @@ BENCH_AB_TIMEOUT=${BENCH_AB_TIMEOUT:-600}       # seconds for one ab run, whatev
 BENCH_PIN=${BENCH_PIN:-both}                    # 1: servers on CPU 0, ab on CPU 1; 0: any CPU
 BENCH_CURL_TIMEOUT=${BENCH_CURL_TIMEOUT:-120}   # seconds for one download
 BENCH_WRK_SECONDS=${BENCH_WRK_SECONDS:-10}      # seconds of one wrk run
+BENCH_ACME_VALIDITY=${BENCH_ACME_VALIDITY:-24}  # seconds a certificate from pebble lives
 # The servers start with this environment only, not the caller's: a CGI script gets Vantry's
 # environment and its interpreter is looked up in PATH, so a long PATH or many variables
 # would weigh on the figures differently on every machine.
@@ -226,8 +227,11 @@ bench_pin_to() {
 # follow the port and web root. Sets the variables NAME_PID, NAME_PORT and NAME_URL (NAME in
 # capitals, "-" as "_"); the pid is set before the wait, so that the cleanup finds it. With
 # BENCH_VANTRY_EVERYWHERE=1 it starts without -bind and listens on every address, IPv6 and
-# IPv4; NAME_URL still names 127.0.0.2. With a "tlsPort=N" line it waits for that port too
-# and sets NAME_TLS_URL.
+# IPv4; NAME_URL still names 127.0.0.2. With BENCH_VANTRY_PORT it listens on that port
+# rather than a free one it picks (for a peer that must know the port before it starts). With
+# a "tlsPort=N" line it waits for that port too and sets NAME_TLS_URL; with
+# BENCH_VANTRY_TLS_LATER=1 it only sets NAME_TLS_URL: HTTPS starts once the installation has
+# obtained its certificate, which the caller waits for.
 bench_start_vantry_in() {
     local dir=$1 name=$2 prefix port pid bindArgs=(-bind "$BENCH_VANTRY_ADDR")
     local listenAddr=$BENCH_VANTRY_ADDR
@@ -238,7 +242,8 @@ bench_start_vantry_in() {
     fi
     prefix=${name^^}
     prefix=${prefix//-/_}
-    port=$(bench_free_port) || exit 1
+    port=${BENCH_VANTRY_PORT:-}
+    [ -n "$port" ] || port=$(bench_free_port) || exit 1
     mkdir -p "$dir/run"
     cp "${BENCH_VANTRY_BINARY:-$BENCH_ROOT/build-bench/vantry}" "$dir/vantry"
     {
@@ -258,7 +263,8 @@ bench_start_vantry_in() {
     local line
     for line in "$@"; do
         [[ $line == tlsPort=* ]] || continue
-        bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "${line#tlsPort=}" "$name"
+        [ "${BENCH_VANTRY_TLS_LATER:-0}" = 1 ] ||
+            bench_wait_listening "$pid" "$BENCH_VANTRY_ADDR" "${line#tlsPort=}" "$name"
         printf -v "${prefix}_TLS_URL" '%s' "https://$BENCH_VANTRY_ADDR:${line#tlsPort=}"
     done
 }
@@ -703,6 +709,69 @@ stop_lighttpd_dav() {
     bench_stop_pid "$LIGHTTPD_DAV_PID" lighttpd-dav
     cp "$BENCH_DIR/lighttpd-dav/error.log" "$BENCH_OUT/lighttpd-dav-error.log" 2>/dev/null
     LIGHTTPD_DAV_PID=""
+}
+
+# A certificate authority on loopback for the certificate renewal scenario: Debian's pebble
+# (ACME) with its DNS helper pebble-challtestsrv, which answers every name with Vantry's
+# address; pebble checks the HTTP-01 challenges at the port given, Vantry's plain port.
+# Certificates live BENCH_ACME_VALIDITY seconds; PEBBLE_VA_NOSLEEP=1 spares the random pause
+# pebble takes before each check. pebble serves its directory over HTTPS with a certificate
+# made here by openssl (PEBBLE_CERT, which Vantry checks the directory against). Both are
+# children as the servers are, pinned as they are, with their environment. Sets PEBBLE_PID,
+# CHALLTESTSRV_PID, PEBBLE_CERT, PEBBLE_DIRECTORY_URL and PEBBLE_MANAGEMENT_URL (where pebble
+# gives its root certificate, /roots/0).
+PEBBLE_PID=""
+CHALLTESTSRV_PID=""
+PEBBLE_CERT=""
+PEBBLE_DIRECTORY_URL=""
+PEBBLE_MANAGEMENT_URL=""
+start_pebble() {
+    local httpPort=$1 prefix=$BENCH_DIR/pebble port managementPort dnsPort tlsAlpnPort
+    mkdir -p "$prefix"
+    port=$(bench_free_port) || exit 1
+    managementPort=$(bench_free_port) || exit 1
+    dnsPort=$(bench_free_port) || exit 1
+    tlsAlpnPort=$(bench_free_port) || exit 1
+    local challengeManagement
+    challengeManagement=$(bench_free_port) || exit 1
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+        -subj /CN=localhost -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
+        -keyout "$prefix/pebble-key.pem" -out "$prefix/pebble-cert.pem" \
+        >"$BENCH_OUT/pebble-openssl.log" 2>&1 ||
+        bench_die "openssl could not make pebble's certificate (see $BENCH_OUT/pebble-openssl.log)"
+    PEBBLE_CERT=$prefix/pebble-cert.pem
+    cat >"$prefix/pebble.json" <<JSON
+{"pebble": {"listenAddress": "127.0.0.1:$port",
+            "managementListenAddress": "127.0.0.1:$managementPort",
+            "certificate": "$prefix/pebble-cert.pem", "privateKey": "$prefix/pebble-key.pem",
+            "httpPort": $httpPort, "tlsPort": $tlsAlpnPort,
+            "ocspResponderURL": "", "externalAccountBindingRequired": false,
+            "certificateValidityPeriod": $BENCH_ACME_VALIDITY}}
+JSON
+    bench_start_peer challtestsrv pebble-challtestsrv -defaultIPv4 "$BENCH_VANTRY_ADDR" \
+        -defaultIPv6 "" -dns01 "127.0.0.1:$dnsPort" -http01 "" -https01 "" -tlsalpn01 "" \
+        -management "127.0.0.1:$challengeManagement"
+    CHALLTESTSRV_PID=$BENCH_STARTED_PID
+    BENCH_PEER_STOPS+=(stop_pebble)
+    bench_wait_listening "$CHALLTESTSRV_PID" 127.0.0.1 "$challengeManagement" challtestsrv
+    # pebble's pause is switched off in its environment, which is otherwise the servers'.
+    local BENCH_SERVER_ENV=("${BENCH_SERVER_ENV[@]}" PEBBLE_VA_NOSLEEP=1)
+    bench_start_peer pebble pebble -config "$prefix/pebble.json" -dnsserver "127.0.0.1:$dnsPort"
+    PEBBLE_PID=$BENCH_STARTED_PID
+    bench_wait_listening "$PEBBLE_PID" 127.0.0.1 "$port" pebble
+    PEBBLE_DIRECTORY_URL="https://127.0.0.1:$port/dir"
+    PEBBLE_MANAGEMENT_URL="https://127.0.0.1:$managementPort"
+}
+
+stop_pebble() {
+    if [ -n "$PEBBLE_PID" ]; then
+        bench_stop_pid "$PEBBLE_PID" pebble
+        PEBBLE_PID=""
+    fi
+    if [ -n "$CHALLTESTSRV_PID" ]; then
+        bench_stop_pid "$CHALLTESTSRV_PID" challtestsrv
+        CHALLTESTSRV_PID=""
+    fi
 }
 
 # lighttpd in the foreground, one process (no extra workers), no access log, serving the same

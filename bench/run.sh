@@ -100,6 +100,13 @@ BENCH_WEBDAV_TIMEOUT=${BENCH_WEBDAV_TIMEOUT:-600}  # seconds for one rclone copy
 BENCH_PROPFIND_ENTRIES=${BENCH_PROPFIND_ENTRIES:-10000}  # files of the folder listed
 BENCH_PROPFIND_ROUNDS=${BENCH_PROPFIND_ROUNDS:-5}  # PROPFINDs per server, the best counts
 BENCH_PROPFIND_MAX_MS=${BENCH_PROPFIND_MAX_MS:-150}  # Vantry's PROPFIND Depth 1 of that folder
+BENCH_ACME_SECONDS=${BENCH_ACME_SECONDS:-40}     # length of each load of the renewal scenario
+BENCH_ACME_AB_REQUESTS=${BENCH_ACME_AB_REQUESTS:-0}  # its ab requests; 0: as many as fit in that time
+BENCH_ACME_AB_CONCURRENCY=${BENCH_ACME_AB_CONCURRENCY:-4}  # ab's clients, a new handshake per request
+BENCH_ACME_WRK_CONNECTIONS=${BENCH_ACME_WRK_CONNECTIONS:-8}  # wrk's kept connections
+BENCH_ACME_WAIT=${BENCH_ACME_WAIT:-60}           # seconds for the first certificate, and for HTTPS
+BENCH_ACME_OBTAIN_MAX_S=${BENCH_ACME_OBTAIN_MAX_S:-10}  # seconds from Vantry's start to the certificate
+BENCH_ACME_MIN_RENEWALS=${BENCH_ACME_MIN_RENEWALS:-2}  # renewals each load must meet
 
 # A file no server has: every server answers it with the same 404 page. (GET / is no longer
 # one: Vantry refuses a web root without an index page with 403.)
@@ -125,6 +132,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+modern]=VANTRY_MODERN_URL [vantry+modern+admin]=VANTRY_MODERN_URL
     [vantry+multipart]=VANTRY_MULTIPART_URL [nginx+put]=NGINX_PUT_URL
     [vantry+dav]=VANTRY_DAV_URL [nginx+dav]=NGINX_DAV_URL [lighttpd+dav]=LIGHTTPD_DAV_URL
+    [vantry+acme]=VANTRY_ACME_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -139,6 +147,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+modern]=VANTRY_MODERN_PID [vantry+modern+admin]=VANTRY_MODERN_PID
     [vantry+multipart]=VANTRY_MULTIPART_PID [nginx+put]=NGINX_PUT_PID
     [vantry+dav]=VANTRY_DAV_PID [nginx+dav]=NGINX_DAV_PID [lighttpd+dav]=LIGHTTPD_DAV_PID
+    [vantry+acme]=VANTRY_ACME_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -163,6 +172,8 @@ VANTRY_MODERN_PID="" VANTRY_MODERN_URL=""
 VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
 # shellcheck disable=SC2034
 VANTRY_DAV_PID="" VANTRY_DAV_URL=""
+# shellcheck disable=SC2034
+VANTRY_ACME_PID="" VANTRY_ACME_URL="" VANTRY_ACME_PORT="" VANTRY_ACME_TLS_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -181,8 +192,9 @@ ALL_SCENARIOS=(not_found file_1k file_100k keepalive_1k keepalive_100k big_file 
     cgi_php login access_log listing listing_modern server_properties properties_modern search upload upload_concurrent ipv6 https
     http2 proxy_1k stall idle upload_multipart folder_zip)
 # Scenarios run only when BENCH_SCENARIOS names them: the WebDAV one writes some ten gibibytes
-# through three servers and needs packages of its own.
-OPTIONAL_SCENARIOS=(webdav)
+# through three servers and needs packages of its own; the certificate renewal one needs a
+# certificate authority (pebble) and takes a minute and a half of loads.
+OPTIONAL_SCENARIOS=(webdav acme_renewal)
 read -r -a SCENARIOS <<<"${BENCH_SCENARIOS:-${ALL_SCENARIOS[*]}}"
 
 # A text page of exactly SIZE bytes.
@@ -1298,6 +1310,178 @@ finish_webdav() {
     rm -rf "$WEBDAV_SOURCE" "$BENCH_DIR/www/propfind" "$BENCH_DIR"/www/dav-*
 }
 
+# The certificate renewal scenario (chosen only by name): an installation of its own obtains
+# its HTTPS certificate from pebble on loopback (ACME, HTTP-01 answered on its plain port) and
+# renews it every two thirds of BENCH_ACME_VALIDITY seconds while ab (a new handshake for
+# every request) and then wrk (kept connections) ask for the 1 KiB page over HTTPS. No request
+# may fail while the certificate changes under them.
+ACME_NAME=vantry.test
+ACME_STARTED=""         # when the installation was started (seconds since the epoch)
+ACME_OBTAIN_SECONDS=-   # from then to its first certificate on disk
+ACME_WATCH_PID=""       # the poller of the served serial number during a load
+ACME_WATCH_STOP=""      # the file that ends it
+# Per load (key: ab or wrk): its requests answered, the renewals it met, the serials served
+# in order, and the polls no certificate answered.
+declare -A ACME_REQUESTS ACME_RENEWALS ACME_SERIALS ACME_UNANSWERED
+scenario_acme_renewal() {
+    SCENARIO_TITLE="the 1 KiB page over HTTPS while the certificate (from pebble, ACME) is renewed every $((BENCH_ACME_VALIDITY * 2 / 3)) s: ab -c $BENCH_ACME_AB_CONCURRENCY, a handshake per request, then wrk -c $BENCH_ACME_WRK_CONNECTIONS, kept connections"
+    local dir=$BENCH_DIR/vantry-acme port tlsPort
+    port=$(bench_free_port) || exit 1
+    tlsPort=$port
+    while [ "$tlsPort" = "$port" ]; do tlsPort=$(bench_free_port) || exit 1; done
+    start_pebble "$port"
+    BENCH_PEER_STOPS+=(acme_stop_watch "stop_extra_vantry vantry-acme")
+    ACME_STARTED=$(date +%s.%N)
+    BENCH_VANTRY_PORT=$port BENCH_VANTRY_TLS_LATER=1 bench_start_vantry_in "$dir" vantry-acme \
+        logs=N "tlsPort=$tlsPort" "acmeDomains=$ACME_NAME" "acmeEmail=owner@$ACME_NAME" \
+        "acmeDirectory=$PEBBLE_DIRECTORY_URL" acmeAccept=Y "acmeCaFile=$PEBBLE_CERT"
+    SCENARIO_PATH=/file.html
+    SCENARIO_STATUS=200
+    SCENARIO_SERVERS=(vantry+acme)
+    SCENARIO_TOOL=acme_renewal
+    SCENARIO_AFTER=finish_acme_renewal
+}
+
+# The serial number of the certificate the installation's HTTPS shows; empty when none. The
+# client is pinned as ab is.
+acme_served_serial() {
+    bench_pin_to 1
+    "${BENCH_PIN_CMD[@]}" timeout 5 openssl s_client -connect "${VANTRY_ACME_TLS_URL#https://}" \
+        -servername "$ACME_NAME" </dev/null 2>/dev/null |
+        openssl x509 -noout -serial 2>/dev/null | sed 's/^serial=//'
+}
+
+# Appends "TIME SERIAL" (or "TIME -" when no certificate was shown) to FILE every half second
+# until the file ACME_WATCH_STOP exists, for at most LIMIT seconds.
+acme_watch_serial() {
+    local file=$1 limit=$2 i serial
+    for ((i = 0; i < limit * 2; i++)); do
+        [ -e "$ACME_WATCH_STOP" ] && return 0
+        serial=$(acme_served_serial)
+        printf '%s %s\n' "$(date +%s.%N)" "${serial:--}" >>"$file"
+        sleep 0.5
+    done
+}
+
+# Ends the poller (within one poll: at most some 5 s).
+acme_stop_watch() {
+    [ -n "$ACME_WATCH_PID" ] || return 0
+    touch "$ACME_WATCH_STOP"
+    wait "$ACME_WATCH_PID" 2>/dev/null
+    ACME_WATCH_PID=""
+}
+
+# Runs one load (ab or wrk) with the served serial polled beside it; sets ACME_RENEWALS,
+# ACME_SERIALS and ACME_UNANSWERED of KIND and the figures of measure_ab.
+acme_load() {
+    local kind=$1 url=$2 requests=$3 watch=$BENCH_OUT/acme-serials-$1.txt
+    : >"$watch"
+    ACME_WATCH_STOP=$BENCH_DIR/acme-watch-stop
+    rm -f "$ACME_WATCH_STOP"
+    acme_watch_serial "$watch" $((BENCH_ACME_SECONDS + 120)) &
+    ACME_WATCH_PID=$!
+    if [ "$kind" = ab ]; then
+        measure_ab "$url" "$requests" "$BENCH_ACME_AB_CONCURRENCY" acme-renewal
+    else
+        measure_wrk "$url" "$BENCH_ACME_SECONDS" "$BENCH_ACME_WRK_CONNECTIONS" acme-renewal
+    fi
+    acme_stop_watch
+    # Changes of the served serial while the load ran; polls no certificate answered are left
+    # out (they are counted apart).
+    ACME_SERIALS[$kind]=$(awk '$2 != "-" && $2 != last { printf "%s%s", (n++ ? " " : ""), $2; last = $2 }' "$watch")
+    ACME_RENEWALS[$kind]=$(awk '$2 != "-" && $2 != last { n++; last = $2 } END { print (n > 0 ? n - 1 : 0) }' "$watch")
+    ACME_UNANSWERED[$kind]=$(awk '$2 == "-" { n++ } END { print n + 0 }' "$watch")
+}
+
+run_acme_renewal() {
+    local chain=$BENCH_DIR/vantry-acme/certificates/$ACME_NAME/fullchain.pem i
+    for ((i = 0; i < BENCH_ACME_WAIT * 10; i++)); do
+        [ -s "$chain" ] && break
+        server_alive vantry+acme || break
+        sleep 0.1
+    done
+    if [ ! -s "$chain" ]; then
+        SKIPPED[acme_renewal]="no certificate obtained within ${BENCH_ACME_WAIT}s (see $BENCH_OUT/vantry-acme.stdout and pebble.stdout)"
+        printf 'not measured: %s\n' "${SKIPPED[acme_renewal]}"
+        return
+    fi
+    ACME_OBTAIN_SECONDS=$(awk -v a="$ACME_STARTED" -v b="$(stat -c %.9Y "$chain")" \
+        'BEGIN { printf "%.2f", b - a }')
+    printf 'first certificate obtained %s s after vantry+acme started (validity %s s, renewed when a third is left)\n' \
+        "$ACME_OBTAIN_SECONDS" "$BENCH_ACME_VALIDITY"
+    local tlsPort=${VANTRY_ACME_TLS_URL##*:}
+    for ((i = 0; i < BENCH_ACME_WAIT * 10; i++)); do
+        bench_is_listening "$BENCH_VANTRY_ADDR" "$tlsPort" && break
+        sleep 0.1
+    done
+    # The page over HTTPS, the certificate checked against pebble's root for the name.
+    local root=$BENCH_DIR/pebble/root.pem answer=""
+    if curl -fsS --max-time 10 --cacert "$PEBBLE_CERT" -o "$root" "$PEBBLE_MANAGEMENT_URL/roots/0" \
+        2>"$BENCH_OUT/acme-root.txt"; then
+        answer=$(curl -s --max-time 10 --cacert "$root" --resolve "$ACME_NAME:$tlsPort:$BENCH_VANTRY_ADDR" \
+            -o /dev/null -w '%{http_code} %{size_download}' "https://$ACME_NAME:$tlsPort$SCENARIO_PATH")
+    fi
+    if [ "${answer%% *}" != 200 ]; then
+        SKIPPED[acme_renewal]="HTTPS with the obtained certificate answered '${answer:-nothing}' (expected 200 over a certificate from pebble's root)"
+        printf 'not measured: %s\n' "${SKIPPED[acme_renewal]}"
+        return
+    fi
+    printf 'answer over HTTPS, certificate for %s from pebble checked: status 200, body %s bytes\n' \
+        "$ACME_NAME" "${answer#* }"
+
+    # A warm-up, whose rate sets ab's requests so that its load lasts about as long as wrk's.
+    local url=$VANTRY_ACME_TLS_URL$SCENARIO_PATH requests=$BENCH_ACME_AB_REQUESTS
+    measure_ab "$url" 1000 "$BENCH_ACME_AB_CONCURRENCY" warmup-vantry-acme
+    EXTRA_RSS[vantry-acme]=$(proc_rss_kib "$VANTRY_ACME_PID")
+    EXTRA_FDS[vantry-acme]=$(proc_fd_count "$VANTRY_ACME_PID")
+    if [ "$requests" = 0 ]; then
+        requests=$(awk -v r="$AB_RPS" -v s="$BENCH_ACME_SECONDS" 'BEGIN { n = int(r * s); print (n < 1000 ? 1000 : n) }')
+    fi
+
+    local kind key label
+    local -a header=(load requests failed "non-2xx" "requests/s" "renewals seen" "polls unanswered") widths=()
+    local cell
+    for cell in "${header[@]}"; do widths+=($((${#cell} > 9 ? ${#cell} : 9))); done
+    widths[0]=24
+    local -a rows=()
+    for kind in ab wrk; do
+        acme_load "$kind" "$url" "$requests"
+        key=acme_renewal:vantry+acme:$kind
+        RPS[$key]=$AB_RPS
+        FAILS[$key]=$((AB_FAILED + AB_NON2XX))
+        ACME_REQUESTS[$kind]=$AB_COMPLETE
+        if [ "$AB_STATUS" = 124 ]; then
+            bench_say "note: $kind against vantry+acme was cut off"
+        fi
+        if [ "$kind" = ab ]; then
+            label="ab -n $requests -c $BENCH_ACME_AB_CONCURRENCY"
+        else
+            label="wrk -t1 -c$BENCH_ACME_WRK_CONNECTIONS -d${BENCH_ACME_SECONDS}s"
+        fi
+        rows+=("$(print_row widths "$label" "$AB_COMPLETE" "$AB_FAILED" "$AB_NON2XX" "$AB_RPS" \
+            "${ACME_RENEWALS[$kind]}" "${ACME_UNANSWERED[$kind]}")")
+        server_alive vantry+acme
+    done
+    print_row widths "${header[@]}"
+    printf '%s\n' "${rows[@]}"
+    for kind in ab wrk; do
+        printf 'serials served during %s: %s\n' "$kind" "${ACME_SERIALS[$kind]:--}"
+    done
+    printf '(failed: ab'"'"'s failed requests, with those never completed; wrk'"'"'s socket errors. non-2xx: answers with another status.)\n'
+}
+
+finish_acme_renewal() {
+    acme_stop_watch
+    local chain=$BENCH_DIR/vantry-acme/certificates/$ACME_NAME/fullchain.pem
+    [ -f "$chain" ] && cp "$chain" "$BENCH_OUT/acme-fullchain.pem"
+    if [ -n "${EXTRA_FDS[vantry-acme]:-}" ]; then
+        finish_extra_vantry vantry-acme vantry+acme
+    else
+        stop_extra_vantry vantry-acme
+    fi
+    stop_pebble
+}
+
 finish_access_log() {
     local log=$BENCH_DIR/vantry-log/access.log lines=0 size=0
     if [ -f "$log" ]; then
@@ -1648,6 +1832,8 @@ main() {
     local packages=()
     # The WebDAV scenario's client, nginx's PROPFIND and lighttpd's WebDAV module.
     selected webdav && packages+=(rclone libnginx-mod-http-dav-ext lighttpd-mod-webdav)
+    # The certificate renewal scenario's certificate authority and its DNS helper.
+    selected acme_renewal && packages+=(pebble)
     bench_require_tools "${packages[@]}"
     printf 'Vantry benchmark, %s; output kept in %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$BENCH_OUT"
     bench_build_vantry
@@ -1903,6 +2089,19 @@ main() {
             "${PROPFIND_BEST_MS[nginx+dav]:--} ms, lighttpd ${PROPFIND_BEST_MS[lighttpd+dav]:--} ms)"
         check "$PROPFIND_WHOLE" "WebDAV: every PROPFIND answered 207 with every file"
     fi
+    if measured acme_renewal "certificate renewal"; then
+        check "$(awk -v s="$ACME_OBTAIN_SECONDS" -v m="$BENCH_ACME_OBTAIN_MAX_S" \
+            'BEGIN { exit !(s != "-" && s + 0 < m + 0) }' && echo 1)" \
+            "certificate renewal: first certificate from pebble $ACME_OBTAIN_SECONDS s after the start (< $BENCH_ACME_OBTAIN_MAX_S s)"
+        local load
+        for load in ab wrk; do
+            check "$([ "${FAILS[acme_renewal:vantry+acme:$load]:-1}" = 0 ] && echo 1)" \
+                "certificate renewal under $load: ${ACME_REQUESTS[$load]:-0} requests," \
+                "${FAILS[acme_renewal:vantry+acme:$load]:--} failed (none)"
+            check "$([ "${ACME_RENEWALS[$load]:-0}" -ge "$BENCH_ACME_MIN_RENEWALS" ] && echo 1)" \
+                "certificate renewal under $load: ${ACME_RENEWALS[$load]:-0} renewals seen (>= $BENCH_ACME_MIN_RENEWALS)"
+        done
+    fi
     check "$([ "$idleRss" -lt "$BENCH_IDLE_RSS_MAX_KIB" ] && echo 1)" \
         "idle resident memory $(mib "$idleRss") MiB (< $(mib "$BENCH_IDLE_RSS_MAX_KIB") MiB)"
     check "$([ $((afterRss - warmRss)) -le "$BENCH_RSS_GROWTH_MAX_KIB" ] && echo 1)" \
@@ -1935,14 +2134,14 @@ main() {
     local name errors
     printf '\n'
     for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern \
-        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav haproxy; do
+        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-acme haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
     for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern vantry-dual \
-        vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav; do
+        vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-acme; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done
