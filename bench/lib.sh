@@ -246,6 +246,10 @@ bench_start_vantry_in() {
     [ -n "$port" ] || port=$(bench_free_port) || exit 1
     mkdir -p "$dir/run"
     cp "${BENCH_VANTRY_BINARY:-$BENCH_ROOT/build-bench/vantry}" "$dir/vantry"
+    # The program that obtains certificates lives beside the server (the renewal scenario's).
+    local acme
+    acme=$(dirname "${BENCH_VANTRY_BINARY:-$BENCH_ROOT/build-bench/vantry}")/vantry-acme
+    if [ -x "$acme" ]; then cp "$acme" "$dir/vantry-acme"; fi
     {
         printf '[Config]\nport=%s\nwwwroot=%s/www/\n' "$port" "$BENCH_DIR"
         printf '%s\n' "$@"
