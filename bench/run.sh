@@ -132,7 +132,7 @@ declare -A SERVER_URL_VAR=(
     [vantry+modern]=VANTRY_MODERN_URL [vantry+modern+admin]=VANTRY_MODERN_URL
     [vantry+multipart]=VANTRY_MULTIPART_URL [nginx+put]=NGINX_PUT_URL
     [vantry+dav]=VANTRY_DAV_URL [nginx+dav]=NGINX_DAV_URL [lighttpd+dav]=LIGHTTPD_DAV_URL
-    [vantry+acme]=VANTRY_ACME_URL
+    [vantry+renewal]=VANTRY_RENEWAL_URL
 )
 declare -A SERVER_PID_VAR=(
     [vantry]=VANTRY_PID [nginx]=NGINX_PID [lighttpd]=LIGHTTPD_PID [vantry+admin]=VANTRY_PID
@@ -147,7 +147,7 @@ declare -A SERVER_PID_VAR=(
     [vantry+modern]=VANTRY_MODERN_PID [vantry+modern+admin]=VANTRY_MODERN_PID
     [vantry+multipart]=VANTRY_MULTIPART_PID [nginx+put]=NGINX_PUT_PID
     [vantry+dav]=VANTRY_DAV_PID [nginx+dav]=NGINX_DAV_PID [lighttpd+dav]=LIGHTTPD_DAV_PID
-    [vantry+acme]=VANTRY_ACME_PID
+    [vantry+renewal]=VANTRY_RENEWAL_PID
 )
 # Set by bench_start_vantry_in and read through the tables above.
 # shellcheck disable=SC2034
@@ -173,7 +173,7 @@ VANTRY_MULTIPART_PID="" VANTRY_MULTIPART_URL=""
 # shellcheck disable=SC2034
 VANTRY_DAV_PID="" VANTRY_DAV_URL=""
 # shellcheck disable=SC2034
-VANTRY_ACME_PID="" VANTRY_ACME_URL="" VANTRY_ACME_PORT="" VANTRY_ACME_TLS_URL=""
+VANTRY_RENEWAL_PID="" VANTRY_RENEWAL_URL="" VANTRY_RENEWAL_PORT="" VANTRY_RENEWAL_TLS_URL=""
 
 # The scenarios, in order. scenario_NAME prepares the web root (and any server of its own)
 # and sets SCENARIO_TITLE, SCENARIO_PATH and SCENARIO_STATUS (the status every server must
@@ -1325,19 +1325,19 @@ ACME_WATCH_STOP=""      # the file that ends it
 declare -A ACME_REQUESTS ACME_RENEWALS ACME_SERIALS ACME_UNANSWERED
 scenario_acme_renewal() {
     SCENARIO_TITLE="the 1 KiB page over HTTPS while the certificate (from pebble, ACME) is renewed every $((BENCH_ACME_VALIDITY * 2 / 3)) s: ab -c $BENCH_ACME_AB_CONCURRENCY, a handshake per request, then wrk -c $BENCH_ACME_WRK_CONNECTIONS, kept connections"
-    local dir=$BENCH_DIR/vantry-acme port tlsPort
+    local dir=$BENCH_DIR/vantry-renewal port tlsPort
     port=$(bench_free_port) || exit 1
     tlsPort=$port
     while [ "$tlsPort" = "$port" ]; do tlsPort=$(bench_free_port) || exit 1; done
     start_pebble "$port"
-    BENCH_PEER_STOPS+=(acme_stop_watch "stop_extra_vantry vantry-acme")
+    BENCH_PEER_STOPS+=(acme_stop_watch "stop_extra_vantry vantry-renewal")
     ACME_STARTED=$(date +%s.%N)
-    BENCH_VANTRY_PORT=$port BENCH_VANTRY_TLS_LATER=1 bench_start_vantry_in "$dir" vantry-acme \
+    BENCH_VANTRY_PORT=$port BENCH_VANTRY_TLS_LATER=1 bench_start_vantry_in "$dir" vantry-renewal \
         logs=N "tlsPort=$tlsPort" "acmeDomains=$ACME_NAME" "acmeEmail=owner@$ACME_NAME" \
         "acmeDirectory=$PEBBLE_DIRECTORY_URL" acmeAccept=Y "acmeCaFile=$PEBBLE_CERT"
     SCENARIO_PATH=/file.html
     SCENARIO_STATUS=200
-    SCENARIO_SERVERS=(vantry+acme)
+    SCENARIO_SERVERS=(vantry+renewal)
     SCENARIO_TOOL=acme_renewal
     SCENARIO_AFTER=finish_acme_renewal
 }
@@ -1346,7 +1346,7 @@ scenario_acme_renewal() {
 # client is pinned as ab is.
 acme_served_serial() {
     bench_pin_to 1
-    "${BENCH_PIN_CMD[@]}" timeout 5 openssl s_client -connect "${VANTRY_ACME_TLS_URL#https://}" \
+    "${BENCH_PIN_CMD[@]}" timeout 5 openssl s_client -connect "${VANTRY_RENEWAL_TLS_URL#https://}" \
         -servername "$ACME_NAME" </dev/null 2>/dev/null |
         openssl x509 -noout -serial 2>/dev/null | sed 's/^serial=//'
 }
@@ -1394,22 +1394,22 @@ acme_load() {
 }
 
 run_acme_renewal() {
-    local chain=$BENCH_DIR/vantry-acme/certificates/$ACME_NAME/fullchain.pem i
+    local chain=$BENCH_DIR/vantry-renewal/certificates/$ACME_NAME/fullchain.pem i
     for ((i = 0; i < BENCH_ACME_WAIT * 10; i++)); do
         [ -s "$chain" ] && break
-        server_alive vantry+acme || break
+        server_alive vantry+renewal || break
         sleep 0.1
     done
     if [ ! -s "$chain" ]; then
-        SKIPPED[acme_renewal]="no certificate obtained within ${BENCH_ACME_WAIT}s (see $BENCH_OUT/vantry-acme.stdout and pebble.stdout)"
+        SKIPPED[acme_renewal]="no certificate obtained within ${BENCH_ACME_WAIT}s (see $BENCH_OUT/vantry-renewal.stdout and pebble.stdout)"
         printf 'not measured: %s\n' "${SKIPPED[acme_renewal]}"
         return
     fi
     ACME_OBTAIN_SECONDS=$(awk -v a="$ACME_STARTED" -v b="$(stat -c %.9Y "$chain")" \
         'BEGIN { printf "%.2f", b - a }')
-    printf 'first certificate obtained %s s after vantry+acme started (validity %s s, renewed when a third is left)\n' \
+    printf 'first certificate obtained %s s after vantry+renewal started (validity %s s, renewed when a third is left)\n' \
         "$ACME_OBTAIN_SECONDS" "$BENCH_ACME_VALIDITY"
-    local tlsPort=${VANTRY_ACME_TLS_URL##*:}
+    local tlsPort=${VANTRY_RENEWAL_TLS_URL##*:}
     for ((i = 0; i < BENCH_ACME_WAIT * 10; i++)); do
         bench_is_listening "$BENCH_VANTRY_ADDR" "$tlsPort" && break
         sleep 0.1
@@ -1430,10 +1430,10 @@ run_acme_renewal() {
         "$ACME_NAME" "${answer#* }"
 
     # A warm-up, whose rate sets ab's requests so that its load lasts about as long as wrk's.
-    local url=$VANTRY_ACME_TLS_URL$SCENARIO_PATH requests=$BENCH_ACME_AB_REQUESTS
-    measure_ab "$url" 1000 "$BENCH_ACME_AB_CONCURRENCY" warmup-vantry-acme
-    EXTRA_RSS[vantry-acme]=$(proc_rss_kib "$VANTRY_ACME_PID")
-    EXTRA_FDS[vantry-acme]=$(proc_fd_count "$VANTRY_ACME_PID")
+    local url=$VANTRY_RENEWAL_TLS_URL$SCENARIO_PATH requests=$BENCH_ACME_AB_REQUESTS
+    measure_ab "$url" 1000 "$BENCH_ACME_AB_CONCURRENCY" warmup-vantry-renewal
+    EXTRA_RSS[vantry-renewal]=$(proc_rss_kib "$VANTRY_RENEWAL_PID")
+    EXTRA_FDS[vantry-renewal]=$(proc_fd_count "$VANTRY_RENEWAL_PID")
     if [ "$requests" = 0 ]; then
         requests=$(awk -v r="$AB_RPS" -v s="$BENCH_ACME_SECONDS" 'BEGIN { n = int(r * s); print (n < 1000 ? 1000 : n) }')
     fi
@@ -1446,12 +1446,12 @@ run_acme_renewal() {
     local -a rows=()
     for kind in ab wrk; do
         acme_load "$kind" "$url" "$requests"
-        key=acme_renewal:vantry+acme:$kind
+        key=acme_renewal:vantry+renewal:$kind
         RPS[$key]=$AB_RPS
         FAILS[$key]=$((AB_FAILED + AB_NON2XX))
         ACME_REQUESTS[$kind]=$AB_COMPLETE
         if [ "$AB_STATUS" = 124 ]; then
-            bench_say "note: $kind against vantry+acme was cut off"
+            bench_say "note: $kind against vantry+renewal was cut off"
         fi
         if [ "$kind" = ab ]; then
             label="ab -n $requests -c $BENCH_ACME_AB_CONCURRENCY"
@@ -1460,7 +1460,7 @@ run_acme_renewal() {
         fi
         rows+=("$(print_row widths "$label" "$AB_COMPLETE" "$AB_FAILED" "$AB_NON2XX" "$AB_RPS" \
             "${ACME_RENEWALS[$kind]}" "${ACME_UNANSWERED[$kind]}")")
-        server_alive vantry+acme
+        server_alive vantry+renewal
     done
     print_row widths "${header[@]}"
     printf '%s\n' "${rows[@]}"
@@ -1472,12 +1472,12 @@ run_acme_renewal() {
 
 finish_acme_renewal() {
     acme_stop_watch
-    local chain=$BENCH_DIR/vantry-acme/certificates/$ACME_NAME/fullchain.pem
+    local chain=$BENCH_DIR/vantry-renewal/certificates/$ACME_NAME/fullchain.pem
     [ -f "$chain" ] && cp "$chain" "$BENCH_OUT/acme-fullchain.pem"
-    if [ -n "${EXTRA_FDS[vantry-acme]:-}" ]; then
-        finish_extra_vantry vantry-acme vantry+acme
+    if [ -n "${EXTRA_FDS[vantry-renewal]:-}" ]; then
+        finish_extra_vantry vantry-renewal vantry+renewal
     else
-        stop_extra_vantry vantry-acme
+        stop_extra_vantry vantry-renewal
     fi
     stop_pebble
 }
@@ -2095,9 +2095,9 @@ main() {
             "certificate renewal: first certificate from pebble $ACME_OBTAIN_SECONDS s after the start (< $BENCH_ACME_OBTAIN_MAX_S s)"
         local load
         for load in ab wrk; do
-            check "$([ "${FAILS[acme_renewal:vantry+acme:$load]:-1}" = 0 ] && echo 1)" \
+            check "$([ "${FAILS[acme_renewal:vantry+renewal:$load]:-1}" = 0 ] && echo 1)" \
                 "certificate renewal under $load: ${ACME_REQUESTS[$load]:-0} requests," \
-                "${FAILS[acme_renewal:vantry+acme:$load]:--} failed (none)"
+                "${FAILS[acme_renewal:vantry+renewal:$load]:--} failed (none)"
             check "$([ "${ACME_RENEWALS[$load]:-0}" -ge "$BENCH_ACME_MIN_RENEWALS" ] && echo 1)" \
                 "certificate renewal under $load: ${ACME_RENEWALS[$load]:-0} renewals seen (>= $BENCH_ACME_MIN_RENEWALS)"
         done
@@ -2134,14 +2134,14 @@ main() {
     local name errors
     printf '\n'
     for name in vantry vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern \
-        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-acme haproxy; do
+        vantry-dual vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-renewal haproxy; do
         [ -f "$BENCH_OUT/$name.stderr" ] || continue
         errors=$(grep -c . "$BENCH_OUT/$name.stderr" 2>/dev/null)
         printf '%s stderr: %s line(s)\n' "$name" "${errors:-0}"
         [ "${errors:-0}" -gt 0 ] && head -n 20 "$BENCH_OUT/$name.stderr"
     done
     for name in vantry-login vantry-log vantry-nolog vantry-upload vantry-multipart vantry-modern vantry-dual \
-        vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-acme; do
+        vantry-https vantry-proxied vantry-stall vantry-idle vantry-dav vantry-renewal; do
         [ -n "${EXTRA_STOP_STATUS[$name]:-}" ] &&
             printf '%s stopped with status %s\n' "$name" "${EXTRA_STOP_STATUS[$name]}"
     done
