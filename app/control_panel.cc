@@ -544,6 +544,16 @@ void ControlPanel::DrawPanel(int rows, int columns) {
         row += 2;
     };
     status(RunningText(server1Running_));
+    // Under the state, the certificate of each server that obtains its own, on the row left
+    // free under the state and rows of their own. The keeper announces a new certificate on
+    // the message line, which draws the panel afresh.
+    for (int number : {1, 2}) {
+        if (number == 2 && !shell_.SecondPortEnabled()) break;
+        if (!shell_.ObtainsCertificate(number)) continue;
+        put(row - 1, left,
+            Centred(CertificateText(number, shell_.CertificateExpiry(number)), width), 0);
+        ++row;
+    }
     buttons(kMiddleButtons);
     status(AddressText(shell_.hostAddress()));
 

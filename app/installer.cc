@@ -64,6 +64,9 @@ constexpr int32_t kServer2Port = 9600;
 // Server 1's HTTPS port when the owner has a certificate made, and the certificate's life.
 constexpr int32_t kTlsPort = 8443;
 constexpr int kCertificateDays = 3650;
+// Server 1's HTTPS port with a certificate from a public certificate authority: the port
+// browsers and the authorities reach.
+constexpr int32_t kPublicTlsPort = 443;
 constexpr std::string_view kDefaultDocument = "index.html";
 // Settings of a new installation that existing configuration files do not have, each with
 // the line that says what it does.
@@ -166,6 +169,66 @@ std::string UnitCommandWord(std::string_view word) {
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+// The directory of the certificate authority the owner chose: its staging one for a trial.
+std::string_view AcmeDirectoryOf(const InstallChoices& choices) {
+    return choices.acmeStaging ? config::kStagingAcmeDirectory : config::kDefaultAcmeDirectory;
+}
+
+// Each of `items` in quotes, with commas between.
+std::string QuotedList(const std::vector<std::string>& items) {
+    std::string out;
+    for (const std::string& item : items) out += (out.empty() ? "\"" : ", \"") + item + "\"";
+    return out;
+}
+
+// The owner's domain names: at least one, each a DNS name, and all of them together no
+// longer than the configuration file reads back.
+bool AcceptsDomains(std::string_view answer) {
+    std::vector<std::string> rejected;
+    const std::vector<std::string> names = config::ParseAcmeDomains(answer, &rejected);
+    size_t saved = 0;
+    for (const std::string& name : names) saved += name.size() + 1;
+    return !names.empty() && rejected.empty() && saved <= kMaxAnswerLength + 1;
+}
+
+std::string DomainsRefusal(std::string_view answer) {
+    std::vector<std::string> rejected;
+    const std::vector<std::string> names = config::ParseAcmeDomains(answer, &rejected);
+    std::string why = rejected.size() > 1 ? QuotedList(rejected) + " are not domain names. "
+                      : !rejected.empty() ? QuotedList(rejected) + " is not a domain name. "
+                      : names.empty()     ? "A domain name is needed. "
+                                          : "These names are too long together. ";
+    return why +
+           "Please type the names this machine has on the internet, such as example.com or "
+           "www.example.com, separated by blanks or commas, without http://, a port or a path.";
+}
+
+// A contact address: none, or one that looks like an e-mail address.
+bool AcceptsEmail(std::string_view answer) {
+    if (answer.empty()) return true;
+    const size_t at = answer.find('@');
+    return answer.size() <= kMaxAnswerLength && at != std::string_view::npos && at > 0 &&
+           at + 1 < answer.size() && answer.find('@', at + 1) == std::string_view::npos &&
+           answer.find_first_of(" \t,;:<>\"") == std::string_view::npos;
+}
+
+// The question a field asks only after an answer no to another: the two exclude each other.
+DialogField AlternativeCheckBox(std::string label, bool* checked, const bool* onlyWhenNot) {
+    DialogField field = CheckBox(std::move(label), checked);
+    field.onlyWhenNot = onlyWhenNot;
+    return field;
+}
+
+// Whether a field is asked, after the answers given before it.
+bool Asked(const DialogField& field) {
+    return (field.onlyWhen == nullptr || *field.onlyWhen) &&
+           (field.onlyWhenNot == nullptr || !*field.onlyWhenNot);
+}
+
+std::string RefusalOf(const DialogField& field, std::string_view answer) {
+    return field.refusalOf != nullptr ? field.refusalOf(answer) : field.refusal;
 }
 
 Dialog WelcomeDialog(const std::string& programDirectory) {
@@ -329,6 +392,16 @@ class Installation {
         config::ServerConfig configuration = FirstRunConfig(choices_, port);
         MakeIncomingDirectories();
         if (choices_.makeCertificate) MakeCertificate(configuration.servers[0]);
+        if (configuration.servers[0].ObtainsCertificate() && port != kPreferredPort) {
+            dialogs_.ShowMessage(
+                "Warning, this machine does not let Vantry use port 80, so Server 1 listens on " +
+                std::to_string(port) +
+                ", and it may not let it use port 443 either. The certificate authority checks "
+                "your names on port 80: forward port 80 to " +
+                std::to_string(port) +
+                ", or let programs use the ports from 80 up (sysctl "
+                "net.ipv4.ip_unprivileged_port_start=80).");
+        }
         std::string error;
         if (configuration.Save(&error) && NameTheNetworkDrive(configuration, &error) &&
             AppendNewSettings(configuration.iniPath, &error)) {
@@ -457,6 +530,13 @@ Dialog LocationDialog(InstallChoices& choices) {
                   &choices.makeCertificate),
          FollowUpCheckBox("Send other computers' plain HTTP requests on to HTTPS.",
                           &choices.httpsOnly, &choices.makeCertificate),
+         AlternativeCheckBox("Get a certificate for your domain from a public certificate "
+                             "authority instead and serve HTTPS on port " +
+                                 std::to_string(kPublicTlsPort) + ".",
+                             &choices.obtainCertificate, &choices.makeCertificate),
+         FollowUpCheckBox("Use the authority's staging directory for a trial (browsers do not "
+                          "trust its certificates).",
+                          &choices.acmeStaging, &choices.obtainCertificate),
          CheckBox("Offer the HTML files as a network drive (WebDAV) that file managers can open.",
                   &choices.makeNetworkDrive),
          FollowUpCheckBox("Let visitors change the files on the network drive (a login is needed "
@@ -465,6 +545,39 @@ Dialog LocationDialog(InstallChoices& choices) {
          NetworkDrivePathField(choices),
          CheckBox("Create a Starter Home Page called index.html.", &choices.makeHomePage)},
         "Install",
+        "Quit"};
+}
+
+Dialog CertificateAuthorityDialog(InstallChoices& choices) {
+    const std::string directory(AcmeDirectoryOf(choices));
+    DialogField names = TextField(
+        "Domain names (separated by blanks or commas):", &choices.acmeDomains, kMaxBodyLength);
+    names.accepts = AcceptsDomains;
+    names.refusalOf = DomainsRefusal;
+    DialogField email =
+        TextField("Contact e-mail for the authority (may be empty):", &choices.acmeEmail);
+    email.accepts = AcceptsEmail;
+    email.refusal = "Please type an e-mail address such as you@example.com, or nothing.";
+    return Dialog{
+        "Vantry Install",
+        {"Server 1 gets the certificate for your domain from the certificate authority at " +
+             directory + " and renews it by itself while it runs. It serves HTTPS on port " +
+             std::to_string(kPublicTlsPort) +
+             ", the port browsers and certificate authorities reach. The authority checks each "
+             "name by fetching a file from this machine over plain HTTP on port 80: both ports "
+             "must reach this machine from the internet under every name (on a home network, "
+             "forward them on the router).",
+         "The authority may write to the contact address about the certificate, for example "
+         "before it expires."},
+        {std::move(names), std::move(email),
+         CheckBox("I accept the terms of the certificate authority at " + directory + ".",
+                  &choices.acmeAccept,
+                  "The certificate comes under the terms of the certificate authority at " +
+                      directory +
+                      " (its subscriber agreement, which that directory names), not under "
+                      "Vantry's. Read them there: without your acceptance Vantry asks that "
+                      "authority for nothing.")},
+        "Continue",
         "Quit"};
 }
 
@@ -490,7 +603,7 @@ bool TerminalDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) out_ << paragraph << "\n\n";
     std::string answer;
     for (DialogField& field : dialog.fields) {
-        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
+        if (!Asked(field)) continue;
         if (!field.caption.empty()) out_ << field.caption << '\n';
         for (;;) {
             const std::string proposal =
@@ -501,10 +614,17 @@ bool TerminalDialogs::Show(Dialog& dialog) {
                 out_ << "Please type printable text only.\n";
                 continue;
             }
-            if (typed.empty()) break;
+            if (typed.empty()) {
+                if (field.text != nullptr && field.accepts != nullptr &&
+                    !field.accepts(*field.text)) {
+                    out_ << RefusalOf(field, *field.text) << '\n';
+                    continue;
+                }
+                break;
+            }
             if (field.text != nullptr) {
                 if (field.accepts != nullptr && !field.accepts(typed)) {
-                    out_ << field.refusal << '\n';
+                    out_ << RefusalOf(field, typed) << '\n';
                     continue;
                 }
                 *field.text = CutToLength(std::string(typed), field.maxLength);
@@ -542,7 +662,7 @@ bool HeadlessDialogs::Show(Dialog& dialog) {
     for (const std::string& paragraph : dialog.paragraphs) line += " " + paragraph;
     const char* separator = " ";
     for (const DialogField& field : dialog.fields) {
-        if (field.onlyWhen != nullptr && !*field.onlyWhen) continue;
+        if (!Asked(field)) continue;
         line += separator + field.label + " [" +
                 (field.checked ? YesNo(*field.checked) : *field.text) + "]";
         separator = "; ";
@@ -616,6 +736,18 @@ config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t serve
         s.ftpPath = config::kFtpPathPlaceholder;
         s.vpPageProperties = "bgColor=#ffffff";
     }
+    // The self-signed certificate excludes the authority's, and without the owner's
+    // acceptance of its terms nothing of the authority is written.
+    if (choices.obtainCertificate && choices.acmeAccept && !choices.makeCertificate) {
+        config::ServerSettings& server1 = configuration.servers[0];
+        server1.acmeDomains = config::ParseAcmeDomains(choices.acmeDomains);
+        if (!server1.acmeDomains.empty()) {
+            server1.acmeEmail = choices.acmeEmail;
+            server1.acmeDirectory = AcmeDirectoryOf(choices);
+            server1.acmeAccept = true;
+            server1.tlsPort = kPublicTlsPort;
+        }
+    }
     return configuration;
 }
 
@@ -686,6 +818,16 @@ bool RunInstaller(InstallerDialogs& dialogs) {
     platform::EndWithSlash(choices.installDir);
     choices.webRoot =
         WithoutTrailingSlashes(AbsoluteDirectory(choices.webRoot, workingDirectory, home));
+    if (choices.obtainCertificate) {
+        Dialog authority = CertificateAuthorityDialog(choices);
+        if (!dialogs.Show(authority)) return false;
+        if (!choices.acmeAccept) {
+            choices.obtainCertificate = false;
+            dialogs.ShowMessage(
+                "Without your acceptance of the certificate authority's terms Vantry gets no "
+                "certificate from it: Server 1 serves plain HTTP only.");
+        }
+    }
     if (choices.makeHomePage) {
         Dialog homePage = HomePageDialog(choices);
         if (!dialogs.Show(homePage)) return false;

@@ -36,6 +36,16 @@ struct InstallChoices {
     // With HTTPS, other computers' plain requests are sent on to it (asked only with the
     // certificate).
     bool httpsOnly = false;
+    // Or, asked only without the self-signed certificate: Server 1 obtains a certificate for
+    // the owner's domain names (`acmeDomains`, as typed) from a public certificate authority,
+    // at its staging directory for a trial with `acmeStaging`, with `acmeEmail` (perhaps
+    // empty) as the account's contact, and serves HTTPS on port 443. Taken only when the
+    // owner accepts the authority's terms (`acmeAccept`).
+    bool obtainCertificate = false;
+    bool acmeStaging = false;
+    std::string acmeDomains;
+    std::string acmeEmail;
+    bool acmeAccept = false;
     // The web files are also offered as a network drive under `networkDrivePath`, for
     // reading or (with `networkDriveWritable`) for reading and writing too.
     bool makeNetworkDrive = false;
@@ -53,9 +63,13 @@ struct DialogField {
     std::string caption;  // shown above the question when not empty
     // Asked only when this answer (of an earlier question) is yes; otherwise left as it is.
     const bool* onlyWhen = nullptr;
-    // A text answer this refuses is asked again, after `refusal`.
+    // Asked only when this answer (of an earlier question) is no; otherwise left as it is.
+    const bool* onlyWhenNot = nullptr;
+    // A text answer this refuses, typed or kept, is asked again, after `refusal` (or, when
+    // `refusalOf` is set, what it says of the answer).
     bool (*accepts)(std::string_view answer) = nullptr;
     std::string refusal;
+    std::string (*refusalOf)(std::string_view answer) = nullptr;
 };
 
 // A text question whose pre-filled answer is `*text`, and a check box whose state is
@@ -118,6 +132,10 @@ class HeadlessDialogs : public InstallerDialogs {
 // network drive and whether to make a starter page.
 Dialog LocationDialog(InstallChoices& choices);
 
+// Only when the owner asked for a certificate from a public certificate authority: the
+// domain names, the contact address and the acceptance of the authority's terms.
+Dialog CertificateAuthorityDialog(InstallChoices& choices);
+
 // The pre-filled answers for a user whose home directory is `home`.
 InstallChoices ProposedChoices(const std::string& home);
 
@@ -126,7 +144,9 @@ InstallChoices ProposedChoices(const std::string& home);
 std::string AbsoluteDirectory(std::string answer, const std::string& workingDirectory,
                               const std::string& home);
 
-// The configuration the installation starts with. Server 1 gets `server1Port`.
+// The configuration the installation starts with. Server 1 gets `server1Port`, and the
+// certificate authority's keys with HTTPS on port 443 when the owner asked for its
+// certificate and accepted its terms.
 config::ServerConfig FirstRunConfig(const InstallChoices& choices, int32_t server1Port);
 
 // The starter home page index.html: one page in the modern look with the navigation of
@@ -141,7 +161,7 @@ std::string DesktopEntry(const std::string& installDir, bool autostart);
 // it when it fails and stops it with SIGTERM (which saves the configuration).
 std::string ServiceUnit(const std::string& installDir);
 
-// The whole course: the three dialogs, then the directories, copies, shortcuts, pages and
+// The whole course: the dialogs, then the directories, copies, shortcuts, pages and
 // the configuration. True when Vantry was installed; false when the owner quit (nothing is
 // written then) or a step failed (its message was shown).
 bool RunInstaller(InstallerDialogs& dialogs);

@@ -46,6 +46,16 @@ std::string TrayTooltip(const std::string& hostAddress, bool running) {
 
 std::string AddressText(const std::string& hostAddress) { return "IP Address:  " + hostAddress; }
 
+std::string CertificateText(int server, std::time_t expiry) {
+    const std::string name = "Server " + std::to_string(server) + " certificate";
+    if (expiry == 0) return name + ": waiting";
+    std::tm parts{};
+    gmtime_r(&expiry, &parts);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &parts);
+    return name + " valid until " + day;
+}
+
 std::string ServerUrl(const std::string& hostAddress, int port, std::string_view path) {
     return "http://" + platform::UrlAuthority(hostAddress, port) + std::string(path);
 }

@@ -2,6 +2,7 @@
 // labels, the tray menu's items, the addresses they open and the browser's command line.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,6 +73,10 @@ std::string RunningText(bool running);
 std::string TrayTooltip(const std::string& hostAddress, bool running);
 // "IP Address:  " and the host address.
 std::string AddressText(const std::string& hostAddress);
+// The state of the certificate a server obtains by itself: "Server 1 certificate valid until
+// 2027-03-07" (the day it expires, in UTC), or "Server 1 certificate: waiting" while it has
+// none (`expiry` 0).
+std::string CertificateText(int server, std::time_t expiry);
 
 // A server's page: "http://host" and `path`, with ":port" after the host unless the port
 // is 80.

@@ -118,6 +118,10 @@ bool Shell::IsRunning(int number) const { return server(number).IsRunning(); }
 
 bool Shell::SecondPortEnabled() const { return config_.Snapshot()->secondPortEnabled; }
 
+bool Shell::ObtainsCertificate(int number) const {
+    return config_.Snapshot()->servers[number - 1].ObtainsCertificate();
+}
+
 std::string Shell::ServerAddress(int number, std::string_view path) const {
     int port = server(number).Port();
     if (port == 0) port = config_.Snapshot()->servers[number - 1].port;

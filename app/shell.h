@@ -49,6 +49,8 @@ class Shell : public http::ServerOwner {
     void StopServer(int number);
     bool IsRunning(int number) const;
     bool SecondPortEnabled() const;
+    // Whether a server obtains its certificate by itself (see CertificateExpiry).
+    bool ObtainsCertificate(int number) const;
     const std::string& hostAddress() const { return context_.hostAddress; }
     // The address of `path` on a server, at the port it listens on (the configured one
     // before its first start).

@@ -1,5 +1,6 @@
 // The installer's pure parts: the first configuration, the starter page, the desktop entries'
-// quoting, the answers made absolute, and the terminal questions' answers and limits.
+// quoting, the answers made absolute, the terminal questions' answers and limits, and the
+// certificate authority's questions.
 #include "app/installer.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/ini_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace app {
@@ -179,9 +181,9 @@ TEST(InstallerTest, AFollowUpQuestionIsAskedOnlyAfterAYes) {
 // The network drive's questions in the second dialog: off unless asked for, read-only unless
 // writing is asked for too, and a prefix asked again until the server would keep it.
 TEST(InstallerTest, TheNetworkDriveIsOffUnlessAskedForAndItsPrefixMustBeUsable) {
-    // The two folders and four boxes before the drive's questions; the starter page's box and
-    // the dialog's choice after them.
-    const std::string before = "\n\n\n\n\n\n", after = "\n\n";
+    // The two folders and five boxes (the authority's certificate after no to the self-signed
+    // one) before the drive's questions; the starter page's box and the dialog's choice after.
+    const std::string before = "\n\n\n\n\n\n\n", after = "\n\n";
     struct Case {
         std::string answers;  // the drive, writing, the prefix
         config::WebDavMode mode;
@@ -218,6 +220,98 @@ TEST(InstallerTest, TheNetworkDriveIsOffUnlessAskedForAndItsPrefixMustBeUsable) 
         for (const config::ServerSettings& s : FirstRunConfig(choices, 8080).servers) {
             EXPECT_EQ(s.webdav, c.mode);
             EXPECT_EQ(s.webdavPath, c.path);
+        }
+    }
+}
+
+// A certificate from a public authority: asked only without the self-signed one, its names
+// asked again until they are domain names, and written to Server 1's section only when the
+// owner accepts the authority's terms.
+TEST(InstallerTest, TheAuthoritysCertificateNeedsDomainNamesAndTheAcceptedTerms) {
+    const std::string production(config::kDefaultAcmeDirectory);
+    const std::string staging(config::kStagingAcmeDirectory);
+    struct Case {
+        std::string certificates;  // the self-signed one and its follow-up, or the authority's
+        std::string authority;     // names, contact, terms and the dialog's choice
+        std::string domains;       // what Server 1's section then holds ("" for nothing)
+        std::string email;
+        std::string directory;
+        std::vector<std::string> refusals;
+    } cases[] = {
+        {"\n\n", "", "", "", "", {}},
+        {"y\n\n", "", "", "", "", {}},
+        {"n\ny\n\n",
+         "Example.COM, www.example.com.\nme@example.com\ny\n\n",
+         "example.com www.example.com",
+         "me@example.com",
+         production,
+         {}},
+        {"n\ny\ny\n",
+         "\nhttps://example.com/ *.example.com\nexample.org\nme at home\n\nyes\n\n",
+         "example.org",
+         "",
+         staging,
+         {"A domain name is needed. Please type the names this machine has on the internet",
+          "\"https://example.com/\", \"*.example.com\" are not domain names. Please type",
+          "Please type an e-mail address such as you@example.com, or nothing."}},
+        {"n\ny\n\n", "example.com\nme@example.com\n\n\n", "", "", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.certificates + c.authority);
+        testing_support::TempDir dir;
+        InstallChoices choices = ProposedChoices(dir.path());
+        ASSERT_TRUE(std::filesystem::create_directories(choices.installDir));
+        // The folders and three boxes before the certificates; the drive, the starter page and
+        // the dialog's choice after them.
+        std::istringstream in("\n\n\n\n\n" + c.certificates + "\n\n\n" + c.authority);
+        std::ostringstream out;
+        TerminalDialogs dialogs(in, out);
+        Dialog location = LocationDialog(choices);
+        ASSERT_TRUE(dialogs.Show(location)) << out.str();
+        EXPECT_TRUE(choices.makeHomePage) << "every answer went to its own question";
+        EXPECT_EQ(
+            out.str().find("from a public certificate authority instead") != std::string::npos,
+            !choices.makeCertificate)
+            << out.str();
+        EXPECT_EQ(choices.obtainCertificate, !c.authority.empty());
+        if (choices.obtainCertificate) {
+            Dialog authority = CertificateAuthorityDialog(choices);
+            ASSERT_TRUE(dialogs.Show(authority)) << out.str();
+            const std::string directory = choices.acmeStaging ? staging : production;
+            for (const std::string& text :
+                 {"The certificate comes under the terms of the certificate authority at " +
+                      directory + " (",
+                  "I accept the terms of the certificate authority at " + directory + ". [y/N] "}) {
+                EXPECT_NE(out.str().find(text), std::string::npos) << text << out.str();
+            }
+        }
+        size_t refusals = 0;
+        for (const char* refusal : {"Please type the names", "Please type an e-mail"}) {
+            for (size_t at = out.str().find(refusal); at != std::string::npos;
+                 at = out.str().find(refusal, at + 1)) {
+                ++refusals;
+            }
+        }
+        EXPECT_EQ(refusals, c.refusals.size()) << out.str();
+        for (const std::string& refusal : c.refusals) {
+            EXPECT_NE(out.str().find(refusal), std::string::npos) << refusal << out.str();
+        }
+
+        config::ServerConfig first = FirstRunConfig(choices, 80);
+        ASSERT_TRUE(first.Save());
+        const bool written = !c.domains.empty();
+        const std::pair<const char*, std::string> keys[] = {
+            {"acmeDomains", c.domains}, {"acmeEmail", c.email}, {"acmeDirectory", c.directory},
+            {"acmeAccept", "Y"},        {"tlsPort", "443"},
+        };
+        for (const auto& [key, value] : keys) {
+            EXPECT_EQ(platform::GetProfileString(first.iniPath, "Config", key, "(missing)"),
+                      written ? value : "(missing)")
+                << key;
+            EXPECT_EQ(
+                platform::GetProfileString(first.iniPath, "Server-2-Config", key, "(missing)"),
+                "(missing)")
+                << key;
         }
     }
 }

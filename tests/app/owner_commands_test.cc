@@ -41,6 +41,9 @@ TEST(OwnerCommandsTest, AddressesAndTooltip) {
     std::string tooltip = TrayTooltip(std::string(50, 'a'), true);
     EXPECT_EQ(tooltip.size(), kMaxTooltip);
     EXPECT_EQ(tooltip, std::string(50, 'a') + "  Vantry Runn");
+    // The day a certificate expires is the day in UTC, as the certificate states it.
+    EXPECT_EQ(CertificateText(2, 1804462200), "Server 2 certificate valid until 2027-03-07");
+    EXPECT_EQ(CertificateText(1, 0), "Server 1 certificate: waiting");
 }
 
 TEST(OwnerCommandsTest, MenuFollowsTheServersAndThePanel) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -206,6 +207,7 @@ TEST(ControlPanelTest, ShowsTheServerAndRunsItsCommandsUntilExit) {
     }
     EXPECT_NE(screen.find("IP Address:  " + address + " "), std::string::npos) << screen;
     EXPECT_NE(screen.find("[            Vantry Running            ]"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("certificate"), std::string::npos) << "obtains none" << screen;
 
     // Stop and Start, each disabled while it makes no sense.
     panel.Keys({"t"});
@@ -363,6 +365,45 @@ TEST(ControlPanelTest, ACrashStillRestoresTheTerminal) {
     ASSERT_EQ(::kill(panel.VantryPid(), SIGSEGV), 0);
     // The signal ends it (a sanitizer's report ends it with status 1 instead).
     EXPECT_NE(panel.ExpectEndedAndRestored(), 0);
+}
+
+// Each server that obtains its certificate shows it under the state: waiting while it has
+// none, then the day it expires once its keeper finds one. The others show nothing of it.
+TEST(ControlPanelTest, ShowsTheCertificatesTheServersObtain) {
+    PanelSession panel(
+        "[Config]\nport={port1}\nwwwroot={dir}/www/\nacmeDomains=example.com\n"
+        "[Server-2]\nsecondPortEnabled=Y\n"
+        "[Server-2-Config]\nport={port2}\nwwwroot={dir}/www/\nacmeDomains=example.org\n");
+    ASSERT_TRUE(panel.WaitFor("Vantry Running")) << panel.Screen();
+    ASSERT_TRUE(panel.WaitFor("Server 2 certificate: waiting")) << panel.Screen();
+    const int state = panel.Find("Vantry Running").first;
+    EXPECT_EQ(panel.Find("Server 1 certificate: waiting").first, state + 1) << panel.Screen();
+    EXPECT_EQ(panel.Find("Server 2 certificate: waiting").first, state + 2) << panel.Screen();
+
+    // A certificate (vantry-cert's, valid ten years) where Server 1 keeps the one it obtains:
+    // the keeper started with the server's next start finds it.
+    const std::string folder = panel.File("certificates/example.com/");
+    std::filesystem::create_directories(folder);
+    const std::time_t made = std::time(nullptr);
+    ASSERT_EQ(WaitForProgram(Spawn({VANTRY_CERT_BINARY, "-o", folder, "example.com"}, {},
+                                   "/dev/null", panel.File("cert.out"), panel.File("cert.err"))),
+              0);
+    std::filesystem::rename(folder + "vantry.crt", folder + "fullchain.pem");
+    std::filesystem::rename(folder + "vantry.key", folder + "privkey.pem");
+    panel.Keys({"t"});
+    ASSERT_TRUE(panel.WaitFor("Vantry Not Running")) << panel.Screen();
+    panel.Keys({"s"});
+    ASSERT_TRUE(panel.WaitFor("Server 1 certificate valid until ")) << panel.Screen();
+    const std::time_t expiry = made + 3650 * 24 * 3600;
+    std::tm parts{};
+    gmtime_r(&expiry, &parts);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &parts);
+    EXPECT_EQ(panel.Find(std::string("Server 1 certificate valid until ") + day).first, state + 1)
+        << panel.Screen();
+    EXPECT_EQ(panel.Find("Server 2 certificate: waiting").first, state + 2) << panel.Screen();
+    panel.Keys({"x", "y"});
+    EXPECT_EQ(panel.ExpectEndedAndRestored(), 0);
 }
 
 TEST(ControlPanelTest, QShowsTheQrCodeOfTheHomePageUntilAnyKey) {

@@ -202,16 +202,17 @@ TEST_F(InstallerTest, HeadlessInstallationWritesEverythingAndTheInstalledCopySer
 }
 
 TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
-    // One line per question: the first dialog's choice; the two folders, six boxes and the
-    // choice of the second; then title, heading, body, the Include box, the link's name and
-    // location and the choice of the third.
+    // One line per question: the first dialog's choice; the two folders, seven boxes (the
+    // authority's certificate is asked after no to the self-signed one) and the choice of the
+    // second; then title, heading, body, the Include box, the link's name and location and the
+    // choice of the third.
     struct Case {
         const char* name;
         std::string input;
     };
     const Case quits[] = {
-        {"Quit in the second dialog", "\n\n\n\n\n\n\n\n\nq\n"},
-        {"end of input in the third dialog", "\n\n\n\n\n\n\n\n\n\nNew Title\n\x04"},
+        {"Quit in the second dialog", "\n\n\n\n\n\n\n\n\n\nq\n"},
+        {"end of input in the third dialog", "\n\n\n\n\n\n\n\n\n\n\nNew Title\n\x04"},
     };
     for (const Case& quit : quits) {
         std::string screen;
@@ -275,11 +276,31 @@ TEST_F(InstallerTest, TerminalQuestionsTakeChangedAnswersAndQuitWritesNothing) {
             << section;
     }
 
-    // Without the starter page there is no third dialog and no home page: the root is listed.
-    // A web root of several new levels is made level by level.
+    // Without the starter page there is no page dialog and no home page: the root is listed.
+    // A web root of several new levels is made level by level. The certificate authority's
+    // dialog follows its box: a name that is none is asked again, and with the terms accepted
+    // Server 1's section names the authority, and HTTPS on 443.
     std::filesystem::remove(here + "Vantry.ini");
     screen.clear();
-    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\n\nn\n\n", screen), 0) << screen;
+    ASSERT_EQ(RunOnTerminal("\n\n~/a/b/c\nn\nn\n\n\ny\n\n\nn\n\n"
+                            "example.com:443\nexample.com www.example.com\n\ny\n\n",
+                            screen),
+              0)
+        << screen;
+    EXPECT_NE(screen.find("\"example.com:443\" is not a domain name."), std::string::npos)
+        << screen;
+    const std::string firstIni = installDir + "Vantry.ini";
+    const std::pair<const char*, std::string> acmeKeys[] = {
+        {"acmeDomains", "example.com www.example.com"},
+        {"acmeDirectory", "https://acme-v02.api.letsencrypt.org/directory"},
+        {"acmeAccept", "Y"},
+        {"tlsPort", "443"}};
+    for (const auto& [key, value] : acmeKeys) {
+        EXPECT_EQ(platform::GetProfileString(firstIni, "Config", key, "(missing)"), value) << key;
+    }
+    EXPECT_EQ(platform::GetProfileString(firstIni, "Config", "port", "") == "80",
+              screen.find("forward port 80 to 8080") == std::string::npos)
+        << screen;
     EXPECT_EQ(screen.find("Page Title:"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("on to HTTPS"), std::string::npos) << "asked only with the certificate";
     EXPECT_TRUE(std::filesystem::is_directory(home + "/a/b/c"));
