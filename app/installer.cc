@@ -38,7 +38,7 @@ struct Companion {
     bool optional;
 };
 constexpr Companion kCompanions[] = {
-    {"vantry-passwd", false}, {"vantry-ftp", true}, {"vantry-cert", true}};
+    {"vantry-passwd", false}, {"vantry-ftp", true}, {"vantry-cert", true}, {"vantry-acme", true}};
 
 constexpr std::string_view kInstallDirName = "Vantry/";
 constexpr std::string_view kWebRootName = "WWWRoot";
@@ -396,11 +396,9 @@ class Installation {
             dialogs_.ShowMessage(
                 "Warning, this machine does not let Vantry use port 80, so Server 1 listens on " +
                 std::to_string(port) +
-                ", and it may not let it use port 443 either. The certificate authority checks "
-                "your names on port 80: forward port 80 to " +
-                std::to_string(port) +
-                ", or let programs use the ports from 80 up (sysctl "
-                "net.ipv4.ip_unprivileged_port_start=80).");
+                ", and it may not let it use port 443 either. The certificate authority then "
+                "checks your names by a handshake on port 443: let programs use the ports from "
+                "80 up (sysctl net.ipv4.ip_unprivileged_port_start=80).");
         }
         std::string error;
         if (configuration.Save(&error) && NameTheNetworkDrive(configuration, &error) &&
@@ -564,9 +562,10 @@ Dialog CertificateAuthorityDialog(InstallChoices& choices) {
              directory + " and renews it by itself while it runs. It serves HTTPS on port " +
              std::to_string(kPublicTlsPort) +
              ", the port browsers and certificate authorities reach. The authority checks each "
-             "name by fetching a file from this machine over plain HTTP on port 80: both ports "
-             "must reach this machine from the internet under every name (on a home network, "
-             "forward them on the router).",
+             "name by fetching a file from this machine over plain HTTP on port 80, or by a "
+             "handshake on port 443 where Server 1 does not listen on port 80: the ports must "
+             "reach this machine from the internet under every name (on a home network, forward "
+             "them on the router).",
          "The authority may write to the contact address about the certificate, for example "
          "before it expires."},
         {std::move(names), std::move(email),
