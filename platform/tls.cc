@@ -120,9 +120,11 @@ bool AddExtension(X509* certificate, int nid, const char* value) {
 
 }  // namespace
 
+// The certificate and key as DER: each handshake makes objects of its own from them, so that
+// no library object is shared between the loop and the thread that posts and removes answers.
 struct TlsAlpnChallenges::Answer {
-    std::unique_ptr<X509, FreeX509> certificate;
-    std::unique_ptr<EVP_PKEY, FreeKey> key;
+    std::string certificate;
+    std::string key;
 };
 
 namespace {
@@ -171,8 +173,16 @@ int OnClientHello(SSL* ssl, int* alert, void*) {
     if (SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_server_name, &sni, &sniLength) == 1) {
         answer = TlsAlpnChallenges::Shared().Find(ServerName(sni, sniLength));
     }
-    if (!answer || SSL_use_certificate(ssl, answer->certificate.get()) != 1 ||
-        SSL_use_PrivateKey(ssl, answer->key.get()) != 1) {
+    std::unique_ptr<X509, FreeX509> certificate;
+    std::unique_ptr<EVP_PKEY, FreeKey> key;
+    if (answer) {
+        const auto* der = reinterpret_cast<const unsigned char*>(answer->certificate.data());
+        certificate.reset(d2i_X509(nullptr, &der, static_cast<long>(answer->certificate.size())));
+        der = reinterpret_cast<const unsigned char*>(answer->key.data());
+        key.reset(d2i_AutoPrivateKey(nullptr, &der, static_cast<long>(answer->key.size())));
+    }
+    if (!certificate || !key || SSL_use_certificate(ssl, certificate.get()) != 1 ||
+        SSL_use_PrivateKey(ssl, key.get()) != 1) {
         *alert = SSL_AD_UNRECOGNIZED_NAME;
         return SSL_CLIENT_HELLO_ERROR;
     }
@@ -507,8 +517,20 @@ bool TlsAlpnChallenges::Post(const std::string& name, std::string_view digest) {
     std::string error;
     std::optional<MadeCertificate> made = MakeCertificate({name}, 7, digest, &error);
     if (!made) return false;
-    auto answer =
-        std::make_shared<const Answer>(Answer{std::move(made->certificate), std::move(made->key)});
+    unsigned char* certificate = nullptr;
+    unsigned char* key = nullptr;
+    const int certificateSize = i2d_X509(made->certificate.get(), &certificate);
+    const int keySize = i2d_PrivateKey(made->key.get(), &key);
+    std::shared_ptr<const Answer> answer;
+    if (certificateSize > 0 && keySize > 0) {
+        answer = std::make_shared<const Answer>(
+            Answer{std::string(reinterpret_cast<const char*>(certificate),
+                               static_cast<size_t>(certificateSize)),
+                   std::string(reinterpret_cast<const char*>(key), static_cast<size_t>(keySize))});
+    }
+    OPENSSL_free(certificate);
+    OPENSSL_clear_free(key, keySize > 0 ? static_cast<size_t>(keySize) : 0);
+    if (!answer) return false;
     std::lock_guard lock(mutex_);
     for (auto& [posted, held] : answers_) {
         if (EqualsNoCase(posted, name)) {
