@@ -17,6 +17,7 @@
 #include "auth/basic_auth.h"
 #include "config/server_config.h"
 #include "config/system_mime_types.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/program.h"
 #include "platform/single_instance.h"
@@ -68,6 +69,9 @@ int main(int argc, char** argv) {
     if (options.url || options.qr) return PrintUrl(hostAddress, options.qr);
 
     platform::RaiseDescriptorLimit();
+    // The C library reads the time zone once, here, before any thread: its first reading
+    // replaces state that the time conversions of every thread share.
+    platform::StandardOffsetMinutes();
     auto lock = platform::SingleInstanceLock::Acquire(kLockName);
     if (!lock) return 0;  // another copy runs: this one does nothing
 
