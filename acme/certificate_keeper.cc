@@ -8,6 +8,7 @@
 #include "acme/challenges.h"
 #include "acme/signing.h"
 #include "platform/child_process.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/program.h"
 #include "platform/text.h"
@@ -25,13 +26,7 @@ constexpr auto kObtainingLimit = std::chrono::minutes(10);
 constexpr int kPollMs = 200;
 constexpr size_t kMaxLineSize = 64 * 1024;
 
-std::string DateText(std::time_t when) {
-    std::tm parts{};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
-    return text;
-}
+std::string DateText(std::time_t when) { return platform::FormatUtc(when, "%Y-%m-%d %H:%M UTC"); }
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The tray menu, the texts of the running state, server addresses and the browser command.
 #include "app/owner_commands.h"
 
+#include "platform/clock.h"
 #include "platform/ip_address.h"
 
 namespace app {
@@ -49,11 +50,7 @@ std::string AddressText(const std::string& hostAddress) { return "IP Address:  "
 std::string CertificateText(int server, std::time_t expiry) {
     const std::string name = "Server " + std::to_string(server) + " certificate";
     if (expiry == 0) return name + ": waiting";
-    std::tm parts{};
-    gmtime_r(&expiry, &parts);
-    char day[16];
-    std::strftime(day, sizeof day, "%Y-%m-%d", &parts);
-    return name + " valid until " + day;
+    return name + " valid until " + platform::FormatUtc(expiry, "%Y-%m-%d");
 }
 
 std::string ServerUrl(const std::string& hostAddress, int port, std::string_view path) {

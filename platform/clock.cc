@@ -77,4 +77,12 @@ std::string FormatLocalMinute(std::time_t t) {
     return std::string(text, length);
 }
 
+std::string FormatUtc(std::time_t t, const char* format) {
+    struct tm tm {};
+    ::gmtime_r(&t, &tm);
+    char text[64];
+    size_t length = std::strftime(text, sizeof text, format, &tm);
+    return std::string(text, length);
+}
+
 }  // namespace platform

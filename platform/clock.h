@@ -34,6 +34,8 @@ const char* MonthAbbreviation(int month);
 
 // The local date and time to the minute with the zone's abbreviation ("2026-12-08 11:14 CET").
 std::string FormatLocalMinute(std::time_t t);
+// The UTC time `t` in the strftime `format` ("%Y-%m-%d %H:%M UTC"); at most 63 characters.
+std::string FormatUtc(std::time_t t, const char* format);
 
 // Milliseconds of a clock that never jumps; only differences mean anything.
 uint64_t MonotonicMillis();
